@@ -1,0 +1,10 @@
+// Test entry for layers without widgets: a QCoreApplication exists so that
+// queued calls and posted events can be delivered by tests that spin the loop.
+#include <QCoreApplication>
+#include <gtest/gtest.h>
+
+int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    QCoreApplication app(argc, argv);
+    return RUN_ALL_TESTS();
+}
