@@ -1,7 +1,7 @@
 // Test entry for layers without widgets: a QCoreApplication exists so that
 // queued calls and posted events can be delivered by tests that spin the loop.
-#include <QCoreApplication>
 #include <gtest/gtest.h>
+#include <QCoreApplication>
 
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);

@@ -1,12 +1,14 @@
-// Test entry for layers with widgets. Tests run on the offscreen platform
-// unless the environment already names one.
-#include <QApplication>
-#include <cstdlib>
+// Test entry for layers with widgets: the program's own application object
+// (with its top-level exception report) on the offscreen platform unless the
+// environment already names one.
 #include <gtest/gtest.h>
+#include <cstdlib>
+
+#include "framework/application.h"
 
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    QApplication app(argc, argv);
+    ronvix::fw::TApplication app(argc, argv);
     return RUN_ALL_TESTS();
 }

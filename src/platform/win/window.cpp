@@ -31,7 +31,8 @@ public:
     ~MessageEvent() override {
         // A synchronous sender waits for this: release it even when the
         // event is discarded because its receiver died.
-        if (m_done) m_done->release();
+        if (m_done)
+            m_done->release();
     }
     HWND m_hwnd;
     UINT m_msg;
@@ -71,7 +72,8 @@ public:
 
 Entry* FindLocked(Table& t, HWND hwnd) {
     auto it = t.entries.find(reinterpret_cast<uintptr_t>(hwnd));
-    if (it == t.entries.end() || it->second.object.isNull()) return nullptr;
+    if (it == t.entries.end() || it->second.object.isNull())
+        return nullptr;
     return &it->second;
 }
 
@@ -79,35 +81,42 @@ void Forget(QObject* object) {
     Table& t = Table::Get();
     std::lock_guard g(t.lock);
     auto it = t.by_object.find(object);
-    if (it == t.by_object.end()) return;
+    if (it == t.by_object.end())
+        return;
     t.entries.erase(it->second);
     t.by_object.erase(it);
 }
 
 bool Dispatcher::event(QEvent* e) {
-    if (e->type() != MessageEvent::EventType()) return QObject::event(e);
+    if (e->type() != MessageEvent::EventType())
+        return QObject::event(e);
     auto* m = static_cast<MessageEvent*>(e);
     WindowProc proc;
     {
         Table& t = Table::Get();
         std::lock_guard g(t.lock);
-        if (Entry* entry = FindLocked(t, m->m_hwnd)) proc = entry->proc;
+        if (Entry* entry = FindLocked(t, m->m_hwnd))
+            proc = entry->proc;
     }
     LRESULT r = 0;
-    if (proc) r = proc(m->m_hwnd, m->m_msg, m->m_wparam, m->m_lparam);
-    if (m->m_result) *m->m_result = r;
+    if (proc)
+        r = proc(m->m_hwnd, m->m_msg, m->m_wparam, m->m_lparam);
+    if (m->m_result)
+        *m->m_result = r;
     return true;
 }
 
 }  // namespace
 
 HWND RegisterWindow(QObject* object, const QString& class_name) {
-    if (!object) return nullptr;
+    if (!object)
+        return nullptr;
     Table& t = Table::Get();
     std::lock_guard g(t.lock);
     auto found = t.by_object.find(object);
     if (found != t.by_object.end()) {
-        if (!class_name.isEmpty()) t.entries[found->second].class_name = class_name;
+        if (!class_name.isEmpty())
+            t.entries[found->second].class_name = class_name;
         return reinterpret_cast<HWND>(found->second);
     }
     uintptr_t id = t.next;
@@ -120,12 +129,15 @@ HWND RegisterWindow(QObject* object, const QString& class_name) {
     e.receiver = dispatcher;
     t.entries.emplace(id, std::move(e));
     t.by_object.emplace(object, id);
-    QObject::connect(object, &QObject::destroyed, dispatcher, [object] { Forget(object); },
-                     Qt::DirectConnection);
+    QObject::connect(
+        object, &QObject::destroyed, dispatcher, [object] { Forget(object); },
+        Qt::DirectConnection);
     return reinterpret_cast<HWND>(id);
 }
 
-HWND HandleOf(QObject* object) { return RegisterWindow(object); }
+HWND HandleOf(QObject* object) {
+    return RegisterWindow(object);
+}
 
 QObject* WindowObject(HWND hwnd) {
     Table& t = Table::Get();
@@ -141,19 +153,23 @@ QString WindowClassName(HWND hwnd) {
     return e ? e->class_name : QString();
 }
 
-bool IsWindow(HWND hwnd) { return WindowObject(hwnd) != nullptr; }
+bool IsWindow(HWND hwnd) {
+    return WindowObject(hwnd) != nullptr;
+}
 
 void SetWindowProc(HWND hwnd, WindowProc proc) {
     Table& t = Table::Get();
     std::lock_guard g(t.lock);
-    if (Entry* e = FindLocked(t, hwnd)) e->proc = std::move(proc);
+    if (Entry* e = FindLocked(t, hwnd))
+        e->proc = std::move(proc);
 }
 
 bool PostMessage(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
     Table& t = Table::Get();
     std::lock_guard g(t.lock);
     Entry* e = FindLocked(t, hwnd);
-    if (!e) return false;
+    if (!e)
+        return false;
     // postEvent is thread-safe; the receiver is deleted only on its own
     // thread after the object's destroyed signal removed it from the table,
     // which needs this lock, so it is alive here.
@@ -169,7 +185,8 @@ LRESULT SendMessage(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
         Table& t = Table::Get();
         std::lock_guard g(t.lock);
         Entry* e = FindLocked(t, hwnd);
-        if (!e) return 0;
+        if (!e)
+            return 0;
         if (e->object->thread() == QThread::currentThread()) {
             proc = e->proc;
         } else {
@@ -194,7 +211,9 @@ MessageWindow::MessageWindow(WindowProc proc, const QString& class_name, QObject
     SetWindowProc(m_hwnd, std::move(proc));
 }
 
-MessageWindow::~MessageWindow() { Forget(this); }
+MessageWindow::~MessageWindow() {
+    Forget(this);
+}
 
 namespace {
 struct TimerKey {
@@ -213,7 +232,8 @@ uintptr_t SetTimer(HWND hwnd, uintptr_t id, UINT elapse_ms, TIMERPROC proc) {
     QObject* owner = nullptr;
     if (hwnd) {
         owner = WindowObject(hwnd);
-        if (!owner) return 0;
+        if (!owner)
+            return 0;
     } else {
         id = g_next_anonymous_timer++;
     }
@@ -243,7 +263,8 @@ uintptr_t SetTimer(HWND hwnd, uintptr_t id, UINT elapse_ms, TIMERPROC proc) {
 bool KillTimer(HWND hwnd, uintptr_t id) {
     auto& timers = Timers();
     auto it = timers.find(TimerKey{hwnd, id});
-    if (it == timers.end()) return false;
+    if (it == timers.end())
+        return false;
     QTimer* timer = it->second;
     timers.erase(it);
     timer->stop();

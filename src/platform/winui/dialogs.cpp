@@ -1,0 +1,197 @@
+#include "platform/winui/dialogs.h"
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QWidget>
+
+namespace ronvix::win {
+namespace {
+
+QWidget* OwnerWidget(HWND owner) {
+    QObject* o = WindowObject(owner);
+    if (auto* w = qobject_cast<QWidget*>(o))
+        return w;
+    return QApplication::activeWindow();
+}
+
+class QtDialogs : public DialogService {
+public:
+    int MessageBox(HWND owner, const QString& text, const QString& caption, UINT type) override {
+        QMessageBox box(OwnerWidget(owner));
+        box.setWindowTitle(caption);
+        box.setText(text);
+        switch (type & MB_ICONMASK) {
+            case MB_ICONERROR:
+                box.setIcon(QMessageBox::Critical);
+                break;
+            case MB_ICONQUESTION:
+                box.setIcon(QMessageBox::Question);
+                break;
+            case MB_ICONWARNING:
+                box.setIcon(QMessageBox::Warning);
+                break;
+            case MB_ICONINFORMATION:
+                box.setIcon(QMessageBox::Information);
+                break;
+            default:
+                break;
+        }
+        struct Btn {
+            QMessageBox::StandardButton button;
+            int id;
+        };
+        std::vector<Btn> buttons;
+        switch (type & MB_TYPEMASK) {
+            case MB_OKCANCEL:
+                buttons = {{QMessageBox::Ok, IDOK}, {QMessageBox::Cancel, IDCANCEL}};
+                break;
+            case MB_ABORTRETRYIGNORE:
+                buttons = {{QMessageBox::Abort, IDABORT},
+                           {QMessageBox::Retry, IDRETRY},
+                           {QMessageBox::Ignore, IDIGNORE}};
+                break;
+            case MB_YESNOCANCEL:
+                buttons = {{QMessageBox::Yes, IDYES},
+                           {QMessageBox::No, IDNO},
+                           {QMessageBox::Cancel, IDCANCEL}};
+                break;
+            case MB_YESNO:
+                buttons = {{QMessageBox::Yes, IDYES}, {QMessageBox::No, IDNO}};
+                break;
+            case MB_RETRYCANCEL:
+                buttons = {{QMessageBox::Retry, IDRETRY}, {QMessageBox::Cancel, IDCANCEL}};
+                break;
+            default:
+                buttons = {{QMessageBox::Ok, IDOK}};
+                break;
+        }
+        QMessageBox::StandardButtons set;
+        for (const auto& b : buttons)
+            set |= b.button;
+        box.setStandardButtons(set);
+        box.setDefaultButton(buttons.front().button);
+        const int shown = box.exec();
+        for (const auto& b : buttons)
+            if (shown == b.button)
+                return b.id;
+        // Closed through the title bar: the platform answers Cancel where
+        // there is one, otherwise the only button.
+        for (const auto& b : buttons)
+            if (b.id == IDCANCEL)
+                return IDCANCEL;
+        return buttons.front().id;
+    }
+
+    FileDialogResult FileDialog(HWND owner, const FileDialogRequest& r) override {
+        QFileDialog dialog(OwnerWidget(owner), r.title, r.initial_dir);
+        dialog.setAcceptMode(r.kind == FileDialogKind::Save ? QFileDialog::AcceptSave
+                                                            : QFileDialog::AcceptOpen);
+        if (r.kind == FileDialogKind::Open)
+            dialog.setFileMode(r.multi_select ? QFileDialog::ExistingFiles
+                                              : (r.file_must_exist ? QFileDialog::ExistingFile
+                                                                   : QFileDialog::AnyFile));
+        if (!r.overwrite_prompt)
+            dialog.setOption(QFileDialog::DontConfirmOverwrite);
+        QStringList filters = FilterToQt(r.filter);
+        if (!filters.isEmpty()) {
+            dialog.setNameFilters(filters);
+            if (r.filter_index >= 1 && r.filter_index <= filters.size())
+                dialog.selectNameFilter(filters[r.filter_index - 1]);
+        }
+        if (!r.default_ext.isEmpty())
+            dialog.setDefaultSuffix(r.default_ext);
+        if (!r.file_name.isEmpty())
+            dialog.selectFile(r.file_name);
+        FileDialogResult result;
+        if (dialog.exec() == QDialog::Accepted) {
+            result.files = dialog.selectedFiles();
+            result.filter_index =
+                static_cast<int>(filters.indexOf(dialog.selectedNameFilter())) + 1;
+            if (result.filter_index < 1)
+                result.filter_index = r.filter_index;
+        } else {
+            result.filter_index = r.filter_index;
+        }
+        return result;
+    }
+
+    QString FolderDialog(HWND owner, const QString& title, const QString& initial) override {
+        return QFileDialog::getExistingDirectory(OwnerWidget(owner), title, initial);
+    }
+};
+
+QtDialogs& DefaultDialogs() {
+    static QtDialogs dialogs;
+    return dialogs;
+}
+
+DialogService* g_service = nullptr;  // UI thread only
+
+}  // namespace
+
+DialogService& Dialogs() {
+    return g_service ? *g_service : DefaultDialogs();
+}
+
+void SetDialogService(DialogService* service) {
+    g_service = service;
+}
+
+int MessageBox(HWND owner, const QString& text, const QString& caption, UINT type) {
+    return Dialogs().MessageBox(owner, text, caption, type);
+}
+
+QStringList FilterToQt(const QString& filter) {
+    QStringList out;
+    const QStringList parts = filter.split(QLatin1Char('|'));
+    for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+        QString patterns = parts[i + 1];
+        patterns.replace(QLatin1Char(';'), QLatin1Char(' '));
+        out << QStringLiteral("%1 (%2)").arg(parts[i], patterns.simplified());
+    }
+    return out;
+}
+
+ScriptedDialogs::ScriptedDialogs() {
+    SetDialogService(this);
+}
+ScriptedDialogs::~ScriptedDialogs() {
+    if (&Dialogs() == this)
+        SetDialogService(nullptr);
+}
+
+int ScriptedDialogs::MessageBox(HWND, const QString& text, const QString& caption, UINT type) {
+    boxes.push_back({text, caption, type});
+    if (m_box_answers.empty()) {
+        unexpected.push_back(QStringLiteral("message box: ") + text);
+        return IDCANCEL;
+    }
+    int id = m_box_answers.front();
+    m_box_answers.pop_front();
+    return id;
+}
+
+FileDialogResult ScriptedDialogs::FileDialog(HWND, const FileDialogRequest& request) {
+    file_requests.push_back(request);
+    if (m_file_answers.empty()) {
+        unexpected.push_back(QStringLiteral("file dialog: ") + request.title);
+        return FileDialogResult{{}, request.filter_index};
+    }
+    FileDialogResult r = m_file_answers.front();
+    m_file_answers.pop_front();
+    return r;
+}
+
+QString ScriptedDialogs::FolderDialog(HWND, const QString& title, const QString&) {
+    if (m_folder_answers.empty()) {
+        unexpected.push_back(QStringLiteral("folder dialog: ") + title);
+        return {};
+    }
+    QString f = m_folder_answers.front();
+    m_folder_answers.pop_front();
+    return f;
+}
+
+}  // namespace ronvix::win
