@@ -2,10 +2,16 @@
 
 #include <algorithm>
 
+#include "platform/com/devices.h"
+
 namespace ronvix::com {
 
 ClassRegistry& ClassRegistry::Instance() {
     static ClassRegistry registry;
+    // The platform's own classes are there before anyone asks: a saved
+    // moniker must load even when nothing else registered a class yet.
+    static std::once_flag built_ins;
+    std::call_once(built_ins, [] { RegisterComClasses(registry); });
     return registry;
 }
 
@@ -27,7 +33,8 @@ void ClassRegistry::Unregister(REFCLSID clsid) {
 std::optional<ClassEntry> ClassRegistry::Find(REFCLSID clsid) const {
     std::lock_guard lock(m_lock);
     for (const auto& e : m_entries)
-        if (e.clsid == clsid) return e;
+        if (e.clsid == clsid)
+            return e;
     return std::nullopt;
 }
 
@@ -46,14 +53,18 @@ std::vector<ClassEntry> ClassRegistry::All() const {
 }
 
 HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD, REFIID riid, void** out) {
-    if (!out) return E_POINTER;
+    if (!out)
+        return E_POINTER;
     *out = nullptr;
-    if (outer) return CLASS_E_NOAGGREGATION;
+    if (outer)
+        return CLASS_E_NOAGGREGATION;
     auto entry = ClassRegistry::Instance().Find(clsid);
-    if (!entry || !entry->create) return REGDB_E_CLASSNOTREG;
+    if (!entry || !entry->create)
+        return REGDB_E_CLASSNOTREG;
     try {
         HRESULT hr = entry->create(riid, out);
-        if (FAILED(hr)) *out = nullptr;
+        if (FAILED(hr))
+            *out = nullptr;
         return hr;
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;

@@ -17,7 +17,8 @@ public:
     ComPtr(std::nullptr_t) noexcept {}
     // Adds a reference to `p`.
     ComPtr(T* p) noexcept : m_ptr(p) {
-        if (m_ptr) m_ptr->AddRef();
+        if (m_ptr)
+            m_ptr->AddRef();
     }
     ComPtr(const ComPtr& other) noexcept : ComPtr(other.m_ptr) {}
     template <class U>
@@ -56,7 +57,8 @@ public:
     [[nodiscard]] T* Detach() noexcept { return std::exchange(m_ptr, nullptr); }
 
     void Reset() noexcept {
-        if (T* p = std::exchange(m_ptr, nullptr)) p->Release();
+        if (T* p = std::exchange(m_ptr, nullptr))
+            p->Release();
     }
     void Swap(ComPtr& other) noexcept { std::swap(m_ptr, other.m_ptr); }
 
@@ -77,12 +79,14 @@ public:
     template <class U>
     ComPtr<U> As() const noexcept {
         ComPtr<U> out;
-        if (m_ptr) m_ptr->QueryInterface(U::iid, out.OutVoid());
+        if (m_ptr)
+            m_ptr->QueryInterface(U::iid, out.OutVoid());
         return out;
     }
     template <class U>
     HRESULT As(ComPtr<U>* out) const noexcept {
-        if (!m_ptr) return E_POINTER;
+        if (!m_ptr)
+            return E_POINTER;
         return m_ptr->QueryInterface(U::iid, out->OutVoid());
     }
 

@@ -49,9 +49,12 @@ inline constexpr GUID CLSID_NULL{};
 
 namespace detail {
 constexpr int HexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
     return -1;
 }
 
@@ -66,25 +69,32 @@ constexpr GUID ParseGuid(std::string_view s, bool& ok) {
         out = 0;
         for (size_t i = 0; i < count; ++i) {
             int v = HexValue(s[pos + i]);
-            if (v < 0) return false;
+            if (v < 0)
+                return false;
             out = (out << 4) | static_cast<uint64_t>(v);
         }
         return true;
     };
     GUID g{};
     uint64_t v = 0;
-    if (!hex(1, 8, v)) return GUID{};
+    if (!hex(1, 8, v))
+        return GUID{};
     g.Data1 = static_cast<uint32_t>(v);
-    if (!hex(10, 4, v)) return GUID{};
+    if (!hex(10, 4, v))
+        return GUID{};
     g.Data2 = static_cast<uint16_t>(v);
-    if (!hex(15, 4, v)) return GUID{};
+    if (!hex(15, 4, v))
+        return GUID{};
     g.Data3 = static_cast<uint16_t>(v);
-    if (!hex(20, 2, v)) return GUID{};
+    if (!hex(20, 2, v))
+        return GUID{};
     g.Data4[0] = static_cast<uint8_t>(v);
-    if (!hex(22, 2, v)) return GUID{};
+    if (!hex(22, 2, v))
+        return GUID{};
     g.Data4[1] = static_cast<uint8_t>(v);
     for (size_t i = 0; i < 6; ++i) {
-        if (!hex(25 + 2 * i, 2, v)) return GUID{};
+        if (!hex(25 + 2 * i, 2, v))
+            return GUID{};
         g.Data4[2 + i] = static_cast<uint8_t>(v);
     }
     ok = true;
@@ -95,7 +105,8 @@ constexpr GUID ParseGuid(std::string_view s, bool& ok) {
 consteval GUID GuidLiteral(std::string_view s) {
     bool ok = false;
     GUID g = ParseGuid(s, ok);
-    if (!ok) throw "malformed GUID literal";
+    if (!ok)
+        throw "malformed GUID literal";
     return g;
 }
 }  // namespace detail
@@ -110,7 +121,8 @@ struct std::hash<ronvix::com::GUID> {
     size_t operator()(const ronvix::com::GUID& g) const noexcept {
         uint64_t a = (uint64_t{g.Data1} << 32) | (uint64_t{g.Data2} << 16) | g.Data3;
         uint64_t b = 0;
-        for (uint8_t x : g.Data4) b = (b << 8) | x;
+        for (uint8_t x : g.Data4)
+            b = (b << 8) | x;
         return std::hash<uint64_t>{}(a ^ (b * 0x9E3779B97F4A7C15ull));
     }
 };

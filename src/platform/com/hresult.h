@@ -13,14 +13,27 @@ using ULONG = uint32_t;
 using LONG = int32_t;
 using DWORD = uint32_t;
 using BOOL = int32_t;
+// Some C headers define TRUE and FALSE as macros with the same values.
+#ifndef TRUE
+inline constexpr BOOL TRUE = 1;
+#endif
+#ifndef FALSE
+inline constexpr BOOL FALSE = 0;
+#endif
 using LONG_PTR = intptr_t;
 using UINT_PTR = uintptr_t;
 using REFERENCE_TIME = int64_t;  // 100 ns units
 
-constexpr bool SUCCEEDED(HRESULT hr) { return hr >= 0; }
-constexpr bool FAILED(HRESULT hr) { return hr < 0; }
+constexpr bool SUCCEEDED(HRESULT hr) {
+    return hr >= 0;
+}
+constexpr bool FAILED(HRESULT hr) {
+    return hr < 0;
+}
 
-constexpr HRESULT MakeHr(uint32_t v) { return static_cast<HRESULT>(v); }
+constexpr HRESULT MakeHr(uint32_t v) {
+    return static_cast<HRESULT>(v);
+}
 
 // Generic results.
 inline constexpr HRESULT S_OK = 0;
@@ -188,26 +201,43 @@ inline constexpr uint32_t ERROR_IO_DEVICE = 1117;
 // Maps an errno value to the Win32 code the platform would report for it.
 constexpr uint32_t Win32ErrorFromErrno(int err) {
     switch (err) {
-        case 0: return 0;
-        case ENOENT: return ERROR_FILE_NOT_FOUND;
-        case ENOTDIR: return ERROR_PATH_NOT_FOUND;
+        case 0:
+            return 0;
+        case ENOENT:
+            return ERROR_FILE_NOT_FOUND;
+        case ENOTDIR:
+            return ERROR_PATH_NOT_FOUND;
         case EACCES:
-        case EPERM: return ERROR_ACCESS_DENIED;
-        case EROFS: return ERROR_WRITE_PROTECT;
-        case EBADF: return ERROR_INVALID_HANDLE;
-        case ENOMEM: return ERROR_NOT_ENOUGH_MEMORY;
+        case EPERM:
+            return ERROR_ACCESS_DENIED;
+        case EROFS:
+            return ERROR_WRITE_PROTECT;
+        case EBADF:
+            return ERROR_INVALID_HANDLE;
+        case ENOMEM:
+            return ERROR_NOT_ENOUGH_MEMORY;
         case EBUSY:
-        case ETXTBSY: return ERROR_SHARING_VIOLATION;
+        case ETXTBSY:
+            return ERROR_SHARING_VIOLATION;
         case ENOSPC:
-        case EDQUOT: return ERROR_DISK_FULL;
-        case EEXIST: return ERROR_FILE_EXISTS;
-        case EINVAL: return ERROR_INVALID_PARAMETER;
-        case ENAMETOOLONG: return ERROR_FILENAME_EXCED_RANGE;
-        case EISDIR: return ERROR_DIRECTORY;
-        case ENOTEMPTY: return ERROR_DIR_NOT_EMPTY;
-        default: return ERROR_IO_DEVICE;
+        case EDQUOT:
+            return ERROR_DISK_FULL;
+        case EEXIST:
+            return ERROR_FILE_EXISTS;
+        case EINVAL:
+            return ERROR_INVALID_PARAMETER;
+        case ENAMETOOLONG:
+            return ERROR_FILENAME_EXCED_RANGE;
+        case EISDIR:
+            return ERROR_DIRECTORY;
+        case ENOTEMPTY:
+            return ERROR_DIR_NOT_EMPTY;
+        default:
+            return ERROR_IO_DEVICE;
     }
 }
-constexpr HRESULT HResultFromErrno(int err) { return HRESULT_FROM_WIN32(Win32ErrorFromErrno(err)); }
+constexpr HRESULT HResultFromErrno(int err) {
+    return HRESULT_FROM_WIN32(Win32ErrorFromErrno(err));
+}
 
 }  // namespace ronvix::com

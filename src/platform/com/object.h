@@ -40,7 +40,8 @@ public:
     ComObject& operator=(const ComObject&) = delete;
 
     HRESULT QueryInterface(REFIID riid, void** out) override {
-        if (!out) return E_POINTER;
+        if (!out)
+            return E_POINTER;
         *out = nullptr;
         if (riid == IUnknown::iid) {
             *out = static_cast<IUnknown*>(static_cast<First*>(this));
@@ -92,9 +93,11 @@ ComPtr<T> MakeCom(Args&&... args) {
 // Writes `p` AddRef'd as interface I into `out`.
 template <class I>
 HRESULT ReturnInterface(I* p, void** out) {
-    if (!out) return E_POINTER;
+    if (!out)
+        return E_POINTER;
     *out = p;
-    if (!p) return E_NOINTERFACE;
+    if (!p)
+        return E_NOINTERFACE;
     p->AddRef();
     return S_OK;
 }
