@@ -18,9 +18,11 @@
 namespace ronvix::com {
 
 namespace detail {
+// IUnknown ends every chain; QueryInterface answers it itself, through the
+// first interface, because an object of several interfaces holds several.
 template <class Self, class I>
 bool FindInChain(Self* self, REFIID riid, void** out) {
-    if constexpr (std::is_void_v<I>) {
+    if constexpr (std::is_void_v<I> || std::is_same_v<I, IUnknown>) {
         return false;
     } else {
         if (riid == I::iid) {
