@@ -1,0 +1,224 @@
+#include "app/mainform.h"
+
+#include <QGuiApplication>
+#include <QScreen>
+#include <QVBoxLayout>
+
+#include "app/layout.h"
+#include "framework/application.h"
+#include "framework/strings.h"
+#include "platform/win/files.h"
+
+namespace ronvix::app {
+
+namespace {
+constexpr int kClientWidth = 700;
+constexpr int kClientHeight = 545;
+constexpr int kStatusHeight = 19;
+}  // namespace
+
+QString TMainForm::CreditLine() {
+    return QStringLiteral("Ronvix: video capture and print to tape");
+}
+
+template <class T>
+void TMainForm::Bind(T*& member, const char* name) {
+    member = qobject_cast<T*>(m_widgets.value(QString::fromUtf8(name)));
+    Q_ASSERT_X(member, "TMainForm::Bind", name);
+}
+
+TMainForm::TMainForm(QWidget* parent) : fw::TForm(parent) {
+    setObjectName(QStringLiteral("MainForm"));
+    setWindowTitle(QStringLiteral("Ronvix"));
+    // A single fixed border with system menu and minimise, no maximise.
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint);
+    setFont(WindowFont());
+    setFixedSize(kClientWidth, kClientHeight);
+    CreateControls();
+    CreateComponents();
+    fw::LoadComponents(this);
+
+    // Centred on the desktop.
+    if (QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QRect area = screen->availableGeometry();
+        move(area.x() + (area.width() - kClientWidth) / 2,
+             area.y() + (area.height() - kClientHeight) / 2);
+    }
+    OnShow = [this](QObject* sender) { FormShow(sender); };
+    DoCreate();
+}
+
+void TMainForm::FormShow(QObject*) {
+    // A file named as the last argument is what the user wants to play out.
+    auto* app = fw::TApplication::Instance();
+    if (app && app->ParamCount() >= 1 &&
+        win::FileExists(fw::Utf8(app->ParamStr(app->ParamCount()))))
+        SourceFilename->SetText(app->ParamStr(app->ParamCount()));
+}
+
+TMainForm::~TMainForm() {
+    DoDestroy();
+}
+
+void TMainForm::CreateControls() {
+    StatusBar1 = new QStatusBar(this);
+    StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
+    StatusBar1->setSizeGripEnabled(false);
+    StatusBar1->setGeometry(0, kClientHeight - kStatusHeight, kClientWidth, kStatusHeight);
+    StatusPanel = new QLabel(CreditLine(), StatusBar1);
+    StatusPanel->setObjectName(QStringLiteral("StatusPanel"));
+    StatusPanel->setAlignment(Qt::AlignCenter);
+    StatusPanel->setFrameStyle(QFrame::Panel | QFrame::Raised);
+    StatusBar1->addWidget(StatusPanel, 1);
+
+    PageControl1 = new QTabWidget(this);
+    PageControl1->setObjectName(QStringLiteral("PageControl1"));
+    PageControl1->setGeometry(0, 0, kClientWidth, kClientHeight - kStatusHeight);
+    PageControl1->setDocumentMode(false);
+    PageControl1->tabBar()->setExpanding(false);
+    struct Page {
+        QWidget** member;
+        const char* name;
+        const char* caption;
+    };
+    const Page pages[] = {{&TabSheet1, "TabSheet1", "Capture"},
+                          {&TabSheet3, "TabSheet3", "Print to Tape"},
+                          {&TabSheet2, "TabSheet2", "Device settings"}};
+    for (const Page& p : pages) {
+        auto* sheet = new QWidget();
+        sheet->setObjectName(QString::fromUtf8(p.name));
+        PageControl1->addTab(sheet, QString::fromUtf8(p.caption));
+        *p.member = sheet;
+        m_widgets.insert(sheet->objectName(), sheet);
+    }
+
+    BuildLayout(MainFormControls(), m_widgets);
+
+    Bind(GroupBox4, "GroupBox4");
+    Bind(savedialog, "savedialog");
+    Bind(CheckBox2, "CheckBox2");
+    Bind(OverCheck, "OverCheck");
+    Bind(GroupBox3, "GroupBox3");
+    Bind(preview, "preview");
+    Bind(StartButton, "StartButton");
+    Bind(StopButton, "StopButton");
+    Bind(Label10, "Label10");
+    Bind(Time_info, "Time_info");
+    Bind(Capture_info, "Capture_info");
+    Bind(Dropped_info, "Dropped_info");
+    Bind(FreeSpaceText, "FreeSpaceText");
+    Bind(StaticText7, "StaticText7");
+    Bind(StaticText6, "StaticText6");
+    Bind(set_marker, "set_marker");
+    Bind(GroupBox6, "GroupBox6");
+    Bind(Quality_slider, "Quality_slider");
+    Bind(Quality_text, "Quality_text");
+    Bind(Panel1, "Panel1");
+    Bind(GroupBox11, "GroupBox11");
+    Bind(InputLines, "InputLines");
+    Bind(VolumeSlider, "VolumeSlider");
+    Bind(StaticText8, "StaticText8");
+    Bind(GroupBox5, "GroupBox5");
+    Bind(Brightness_slider, "Brightness_slider");
+    Bind(Contrast_SLIDER, "Contrast_SLIDER");
+    Bind(sharpness_slider, "sharpness_slider");
+    Bind(saturation_slider, "saturation_slider");
+    Bind(StaticText1, "StaticText1");
+    Bind(StaticText2, "StaticText2");
+    Bind(StaticText3, "StaticText3");
+    Bind(StaticText4, "StaticText4");
+    Bind(ABar, "ABar");
+    Bind(Panel2, "Panel2");
+    Bind(VideoWindow1, "VideoWindow1");
+    Bind(GroupBox9, "GroupBox9");
+    Bind(SourceFilename, "SourceFilename");
+    Bind(GroupBox10, "GroupBox10");
+    Bind(Start_print, "Start_print");
+    Bind(Stop_print, "Stop_print");
+    Bind(Button33, "Button33");
+    Bind(StaticText5, "StaticText5");
+    Bind(StaticText9, "StaticText9");
+    Bind(DSTrackBar1, "DSTrackBar1");
+    Bind(VideoCapFilters, "VideoCapFilters");
+    Bind(Button1, "Button1");
+    Bind(VideoFormats, "VideoFormats");
+    Bind(AudioCapFilters, "AudioCapFilters");
+    Bind(Button2, "Button2");
+    Bind(AudioFormats, "AudioFormats");
+    Bind(VideoOutFilters, "VideoOutFilters");
+    Bind(Button333, "Button333");
+    Bind(VideoOutFormats, "VideoOutFormats");
+    Bind(AudioDestFilters, "AudioDestFilters");
+    Bind(Button4, "Button4");
+    Bind(AudioDestFormats, "AudioDestFormats");
+    Bind(ComboBox1, "ComboBox1");
+
+    // Properties beyond the table.
+    savedialog->SetDialogKind(controls::TFileDialogKind::dkSave);
+    savedialog->SetDefaultExt(QStringLiteral("avi"));
+    savedialog->SetFilter(QStringLiteral("AVI file|*.avi|All files (*.*)|*.*"));
+    savedialog->SetDialogTitle(QStringLiteral("Set Capture File"));
+    savedialog->SetNumGlyphs(1);
+    SourceFilename->SetNumGlyphs(1);
+
+    Quality_slider->SetIncrement(1);
+    Quality_slider->SetValue(1);
+
+    Panel1->setAutoFillBackground(true);
+    QPalette black = Panel1->palette();
+    black.setColor(QPalette::Window, Qt::black);
+    Panel1->setPalette(black);
+
+    ABar->setRange(0, 255);
+    ABar->setValue(0);
+    ABar->setTextVisible(false);
+
+    DSTrackBar1->setRange(0, 1000);
+    DSTrackBar1->setSingleStep(0);
+    DSTrackBar1->setTickPosition(QSlider::NoTicks);
+
+    ComboBox1->addItems({QStringLiteral("Realtime"), QStringLiteral("High"),
+                         QStringLiteral("Normal"), QStringLiteral("Idle")});
+    ComboBox1->setCurrentIndex(1);
+
+    PageControl1->setCurrentIndex(0);
+    BuildTabOrder(this);
+}
+
+void TMainForm::CreateComponents() {
+    auto make = [this](const char* name) {
+        return new fw::TComponent(this, QString::fromUtf8(name));
+    };
+    auto timer = [this](const char* name, int interval_ms, bool enabled) {
+        auto* t = new fw::TTimer(this, QString::fromUtf8(name));
+        t->SetEnabled(enabled);
+        t->SetInterval(interval_ms);
+        return t;
+    };
+    CaptureGraph = make("CaptureGraph");
+    VideoSourceFilter = make("VideoSourceFilter");
+    Timer = timer("Timer", 1000, false);
+    AudioSourceFilter = make("AudioSourceFilter");
+    sync = make("sync");
+    videowindow = make("videowindow");
+    FormStorage1 = make("FormStorage1");
+    AppEvents1 = make("AppEvents1");
+    VideoDestFilter = make("VideoDestFilter");
+    OutGraph = make("OutGraph");
+    AudioDestFilter = make("AudioDestFilter");
+    Splitter = make("Splitter");
+    Timer2 = timer("Timer2", 1000, false);
+    SampleGrabber = make("SampleGrabber");
+    Timer3 = timer("Timer3", 1000, false);
+    OutGrabber = make("OutGrabber");
+    Timer4 = timer("Timer4", 1000, false);
+    // Present in the form data without behaviour: a 100 ms timer whose tick
+    // does nothing, and two filters bound to no graph.
+    Timer1 = timer("Timer1", 100, true);
+    DestSync = make("DestSync");
+    VideoDestWindow = make("VideoDestWindow");
+}
+
+}  // namespace ronvix::app

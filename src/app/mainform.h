@@ -1,0 +1,149 @@
+#pragma once
+// TMainForm: the program's only working window, with its three pages
+// "Capture", "Print to Tape" and "Device settings", and the non-visual
+// components it owns for its whole life. The layout comes from the table in
+// layout.cpp; the handlers' bodies live with their workflows (capture/,
+// tape/). UI thread only.
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFrame>
+#include <QGroupBox>
+#include <QHash>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSlider>
+#include <QStatusBar>
+#include <QTabWidget>
+
+#include "controls/filenameedit.h"
+#include "controls/slider.h"
+#include "framework/component.h"
+#include "framework/form.h"
+#include "framework/timer.h"
+
+namespace ronvix::app {
+
+class TMainForm : public fw::TForm {
+    Q_OBJECT
+public:
+    explicit TMainForm(QWidget* parent = nullptr);
+    ~TMainForm() override;
+
+    // Handlers of the window's own events.
+    void FormShow(QObject* sender);
+
+    // A control of the layout by name (null for an unknown name).
+    QWidget* Control(const QString& name) const { return m_widgets.value(name); }
+    const QHash<QString, QWidget*>& Controls() const { return m_widgets; }
+
+    // The status bar's credit line.
+    static QString CreditLine();
+
+    // Top level.
+    QStatusBar* StatusBar1 = nullptr;
+    QLabel* StatusPanel = nullptr;
+    QTabWidget* PageControl1 = nullptr;
+    QWidget* TabSheet1 = nullptr;
+    QWidget* TabSheet3 = nullptr;
+    QWidget* TabSheet2 = nullptr;
+
+    // Page "Capture".
+    QGroupBox* GroupBox4 = nullptr;
+    controls::TFilenameEdit* savedialog = nullptr;
+    QCheckBox* CheckBox2 = nullptr;
+    QCheckBox* OverCheck = nullptr;
+    QGroupBox* GroupBox3 = nullptr;
+    QCheckBox* preview = nullptr;
+    QPushButton* StartButton = nullptr;
+    QPushButton* StopButton = nullptr;
+    QLabel* Label10 = nullptr;
+    QLabel* Time_info = nullptr;
+    QLabel* Capture_info = nullptr;
+    QLabel* Dropped_info = nullptr;
+    QLabel* FreeSpaceText = nullptr;
+    QLabel* StaticText7 = nullptr;
+    QLabel* StaticText6 = nullptr;
+    QPushButton* set_marker = nullptr;
+    QGroupBox* GroupBox6 = nullptr;
+    controls::TSlider* Quality_slider = nullptr;
+    QLabel* Quality_text = nullptr;
+    QFrame* Panel1 = nullptr;
+    QGroupBox* GroupBox11 = nullptr;
+    QComboBox* InputLines = nullptr;
+    controls::TSlider* VolumeSlider = nullptr;
+    QLabel* StaticText8 = nullptr;
+    QGroupBox* GroupBox5 = nullptr;
+    controls::TSlider* Brightness_slider = nullptr;
+    controls::TSlider* Contrast_SLIDER = nullptr;
+    controls::TSlider* sharpness_slider = nullptr;
+    controls::TSlider* saturation_slider = nullptr;
+    QLabel* StaticText1 = nullptr;
+    QLabel* StaticText2 = nullptr;
+    QLabel* StaticText3 = nullptr;
+    QLabel* StaticText4 = nullptr;
+    QProgressBar* ABar = nullptr;
+
+    // Page "Print to Tape".
+    QFrame* Panel2 = nullptr;
+    QWidget* VideoWindow1 = nullptr;
+    QGroupBox* GroupBox9 = nullptr;
+    controls::TFilenameEdit* SourceFilename = nullptr;
+    QGroupBox* GroupBox10 = nullptr;
+    QPushButton* Start_print = nullptr;
+    QPushButton* Stop_print = nullptr;
+    QPushButton* Button33 = nullptr;
+    QLabel* StaticText5 = nullptr;
+    QLabel* StaticText9 = nullptr;
+    QSlider* DSTrackBar1 = nullptr;
+
+    // Page "Device settings".
+    QComboBox* VideoCapFilters = nullptr;
+    QPushButton* Button1 = nullptr;
+    QComboBox* VideoFormats = nullptr;
+    QComboBox* AudioCapFilters = nullptr;
+    QPushButton* Button2 = nullptr;
+    QComboBox* AudioFormats = nullptr;
+    QComboBox* VideoOutFilters = nullptr;
+    QPushButton* Button333 = nullptr;
+    QComboBox* VideoOutFormats = nullptr;
+    QComboBox* AudioDestFilters = nullptr;
+    QPushButton* Button4 = nullptr;
+    QComboBox* AudioDestFormats = nullptr;
+    QComboBox* ComboBox1 = nullptr;
+
+    // Non-visual components, in creation order. The media graph, settings
+    // and application-event components are plain named components until
+    // their layers provide the real classes.
+    fw::TComponent* CaptureGraph = nullptr;
+    fw::TComponent* VideoSourceFilter = nullptr;
+    fw::TTimer* Timer = nullptr;
+    fw::TComponent* AudioSourceFilter = nullptr;
+    fw::TComponent* sync = nullptr;
+    fw::TComponent* videowindow = nullptr;
+    fw::TComponent* FormStorage1 = nullptr;
+    fw::TComponent* AppEvents1 = nullptr;
+    fw::TComponent* VideoDestFilter = nullptr;
+    fw::TComponent* OutGraph = nullptr;
+    fw::TComponent* AudioDestFilter = nullptr;
+    fw::TComponent* Splitter = nullptr;
+    fw::TTimer* Timer2 = nullptr;
+    fw::TComponent* SampleGrabber = nullptr;
+    fw::TTimer* Timer3 = nullptr;
+    fw::TComponent* OutGrabber = nullptr;
+    fw::TTimer* Timer4 = nullptr;
+    fw::TTimer* Timer1 = nullptr;
+    fw::TComponent* DestSync = nullptr;
+    fw::TComponent* VideoDestWindow = nullptr;
+
+private:
+    void CreateControls();
+    void CreateComponents();
+    template <class T>
+    void Bind(T*& member, const char* name);
+
+    QHash<QString, QWidget*> m_widgets;
+};
+
+}  // namespace ronvix::app
