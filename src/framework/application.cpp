@@ -1,5 +1,7 @@
 #include "framework/application.h"
 
+#include <QStyle>
+#include <QStyleFactory>
 #include <QWidget>
 
 #include "framework/exceptions.h"
@@ -53,6 +55,10 @@ void ReportCurrentException() noexcept {
 
 TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
     g_app = this;
+    // One look on every desktop: the layout's pixel positions were checked
+    // against this style's metrics.
+    if (QStyle* fusion = QStyleFactory::create(QStringLiteral("Fusion")))
+        setStyle(fusion);
     m_params = arguments();
 }
 
