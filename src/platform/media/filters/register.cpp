@@ -1,0 +1,27 @@
+#include "platform/media/capturebuilder.h"
+#include "platform/media/filters/filters.h"
+#include "platform/media/graph.h"
+
+namespace ronvix::media {
+
+using namespace com;
+
+void RegisterEngineClasses() {
+    // Registering again replaces each entry with an equal one, so repeated
+    // calls change nothing.
+    {
+        ClassRegistry& registry = ClassRegistry::Instance();
+        registry.Register(
+            {CLSID_FilterGraph, "Filter Graph", CreateFilterGraphInstance, MERIT_DO_NOT_USE, {}});
+        registry.Register({CLSID_CaptureGraphBuilder2,
+                           "Capture Graph Builder",
+                           CreateCaptureGraphBuilderInstance,
+                           MERIT_DO_NOT_USE,
+                           {}});
+        registry.Register(SyncClassEntry());
+        registry.Register(SmartTeeClassEntry());
+        registry.Register(SampleGrabberClassEntry());
+    }
+}
+
+}  // namespace ronvix::media
