@@ -97,9 +97,18 @@ std::vector<Device> DeviceRegistry::Enumerate(REFGUID category) const {
     };
     for (auto* list : {&backends, &virtuals})
         for (const auto& provider : *list)
-            if (provider)
-                for (auto& d : provider())
+            if (provider) {
+                // A provider that fails contributes nothing this time; the
+                // others are still listed.
+                std::vector<DeviceDescription> devices;
+                try {
+                    devices = provider();
+                } catch (...) {
+                    continue;
+                }
+                for (auto& d : devices)
                     add(std::move(d));
+            }
 
     if (category == CLSID_LegacyAmFilterCategory) {
         for (const ClassEntry& e : ClassRegistry::Instance().InCategory(category)) {

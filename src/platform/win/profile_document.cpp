@@ -29,7 +29,7 @@ bool IsAscii(std::string_view s) {
 
 // Names compare without regard to case: ASCII directly, other text through
 // Unicode case folding of its UTF-8 reading.
-bool SameName(std::string_view a, std::string_view b) {
+bool NamesMatch(std::string_view a, std::string_view b) {
     a = Trim(a);
     b = Trim(b);
     if (IsAscii(a) && IsAscii(b)) {
@@ -115,7 +115,7 @@ ProfileDocument::Parsed ProfileDocument::Parse(size_t index) const {
 size_t ProfileDocument::FindSection(std::string_view section, size_t from) const {
     for (size_t i = from; i < m_lines.size(); ++i) {
         Parsed p = Parse(i);
-        if (p.kind == Kind::Section && SameName(p.name, section))
+        if (p.kind == Kind::Section && NamesMatch(p.name, section))
             return i;
     }
     return npos;
@@ -136,7 +136,7 @@ std::optional<std::string> ProfileDocument::Get(std::string_view section,
     size_t end = SectionEnd(header);
     for (size_t i = header + 1; i < end; ++i) {
         Parsed p = Parse(i);
-        if (p.kind == Kind::Key && SameName(p.name, key))
+        if (p.kind == Kind::Key && NamesMatch(p.name, key))
             return std::string(p.value);
     }
     return std::nullopt;
@@ -150,7 +150,7 @@ std::vector<std::string> ProfileDocument::SectionNames() const {
             continue;
         bool seen = false;
         for (const auto& s : out)
-            seen = seen || SameName(s, p.name);
+            seen = seen || NamesMatch(s, p.name);
         if (!seen)
             out.emplace_back(p.name);
     }
@@ -169,11 +169,15 @@ std::vector<std::string> ProfileDocument::KeyNames(std::string_view section) con
             continue;
         bool seen = false;
         for (const auto& k : out)
-            seen = seen || SameName(k, p.name);
+            seen = seen || NamesMatch(k, p.name);
         if (!seen)
             out.emplace_back(p.name);
     }
     return out;
+}
+
+bool ProfileDocument::SameName(std::string_view a, std::string_view b) {
+    return NamesMatch(a, b);
 }
 
 bool ProfileDocument::ValidSection(std::string_view section) {
@@ -213,7 +217,7 @@ bool ProfileDocument::Set(std::string_view section, std::string_view key, std::s
         if (p.kind != Kind::Key)
             continue;
         last_key = i;
-        if (!SameName(p.name, key))
+        if (!NamesMatch(p.name, key))
             continue;
         std::string text = m_lines[i].text.substr(0, p.key_end) + "=" + std::string(value);
         if (text == m_lines[i].text)
@@ -236,7 +240,7 @@ bool ProfileDocument::DeleteKey(std::string_view section, std::string_view key) 
     bool changed = false;
     for (size_t i = header + 1; i < end;) {
         Parsed p = Parse(i);
-        if (p.kind == Kind::Key && SameName(p.name, key)) {
+        if (p.kind == Kind::Key && NamesMatch(p.name, key)) {
             m_lines.erase(m_lines.begin() + static_cast<ptrdiff_t>(i));
             --end;
             changed = true;

@@ -34,6 +34,9 @@ public:
     // Whether a name can be written so that it reads back: no line breaks in
     // anything, no "]" in a section name, and a key that is not empty and has
     // no "=" and does not start like a section or a comment.
+    // Whether two section or key names are the same name.
+    static bool SameName(std::string_view a, std::string_view b);
+
     static bool ValidSection(std::string_view section);
     static bool ValidKey(std::string_view key);
     static bool ValidValue(std::string_view value);

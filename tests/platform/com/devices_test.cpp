@@ -77,6 +77,8 @@ TEST_F(DeviceEnumTest, EmptyCategoryAnswersFalseWithNoEnumerator) {
 
 TEST_F(DeviceEnumTest, BackendsComeBeforeVirtualDevicesAndOrderIsStable) {
     Add(ProviderKind::Virtual, [] { return std::vector{Dev("Test Camera")}; });
+    Add(ProviderKind::Backend,
+        []() -> std::vector<DeviceDescription> { throw std::runtime_error("probe failed"); });
     Add(ProviderKind::Backend, [] {
         return std::vector{Dev("USB Camera", "/dev/v4l/by-id/a"),
                            Dev("USB Camera", "/dev/v4l/by-id/b")};
