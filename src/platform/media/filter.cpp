@@ -165,6 +165,15 @@ HRESULT BasePin::QuerySupported(const GUID& set, DWORD id, DWORD* support) {
 BaseInputPin::BaseInputPin(BaseFilter& filter, std::u16string name)
     : BasePin(filter, PINDIR_INPUT, std::move(name)) {}
 
+HRESULT BaseInputPin::QueryInterface(REFIID riid, void** out) {
+    if (out && riid == IMemInputPin::iid) {
+        *out = static_cast<IMemInputPin*>(this);
+        AddRef();
+        return S_OK;
+    }
+    return BasePin::QueryInterface(riid, out);
+}
+
 HRESULT BaseInputPin::Connect(IPin*, const AM_MEDIA_TYPE*) {
     // Connections are made from the output side.
     return E_UNEXPECTED;

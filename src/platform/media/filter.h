@@ -99,9 +99,7 @@ class BaseInputPin : public BasePin, public IMemInputPin {
 public:
     BaseInputPin(BaseFilter& filter, std::u16string name);
 
-    HRESULT QueryInterface(REFIID riid, void** out) override {
-        return BasePin::QueryInterface(riid, out);
-    }
+    HRESULT QueryInterface(REFIID riid, void** out) override;
     ULONG AddRef() override { return BasePin::AddRef(); }
     ULONG Release() override { return BasePin::Release(); }
 

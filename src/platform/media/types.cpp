@@ -105,6 +105,17 @@ std::string GuidName(const GUID& g) {
     for (const Name& n : names)
         if (n.guid == g)
             return n.name;
+    // A four-character-code subtype reads as its code.
+    if (SubtypeFromFourcc(g.Data1) == g) {
+        std::string code;
+        for (int i = 0; i < 4; ++i) {
+            const char c = static_cast<char>((g.Data1 >> (8 * i)) & 0xFF);
+            if (c < 0x20 || c > 0x7E)
+                return g.ToString();
+            code += c;
+        }
+        return code;
+    }
     return g.ToString();
 }
 }  // namespace

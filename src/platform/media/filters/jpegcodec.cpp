@@ -1,0 +1,102 @@
+#include "platform/media/filters/jpegcodec.h"
+
+#include <turbojpeg.h>
+
+#include <algorithm>
+#include <cmath>
+
+namespace ronvix::media {
+
+int JpegQualityFromFraction(double quality) {
+    if (!std::isfinite(quality))
+        return 75;
+    return static_cast<int>(std::clamp(std::lround(quality * 100.0), 1L, 100L));
+}
+
+JpegEncoder::JpegEncoder() : m_handle(tjInitCompress()) {}
+
+JpegEncoder::~JpegEncoder() {
+    if (m_handle)
+        tjDestroy(m_handle);
+}
+
+size_t JpegEncoder::MaxSize(int width, int height) {
+    if (width <= 0 || height <= 0)
+        return 0;
+    const unsigned long size = tjBufSize(width, height, TJSAMP_422);
+    return size == static_cast<unsigned long>(-1) ? 0 : static_cast<size_t>(size);
+}
+
+size_t JpegEncoder::EncodeYuv422(const Yuv422Image& image, int quality, std::span<uint8_t> dst) {
+    if (!m_handle || image.width <= 0 || image.height <= 0 ||
+        dst.size() < MaxSize(image.width, image.height))
+        return 0;
+    const unsigned char* planes[3] = {image.y.data(), image.u.data(), image.v.data()};
+    const int strides[3] = {image.width, image.ChromaWidth(), image.ChromaWidth()};
+    unsigned char* out = dst.data();
+    unsigned long size = static_cast<unsigned long>(dst.size());
+    if (tjCompressFromYUVPlanes(m_handle, planes, image.width, strides, image.height, TJSAMP_422,
+                                &out, &size, std::clamp(quality, 1, 100),
+                                TJFLAG_NOREALLOC | TJFLAG_FASTDCT) != 0)
+        return 0;
+    return static_cast<size_t>(size);
+}
+
+size_t JpegEncoder::EncodePacked(const uint8_t* pixels, int width, int height, int stride,
+                                 int format, bool bottom_up, int quality,
+                                 std::span<uint8_t> dst) {
+    if (!m_handle || !pixels || width <= 0 || height <= 0 || dst.size() < MaxSize(width, height))
+        return 0;
+    unsigned char* out = dst.data();
+    unsigned long size = static_cast<unsigned long>(dst.size());
+    const int flags = TJFLAG_NOREALLOC | TJFLAG_FASTDCT | (bottom_up ? TJFLAG_BOTTOMUP : 0);
+    if (tjCompress2(m_handle, pixels, width, stride, height, format, &out, &size, TJSAMP_422,
+                    std::clamp(quality, 1, 100), flags) != 0)
+        return 0;
+    return static_cast<size_t>(size);
+}
+
+size_t JpegEncoder::EncodeRgb32(const uint8_t* pixels, int width, int height, bool bottom_up,
+                                int quality, std::span<uint8_t> dst) {
+    return EncodePacked(pixels, width, height, Rgb32Stride(width), TJPF_BGRX, bottom_up, quality,
+                        dst);
+}
+
+size_t JpegEncoder::EncodeRgb24(const uint8_t* pixels, int width, int height, bool bottom_up,
+                                int quality, std::span<uint8_t> dst) {
+    return EncodePacked(pixels, width, height, Rgb24Stride(width), TJPF_BGR, bottom_up, quality,
+                        dst);
+}
+
+JpegDecoder::JpegDecoder() : m_handle(tjInitDecompress()) {}
+
+JpegDecoder::~JpegDecoder() {
+    if (m_handle)
+        tjDestroy(m_handle);
+}
+
+bool JpegDecoder::ReadSize(std::span<const uint8_t> jpeg, int* width, int* height) {
+    if (!m_handle || jpeg.empty() || !width || !height)
+        return false;
+    int subsamp = 0, colourspace = 0;
+    if (tjDecompressHeader3(m_handle, jpeg.data(), static_cast<unsigned long>(jpeg.size()), width,
+                            height, &subsamp, &colourspace) != 0)
+        return false;
+    return *width > 0 && *height > 0;
+}
+
+bool JpegDecoder::DecodeRgb32(std::span<const uint8_t> jpeg, int width, int height,
+                              bool bottom_up, uint8_t* dst) {
+    int w = 0, h = 0;
+    if (!dst || !ReadSize(jpeg, &w, &h) || w != width || h != height)
+        return false;
+    const int flags = TJFLAG_FASTDCT | (bottom_up ? TJFLAG_BOTTOMUP : 0);
+    // A warning (a truncated but decodable stream) still gives a picture;
+    // only a fatal error is a failure.
+    if (tjDecompress2(m_handle, jpeg.data(), static_cast<unsigned long>(jpeg.size()), dst, width,
+                      Rgb32Stride(width), height, TJPF_BGRA, flags) != 0)
+        return tjGetErrorCode(m_handle) == TJERR_WARNING;
+    return true;
+}
+
+}  // namespace ronvix::media

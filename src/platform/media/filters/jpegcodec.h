@@ -1,0 +1,63 @@
+#pragma once
+// JPEG coding through libjpeg-turbo for the MJPEG filters and the test
+// camera. Each object owns one codec handle and is used by one thread at a
+// time (a streaming thread keeps its own). Failures are results, never
+// exceptions; nothing is printed.
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+#include "platform/media/filters/colourspace.h"
+
+namespace ronvix::media {
+
+// The JPEG quality for an engine quality fraction: round(q * 100) clamped
+// to 1..100, so every fraction down to 0.01 (and below) still encodes.
+int JpegQualityFromFraction(double quality);
+
+class JpegEncoder {
+public:
+    JpegEncoder();
+    ~JpegEncoder();
+    JpegEncoder(const JpegEncoder&) = delete;
+    JpegEncoder& operator=(const JpegEncoder&) = delete;
+
+    // The largest JPEG a frame of this size can produce (4:2:2 sampling);
+    // a destination at least this big never overflows.
+    static size_t MaxSize(int width, int height);
+
+    // Each returns the bytes written to `dst`, or 0 when the frame could not
+    // be encoded (bad size, destination smaller than MaxSize, codec error).
+    size_t EncodeYuv422(const Yuv422Image& image, int quality, std::span<uint8_t> dst);
+    size_t EncodeRgb32(const uint8_t* pixels, int width, int height, bool bottom_up, int quality,
+                       std::span<uint8_t> dst);
+    size_t EncodeRgb24(const uint8_t* pixels, int width, int height, bool bottom_up, int quality,
+                       std::span<uint8_t> dst);
+
+private:
+    size_t EncodePacked(const uint8_t* pixels, int width, int height, int stride, int format,
+                        bool bottom_up, int quality, std::span<uint8_t> dst);
+    void* m_handle = nullptr;
+};
+
+class JpegDecoder {
+public:
+    JpegDecoder();
+    ~JpegDecoder();
+    JpegDecoder(const JpegDecoder&) = delete;
+    JpegDecoder& operator=(const JpegDecoder&) = delete;
+
+    // Reads the frame size; false when `jpeg` is not a JPEG stream it can
+    // decode.
+    bool ReadSize(std::span<const uint8_t> jpeg, int* width, int* height);
+    // Decodes into RGB32 rows of exactly `width` x `height`; false when the
+    // stream is corrupt or its size differs. `dst` holds Rgb32ImageSize.
+    bool DecodeRgb32(std::span<const uint8_t> jpeg, int width, int height, bool bottom_up,
+                     uint8_t* dst);
+
+private:
+    void* m_handle = nullptr;
+};
+
+}  // namespace ronvix::media
