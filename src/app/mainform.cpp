@@ -6,6 +6,7 @@
 
 #include "app/layout.h"
 #include "framework/application.h"
+#include "framework/bind.h"
 #include "framework/strings.h"
 #include "platform/win/files.h"
 
@@ -46,16 +47,8 @@ TMainForm::TMainForm(QWidget* parent) : fw::TForm(parent) {
         move(area.x() + (area.width() - kClientWidth) / 2,
              area.y() + (area.height() - kClientHeight) / 2);
     }
-    OnShow = [this](QObject* sender) { FormShow(sender); };
+    BindShellHandlers();
     DoCreate();
-}
-
-void TMainForm::FormShow(QObject*) {
-    // A file named as the last argument is what the user wants to play out.
-    auto* app = fw::TApplication::Instance();
-    if (app && app->ParamCount() >= 1 &&
-        win::FileExists(fw::Utf8(app->ParamStr(app->ParamCount()))))
-        SourceFilename->SetText(app->ParamStr(app->ParamCount()));
 }
 
 TMainForm::~TMainForm() {

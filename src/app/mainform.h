@@ -31,8 +31,11 @@ public:
     explicit TMainForm(QWidget* parent = nullptr);
     ~TMainForm() override;
 
-    // Handlers of the window's own events.
+    // Handlers of the window's own events and of the shell's controls.
     void FormShow(QObject* sender);
+    void FormClose(QObject* sender, fw::TCloseAction& action);
+    void ComboBox1Change(QObject* sender);
+    void GroupBox4Click(QObject* sender);
 
     // A control of the layout by name (null for an unknown name).
     QWidget* Control(const QString& name) const { return m_widgets.value(name); }
@@ -138,12 +141,16 @@ public:
     fw::TComponent* VideoDestWindow = nullptr;
 
 private:
+    void BindShellHandlers();
     void CreateControls();
     void CreateComponents();
     template <class T>
     void Bind(T*& member, const char* name);
 
     QHash<QString, QWidget*> m_widgets;
+    // The process handle the priority change opened; kept open for the
+    // life of the window, as the platform's handle is.
+    intptr_t m_process = 0;
 };
 
 }  // namespace ronvix::app

@@ -1,0 +1,64 @@
+// The main window's shell handlers: the show sequence, the capture priority,
+// closing, and the "Filename" group click.
+
+#include "app/mainform.h"
+#include "framework/application.h"
+#include "framework/bind.h"
+#include "framework/strings.h"
+#include "platform/win/files.h"
+#include "platform/win/kernel.h"
+#include "platform/win/priority.h"
+
+namespace ronvix::app {
+
+namespace {
+// ComboBox1's items in order: "Realtime", "High", "Normal", "Idle".
+constexpr win::DWORD kPriorityClasses[] = {win::REALTIME_PRIORITY_CLASS, win::HIGH_PRIORITY_CLASS,
+                                           win::NORMAL_PRIORITY_CLASS, win::IDLE_PRIORITY_CLASS};
+}  // namespace
+
+void TMainForm::BindShellHandlers() {
+    OnShow = [this](QObject* sender) { FormShow(sender); };
+    OnClose = [this](QObject* sender, fw::TCloseAction& action) { FormClose(sender, action); };
+    fw::BindClick(ComboBox1, [this](QObject* sender) { ComboBox1Change(sender); });
+    fw::BindClick(static_cast<QWidget*>(GroupBox4),
+                  [this](QObject* sender) { GroupBox4Click(sender); });
+    fw::BindClick(static_cast<QWidget*>(GroupBox9),
+                  [this](QObject* sender) { GroupBox4Click(sender); });
+}
+
+void TMainForm::FormShow(QObject*) {
+    // The capture priority applies before anything else of the sequence.
+    ComboBox1Change(ComboBox1);
+    // A file named as the last argument is what the user wants to play out.
+    auto* app = fw::TApplication::Instance();
+    if (app && app->ParamCount() >= 1 &&
+        win::FileExists(fw::Utf8(app->ParamStr(app->ParamCount()))))
+        SourceFilename->SetText(app->ParamStr(app->ParamCount()));
+}
+
+void TMainForm::ComboBox1Change(QObject*) {
+    const int index = ComboBox1->currentIndex();
+    if (index < 0 || index >= static_cast<int>(std::size(kPriorityClasses)))
+        return;
+    if (m_process == 0)
+        m_process = win::OpenProcess(win::PROCESS_ALL_ACCESS, 1, win::GetCurrentProcessId());
+    // Not checked: a refused class leaves the process as it was.
+    win::SetPriorityClass(m_process, kPriorityClasses[index]);
+}
+
+void TMainForm::GroupBox4Click(QObject*) {
+    // The user interface thread asks for more of the processor; a refusal
+    // changes nothing.
+    win::SetThreadPriority(win::GetCurrentThreadId(), 128);
+}
+
+void TMainForm::FormClose(QObject*, fw::TCloseAction&) {
+    // Closing the splash window, the application's main window, ends the
+    // message loop and so the program.
+    auto* app = fw::TApplication::Instance();
+    if (app && app->MainForm() && app->MainForm() != this)
+        app->MainForm()->Close();
+}
+
+}  // namespace ronvix::app
