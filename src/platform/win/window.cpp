@@ -2,15 +2,41 @@
 
 #include <QCoreApplication>
 #include <QEvent>
-#include <QSemaphore>
 #include <QThread>
 #include <QTimer>
+#include <condition_variable>
 #include <map>
 #include <memory>
 #include <mutex>
 
 namespace ronvix::win {
 namespace {
+
+// The answer a synchronous sender waits for on another thread.
+struct Reply {
+    std::mutex lock;
+    std::condition_variable finished;
+    // Guarded by lock.
+    bool done = false;
+    LRESULT result = 0;
+
+    void Set(LRESULT r) {
+        std::lock_guard g(lock);
+        result = r;
+    }
+    void Finish() {
+        {
+            std::lock_guard g(lock);
+            done = true;
+        }
+        finished.notify_all();
+    }
+    LRESULT Wait() {
+        std::unique_lock g(lock);
+        finished.wait(g, [this] { return done; });
+        return result;
+    }
+};
 
 // A posted window message travelling as a Qt event.
 class MessageEvent : public QEvent {
@@ -19,27 +45,24 @@ public:
         static const int type = QEvent::registerEventType();
         return static_cast<QEvent::Type>(type);
     }
-    MessageEvent(HWND hwnd, UINT msg, WPARAM w, LPARAM l, std::shared_ptr<QSemaphore> done = {},
-                 std::shared_ptr<LRESULT> result = {})
+    MessageEvent(HWND hwnd, UINT msg, WPARAM w, LPARAM l, std::shared_ptr<Reply> reply = {})
         : QEvent(EventType()),
           m_hwnd(hwnd),
           m_msg(msg),
           m_wparam(w),
           m_lparam(l),
-          m_done(std::move(done)),
-          m_result(std::move(result)) {}
+          m_reply(std::move(reply)) {}
     ~MessageEvent() override {
         // A synchronous sender waits for this: release it even when the
         // event is discarded because its receiver died.
-        if (m_done)
-            m_done->release();
+        if (m_reply)
+            m_reply->Finish();
     }
     HWND m_hwnd;
     UINT m_msg;
     WPARAM m_wparam;
     LPARAM m_lparam;
-    std::shared_ptr<QSemaphore> m_done;
-    std::shared_ptr<LRESULT> m_result;
+    std::shared_ptr<Reply> m_reply;
 };
 
 struct Entry {
@@ -101,8 +124,8 @@ bool Dispatcher::event(QEvent* e) {
     LRESULT r = 0;
     if (proc)
         r = proc(m->m_hwnd, m->m_msg, m->m_wparam, m->m_lparam);
-    if (m->m_result)
-        *m->m_result = r;
+    if (m->m_reply)
+        m->m_reply->Set(r);
     return true;
 }
 
@@ -179,8 +202,7 @@ bool PostMessage(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
 
 LRESULT SendMessage(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
     WindowProc proc;
-    std::shared_ptr<QSemaphore> done;
-    std::shared_ptr<LRESULT> result;
+    std::shared_ptr<Reply> reply;
     {
         Table& t = Table::Get();
         std::lock_guard g(t.lock);
@@ -192,16 +214,13 @@ LRESULT SendMessage(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
         } else {
             // Another thread owns the window: post, then wait outside the
             // lock. The event releases the semaphore even when discarded.
-            done = std::make_shared<QSemaphore>();
-            result = std::make_shared<LRESULT>(0);
+            reply = std::make_shared<Reply>();
             QCoreApplication::postEvent(e->receiver,
-                                        new MessageEvent(hwnd, msg, wparam, lparam, done, result));
+                                        new MessageEvent(hwnd, msg, wparam, lparam, reply));
         }
     }
-    if (done) {
-        done->acquire();
-        return *result;
-    }
+    if (reply)
+        return reply->Wait();
     return proc ? proc(hwnd, msg, wparam, lparam) : 0;
 }
 
