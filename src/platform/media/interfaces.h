@@ -508,6 +508,70 @@ struct ISampleGrabber : IUnknown {
     virtual HRESULT SetCallback(ISampleGrabberCB* callback, LONG which) = 0;
 };
 
+// The video renderer's window control. Methods follow the platform's order;
+// the automation base is left out (nothing here dispatches by name).
+// `window` values are window handles (ronvix::win::HWND) carried
+// pointer-sized; styles are the platform's WS_ and WS_EX_ bit values.
+struct IVideoWindow : IUnknown {
+    static constexpr GUID iid = RONVIX_GUID("{56A868B4-0AD4-11CE-B03A-0020AF0BA770}");
+    using base = IUnknown;
+    virtual HRESULT put_Caption(com::BSTR caption) = 0;
+    // The caller frees the string with SysFreeString.
+    virtual HRESULT get_Caption(com::BSTR* caption) = 0;
+    virtual HRESULT put_WindowStyle(LONG style) = 0;
+    virtual HRESULT get_WindowStyle(LONG* style) = 0;
+    virtual HRESULT put_WindowStyleEx(LONG style) = 0;
+    virtual HRESULT get_WindowStyleEx(LONG* style) = 0;
+    virtual HRESULT put_AutoShow(LONG auto_show) = 0;
+    virtual HRESULT get_AutoShow(LONG* auto_show) = 0;
+    virtual HRESULT put_WindowState(LONG state) = 0;
+    virtual HRESULT get_WindowState(LONG* state) = 0;
+    virtual HRESULT put_BackgroundPalette(LONG palette) = 0;
+    virtual HRESULT get_BackgroundPalette(LONG* palette) = 0;
+    virtual HRESULT put_Visible(LONG visible) = 0;
+    virtual HRESULT get_Visible(LONG* visible) = 0;
+    virtual HRESULT put_Left(LONG left) = 0;
+    virtual HRESULT get_Left(LONG* left) = 0;
+    virtual HRESULT put_Width(LONG width) = 0;
+    virtual HRESULT get_Width(LONG* width) = 0;
+    virtual HRESULT put_Top(LONG top) = 0;
+    virtual HRESULT get_Top(LONG* top) = 0;
+    virtual HRESULT put_Height(LONG height) = 0;
+    virtual HRESULT get_Height(LONG* height) = 0;
+    virtual HRESULT put_Owner(OAHWND owner) = 0;
+    virtual HRESULT get_Owner(OAHWND* owner) = 0;
+    virtual HRESULT put_MessageDrain(OAHWND drain) = 0;
+    virtual HRESULT get_MessageDrain(OAHWND* drain) = 0;
+    virtual HRESULT get_BorderColor(LONG* color) = 0;
+    virtual HRESULT put_BorderColor(LONG color) = 0;
+    virtual HRESULT get_FullScreenMode(LONG* full_screen) = 0;
+    virtual HRESULT put_FullScreenMode(LONG full_screen) = 0;
+    virtual HRESULT SetWindowForeground(LONG focus) = 0;
+    virtual HRESULT NotifyOwnerMessage(OAHWND window, LONG message, LONG_PTR wparam,
+                                       LONG_PTR lparam) = 0;
+    virtual HRESULT SetWindowPosition(LONG left, LONG top, LONG width, LONG height) = 0;
+    virtual HRESULT GetWindowPosition(LONG* left, LONG* top, LONG* width, LONG* height) = 0;
+    virtual HRESULT GetMinIdealImageSize(LONG* width, LONG* height) = 0;
+    virtual HRESULT GetMaxIdealImageSize(LONG* width, LONG* height) = 0;
+    virtual HRESULT GetRestorePosition(LONG* left, LONG* top, LONG* width, LONG* height) = 0;
+    virtual HRESULT HideCursor(LONG hide) = 0;
+    virtual HRESULT IsCursorHidden(LONG* hidden) = 0;
+};
+
+// A counted array of GUIDs; `pElems` comes from the task allocator and the
+// receiver frees it with CoTaskMemFree.
+struct CAUUID {
+    ULONG cElems = 0;
+    GUID* pElems = nullptr;
+};
+
+// The property pages an object offers (class ids of its pages).
+struct ISpecifyPropertyPages : IUnknown {
+    static constexpr GUID iid = RONVIX_GUID("{B196B28B-BAB4-101A-B69C-00AA00341D07}");
+    using base = IUnknown;
+    virtual HRESULT GetPages(CAUUID* pages) = 0;
+};
+
 // Class identifiers of the engine's objects.
 inline constexpr GUID CLSID_FilterGraph = RONVIX_GUID("{E436EBB3-524F-11CE-9F53-0020AF0BA770}");
 inline constexpr GUID CLSID_CaptureGraphBuilder2 =
