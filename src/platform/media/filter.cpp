@@ -510,13 +510,33 @@ HRESULT BaseOutputPin::EndFlush() {
 
 HRESULT BaseOutputPin::SetActive(bool active) {
     ComPtr<IMemAllocator> allocator;
+    ComPtr<IPin> flush;
     {
         std::lock_guard guard(m_pin_lock);
         allocator = m_allocator;
+        m_stopping = !active;
+        if (!active && m_calls > 0)
+            flush = m_peer;
+    }
+    if (flush) {
+        flush->BeginFlush();
+        std::lock_guard guard(m_pin_lock);
+        m_flushed_peer = flush;
     }
     if (!allocator)
         return S_OK;
     return active ? allocator->Commit() : allocator->Decommit();
+}
+
+void BaseOutputPin::FinishStop() {
+    ComPtr<IPin> flushed;
+    {
+        std::unique_lock guard(m_pin_lock);
+        m_calls_cv.wait(guard, [&] { return m_calls == 0; });
+        flushed = std::move(m_flushed_peer);
+    }
+    if (flushed)
+        flushed->EndFlush();
 }
 
 HRESULT BaseOutputPin::GetDeliveryBuffer(IMediaSample** sample, DWORD flags) {
@@ -542,6 +562,8 @@ HRESULT BaseOutputPin::CallPeer(Call&& call) {
         std::lock_guard guard(m_pin_lock);
         if (!m_input)
             return VFW_E_NOT_CONNECTED;
+        if (m_stopping)
+            return VFW_E_WRONG_STATE;
         input = m_input;
         ++m_calls;
     }
@@ -638,6 +660,12 @@ HRESULT BaseFilter::Stop() {
         OnStopRequest();
     }
     OnStopJoin();
+    for (BasePin* pin : Pins())
+        if (pin->Direction() == PINDIR_OUTPUT)
+            static_cast<BaseOutputPin*>(pin)->FinishStop();
+    for (BasePin* pin : Pins())
+        if (pin->Direction() == PINDIR_OUTPUT)
+            static_cast<BaseOutputPin*>(pin)->FinishStop();
     std::lock_guard guard(m_graph_lock);
     m_complete_pending = m_complete_sent = false;
     return S_OK;

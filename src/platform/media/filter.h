@@ -149,7 +149,12 @@ public:
     HRESULT BeginFlush() override;
     HRESULT EndFlush() override;
 
+    // Going inactive while a streaming call of this pin is inside the peer
+    // (blocked there, say) flushes the peer so that the call returns and the
+    // thread making it can be joined; FinishStop ends that flush after the
+    // join. New streaming calls fail with VFW_E_WRONG_STATE from then on.
     HRESULT SetActive(bool active) override;
+    void FinishStop();
 
     // Streaming side; callable from any thread. Without a connection they
     // fail with VFW_E_NOT_CONNECTED and do nothing.
@@ -177,6 +182,8 @@ private:
     com::ComPtr<IMemInputPin> m_input;
     com::ComPtr<IMemAllocator> m_allocator;
     int m_calls = 0;  // Streaming calls into the peer in progress.
+    bool m_stopping = false;
+    com::ComPtr<IPin> m_flushed_peer;  // Flushed by SetActive(false), until FinishStop.
 };
 
 class BaseFilter : public com::ComObject<IBaseFilter, IAMFilterMiscFlags> {

@@ -291,6 +291,19 @@ HRESULT FilterGraph::RemoveFilter(IBaseFilter* filter) {
     // neighbours are disconnected from it.
     keep->Stop();
     DisconnectAll(keep.Get());
+    // A pin of another filter may still point at it when only the removed
+    // filter's side was disconnected before: let go of it too, so nothing
+    // in the graph keeps streaming into (or holding) the removed filter.
+    for (Entry& e : m_filters) {
+        if (e.filter == keep)
+            continue;
+        for (ComPtr<IPin>& pin : FilterPins(e.filter.Get())) {
+            ComPtr<IPin> peer;
+            if (SUCCEEDED(pin->ConnectedTo(peer.ReleaseAndGetAddressOf())) && peer &&
+                PinFilter(peer.Get()) == keep)
+                pin->Disconnect();
+        }
+    }
     keep->JoinFilterGraph(nullptr, nullptr);
     m_filters.erase(std::find_if(m_filters.begin(), m_filters.end(),
                                  [&](const Entry& e) { return e.filter == keep; }));

@@ -315,16 +315,27 @@ public:
         }
         m_cv.notify_all();
     }
+    // Polls `pred` (which may use the accessors below) until true or time-out.
     template <class Pred>
     bool WaitFor(Pred pred, int timeout_ms = 5000) {
-        std::unique_lock guard(m_lock);
-        return m_cv.wait_for(guard, std::chrono::milliseconds(timeout_ms), [&] { return pred(); });
+        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+        while (!pred()) {
+            if (std::chrono::steady_clock::now() > until)
+                return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return true;
     }
     bool WaitForSamples(size_t n, int timeout_ms = 5000) {
-        return WaitFor([&] { return m_received.size() >= n; }, timeout_ms);
+        return WaitFor([&] { return Count() >= n; }, timeout_ms);
     }
     bool WaitForBlocked(int timeout_ms = 5000) {
-        return WaitFor([&] { return m_blocked > 0; }, timeout_ms);
+        return WaitFor(
+            [&] {
+                std::lock_guard guard(m_lock);
+                return m_blocked > 0;
+            },
+            timeout_ms);
     }
     std::vector<Received> ReceivedSamples() {
         std::lock_guard guard(m_lock);

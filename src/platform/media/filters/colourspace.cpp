@@ -42,19 +42,19 @@ inline void StudioToRgb(int y, int cb, int cr, uint8_t* bgrx) {
 }
 
 inline uint8_t StudioLuma(int r, int g, int b) {
-    return Clamp8(16 + ((Fix(65.481 / 255) * r + Fix(128.553 / 255) * g +
-                         Fix(24.966 / 255) * b + kHalf) >>
-                        16));
+    return Clamp8(
+        16 +
+        ((Fix(65.481 / 255) * r + Fix(128.553 / 255) * g + Fix(24.966 / 255) * b + kHalf) >> 16));
 }
 inline uint8_t StudioCb(int r, int g, int b) {
-    return Clamp8(128 + ((-Fix(37.797 / 255) * r - Fix(74.203 / 255) * g +
-                          Fix(112.0 / 255) * b + kHalf) >>
-                         16));
+    return Clamp8(
+        128 +
+        ((-Fix(37.797 / 255) * r - Fix(74.203 / 255) * g + Fix(112.0 / 255) * b + kHalf) >> 16));
 }
 inline uint8_t StudioCr(int r, int g, int b) {
-    return Clamp8(128 + ((Fix(112.0 / 255) * r - Fix(93.786 / 255) * g -
-                          Fix(18.214 / 255) * b + kHalf) >>
-                         16));
+    return Clamp8(
+        128 +
+        ((Fix(112.0 / 255) * r - Fix(93.786 / 255) * g - Fix(18.214 / 255) * b + kHalf) >> 16));
 }
 
 // The source row that lands in destination row `row` of a top-down picture.

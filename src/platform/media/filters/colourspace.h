@@ -23,8 +23,8 @@
 namespace ronvix::media {
 
 struct Yuv422Image {
-    int width = 0;   // even
-    int height = 0;  // positive
+    int width = 0;           // even
+    int height = 0;          // positive
     std::vector<uint8_t> y;  // width * height
     std::vector<uint8_t> u;  // (width / 2) * height, Cb
     std::vector<uint8_t> v;  // (width / 2) * height, Cr

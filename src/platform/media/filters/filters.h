@@ -7,7 +7,8 @@
 namespace ronvix::media {
 
 // Registers the graph manager, the capture graph builder and the filters
-// of this library (sync, Smart Tee, Sample Grabber) in the class registry;
+// of this library (sync, Smart Tee, Sample Grabber, AVI Mux, File Writer)
+// in the class registry;
 // software filters also in the general filter category. Idempotent and
 // thread-safe.
 void RegisterEngineClasses();

@@ -43,8 +43,7 @@ size_t JpegEncoder::EncodeYuv422(const Yuv422Image& image, int quality, std::spa
 }
 
 size_t JpegEncoder::EncodePacked(const uint8_t* pixels, int width, int height, int stride,
-                                 int format, bool bottom_up, int quality,
-                                 std::span<uint8_t> dst) {
+                                 int format, bool bottom_up, int quality, std::span<uint8_t> dst) {
     if (!m_handle || !pixels || width <= 0 || height <= 0 || dst.size() < MaxSize(width, height))
         return 0;
     unsigned char* out = dst.data();
@@ -85,8 +84,8 @@ bool JpegDecoder::ReadSize(std::span<const uint8_t> jpeg, int* width, int* heigh
     return *width > 0 && *height > 0;
 }
 
-bool JpegDecoder::DecodeRgb32(std::span<const uint8_t> jpeg, int width, int height,
-                              bool bottom_up, uint8_t* dst) {
+bool JpegDecoder::DecodeRgb32(std::span<const uint8_t> jpeg, int width, int height, bool bottom_up,
+                              uint8_t* dst) {
     int w = 0, h = 0;
     if (!dst || !ReadSize(jpeg, &w, &h) || w != width || h != height)
         return false;

@@ -1,4 +1,6 @@
 #include "platform/media/capturebuilder.h"
+#include "platform/media/filters/avimux.h"
+#include "platform/media/filters/filewriter.h"
 #include "platform/media/filters/filters.h"
 #include "platform/media/graph.h"
 
@@ -21,6 +23,8 @@ void RegisterEngineClasses() {
         registry.Register(SyncClassEntry());
         registry.Register(SmartTeeClassEntry());
         registry.Register(SampleGrabberClassEntry());
+        registry.Register(AviMuxClassEntry());
+        registry.Register(FileWriterClassEntry());
     }
 }
 

@@ -100,19 +100,12 @@ protected:
             m_worker = std::jthread([this](std::stop_token stop) { PreviewLoop(stop); });
         return S_OK;
     }
-    void OnStopRequest() override {
-        if (!m_worker.joinable())
-            return;
-        m_worker.request_stop();  // Wakes the mailbox wait.
-        // A delivery in progress downstream is woken by a flush.
-        m_flushed_preview = SUCCEEDED(m_preview->DeliverBeginFlush());
-    }
+    // The preview pin went inactive before this (so a delivery blocked
+    // downstream was flushed out); stopping the thread is all that is left.
+    void OnStopRequest() override { m_worker.request_stop(); }
     void OnStopJoin() override {
         if (m_worker.joinable())
             m_worker.join();
-        if (m_flushed_preview)
-            m_preview->DeliverEndFlush();
-        m_flushed_preview = false;
         std::lock_guard guard(m_mail_lock);
         m_mail = nullptr;
     }
@@ -174,8 +167,7 @@ private:
     PassThroughOutputPin* m_capture = nullptr;
     PreviewPin* m_preview = nullptr;
     std::atomic<LONG> m_preview_dropped{0};
-    bool m_flushed_preview = false;  // Control thread only.
-    std::jthread m_worker;           // Started and joined on the control thread.
+    std::jthread m_worker;  // Started and joined on the control thread.
 
     std::mutex m_mail_lock;
     std::condition_variable_any m_mail_cv;

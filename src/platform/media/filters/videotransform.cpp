@@ -1,7 +1,7 @@
 #include "platform/media/filters/videotransform.h"
 
-#include <cstring>
 #include <cstdlib>
+#include <cstring>
 
 namespace ronvix::media {
 
@@ -60,11 +60,14 @@ HRESULT TransformOutputPin::DecideBufferSize(ALLOCATOR_PROPERTIES& props) {
     return S_OK;
 }
 
-VideoTransformFilter::VideoTransformFilter(const GUID& clsid) : BaseFilter(clsid) {
+VideoTransformFilter::VideoTransformFilter(const GUID& clsid) : BaseFilter(clsid) {}
+
+void VideoTransformFilter::CreatePins(std::unique_ptr<TransformOutputPin> output) {
     m_input = static_cast<TransformInputPin*>(
         AddPin(std::make_unique<TransformInputPin>(*this, u"XForm In")));
-    m_output = static_cast<TransformOutputPin*>(
-        AddPin(std::make_unique<TransformOutputPin>(*this, u"XForm Out")));
+    if (!output)
+        output = std::make_unique<TransformOutputPin>(*this, u"XForm Out");
+    m_output = static_cast<TransformOutputPin*>(AddPin(std::move(output)));
 }
 
 HRESULT VideoTransformFilter::OnActivate() {

@@ -70,6 +70,9 @@ public:
                       double rate) override;
 
 protected:
+    // Makes the two pins; every subclass constructor calls it once. A null
+    // `output` makes a plain output pin.
+    void CreatePins(std::unique_ptr<TransformOutputPin> output = nullptr);
     HRESULT OnActivate() override;
 
 private:
@@ -81,7 +84,7 @@ private:
 // Helpers over VideoInfo types.
 struct VideoGeometry {
     int width = 0;
-    int height = 0;        // absolute
+    int height = 0;         // absolute
     bool bottom_up = true;  // RGB with a positive height
     REFERENCE_TIME time_per_frame = 0;
 };

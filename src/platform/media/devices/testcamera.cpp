@@ -1,0 +1,652 @@
+// The Test Pattern Camera: a live video source with a capture pin (MJPG or
+// YUY2) and a preview pin (RGB32) that show the same picture, paced on the
+// graph clock.
+
+#include <atomic>
+#include <cstring>
+#include <deque>
+#include <thread>
+
+#include "platform/com/object.h"
+#include "platform/media/devices/devicecontrols.h"
+#include "platform/media/devices/livesource.h"
+#include "platform/media/devices/propertypages.h"
+#include "platform/media/devices/testpattern.h"
+#include "platform/media/devices/virtualdevices.h"
+#include "platform/media/filters/jpegcodec.h"
+#include "platform/media/filters/videotransform.h"
+
+namespace ronvix::media {
+
+using namespace com;
+
+namespace {
+
+constexpr REFERENCE_TIME k25fps = 400'000;
+constexpr REFERENCE_TIME k30fps = 333'333;
+constexpr size_t kDroppedHistory = 64;
+constexpr LONG kCaptureBuffers = 4;
+
+std::atomic<bool> g_unpaced{false};
+
+struct CameraFormat {
+    GUID subtype;
+    int width;
+    int height;
+    REFERENCE_TIME period;
+};
+
+constexpr CameraFormat kFormats[] = {
+    {MEDIASUBTYPE_MJPG, 720, 576, k25fps},   {MEDIASUBTYPE_MJPG, 640, 480, k30fps},
+    {MEDIASUBTYPE_MJPG, 1280, 720, k25fps},  {MEDIASUBTYPE_MJPG, 1920, 1080, k25fps},
+    {MEDIASUBTYPE_YUY2, 720, 576, k25fps},   {MEDIASUBTYPE_YUY2, 640, 480, k30fps},
+};
+
+MediaType MakeType(const CameraFormat& f) {
+    if (f.subtype == MEDIASUBTYPE_MJPG) {
+        MediaType t = MediaType::Video(MEDIASUBTYPE_MJPG, f.width, f.height, 24, f.period);
+        VIDEOINFOHEADER vih = *t.VideoInfo();
+        vih.bmiHeader.biSizeImage = static_cast<DWORD>(JpegEncoder::MaxSize(f.width, f.height));
+        vih.dwBitRate = static_cast<DWORD>(
+            std::min<uint64_t>(UINT32_MAX, uint64_t(vih.bmiHeader.biSizeImage) * 8 * 10'000'000 /
+                                               uint64_t(f.period) / 4));
+        t.SetFormat(&vih, sizeof vih);
+        return t;
+    }
+    return MediaType::Video(f.subtype, f.width, f.height, 16, f.period);
+}
+
+// The capture format `mt` names, or null.
+const CameraFormat* FindFormat(const AM_MEDIA_TYPE& mt) {
+    VideoGeometry g;
+    if (!ReadGeometry(mt, &g) || !g.bottom_up)
+        return nullptr;
+    for (const CameraFormat& f : kFormats)
+        if (f.subtype == mt.subtype && f.width == g.width && f.height == g.height &&
+            (g.time_per_frame == 0 || g.time_per_frame == f.period))
+            return &f;
+    return nullptr;
+}
+
+// An interface of an object whose identity and count are its owner's.
+template <class I>
+class Delegating : public I {
+public:
+    explicit Delegating(IUnknown& owner) : m_owner(owner) {}
+    HRESULT QueryInterface(REFIID riid, void** out) override {
+        return m_owner.QueryInterface(riid, out);
+    }
+    ULONG AddRef() override { return m_owner.AddRef(); }
+    ULONG Release() override { return m_owner.Release(); }
+
+protected:
+    IUnknown& m_owner;
+};
+
+class TestCamera;
+
+// Frame counts of the capture stream. Thread-safe.
+class DropCounter final : public Delegating<IAMDroppedFrames> {
+public:
+    using Delegating::Delegating;
+
+    void Reset() {
+        std::lock_guard guard(m_lock);
+        m_dropped = m_delivered = 0;
+        m_bytes = 0;
+        m_history.clear();
+    }
+    void Dropped(uint32_t index) {
+        std::lock_guard guard(m_lock);
+        ++m_dropped;
+        m_history.push_back(static_cast<LONG>(index));
+        if (m_history.size() > kDroppedHistory)
+            m_history.pop_front();
+    }
+    void Delivered(size_t bytes) {
+        std::lock_guard guard(m_lock);
+        ++m_delivered;
+        m_bytes += bytes;
+    }
+
+    HRESULT GetNumDropped(LONG* dropped) override {
+        if (!dropped)
+            return E_POINTER;
+        std::lock_guard guard(m_lock);
+        *dropped = m_dropped;
+        return S_OK;
+    }
+    HRESULT GetNumNotDropped(LONG* not_dropped) override {
+        if (!not_dropped)
+            return E_POINTER;
+        std::lock_guard guard(m_lock);
+        *not_dropped = m_delivered;
+        return S_OK;
+    }
+    // The frame numbers of the most recent drops, oldest first.
+    HRESULT GetDroppedInfo(LONG size, LONG* array, LONG* copied) override {
+        if (!array || !copied)
+            return E_POINTER;
+        if (size <= 0)
+            return E_INVALIDARG;
+        std::lock_guard guard(m_lock);
+        const size_t n = std::min<size_t>(size_t(size), m_history.size());
+        std::copy(m_history.end() - ptrdiff_t(n), m_history.end(), array);
+        *copied = static_cast<LONG>(n);
+        return S_OK;
+    }
+    HRESULT GetAverageFrameSize(LONG* average) override {
+        if (!average)
+            return E_POINTER;
+        std::lock_guard guard(m_lock);
+        *average = m_delivered ? static_cast<LONG>(m_bytes / uint64_t(m_delivered)) : 0;
+        return S_OK;
+    }
+
+private:
+    std::mutex m_lock;
+    // Guarded by m_lock.
+    LONG m_dropped = 0;
+    LONG m_delivered = 0;
+    uint64_t m_bytes = 0;
+    std::deque<LONG> m_history;
+};
+
+enum class PinKind { Capture, Preview };
+
+class CameraPin final : public BaseOutputPin {
+public:
+    CameraPin(TestCamera& camera, PinKind kind);
+
+    HRESULT CheckMediaType(const AM_MEDIA_TYPE& mt) override;
+    std::vector<MediaType> OfferedTypes() override;
+
+    // Control thread, under the filter's control lock.
+    void StartStreaming();
+    void RequestStop() { m_thread.request_stop(); }
+    // Outside the control lock.
+    void JoinStreaming() {
+        if (m_thread.joinable())
+            m_thread.join();
+    }
+
+protected:
+    HRESULT DecideBufferSize(ALLOCATOR_PROPERTIES& props) override;
+    HRESULT QueryPinInterface(REFIID riid, void** out) override;
+
+private:
+    void Stream(std::stop_token stop, MediaType mt);
+
+    TestCamera& m_camera;
+    const PinKind m_kind;
+    std::jthread m_thread;
+};
+
+class StreamConfig final : public Delegating<IAMStreamConfig> {
+public:
+    StreamConfig(IUnknown& owner, TestCamera& camera) : Delegating(owner), m_camera(camera) {}
+    HRESULT SetFormat(AM_MEDIA_TYPE* mt) override;
+    HRESULT GetFormat(AM_MEDIA_TYPE** mt) override;
+    HRESULT GetNumberOfCapabilities(int* count, int* size) override {
+        if (!count || !size)
+            return E_POINTER;
+        *count = static_cast<int>(std::size(kFormats));
+        *size = sizeof(VIDEO_STREAM_CONFIG_CAPS);
+        return S_OK;
+    }
+    HRESULT GetStreamCaps(int index, AM_MEDIA_TYPE** mt, BYTE* caps) override {
+        if (!mt || !caps)
+            return E_POINTER;
+        *mt = nullptr;
+        if (index < 0 || index >= static_cast<int>(std::size(kFormats)))
+            return S_FALSE;
+        const CameraFormat& f = kFormats[index];
+        *mt = CreateMediaType(&MakeType(f).Get());
+        if (!*mt)
+            return E_OUTOFMEMORY;
+        VIDEO_STREAM_CONFIG_CAPS c{};
+        c.guid = FORMAT_VideoInfo;
+        c.InputSizeWidth = c.MinCroppingSizeWidth = c.MaxCroppingSizeWidth = f.width;
+        c.InputSizeHeight = c.MinCroppingSizeHeight = c.MaxCroppingSizeHeight = f.height;
+        c.MinOutputSizeWidth = c.MaxOutputSizeWidth = f.width;
+        c.MinOutputSizeHeight = c.MaxOutputSizeHeight = f.height;
+        c.CropGranularityX = c.CropGranularityY = c.OutputGranularityX = c.OutputGranularityY =
+            1;
+        c.MinFrameInterval = c.MaxFrameInterval = f.period;
+        const VIDEOINFOHEADER* vih = MakeType(f).VideoInfo();
+        const LONG bits = f.subtype == MEDIASUBTYPE_MJPG
+                              ? static_cast<LONG>(vih->dwBitRate)
+                              : static_cast<LONG>(std::min<int64_t>(
+                                    INT32_MAX, int64_t(f.width) * f.height * 16 * 10'000'000 /
+                                                   f.period));
+        c.MinBitsPerSecond = c.MaxBitsPerSecond = bits;
+        std::memcpy(caps, &c, sizeof c);
+        return S_OK;
+    }
+
+private:
+    TestCamera& m_camera;
+};
+
+class CaptureCompression final : public Delegating<IAMVideoCompression> {
+public:
+    using Delegating::Delegating;
+    HRESULT put_KeyFrameRate(LONG) override { return E_NOTIMPL; }
+    HRESULT get_KeyFrameRate(LONG* rate) override {
+        if (!rate)
+            return E_POINTER;
+        *rate = 1;
+        return S_OK;
+    }
+    HRESULT put_PFramesPerKeyFrame(LONG) override { return E_NOTIMPL; }
+    HRESULT get_PFramesPerKeyFrame(LONG* frames) override {
+        if (!frames)
+            return E_POINTER;
+        *frames = 0;
+        return S_OK;
+    }
+    HRESULT put_Quality(double quality) override {
+        return CameraControls::Device()->SetQuality(quality);
+    }
+    HRESULT get_Quality(double* quality) override {
+        if (!quality)
+            return E_POINTER;
+        *quality = CameraControls::Device()->Quality();
+        return S_OK;
+    }
+    HRESULT put_WindowSize(uint64_t) override { return E_NOTIMPL; }
+    HRESULT get_WindowSize(uint64_t* size) override {
+        if (!size)
+            return E_POINTER;
+        *size = 1;
+        return S_OK;
+    }
+    HRESULT GetInfo(LPWSTR version, int* version_len, LPWSTR description, int* description_len,
+                    LONG* def_key_frame_rate, LONG* def_p_frames_per_key, double* def_quality,
+                    LONG* capabilities) override {
+        auto copy = [](std::u16string_view text, LPWSTR dst, int* len) {
+            if (!len)
+                return;
+            if (dst && *len > 0)
+                CopyName(text, dst, static_cast<size_t>(*len));
+            *len = static_cast<int>(text.size() + 1);
+        };
+        copy(u"1.0", version, version_len);
+        copy(u"Test Pattern Camera JPEG", description, description_len);
+        if (def_key_frame_rate)
+            *def_key_frame_rate = 1;
+        if (def_p_frames_per_key)
+            *def_p_frames_per_key = 0;
+        if (def_quality)
+            *def_quality = 0.75;
+        if (capabilities)
+            *capabilities = 1;  // CompressionCaps_CanQuality
+        return S_OK;
+    }
+    HRESULT OverrideKeyFrame(LONG) override { return E_NOTIMPL; }
+    HRESULT OverrideFrameSize(LONG, LONG) override { return E_NOTIMPL; }
+};
+
+class ProcAmp final : public Delegating<IAMVideoProcAmp> {
+public:
+    using Delegating::Delegating;
+    HRESULT GetRange(LONG property, LONG* min, LONG* max, LONG* step, LONG* def,
+                     LONG* caps) override {
+        if (!min || !max || !step || !def || !caps)
+            return E_POINTER;
+        if (!CameraControls::Supports(property))
+            return E_PROP_ID_UNSUPPORTED;
+        *min = CameraControls::kMin;
+        *max = CameraControls::kMax;
+        *step = CameraControls::kStep;
+        *def = CameraControls::kDefault;
+        *caps = VideoProcAmp_Flags_Manual;
+        return S_OK;
+    }
+    // These properties have no automatic mode: the value applies whatever
+    // the flags say.
+    HRESULT Set(LONG property, LONG value, LONG) override {
+        return CameraControls::Device()->SetProperty(property, value);
+    }
+    HRESULT Get(LONG property, LONG* value, LONG* flags) override {
+        if (!value || !flags)
+            return E_POINTER;
+        const HRESULT hr = CameraControls::Device()->GetProperty(property, value);
+        if (SUCCEEDED(hr))
+            *flags = VideoProcAmp_Flags_Manual;
+        return hr;
+    }
+};
+
+class CameraPages final : public Delegating<ISpecifyPropertyPages> {
+public:
+    using Delegating::Delegating;
+    HRESULT GetPages(CAUUID* pages) override {
+        static constexpr GUID ids[] = {CLSID_VideoProcAmpPropertyPage, CLSID_CapturePropertyPage};
+        return FillPages(pages, ids, 2);
+    }
+};
+
+class TestCamera final : public BaseFilter {
+public:
+    TestCamera()
+        : BaseFilter(CLSID_TestPatternCamera),
+          m_pacer(*this),
+          m_drops(AsUnknown()),
+          m_config(AsUnknown(), *this),
+          m_compression(AsUnknown()),
+          m_procamp(AsUnknown()),
+          m_pages(AsUnknown()) {
+        m_capture = static_cast<CameraPin*>(
+            AddPin(std::make_unique<CameraPin>(*this, PinKind::Capture)));
+        m_preview = static_cast<CameraPin*>(
+            AddPin(std::make_unique<CameraPin>(*this, PinKind::Preview)));
+    }
+
+    LivePacer& Pacer() { return m_pacer; }
+    DropCounter& Drops() { return m_drops; }
+    StreamConfig& Config() { return m_config; }
+    CaptureCompression& Compression() { return m_compression; }
+    CameraPin& Capture() { return *m_capture; }
+
+    // The capture format chosen with SetFormat, or null. Control thread.
+    const CameraFormat* ChosenFormat() const {
+        std::lock_guard guard(m_format_lock);
+        return m_chosen;
+    }
+    void Choose(const CameraFormat* f) {
+        std::lock_guard guard(m_format_lock);
+        m_chosen = f;
+    }
+    // The format the capture stream has or will have.
+    MediaType CaptureFormat() const {
+        if (m_capture->IsConnected())
+            return m_capture->ConnectionType();
+        const CameraFormat* chosen = ChosenFormat();
+        return MakeType(chosen ? *chosen : kFormats[0]);
+    }
+
+protected:
+    HRESULT QueryInterfaceExtra(REFIID riid, void** out) override {
+        if (riid == IAMVideoProcAmp::iid)
+            return ReturnInterface<IAMVideoProcAmp>(&m_procamp, out);
+        if (riid == IAMDroppedFrames::iid)
+            return ReturnInterface<IAMDroppedFrames>(&m_drops, out);
+        if (riid == ISpecifyPropertyPages::iid)
+            return ReturnInterface<ISpecifyPropertyPages>(&m_pages, out);
+        return BaseFilter::QueryInterfaceExtra(riid, out);
+    }
+
+    HRESULT OnActivate() override {
+        m_drops.Reset();
+        m_capture->StartStreaming();
+        m_preview->StartStreaming();
+        return S_OK;
+    }
+    void OnRun(REFERENCE_TIME) override { m_pacer.OnRun(); }
+    void OnPauseFromRunning() override { m_pacer.Wake(); }
+    void OnStopRequest() override {
+        m_capture->RequestStop();
+        m_preview->RequestStop();
+        m_pacer.Wake();
+    }
+    void OnStopJoin() override {
+        m_capture->JoinStreaming();
+        m_preview->JoinStreaming();
+    }
+    // A live source delivers nothing while paused.
+    HRESULT StateResult(DWORD) override {
+        return State() == State_Paused ? VFW_S_CANT_CUE : S_OK;
+    }
+
+private:
+    IUnknown& AsUnknown() { return *static_cast<IBaseFilter*>(this); }
+
+    LivePacer m_pacer;
+    DropCounter m_drops;
+    StreamConfig m_config;
+    CaptureCompression m_compression;
+    ProcAmp m_procamp;
+    CameraPages m_pages;
+    CameraPin* m_capture = nullptr;
+    CameraPin* m_preview = nullptr;
+
+    mutable std::mutex m_format_lock;
+    // Guarded by m_format_lock.
+    const CameraFormat* m_chosen = nullptr;
+};
+
+CameraPin::CameraPin(TestCamera& camera, PinKind kind)
+    : BaseOutputPin(camera, kind == PinKind::Capture ? u"Capture" : u"Preview",
+                    kind == PinKind::Capture ? PIN_CATEGORY_CAPTURE : PIN_CATEGORY_PREVIEW),
+      m_camera(camera),
+      m_kind(kind) {}
+
+HRESULT CameraPin::CheckMediaType(const AM_MEDIA_TYPE& mt) {
+    if (m_kind == PinKind::Capture) {
+        const CameraFormat* f = FindFormat(mt);
+        if (!f)
+            return VFW_E_TYPE_NOT_ACCEPTED;
+        const CameraFormat* chosen = m_camera.ChosenFormat();
+        return !chosen || chosen == f ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
+    }
+    VideoGeometry g;
+    if (mt.subtype != MEDIASUBTYPE_RGB32 || !ReadGeometry(mt, &g) || g.width % 2 ||
+        g.width > 1920 || g.height > 1080 || g.time_per_frame < 0)
+        return VFW_E_TYPE_NOT_ACCEPTED;
+    return S_OK;
+}
+
+std::vector<MediaType> CameraPin::OfferedTypes() {
+    if (m_kind == PinKind::Capture) {
+        if (const CameraFormat* chosen = m_camera.ChosenFormat())
+            return {MakeType(*chosen)};
+        std::vector<MediaType> types;
+        for (const CameraFormat& f : kFormats)
+            types.push_back(MakeType(f));
+        return types;
+    }
+    VideoGeometry g;
+    const MediaType capture = m_camera.CaptureFormat();
+    ReadGeometry(capture.Get(), &g);
+    return {MediaType::Video(MEDIASUBTYPE_RGB32, g.width, g.height, 32, g.time_per_frame)};
+}
+
+HRESULT CameraPin::DecideBufferSize(ALLOCATOR_PROPERTIES& props) {
+    const MediaType mt = ConnectionType();
+    VideoGeometry g;
+    if (!ReadGeometry(mt.Get(), &g))
+        return VFW_E_TYPE_NOT_ACCEPTED;
+    size_t size = 0;
+    if (mt->subtype == MEDIASUBTYPE_MJPG)
+        size = JpegEncoder::MaxSize(g.width, g.height);
+    else if (mt->subtype == MEDIASUBTYPE_YUY2)
+        size = Yuy2ImageSize(g.width, g.height);
+    else
+        size = Rgb32ImageSize(g.width, g.height);
+    props.cBuffers = std::max<LONG>(props.cBuffers, kCaptureBuffers);
+    props.cbBuffer = std::max<LONG>(props.cbBuffer, static_cast<LONG>(size));
+    return S_OK;
+}
+
+HRESULT CameraPin::QueryPinInterface(REFIID riid, void** out) {
+    if (m_kind == PinKind::Capture) {
+        if (riid == IAMStreamConfig::iid)
+            return ReturnInterface<IAMStreamConfig>(&m_camera.Config(), out);
+        if (riid == IAMVideoCompression::iid)
+            return ReturnInterface<IAMVideoCompression>(&m_camera.Compression(), out);
+        if (riid == IAMDroppedFrames::iid)
+            return ReturnInterface<IAMDroppedFrames>(&m_camera.Drops(), out);
+    }
+    return BaseOutputPin::QueryPinInterface(riid, out);
+}
+
+void CameraPin::StartStreaming() {
+    if (!IsConnected())
+        return;
+    m_thread = std::jthread([this, mt = ConnectionType()](std::stop_token stop) {
+        Stream(stop, mt);
+    });
+}
+
+void CameraPin::Stream(std::stop_token stop, MediaType mt) {
+    VideoGeometry g;
+    if (!ReadGeometry(mt.Get(), &g))
+        return;
+    const REFERENCE_TIME period = g.time_per_frame > 0 ? g.time_per_frame : k25fps;
+    const bool capture = m_kind == PinKind::Capture;
+    const bool unpaced = capture && g_unpaced.load();
+    const int slot = capture ? 0 : 1;
+    LivePacer& pacer = m_camera.Pacer();
+    CameraControls& controls = *CameraControls::Device();
+    Yuv422Image picture;
+    picture.Resize(g.width, g.height);
+    JpegEncoder encoder;
+
+    uint32_t index = 0;
+    REFERENCE_TIME next = 0;  // Stream time of frame `index`.
+    while (!stop.stop_requested()) {
+        if (!pacer.WaitRunning(stop)) {
+            if (stop.stop_requested() || m_camera.State() == State_Stopped)
+                return;
+            continue;
+        }
+        if (pacer.TakeRestart(slot)) {
+            // Slots that passed while paused were never captured: skip them
+            // without counting drops.
+            const REFERENCE_TIME now = pacer.Now();
+            if (now - next >= period) {
+                const REFERENCE_TIME skip = (now - next) / period;
+                next += skip * period;
+                index += static_cast<uint32_t>(skip);
+            }
+        }
+        if (!unpaced) {
+            if (!pacer.WaitFor(next, stop))
+                continue;
+            // Slots this thread was too late for are frames the device lost.
+            const REFERENCE_TIME late = pacer.Now() - next;
+            if (late >= period) {
+                const REFERENCE_TIME missed = late / period;
+                for (REFERENCE_TIME i = 0; i < missed && capture; ++i)
+                    m_camera.Drops().Dropped(index + static_cast<uint32_t>(i));
+                next += missed * period;
+                index += static_cast<uint32_t>(missed);
+            }
+        }
+
+        ComPtr<IMediaSample> sample;
+        HRESULT hr = unpaced ? GetDeliveryBuffer(sample.ReleaseAndGetAddressOf(), 0)
+                             : pacer.BufferBefore(*this, next + period, stop,
+                                                  sample.ReleaseAndGetAddressOf());
+        if (hr == VFW_E_TIMEOUT) {
+            if (capture)
+                m_camera.Drops().Dropped(index);
+        } else if (FAILED(hr)) {
+            return;  // Stopping, or the connection went.
+        } else {
+            DrawTestPattern(picture, index, next, period, controls.Picture());
+            BYTE* data = nullptr;
+            sample->GetPointer(&data);
+            const std::span<uint8_t> buffer(data, static_cast<size_t>(sample->GetSize()));
+            size_t length = 0;
+            if (mt->subtype == MEDIASUBTYPE_MJPG) {
+                length = encoder.EncodeYuv422(picture, JpegQualityFromFraction(controls.Quality()),
+                                              buffer);
+            } else if (mt->subtype == MEDIASUBTYPE_YUY2) {
+                length = Yuy2ImageSize(g.width, g.height);
+                if (length <= buffer.size())
+                    Yuv422ToYuy2(picture, data);
+            } else {
+                length = Rgb32ImageSize(g.width, g.height);
+                if (length <= buffer.size())
+                    Yuv422ToRgb32(picture, data, g.bottom_up);
+            }
+            if (length == 0 || length > buffer.size()) {
+                if (capture)
+                    m_camera.Drops().Dropped(index);
+            } else {
+                sample->SetActualDataLength(static_cast<LONG>(length));
+                REFERENCE_TIME start = next, end = next + period;
+                sample->SetTime(&start, &end);
+                LONGLONG media_start = index, media_end = LONGLONG(index) + 1;
+                sample->SetMediaTime(&media_start, &media_end);
+                sample->SetSyncPoint(TRUE);
+                hr = Deliver(sample.Get());
+                // A frame the consumer refused (flushing, stopped) was lost.
+                if (capture && hr == S_OK)
+                    m_camera.Drops().Delivered(length);
+                else if (capture)
+                    m_camera.Drops().Dropped(index);
+                if (hr == VFW_E_NOT_CONNECTED)
+                    return;
+            }
+        }
+        ++index;
+        next += period;
+    }
+}
+
+HRESULT StreamConfig::SetFormat(AM_MEDIA_TYPE* mt) {
+    std::lock_guard control(m_camera.ControlLock());
+    if (m_camera.State() != State_Stopped)
+        return VFW_E_NOT_STOPPED;
+    if (!mt) {
+        m_camera.Choose(nullptr);
+        return S_OK;
+    }
+    const CameraFormat* f = FindFormat(*mt);
+    if (!f)
+        return VFW_E_INVALIDMEDIATYPE;
+    CameraPin& pin = m_camera.Capture();
+    if (!pin.IsConnected()) {
+        m_camera.Choose(f);
+        return S_OK;
+    }
+    const MediaType type = MakeType(*f);
+    ComPtr<IPin> peer = pin.Peer();
+    if (!peer || peer->QueryAccept(&type.Get()) != S_OK)
+        return VFW_E_INVALIDMEDIATYPE;
+    const CameraFormat* was = m_camera.ChosenFormat();
+    m_camera.Choose(f);
+    FILTER_INFO info;
+    m_camera.QueryFilterInfo(&info);
+    ComPtr<IFilterGraph> graph;
+    graph.Attach(info.pGraph);
+    ComPtr<IFilterGraph2> graph2 = graph ? graph.As<IFilterGraph2>() : nullptr;
+    HRESULT hr = E_UNEXPECTED;
+    if (graph2) {
+        hr = graph2->ReconnectEx(&pin, &type.Get());
+    } else {
+        // Outside a graph the pin reconnects to the same peer itself.
+        pin.Disconnect();
+        peer->Disconnect();
+        hr = pin.Connect(peer.Get(), &type.Get());
+    }
+    if (FAILED(hr))
+        m_camera.Choose(was);
+    return hr;
+}
+
+HRESULT StreamConfig::GetFormat(AM_MEDIA_TYPE** mt) {
+    if (!mt)
+        return E_POINTER;
+    *mt = CreateMediaType(&m_camera.CaptureFormat().Get());
+    return *mt ? S_OK : E_OUTOFMEMORY;
+}
+
+}  // namespace
+
+HRESULT CreateTestCamera(REFIID riid, void** out) {
+    if (!out)
+        return E_POINTER;
+    *out = nullptr;
+    ComPtr<TestCamera> camera = MakeCom<TestCamera>();
+    return camera->QueryInterface(riid, out);
+}
+
+void SetTestCameraUnpaced(bool unpaced) {
+    g_unpaced.store(unpaced);
+}
+
+}  // namespace ronvix::media

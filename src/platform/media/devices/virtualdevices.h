@@ -1,0 +1,47 @@
+#pragma once
+// The built-in virtual devices: the Test Pattern Camera (video input
+// category) and the Test Tone Generator (audio input category). They let a
+// user without hardware capture, and every engine test uses them, so they
+// behave like real devices: live pacing on the graph clock, dropped frames
+// counted, controls shared by every instance of the device.
+//
+// Public contract:
+// - The camera's first pin is "Capture" (capture category: MJPG and YUY2
+//   formats, IAMStreamConfig, IAMVideoCompression, IAMDroppedFrames), its
+//   second "Preview" (preview category, RGB32 of the same picture). The
+//   filter answers IAMVideoProcAmp, IAMDroppedFrames (of the capture pin)
+//   and ISpecifyPropertyPages.
+// - The tone generator's first pin is "Capture" (PCM, IAMStreamConfig), then
+//   the input lines "Line In", "Microphone", "CD Audio", each answering
+//   IAMAudioInputMixer. The filter answers ISpecifyPropertyPages.
+// - Controls work whether or not the filter is in a graph.
+
+#include "platform/com/classregistry.h"
+#include "platform/media/interfaces.h"
+
+namespace ronvix::media {
+
+inline constexpr GUID CLSID_TestPatternCamera =
+    RONVIX_GUID("{C66AA9D4-CBF6-440C-AB75-3F310FB00FBA}");
+inline constexpr GUID CLSID_TestToneGenerator =
+    RONVIX_GUID("{13B704D9-4D82-4E40-BC5E-5485797946A8}");
+
+inline constexpr char kTestCameraName[] = "Test Pattern Camera";
+inline constexpr char kToneGeneratorName[] = "Test Tone Generator";
+
+// Adds the two devices to the device registry (after the real backends of
+// their categories) and their classes to the class registry. Idempotent and
+// thread-safe.
+void RegisterVirtualDevices();
+
+// New filter instances, for callers that need no moniker. Each returns
+// interface `riid` of a new filter through `out`.
+HRESULT CreateTestCamera(REFIID riid, void** out);
+HRESULT CreateToneGenerator(REFIID riid, void** out);
+
+// The camera's unpaced mode, for benchmarks only: while set, new streams
+// deliver frames as fast as the consumer takes them, stamped as if paced,
+// and never drop. Thread-safe; affects streams started afterwards.
+void SetTestCameraUnpaced(bool unpaced);
+
+}  // namespace ronvix::media

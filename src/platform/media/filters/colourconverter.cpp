@@ -1,0 +1,94 @@
+// Colour Space Converter: YUY2, RGB24 or RGB32 frames to RGB32 of the same
+// size (RGB32 passes straight to the renderer and needs no converter).
+
+#include "platform/com/object.h"
+#include "platform/media/filters/codecs.h"
+#include "platform/media/filters/colourspace.h"
+#include "platform/media/filters/videotransform.h"
+
+namespace ronvix::media {
+
+using namespace com;
+
+namespace {
+
+class ColourConverter final : public VideoTransformFilter {
+public:
+    ColourConverter() : VideoTransformFilter(CLSID_Colour) { CreatePins(); }
+
+    HRESULT CheckInputType(const AM_MEDIA_TYPE& in) override {
+        VideoGeometry g;
+        if (!ReadGeometry(in, &g))
+            return VFW_E_TYPE_NOT_ACCEPTED;
+        if (in.subtype == MEDIASUBTYPE_YUY2 && g.width % 2 == 0)
+            return S_OK;
+        if (in.subtype == MEDIASUBTYPE_RGB24)
+            return S_OK;
+        return VFW_E_TYPE_NOT_ACCEPTED;
+    }
+
+    std::vector<MediaType> OutputTypes(const AM_MEDIA_TYPE& in) override {
+        VideoGeometry g;
+        if (!ReadGeometry(in, &g))
+            return {};
+        return {MediaType::Video(MEDIASUBTYPE_RGB32, g.width, g.height, 32, g.time_per_frame)};
+    }
+
+    HRESULT CheckTransform(const AM_MEDIA_TYPE& in, const AM_MEDIA_TYPE& out) override {
+        VideoGeometry gi, go;
+        if (out.subtype != MEDIASUBTYPE_RGB32 || !ReadGeometry(in, &gi) || !ReadGeometry(out, &go))
+            return VFW_E_TYPE_NOT_ACCEPTED;
+        return go.width == gi.width && go.height == gi.height ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
+    }
+
+    HRESULT Transform(IMediaSample* in, const MediaType& in_type, IMediaSample* out,
+                      const MediaType& out_type) override {
+        VideoGeometry gi, go;
+        ReadGeometry(in_type.Get(), &gi);
+        ReadGeometry(out_type.Get(), &go);
+        BYTE* src = nullptr;
+        BYTE* dst = nullptr;
+        in->GetPointer(&src);
+        out->GetPointer(&dst);
+        if (!src || !dst)
+            return E_POINTER;
+        const size_t size = Rgb32ImageSize(go.width, go.height);
+        if (size > static_cast<size_t>(out->GetSize()))
+            return E_UNEXPECTED;
+        const size_t have = static_cast<size_t>(std::max<LONG>(0, in->GetActualDataLength()));
+        if (in_type->subtype == MEDIASUBTYPE_YUY2) {
+            if (have < Yuy2ImageSize(gi.width, gi.height))
+                return S_FALSE;
+            Yuy2ToRgb32(src, gi.width, gi.height, dst, go.bottom_up);
+        } else {
+            if (have < Rgb24ImageSize(gi.width, gi.height))
+                return S_FALSE;
+            Rgb24ToRgb32(src, gi.bottom_up, gi.width, gi.height, dst, go.bottom_up);
+        }
+        out->SetActualDataLength(static_cast<LONG>(size));
+        return S_OK;
+    }
+};
+
+}  // namespace
+
+ClassEntry ColourConverterClassEntry() {
+    return {CLSID_Colour,
+            "Colour Space Converter",
+            [](REFIID riid, void** out) {
+                ComPtr<ColourConverter> f = MakeCom<ColourConverter>();
+                return f->QueryInterface(riid, out);
+            },
+            MERIT_NORMAL,
+            {CLSID_LegacyAmFilterCategory}};
+}
+
+void RegisterCodecClasses() {
+    // Registering again replaces each entry with an equal one.
+    ClassRegistry& registry = ClassRegistry::Instance();
+    registry.Register(MjpegDecompressorClassEntry());
+    registry.Register(ColourConverterClassEntry());
+    registry.Register(MjpegCompressorClassEntry());
+}
+
+}  // namespace ronvix::media

@@ -1,0 +1,486 @@
+// The File Writer: positioned blocks, queued in order, written by a
+// write-behind thread. See filewriter.h for the contract.
+
+#include "platform/media/filters/filewriter.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <condition_variable>
+#include <cstring>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/com/object.h"
+#include "platform/com/oleauto.h"
+#include "platform/media/filter.h"
+#include "platform/win/files.h"
+
+namespace ronvix::media {
+
+using namespace com;
+
+namespace {
+
+int DefaultDiskWrite(int fd, const uint8_t* data, size_t size, int64_t offset, std::stop_token) {
+    while (size > 0) {
+        const ssize_t n = ::pwrite(fd, data, size, static_cast<off_t>(offset));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return errno;
+        }
+        if (n == 0)
+            return EIO;
+        data += n;
+        size -= static_cast<size_t>(n);
+        offset += n;
+    }
+    return 0;
+}
+
+class FileWriter;
+
+class WriterInputPin final : public BaseInputPin, public IStream {
+public:
+    explicit WriterInputPin(FileWriter& writer);
+
+    HRESULT QueryInterface(REFIID riid, void** out) override;
+    ULONG AddRef() override { return BaseInputPin::AddRef(); }
+    ULONG Release() override { return BaseInputPin::Release(); }
+
+    HRESULT CheckMediaType(const AM_MEDIA_TYPE& mt) override {
+        return mt.majortype == MEDIATYPE_Stream ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
+    }
+
+    // IStream: the producer's positioned writes. One producer at a time.
+    HRESULT Read(void*, ULONG, ULONG*) override { return STG_E_ACCESSDENIED; }
+    HRESULT Write(const void* pv, ULONG cb, ULONG* written) override;
+    HRESULT Seek(int64_t move, DWORD origin, uint64_t* new_position) override;
+    HRESULT SetSize(uint64_t) override { return S_OK; }
+    HRESULT CopyTo(IStream*, uint64_t, uint64_t*, uint64_t*) override { return E_NOTIMPL; }
+    HRESULT Commit(DWORD flags) override;
+    HRESULT Revert() override { return E_NOTIMPL; }
+    HRESULT LockRegion(uint64_t, uint64_t, DWORD) override { return E_NOTIMPL; }
+    HRESULT UnlockRegion(uint64_t, uint64_t, DWORD) override { return E_NOTIMPL; }
+    HRESULT Stat(STATSTG* stat, DWORD flags) override;
+    HRESULT Clone(IStream**) override { return E_NOTIMPL; }
+
+    void ResetPosition() {
+        std::lock_guard guard(m_position_lock);
+        m_position = 0;
+    }
+
+private:
+    FileWriter& m_writer;
+    std::mutex m_position_lock;
+    uint64_t m_position = 0;  // Guarded by m_position_lock.
+};
+
+class FileWriter final : public BaseFilter, public IFileSinkFilter, public IFileWriterQueue {
+public:
+    FileWriter() : BaseFilter(CLSID_FileWriter) {
+        m_input = static_cast<WriterInputPin*>(AddPin(std::make_unique<WriterInputPin>(*this)));
+    }
+    ~FileWriter() override {
+        StopThread();
+        CloseFile();
+    }
+
+    HRESULT QueryInterface(REFIID riid, void** out) override {
+        return BaseFilter::QueryInterface(riid, out);
+    }
+    ULONG AddRef() override { return BaseFilter::AddRef(); }
+    ULONG Release() override { return BaseFilter::Release(); }
+
+    // IFileSinkFilter; control thread.
+    HRESULT SetFileName(LPCWSTR file, const AM_MEDIA_TYPE* mt) override {
+        (void)mt;
+        if (!file)
+            return E_POINTER;
+        if (!*file)
+            return E_INVALIDARG;
+        std::lock_guard guard(m_lock);
+        m_file_name = std::u16string(WideView(file));
+        return S_OK;
+    }
+    HRESULT GetCurFile(LPWSTR* file, AM_MEDIA_TYPE* mt) override {
+        if (!file)
+            return E_POINTER;
+        std::lock_guard guard(m_lock);
+        *file = nullptr;
+        if (mt) {
+            *mt = AM_MEDIA_TYPE{};
+            mt->majortype = MEDIATYPE_Stream;
+            mt->subtype = MEDIASUBTYPE_Avi;
+            mt->formattype = FORMAT_None;
+        }
+        if (m_file_name.empty())
+            return E_FAIL;
+        *file = CoTaskMemDup(m_file_name);
+        return *file ? S_OK : E_OUTOFMEMORY;
+    }
+
+    // IFileWriterQueue.
+    HRESULT SetQueueLimits(uint64_t low, uint64_t high, uint64_t limit) override {
+        if (!(low < high && high <= limit))
+            return E_INVALIDARG;
+        std::lock_guard guard(m_lock);
+        m_low = low;
+        m_high = high;
+        m_limit = limit;
+        return S_OK;
+    }
+    HRESULT GetQueuedBytes(uint64_t* bytes) override {
+        if (!bytes)
+            return E_POINTER;
+        std::lock_guard guard(m_lock);
+        *bytes = m_queued_bytes;
+        return S_OK;
+    }
+    HRESULT SetDiskWrite(DiskWrite write) override {
+        std::lock_guard guard(m_lock);
+        if (m_thread.joinable())
+            return VFW_E_NOT_STOPPED;
+        m_disk = write ? std::move(write) : DiskWrite(DefaultDiskWrite);
+        return S_OK;
+    }
+
+    // The producer side, from the pin's IStream or its samples. Any thread.
+    HRESULT WriteAt(uint64_t offset, const uint8_t* data, size_t size);
+    // Every block written, the file closed. Called by the producer.
+    HRESULT FinishFile() {
+        StopThread();
+        return CloseFile();
+    }
+    uint64_t FileSize() {
+        std::lock_guard guard(m_lock);
+        return m_size;
+    }
+
+    HRESULT OnReceive(BaseInputPin&, IMediaSample* sample) override {
+        REFERENCE_TIME start = 0, stop = 0;
+        if (FAILED(sample->GetTime(&start, &stop)) || start < 0)
+            return VFW_E_SAMPLE_TIME_NOT_SET;
+        BYTE* data = nullptr;
+        sample->GetPointer(&data);
+        return WriteAt(static_cast<uint64_t>(start), data,
+                       static_cast<size_t>(sample->GetActualDataLength()));
+    }
+    void OnDisconnected(BasePin&) override { FinishFile(); }
+
+protected:
+    HRESULT QueryInterfaceExtra(REFIID riid, void** out) override {
+        if (riid == IFileSinkFilter::iid)
+            return ReturnInterface<IFileSinkFilter>(this, out);
+        if (riid == IFileWriterQueue::iid)
+            return ReturnInterface<IFileWriterQueue>(this, out);
+        return BaseFilter::QueryInterfaceExtra(riid, out);
+    }
+
+    HRESULT OnActivate() override {
+        // A file still open from the last run is finished before the next
+        // one replaces it.
+        FinishFile();
+        if (!m_input->IsConnected())
+            return S_OK;
+        std::u16string name;
+        {
+            std::lock_guard guard(m_lock);
+            name = m_file_name;
+        }
+        if (name.empty())
+            return E_FAIL;  // No file name was given.
+        const std::string utf8 = ToUtf8(name);
+        const win::HANDLE fd =
+            win::CreateFileA(utf8.c_str(), win::GENERIC_WRITE, win::FILE_SHARE_READ, nullptr,
+                             win::CREATE_ALWAYS, win::FILE_ATTRIBUTE_NORMAL, 0);
+        if (fd == win::INVALID_HANDLE_VALUE)
+            return HRESULT_FROM_WIN32(win::GetLastError());
+        m_input->ResetPosition();
+        std::lock_guard guard(m_lock);
+        m_fd = static_cast<int>(fd);
+        m_size = 0;
+        m_queued_bytes = 0;
+        m_queue.clear();
+        m_error = S_OK;
+        m_buffering = false;
+        m_stream_user = false;
+        m_stopping = false;
+        m_thread_running = true;
+        m_thread = std::jthread([this](std::stop_token stop) { WriteBehind(stop); });
+        return S_OK;
+    }
+    void OnStopRequest() override {
+        // The thread writes out what is queued, then ends; the stop token
+        // tells a slow disk seam to hurry. A producer waiting for room in
+        // the queue wakes and queues without waiting from now on.
+        std::lock_guard guard(m_lock);
+        m_stopping = true;
+        m_thread.request_stop();
+        m_cv.notify_all();
+    }
+    void OnStopJoin() override {
+        StopThread();
+        bool close = false;
+        {
+            std::lock_guard guard(m_lock);
+            close = !m_stream_user;  // A stream producer finishes with Commit.
+        }
+        if (close)
+            CloseFile();
+    }
+
+private:
+    struct Block {
+        uint64_t offset = 0;
+        std::vector<uint8_t> data;
+    };
+
+    void WriteBehind(std::stop_token stop);
+    HRESULT WriteNow(uint64_t offset, const uint8_t* data, size_t size, const DiskWrite& disk);
+    void StopThread() {
+        {
+            std::lock_guard guard(m_lock);
+            m_stopping = true;
+            m_thread.request_stop();
+        }
+        m_cv.notify_all();
+        if (m_thread.joinable() && m_thread.get_id() != std::this_thread::get_id())
+            m_thread.join();
+    }
+    HRESULT CloseFile() {
+        std::lock_guard io(m_io_lock);
+        int fd = -1;
+        HRESULT error = S_OK;
+        {
+            std::lock_guard guard(m_lock);
+            fd = m_fd;
+            m_fd = -1;
+            error = m_error;
+        }
+        if (fd >= 0 && ::close(fd) != 0 && SUCCEEDED(error))
+            error = HResultFromErrno(errno);
+        return error;
+    }
+    void Fail(HRESULT hr) {
+        bool first = false;
+        {
+            std::lock_guard guard(m_lock);
+            first = SUCCEEDED(m_error);
+            if (first)
+                m_error = hr;
+            m_queue.clear();
+            m_queued_bytes = 0;
+        }
+        m_cv.notify_all();
+        if (first)
+            NotifyEvent(EC_ERRORABORT, hr, 0);
+    }
+
+    WriterInputPin* m_input = nullptr;
+    std::jthread m_thread;  // Started and joined on the control thread.
+
+    // Serialises writes made outside the write-behind thread, and closing.
+    std::mutex m_io_lock;
+
+    std::mutex m_lock;  // A leaf lock apart from NotifyEvent, which is called without it.
+    std::condition_variable m_cv;
+    // Guarded by m_lock.
+    std::u16string m_file_name;
+    int m_fd = -1;
+    std::deque<Block> m_queue;
+    uint64_t m_queued_bytes = 0;
+    uint64_t m_size = 0;  // End of the furthest block written or queued.
+    uint64_t m_low = kFileWriterLowBytes;
+    uint64_t m_high = kFileWriterHighBytes;
+    uint64_t m_limit = kFileWriterLimitBytes;
+    HRESULT m_error = S_OK;
+    bool m_buffering = false;       // EC_BUFFERING_DATA 1 was raised and not yet 0.
+    bool m_stream_user = false;     // IStream wrote in this run.
+    bool m_stopping = false;        // No more waiting for room in the queue.
+    bool m_thread_running = false;  // Blocks go to the queue, not to the disk at once.
+    DiskWrite m_disk = DefaultDiskWrite;
+};
+
+WriterInputPin::WriterInputPin(FileWriter& writer)
+    : BaseInputPin(writer, u"in"), m_writer(writer) {}
+
+HRESULT WriterInputPin::QueryInterface(REFIID riid, void** out) {
+    if (out && (riid == IStream::iid || riid == ISequentialStream::iid)) {
+        *out = static_cast<IStream*>(this);
+        AddRef();
+        return S_OK;
+    }
+    return BaseInputPin::QueryInterface(riid, out);
+}
+
+HRESULT WriterInputPin::Write(const void* pv, ULONG cb, ULONG* written) {
+    if (!pv && cb)
+        return STG_E_INVALIDPOINTER;
+    if (written)
+        *written = 0;
+    uint64_t at = 0;
+    {
+        std::lock_guard guard(m_position_lock);
+        at = m_position;
+        m_position += cb;
+    }
+    const HRESULT hr = m_writer.WriteAt(at, static_cast<const uint8_t*>(pv), cb);
+    if (SUCCEEDED(hr) && written)
+        *written = cb;
+    return hr;
+}
+
+HRESULT WriterInputPin::Seek(int64_t move, DWORD origin, uint64_t* new_position) {
+    std::lock_guard guard(m_position_lock);
+    int64_t base = 0;
+    switch (origin) {
+        case STREAM_SEEK_SET:
+            break;
+        case STREAM_SEEK_CUR:
+            base = static_cast<int64_t>(m_position);
+            break;
+        case STREAM_SEEK_END:
+            base = static_cast<int64_t>(m_writer.FileSize());
+            break;
+        default:
+            return STG_E_INVALIDFUNCTION;
+    }
+    if (base + move < 0)
+        return STG_E_INVALIDFUNCTION;
+    m_position = static_cast<uint64_t>(base + move);
+    if (new_position)
+        *new_position = m_position;
+    return S_OK;
+}
+
+HRESULT WriterInputPin::Commit(DWORD) {
+    return m_writer.FinishFile();
+}
+
+HRESULT WriterInputPin::Stat(STATSTG* stat, DWORD) {
+    if (!stat)
+        return STG_E_INVALIDPOINTER;
+    *stat = STATSTG{};
+    stat->type = STGTY_STREAM;
+    stat->cbSize = m_writer.FileSize();
+    return S_OK;
+}
+
+HRESULT FileWriter::WriteAt(uint64_t offset, const uint8_t* data, size_t size) {
+    DiskWrite disk;
+    bool raise = false;
+    {
+        std::unique_lock guard(m_lock);
+        if (m_fd < 0)
+            return VFW_E_WRONG_STATE;
+        if (FAILED(m_error))
+            return m_error;
+        m_stream_user = true;
+        m_size = std::max(m_size, offset + size);
+        if (m_thread_running) {
+            // Back-pressure only at the hard limit, and never while stopping.
+            m_cv.wait(guard, [&] {
+                return m_stopping || m_queued_bytes == 0 || m_queued_bytes + size <= m_limit ||
+                       FAILED(m_error);
+            });
+            if (FAILED(m_error))
+                return m_error;
+            m_queue.push_back({offset, std::vector<uint8_t>(data, data + size)});
+            m_queued_bytes += size;
+            if (!m_buffering && m_queued_bytes >= m_high) {
+                m_buffering = true;
+                raise = true;
+            }
+        } else {
+            disk = m_disk;
+        }
+    }
+    if (raise)
+        NotifyEvent(EC_BUFFERING_DATA, 1, 0);
+    if (!disk) {
+        m_cv.notify_all();
+        return S_OK;
+    }
+    // The write-behind thread has ended (the writer stopped): write at once.
+    return WriteNow(offset, data, size, disk);
+}
+
+HRESULT FileWriter::WriteNow(uint64_t offset, const uint8_t* data, size_t size,
+                             const DiskWrite& disk) {
+    std::lock_guard io(m_io_lock);
+    int fd = -1;
+    {
+        std::lock_guard guard(m_lock);
+        fd = m_fd;
+    }
+    if (fd < 0)
+        return VFW_E_WRONG_STATE;
+    std::stop_source stopped;
+    stopped.request_stop();
+    const int err = disk(fd, data, size, static_cast<int64_t>(offset), stopped.get_token());
+    if (err == 0)
+        return S_OK;
+    const HRESULT hr = HResultFromErrno(err);
+    Fail(hr);
+    return hr;
+}
+
+void FileWriter::WriteBehind(std::stop_token stop) {
+    for (;;) {
+        Block block;
+        int fd = -1;
+        DiskWrite disk;
+        {
+            std::unique_lock guard(m_lock);
+            m_cv.wait(guard, [&] { return !m_queue.empty() || m_stopping; });
+            if (m_queue.empty()) {
+                m_thread_running = false;  // From now on blocks are written at once.
+                return;
+            }
+            block = std::move(m_queue.front());
+            m_queue.pop_front();
+            fd = m_fd;
+            disk = m_disk;
+        }
+        const int err = disk(fd, block.data.data(), block.data.size(),
+                             static_cast<int64_t>(block.offset), stop);
+        if (err != 0) {
+            Fail(HResultFromErrno(err));
+            continue;
+        }
+        bool lowered = false;
+        {
+            std::lock_guard guard(m_lock);
+            m_queued_bytes -= std::min<uint64_t>(m_queued_bytes, block.data.size());
+            if (m_buffering && m_queued_bytes <= m_low) {
+                m_buffering = false;
+                lowered = true;
+            }
+        }
+        m_cv.notify_all();
+        if (lowered)
+            NotifyEvent(EC_BUFFERING_DATA, 0, 0);
+    }
+}
+
+}  // namespace
+
+ClassEntry FileWriterClassEntry() {
+    ClassEntry entry;
+    entry.clsid = CLSID_FileWriter;
+    entry.friendly_name = "File writer";
+    entry.create = [](REFIID riid, void** out) {
+        auto filter = MakeCom<FileWriter>();
+        return static_cast<IBaseFilter*>(filter.Get())->QueryInterface(riid, out);
+    };
+    entry.merit = MERIT_DO_NOT_USE;
+    entry.categories = {CLSID_LegacyAmFilterCategory};
+    return entry;
+}
+
+}  // namespace ronvix::media

@@ -1,0 +1,73 @@
+#pragma once
+// The File Writer (CLSID_FileWriter): the end of a capture graph that puts
+// bytes on the disk.
+//
+// What a caller may rely on:
+// - `IFileSinkFilter::SetFileName` only stores the name. The file is created
+//   (an old one truncated) when the graph leaves Stopped, through the
+//   platform's file functions, so a Windows-style name is mapped first. A
+//   name that cannot be created makes that state change fail with the file
+//   error (HRESULT_FROM_WIN32), so the user learns it when the graph runs.
+// - The input pin ("in") takes MEDIATYPE_Stream. It offers `IStream` for
+//   positioned writes: `Seek` sets the position of the next `Write`, each
+//   `Write` becomes one block at that position, and `Commit` finishes the
+//   file (every block written, the file closed). Samples received on the pin
+//   are blocks too: their start time is the byte offset.
+// - Blocks are queued in order and written by the filter's own write-behind
+//   thread while the graph runs, so a producer never waits for the disk
+//   unless the queue holds `limit` bytes. When the queue rises to the high
+//   watermark the graph gets EC_BUFFERING_DATA 1; when it falls back to the
+//   low one, EC_BUFFERING_DATA 0.
+// - Stopping writes out everything queued before the thread is joined; what
+//   arrives after that (a multiplexer's closing header patches) is written at
+//   once on the caller's thread. A file written through `IStream` stays open
+//   until `Commit`, the next run, a disconnection or the filter's end, so a
+//   multiplexer that stops after the writer can still finish it.
+// - A failed write (a full disk) raises EC_ERRORABORT once with the error in
+//   param1; later blocks are discarded and `Write` reports the error. The
+//   file keeps everything written before the failure.
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <stop_token>
+
+#include "platform/com/classregistry.h"
+#include "platform/media/interfaces.h"
+
+namespace ronvix::media {
+
+// Engine extension on the File Writer: the limits of its write-behind
+// queue and its disk seam. Control thread; call while stopped.
+struct IFileWriterQueue : IUnknown {
+    static constexpr GUID iid = RONVIX_GUID("{6F1D52A0-3C4B-4E7A-9B21-8D0E4A7C5F11}");
+    using base = IUnknown;
+
+    // Bytes; needs low < high <= limit. E_INVALIDARG otherwise.
+    virtual HRESULT SetQueueLimits(uint64_t low_bytes, uint64_t high_bytes,
+                                   uint64_t limit_bytes) = 0;
+    // Bytes waiting for the disk now. Any thread.
+    virtual HRESULT GetQueuedBytes(uint64_t* bytes) = 0;
+
+    // Writes `size` bytes at `offset` of descriptor `fd`; 0 or an errno
+    // value. Called on the write-behind thread (or the stopping caller's).
+    // `stop` is requested when the writer stops: a seam that holds data back
+    // must then let it through promptly. Tests replace the default pwrite
+    // loop to model a slow or full disk.
+    using DiskWrite = std::function<int(int fd, const uint8_t* data, size_t size, int64_t offset,
+                                        std::stop_token stop)>;
+    // Null restores the default.
+    virtual HRESULT SetDiskWrite(DiskWrite write) = 0;
+
+protected:
+    ~IFileWriterQueue() = default;
+};
+
+// Default watermarks: enough for a few seconds of large frames.
+inline constexpr uint64_t kFileWriterLowBytes = 16ull << 20;
+inline constexpr uint64_t kFileWriterHighBytes = 64ull << 20;
+inline constexpr uint64_t kFileWriterLimitBytes = 256ull << 20;
+
+com::ClassEntry FileWriterClassEntry();
+
+}  // namespace ronvix::media

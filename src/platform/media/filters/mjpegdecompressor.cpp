@@ -1,0 +1,110 @@
+// MJPEG Decompressor: MJPG frames to RGB32 (preferred) or YUY2 of the same
+// size.
+
+#include <cstring>
+#include <vector>
+
+#include "platform/com/object.h"
+#include "platform/media/filters/codecs.h"
+#include "platform/media/filters/jpegcodec.h"
+#include "platform/media/filters/videotransform.h"
+
+namespace ronvix::media {
+
+using namespace com;
+
+namespace {
+
+class MjpegDecompressor final : public VideoTransformFilter {
+public:
+    MjpegDecompressor() : VideoTransformFilter(CLSID_MjpegDecompressor) { CreatePins(); }
+
+    HRESULT CheckInputType(const AM_MEDIA_TYPE& in) override {
+        VideoGeometry g;
+        if (in.subtype != MEDIASUBTYPE_MJPG || !ReadGeometry(in, &g))
+            return VFW_E_TYPE_NOT_ACCEPTED;
+        return S_OK;
+    }
+
+    std::vector<MediaType> OutputTypes(const AM_MEDIA_TYPE& in) override {
+        VideoGeometry g;
+        if (!ReadGeometry(in, &g))
+            return {};
+        return {MediaType::Video(MEDIASUBTYPE_RGB32, g.width, g.height, 32, g.time_per_frame),
+                MediaType::Video(MEDIASUBTYPE_YUY2, g.width & ~1, g.height, 16, g.time_per_frame)};
+    }
+
+    HRESULT CheckTransform(const AM_MEDIA_TYPE& in, const AM_MEDIA_TYPE& out) override {
+        VideoGeometry gi, go;
+        if (!ReadGeometry(in, &gi) || !ReadGeometry(out, &go) || go.height != gi.height)
+            return VFW_E_TYPE_NOT_ACCEPTED;
+        if (out.subtype == MEDIASUBTYPE_RGB32 && go.width == gi.width)
+            return S_OK;
+        if (out.subtype == MEDIASUBTYPE_YUY2 && go.width == (gi.width & ~1) && go.width > 0)
+            return S_OK;
+        return VFW_E_TYPE_NOT_ACCEPTED;
+    }
+
+    HRESULT Transform(IMediaSample* in, const MediaType& in_type, IMediaSample* out,
+                      const MediaType& out_type) override {
+        VideoGeometry gi, go;
+        ReadGeometry(in_type.Get(), &gi);
+        ReadGeometry(out_type.Get(), &go);
+        BYTE* src = nullptr;
+        BYTE* dst = nullptr;
+        in->GetPointer(&src);
+        out->GetPointer(&dst);
+        const LONG length = in->GetActualDataLength();
+        if (!src || !dst || length <= 0)
+            return S_FALSE;
+        const std::span<const uint8_t> jpeg(src, static_cast<size_t>(length));
+        if (out_type->subtype == MEDIASUBTYPE_RGB32) {
+            const size_t size = Rgb32ImageSize(go.width, go.height);
+            if (size > static_cast<size_t>(out->GetSize()))
+                return E_UNEXPECTED;
+            if (!m_decoder.DecodeRgb32(jpeg, gi.width, gi.height, go.bottom_up, dst))
+                return S_FALSE;
+            out->SetActualDataLength(static_cast<LONG>(size));
+            return S_OK;
+        }
+        const size_t size = Yuy2ImageSize(go.width, go.height);
+        if (size > static_cast<size_t>(out->GetSize()))
+            return E_UNEXPECTED;
+        m_rgb.resize(Rgb32ImageSize(gi.width, gi.height));
+        if (!m_decoder.DecodeRgb32(jpeg, gi.width, gi.height, false, m_rgb.data()))
+            return S_FALSE;
+        // YUY2 has an even width; an odd last column is left out.
+        if (gi.width == go.width) {
+            Rgb32ToYuy2(m_rgb.data(), false, go.width, go.height, dst);
+        } else {
+            std::vector<uint8_t> cropped(Rgb32ImageSize(go.width, go.height));
+            for (int row = 0; row < go.height; ++row)
+                std::memcpy(cropped.data() + size_t(row) * Rgb32Stride(go.width),
+                            m_rgb.data() + size_t(row) * Rgb32Stride(gi.width),
+                            size_t(Rgb32Stride(go.width)));
+            Rgb32ToYuy2(cropped.data(), false, go.width, go.height, dst);
+        }
+        out->SetActualDataLength(static_cast<LONG>(size));
+        return S_OK;
+    }
+
+private:
+    // Used on the streaming thread only.
+    JpegDecoder m_decoder;
+    std::vector<uint8_t> m_rgb;
+};
+
+}  // namespace
+
+ClassEntry MjpegDecompressorClassEntry() {
+    return {CLSID_MjpegDecompressor,
+            "MJPEG Decompressor",
+            [](REFIID riid, void** out) {
+                ComPtr<MjpegDecompressor> f = MakeCom<MjpegDecompressor>();
+                return f->QueryInterface(riid, out);
+            },
+            MERIT_NORMAL,
+            {CLSID_LegacyAmFilterCategory}};
+}
+
+}  // namespace ronvix::media
