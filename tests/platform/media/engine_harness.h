@@ -19,6 +19,7 @@
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -429,18 +430,25 @@ private:
     Out* m_out = nullptr;
 };
 
-// Registers a class for the life of the object.
+// Registers a class for the life of the object; an entry it replaced comes
+// back afterwards.
 class ScopedClass {
 public:
-    explicit ScopedClass(com::ClassEntry entry) : m_clsid(entry.clsid) {
+    explicit ScopedClass(com::ClassEntry entry)
+        : m_clsid(entry.clsid), m_previous(com::ClassRegistry::Instance().Find(entry.clsid)) {
         com::ClassRegistry::Instance().Register(std::move(entry));
     }
-    ~ScopedClass() { com::ClassRegistry::Instance().Unregister(m_clsid); }
+    ~ScopedClass() {
+        com::ClassRegistry::Instance().Unregister(m_clsid);
+        if (m_previous)
+            com::ClassRegistry::Instance().Register(*m_previous);
+    }
     ScopedClass(const ScopedClass&) = delete;
     ScopedClass& operator=(const ScopedClass&) = delete;
 
 private:
     GUID m_clsid;
+    std::optional<com::ClassEntry> m_previous;
 };
 
 inline com::ClassEntry TransformClass(const GUID& clsid, const GUID& from, const GUID& to,
