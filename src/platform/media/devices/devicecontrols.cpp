@@ -43,10 +43,18 @@ HRESULT CameraControls::SetProperty(LONG property, LONG value) {
         return E_INVALIDARG;
     std::lock_guard guard(m_lock);
     switch (property) {
-        case VideoProcAmp_Brightness: m_picture.brightness = value; break;
-        case VideoProcAmp_Contrast: m_picture.contrast = value; break;
-        case VideoProcAmp_Saturation: m_picture.saturation = value; break;
-        default: m_picture.sharpness = value; break;
+        case VideoProcAmp_Brightness:
+            m_picture.brightness = value;
+            break;
+        case VideoProcAmp_Contrast:
+            m_picture.contrast = value;
+            break;
+        case VideoProcAmp_Saturation:
+            m_picture.saturation = value;
+            break;
+        default:
+            m_picture.sharpness = value;
+            break;
     }
     return S_OK;
 }
@@ -58,10 +66,18 @@ HRESULT CameraControls::GetProperty(LONG property, LONG* value) const {
         return E_PROP_ID_UNSUPPORTED;
     std::lock_guard guard(m_lock);
     switch (property) {
-        case VideoProcAmp_Brightness: *value = m_picture.brightness; break;
-        case VideoProcAmp_Contrast: *value = m_picture.contrast; break;
-        case VideoProcAmp_Saturation: *value = m_picture.saturation; break;
-        default: *value = m_picture.sharpness; break;
+        case VideoProcAmp_Brightness:
+            *value = m_picture.brightness;
+            break;
+        case VideoProcAmp_Contrast:
+            *value = m_picture.contrast;
+            break;
+        case VideoProcAmp_Saturation:
+            *value = m_picture.saturation;
+            break;
+        default:
+            *value = m_picture.sharpness;
+            break;
     }
     return S_OK;
 }

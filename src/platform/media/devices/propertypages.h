@@ -1,27 +1,12 @@
 #pragma once
-// Property pages of device filters: the interface a filter answers to list
-// its pages, and the class identifiers of the pages the engine's devices
-// name. The pages themselves (widgets) live in the media user interface
-// library, which builds them by these identifiers for OleCreatePropertyFrame.
+// The class identifiers of the property pages the engine's devices list
+// through ISpecifyPropertyPages. The pages themselves (widgets) live in the
+// media user interface library, which builds them by these identifiers for
+// OleCreatePropertyFrame.
 
-#include "platform/com/guid.h"
-#include "platform/com/unknwn.h"
+#include "platform/media/interfaces.h"
 
 namespace ronvix::media {
-
-// A counted array of identifiers; `pElems` comes from the task allocator and
-// the receiver frees it with CoTaskMemFree.
-struct CAUUID {
-    com::ULONG cElems = 0;
-    com::GUID* pElems = nullptr;
-};
-
-struct ISpecifyPropertyPages : com::IUnknown {
-    static constexpr com::GUID iid = RONVIX_GUID("{B196B28B-BAB4-101A-B69C-00AA00341D07}");
-    using base = com::IUnknown;
-    // Fills `pages`; E_POINTER for null, E_OUTOFMEMORY leaves it empty.
-    virtual com::HRESULT GetPages(CAUUID* pages) = 0;
-};
 
 // "Video Proc Amp": a slider per picture property of IAMVideoProcAmp.
 inline constexpr com::GUID CLSID_VideoProcAmpPropertyPage =

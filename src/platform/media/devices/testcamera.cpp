@@ -37,9 +37,9 @@ struct CameraFormat {
 };
 
 constexpr CameraFormat kFormats[] = {
-    {MEDIASUBTYPE_MJPG, 720, 576, k25fps},   {MEDIASUBTYPE_MJPG, 640, 480, k30fps},
-    {MEDIASUBTYPE_MJPG, 1280, 720, k25fps},  {MEDIASUBTYPE_MJPG, 1920, 1080, k25fps},
-    {MEDIASUBTYPE_YUY2, 720, 576, k25fps},   {MEDIASUBTYPE_YUY2, 640, 480, k30fps},
+    {MEDIASUBTYPE_MJPG, 720, 576, k25fps},  {MEDIASUBTYPE_MJPG, 640, 480, k30fps},
+    {MEDIASUBTYPE_MJPG, 1280, 720, k25fps}, {MEDIASUBTYPE_MJPG, 1920, 1080, k25fps},
+    {MEDIASUBTYPE_YUY2, 720, 576, k25fps},  {MEDIASUBTYPE_YUY2, 640, 480, k30fps},
 };
 
 MediaType MakeType(const CameraFormat& f) {
@@ -47,9 +47,9 @@ MediaType MakeType(const CameraFormat& f) {
         MediaType t = MediaType::Video(MEDIASUBTYPE_MJPG, f.width, f.height, 24, f.period);
         VIDEOINFOHEADER vih = *t.VideoInfo();
         vih.bmiHeader.biSizeImage = static_cast<DWORD>(JpegEncoder::MaxSize(f.width, f.height));
-        vih.dwBitRate = static_cast<DWORD>(
-            std::min<uint64_t>(UINT32_MAX, uint64_t(vih.bmiHeader.biSizeImage) * 8 * 10'000'000 /
-                                               uint64_t(f.period) / 4));
+        vih.dwBitRate = static_cast<DWORD>(std::min<uint64_t>(
+            UINT32_MAX,
+            uint64_t(vih.bmiHeader.biSizeImage) * 8 * 10'000'000 / uint64_t(f.period) / 4));
         t.SetFormat(&vih, sizeof vih);
         return t;
     }
@@ -210,15 +210,14 @@ public:
         c.InputSizeHeight = c.MinCroppingSizeHeight = c.MaxCroppingSizeHeight = f.height;
         c.MinOutputSizeWidth = c.MaxOutputSizeWidth = f.width;
         c.MinOutputSizeHeight = c.MaxOutputSizeHeight = f.height;
-        c.CropGranularityX = c.CropGranularityY = c.OutputGranularityX = c.OutputGranularityY =
-            1;
+        c.CropGranularityX = c.CropGranularityY = c.OutputGranularityX = c.OutputGranularityY = 1;
         c.MinFrameInterval = c.MaxFrameInterval = f.period;
         const VIDEOINFOHEADER* vih = MakeType(f).VideoInfo();
-        const LONG bits = f.subtype == MEDIASUBTYPE_MJPG
-                              ? static_cast<LONG>(vih->dwBitRate)
-                              : static_cast<LONG>(std::min<int64_t>(
-                                    INT32_MAX, int64_t(f.width) * f.height * 16 * 10'000'000 /
-                                                   f.period));
+        const LONG bits =
+            f.subtype == MEDIASUBTYPE_MJPG
+                ? static_cast<LONG>(vih->dwBitRate)
+                : static_cast<LONG>(std::min<int64_t>(
+                      INT32_MAX, int64_t(f.width) * f.height * 16 * 10'000'000 / f.period));
         c.MinBitsPerSecond = c.MaxBitsPerSecond = bits;
         std::memcpy(caps, &c, sizeof c);
         return S_OK;
@@ -337,10 +336,10 @@ public:
           m_compression(AsUnknown()),
           m_procamp(AsUnknown()),
           m_pages(AsUnknown()) {
-        m_capture = static_cast<CameraPin*>(
-            AddPin(std::make_unique<CameraPin>(*this, PinKind::Capture)));
-        m_preview = static_cast<CameraPin*>(
-            AddPin(std::make_unique<CameraPin>(*this, PinKind::Preview)));
+        m_capture =
+            static_cast<CameraPin*>(AddPin(std::make_unique<CameraPin>(*this, PinKind::Capture)));
+        m_preview =
+            static_cast<CameraPin*>(AddPin(std::make_unique<CameraPin>(*this, PinKind::Preview)));
     }
 
     LivePacer& Pacer() { return m_pacer; }
@@ -395,9 +394,7 @@ protected:
         m_preview->JoinStreaming();
     }
     // A live source delivers nothing while paused.
-    HRESULT StateResult(DWORD) override {
-        return State() == State_Paused ? VFW_S_CANT_CUE : S_OK;
-    }
+    HRESULT StateResult(DWORD) override { return State() == State_Paused ? VFW_S_CANT_CUE : S_OK; }
 
 private:
     IUnknown& AsUnknown() { return *static_cast<IBaseFilter*>(this); }
@@ -484,9 +481,8 @@ HRESULT CameraPin::QueryPinInterface(REFIID riid, void** out) {
 void CameraPin::StartStreaming() {
     if (!IsConnected())
         return;
-    m_thread = std::jthread([this, mt = ConnectionType()](std::stop_token stop) {
-        Stream(stop, mt);
-    });
+    m_thread =
+        std::jthread([this, mt = ConnectionType()](std::stop_token stop) { Stream(stop, mt); });
 }
 
 void CameraPin::Stream(std::stop_token stop, MediaType mt) {

@@ -74,17 +74,16 @@ void DrawText(Yuv422Image& img, int x, int y, const char* text, YuvColour ink, Y
                         const int px = x + col * kGlyphScale;
                         if (py < 0 || py >= img.height || px < 0 || px + kGlyphScale > img.width)
                             continue;
-                        std::memset(img.y.data() + size_t(py) * img.width + px, ink.y,
-                                    kGlyphScale);
+                        std::memset(img.y.data() + size_t(py) * img.width + px, ink.y, kGlyphScale);
                     }
     }
 }
 
 void DrawBackground(Yuv422Image& img, uint32_t index) {
-    static const YuvColour bars[8] = {
-        RgbToYuvFull(255, 255, 255), RgbToYuvFull(255, 255, 0), RgbToYuvFull(0, 255, 255),
-        RgbToYuvFull(0, 255, 0),     RgbToYuvFull(255, 0, 255), RgbToYuvFull(255, 0, 0),
-        RgbToYuvFull(0, 0, 255),     RgbToYuvFull(0, 0, 0)};
+    static const YuvColour bars[8] = {RgbToYuvFull(255, 255, 255), RgbToYuvFull(255, 255, 0),
+                                      RgbToYuvFull(0, 255, 255),   RgbToYuvFull(0, 255, 0),
+                                      RgbToYuvFull(255, 0, 255),   RgbToYuvFull(255, 0, 0),
+                                      RgbToYuvFull(0, 0, 255),     RgbToYuvFull(0, 0, 0)};
     const int w = img.width, h = img.height;
     const int bars_bottom = h * 2 / 3;
     for (int i = 0; i < 8; ++i)

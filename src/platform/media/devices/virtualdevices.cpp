@@ -1,0 +1,37 @@
+#include "platform/media/devices/virtualdevices.h"
+
+#include <mutex>
+
+#include "platform/com/devices.h"
+
+namespace ronvix::media {
+
+using namespace com;
+
+void RegisterVirtualDevices() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        // The classes are reachable by class id (CoCreateInstance, saved
+        // filters) but never inserted by Connect or Render.
+        ClassRegistry& classes = ClassRegistry::Instance();
+        classes.Register(
+            {CLSID_TestPatternCamera, kTestCameraName, CreateTestCamera, MERIT_DO_NOT_USE, {}});
+        classes.Register({CLSID_TestToneGenerator,
+                          kToneGeneratorName,
+                          CreateToneGenerator,
+                          MERIT_DO_NOT_USE,
+                          {}});
+
+        DeviceRegistry& devices = DeviceRegistry::Instance();
+        devices.AddProvider(com::CLSID_VideoInputDeviceCategory, ProviderKind::Virtual, [] {
+            return std::vector<DeviceDescription>{
+                {kTestCameraName, {}, CLSID_TestPatternCamera, CreateTestCamera}};
+        });
+        devices.AddProvider(com::CLSID_AudioInputDeviceCategory, ProviderKind::Virtual, [] {
+            return std::vector<DeviceDescription>{
+                {kToneGeneratorName, {}, CLSID_TestToneGenerator, CreateToneGenerator}};
+        });
+    });
+}
+
+}  // namespace ronvix::media
