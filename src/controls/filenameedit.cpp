@@ -1,14 +1,40 @@
 #include "controls/filenameedit.h"
 
-#include <QResizeEvent>
+#include <QFileInfo>
 
-#include "framework/application.h"
+#include "controls/images.h"
 #include "framework/exceptions.h"
 #include "framework/format.h"
+#include "framework/strings.h"
+#include "platform/win/files.h"
+#include "platform/win/paths.h"
 #include "platform/winui/dialogs.h"
 #include "platform/winui/widgets.h"
 
 namespace ronvix::controls {
+namespace {
+
+bool IsNameDelimiter(QChar c) {
+    return c == QLatin1Char('\\') || c == QLatin1Char('/') || c == QLatin1Char(':');
+}
+
+qsizetype LastDelimiter(const QString& name) {
+    for (qsizetype i = name.size() - 1; i >= 0; --i)
+        if (IsNameDelimiter(name[i]))
+            return i;
+    return -1;
+}
+
+// True when `folder` (a name of the program's, drive letters allowed) names
+// an existing folder.
+bool FolderExists(const QString& folder) {
+    if (folder.isEmpty())
+        return false;
+    const auto mapped = win::MapPath(fw::Utf8(folder));
+    return mapped && QFileInfo(fw::FromUtf8(*mapped)).isDir();
+}
+
+}  // namespace
 
 QString FirstWordOf(const QString& text) {
     qsizetype i = 0;
@@ -37,6 +63,12 @@ QString FirstWordOf(const QString& text) {
     return word;
 }
 
+QString FileNameOfText(const QString& text) {
+    if (!text.isEmpty() && win::FileExists(fw::Utf8(text)))
+        return text;
+    return FirstWordOf(text);
+}
+
 bool ValidFileName(const QString& name) {
     if (name.isEmpty())
         return false;
@@ -52,22 +84,55 @@ QString QuotedFileName(const QString& name) {
     return name;
 }
 
+QString ExtractFilePath(const QString& name) {
+    return name.left(LastDelimiter(name) + 1);
+}
+
+QString ExtractFileName(const QString& name) {
+    return name.mid(LastDelimiter(name) + 1);
+}
+
+bool TOpenDialog::Execute(win::HWND owner) {
+    using O = TFilenameEdit::TOpenOption;
+    const TFileDialogSettings& s = settings;
+    win::FileDialogRequest req;
+    req.kind = IsSave() ? win::FileDialogKind::Save : win::FileDialogKind::Open;
+    req.title = s.title;
+    req.initial_dir = s.initial_dir;
+    req.file_name = s.file_name;
+    req.default_ext = s.default_ext;
+    req.filter = s.filter;
+    req.filter_index = s.filter_index;
+    req.multi_select = s.options.testFlag(O::ofAllowMultiSelect);
+    req.overwrite_prompt = s.options.testFlag(O::ofOverwritePrompt);
+    req.file_must_exist = s.options.testFlag(O::ofFileMustExist);
+    req.path_must_exist = s.options.testFlag(O::ofPathMustExist);
+    // The dialog service never raises error boxes of its own about missing
+    // drives or unreadable files, so there is no error mode to switch off.
+    const win::FileDialogResult r = win::Dialogs().FileDialog(owner, req);
+    if (r.files.isEmpty())
+        return false;
+    settings.files = r.files;
+    settings.file_name = r.files.front();
+    settings.filter_index = r.filter_index;
+    return true;
+}
+
 TFilenameEdit::TFilenameEdit(QWidget* parent)
-    : QWidget(parent), m_edit(new QLineEdit(this)), m_button(new QToolButton(this)) {
-    m_button->setText(QStringLiteral("…"));
-    m_button->setFocusPolicy(Qt::NoFocus);
-    setFocusProxy(m_edit);
-    setFocusPolicy(Qt::StrongFocus);
-    connect(m_edit, &QLineEdit::textChanged, this,
-            [this] { fw::SafeCall([this] { fw::Fire(OnChange, this); }); });
-    connect(m_button, &QToolButton::clicked, this,
-            [this] { fw::SafeCall([this] { ButtonClick(); }); });
+    : TFileDirEdit(parent), m_dialog(std::make_unique<TOpenDialog>(TFileDialogKind::dkOpen)) {
+    m_dialog->settings.filter = QStringLiteral("All files (*.*)|*.*");
+    m_dialog->settings.title = QStringLiteral("Browse");
+    UpdateButton();
+}
+
+TFilenameEdit::~TFilenameEdit() = default;
+
+QPixmap TFilenameEdit::DefaultGlyph() const {
+    return QPixmap::fromImage(FolderGlyphImage());
 }
 
 QString TFilenameEdit::FileName() const {
-    // The existence check of a whole text as a file is the platform's and
-    // comes with the full control; the scan is what names a file here.
-    return FirstWordOf(Text());
+    return FileNameOfText(Text());
 }
 
 void TFilenameEdit::SetFileName(const QString& name) {
@@ -75,32 +140,110 @@ void TFilenameEdit::SetFileName(const QString& name) {
         SetText(QString());
         return;
     }
-    if (!ValidFileName(FirstWordOf(name)))
+    if (!ValidFileName(FileNameOfText(name)))
         throw fw::Exception(fw::Format(QStringLiteral("Invalid file name - %s"), name));
     SetText(QuotedFileName(name));
+    m_dialog->settings.files.clear();
+}
+
+void TFilenameEdit::ReceptFileDir(const QString& name) {
+    SetFileName(name);
 }
 
 void TFilenameEdit::ButtonClick() {
-    fw::Fire(OnButtonClick, this);
-    win::FileDialogRequest req;
-    req.kind = (m_kind == TFileDialogKind::dkSave || m_kind == TFileDialogKind::dkSavePicture)
-                   ? win::FileDialogKind::Save
-                   : win::FileDialogKind::Open;
-    req.title = m_title;
-    req.filter = m_filter;
-    req.default_ext = m_default_ext;
-    req.file_name = FileName();
-    win::FileDialogResult r = win::Dialogs().FileDialog(win::WidgetHandle(this), req);
-    if (!r.files.isEmpty())
-        SetText(QuotedFileName(r.files.front()));
+    if (ReadOnly())
+        return;
+    TFileDirEdit::ButtonClick();
+    QString name = FileName();
+    bool action = true;
+    fw::Fire(OnBeforeDialog, this, name, action);
+    if (!action)
+        return;
+    TFileDialogSettings& s = m_dialog->settings;
+    // A name that cannot be a file name opens the dialog without a preset
+    // rather than with whatever the last run left there.
+    QString preset;
+    if (ValidFileName(name)) {
+        const QString folder = ExtractFilePath(name);
+        if (FolderExists(folder))
+            s.initial_dir = folder;
+        const QString base = ExtractFileName(name);
+        if (base.isEmpty() || !ValidFileName(base))
+            name.clear();
+        preset = name;
+    }
+    s.file_name = preset;
+    bool confirmed = m_dialog->Execute(win::WidgetHandle(this));
+    if (confirmed)
+        name = s.file_name;
+    if (Edit()->isVisible() && Edit()->isEnabled())
+        Edit()->setFocus(Qt::OtherFocusReason);
+    fw::Fire(OnAfterDialog, this, name, confirmed);
+    if (confirmed) {
+        SetText(QuotedFileName(name));
+        s.initial_dir = ExtractFilePath(s.file_name);
+    }
 }
 
-void TFilenameEdit::resizeEvent(QResizeEvent* e) {
-    QWidget::resizeEvent(e);
-    const int bw = 21;
-    m_edit->setGeometry(0, 0, width(), height());
-    m_button->setGeometry(width() - bw - 2, 2, bw, height() - 4);
-    m_edit->setTextMargins(0, 0, bw + 2, 0);
+TFileDialogKind TFilenameEdit::DialogKind() const {
+    return m_dialog->Kind();
+}
+
+void TFilenameEdit::SetDialogKind(TFileDialogKind kind) {
+    if (kind == m_dialog->Kind())
+        return;
+    auto replacement = std::make_unique<TOpenDialog>(kind);
+    replacement->settings = m_dialog->settings;
+    m_dialog = std::move(replacement);
+}
+
+QString TFilenameEdit::DefaultExt() const {
+    return m_dialog->settings.default_ext;
+}
+void TFilenameEdit::SetDefaultExt(const QString& ext) {
+    m_dialog->settings.default_ext = ext;
+}
+TFilenameEdit::TFileEditStyle TFilenameEdit::FileEditStyle() const {
+    return m_dialog->settings.edit_style;
+}
+void TFilenameEdit::SetFileEditStyle(TFileEditStyle style) {
+    m_dialog->settings.edit_style = style;
+}
+QString TFilenameEdit::Filter() const {
+    return m_dialog->settings.filter;
+}
+void TFilenameEdit::SetFilter(const QString& filter) {
+    m_dialog->settings.filter = filter;
+}
+int TFilenameEdit::FilterIndex() const {
+    return m_dialog->settings.filter_index;
+}
+void TFilenameEdit::SetFilterIndex(int index) {
+    m_dialog->settings.filter_index = index;
+}
+QString TFilenameEdit::InitialDir() const {
+    return m_dialog->settings.initial_dir;
+}
+void TFilenameEdit::SetInitialDir(const QString& dir) {
+    m_dialog->settings.initial_dir = dir;
+}
+QStringList TFilenameEdit::HistoryList() const {
+    return m_dialog->settings.history_list;
+}
+void TFilenameEdit::SetHistoryList(const QStringList& list) {
+    m_dialog->settings.history_list = list;
+}
+TFilenameEdit::TOpenOptions TFilenameEdit::DialogOptions() const {
+    return m_dialog->settings.options;
+}
+void TFilenameEdit::SetDialogOptions(TOpenOptions options) {
+    m_dialog->settings.options = options;
+}
+QString TFilenameEdit::DialogTitle() const {
+    return m_dialog->settings.title;
+}
+void TFilenameEdit::SetDialogTitle(const QString& title) {
+    m_dialog->settings.title = title;
 }
 
 }  // namespace ronvix::controls
