@@ -1,0 +1,130 @@
+// Every class the registry lists as a software filter goes through the same
+// life: create, connect the pairs named below, Stopped -> Paused -> Running
+// -> Stopped several times with frames flowing, destroy, and nothing may
+// keep a reference afterwards. A filter without a named wiring is cycled
+// unconnected; each new filter adds its pairs to the table.
+
+#include <functional>
+#include <map>
+
+#include "platform/media/engine_harness.h"
+#include "platform/media/filters/filters.h"
+
+namespace ronvix::media {
+namespace {
+
+using namespace com;
+using namespace test;
+
+TestSource::Options LiveMjpg() {
+    TestSource::Options o;
+    o.types = {MediaType::Video(MEDIASUBTYPE_MJPG, 64, 32, 24, 400000)};
+    o.live = true;
+    return o;
+}
+
+// The connections the filter catalogue gives each class, by class id. Each
+// returns the sinks that must receive frames while running.
+using Wiring = std::function<std::vector<TestSink*>(FilterHarness&)>;
+
+const std::map<GUID, Wiring>& Wirings() {
+    static const std::map<GUID, Wiring> table = {
+        {CLSID_Sync,
+         [](FilterHarness& h) -> std::vector<TestSink*> {
+             TestSink* out = h.AddSink();
+             EXPECT_EQ(h.ConnectIn(h.AddSource(LiveMjpg()), u"Input 0"), S_OK);
+             EXPECT_EQ(h.ConnectOut(u"Output 0", out), S_OK);
+             return {out};
+         }},
+        {CLSID_SampleGrabber,
+         [](FilterHarness& h) -> std::vector<TestSink*> {
+             TestSink* out = h.AddSink();
+             EXPECT_EQ(h.ConnectIn(h.AddSource(LiveMjpg()), u"Input"), S_OK);
+             EXPECT_EQ(h.ConnectOut(u"Output", out), S_OK);
+             return {out};
+         }},
+        {CLSID_SmartTee,
+         [](FilterHarness& h) -> std::vector<TestSink*> {
+             TestSink* capture = h.AddSink();
+             TestSink* preview = h.AddSink();
+             EXPECT_EQ(h.ConnectIn(h.AddSource(LiveMjpg()), u"Input"), S_OK);
+             EXPECT_EQ(h.ConnectOut(u"Capture", capture), S_OK);
+             EXPECT_EQ(h.ConnectOut(u"Preview", preview), S_OK);
+             return {capture, preview};
+         }},
+    };
+    return table;
+}
+
+std::vector<ClassEntry> SoftwareFilters() {
+    RegisterEngineClasses();
+    return ClassRegistry::Instance().InCategory(CLSID_LegacyAmFilterCategory);
+}
+
+class EveryRegisteredFilter : public testing::TestWithParam<ClassEntry> {};
+
+TEST_P(EveryRegisteredFilter, CyclesThroughItsStatesAndLeavesNothingBehind) {
+    const ClassEntry& entry = GetParam();
+    ComPtr<IBaseFilter> filter;
+    ASSERT_EQ(CoCreateInstance(entry.clsid, nullptr, CLSCTX_INPROC_SERVER, IBaseFilter::iid,
+                               filter.OutVoid()),
+              S_OK);
+    GUID clsid{};
+    ASSERT_EQ(filter->GetClassID(&clsid), S_OK);
+    EXPECT_EQ(clsid, entry.clsid);
+    EXPECT_FALSE(FilterPins(filter.Get()).empty());
+
+    FilterHarness h(filter);
+    filter = nullptr;
+    std::vector<TestSink*> sinks;
+    if (auto it = Wirings().find(entry.clsid); it != Wirings().end())
+        sinks = it->second(h);
+
+    for (int round = 0; round < 3; ++round) {
+        ASSERT_TRUE(SUCCEEDED(h.Control()->Pause()));
+        FILTER_STATE state;
+        h.Filter()->GetState(100, &state);
+        EXPECT_EQ(state, State_Paused);
+        ASSERT_EQ(h.Control()->Run(), S_OK);
+        h.Filter()->GetState(100, &state);
+        EXPECT_EQ(state, State_Running);
+        for (TestSink* sink : sinks) {
+            const size_t before = sink->Count();
+            EXPECT_TRUE(sink->WaitForSamples(before + 2)) << "round " << round;
+        }
+        ASSERT_EQ(h.Control()->Stop(), S_OK);
+        h.Filter()->GetState(0, &state);
+        EXPECT_EQ(state, State_Stopped);
+    }
+    h.Teardown();
+}
+
+INSTANTIATE_TEST_SUITE_P(Registry, EveryRegisteredFilter, testing::ValuesIn(SoftwareFilters()),
+                         [](const testing::TestParamInfo<ClassEntry>& info) {
+                             std::string name;
+                             for (char c : info.param.friendly_name)
+                                 if (std::isalnum(static_cast<unsigned char>(c)))
+                                     name += c;
+                             return name;
+                         });
+
+TEST(Registry, RegisteringTwiceChangesNothing) {
+    RegisterEngineClasses();
+    const size_t count = ClassRegistry::Instance().All().size();
+    RegisterEngineClasses();
+    EXPECT_EQ(ClassRegistry::Instance().All().size(), count);
+    for (const GUID& clsid : {CLSID_FilterGraph, CLSID_CaptureGraphBuilder2, CLSID_Sync,
+                              CLSID_SmartTee, CLSID_SampleGrabber})
+        EXPECT_TRUE(ClassRegistry::Instance().Find(clsid)) << clsid.ToString();
+    ComPtr<IGraphBuilder> graph;
+    EXPECT_EQ(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IGraphBuilder::iid,
+                               graph.OutVoid()),
+              S_OK);
+    ComPtr<IMediaEventEx> events;
+    EXPECT_EQ(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IMediaEventEx::iid,
+                               events.OutVoid()),
+              S_OK);
+}
+
+}  // namespace
+}  // namespace ronvix::media
