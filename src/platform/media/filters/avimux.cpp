@@ -456,8 +456,10 @@ HRESULT AviMux::OnReceive(BaseInputPin& pin, IMediaSample* sample) {
     m_packet->flags = key ? AV_PKT_FLAG_KEY : 0;
     // The packet does not own the sample's buffer; libavformat copies what
     // it keeps for interleaving.
-    const int ret = av_interleaved_write_frame(m_ctx, m_packet);
+    int ret = av_interleaved_write_frame(m_ctx, m_packet);
     av_packet_unref(m_packet);
+    if (ret >= 0 && m_ctx->pb->error < 0)
+        ret = m_ctx->pb->error;  // A write that failed inside the I/O context.
     if (ret < 0) {
         m_error = IoFailure(ret);
         return m_error;

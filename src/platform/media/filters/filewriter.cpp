@@ -156,6 +156,12 @@ public:
         StopThread();
         return CloseFile();
     }
+    // A producer took the pin's IStream: from now on it ends each file with
+    // Commit, so stopping leaves the file open for its closing writes.
+    void ClaimStream() {
+        std::lock_guard guard(m_lock);
+        m_stream_user = true;
+    }
     uint64_t FileSize() {
         std::lock_guard guard(m_lock);
         return m_size;
@@ -208,7 +214,6 @@ protected:
         m_queue.clear();
         m_error = S_OK;
         m_buffering = false;
-        m_stream_user = false;
         m_stopping = false;
         m_thread_running = true;
         m_thread = std::jthread([this](std::stop_token stop) { WriteBehind(stop); });
@@ -300,7 +305,7 @@ private:
     uint64_t m_limit = kFileWriterLimitBytes;
     HRESULT m_error = S_OK;
     bool m_buffering = false;       // EC_BUFFERING_DATA 1 was raised and not yet 0.
-    bool m_stream_user = false;     // IStream wrote in this run.
+    bool m_stream_user = false;     // See ClaimStream.
     bool m_stopping = false;        // No more waiting for room in the queue.
     bool m_thread_running = false;  // Blocks go to the queue, not to the disk at once.
     DiskWrite m_disk = DefaultDiskWrite;
@@ -311,6 +316,7 @@ WriterInputPin::WriterInputPin(FileWriter& writer)
 
 HRESULT WriterInputPin::QueryInterface(REFIID riid, void** out) {
     if (out && (riid == IStream::iid || riid == ISequentialStream::iid)) {
+        m_writer.ClaimStream();
         *out = static_cast<IStream*>(this);
         AddRef();
         return S_OK;
@@ -380,7 +386,6 @@ HRESULT FileWriter::WriteAt(uint64_t offset, const uint8_t* data, size_t size) {
             return VFW_E_WRONG_STATE;
         if (FAILED(m_error))
             return m_error;
-        m_stream_user = true;
         m_size = std::max(m_size, offset + size);
         if (m_thread_running) {
             // Back-pressure only at the hard limit, and never while stopping.
@@ -390,11 +395,21 @@ HRESULT FileWriter::WriteAt(uint64_t offset, const uint8_t* data, size_t size) {
             });
             if (FAILED(m_error))
                 return m_error;
-            m_queue.push_back({offset, std::vector<uint8_t>(data, data + size)});
-            m_queued_bytes += size;
-            if (!m_buffering && m_queued_bytes >= m_high) {
-                m_buffering = true;
-                raise = true;
+            if (!m_stopping) {
+                m_queue.push_back({offset, std::vector<uint8_t>(data, data + size)});
+                m_queued_bytes += size;
+                if (!m_buffering && m_queued_bytes >= m_high) {
+                    m_buffering = true;
+                    raise = true;
+                }
+            } else {
+                // Stopping: the thread writes out what is queued and ends;
+                // this block follows directly, so a producer that keeps
+                // going cannot keep the stop from finishing.
+                m_cv.wait(guard, [&] { return !m_thread_running; });
+                if (FAILED(m_error))
+                    return m_error;
+                disk = m_disk;
             }
         } else {
             disk = m_disk;
@@ -440,6 +455,7 @@ void FileWriter::WriteBehind(std::stop_token stop) {
             m_cv.wait(guard, [&] { return !m_queue.empty() || m_stopping; });
             if (m_queue.empty()) {
                 m_thread_running = false;  // From now on blocks are written at once.
+                m_cv.notify_all();
                 return;
             }
             block = std::move(m_queue.front());

@@ -103,9 +103,8 @@ struct PacketChecksum {
 };
 
 inline std::optional<std::vector<PacketChecksum>> PacketChecksums(const QString& path) {
-    const auto out =
-        RunTool("ffmpeg", {"-v", "error", "-i", path, "-map", "0", "-c", "copy", "-f", "framecrc",
-                           "-"});
+    const auto out = RunTool(
+        "ffmpeg", {"-v", "error", "-i", path, "-map", "0", "-c", "copy", "-f", "framecrc", "-"});
     if (!out)
         return std::nullopt;
     std::vector<PacketChecksum> packets;
@@ -117,8 +116,8 @@ inline std::optional<std::vector<PacketChecksum>> PacketChecksums(const QString&
             continue;
         bool ok = false;
         const uint32_t adler = f[5].trimmed().mid(2).toUInt(&ok, 16);
-        packets.push_back({f[0].toInt(), f[2].trimmed().toLongLong(), f[4].trimmed().toInt(),
-                           ok ? adler : 0});
+        packets.push_back(
+            {f[0].toInt(), f[2].trimmed().toLongLong(), f[4].trimmed().toInt(), ok ? adler : 0});
     }
     return packets;
 }

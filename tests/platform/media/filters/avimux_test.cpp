@@ -1,0 +1,452 @@
+// The AVI Mux and the File Writer, built by the capture graph builder's
+// SetOutputFileName and fed by test sources; every file is checked with
+// ffprobe or ffmpeg.
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <map>
+#include <stop_token>
+#include <thread>
+
+extern "C" {
+#include <libavutil/adler32.h>
+}
+
+#include "platform/media/engine_harness.h"
+#include "platform/media/filters/avi_probe.h"
+#include "platform/media/filters/filewriter.h"
+#include "platform/media/filters/filters.h"
+#include "platform/media/filters/jpegcodec.h"
+
+namespace ronvix::media {
+namespace {
+
+using namespace com;
+using namespace test;
+
+constexpr REFERENCE_TIME kFrame = 400000;  // 25 fps.
+
+std::vector<uint8_t> SmallJpeg(int width, int height) {
+    std::vector<uint8_t> rgb(size_t(width) * height * 4);
+    for (size_t i = 0; i < rgb.size(); ++i)
+        rgb[i] = uint8_t(i * 7);
+    std::vector<uint8_t> out(JpegEncoder::MaxSize(width, height));
+    JpegEncoder encoder;
+    out.resize(encoder.EncodeRgb32(rgb.data(), width, height, false, 75, out));
+    return out;
+}
+
+// A frame: a real JPEG picture, then the frame number and padding after its
+// end marker, where decoders do not look, so every frame's bytes differ.
+std::vector<uint8_t> Frame(const std::vector<uint8_t>& jpeg, uint32_t index, size_t size = 0) {
+    std::vector<uint8_t> frame = jpeg;
+    const uint8_t* p = reinterpret_cast<const uint8_t*>(&index);
+    frame.insert(frame.end(), p, p + sizeof index);
+    if (frame.size() < size)
+        frame.resize(size, uint8_t(index));
+    return frame;
+}
+
+uint32_t Adler(const std::vector<uint8_t>& data) {
+    return av_adler32_update(0, data.data(), data.size());
+}
+
+// A disk that holds writes back until opened, or until the writer stops.
+class DiskGate {
+public:
+    IFileWriterQueue::DiskWrite Seam() {
+        return
+            [this](int fd, const uint8_t* data, size_t size, int64_t offset, std::stop_token stop) {
+                {
+                    std::unique_lock guard(m_lock);
+                    m_cv.wait(guard, stop, [&] { return m_open; });
+                }
+                return ::pwrite(fd, data, size, offset) == ssize_t(size) ? 0 : EIO;
+            };
+    }
+    void Open() {
+        {
+            std::lock_guard guard(m_lock);
+            m_open = true;
+        }
+        m_cv.notify_all();
+    }
+
+private:
+    std::mutex m_lock;
+    std::condition_variable_any m_cv;
+    bool m_open = false;
+};
+
+class CaptureFile : public ::testing::Test {
+protected:
+    void SetUp() override {
+        RegisterEngineClasses();
+        ASSERT_TRUE(m_dir.isValid());
+        m_path = m_dir.filePath("capture.avi");
+        m_graph = CreateFilterGraph();
+        m_control = m_graph.As<IMediaControl>();
+        m_events = m_graph.As<IMediaEventEx>();
+        ASSERT_EQ(CoCreateInstance(CLSID_CaptureGraphBuilder2, nullptr, CLSCTX_INPROC_SERVER,
+                                   ICaptureGraphBuilder2::iid, m_builder.OutVoid()),
+                  S_OK);
+        ASSERT_EQ(m_builder->SetFiltergraph(m_graph.As<IGraphBuilder>().Get()), S_OK);
+        const std::u16string name = m_path.toStdU16String();
+        ASSERT_EQ(m_builder->SetOutputFileName(&MEDIASUBTYPE_Avi, name.c_str(),
+                                               m_mux.ReleaseAndGetAddressOf(),
+                                               m_sink.ReleaseAndGetAddressOf()),
+                  S_OK);
+        ASSERT_TRUE(m_mux && m_sink);
+        m_sink.As(&m_queue);
+        ASSERT_TRUE(m_queue);
+    }
+    void TearDown() override {
+        if (m_control)
+            m_control->Stop();
+    }
+
+    // A source connected to the mux's next free input by the builder.
+    TestSource* AddSource(const MediaType& type, LONG buffer_size, LONG buffers = 4) {
+        TestSource::Options options;
+        options.types = {type};
+        options.buffer_size = buffer_size;
+        options.buffers = buffers;
+        m_sources.push_back(TestSource::Make(options));
+        TestSource* source = m_sources.back().Get();
+        EXPECT_TRUE(SUCCEEDED(m_graph->AddFilter(source->Filter(), u"Source")));
+        EXPECT_EQ(m_builder->RenderStream(nullptr, nullptr, source->Filter(), nullptr, m_mux.Get()),
+                  S_OK);
+        return source;
+    }
+    TestSource* AddVideo(LONG buffer_size = 64 * 1024) {
+        return AddSource(MediaType::Video(MEDIASUBTYPE_MJPG, 64, 48, 24, kFrame), buffer_size);
+    }
+
+    // Waits for event `code` (skipping others); its first parameter.
+    std::optional<LONG_PTR> WaitEvent(LONG code, int timeout_ms = 10000) {
+        const auto deadline =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+        while (std::chrono::steady_clock::now() < deadline) {
+            LONG c = 0;
+            LONG_PTR p1 = 0, p2 = 0;
+            if (m_events->GetEvent(&c, &p1, &p2, 100) == S_OK && c == code)
+                return p1;
+        }
+        return std::nullopt;
+    }
+
+    QTemporaryDir m_dir;
+    QString m_path;
+    ComPtr<IFilterGraph2> m_graph;
+    ComPtr<IMediaControl> m_control;
+    ComPtr<IMediaEventEx> m_events;
+    ComPtr<ICaptureGraphBuilder2> m_builder;
+    ComPtr<IBaseFilter> m_mux;
+    ComPtr<IFileSinkFilter> m_sink;
+    ComPtr<IFileWriterQueue> m_queue;
+    std::vector<ComPtr<TestSource>> m_sources;
+};
+
+TEST_F(CaptureFile, VideoKeepsItsGapsAndAudioIsInterleavedAndContinuous) {
+    TestSource* video = AddVideo();
+    TestSource* audio = AddSource(MediaType::Pcm(48000, 16, 2), 3840);
+    ASSERT_EQ(m_control->Run(), S_OK);
+    EXPECT_TRUE(QFile::exists(m_path)) << "the file is created when the graph leaves Stopped";
+
+    // 50 frame places; the source dropped 5, 6 and 20. Start times wander
+    // around their place by less than half a frame.
+    const std::vector<uint8_t> jpeg = SmallJpeg(64, 48);
+    std::map<uint32_t, uint32_t> place_of_checksum;
+    size_t audio_bytes = 0;
+    for (uint32_t i = 0; i < 50; ++i) {
+        const bool dropped = i == 5 || i == 6 || i == 20;
+        if (!dropped) {
+            const std::vector<uint8_t> frame = Frame(jpeg, i);
+            place_of_checksum[Adler(frame)] = i;
+            const REFERENCE_TIME jitter = (i % 3 == 0 ? -1 : 1) * (kFrame / 3);
+            const REFERENCE_TIME start = 2 * kFrame + i * kFrame + jitter;
+            ASSERT_EQ(video->Push(frame, start, start + kFrame), S_OK);
+        }
+        // Audio stamps are ignored: 20 ms blocks, the last ones stamped late.
+        const std::vector<uint8_t> block(3840, uint8_t(i));
+        const REFERENCE_TIME at = i * kFrame + (i > 40 ? 10 * kFrame : 0);
+        ASSERT_EQ(audio->Push(block, at, at + kFrame), S_OK);
+        audio_bytes += block.size();
+    }
+    ASSERT_EQ(m_control->Stop(), S_OK);
+
+    const auto streams = ProbeStreams(m_path);
+    ASSERT_TRUE(streams);
+    ASSERT_EQ(streams->size(), 2u);
+    EXPECT_EQ((*streams)[0].codec, "mjpeg");
+    EXPECT_EQ((*streams)[0].width, 64);
+    EXPECT_EQ((*streams)[0].height, 48);
+    EXPECT_EQ((*streams)[0].frame_rate, "25/1");
+    EXPECT_NEAR((*streams)[0].duration_s, 2.0, 0.05) << "the dropped frames keep their time";
+    EXPECT_EQ((*streams)[1].codec, "pcm_s16le");
+    EXPECT_EQ((*streams)[1].sample_rate, 48000);
+    EXPECT_EQ((*streams)[1].channels, 2);
+    EXPECT_EQ((*streams)[1].frames, 48000) << "audio is written back to back";
+
+    const auto packets = PacketChecksums(m_path);
+    ASSERT_TRUE(packets);
+    std::vector<int64_t> video_places;
+    size_t audio_read = 0;
+    for (const PacketChecksum& p : *packets) {
+        if (p.stream == 1) {
+            audio_read += size_t(p.size);
+            continue;
+        }
+        if (p.size == 0)
+            continue;  // An empty frame stands for a dropped one.
+        auto it = place_of_checksum.find(p.adler);
+        ASSERT_NE(it, place_of_checksum.end()) << "a frame the source never sent";
+        EXPECT_EQ(p.pts, int64_t(it->second)) << "frame " << it->second << " moved";
+        video_places.push_back(p.pts);
+        place_of_checksum.erase(it);
+    }
+    EXPECT_TRUE(place_of_checksum.empty()) << place_of_checksum.size() << " frames missing";
+    EXPECT_TRUE(std::is_sorted(video_places.begin(), video_places.end()));
+    EXPECT_EQ(audio_read, audio_bytes);
+
+    // In the file, audio chunks lie between the video chunks.
+    const auto order = ProbePackets(m_path);
+    ASSERT_TRUE(order);
+    int switches = 0;
+    for (size_t i = 1; i < order->size(); ++i)
+        switches += (*order)[i].stream != (*order)[i - 1].stream;
+    EXPECT_GT(switches, 20) << "the streams are not interleaved";
+}
+
+TEST_F(CaptureFile, EachRunTruncatesTheFileAndAnUnmappedDriveFailsTheRun) {
+    TestSource* video = AddVideo();
+    const std::vector<uint8_t> jpeg = SmallJpeg(64, 48);
+    for (int run = 0; run < 2; ++run) {
+        ASSERT_EQ(m_control->Run(), S_OK);
+        const int frames = run == 0 ? 40 : 7;
+        for (int i = 0; i < frames; ++i)
+            ASSERT_EQ(video->Push(Frame(jpeg, uint32_t(i)), i * kFrame, (i + 1) * kFrame), S_OK);
+        ASSERT_EQ(m_control->Stop(), S_OK);
+        EXPECT_EQ(CountPackets(m_path, "v:0"), frames) << "run " << run;
+    }
+
+    // The name is mapped when the file is made, and the failure reaches
+    // whoever runs the graph.
+    qunsetenv("RONVIX_DRIVE_Q");
+    ASSERT_EQ(m_sink->SetFileName(u"q:\\capture.avi", nullptr), S_OK);
+    EXPECT_EQ(m_control->Run(), HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND));
+    OAFilterState state = State_Running;
+    m_control->GetState(0, &state);
+    EXPECT_EQ(state, State_Stopped);
+    LPWSTR name = nullptr;
+    ASSERT_EQ(m_sink->GetCurFile(&name, nullptr), S_OK);
+    EXPECT_EQ(std::u16string(WideView(name)), u"q:\\capture.avi");
+    CoTaskMemFree(name);
+}
+
+TEST_F(CaptureFile, ASlowDiskRaisesBufferingUntilTheQueueCatchesUp) {
+    DiskGate gate;
+    ASSERT_EQ(m_queue->SetQueueLimits(512 << 10, 2 << 20, 4 << 20), S_OK);
+    ASSERT_EQ(m_queue->SetDiskWrite(gate.Seam()), S_OK);
+    TestSource* video = AddVideo();
+    ASSERT_EQ(m_control->Run(), S_OK);
+
+    const std::vector<uint8_t> jpeg = SmallJpeg(64, 48);
+    constexpr int kFrames = 200;  // 6.4 MB: more than the queue may hold.
+    std::atomic<int> pushed{0};
+    std::thread producer([&] {
+        for (int i = 0; i < kFrames; ++i) {
+            if (video->Push(Frame(jpeg, uint32_t(i), 32 << 10), i * kFrame, (i + 1) * kFrame) !=
+                S_OK)
+                return;
+            ++pushed;
+        }
+    });
+    EXPECT_EQ(WaitEvent(EC_BUFFERING_DATA), 1);
+    uint64_t queued = 0;
+    m_queue->GetQueuedBytes(&queued);
+    EXPECT_GE(queued, 2u << 20);
+    EXPECT_LT(pushed.load(), kFrames) << "the producer should wait at the queue's limit";
+
+    gate.Open();
+    EXPECT_EQ(WaitEvent(EC_BUFFERING_DATA), 0);
+    producer.join();
+    EXPECT_EQ(pushed.load(), kFrames);
+    ASSERT_EQ(m_control->Stop(), S_OK);
+    EXPECT_EQ(CountPackets(m_path, "v:0"), kFrames);
+}
+
+TEST_F(CaptureFile, StopReturnsWhileTheProducerWaitsForTheDisk) {
+    DiskGate gate;  // Never opened: only the stop lets writes through.
+    ASSERT_EQ(m_queue->SetQueueLimits(512 << 10, 1 << 20, 2 << 20), S_OK);
+    ASSERT_EQ(m_queue->SetDiskWrite(gate.Seam()), S_OK);
+    TestSource* video = AddVideo();
+    ASSERT_EQ(m_control->Run(), S_OK);
+    const std::vector<uint8_t> jpeg = SmallJpeg(64, 48);
+    std::atomic<int> pushed{0};
+    std::thread producer([&] {
+        for (int i = 0;; ++i) {
+            if (video->Push(Frame(jpeg, uint32_t(i), 32 << 10), i * kFrame, (i + 1) * kFrame) !=
+                S_OK)
+                return;
+            ++pushed;
+        }
+    });
+    ASSERT_TRUE(WaitEvent(EC_BUFFERING_DATA));
+    const auto before = std::chrono::steady_clock::now();
+    ASSERT_EQ(m_control->Stop(), S_OK);
+    producer.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(5));
+    // Everything the mux accepted is in the finished file.
+    const long frames = CountPackets(m_path, "v:0");
+    EXPECT_GE(frames, pushed.load() - 1);
+    EXPECT_LE(frames, pushed.load() + 1);
+}
+
+TEST_F(CaptureFile, AFullDiskAbortsWithTheErrorAndLeavesAPlayableFile) {
+    std::atomic<int64_t> room{3 << 20};
+    ASSERT_EQ(m_queue->SetDiskWrite(
+                  [&](int fd, const uint8_t* data, size_t size, int64_t offset, std::stop_token) {
+                      if (room.fetch_sub(int64_t(size)) < int64_t(size))
+                          return ENOSPC;
+                      return ::pwrite(fd, data, size, offset) == ssize_t(size) ? 0 : EIO;
+                  }),
+              S_OK);
+    TestSource* video = AddVideo();
+    ASSERT_EQ(m_control->Run(), S_OK);
+    const std::vector<uint8_t> jpeg = SmallJpeg(64, 48);
+    HRESULT last = S_OK;
+    int accepted = 0;
+    for (int i = 0; i < 400 && last == S_OK; ++i) {
+        last = video->Push(Frame(jpeg, uint32_t(i), 32 << 10), i * kFrame, (i + 1) * kFrame);
+        accepted += last == S_OK;
+    }
+    EXPECT_EQ(WaitEvent(EC_ERRORABORT), HRESULT_FROM_WIN32(ERROR_DISK_FULL));
+    ASSERT_EQ(m_control->Stop(), S_OK);
+    EXPECT_LT(accepted, 400) << "a full disk must reach the producer";
+
+    const long frames = CountPackets(m_path, "v:0");
+    EXPECT_GT(frames, 50) << "the frames written before the failure are lost";
+    EXPECT_LE(frames, accepted);
+}
+
+TEST_F(CaptureFile, ReleasingTheGraphWhileCapturingLeavesACompleteFile) {
+    TestSource* video = AddVideo();
+    ASSERT_EQ(m_control->Run(), S_OK);
+    const std::vector<uint8_t> jpeg = SmallJpeg(64, 48);
+    for (int i = 0; i < 30; ++i)
+        ASSERT_EQ(video->Push(Frame(jpeg, uint32_t(i)), i * kFrame, (i + 1) * kFrame), S_OK);
+    m_control = nullptr;
+    m_events = nullptr;
+    m_builder = nullptr;
+    m_mux = nullptr;
+    m_sink = nullptr;
+    m_queue = nullptr;
+    m_graph = nullptr;  // The last reference: the graph stops and finishes the file.
+
+    const auto streams = ProbeStreams(m_path);
+    ASSERT_TRUE(streams);
+    ASSERT_EQ(streams->size(), 1u);
+    EXPECT_EQ((*streams)[0].frames, 30) << "the header's frame count was not written";
+    EXPECT_EQ(CountPackets(m_path, "v:0"), 30);
+    EXPECT_EQ(RefCount(video->Filter()), 1u);
+}
+
+TEST_F(CaptureFile, PastOneGibibyteTheFileContinuesInOpenDmlFormWithEveryFrame) {
+    constexpr size_t kFrameBytes = 1 << 20;
+    constexpr int kFrames = 1100;  // 1.1 GiB
+    struct statvfs fs {};
+    ASSERT_EQ(::statvfs(m_dir.path().toUtf8().constData(), &fs), 0);
+    const uint64_t free_bytes = uint64_t(fs.f_bavail) * fs.f_frsize;
+    if (free_bytes < uint64_t(kFrames + 200) * kFrameBytes)
+        GTEST_SKIP() << "needs 1.3 GB free in " << m_dir.path().toStdString() << ", has "
+                     << free_bytes;
+
+    TestSource* video = AddVideo(LONG(kFrameBytes));
+    ASSERT_EQ(m_control->Run(), S_OK);
+    const std::vector<uint8_t> jpeg = SmallJpeg(64, 48);
+    std::map<uint32_t, int> place_of_checksum;
+    for (int i = 0; i < kFrames; ++i) {
+        const std::vector<uint8_t> frame = Frame(jpeg, uint32_t(i), kFrameBytes);
+        place_of_checksum[Adler(frame)] = i;
+        ASSERT_EQ(video->Push(frame, i * kFrame, (i + 1) * kFrame), S_OK);
+    }
+    ASSERT_EQ(m_control->Stop(), S_OK);
+    EXPECT_GT(QFileInfo(m_path).size(), int64_t(1) << 30);
+
+    const auto packets = PacketChecksums(m_path);
+    ASSERT_TRUE(packets);
+    int64_t place = 0;
+    for (const PacketChecksum& p : *packets) {
+        auto it = place_of_checksum.find(p.adler);
+        ASSERT_NE(it, place_of_checksum.end());
+        EXPECT_EQ(it->second, place);
+        EXPECT_EQ(p.pts, place);
+        ++place;
+    }
+    EXPECT_EQ(place, kFrames);
+
+    // The second RIFF list of an OpenDML file.
+    QFile file(m_path);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    ASSERT_TRUE(file.seek((int64_t(1) << 30) - (8 << 20)));
+    const QByteArray tail = file.read(32 << 20);
+    EXPECT_TRUE(tail.contains("AVIXLIST")) << "no OpenDML extension list after 1 GiB";
+    QFile(m_path).remove();
+}
+
+TEST(AviMux, AddsAnInputForEachConnectionAndTakesWhatAviHolds) {
+    RegisterEngineClasses();
+    ComPtr<IBaseFilter> mux;
+    ASSERT_EQ(CoCreateInstance(CLSID_AviDest, nullptr, CLSCTX_INPROC_SERVER, IBaseFilter::iid,
+                               mux.OutVoid()),
+              S_OK);
+    FilterHarness harness(std::move(mux));
+    mux = harness.Filter();
+    ASSERT_TRUE(PinNamed(mux.Get(), u"AVI Out"));
+    ASSERT_TRUE(PinNamed(mux.Get(), u"Input 01"));
+    EXPECT_FALSE(PinNamed(mux.Get(), u"Input 02"));
+
+    auto accepts = [&](const MediaType& type) {
+        ComPtr<IPin> in = PinNamed(mux.Get(), u"Input 01");
+        return in->QueryAccept(&type.Get()) == S_OK;
+    };
+    EXPECT_TRUE(accepts(MediaType::Video(MEDIASUBTYPE_MJPG, 720, 576, 24, kFrame)));
+    EXPECT_TRUE(accepts(MediaType::Video(MEDIASUBTYPE_YUY2, 720, 576, 16, kFrame)));
+    EXPECT_TRUE(accepts(MediaType::Video(MEDIASUBTYPE_RGB32, 320, 240, 32, kFrame)));
+    EXPECT_TRUE(accepts(MediaType::Pcm(44100, 16, 1)));
+    EXPECT_FALSE(accepts(MediaType::Video(MEDIASUBTYPE_MJPG, 0, 576, 24, kFrame)));
+    EXPECT_FALSE(accepts(MediaType::Video(SubtypeFromFourcc(0x21585858), 64, 64, 24, kFrame)));
+    MediaType odd = MediaType::Pcm(48000, 12, 2);
+    EXPECT_FALSE(accepts(odd)) << "12-bit samples have no AVI form";
+    MediaType float_audio = MediaType::Pcm(48000, 32, 2);
+    reinterpret_cast<WAVEFORMATEX*>(float_audio->pbFormat)->wFormatTag = 3;
+    EXPECT_FALSE(accepts(float_audio));
+
+    TestSource::Options video;
+    video.types = {MediaType::Video(MEDIASUBTYPE_MJPG, 64, 48, 24, kFrame)};
+    TestSource* a = harness.AddSource(video);
+    ASSERT_EQ(harness.ConnectIn(a, u"Input 01"), S_OK);
+    ASSERT_TRUE(PinNamed(mux.Get(), u"Input 02"));
+    TestSource::Options audio;
+    audio.types = {MediaType::Pcm(48000, 16, 2)};
+    TestSource* b = harness.AddSource(audio);
+    ASSERT_EQ(harness.ConnectIn(b, u"Input 02"), S_OK);
+    EXPECT_TRUE(PinNamed(mux.Get(), u"Input 03"));
+
+    // Without a writer downstream the mux runs and drops what it gets.
+    ASSERT_EQ(harness.Control()->Run(), S_OK);
+    EXPECT_EQ(a->Push(SmallJpeg(64, 48), 0, kFrame), S_OK);
+    mux = nullptr;
+    harness.Teardown();
+}
+
+}  // namespace
+}  // namespace ronvix::media
