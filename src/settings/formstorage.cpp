@@ -462,9 +462,12 @@ void TFormStorage::Resolve() {
     // entry.
     for (int i = 0; i < m_props.Count(); ++i)
         if (QObject* c = m_props.Component(i))
-            connect(
-                c, &QObject::destroyed, this,
-                [this](QObject* gone) { m_props.RemoveComponent(gone); }, Qt::UniqueConnection);
+            connect(c, &QObject::destroyed, this, &TFormStorage::ComponentDestroyed,
+                    Qt::UniqueConnection);
+}
+
+void TFormStorage::ComponentDestroyed(QObject* component) {
+    m_props.RemoveComponent(component);
 }
 
 void TFormStorage::Prepare(TPropsStorage& storage) {

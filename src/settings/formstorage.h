@@ -286,6 +286,7 @@ protected:
 
 private:
     void Resolve();
+    void ComponentDestroyed(QObject* component);
     // Sets up a worker with this storage's file operations.
     void Prepare(TPropsStorage& storage);
 
