@@ -11,7 +11,24 @@ using namespace com;
 namespace {
 // How often a thread waiting for a buffer looks again, 100 ns units.
 constexpr REFERENCE_TIME kBufferPoll = 20'000;
+// How long a stopping thread may take to come back from downstream before
+// the consumer is flushed.
+constexpr auto kDeliveryGrace = std::chrono::milliseconds(200);
 }  // namespace
+
+void JoinDelivery(std::jthread& thread, const std::atomic<bool>& done, BaseOutputPin& pin) {
+    if (!thread.joinable())
+        return;
+    const auto until = std::chrono::steady_clock::now() + kDeliveryGrace;
+    while (!done.load() && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    const bool flush = !done.load();
+    if (flush)
+        pin.DeliverBeginFlush();
+    thread.join();
+    if (flush)
+        pin.DeliverEndFlush();
+}
 
 REFERENCE_TIME LivePacer::ClockNow() const {
     REFERENCE_TIME now = 0;

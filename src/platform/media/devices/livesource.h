@@ -16,10 +16,17 @@
 #include <condition_variable>
 #include <mutex>
 #include <stop_token>
+#include <thread>
 
 #include "platform/media/filter.h"
 
 namespace ronvix::media {
+
+// Joins a streaming thread that may be inside a call downstream. A consumer
+// that keeps a Receive blocked after the stop (one that is not being
+// stopped itself) is flushed through `pin`, which wakes it, and the flush
+// ends once the thread is gone. `done` is set by the thread as it ends.
+void JoinDelivery(std::jthread& thread, const std::atomic<bool>& done, BaseOutputPin& pin);
 
 class LivePacer {
 public:

@@ -163,23 +163,41 @@ public:
 
     // Control thread, under the filter's control lock.
     void StartStreaming();
-    void RequestStop() { m_thread.request_stop(); }
-    // Outside the control lock.
-    void JoinStreaming() {
-        if (m_thread.joinable())
-            m_thread.join();
-    }
+    void RequestStop();
+    // Outside the control lock. Frames still queued when the stream stops
+    // were never delivered: they count as dropped.
+    void JoinStreaming();
 
 protected:
     HRESULT DecideBufferSize(ALLOCATOR_PROPERTIES& props) override;
     HRESULT QueryPinInterface(REFIID riid, void** out) override;
 
 private:
-    void Stream(std::stop_token stop, MediaType mt);
+    struct Frame {
+        ComPtr<IMediaSample> sample;
+        uint32_t index = 0;
+        size_t length = 0;
+    };
+    // The capture thread: paces, draws and fills pool buffers; never waits
+    // for the consumer, so a stalled consumer empties the pool and frames
+    // are dropped (and counted) as they fall due.
+    void Produce(std::stop_token stop, MediaType mt);
+    // The delivery thread: hands queued frames downstream; this is the
+    // thread a blocking consumer holds.
+    void DeliverFrames(std::stop_token stop);
+    void CountDropped(uint32_t index);
 
     TestCamera& m_camera;
     const PinKind m_kind;
-    std::jthread m_thread;
+
+    std::mutex m_queue_lock;
+    std::condition_variable_any m_queue_cv;
+    // Guarded by m_queue_lock.
+    std::deque<Frame> m_queue;
+
+    std::jthread m_producer;
+    std::jthread m_delivery;
+    std::atomic<bool> m_delivery_done{false};
 };
 
 class StreamConfig final : public Delegating<IAMStreamConfig> {
@@ -481,18 +499,68 @@ HRESULT CameraPin::QueryPinInterface(REFIID riid, void** out) {
 void CameraPin::StartStreaming() {
     if (!IsConnected())
         return;
-    m_thread =
-        std::jthread([this, mt = ConnectionType()](std::stop_token stop) { Stream(stop, mt); });
+    m_producer =
+        std::jthread([this, mt = ConnectionType()](std::stop_token stop) { Produce(stop, mt); });
+    m_delivery_done.store(false);
+    m_delivery = std::jthread([this](std::stop_token stop) {
+        DeliverFrames(stop);
+        m_delivery_done.store(true);
+    });
 }
 
-void CameraPin::Stream(std::stop_token stop, MediaType mt) {
+void CameraPin::RequestStop() {
+    m_producer.request_stop();
+    m_delivery.request_stop();
+    // The queue's waiters wait with the delivery thread's token, so the stop
+    // request wakes them; this only covers a waiter between checks.
+    m_queue_cv.notify_all();
+}
+
+void CameraPin::JoinStreaming() {
+    if (m_producer.joinable())
+        m_producer.join();
+    JoinDelivery(m_delivery, m_delivery_done, *this);
+    std::deque<Frame> left;
+    {
+        std::lock_guard guard(m_queue_lock);
+        left.swap(m_queue);
+    }
+    for (const Frame& f : left)
+        CountDropped(f.index);
+}
+
+void CameraPin::CountDropped(uint32_t index) {
+    if (m_kind == PinKind::Capture)
+        m_camera.Drops().Dropped(index);
+}
+
+void CameraPin::DeliverFrames(std::stop_token stop) {
+    for (;;) {
+        Frame frame;
+        {
+            std::unique_lock guard(m_queue_lock);
+            if (!m_queue_cv.wait(guard, stop, [&] { return !m_queue.empty(); }))
+                return;
+            frame = std::move(m_queue.front());
+            m_queue.pop_front();
+        }
+        const HRESULT hr = Deliver(frame.sample.Get());
+        frame.sample = nullptr;
+        // A frame the consumer refused (flushing, stopping) was lost.
+        if (hr == S_OK && m_kind == PinKind::Capture)
+            m_camera.Drops().Delivered(frame.length);
+        else if (hr != S_OK)
+            CountDropped(frame.index);
+    }
+}
+
+void CameraPin::Produce(std::stop_token stop, MediaType mt) {
     VideoGeometry g;
     if (!ReadGeometry(mt.Get(), &g))
         return;
     const REFERENCE_TIME period = g.time_per_frame > 0 ? g.time_per_frame : k25fps;
-    const bool capture = m_kind == PinKind::Capture;
-    const bool unpaced = capture && g_unpaced.load();
-    const int slot = capture ? 0 : 1;
+    const bool unpaced = m_kind == PinKind::Capture && g_unpaced.load();
+    const int slot = m_kind == PinKind::Capture ? 0 : 1;
     LivePacer& pacer = m_camera.Pacer();
     CameraControls& controls = *CameraControls::Device();
     Yuv422Image picture;
@@ -524,8 +592,8 @@ void CameraPin::Stream(std::stop_token stop, MediaType mt) {
             const REFERENCE_TIME late = pacer.Now() - next;
             if (late >= period) {
                 const REFERENCE_TIME missed = late / period;
-                for (REFERENCE_TIME i = 0; i < missed && capture; ++i)
-                    m_camera.Drops().Dropped(index + static_cast<uint32_t>(i));
+                for (REFERENCE_TIME i = 0; i < missed; ++i)
+                    CountDropped(index + static_cast<uint32_t>(i));
                 next += missed * period;
                 index += static_cast<uint32_t>(missed);
             }
@@ -536,8 +604,7 @@ void CameraPin::Stream(std::stop_token stop, MediaType mt) {
                              : pacer.BufferBefore(*this, next + period, stop,
                                                   sample.ReleaseAndGetAddressOf());
         if (hr == VFW_E_TIMEOUT) {
-            if (capture)
-                m_camera.Drops().Dropped(index);
+            CountDropped(index);
         } else if (FAILED(hr)) {
             return;  // Stopping, or the connection went.
         } else {
@@ -559,8 +626,7 @@ void CameraPin::Stream(std::stop_token stop, MediaType mt) {
                     Yuv422ToRgb32(picture, data, g.bottom_up);
             }
             if (length == 0 || length > buffer.size()) {
-                if (capture)
-                    m_camera.Drops().Dropped(index);
+                CountDropped(index);
             } else {
                 sample->SetActualDataLength(static_cast<LONG>(length));
                 REFERENCE_TIME start = next, end = next + period;
@@ -568,14 +634,11 @@ void CameraPin::Stream(std::stop_token stop, MediaType mt) {
                 LONGLONG media_start = index, media_end = LONGLONG(index) + 1;
                 sample->SetMediaTime(&media_start, &media_end);
                 sample->SetSyncPoint(TRUE);
-                hr = Deliver(sample.Get());
-                // A frame the consumer refused (flushing, stopped) was lost.
-                if (capture && hr == S_OK)
-                    m_camera.Drops().Delivered(length);
-                else if (capture)
-                    m_camera.Drops().Dropped(index);
-                if (hr == VFW_E_NOT_CONNECTED)
-                    return;
+                {
+                    std::lock_guard guard(m_queue_lock);
+                    m_queue.push_back(Frame{std::move(sample), index, length});
+                }
+                m_queue_cv.notify_one();
             }
         }
         ++index;

@@ -80,10 +80,12 @@ void DrawText(Yuv422Image& img, int x, int y, const char* text, YuvColour ink, Y
 }
 
 void DrawBackground(Yuv422Image& img, uint32_t index) {
-    static const YuvColour bars[8] = {RgbToYuvFull(255, 255, 255), RgbToYuvFull(255, 255, 0),
-                                      RgbToYuvFull(0, 255, 255),   RgbToYuvFull(0, 255, 0),
-                                      RgbToYuvFull(255, 0, 255),   RgbToYuvFull(255, 0, 0),
-                                      RgbToYuvFull(0, 0, 255),     RgbToYuvFull(0, 0, 0)};
+    // Bars at 75 % amplitude, so a saturation above neutral still has room
+    // in the RGB gamut before it clips.
+    static const YuvColour bars[8] = {RgbToYuvFull(191, 191, 191), RgbToYuvFull(191, 191, 0),
+                                      RgbToYuvFull(0, 191, 191),   RgbToYuvFull(0, 191, 0),
+                                      RgbToYuvFull(191, 0, 191),   RgbToYuvFull(191, 0, 0),
+                                      RgbToYuvFull(0, 0, 191),     RgbToYuvFull(0, 0, 0)};
     const int w = img.width, h = img.height;
     const int bars_bottom = h * 2 / 3;
     for (int i = 0; i < 8; ++i)
@@ -103,7 +105,7 @@ void DrawBackground(Yuv422Image& img, uint32_t index) {
     const int travel = std::max(1, w - side);
     const int x = static_cast<int>((uint64_t(index) * 8) % uint64_t(travel));
     const int y = bars_bottom / 2 - side / 2;
-    Fill(img, x, y, x + side, y + side, RgbToYuvFull(255, 128, 0));
+    Fill(img, x, y, x + side, y + side, RgbToYuvFull(191, 96, 0));
     Fill(img, x + side / 4, y + side / 4, x + side - side / 4, y + side - side / 4,
          RgbToYuvFull(32, 32, 32));
 }

@@ -180,10 +180,7 @@ public:
 
     void StartStreaming();
     void RequestStop() { m_thread.request_stop(); }
-    void JoinStreaming() {
-        if (m_thread.joinable())
-            m_thread.join();
-    }
+    void JoinStreaming() { JoinDelivery(m_thread, m_done, *this); }
     LONG Dropped() const { return m_dropped.load(); }
 
 protected:
@@ -204,6 +201,7 @@ private:
 
     ToneGenerator& m_owner;
     std::jthread m_thread;
+    std::atomic<bool> m_done{false};
     std::atomic<LONG> m_dropped{0};
 };
 
@@ -306,7 +304,11 @@ void ToneCapturePin::StartStreaming() {
     m_dropped.store(0);
     if (!IsConnected() || !IsOurPcm(ConnectionType().Get(), &wfx))
         return;
-    m_thread = std::jthread([this, wfx](std::stop_token stop) { Stream(stop, wfx); });
+    m_done.store(false);
+    m_thread = std::jthread([this, wfx](std::stop_token stop) {
+        Stream(stop, wfx);
+        m_done.store(true);
+    });
 }
 
 void ToneCapturePin::Stream(std::stop_token stop, WAVEFORMATEX wfx) {
