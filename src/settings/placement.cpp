@@ -147,6 +147,14 @@ void SetWindowPlacement(QWidget* window, const TWindowPlacement& p, QPoint works
             window->hide();
     } else if (!window->isVisible()) {
         window->show();
+        // A window gets its frame when shown; the rectangle is the frame's,
+        // so the client is fitted again once the frame is known.
+        if (const QMargins shown = FrameMargins(window); shown != frame && !(final_state & shape)) {
+            const QSize fitted = outer.marginsRemoved(shown).size();
+            if (fitted.isValid())
+                window->resize(fitted);
+            window->move(outer.topLeft());
+        }
     }
 }
 

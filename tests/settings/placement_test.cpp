@@ -1,0 +1,179 @@
+// The placement record on Qt windows and the pure rules around it, and one
+// round trip through the real main window.
+#include <gtest/gtest.h>
+
+#include "app/mainform.h"
+#include "platform/winui/dialogs.h"
+#include "settings/placement.h"
+#include "settings_test_util.h"
+
+namespace ronvix::settings {
+namespace {
+
+TEST(PlacementRules, PositionWords) {
+    auto w = PositionWords(QStringLiteral(" 1, 2,,3   -4 ,9"));
+    EXPECT_EQ(w[0], 1);
+    EXPECT_EQ(w[1], 2);
+    EXPECT_EQ(w[2], 3);
+    EXPECT_EQ(w[3], -4);
+    w = PositionWords(QStringLiteral("5,x"));
+    EXPECT_EQ(w[0], 5);
+    EXPECT_FALSE(w[1]);
+    EXPECT_FALSE(w[2]);
+    EXPECT_FALSE(w[3]);
+    EXPECT_EQ(ScreenSizeSuffix(QSize(1280, 1024)), QStringLiteral("(1280x1024)"));
+}
+
+TEST(PlacementRules, ShowCommands) {
+    using WS = TWindowState;
+    const std::pair<int, std::optional<WS>> stored[] = {
+        {0, std::nullopt}, {1, WS::wsNormal}, {2, WS::wsMinimized}, {3, WS::wsMaximized},
+        {4, std::nullopt}, {5, WS::wsNormal}, {6, WS::wsMinimized}, {7, WS::wsMinimized},
+        {8, std::nullopt}, {9, WS::wsNormal}, {10, std::nullopt},   {-1, std::nullopt}};
+    for (const auto& [cmd, state] : stored)
+        EXPECT_EQ(StoredWindowState(cmd), state) << cmd;
+
+    EXPECT_EQ(StateForShowCmd(SW_SHOWMINIMIZED, WPF_RESTORETOMAXIMIZED),
+              Qt::WindowMinimized | Qt::WindowMaximized);
+    EXPECT_EQ(StateForShowCmd(SW_SHOWMINNOACTIVE, 0), Qt::WindowStates(Qt::WindowMinimized));
+    EXPECT_EQ(StateForShowCmd(SW_SHOWNOACTIVATE, WPF_RESTORETOMAXIMIZED),
+              Qt::WindowStates(Qt::WindowNoState));
+    EXPECT_FALSE(StateForShowCmd(SW_SHOWNA, 0));
+    EXPECT_EQ(ShowCmdForState(Qt::WindowMinimized | Qt::WindowMaximized), SW_SHOWMINIMIZED);
+    EXPECT_EQ(ShowCmdForState(Qt::WindowFullScreen), SW_SHOWMAXIMIZED);
+}
+
+TEST(PlacementRules, BorderStylesAndMaximizedPosition) {
+    QWidget fixed;
+    fixed.setFixedSize(100, 100);
+    EXPECT_EQ(BorderStyleOf(&fixed), TFormBorderStyle::bsSingle);
+    QWidget sizeable;
+    EXPECT_EQ(BorderStyleOf(&sizeable), TFormBorderStyle::bsSizeable);
+    QWidget tool(nullptr, Qt::Tool);
+    EXPECT_EQ(BorderStyleOf(&tool), TFormBorderStyle::bsSizeToolWin);
+    QWidget dialog(nullptr, Qt::Dialog);
+    dialog.setFixedSize(10, 10);
+    EXPECT_EQ(BorderStyleOf(&dialog), TFormBorderStyle::bsDialog);
+    QWidget bare(nullptr, Qt::FramelessWindowHint);
+    EXPECT_EQ(BorderStyleOf(&bare), TFormBorderStyle::bsNone);
+
+    const QMargins frame(4, 24, 4, 4);
+    EXPECT_EQ(MaximizedPositionFor(TFormBorderStyle::bsSizeable, frame), QPoint(-4, -4));
+    EXPECT_EQ(MaximizedPositionFor(TFormBorderStyle::bsNone, frame), QPoint(0, 0));
+}
+
+TEST(WindowPlacement, AppliesAndReportsTheRecord) {
+    const QPoint origin(0, 30);
+    QWidget window;
+    TWindowPlacement p;
+    p.show_cmd = SW_HIDE;
+    p.normal_position = {10, 20, 310, 220};
+    p.min_position = {-32000, -32000};
+    p.max_position = {-4, -4};
+    SetWindowPlacement(&window, p, origin);
+    EXPECT_FALSE(window.isVisible());
+    EXPECT_EQ(window.pos(), QPoint(10, 50));
+    EXPECT_EQ(window.size(), QSize(300, 200));
+    TWindowPlacement back = GetWindowPlacement(&window, origin);
+    EXPECT_EQ(back.normal_position, p.normal_position);
+    EXPECT_EQ(back.min_position, p.min_position);
+    EXPECT_EQ(back.max_position, p.max_position);
+    EXPECT_EQ(back.show_cmd, SW_SHOWNORMAL);
+
+    // Shown normal, the frame is part of the rectangle.
+    p.show_cmd = SW_SHOWNORMAL;
+    SetWindowPlacement(&window, p, origin);
+    EXPECT_TRUE(window.isVisible());
+    EXPECT_EQ(window.pos(), QPoint(10, 50));
+    EXPECT_EQ(window.frameGeometry().size(), QSize(300, 200));
+    const TWindowPlacement normal = GetWindowPlacement(&window, origin);
+    EXPECT_EQ(normal.normal_position, p.normal_position);
+
+    // Maximized: the normal rectangle survives.
+    p.show_cmd = SW_SHOWMAXIMIZED;
+    SetWindowPlacement(&window, p, origin);
+    EXPECT_TRUE(window.isMaximized());
+    back = GetWindowPlacement(&window, origin);
+    EXPECT_EQ(back.show_cmd, SW_SHOWMAXIMIZED);
+    EXPECT_EQ(back.normal_position, p.normal_position);
+
+    // Minimized from maximized restores to maximized.
+    p.show_cmd = SW_SHOWMINIMIZED;
+    p.flags = WPF_RESTORETOMAXIMIZED;
+    SetWindowPlacement(&window, p, origin);
+    EXPECT_TRUE(window.isMinimized());
+    back = GetWindowPlacement(&window, origin);
+    EXPECT_EQ(back.show_cmd, SW_SHOWMINIMIZED);
+    EXPECT_EQ(back.flags & WPF_RESTORETOMAXIMIZED, WPF_RESTORETOMAXIMIZED);
+
+    p.show_cmd = SW_RESTORE;
+    p.flags = 0;
+    SetWindowPlacement(&window, p, origin);
+    EXPECT_EQ(window.windowState(), Qt::WindowNoState);
+    EXPECT_EQ(GetWindowPlacement(&window, origin).normal_position, p.normal_position);
+}
+
+// The ten stored properties of the real main window through a real file.
+TEST(MainWindowSettings, TenPropertiesRoundTrip) {
+    testing::ConfigHome home;
+    win::ScriptedDialogs dialogs;
+    auto fill = [](app::TMainForm& form) {
+        for (QComboBox* c : {form.AudioCapFilters, form.VideoCapFilters, form.VideoFormats,
+                             form.AudioFormats, form.AudioDestFilters, form.VideoOutFilters})
+            for (int i = 0; i < 4; ++i)
+                c->addItem(QString::number(i));
+    };
+    {
+        app::TMainForm form;
+        fill(form);
+        testing::AttachStorage(&form);
+        form.show();
+        form.AudioCapFilters->setCurrentIndex(1);
+        form.VideoCapFilters->setCurrentIndex(2);
+        form.savedialog->SetText(QStringLiteral("\"/tmp/new capture.avi\""));
+        form.VideoFormats->setCurrentIndex(3);
+        form.AudioFormats->setCurrentIndex(2);
+        form.AudioDestFilters->setCurrentIndex(1);
+        form.VideoOutFilters->setCurrentIndex(3);
+        form.OverCheck->setChecked(true);
+        form.SourceFilename->SetText(QStringLiteral("\"/tmp/tape in.avi\""));
+        form.ComboBox1->setCurrentIndex(3);
+        form.close();
+    }
+    const QByteArray file = home.Bytes();
+    const std::pair<const char*, const char*> keys[] = {
+        {"AudioCapFilters_ItemIndex", "1"},
+        {"VideoCapFilters_ItemIndex", "2"},
+        {"savedialog_FileName", "/tmp/new capture.avi"},
+        {"VideoFormats_ItemIndex", "3"},
+        {"AudioFormats_ItemIndex", "2"},
+        {"AudioDestFilters_ItemIndex", "1"},
+        {"VideoOutFilters_ItemIndex", "3"},
+        {"OverCheck_Checked", "True"},
+        {"SourceFilename_Text", "\"\"/tmp/tape in.avi\"\""},
+        {"ComboBox1_ItemIndex", "3"},
+    };
+    for (const auto& [key, value] : keys)
+        EXPECT_EQ(testing::RawValue(file, QString::fromLatin1(key)), QString::fromLatin1(value))
+            << key;
+    EXPECT_TRUE(file.startsWith("[TMainForm]"));
+
+    app::TMainForm form;
+    fill(form);
+    testing::AttachStorage(&form);
+    form.show();
+    EXPECT_EQ(form.AudioCapFilters->currentIndex(), 1);
+    EXPECT_EQ(form.VideoCapFilters->currentIndex(), 2);
+    EXPECT_EQ(form.savedialog->FileName(), QStringLiteral("/tmp/new capture.avi"));
+    EXPECT_EQ(form.VideoFormats->currentIndex(), 3);
+    EXPECT_EQ(form.AudioFormats->currentIndex(), 2);
+    EXPECT_EQ(form.AudioDestFilters->currentIndex(), 1);
+    EXPECT_EQ(form.VideoOutFilters->currentIndex(), 3);
+    EXPECT_TRUE(form.OverCheck->isChecked());
+    EXPECT_EQ(form.SourceFilename->Text(), QStringLiteral("\"/tmp/tape in.avi\""));
+    EXPECT_EQ(form.ComboBox1->currentIndex(), 3);
+    EXPECT_TRUE(dialogs.boxes.empty());
+}
+
+}  // namespace
+}  // namespace ronvix::settings
