@@ -197,10 +197,11 @@ TEST_F(FormStorageTest, StoredSelectionNeedsItemsAndLettersGiveZero) {
 }
 
 TEST_F(FormStorageTest, HandlersAreKeptChainedAndGivenBack) {
-    TMainForm form;
-    form.FillLists();
+    // Declared before the form: its destruction still calls the handlers.
     QStringList calls;
     bool allow_close = false;
+    TMainForm form;
+    form.FillLists();
     form.OnShow = [&](QObject*) {
         calls << QStringLiteral("show %1").arg(form.VideoCapFilters->currentIndex());
     };
