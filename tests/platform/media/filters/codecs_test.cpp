@@ -1,0 +1,273 @@
+// The MJPEG Decompressor and Compressor and the Colour Space Converter:
+// round trips that keep the picture, conversions in both row orders,
+// corrupt input, quality control, and their place in intelligent connect.
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "platform/media/engine_harness.h"
+#include "platform/media/filters/codecs.h"
+#include "platform/media/graph.h"
+#include "platform/media/picture_reader.h"
+
+namespace ronvix::media::test {
+namespace {
+
+using com::S_OK;
+
+constexpr int kWidth = 320;
+constexpr int kHeight = 240;
+
+// A smooth picture with edges and colour: what a camera sees, not noise.
+Picture Reference() {
+    Picture p;
+    p.width = kWidth;
+    p.height = kHeight;
+    p.bgrx.resize(size_t(kWidth) * kHeight * 4);
+    for (int y = 0; y < kHeight; ++y)
+        for (int x = 0; x < kWidth; ++x) {
+            uint8_t* px = p.bgrx.data() + (size_t(y) * kWidth + x) * 4;
+            const bool disc = (x - 200) * (x - 200) + (y - 120) * (y - 120) < 60 * 60;
+            px[0] = uint8_t(disc ? 40 : 255 * x / kWidth);
+            px[1] = uint8_t(disc ? 200 : 255 * y / kHeight);
+            px[2] = uint8_t(disc ? 220 : 128 + 100 * ((x / 40 + y / 40) % 2));
+            px[3] = 255;
+        }
+    return p;
+}
+
+std::vector<uint8_t> EncodeJpeg(const Picture& p, int quality) {
+    tjhandle h = tjInitCompress();
+    unsigned char* out = nullptr;
+    unsigned long size = 0;
+    tjCompress2(h, p.bgrx.data(), p.width, p.width * 4, p.height, TJPF_BGRX, &out, &size,
+                TJSAMP_422, quality, 0);
+    std::vector<uint8_t> jpeg(out, out + size);
+    tjFree(out);
+    tjDestroy(h);
+    return jpeg;
+}
+
+std::vector<uint8_t> ToRgb32(const Picture& p, bool bottom_up) {
+    std::vector<uint8_t> out(p.bgrx.size());
+    for (int y = 0; y < p.height; ++y)
+        std::copy_n(p.bgrx.data() + size_t(y) * p.width * 4, size_t(p.width) * 4,
+                    out.data() + size_t(bottom_up ? p.height - 1 - y : y) * p.width * 4);
+    return out;
+}
+
+std::vector<uint8_t> ToRgb24(const Picture& p, bool bottom_up) {
+    const int stride = (p.width * 3 + 3) & ~3;
+    std::vector<uint8_t> out(size_t(stride) * p.height);
+    for (int y = 0; y < p.height; ++y)
+        for (int x = 0; x < p.width; ++x)
+            std::copy_n(p.Pixel(x, y), 3,
+                        out.data() + size_t(bottom_up ? p.height - 1 - y : y) * stride + x * 3);
+    return out;
+}
+
+// Textbook BT.601 studio range, chroma averaged over each pixel pair.
+std::vector<uint8_t> ToYuy2(const Picture& p) {
+    std::vector<uint8_t> out(size_t(p.width) * p.height * 2);
+    auto c8 = [](double v) { return uint8_t(std::lround(std::clamp(v, 0.0, 255.0))); };
+    for (int y = 0; y < p.height; ++y)
+        for (int x = 0; x < p.width; x += 2) {
+            const uint8_t* a = p.Pixel(x, y);
+            const uint8_t* b = p.Pixel(x + 1, y);
+            auto luma = [](const uint8_t* q) {
+                return 16 + (65.481 * q[2] + 128.553 * q[1] + 24.966 * q[0]) / 255;
+            };
+            const double r = (a[2] + b[2]) / 2.0, g = (a[1] + b[1]) / 2.0, bl = (a[0] + b[0]) / 2.0;
+            uint8_t* q = out.data() + size_t(y) * p.width * 2 + x * 2;
+            q[0] = c8(luma(a));
+            q[1] = c8(128 + (-37.797 * r - 74.203 * g + 112 * bl) / 255);
+            q[2] = c8(luma(b));
+            q[3] = c8(128 + (112 * r - 93.786 * g - 18.214 * bl) / 255);
+        }
+    return out;
+}
+
+ComPtr<IBaseFilter> Make(const com::ClassEntry& entry) {
+    ComPtr<IBaseFilter> f;
+    EXPECT_EQ(entry.create(IBaseFilter::iid, f.OutVoid()), S_OK);
+    return f;
+}
+
+TestSource::Options SourceOf(const GUID& subtype, int bits, size_t buffer_size,
+                             int height = kHeight) {
+    TestSource::Options o;
+    o.types = {MediaType::Video(subtype, kWidth, height, bits, 400000)};
+    o.buffer_size = static_cast<LONG>(buffer_size);
+    return o;
+}
+
+TestSink::Options SinkOf(const GUID& subtype) {
+    return {{MediaType::Partial(MEDIATYPE_Video, subtype)}};
+}
+
+TEST(MjpegDecompressor, RoundTripsToRgb32AndYuy2KeepThePicture) {
+    const Picture reference = Reference();
+    const std::vector<uint8_t> jpeg = EncodeJpeg(reference, 90);
+    for (const GUID& out : {MEDIASUBTYPE_RGB32, MEDIASUBTYPE_YUY2}) {
+        FilterHarness h(Make(MjpegDecompressorClassEntry()));
+        TestSource* source = h.AddSource(SourceOf(MEDIASUBTYPE_MJPG, 24, 1 << 20));
+        TestSink* sink = h.AddSink(SinkOf(out));
+        ASSERT_EQ(h.ConnectIn(source, u"XForm In"), S_OK);
+        ASSERT_EQ(h.ConnectOut(u"XForm Out", sink), S_OK);
+        ASSERT_TRUE(SUCCEEDED(h.Control()->Run()));
+        ASSERT_EQ(source->Push(jpeg, 1200000, 1600000), S_OK);
+        ASSERT_EQ(source->Push({0xFF, 0xD8, 0x00, 0x01, 0x02}, 1600000, 2000000), S_OK)
+            << "a corrupt frame is skipped, not an error";
+        ASSERT_EQ(source->Push(jpeg, 2000000, 2400000), S_OK);
+        ASSERT_TRUE(sink->WaitForSamples(2));
+        h.Control()->Stop();
+        const std::vector<TestSink::Received> frames = sink->ReceivedSamples();
+        ASSERT_EQ(frames.size(), 2u);
+        EXPECT_EQ(frames[0].start, 1200000);
+        EXPECT_EQ(frames[1].start, 2000000);
+        const Picture decoded = out == MEDIASUBTYPE_RGB32
+                                    ? FromRgb32(frames[0].data, kWidth, kHeight, true)
+                                    : FromYuy2(frames[0].data, kWidth, kHeight);
+        EXPECT_GT(Psnr(decoded, reference), out == MEDIASUBTYPE_RGB32 ? 32.0 : 30.0);
+        h.Teardown();
+    }
+}
+
+TEST(MjpegCompressor, Yuy2AndRgbRoundTripsKeepThePictureAndQualitySetsTheSize) {
+    const Picture reference = Reference();
+    struct Case {
+        GUID subtype;
+        int bits;
+        std::vector<uint8_t> frame;
+        double min_psnr;
+    };
+    const Case cases[] = {
+        {MEDIASUBTYPE_YUY2, 16, ToYuy2(reference), 30.0},
+        {MEDIASUBTYPE_RGB32, 32, ToRgb32(reference, true), 32.0},
+        {MEDIASUBTYPE_RGB24, 24, ToRgb24(reference, true), 32.0},
+    };
+    for (const Case& c : cases) {
+        ComPtr<IBaseFilter> compressor = Make(MjpegCompressorClassEntry());
+        FilterHarness h(compressor);
+        TestSource* source = h.AddSource(SourceOf(c.subtype, c.bits, c.frame.size()));
+        TestSink* sink = h.AddSink(SinkOf(MEDIASUBTYPE_MJPG));
+        ASSERT_EQ(h.ConnectIn(source, u"XForm In"), S_OK);
+        ASSERT_EQ(h.ConnectOut(u"XForm Out", sink), S_OK);
+        ComPtr<IAMVideoCompression> quality;
+        ASSERT_EQ(PinNamed(compressor.Get(), u"XForm Out")
+                      ->QueryInterface(IAMVideoCompression::iid, quality.OutVoid()),
+                  S_OK);
+        EXPECT_TRUE(compressor.As<IAMVideoCompression>()) << "the filter answers it too";
+        ASSERT_EQ(quality->put_Quality(0.95), S_OK);
+        ASSERT_TRUE(SUCCEEDED(h.Control()->Run()));
+        ASSERT_EQ(source->Push(c.frame, 0, 400000), S_OK);
+        ASSERT_TRUE(sink->WaitForSamples(1));
+        ASSERT_EQ(quality->put_Quality(0.05), S_OK);
+        ASSERT_EQ(source->Push(c.frame, 400000, 800000), S_OK);
+        ASSERT_TRUE(sink->WaitForSamples(2));
+        h.Control()->Stop();
+        const std::vector<TestSink::Received> frames = sink->ReceivedSamples();
+        EXPECT_GT(Psnr(DecodeJpeg(frames[0].data), reference), c.min_psnr);
+        EXPECT_LT(frames[1].data.size() * 2, frames[0].data.size());
+        EXPECT_GT(Psnr(DecodeJpeg(frames[1].data), reference), 20.0);
+        quality = nullptr;
+        compressor = nullptr;
+        h.Teardown();
+    }
+}
+
+TEST(ColourConverter, ConvertsEachInputToRgb32InEitherRowOrder) {
+    const Picture reference = Reference();
+    struct Case {
+        GUID subtype;
+        int bits;
+        int height;  // Negative: top-down.
+        std::vector<uint8_t> frame;
+        double min_psnr;
+    };
+    const Case cases[] = {
+        {MEDIASUBTYPE_RGB24, 24, kHeight, ToRgb24(reference, true), INFINITY},
+        {MEDIASUBTYPE_RGB24, 24, -kHeight, ToRgb24(reference, false), INFINITY},
+        {MEDIASUBTYPE_YUY2, 16, kHeight, ToYuy2(reference), 35.0},
+    };
+    for (const Case& c : cases) {
+        FilterHarness h(Make(ColourConverterClassEntry()));
+        TestSource* source = h.AddSource(SourceOf(c.subtype, c.bits, c.frame.size(), c.height));
+        TestSink* sink = h.AddSink(SinkOf(MEDIASUBTYPE_RGB32));
+        ASSERT_EQ(h.ConnectIn(source, u"XForm In"), S_OK);
+        ASSERT_EQ(h.ConnectOut(u"XForm Out", sink), S_OK);
+        ASSERT_TRUE(SUCCEEDED(h.Control()->Run()));
+        ASSERT_EQ(source->Push(c.frame, 0, 400000), S_OK);
+        ASSERT_TRUE(sink->WaitForSamples(1));
+        h.Control()->Stop();
+        const Picture out = FromRgb32(sink->ReceivedSamples()[0].data, kWidth, kHeight, true);
+        EXPECT_GE(Psnr(out, reference), c.min_psnr) << c.height;
+        h.Teardown();
+    }
+    // MJPG is not a colour conversion.
+    FilterHarness h(Make(ColourConverterClassEntry()));
+    TestSource* mjpg = h.AddSource(SourceOf(MEDIASUBTYPE_MJPG, 24, 1 << 16));
+    EXPECT_TRUE(FAILED(h.ConnectIn(mjpg, u"XForm In")));
+}
+
+TEST(Codecs, ConnectInsertsThemByMerit) {
+    RegisterCodecClasses();
+    RegisterCodecClasses();  // Idempotent.
+    for (const GUID& clsid : {CLSID_MjpegDecompressor, CLSID_MjpegCompressor, CLSID_Colour}) {
+        const std::optional<com::ClassEntry> entry = com::ClassRegistry::Instance().Find(clsid);
+        ASSERT_TRUE(entry.has_value());
+        EXPECT_GT(entry->merit, uint32_t(com::MERIT_DO_NOT_USE));
+        EXPECT_EQ(entry->categories, std::vector<GUID>{CLSID_LegacyAmFilterCategory});
+    }
+    struct Case {
+        GUID from, to;
+        GUID inserted;
+    };
+    const Case cases[] = {
+        {MEDIASUBTYPE_MJPG, MEDIASUBTYPE_RGB32, CLSID_MjpegDecompressor},
+        {MEDIASUBTYPE_YUY2, MEDIASUBTYPE_RGB32, CLSID_Colour},
+        {MEDIASUBTYPE_RGB32, MEDIASUBTYPE_MJPG, CLSID_MjpegCompressor},
+    };
+    for (const Case& c : cases) {
+        ComPtr<IFilterGraph2> graph = CreateFilterGraph();
+        ComPtr<TestSource> source = TestSource::Make(SourceOf(c.from, 16, 1 << 20));
+        ComPtr<TestSink> sink = TestSink::Make(SinkOf(c.to));
+        graph->AddFilter(source->Filter(), u"Source");
+        graph->AddFilter(sink->Filter(), u"Sink");
+        ASSERT_EQ(graph->Connect(source->Output(), sink->Input()), S_OK);
+        ComPtr<IPin> peer;
+        ASSERT_EQ(source->Output()->ConnectedTo(peer.ReleaseAndGetAddressOf()), S_OK);
+        GUID clsid;
+        PinFilter(peer.Get())->GetClassID(&clsid);
+        EXPECT_EQ(clsid, c.inserted);
+        EXPECT_EQ(sink->Input()->ConnectionType()->subtype, c.to);
+    }
+}
+
+TEST(MjpegDecompressor, StopWakesAFrameWaitingForAnOutputBuffer) {
+    FilterHarness h(Make(MjpegDecompressorClassEntry()));
+    TestSource* source = h.AddSource(SourceOf(MEDIASUBTYPE_MJPG, 24, 1 << 20));
+    TestSink::Options options = SinkOf(MEDIASUBTYPE_RGB32);
+    options.block = true;
+    TestSink* sink = h.AddSink(options);
+    ASSERT_EQ(h.ConnectIn(source, u"XForm In"), S_OK);
+    ASSERT_EQ(h.ConnectOut(u"XForm Out", sink), S_OK);
+    ASSERT_TRUE(SUCCEEDED(h.Control()->Run()));
+    const std::vector<uint8_t> jpeg = EncodeJpeg(Reference(), 50);
+    // The sink holds one frame, the pool has three: the pusher ends up
+    // waiting inside the decompressor for a buffer.
+    std::thread pusher([&] {
+        for (int i = 0; i < 8; ++i)
+            if (source->Push(jpeg) != S_OK)
+                break;
+    });
+    ASSERT_TRUE(sink->WaitForBlocked());
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(h.Control()->Stop(), S_OK);
+    pusher.join();
+    h.Teardown();
+}
+
+}  // namespace
+}  // namespace ronvix::media::test
