@@ -211,9 +211,21 @@ TEST(ColourConverter, ConvertsEachInputToRgb32InEitherRowOrder) {
     EXPECT_TRUE(FAILED(h.ConnectIn(mjpg, u"XForm In")));
 }
 
+// Takes the codec classes out of the process-wide registry again when the
+// test ends, so other tests see the registry they expect.
+struct CodecRegistration {
+    CodecRegistration() {
+        RegisterCodecClasses();
+        RegisterCodecClasses();  // Idempotent.
+    }
+    ~CodecRegistration() {
+        for (const GUID& clsid : {CLSID_MjpegDecompressor, CLSID_MjpegCompressor, CLSID_Colour})
+            com::ClassRegistry::Instance().Unregister(clsid);
+    }
+};
+
 TEST(Codecs, ConnectInsertsThemByMerit) {
-    RegisterCodecClasses();
-    RegisterCodecClasses();  // Idempotent.
+    CodecRegistration registration;
     for (const GUID& clsid : {CLSID_MjpegDecompressor, CLSID_MjpegCompressor, CLSID_Colour}) {
         const std::optional<com::ClassEntry> entry = com::ClassRegistry::Instance().Find(clsid);
         ASSERT_TRUE(entry.has_value());
