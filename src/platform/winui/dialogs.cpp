@@ -1,6 +1,7 @@
 #include "platform/winui/dialogs.h"
 
 #include <QApplication>
+#include <QDialog>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QPushButton>
@@ -143,6 +144,14 @@ int MessageBox(HWND owner, const QString& text, const QString& caption, UINT typ
     return Dialogs().MessageBox(owner, text, caption, type);
 }
 
+int DialogService::ExecDialog(QDialog& dialog) {
+    return dialog.exec();
+}
+
+int ExecDialog(QDialog& dialog) {
+    return Dialogs().ExecDialog(dialog);
+}
+
 QStringList FilterToQt(const QString& filter) {
     QStringList out;
     const QStringList parts = filter.split(QLatin1Char('|'));
@@ -192,6 +201,18 @@ QString ScriptedDialogs::FolderDialog(HWND, const QString& title, const QString&
     QString f = m_folder_answers.front();
     m_folder_answers.pop_front();
     return f;
+}
+
+int ScriptedDialogs::ExecDialog(QDialog& dialog) {
+    dialog_titles.push_back(dialog.windowTitle());
+    if (m_dialog_answers.empty()) {
+        unexpected.push_back(QStringLiteral("dialog: ") + dialog.windowTitle());
+        dialog.reject();
+        return QDialog::Rejected;
+    }
+    DialogAnswer answer = std::move(m_dialog_answers.front());
+    m_dialog_answers.pop_front();
+    return answer(dialog);
 }
 
 }  // namespace ronvix::win

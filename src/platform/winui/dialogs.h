@@ -15,6 +15,8 @@
 
 #include "platform/win/window.h"
 
+class QDialog;
+
 namespace ronvix::win {
 
 // Message box flags (the platform's values).
@@ -71,6 +73,9 @@ public:
     virtual FileDialogResult FileDialog(HWND owner, const FileDialogRequest& request) = 0;
     // Picks a folder; empty when cancelled.
     virtual QString FolderDialog(HWND owner, const QString& title, const QString& initial) = 0;
+    // Runs a modal dialog the caller built (a property frame, for example)
+    // and returns its QDialog result. The default runs it with exec().
+    virtual int ExecDialog(QDialog& dialog);
 };
 
 // The installed service (the Qt one unless a test replaced it).
@@ -79,6 +84,7 @@ DialogService& Dialogs();
 void SetDialogService(DialogService* service);
 
 int MessageBox(HWND owner, const QString& text, const QString& caption, UINT type);
+int ExecDialog(QDialog& dialog);
 
 // Converts "Name|*.a;*.b|Name2|*.c" to Qt's "Name (*.a *.b);;Name2 (*.c)".
 QStringList FilterToQt(const QString& filter);
@@ -99,12 +105,18 @@ public:
     void QueueBoxAnswer(int id) { m_box_answers.push_back(id); }
     void QueueFileAnswer(FileDialogResult result) { m_file_answers.push_back(std::move(result)); }
     void QueueFolderAnswer(QString folder) { m_folder_answers.push_back(std::move(folder)); }
+    // An answer to a dialog works its controls (sets values, clicks
+    // buttons) and returns the dialog's result; it runs instead of exec().
+    using DialogAnswer = std::function<int(QDialog&)>;
+    void QueueDialogAnswer(DialogAnswer answer) { m_dialog_answers.push_back(std::move(answer)); }
 
     int MessageBox(HWND owner, const QString& text, const QString& caption, UINT type) override;
     FileDialogResult FileDialog(HWND owner, const FileDialogRequest& request) override;
     QString FolderDialog(HWND owner, const QString& title, const QString& initial) override;
+    int ExecDialog(QDialog& dialog) override;
 
     std::vector<AskedBox> boxes;
+    std::vector<QString> dialog_titles;
     std::vector<FileDialogRequest> file_requests;
     std::vector<QString> unexpected;
 
@@ -112,6 +124,7 @@ private:
     std::deque<int> m_box_answers;
     std::deque<FileDialogResult> m_file_answers;
     std::deque<QString> m_folder_answers;
+    std::deque<DialogAnswer> m_dialog_answers;
 };
 
 }  // namespace ronvix::win
