@@ -41,15 +41,40 @@ void ReportMessage(const QString& message) noexcept {
     }
 }
 
+void ShowException(const std::exception& error) noexcept {
+    if (const auto* e = dynamic_cast<const Exception*>(&error))
+        ReportMessage(e->Message());
+    else
+        ReportMessage(QString::fromUtf8(error.what()));
+}
+
+namespace {
+void HandleException(const std::exception& error) noexcept {
+    TApplication* app = TApplication::Instance();
+    if (app && app->OnException) {
+        try {
+            const auto handler = app->OnException;  // it may replace itself
+            handler(app, error);
+            return;
+        } catch (const std::exception& inner) {
+            ShowException(inner);
+            return;
+        } catch (...) {
+            ReportMessage(QStringLiteral("Unknown error"));
+            return;
+        }
+    }
+    ShowException(error);
+}
+}  // namespace
+
 void ReportCurrentException() noexcept {
     try {
         throw;
-    } catch (const Exception& e) {
-        ReportMessage(e.Message());
     } catch (const std::exception& e) {
-        ReportMessage(QString::fromUtf8(e.what()));
+        HandleException(e);
     } catch (...) {
-        ReportMessage(QStringLiteral("Unknown error"));
+        HandleException(Exception(QStringLiteral("Unknown error")));
     }
 }
 
@@ -96,12 +121,38 @@ void TApplication::Terminate() {
 }
 
 bool TApplication::notify(QObject* receiver, QEvent* event) {
+    bool result = true;
     try {
-        return QApplication::notify(receiver, event);
+        result = QApplication::notify(receiver, event);
     } catch (...) {
         ReportCurrentException();
-        return true;
     }
+    if (event->type() == QEvent::WindowStateChange && receiver->isWidgetType() &&
+        static_cast<QWidget*>(receiver)->isWindow())
+        UpdateMinimized();
+    return result;
+}
+
+void TApplication::UpdateMinimized() {
+    // The application counts as minimised while it shows windows and every
+    // one of them is minimised.
+    bool any_visible = false;
+    bool any_normal = false;
+    for (QWidget* w : topLevelWidgets()) {
+        const Qt::WindowType type = w->windowType();
+        if (!w->isVisible() || (type != Qt::Window && type != Qt::Dialog))
+            continue;
+        any_visible = true;
+        if (!w->isMinimized())
+            any_normal = true;
+    }
+    const bool minimized = any_visible && !any_normal;
+    if (minimized == m_minimized)
+        return;
+    m_minimized = minimized;
+    const auto handler = minimized ? OnMinimize : OnRestore;
+    if (handler)
+        SafeCall([&] { handler(this); });
 }
 
 }  // namespace ronvix::fw

@@ -28,9 +28,13 @@ QString ReportText(const QString& message);
 QString ApplicationTitle();
 void SetApplicationTitle(const QString& title);
 
-// Shows the report for the exception being handled. Call only inside a
-// catch block. Never throws.
+// Handles the exception being handled: TApplication::OnException when it is
+// set, else the standard report. Call only inside a catch block. Never
+// throws.
 void ReportCurrentException() noexcept;
+// The standard report for an exception (the message box), whatever
+// OnException says.
+void ShowException(const std::exception& error) noexcept;
 // Shows the report for a message.
 void ReportMessage(const QString& message) noexcept;
 
@@ -79,11 +83,21 @@ public:
 
     bool notify(QObject* receiver, QEvent* event) override;
 
-    // Minimise and restore of the application (its main window).
+    // Minimise and restore of the application as a whole: OnMinimize fires
+    // when the last visible top-level window is minimised, OnRestore when one
+    // of them leaves the minimised state again. Each runs inside SafeCall.
     std::function<void(QObject*)> OnMinimize;
     std::function<void(QObject*)> OnRestore;
+    bool Minimized() const { return m_minimized; }
+
+    // When set, an exception that reaches the top level is passed here
+    // instead of being shown; a failure inside it is shown by the standard
+    // report. Unknown exceptions arrive as Exception("Unknown error").
+    std::function<void(QObject* sender, const std::exception& error)> OnException;
 
 private:
+    void UpdateMinimized();
+    bool m_minimized = false;
     QPointer<QWidget> m_main_form_widget;
     TForm* m_main_form = nullptr;
     QStringList m_params;
