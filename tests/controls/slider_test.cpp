@@ -432,3 +432,41 @@ TEST(SliderPainting, MaskedThumbAndDisabledPicture) {
     EXPECT_GE(calls, 1);
     EXPECT_EQ(QColor(custom.pixel(Centre(s.PointsRect()))), QColor(Qt::red));
 }
+
+TEST(SliderRobustness, NoTravelAndExtremeLimits) {
+    // Narrower than the thumb's travel needs: every value sits at the start
+    // and a drag changes nothing, without dividing by zero.
+    TSlider tiny(nullptr);
+    tiny.resize(20, 40);
+    tiny.show();
+    EXPECT_EQ(tiny.Travel(), 0);
+    EXPECT_EQ(tiny.OffsetOfValue(100), 6);
+    EXPECT_EQ(tiny.ValueOfOffset(50), 0);
+    SendMouse(&tiny, QEvent::MouseButtonPress, Centre(tiny.ThumbRect()));
+    SendMouse(&tiny, QEvent::MouseMove, QPoint(19, 10));
+    SendMouse(&tiny, QEvent::MouseButtonRelease, QPoint(19, 10));
+    EXPECT_EQ(tiny.Value(), 0);
+    EXPECT_EQ(tiny.DefaultPoints().size(), 2u);
+
+    // Limits near the ends of the integer range: positions and steps must
+    // not overflow on the way.
+    TSlider wide(nullptr);
+    wide.show();
+    wide.SetMaxValue(2000000000);
+    wide.SetMinValue(-2000000000);
+    wide.SetIncrement(1500000000);
+    wide.SetValue(2000000000);
+    EXPECT_EQ(wide.ThumbRect().left(), 6 + wide.Travel());
+    QTest::keyClick(&wide, Qt::Key_Right);
+    EXPECT_EQ(wide.Value(), 2000000000);
+    QTest::keyClick(&wide, Qt::Key_Left);
+    EXPECT_EQ(wide.Value(), 0) << "2e9 / 1.5e9 rounds to 1; one step down is 0";
+    EXPECT_EQ(wide.ValueOfOffset(6 + wide.Travel()), 2000000000);
+    EXPECT_EQ(wide.ValueOfOffset(6), -2000000000);
+    try {
+        wide.SetIncrement(0);
+        ADD_FAILURE();
+    } catch (const fw::Exception& e) {
+        EXPECT_EQ(e.Message(), "Value must be between 1 and 4000000000");
+    }
+}
