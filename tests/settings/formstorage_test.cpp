@@ -343,6 +343,27 @@ TEST_F(FormStorageTest, StoredPropsFollowTheirComponents) {
     EXPECT_EQ(storage->StoredProps(), QStringList({QStringLiteral("VideoFormats.ItemIndex")}));
 }
 
+TEST_F(FormStorageTest, StoredValuesAreKeptUnderTheirNames) {
+    {
+        TMainForm form;
+        TTestStorage* storage = AttachStorage(&form, {});
+        TStoredValue* v = storage->StoredValues()->Add();
+        v->SetName(QStringLiteral("LastFolder"));
+        v->OnSave = [](TStoredValue& value) { value.SetValue(QStringLiteral("'/tmp/x'")); };
+        Session(form);
+    }
+    EXPECT_EQ(Raw(QStringLiteral("LastFolder")), QStringLiteral("\"'/tmp/x'\""));
+
+    TMainForm form;
+    TTestStorage* storage = AttachStorage(&form, {});
+    TStoredValue* v = storage->StoredValues()->Add();
+    v->SetName(QStringLiteral("lastfolder"));
+    QString restored;
+    v->OnRestore = [&](TStoredValue& value) { restored = value.Value().toString(); };
+    form.show();
+    EXPECT_EQ(restored, QStringLiteral("'/tmp/x'"));
+}
+
 // The settings folder cannot be created: its parent is a regular file, which
 // stops root as well.
 TEST_F(FormStorageTest, UnwritableFolderReportsAndClosingGoesOn) {

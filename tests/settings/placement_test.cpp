@@ -24,44 +24,6 @@ TEST(PlacementRules, PositionWords) {
     EXPECT_EQ(ScreenSizeSuffix(QSize(1280, 1024)), QStringLiteral("(1280x1024)"));
 }
 
-TEST(PlacementRules, ShowCommands) {
-    using WS = TWindowState;
-    const std::pair<int, std::optional<WS>> stored[] = {
-        {0, std::nullopt}, {1, WS::wsNormal}, {2, WS::wsMinimized}, {3, WS::wsMaximized},
-        {4, std::nullopt}, {5, WS::wsNormal}, {6, WS::wsMinimized}, {7, WS::wsMinimized},
-        {8, std::nullopt}, {9, WS::wsNormal}, {10, std::nullopt},   {-1, std::nullopt}};
-    for (const auto& [cmd, state] : stored)
-        EXPECT_EQ(StoredWindowState(cmd), state) << cmd;
-
-    EXPECT_EQ(StateForShowCmd(SW_SHOWMINIMIZED, WPF_RESTORETOMAXIMIZED),
-              Qt::WindowMinimized | Qt::WindowMaximized);
-    EXPECT_EQ(StateForShowCmd(SW_SHOWMINNOACTIVE, 0), Qt::WindowStates(Qt::WindowMinimized));
-    EXPECT_EQ(StateForShowCmd(SW_SHOWNOACTIVATE, WPF_RESTORETOMAXIMIZED),
-              Qt::WindowStates(Qt::WindowNoState));
-    EXPECT_FALSE(StateForShowCmd(SW_SHOWNA, 0));
-    EXPECT_EQ(ShowCmdForState(Qt::WindowMinimized | Qt::WindowMaximized), SW_SHOWMINIMIZED);
-    EXPECT_EQ(ShowCmdForState(Qt::WindowFullScreen), SW_SHOWMAXIMIZED);
-}
-
-TEST(PlacementRules, BorderStylesAndMaximizedPosition) {
-    QWidget fixed;
-    fixed.setFixedSize(100, 100);
-    EXPECT_EQ(BorderStyleOf(&fixed), TFormBorderStyle::bsSingle);
-    QWidget sizeable;
-    EXPECT_EQ(BorderStyleOf(&sizeable), TFormBorderStyle::bsSizeable);
-    QWidget tool(nullptr, Qt::Tool);
-    EXPECT_EQ(BorderStyleOf(&tool), TFormBorderStyle::bsSizeToolWin);
-    QWidget dialog(nullptr, Qt::Dialog);
-    dialog.setFixedSize(10, 10);
-    EXPECT_EQ(BorderStyleOf(&dialog), TFormBorderStyle::bsDialog);
-    QWidget bare(nullptr, Qt::FramelessWindowHint);
-    EXPECT_EQ(BorderStyleOf(&bare), TFormBorderStyle::bsNone);
-
-    const QMargins frame(4, 24, 4, 4);
-    EXPECT_EQ(MaximizedPositionFor(TFormBorderStyle::bsSizeable, frame), QPoint(-4, -4));
-    EXPECT_EQ(MaximizedPositionFor(TFormBorderStyle::bsNone, frame), QPoint(0, 0));
-}
-
 TEST(WindowPlacement, AppliesAndReportsTheRecord) {
     const QPoint origin(0, 30);
     QWidget window;
