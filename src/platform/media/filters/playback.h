@@ -1,0 +1,80 @@
+#pragma once
+// File playback: the File Source (Async) and the AVI Splitter.
+//
+// What a caller may rely on:
+// - File Source (CLSID_AsyncReader): IFileSourceFilter::Load maps the name
+//   (drive letters as every platform file function does) and opens the file
+//   for reading; a missing file (or a folder) fails with VFW_E_NOT_FOUND, an
+//   unreadable one with the file error. A source loads one file in its life
+//   (a second Load fails with E_UNEXPECTED). Its one output pin, "Output",
+//   offers MEDIATYPE_Stream / MEDIASUBTYPE_Avi and answers IAsyncReader;
+//   the source itself streams nothing.
+// - AVI Splitter (CLSID_AviSplitter): its input ("Input") connects only to
+//   a pin that answers IAsyncReader, and only when the file's headers can be
+//   read: a zero-length or truncated header gives VFW_E_FILE_TOO_SHORT,
+//   anything else that is not a readable AVI file VFW_E_INVALID_FILE_FORMAT.
+//   On connection it adds the output pins "Stream 00", "Stream 01", ... in
+//   the file's order, each offering the stream's type from the headers.
+//   Pins stay for the filter's life (pins are never removed): a later
+//   connection to a file with fewer streams leaves the extra pins offering
+//   nothing.
+// - The splitter's output pins answer IMediaSeeking (absolute positions in
+//   100 ns units): duration, current position, stop position and
+//   SetPositions. Seeking moves the one reader of the file (whichever pin is
+//   asked), flushes every output, starts a new segment at the new position
+//   and delivers from there, sample times counted from the segment start.
+// - While the graph is out of Stopped one streaming thread reads the file
+//   in its order and delivers each packet to its pin, blocking while the
+//   pin's peer does (a renderer waiting for a sample's time): AVI files are
+//   interleaved by time, so file order is presentation order. At the stop
+//   position or the end of the file every output gets end of stream. A file
+//   that is corrupt past its headers plays what is readable and then ends.
+// - Stopping wakes and joins the thread; a paused graph keeps its place.
+
+#include <cstdint>
+
+#include "platform/com/classregistry.h"
+#include "platform/media/interfaces.h"
+
+namespace ronvix::media {
+
+inline constexpr GUID CLSID_AviSplitter = RONVIX_GUID("{1B544C20-FD0B-11CE-8C63-00AA0044B51E}");
+
+using DWORD_PTR = uintptr_t;
+
+// The platform's pull interface of a file source's output pin. Sample times
+// given to Request and SyncReadAligned are byte positions times 10^7.
+// Thread-safe.
+struct IAsyncReader : IUnknown {
+    static constexpr GUID iid = RONVIX_GUID("{56A868AA-0AD4-11CE-B03A-0020AF0BA770}");
+    using base = IUnknown;
+    virtual HRESULT RequestAllocator(IMemAllocator* preferred, ALLOCATOR_PROPERTIES* props,
+                                     IMemAllocator** actual) = 0;
+    // Queues a read into `sample`; WaitForNext completes it.
+    virtual HRESULT Request(IMediaSample* sample, DWORD_PTR user) = 0;
+    // The oldest queued request, read; VFW_E_TIMEOUT when none came within
+    // `timeout_ms`; VFW_E_WRONG_STATE for requests given back by a flush.
+    virtual HRESULT WaitForNext(DWORD timeout_ms, IMediaSample** sample, DWORD_PTR* user) = 0;
+    virtual HRESULT SyncReadAligned(IMediaSample* sample) = 0;
+    // S_OK when all `length` bytes were read, S_FALSE when the file ended
+    // first (the rest of `buffer` is zero-filled), a file error otherwise.
+    virtual HRESULT SyncRead(LONGLONG position, LONG length, BYTE* buffer) = 0;
+    virtual HRESULT Length(LONGLONG* total, LONGLONG* available) = 0;
+    // Flushing gives back every queued request and wakes WaitForNext.
+    virtual HRESULT BeginFlush() = 0;
+    virtual HRESULT EndFlush() = 0;
+};
+
+com::ClassEntry FileSourceClassEntry();
+com::ClassEntry AviSplitterClassEntry();
+
+// New instances for callers that need no class registry.
+HRESULT CreateFileSource(REFIID riid, void** out);
+HRESULT CreateAviSplitter(REFIID riid, void** out);
+
+// Registers the File Source (never inserted by graph building) and the AVI
+// Splitter (general filter category, normal merit, so Connect and Render
+// insert it after a file source). Idempotent and thread-safe.
+void RegisterPlaybackClasses();
+
+}  // namespace ronvix::media
