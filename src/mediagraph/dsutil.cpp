@@ -5,6 +5,7 @@
 #include "framework/format.h"
 #include "mediagraph/platformext.h"
 #include "platform/com/errortext.h"
+#include "platform/media/ui/propertyframe.h"
 
 namespace ronvix::mediagraph {
 
@@ -16,11 +17,14 @@ QString HexCode(HRESULT code) {
     return QString::number(static_cast<uint32_t>(code), 16).toUpper();
 }
 
-// The property frame lives in the engine's widget target, which the layer
-// reaches only once that target provides it; until then the frame cannot be
-// opened and the call reports E_NOTIMPL like any missing platform service.
-HRESULT OpenPropertyFrame(win::HWND, const QString&, IUnknown*, const CAUUID&) {
-    return com::E_NOTIMPL;
+// The frame is modal: it returns once the user has closed it, with the
+// message loop running meanwhile.
+HRESULT OpenPropertyFrame(win::HWND owner, const QString& caption, IUnknown* object,
+                          const CAUUID& pages) {
+    const std::u16string text = caption.toStdU16String();
+    IUnknown* objects[] = {object};
+    return media::OleCreatePropertyFrame(owner, 0, 0, text.c_str(), 1, objects, pages.cElems,
+                                         pages.pElems, 0, 0, nullptr);
 }
 
 }  // namespace
