@@ -14,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -47,6 +48,14 @@ inline ULONG RefCount(com::IUnknown* p) {
 inline ComPtr<IPin> PinNamed(IBaseFilter* filter, std::u16string_view name) {
     for (ComPtr<IPin>& pin : FilterPins(filter))
         if (PinName(pin.Get()) == name)
+            return pin;
+    return nullptr;
+}
+
+// The first pin of `filter` in direction `dir`, or null.
+inline ComPtr<IPin> FirstPin(IBaseFilter* filter, PIN_DIRECTION dir) {
+    for (ComPtr<IPin>& pin : FilterPins(filter))
+        if (PinDirection(pin.Get()) == dir)
             return pin;
     return nullptr;
 }
@@ -107,6 +116,7 @@ public:
         bool live = false;       // A thread produces frames while running.
         int interval_ms = 1;     // Between live frames.
         bool exclusive = false;  // Opens the one shared test device while not stopped.
+        LONG frame_bytes = 4;    // Size of each live frame: its index, then filler.
     };
 
     class Pin final : public BaseOutputPin {
@@ -209,8 +219,11 @@ private:
                 } else {
                     BYTE* p = nullptr;
                     sample->GetPointer(&p);
+                    const LONG size =
+                        std::clamp<LONG>(m_options.frame_bytes, sizeof index, sample->GetSize());
+                    std::memset(p, 0x80, static_cast<size_t>(size));
                     std::memcpy(p, &index, sizeof index);
-                    sample->SetActualDataLength(sizeof index);
+                    sample->SetActualDataLength(size);
                     REFERENCE_TIME start = StreamTime();
                     REFERENCE_TIME end = start + 10000;
                     sample->SetTime(&start, &end);

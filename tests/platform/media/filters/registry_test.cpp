@@ -8,7 +8,9 @@
 #include <map>
 
 #include "platform/media/engine_harness.h"
+#include "platform/media/filters/codecs.h"
 #include "platform/media/filters/filters.h"
+#include "platform/media/filters/playback.h"
 
 namespace ronvix::media {
 namespace {
@@ -23,8 +25,33 @@ TestSource::Options LiveMjpg() {
     return o;
 }
 
+TestSource::Options LiveYuy2() {
+    TestSource::Options o;
+    o.types = {MediaType::Video(MEDIASUBTYPE_YUY2, 64, 32, 16, 400000)};
+    o.live = true;
+    o.buffer_size = o.frame_bytes = 64 * 32 * 2;  // Whole frames.
+    return o;
+}
+
+TestSink* SinkFor(FilterHarness& h, const GUID& subtype) {
+    TestSink::Options o;
+    o.accept = {MediaType::Partial(MEDIATYPE_Video, subtype)};
+    return h.AddSink(o);
+}
+
+// The filter's first input from `source`, its first output to `sink`.
+void Through(FilterHarness& h, IPin* source, TestSink* sink) {
+    EXPECT_EQ(h.Graph()->ConnectDirect(source, FirstPin(h.Filter(), PINDIR_INPUT).Get(), nullptr),
+              S_OK);
+    EXPECT_EQ(
+        h.Graph()->ConnectDirect(FirstPin(h.Filter(), PINDIR_OUTPUT).Get(), sink->Input(), nullptr),
+        S_OK);
+}
+
 // The connections the filter catalogue gives each class, by class id. Each
-// returns the sinks that must receive frames while running.
+// returns the sinks that must receive frames while running. The AVI Mux,
+// File Writer, File Source and AVI Splitter need files and are run with real
+// ones in their own tests; here they are cycled unconnected.
 using Wiring = std::function<std::vector<TestSink*>(FilterHarness&)>;
 
 const std::map<GUID, Wiring>& Wirings() {
@@ -52,12 +79,41 @@ const std::map<GUID, Wiring>& Wirings() {
              EXPECT_EQ(h.ConnectOut(u"Preview", preview), S_OK);
              return {capture, preview};
          }},
+        {CLSID_Colour,  // YUY2 -> RGB32
+         [](FilterHarness& h) -> std::vector<TestSink*> {
+             TestSink* out = SinkFor(h, MEDIASUBTYPE_RGB32);
+             Through(h, h.AddSource(LiveYuy2())->Output(), out);
+             return {out};
+         }},
+        {CLSID_MjpegCompressor,  // YUY2 -> MJPG
+         [](FilterHarness& h) -> std::vector<TestSink*> {
+             TestSink* out = SinkFor(h, MEDIASUBTYPE_MJPG);
+             Through(h, h.AddSource(LiveYuy2())->Output(), out);
+             return {out};
+         }},
+        {CLSID_MjpegDecompressor,  // MJPG from the compressor -> RGB32
+         [](FilterHarness& h) -> std::vector<TestSink*> {
+             ComPtr<IBaseFilter> encoder;
+             EXPECT_EQ(CoCreateInstance(CLSID_MjpegCompressor, nullptr, CLSCTX_INPROC_SERVER,
+                                        IBaseFilter::iid, encoder.OutVoid()),
+                       S_OK);
+             h.Graph()->AddFilter(encoder.Get(), u"Encoder");
+             EXPECT_EQ(
+                 h.Graph()->ConnectDirect(h.AddSource(LiveYuy2())->Output(),
+                                          FirstPin(encoder.Get(), PINDIR_INPUT).Get(), nullptr),
+                 S_OK);
+             TestSink* out = SinkFor(h, MEDIASUBTYPE_RGB32);
+             Through(h, FirstPin(encoder.Get(), PINDIR_OUTPUT).Get(), out);
+             return {out};
+         }},
     };
     return table;
 }
 
 std::vector<ClassEntry> SoftwareFilters() {
     RegisterEngineClasses();
+    RegisterCodecClasses();
+    RegisterPlaybackClasses();
     return ClassRegistry::Instance().InCategory(CLSID_LegacyAmFilterCategory);
 }
 

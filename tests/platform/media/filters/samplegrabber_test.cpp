@@ -68,7 +68,11 @@ TEST(SampleGrabber, AcceptsOnlyItsTypeWithNullAsWildcard) {
     MediaType rgb32 = MediaType::Video(MEDIASUBTYPE_RGB32, 64, 32, 32);
     EXPECT_EQ(h.Graph()->ConnectDirect(rgb->Output(), input.Get(), &rgb32.Get()),
               VFW_E_TYPE_NOT_ACCEPTED);
-    EXPECT_EQ(h.Graph()->Connect(rgb->Output(), input.Get()), VFW_E_CANNOT_CONNECT);
+    // Intelligent connection may bridge a type through a registered codec;
+    // with none that converts, the grabber's refusal stands.
+    TestSource* odd = h.AddSource(Video(SubtypeFromFourcc(0x58545354)));  // "TSTX"
+    EXPECT_EQ(h.Graph()->Connect(odd->Output(), input.Get()), VFW_E_CANNOT_CONNECT);
+    EXPECT_FALSE(PinIsConnected(input.Get()));
     EXPECT_EQ(input->QueryAccept(&rgb32.Get()), S_FALSE);
     // The format block is not compared: any MJPG size goes.
     MediaType other_size = MediaType::Video(MEDIASUBTYPE_MJPG, 1920, 1080, 24);
