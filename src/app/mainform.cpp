@@ -39,6 +39,9 @@ TMainForm::TMainForm(QWidget* parent) : fw::TForm(parent) {
     setFixedSize(kClientWidth, kClientHeight);
     CreateControls();
     CreateComponents();
+    // The window's own handlers are set before loading ends: the settings
+    // store takes them over then and calls them after its own work.
+    BindShellHandlers();
     fw::LoadComponents(this);
 
     // Centred on the desktop.
@@ -47,7 +50,6 @@ TMainForm::TMainForm(QWidget* parent) : fw::TForm(parent) {
         move(area.x() + (area.width() - kClientWidth) / 2,
              area.y() + (area.height() - kClientHeight) / 2);
     }
-    BindShellHandlers();
     DoCreate();
 }
 
@@ -196,8 +198,16 @@ void TMainForm::CreateComponents() {
     AudioSourceFilter = make("AudioSourceFilter");
     sync = make("sync");
     videowindow = make("videowindow");
-    FormStorage1 = make("FormStorage1");
-    AppEvents1 = make("AppEvents1");
+    FormStorage1 = new settings::TFormStorage(this, QStringLiteral("FormStorage1"));
+    FormStorage1->SetIniFileName(QStringLiteral("ZELK.ini"));
+    FormStorage1->SetStoredProps({"AudioCapFilters.ItemIndex", "VideoCapFilters.ItemIndex",
+                                  "savedialog.FileName", "VideoFormats.ItemIndex",
+                                  "AudioFormats.ItemIndex", "AudioDestFilters.ItemIndex",
+                                  "VideoOutFilters.ItemIndex", "OverCheck.Checked",
+                                  "SourceFilename.Text", "ComboBox1.ItemIndex"});
+    AppEvents1 = new controls::TAppEvents(this, QStringLiteral("AppEvents1"));
+    AppEvents1->OnMinimize = [this](QObject*) { m_minimized = true; };
+    AppEvents1->OnRestore = [this](QObject*) { m_minimized = false; };
     VideoDestFilter = make("VideoDestFilter");
     OutGraph = make("OutGraph");
     AudioDestFilter = make("AudioDestFilter");

@@ -17,11 +17,13 @@
 #include <QStatusBar>
 #include <QTabWidget>
 
+#include "controls/appevents.h"
 #include "controls/filenameedit.h"
 #include "controls/slider.h"
 #include "framework/component.h"
 #include "framework/form.h"
 #include "framework/timer.h"
+#include "settings/formstorage.h"
 
 namespace ronvix::app {
 
@@ -125,8 +127,8 @@ public:
     fw::TComponent* AudioSourceFilter = nullptr;
     fw::TComponent* sync = nullptr;
     fw::TComponent* videowindow = nullptr;
-    fw::TComponent* FormStorage1 = nullptr;
-    fw::TComponent* AppEvents1 = nullptr;
+    settings::TFormStorage* FormStorage1 = nullptr;
+    controls::TAppEvents* AppEvents1 = nullptr;
     fw::TComponent* VideoDestFilter = nullptr;
     fw::TComponent* OutGraph = nullptr;
     fw::TComponent* AudioDestFilter = nullptr;
@@ -148,6 +150,8 @@ private:
     void Bind(T*& member, const char* name);
 
     QHash<QString, QWidget*> m_widgets;
+    // Whether the application is minimised, as its events last said.
+    bool m_minimized = false;
     // The process handle the priority change opened; kept open for the
     // life of the window, as the platform's handle is.
     intptr_t m_process = 0;

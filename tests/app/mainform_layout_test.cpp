@@ -14,6 +14,7 @@
 #include "app/mainform.h"
 #include "framework/application.h"
 #include "framework/component.h"
+#include "support/sandbox.h"
 
 using namespace ronvix;
 using ronvix::app::TMainForm;
@@ -130,6 +131,7 @@ QString TextOf(QWidget* w) {
 
 class MainFormLayout : public ::testing::Test {
 protected:
+    ronvix::testing::ScopedSettingsFolder settings;
     TMainForm form;
 };
 

@@ -8,6 +8,7 @@
 #include "app/mainform.h"
 #include "app/splash.h"
 #include "framework/application.h"
+#include "support/sandbox.h"
 
 using namespace ronvix;
 using ronvix::app::TForm1;
@@ -16,6 +17,7 @@ using ronvix::app::TMainForm;
 namespace {
 
 struct Startup {
+    ronvix::testing::ScopedSettingsFolder settings;  // no settings saved by an earlier test
     explicit Startup(QStringList args) {
         args.prepend("ronvix");
         fw::TApplication::Instance()->SetParams(args);
