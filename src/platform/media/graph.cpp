@@ -136,6 +136,7 @@ private:
     REFERENCE_TIME Now() const;
     ComPtr<IMediaSeeking> SeekingSource() const;
     REFERENCE_TIME StreamTimeLocked() const;
+    HRESULT PauseFilters();
     void Log(const std::string& line);
     void Queue(LONG code, LONG_PTR param1, LONG_PTR param2);
 
@@ -627,6 +628,16 @@ std::vector<ComPtr<IBaseFilter>> FilterGraph::DownstreamFirst() const {
 
 HRESULT FilterGraph::Pause() {
     std::lock_guard guard(m_lock);
+    const HRESULT hr = PauseFilters();
+    // An asked-for pause is reported once every filter took it; the pause
+    // that Run passes through on its way is not.
+    if (hr == S_OK)
+        Queue(EC_PAUSED, S_OK, 0);
+    return hr;
+}
+
+HRESULT FilterGraph::PauseFilters() {
+    std::lock_guard guard(m_lock);
     HRESULT result = S_OK;
     if (m_state == State_Running)
         m_paused_stream_time = Now() - m_start;
@@ -656,7 +667,7 @@ HRESULT FilterGraph::Run() {
         return S_OK;
     HRESULT result = S_OK;
     if (m_state == State_Stopped) {
-        result = Pause();
+        result = PauseFilters();
         if (FAILED(result))
             return result;
     }
@@ -667,7 +678,7 @@ HRESULT FilterGraph::Run() {
 HRESULT FilterGraph::Run(REFERENCE_TIME start) {
     std::lock_guard guard(m_lock);
     if (m_state == State_Stopped) {
-        HRESULT hr = Pause();
+        HRESULT hr = PauseFilters();
         if (FAILED(hr))
             return hr;
     }

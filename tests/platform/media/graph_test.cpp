@@ -195,7 +195,14 @@ TEST(FilterGraph, StatesAndTheLiveStreamPosition) {
     EXPECT_EQ(position, 20'000'000);
 
     // Pausing freezes stream time; running again goes on from there.
+    auto events = rig.graph.As<IMediaEventEx>();
+    LONG code = 0;
+    LONG_PTR p1 = 0, p2 = 0;
+    EXPECT_EQ(events->GetEvent(&code, &p1, &p2, 0), E_ABORT);  // Run raised none.
     ASSERT_EQ(control->Pause(), S_OK);
+    ASSERT_EQ(events->GetEvent(&code, &p1, &p2, 0), S_OK);
+    EXPECT_EQ(code, EC_PAUSED);
+    EXPECT_EQ(p1, S_OK);
     clock->Advance(50'000'000);
     seeking->GetCurrentPosition(&position);
     EXPECT_EQ(position, 20'000'000);
