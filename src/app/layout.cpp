@@ -14,6 +14,8 @@
 #include "controls/filenameedit.h"
 #include "controls/slider.h"
 #include "framework/component.h"
+#include "mediagraph/dstrackbar.h"
+#include "mediagraph/videowindow.h"
 
 namespace ronvix::app {
 namespace {
@@ -160,15 +162,18 @@ QWidget* Create(const ControlSpec& s, QWidget* parent) {
             return f;
         }
         case K::VideoWindow: {
-            auto* w = new QWidget(parent);
+            auto* w = new mediagraph::TVideoWindow(parent);
             w->setAutoFillBackground(true);
             QPalette p = w->palette();
             p.setColor(QPalette::Window, Qt::black);
             w->setPalette(p);
             return w;
         }
-        case K::TrackBar:
-            return new QSlider(Qt::Horizontal, parent);
+        case K::TrackBar: {
+            auto* t = new mediagraph::TDSTrackBar(parent);
+            t->setOrientation(Qt::Horizontal);
+            return t;
+        }
         case K::ProgressBar:
             return new QProgressBar(parent);
     }

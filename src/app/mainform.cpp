@@ -8,6 +8,8 @@
 #include "framework/application.h"
 #include "framework/bind.h"
 #include "framework/strings.h"
+#include "mediagraph/formdata.h"
+#include "mediagraph/platform.h"
 #include "platform/win/files.h"
 
 namespace ronvix::app {
@@ -170,7 +172,7 @@ void TMainForm::CreateControls() {
     ABar->setValue(0);
     ABar->setTextVisible(false);
 
-    DSTrackBar1->setRange(0, 1000);
+    DSTrackBar1->SetMax(1000);
     DSTrackBar1->setSingleStep(0);
     DSTrackBar1->setTickPosition(QSlider::NoTicks);
 
@@ -183,21 +185,31 @@ void TMainForm::CreateControls() {
 }
 
 void TMainForm::CreateComponents() {
-    auto make = [this](const char* name) {
-        return new fw::TComponent(this, QString::fromUtf8(name));
-    };
+    mediagraph::RegisterPlatformClasses();
     auto timer = [this](const char* name, int interval_ms, bool enabled) {
         auto* t = new fw::TTimer(this, QString::fromUtf8(name));
         t->SetEnabled(enabled);
         t->SetInterval(interval_ms);
         return t;
     };
-    CaptureGraph = make("CaptureGraph");
-    VideoSourceFilter = make("VideoSourceFilter");
+    // The graphs, the filters with their stored monikers and graph bindings,
+    // and the two grabbers with their stored media type.
+    const mediagraph::MainFormMedia media = mediagraph::CreateMainFormMedia(this);
+    CaptureGraph = media.CaptureGraph;
+    VideoSourceFilter = media.VideoSourceFilter;
+    AudioSourceFilter = media.AudioSourceFilter;
+    sync = media.sync;
+    videowindow = media.videowindow;
+    VideoDestFilter = media.VideoDestFilter;
+    OutGraph = media.OutGraph;
+    AudioDestFilter = media.AudioDestFilter;
+    Splitter = media.Splitter;
+    SampleGrabber = media.SampleGrabber;
+    OutGrabber = media.OutGrabber;
+    DestSync = media.DestSync;
+    VideoDestWindow = media.VideoDestWindow;
+
     Timer = timer("Timer", 1000, false);
-    AudioSourceFilter = make("AudioSourceFilter");
-    sync = make("sync");
-    videowindow = make("videowindow");
     FormStorage1 = new settings::TFormStorage(this, QStringLiteral("FormStorage1"));
     FormStorage1->SetIniFileName(QStringLiteral("ZELK.ini"));
     FormStorage1->SetStoredProps({"AudioCapFilters.ItemIndex", "VideoCapFilters.ItemIndex",
@@ -208,20 +220,19 @@ void TMainForm::CreateComponents() {
     AppEvents1 = new controls::TAppEvents(this, QStringLiteral("AppEvents1"));
     AppEvents1->OnMinimize = [this](QObject*) { m_minimized = true; };
     AppEvents1->OnRestore = [this](QObject*) { m_minimized = false; };
-    VideoDestFilter = make("VideoDestFilter");
-    OutGraph = make("OutGraph");
-    AudioDestFilter = make("AudioDestFilter");
-    Splitter = make("Splitter");
     Timer2 = timer("Timer2", 1000, false);
-    SampleGrabber = make("SampleGrabber");
     Timer3 = timer("Timer3", 1000, false);
-    OutGrabber = make("OutGrabber");
     Timer4 = timer("Timer4", 1000, false);
     // Present in the form data without behaviour: a 100 ms timer whose tick
-    // does nothing, and two filters bound to no graph.
+    // does nothing.
     Timer1 = timer("Timer1", 100, true);
-    DestSync = make("DestSync");
-    VideoDestWindow = make("VideoDestWindow");
+
+    // The output page's video window and seek bar follow the output graph.
+    VideoWindow1->VMROptions().SetMode(mediagraph::vmrWindowed);
+    VideoWindow1->SetFilterGraph(OutGraph);
+    VideoWindow1->Loaded();
+    DSTrackBar1->SetTimerInterval(125);
+    DSTrackBar1->SetFilterGraph(OutGraph);
 }
 
 }  // namespace ronvix::app

@@ -23,6 +23,11 @@
 #include "framework/component.h"
 #include "framework/form.h"
 #include "framework/timer.h"
+#include "mediagraph/dstrackbar.h"
+#include "mediagraph/filter.h"
+#include "mediagraph/filtergraph.h"
+#include "mediagraph/samplegrabber.h"
+#include "mediagraph/videowindow.h"
 #include "settings/formstorage.h"
 
 namespace ronvix::app {
@@ -92,7 +97,7 @@ public:
 
     // Page "Print to Tape".
     QFrame* Panel2 = nullptr;
-    QWidget* VideoWindow1 = nullptr;
+    mediagraph::TVideoWindow* VideoWindow1 = nullptr;
     QGroupBox* GroupBox9 = nullptr;
     controls::TFilenameEdit* SourceFilename = nullptr;
     QGroupBox* GroupBox10 = nullptr;
@@ -101,7 +106,7 @@ public:
     QPushButton* Button33 = nullptr;
     QLabel* StaticText5 = nullptr;
     QLabel* StaticText9 = nullptr;
-    QSlider* DSTrackBar1 = nullptr;
+    mediagraph::TDSTrackBar* DSTrackBar1 = nullptr;
 
     // Page "Device settings".
     QComboBox* VideoCapFilters = nullptr;
@@ -118,29 +123,27 @@ public:
     QComboBox* AudioDestFormats = nullptr;
     QComboBox* ComboBox1 = nullptr;
 
-    // Non-visual components, in creation order. The media graph, settings
-    // and application-event components are plain named components until
-    // their layers provide the real classes.
-    fw::TComponent* CaptureGraph = nullptr;
-    fw::TComponent* VideoSourceFilter = nullptr;
+    // Non-visual components.
+    mediagraph::TFilterGraph* CaptureGraph = nullptr;
+    mediagraph::TFilter* VideoSourceFilter = nullptr;
     fw::TTimer* Timer = nullptr;
-    fw::TComponent* AudioSourceFilter = nullptr;
-    fw::TComponent* sync = nullptr;
-    fw::TComponent* videowindow = nullptr;
+    mediagraph::TFilter* AudioSourceFilter = nullptr;
+    mediagraph::TFilter* sync = nullptr;
+    mediagraph::TFilter* videowindow = nullptr;
     settings::TFormStorage* FormStorage1 = nullptr;
     controls::TAppEvents* AppEvents1 = nullptr;
-    fw::TComponent* VideoDestFilter = nullptr;
-    fw::TComponent* OutGraph = nullptr;
-    fw::TComponent* AudioDestFilter = nullptr;
-    fw::TComponent* Splitter = nullptr;
+    mediagraph::TFilter* VideoDestFilter = nullptr;
+    mediagraph::TFilterGraph* OutGraph = nullptr;
+    mediagraph::TFilter* AudioDestFilter = nullptr;
+    mediagraph::TFilter* Splitter = nullptr;
     fw::TTimer* Timer2 = nullptr;
-    fw::TComponent* SampleGrabber = nullptr;
+    mediagraph::TSampleGrabber* SampleGrabber = nullptr;
     fw::TTimer* Timer3 = nullptr;
-    fw::TComponent* OutGrabber = nullptr;
+    mediagraph::TSampleGrabber* OutGrabber = nullptr;
     fw::TTimer* Timer4 = nullptr;
     fw::TTimer* Timer1 = nullptr;
-    fw::TComponent* DestSync = nullptr;
-    fw::TComponent* VideoDestWindow = nullptr;
+    mediagraph::TFilter* DestSync = nullptr;
+    mediagraph::TFilter* VideoDestWindow = nullptr;
 
 private:
     void BindShellHandlers();

@@ -292,36 +292,35 @@ TEST_F(MainFormLayout, FontsResolveToTheMappedFamiliesAndEveryTextFits) {
     }
 }
 
-TEST_F(MainFormLayout, NonVisualComponentsExistUnderTheirNamesWithTheirTimers) {
-    const char* names[] = {"CaptureGraph",
-                           "VideoSourceFilter",
-                           "Timer",
-                           "AudioSourceFilter",
-                           "sync",
-                           "videowindow",
-                           "FormStorage1",
-                           "AppEvents1",
-                           "VideoDestFilter",
-                           "OutGraph",
-                           "AudioDestFilter",
-                           "Splitter",
-                           "Timer2",
-                           "SampleGrabber",
-                           "Timer3",
-                           "OutGrabber",
-                           "Timer4"};
-    QStringList created;
-    for (QObject* o : form.children())
-        if (qobject_cast<fw::TComponent*>(o))
-            created << o->objectName();
-    int last = -1;
-    for (const char* n : names) {
-        const int at = static_cast<int>(created.indexOf(QString::fromUtf8(n)));
-        EXPECT_GT(at, last) << n << " missing or out of creation order";
-        last = at;
-    }
+TEST_F(MainFormLayout, NonVisualComponentsExistBoundToTheirGraphs) {
+    for (const char* n :
+         {"CaptureGraph", "VideoSourceFilter", "Timer", "AudioSourceFilter", "sync", "videowindow",
+          "FormStorage1", "AppEvents1", "VideoDestFilter", "OutGraph", "AudioDestFilter",
+          "Splitter", "Timer2", "SampleGrabber", "Timer3", "OutGrabber", "Timer4"})
+        EXPECT_NE(form.findChild<QObject*>(QString::fromUtf8(n), Qt::FindDirectChildrenOnly),
+                  nullptr)
+            << n;
     for (fw::TTimer* t : {form.Timer, form.Timer2, form.Timer3, form.Timer4}) {
         EXPECT_FALSE(t->Enabled());
         EXPECT_EQ(t->Interval(), 1000);
     }
+    for (mediagraph::TFilterGraph* g : {form.CaptureGraph, form.OutGraph}) {
+        EXPECT_EQ(g->Mode(), mediagraph::TFilterGraph::gmCapture);
+        EXPECT_TRUE(g->GraphEdit());
+    }
+    // Devices are bound when the user chooses them; the fixed filters are bound from the start.
+    EXPECT_EQ(form.VideoSourceFilter->FilterGraph(), nullptr);
+    EXPECT_EQ(form.AudioSourceFilter->FilterGraph(), nullptr);
+    EXPECT_EQ(form.sync->FilterGraph(), form.CaptureGraph);
+    EXPECT_EQ(form.videowindow->FilterGraph(), form.CaptureGraph);
+    EXPECT_EQ(form.SampleGrabber->FilterGraph(), form.CaptureGraph);
+    EXPECT_EQ(form.VideoDestFilter->FilterGraph(), form.OutGraph);
+    EXPECT_EQ(form.AudioDestFilter->FilterGraph(), form.OutGraph);
+    EXPECT_EQ(form.Splitter->FilterGraph(), form.OutGraph);
+    EXPECT_EQ(form.OutGrabber->FilterGraph(), form.OutGraph);
+    EXPECT_EQ(form.DestSync->FilterGraph(), nullptr);
+    EXPECT_EQ(form.VideoDestWindow->FilterGraph(), nullptr);
+    EXPECT_EQ(form.VideoWindow1->FilterGraph(), form.OutGraph);
+    EXPECT_EQ(form.DSTrackBar1->FilterGraph(), form.OutGraph);
+    EXPECT_EQ(form.DSTrackBar1->TimerInterval(), 125u);
 }

@@ -1,0 +1,26 @@
+#include "mediagraph/platform.h"
+
+#include <mutex>
+
+#include "platform/media/devices/virtualdevices.h"
+#include "platform/media/filters/codecs.h"
+#include "platform/media/filters/filters.h"
+#include "platform/media/filters/playback.h"
+#include "platform/media/ui/propertyframe.h"
+#include "platform/media/ui/videorenderer.h"
+
+namespace ronvix::mediagraph {
+
+void RegisterPlatformClasses() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        media::RegisterEngineClasses();
+        media::RegisterCodecClasses();
+        media::RegisterPlaybackClasses();
+        media::RegisterVirtualDevices();
+        media::RegisterRendererClasses();
+        media::RegisterDevicePropertyPages();
+    });
+}
+
+}  // namespace ronvix::mediagraph
