@@ -254,6 +254,9 @@ private:
             m_thread.request_stop();
         }
         m_cv.notify_all();
+        // The control thread (stopping) and a streaming thread (a producer's
+        // Commit) may both get here; one joins, the other waits for it.
+        std::lock_guard join(m_join_lock);
         if (m_thread.joinable() && m_thread.get_id() != std::this_thread::get_id())
             m_thread.join();
     }
@@ -288,6 +291,8 @@ private:
 
     WriterInputPin* m_input = nullptr;
     std::jthread m_thread;  // Started and joined on the control thread.
+
+    std::mutex m_join_lock;  // Serialises joining m_thread.
 
     // Serialises writes made outside the write-behind thread, and closing.
     std::mutex m_io_lock;
