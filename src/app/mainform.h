@@ -145,8 +145,14 @@ public:
     mediagraph::TFilter* DestSync = nullptr;
     mediagraph::TFilter* VideoDestWindow = nullptr;
 
+    // --- Capture workflow (bodies in capture/) ---
+
+    // --- Tape output workflow (bodies in tape/) ---
+
 private:
     void BindShellHandlers();
+    void BindCaptureHandlers();
+    void BindTapeHandlers();
     void CreateControls();
     void CreateComponents();
     template <class T>

@@ -25,6 +25,8 @@ void TMainForm::BindShellHandlers() {
                   [this](QObject* sender) { GroupBox4Click(sender); });
     fw::BindClick(static_cast<QWidget*>(GroupBox9),
                   [this](QObject* sender) { GroupBox4Click(sender); });
+    BindCaptureHandlers();
+    BindTapeHandlers();
 }
 
 void TMainForm::FormShow(QObject*) {

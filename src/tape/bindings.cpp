@@ -1,0 +1,12 @@
+// Binds the tape output workflow's handlers to the main window's controls
+// and components.
+
+#include "app/mainform.h"
+
+namespace ronvix::app {
+
+void TMainForm::BindTapeHandlers() {
+    // FIXME: the tape output workflow's handlers are bound here as they are built.
+}
+
+}  // namespace ronvix::app
