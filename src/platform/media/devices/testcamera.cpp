@@ -230,7 +230,8 @@ public:
         c.MinOutputSizeHeight = c.MaxOutputSizeHeight = f.height;
         c.CropGranularityX = c.CropGranularityY = c.OutputGranularityX = c.OutputGranularityY = 1;
         c.MinFrameInterval = c.MaxFrameInterval = f.period;
-        const VIDEOINFOHEADER* vih = MakeType(f).VideoInfo();
+        const MediaType type = MakeType(f);
+        const VIDEOINFOHEADER* vih = type.VideoInfo();
         const LONG bits =
             f.subtype == MEDIASUBTYPE_MJPG
                 ? static_cast<LONG>(vih->dwBitRate)
