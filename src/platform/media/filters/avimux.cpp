@@ -208,7 +208,7 @@ protected:
 private:
     void AddInput() {
         const int n = ++m_inputs;
-        char name[16];
+        char name[24];
         std::snprintf(name, sizeof name, "Input %02d", n);
         AddPin(std::make_unique<MuxInputPin>(*this, ToUtf16(name)));
     }
