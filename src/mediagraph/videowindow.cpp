@@ -3,6 +3,7 @@
 #include <QContextMenuEvent>
 #include <QCursor>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScreen>
@@ -34,6 +35,58 @@ public:
 private:
     std::fenv_t m_env;
 };
+
+// Mouse messages beyond the ones the window layer names.
+constexpr win::UINT kRButtonDblClk = 0x0206;
+constexpr win::UINT kMButtonDown = 0x0207;
+constexpr win::UINT kMButtonUp = 0x0208;
+constexpr win::UINT kMButtonDblClk = 0x0209;
+// Key state bits in the wparam of mouse messages.
+constexpr win::WPARAM kMkLButton = 0x1;
+constexpr win::WPARAM kMkRButton = 0x2;
+constexpr win::WPARAM kMkShift = 0x4;
+constexpr win::WPARAM kMkControl = 0x8;
+constexpr win::WPARAM kMkMButton = 0x10;
+
+// The Qt key of a virtual-key code, or 0 for codes without one here.
+int QtKey(win::WPARAM vk) {
+    if ((vk >= '0' && vk <= '9') || (vk >= 'A' && vk <= 'Z'))
+        return int(vk);  // the same codes
+    if (vk >= 0x70 && vk <= 0x87)
+        return Qt::Key_F1 + int(vk - 0x70);
+    switch (vk) {
+        case 0x08:
+            return Qt::Key_Backspace;
+        case 0x09:
+            return Qt::Key_Tab;
+        case 0x0D:
+            return Qt::Key_Return;
+        case 0x1B:
+            return Qt::Key_Escape;
+        case 0x20:
+            return Qt::Key_Space;
+        case 0x21:
+            return Qt::Key_PageUp;
+        case 0x22:
+            return Qt::Key_PageDown;
+        case 0x23:
+            return Qt::Key_End;
+        case 0x24:
+            return Qt::Key_Home;
+        case 0x25:
+            return Qt::Key_Left;
+        case 0x26:
+            return Qt::Key_Up;
+        case 0x27:
+            return Qt::Key_Right;
+        case 0x28:
+            return Qt::Key_Down;
+        case 0x2E:
+            return Qt::Key_Delete;
+        default:
+            return 0;
+    }
+}
 
 constexpr com::LONG kFullScreenStyleMask = static_cast<com::LONG>(0xFF3BFFFF);
 constexpr com::LONG kFullScreenExStyleMask = static_cast<com::LONG>(0xFFFDFCFE);
@@ -82,9 +135,15 @@ TVideoWindow::TVideoWindow(QWidget* parent) : QWidget(parent) {
     p.setColor(QPalette::Window, Qt::black);
     setPalette(p);
     setAutoFillBackground(true);
+    // The renderer's window posts its mouse and key input here while this
+    // control is its message drain; without a procedure it would be lost.
+    win::SetWindowProc(Handle(), [this](win::HWND, win::UINT msg, win::WPARAM w, win::LPARAM l) {
+        return DrainMessage(msg, w, l);
+    });
 }
 
 TVideoWindow::~TVideoWindow() {
+    win::SetWindowProc(Handle(), {});
     fw::SafeCall([this] { SetFilterGraph(nullptr); });
 }
 
@@ -378,6 +437,77 @@ void TVideoWindow::ForwardGraphEvent(com::LONG code, com::LONG_PTR, com::LONG_PT
                m_window_control) {
         NameAndDrain();
     }
+}
+
+// ------------------------------------------------------------ message drain
+
+win::LRESULT TVideoWindow::DrainMessage(win::UINT msg, win::WPARAM wparam, win::LPARAM lparam) {
+    if (msg == win::WM_KEYDOWN || msg == win::WM_KEYUP) {
+        const int key = QtKey(wparam);
+        if (key == 0)
+            return 0;
+        const QString text =
+            key < 0x100 && QChar(key).isPrint() ? QString(QChar(key).toLower()) : QString();
+        QKeyEvent event(msg == win::WM_KEYDOWN ? QEvent::KeyPress : QEvent::KeyRelease, key,
+                        Qt::NoModifier, text);
+        QCoreApplication::sendEvent(this, &event);
+        return 0;
+    }
+    QEvent::Type type = QEvent::None;
+    Qt::MouseButton button = Qt::NoButton;
+    switch (msg) {
+        case win::WM_MOUSEMOVE:
+            type = QEvent::MouseMove;
+            break;
+        case win::WM_LBUTTONDOWN:
+            type = QEvent::MouseButtonPress, button = Qt::LeftButton;
+            break;
+        case win::WM_LBUTTONUP:
+            type = QEvent::MouseButtonRelease, button = Qt::LeftButton;
+            break;
+        case win::WM_LBUTTONDBLCLK:
+            type = QEvent::MouseButtonDblClick, button = Qt::LeftButton;
+            break;
+        case win::WM_RBUTTONDOWN:
+            type = QEvent::MouseButtonPress, button = Qt::RightButton;
+            break;
+        case win::WM_RBUTTONUP:
+            type = QEvent::MouseButtonRelease, button = Qt::RightButton;
+            break;
+        case kRButtonDblClk:
+            type = QEvent::MouseButtonDblClick, button = Qt::RightButton;
+            break;
+        case kMButtonDown:
+            type = QEvent::MouseButtonPress, button = Qt::MiddleButton;
+            break;
+        case kMButtonUp:
+            type = QEvent::MouseButtonRelease, button = Qt::MiddleButton;
+            break;
+        case kMButtonDblClk:
+            type = QEvent::MouseButtonDblClick, button = Qt::MiddleButton;
+            break;
+        default:
+            return 0;
+    }
+    Qt::MouseButtons buttons;
+    if (wparam & kMkLButton)
+        buttons |= Qt::LeftButton;
+    if (wparam & kMkRButton)
+        buttons |= Qt::RightButton;
+    if (wparam & kMkMButton)
+        buttons |= Qt::MiddleButton;
+    Qt::KeyboardModifiers modifiers;
+    if (wparam & kMkShift)
+        modifiers |= Qt::ShiftModifier;
+    if (wparam & kMkControl)
+        modifiers |= Qt::ControlModifier;
+    // Client coordinates of the renderer's window, which lies over this
+    // control outside full screen; signed, as the platform packs them.
+    const QPointF at(int16_t(uint16_t(lparam & 0xFFFF)),
+                     int16_t(uint16_t((lparam >> 16) & 0xFFFF)));
+    QMouseEvent event(type, at, mapToGlobal(at), button, buttons, modifiers);
+    QCoreApplication::sendEvent(this, &event);
+    return 0;
 }
 
 // ------------------------------------------------------------ widget events

@@ -141,6 +141,8 @@ private:
     void PlaceVideo();
     void NameAndDrain();
     win::HWND Handle();
+    // Input the renderer's window hands to its message drain (this control).
+    win::LRESULT DrainMessage(win::UINT msg, win::WPARAM wparam, win::LPARAM lparam);
 
     QPointer<TFilterGraph> m_graph;
     QMetaObject::Connection m_graph_watch;

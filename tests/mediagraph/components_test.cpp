@@ -1,15 +1,12 @@
 #include <gtest/gtest.h>
 
-#include <QMouseEvent>
 #include <atomic>
 #include <cstring>
 
 #include "../platform/media/engine_harness.h"
-#include "mediagraph/dstrackbar.h"
 #include "mediagraph/dsutil.h"
 #include "mediagraph/formdata.h"
 #include "mediagraph/sysdevenum.h"
-#include "mediagraph/videowindow.h"
 #include "mediagraph_test_util.h"
 #include "platform/com/devices.h"
 #include "platform/com/errortext.h"
@@ -21,11 +18,8 @@ namespace ronvix::mediagraph {
 namespace {
 
 using com::ComPtr;
-using media::IBaseFilter;
-using com::DWORD;
-using com::GUID;
 using com::ULONG;
-using media::LONGLONG;
+using media::IBaseFilter;
 
 class ComponentsTest : public ::testing::Test {
 protected:
@@ -267,146 +261,6 @@ TEST_F(ComponentsTest, GrabberAcceptsItsTypeAndReportsBuffers) {
     EXPECT_EQ(dialogs.boxes[0].text, QStringLiteral("counter overflow."));
     graph.SetActive(false);
     EXPECT_FALSE(grabber.Query<IBaseFilter>());
-}
-
-// ---------------------------------------------------------------- seek bar
-
-// The graph's seeking as a file source would answer it, until file
-// playback exists in the engine.
-class ClipSeeking : public com::ComObject<media::IMediaSeeking> {
-public:
-    LONGLONG duration = 0, current = 0, stop = 0;
-    LONGLONG set_current = -1;
-    DWORD set_flags = 0;
-    int set_calls = 0;
-    HRESULT GetCapabilities(DWORD*) override { return com::E_NOTIMPL; }
-    HRESULT CheckCapabilities(DWORD*) override { return com::E_NOTIMPL; }
-    HRESULT IsFormatSupported(const GUID*) override { return com::E_NOTIMPL; }
-    HRESULT QueryPreferredFormat(GUID*) override { return com::E_NOTIMPL; }
-    HRESULT GetTimeFormat(GUID*) override { return com::E_NOTIMPL; }
-    HRESULT IsUsingTimeFormat(const GUID*) override { return com::E_NOTIMPL; }
-    HRESULT SetTimeFormat(const GUID*) override { return com::E_NOTIMPL; }
-    HRESULT GetDuration(LONGLONG* d) override { return *d = duration, com::S_OK; }
-    HRESULT GetStopPosition(LONGLONG* s) override { return *s = stop, com::S_OK; }
-    HRESULT GetCurrentPosition(LONGLONG* c) override { return *c = current, com::S_OK; }
-    HRESULT ConvertTimeFormat(LONGLONG*, const GUID*, LONGLONG, const GUID*) override {
-        return com::E_NOTIMPL;
-    }
-    HRESULT SetPositions(LONGLONG* c, DWORD cf, LONGLONG*, DWORD) override {
-        set_current = *c;
-        set_flags = cf;
-        ++set_calls;
-        return com::S_OK;
-    }
-    HRESULT GetPositions(LONGLONG*, LONGLONG*) override { return com::E_NOTIMPL; }
-    HRESULT GetAvailable(LONGLONG*, LONGLONG*) override { return com::E_NOTIMPL; }
-    HRESULT SetRate(double) override { return com::E_NOTIMPL; }
-    HRESULT GetRate(double*) override { return com::E_NOTIMPL; }
-    HRESULT GetPreroll(LONGLONG*) override { return com::E_NOTIMPL; }
-};
-
-class ClipGraph : public TFilterGraph {
-public:
-    ComPtr<ClipSeeking> seeking = com::MakeCom<ClipSeeking>();
-    HRESULT QueryInterface(com::REFIID riid, void** out) override {
-        if (riid == media::IMediaSeeking::iid && Active())
-            return com::ReturnInterface<media::IMediaSeeking>(seeking.Get(), out);
-        return TFilterGraph::QueryInterface(riid, out);
-    }
-};
-
-TEST_F(ComponentsTest, SeekBarRangeAndSeekArithmetic) {
-    ClipGraph graph;
-    TDSTrackBar bar;
-    bar.SetFilterGraph(&graph);
-    bar.SetTimerInterval(125);
-    graph.SetActive(true);
-    ASSERT_TRUE(bar.HasSeeking());
-    constexpr LONGLONG kSecond = 10'000'000;
-    graph.seeking->duration = 60 * kSecond;
-    graph.seeking->stop = 60 * kSecond;
-    graph.seeking->current = 15 * kSecond;
-    uint32_t cur = 0, stop = 0;
-    bar.SetOnTimer([&](QObject*, uint32_t c, uint32_t s) {
-        cur = c;
-        stop = s;
-    });
-    bar.TimerTick();
-    EXPECT_EQ(bar.maximum(), 480);
-    EXPECT_EQ(bar.value(), 120);
-    EXPECT_EQ(cur, 15000u);
-    EXPECT_EQ(stop, 60000u);
-
-    bar.setValue(240);  // the user drops the thumb half way
-    QMouseEvent up(QEvent::MouseButtonRelease, QPointF(1, 1), QPointF(1, 1), Qt::LeftButton,
-                   Qt::NoButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(&bar, &up);
-    EXPECT_EQ(graph.seeking->set_current, 30 * kSecond);
-    EXPECT_EQ(graph.seeking->set_flags, media::AM_SEEKING_AbsolutePositioning);
-
-    // A clip shorter than one step gives Max 0 and no seek at all.
-    graph.seeking->duration = graph.seeking->stop = 100 * 10000;
-    bar.TimerTick();
-    EXPECT_EQ(bar.maximum(), 0);
-    const int calls = graph.seeking->set_calls;
-    QCoreApplication::sendEvent(&bar, &up);
-    EXPECT_EQ(graph.seeking->set_calls, calls);
-    graph.SetActive(false);
-    EXPECT_FALSE(bar.HasSeeking());
-}
-
-TEST_F(ComponentsTest, SeekBarTimerFollowsRunStateAndInterval) {
-    ClipGraph graph;
-    TDSTrackBar bar;
-    bar.SetFilterGraph(&graph);
-    graph.SetActive(true);
-    bar.setEnabled(false);
-    graph.Play();
-    EXPECT_FALSE(bar.TimerOn());  // disabled at the run
-    bar.setEnabled(true);
-    EXPECT_FALSE(bar.TimerOn());  // still, for the whole run
-    graph.Stop();
-    graph.Play();
-    EXPECT_TRUE(bar.TimerOn());
-    EXPECT_TRUE(win::KillTimer(bar.TimerWindow(), 1));  // the timer exists
-    bar.UpdateTimer();
-    bar.SetTimerInterval(0);
-    EXPECT_FALSE(win::KillTimer(bar.TimerWindow(), 1));  // interval 0 stops it
-    bar.TimerTick();                                     // and a tick divides by nothing
-    graph.Pause();
-    EXPECT_FALSE(bar.TimerOn());
-    graph.SetActive(false);
-}
-
-// ------------------------------------------------------------ video window
-
-TEST_F(ComponentsTest, VideoWindowFallsBackAndKeepsItsOptions) {
-    TVideoWindow window;
-    window.setObjectName(QStringLiteral("VideoWindow1"));
-    window.SetMode(TVideoWindow::vmVMR);
-    EXPECT_EQ(window.Mode(), TVideoWindow::vmNormal);  // no mixing renderer here
-    window.VMROptions().SetStreams(0);
-    EXPECT_EQ(window.VMROptions().Streams(), 1u);
-    window.VMROptions().SetStreams(17);
-    EXPECT_EQ(window.VMROptions().Streams(), 1u);
-    window.VMROptions().SetStreams(16);
-    EXPECT_EQ(window.VMROptions().Streams(), 16u);
-    window.SetFullScreenTopMost(true);
-    EXPECT_FALSE(window.FullScreen());
-    EXPECT_FALSE(window.ScreenMouse());
-    EXPECT_EQ(window.width(), 160);
-    EXPECT_EQ(window.height(), 120);
-
-    TFilterGraph graph;
-    window.SetFilterGraph(&graph);
-    EXPECT_EQ(graph.FilterLinkCount(), 1);
-    EXPECT_EQ(graph.ControlLinkCount(), 1);
-    graph.SetActive(true);
-    graph.Play();
-    graph.SetActive(false);
-    window.SetFilterGraph(nullptr);
-    EXPECT_EQ(graph.FilterLinkCount(), 0);
-    EXPECT_EQ(graph.ControlLinkCount(), 0);
 }
 
 }  // namespace

@@ -1,17 +1,17 @@
 #pragma once
-// Shared set-up of the media graph layer tests: the engine's classes are
-// registered once, and events posted to hidden windows are delivered on
-// demand.
+// Shared set-up of the media graph layer tests: every class the engine
+// offers (the renderer and the file playback classes too) is registered
+// once, and events posted to hidden windows are delivered on demand.
 
 #include <QCoreApplication>
 #include <QEventLoop>
 
-#include "platform/media/filters/filters.h"
+#include "mediagraph/platform.h"
 
 namespace ronvix::mediagraph::test {
 
 inline void RegisterClasses() {
-    media::RegisterEngineClasses();
+    RegisterPlatformClasses();
 }
 
 // Delivers every posted message and event queued for this thread.
