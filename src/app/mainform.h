@@ -18,6 +18,7 @@
 #include <QTabWidget>
 
 #include "capture/counters.h"
+#include "capture/session.h"
 #include "controls/appevents.h"
 #include "controls/filenameedit.h"
 #include "controls/slider.h"
@@ -148,9 +149,46 @@ public:
 
     // --- Capture workflow (bodies in capture/) ---
 
+    // Creation and destruction of the window: the device lists, the
+    // enumerator and the media type lists.
+    void FormCreate(QObject* sender);
+    void FormDestroy(QObject* sender);
+    // Device selection ("Device settings") and the devices' property pages.
+    void VideoCapFiltersClick(QObject* sender);
+    void AudioCapFiltersClick(QObject* sender);
+    void VideoOutFiltersClick(QObject* sender);
+    void AudioDestFiltersClick(QObject* sender);
+    void VideoCapFiltersDblClick(QObject* sender);
+    void AudioCapFiltersDblClick(QObject* sender);
+    void Button333Click(QObject* sender);
+    // The capture and preview session. A start whose sender has tag 100 is
+    // the "Start" button's; any other (or none) starts a preview alone when
+    // the preview flag is set.
+    void StartButtonClick(QObject* sender);
+    void StopButtonClick(QObject* sender);
+    void previewClick(QObject* sender);
+    // The engine gave up on the running capture (a full disk, a lost device).
+    void CaptureGraphGraphErrorAbort(QObject* sender, com::HRESULT result);
+    // Statistics. SampleGrabberBuffer runs on the streaming thread and only
+    // adds to CaptureCounters; the rest run on the user interface thread.
+    void SampleGrabberBuffer(QObject* sender, double sample_time, void* buffer, int buffer_len);
+    void Timer3Timer(QObject* sender);
+    void TimerTimer(QObject* sender);
+    void CaptureGraphGraphBufferingData(QObject* sender, bool buffering);
+    // Picture, compression and audio input controls.
+    void Brightness_sliderChange(QObject* sender);
+    void Quality_sliderChange(QObject* sender);
+    void Quality_sliderMouseMove(QObject* sender, Qt::MouseButtons buttons,
+                                 Qt::KeyboardModifiers modifiers);
+    void InputLinesChange(QObject* sender);
+    void VolumeSliderChange(QObject* sender);
+    void SLiderChange(QObject* sender);
+
     // The counters both sample grabbers feed and both rate ticks read and
     // reset (capture/counters.h).
     capture::TCaptureCounters CaptureCounters;
+    // What the capture handlers keep between them (capture/session.h).
+    capture::TCaptureSession m_capture;
 
     // --- Tape output workflow (bodies in tape/) ---
 

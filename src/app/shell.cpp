@@ -20,6 +20,7 @@ constexpr win::DWORD kPriorityClasses[] = {win::REALTIME_PRIORITY_CLASS, win::HI
 void TMainForm::BindShellHandlers() {
     OnShow = [this](QObject* sender) { FormShow(sender); };
     OnClose = [this](QObject* sender, fw::TCloseAction& action) { FormClose(sender, action); };
+    OnDestroy = [this](QObject* sender) { FormDestroy(sender); };
     fw::BindClick(ComboBox1, [this](QObject* sender) { ComboBox1Change(sender); });
     fw::BindClick(static_cast<QWidget*>(GroupBox4),
                   [this](QObject* sender) { GroupBox4Click(sender); });
@@ -37,6 +38,20 @@ void TMainForm::FormShow(QObject*) {
     if (app && app->ParamCount() >= 1 &&
         win::FileExists(fw::Utf8(app->ParamStr(app->ParamCount()))))
         SourceFilename->SetText(app->ParamStr(app->ParamCount()));
+    // The stored devices are chosen again, and the stored format of each
+    // capture device once its list has been refilled.
+    if (VideoCapFilters->currentIndex() >= 0) {
+        VideoCapFiltersClick(VideoCapFilters);
+        VideoFormats->setCurrentIndex(
+            FormStorage1->ReadIntValue(QStringLiteral("videoformats_itemindex"), -1));
+    }
+    if (AudioCapFilters->currentIndex() >= 0) {
+        AudioCapFiltersClick(AudioCapFilters);
+        AudioFormats->setCurrentIndex(
+            FormStorage1->ReadIntValue(QStringLiteral("audioformats_itemindex"), -1));
+    }
+    AudioDestFiltersClick(AudioDestFilters);
+    VideoOutFiltersClick(VideoOutFilters);
 }
 
 void TMainForm::ComboBox1Change(QObject*) {
@@ -56,11 +71,22 @@ void TMainForm::GroupBox4Click(QObject*) {
 }
 
 void TMainForm::FormClose(QObject*, fw::TCloseAction&) {
+    // Both graphs stop and empty; a running capture's file is completed.
+    OutGraph->ClearFilters();
+    CaptureGraph->ClearFilters();
     // Closing the splash window, the application's main window, ends the
     // message loop and so the program.
     auto* app = fw::TApplication::Instance();
     if (app && app->MainForm() && app->MainForm() != this)
         app->MainForm()->Close();
+}
+
+void TMainForm::FormDestroy(QObject*) {
+    m_capture.devices.reset();
+    m_capture.video_types.reset();
+    m_capture.audio_types.reset();
+    OutGraph->ClearFilters();
+    CaptureGraph->ClearFilters();
 }
 
 }  // namespace ronvix::app

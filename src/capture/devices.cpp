@@ -1,0 +1,217 @@
+// Device selection: the four device lists, the format lists and input lines
+// of the chosen capture devices, the picture and quality controls loaded
+// from the video device, and the devices' property pages.
+
+#include <cmath>
+
+#include "app/mainform.h"
+#include "mediagraph/dsutil.h"
+#include "platform/media/types.h"
+
+namespace ronvix::app {
+
+using mediagraph::Supports;
+using mediagraph::TPinList;
+
+namespace {
+
+void FillNames(mediagraph::TSysDevEnum& devices, const com::GUID& category, QComboBox* combo) {
+    devices.SelectCategory(category);
+    for (int i = 0; i < devices.DeviceCount(); ++i)
+        combo->addItem(devices.DeviceInfo(i).Name());
+}
+
+// Chooses device `index` of the enumerator's category for `filter` in
+// `graph`.
+void AssignDevice(mediagraph::TSysDevEnum& devices, int index, mediagraph::TFilter* filter,
+                  mediagraph::TFilterGraph* graph) {
+    filter->BaseFilter().AssignMoniker(devices.DeviceMoniker(index).Get());
+    filter->SetFilterGraph(graph);
+}
+
+// Removes the pins of direction `dir` from `pins`, keeping the others in
+// order; each removed pin's media types replace the content of `types`.
+void TakePins(TPinList& pins, media::PIN_DIRECTION dir, mediagraph::TEnumMediaType* types) {
+    int i = 0;
+    while (i < pins.Count()) {
+        media::PIN_INFO info;
+        pins.PinInfoAt(i, info);
+        if (info.pFilter)
+            info.pFilter->Release();
+        if (info.dir == dir) {
+            if (types)
+                types->LoadFromPin(pins.PinAt(i).Get());
+            pins.Delete(i);
+        } else {
+            ++i;
+        }
+    }
+}
+
+QString PinName(const TPinList& pins, int index) {
+    media::PIN_INFO info;
+    pins.PinInfoAt(index, info);
+    if (info.pFilter)
+        info.pFilter->Release();
+    size_t n = 0;
+    while (n < std::size(info.achName) && info.achName[n] != 0)
+        ++n;
+    return QString::fromUtf16(info.achName, static_cast<qsizetype>(n));
+}
+
+}  // namespace
+
+void TMainForm::FormCreate(QObject*) {
+    m_capture.devices =
+        std::make_unique<mediagraph::TSysDevEnum>(media::CLSID_VideoInputDeviceCategory);
+    FillNames(*m_capture.devices, media::CLSID_VideoInputDeviceCategory, VideoCapFilters);
+    FillNames(*m_capture.devices, media::AM_KSCATEGORY_TRANSMIT, VideoOutFilters);
+    FillNames(*m_capture.devices, media::CLSID_AudioInputDeviceCategory, AudioCapFilters);
+    FillNames(*m_capture.devices, media::CLSID_AudioRendererCategory, AudioDestFilters);
+    m_capture.video_types = std::make_unique<mediagraph::TEnumMediaType>();
+    m_capture.audio_types = std::make_unique<mediagraph::TEnumMediaType>();
+}
+
+void TMainForm::VideoCapFiltersClick(QObject*) {
+    auto& devices = *m_capture.devices;
+    devices.SelectCategory(media::CLSID_VideoInputDeviceCategory);
+    const int index = VideoCapFilters->currentIndex();
+    if (index >= 0) {
+        AssignDevice(devices, index, VideoSourceFilter, CaptureGraph);
+        CaptureGraph->SetActive(true);
+        {
+            TPinList pins(VideoSourceFilter->Query<media::IBaseFilter>().Get());
+            VideoFormats->clear();
+            m_capture.video_types->LoadFromPin(pins.FirstPin().Get());
+            auto compression = Supports<media::IAMVideoCompression>(pins.FirstPin().Get());
+            double quality = 0;
+            compression->get_Quality(&quality);
+            Quality_slider->SetValue(static_cast<int>(std::lround(quality * 100)));
+            Quality_text->setText(capture::QualityText(Quality_slider->Value()));
+            for (int i = 0; i < m_capture.video_types->Count(); ++i)
+                VideoFormats->addItem(m_capture.video_types->Description(i));
+            CaptureGraph->SetActive(false);
+        }
+        StartButton->setEnabled(true);
+        preview->setEnabled(true);
+        if (preview->isChecked()) {
+            m_capture.preview = true;
+            StartButtonClick(nullptr);
+        }
+    }
+    if (index >= 0) {
+        for (QWidget* w :
+             {static_cast<QWidget*>(Button1), static_cast<QWidget*>(Brightness_slider),
+              static_cast<QWidget*>(saturation_slider), static_cast<QWidget*>(Contrast_SLIDER),
+              static_cast<QWidget*>(sharpness_slider), static_cast<QWidget*>(Quality_slider)})
+            w->setEnabled(true);
+    }
+    CaptureGraph->SetActive(true);
+    auto amp = Supports<media::IAMVideoProcAmp>(VideoSourceFilter);
+    struct Picture {
+        com::LONG property;
+        controls::TSlider* slider;
+        QLabel* field;
+    };
+    const Picture pictures[] = {{media::VideoProcAmp_Brightness, Brightness_slider, StaticText1},
+                                {media::VideoProcAmp_Contrast, Contrast_SLIDER, StaticText2},
+                                {media::VideoProcAmp_Saturation, saturation_slider, StaticText4},
+                                {media::VideoProcAmp_Sharpness, sharpness_slider, StaticText3}};
+    // A property the device does not support keeps the previous property's
+    // figures, as the range query leaves its outputs alone.
+    com::LONG min = 0, max = 0, step = 0, def = 0, caps = 0, value = 0, flags = 0;
+    for (const Picture& p : pictures) {
+        amp->GetRange(p.property, &min, &max, &step, &def, &caps);
+        amp->Get(p.property, &value, &flags);
+        p.slider->SetMinValue(min);
+        p.slider->SetMaxValue(max);
+        p.slider->SetIncrement(step);
+        p.slider->SetValue(value);
+        p.field->setText(QString::number(value - 128));
+    }
+}
+
+void TMainForm::AudioCapFiltersClick(QObject*) {
+    auto& devices = *m_capture.devices;
+    devices.SelectCategory(media::CLSID_AudioInputDeviceCategory);
+    const int index = AudioCapFilters->currentIndex();
+    if (index < 0)
+        return;
+    AssignDevice(devices, index, AudioSourceFilter, CaptureGraph);
+    CaptureGraph->SetActive(true);
+    TPinList pins(AudioSourceFilter->Query<media::IBaseFilter>().Get());
+    AudioFormats->clear();
+    TakePins(pins, media::PINDIR_OUTPUT, m_capture.audio_types.get());
+    for (int i = 0; i < m_capture.audio_types->Count(); ++i)
+        AudioFormats->addItem(m_capture.audio_types->Description(i));
+    CaptureGraph->SetActive(false);
+    InputLines->clear();
+    int selected = -1;
+    for (int i = 0; i < pins.Count(); ++i) {
+        InputLines->addItem(PinName(pins, i));
+        auto mixer = Supports<media::IAMAudioInputMixer>(pins.PinAt(i).Get());
+        com::BOOL enabled = 0;
+        mixer->get_Enable(&enabled);
+        if (enabled) {
+            selected = i;
+            double level = 0;
+            mixer->get_MixLevel(&level);
+            VolumeSlider->SetValue(static_cast<int>(std::lround(level * 100)));
+            StaticText8->setText(QString::number(VolumeSlider->Value()) + QStringLiteral(" %"));
+        }
+    }
+    InputLines->setCurrentIndex(selected);
+    StartButton->setEnabled(true);
+    preview->setEnabled(true);
+    Button2->setEnabled(true);
+}
+
+void TMainForm::VideoOutFiltersClick(QObject*) {
+    auto& devices = *m_capture.devices;
+    devices.SelectCategory(media::AM_KSCATEGORY_TRANSMIT);
+    const int index = VideoOutFilters->currentIndex();
+    if (index < 0)
+        return;
+    AssignDevice(devices, index, VideoDestFilter, OutGraph);
+    OutGraph->SetActive(true);
+    Button333->setEnabled(true);
+}
+
+void TMainForm::AudioDestFiltersClick(QObject*) {
+    auto& devices = *m_capture.devices;
+    devices.SelectCategory(media::CLSID_AudioRendererCategory);
+    const int index = AudioDestFilters->currentIndex();
+    if (index < 0)
+        return;
+    AssignDevice(devices, index, AudioDestFilter, OutGraph);
+    OutGraph->SetActive(true);
+    {
+        TPinList pins(AudioDestFilter->Query<media::IBaseFilter>().Get());
+        AudioDestFormats->clear();
+        TakePins(pins, media::PINDIR_INPUT, m_capture.audio_types.get());
+        for (int i = 0; i < m_capture.audio_types->Count(); ++i)
+            AudioDestFormats->addItem(m_capture.audio_types->Description(i));
+    }
+    OutGraph->SetActive(false);
+    Button4->setEnabled(true);
+}
+
+void TMainForm::VideoCapFiltersDblClick(QObject*) {
+    CaptureGraph->SetActive(true);
+    auto filter = Supports<media::IBaseFilter>(VideoSourceFilter);
+    mediagraph::ShowFilterPropertyPages(nullptr, filter.Get(), mediagraph::ppDefault);
+}
+
+void TMainForm::AudioCapFiltersDblClick(QObject*) {
+    CaptureGraph->SetActive(true);
+    auto filter = Supports<media::IBaseFilter>(AudioSourceFilter);
+    mediagraph::ShowFilterPropertyPages(nullptr, filter.Get(), mediagraph::ppDefault);
+}
+
+void TMainForm::Button333Click(QObject*) {
+    OutGraph->SetActive(true);
+    auto filter = Supports<media::IBaseFilter>(VideoDestFilter);
+    mediagraph::ShowFilterPropertyPages(nullptr, filter.Get(), mediagraph::ppDefault);
+}
+
+}  // namespace ronvix::app

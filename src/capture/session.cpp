@@ -1,0 +1,144 @@
+// The capture and preview session: the start that rebuilds the capture
+// graph for a capture or a preview alone, the stop, the preview switch, and
+// the end of a capture that the engine aborts.
+
+#include "app/mainform.h"
+#include "framework/application.h"
+#include "mediagraph/dsutil.h"
+#include "platform/media/types.h"
+#include "platform/win/files.h"
+#include "platform/winui/dialogs.h"
+#include "platform/winui/widgets.h"
+
+namespace ronvix::app {
+
+using mediagraph::Supports;
+
+namespace {
+
+constexpr int kStartButtonTag = 100;
+
+// The preview fills the inside of Panel1's one-pixel bevel.
+void PlacePreview(TMainForm& form) {
+    auto window = Supports<media::IVideoWindow>(form.videowindow);
+    window->put_WindowStyle(0);
+    window->put_Owner(
+        reinterpret_cast<media::OAHWND>(win::WidgetHandle(form.Panel1, QStringLiteral("TPanel"))));
+    window->put_Left(1);
+    window->put_Top(1);
+    window->put_Width(384);
+    window->put_Height(288);
+}
+
+}  // namespace
+
+void TMainForm::StartButtonClick(QObject* sender) {
+    CaptureCounters.Start(1, 1, 0);
+    Timer3->SetEnabled(true);
+    const bool from_button = sender && fw::TagOf(sender) == kStartButtonTag;
+    if (CheckBox2->isChecked()) {
+        win::SYSTEMTIME now;
+        win::GetSystemTime(&now);
+        savedialog->SetFileName(capture::GeneratedFileName(savedialog->FileName(), now));
+    }
+    if (from_button && win::FileExists(savedialog->FileName()) && !OverCheck->isChecked()) {
+        const QString text = QStringLiteral("File ") + savedialog->FileName() +
+                             QStringLiteral(" already exists. Overwrite?");
+        if (win::MessageBox(win::WidgetHandle(this), text, QStringLiteral("Warning"),
+                            win::MB_OKCANCEL) != win::IDOK)
+            return;
+    }
+    // Every start works on a freshly built graph holding every bound filter.
+    CaptureGraph->SetActive(false);
+    CaptureGraph->SetActive(true);
+    m_capture.file_name = savedialog->FileName();
+    auto builder = Supports<media::ICaptureGraphBuilder2>(CaptureGraph);
+    const bool has_video_moniker = VideoSourceFilter->BaseFilter().BlockSize() > 0;
+
+    if (from_button || !m_capture.preview) {
+        const std::u16string file = m_capture.file_name.toStdU16String();
+        com::ComPtr<media::IBaseFilter> mux;
+        com::ComPtr<media::IFileSinkFilter> sink;
+        // Not checked: a stream the builder cannot connect is left out.
+        builder->SetOutputFileName(&media::MEDIASUBTYPE_Avi, file.c_str(),
+                                   mux.ReleaseAndGetAddressOf(), sink.ReleaseAndGetAddressOf());
+        m_capture.mux = mux;
+        if (has_video_moniker) {
+            auto source = Supports<media::IBaseFilter>(VideoSourceFilter);
+            auto renderer = Supports<media::IBaseFilter>(videowindow);
+            builder->RenderStream(&media::PIN_CATEGORY_PREVIEW, nullptr, source.Get(), nullptr,
+                                  renderer.Get());
+        }
+        PlacePreview(*this);
+        if (VideoSourceFilter->FilterGraph()) {
+            auto source = Supports<media::IBaseFilter>(VideoSourceFilter);
+            auto grabber =
+                Supports<media::IBaseFilter>(static_cast<mediagraph::IFilterLink*>(SampleGrabber));
+            auto through = Supports<media::IBaseFilter>(sync);
+            builder->RenderStream(&media::PIN_CATEGORY_CAPTURE, nullptr, source.Get(),
+                                  grabber.Get(), through.Get());
+            builder->RenderStream(nullptr, nullptr, through.Get(), nullptr, mux.Get());
+        }
+        if (AudioSourceFilter->FilterGraph()) {
+            auto source = Supports<media::IBaseFilter>(AudioSourceFilter);
+            auto through = Supports<media::IBaseFilter>(sync);
+            builder->RenderStream(nullptr, nullptr, source.Get(), nullptr, through.Get());
+            builder->RenderStream(nullptr, nullptr, through.Get(), nullptr, mux.Get());
+        }
+        StopButton->setEnabled(true);
+        for (QWidget* w :
+             {static_cast<QWidget*>(StartButton), static_cast<QWidget*>(preview),
+              static_cast<QWidget*>(AudioFormats), static_cast<QWidget*>(AudioCapFilters),
+              static_cast<QWidget*>(VideoFormats), static_cast<QWidget*>(VideoCapFilters)})
+            w->setEnabled(false);
+        Timer->SetEnabled(true);
+        m_capture.capturing = true;
+        CaptureGraph->Play();
+    } else {
+        if (has_video_moniker) {
+            auto source = Supports<media::IBaseFilter>(VideoSourceFilter);
+            auto renderer = Supports<media::IBaseFilter>(videowindow);
+            builder->RenderStream(&media::PIN_CATEGORY_PREVIEW, nullptr, source.Get(), nullptr,
+                                  renderer.Get());
+        }
+        PlacePreview(*this);
+        CaptureGraph->Play();
+    }
+}
+
+void TMainForm::StopButtonClick(QObject*) {
+    Timer3->SetEnabled(false);
+    Timer->SetEnabled(false);
+    StopButton->setEnabled(false);
+    StartButton->setEnabled(true);
+    preview->setEnabled(true);
+    m_capture.capturing = false;
+    CaptureGraph->Stop();
+    // Deactivating releases the file writer, which completes the file.
+    CaptureGraph->SetActive(false);
+    for (QWidget* w : {static_cast<QWidget*>(AudioFormats), static_cast<QWidget*>(AudioCapFilters),
+                       static_cast<QWidget*>(VideoFormats), static_cast<QWidget*>(VideoCapFilters)})
+        w->setEnabled(true);
+    if (m_capture.preview)
+        StartButtonClick(nullptr);
+}
+
+void TMainForm::previewClick(QObject*) {
+    m_capture.preview = preview->isChecked();
+    CaptureGraph->Stop();
+    if (m_capture.preview)
+        StartButtonClick(nullptr);
+}
+
+void TMainForm::CaptureGraphGraphErrorAbort(QObject*, com::HRESULT result) {
+    // A capture the engine gave up on (a full disk, a lost device) must not
+    // go on looking like a capture: it ends as "Stop" ends it, and the
+    // reason is shown once. Aborts of a preview alone, or a second abort
+    // event of the same capture, change nothing.
+    if (!m_capture.capturing)
+        return;
+    StopButtonClick(StopButton);
+    fw::ReportMessage(mediagraph::ResultText(result));
+}
+
+}  // namespace ronvix::app

@@ -1,0 +1,68 @@
+#pragma once
+// TCaptureSession: what the capture workflow's handlers keep between calls
+// (the preview flag, the name and multiplexer of the last capture, the
+// statistics carried from tick to tick, the device enumerator and the two
+// media type lists), and the text rules of the capture page as plain
+// functions. The main window holds one for its whole life. UI thread only.
+
+#include <QString>
+#include <cstdint>
+#include <memory>
+#include <optional>
+
+#include "mediagraph/mediatype.h"
+#include "mediagraph/sysdevenum.h"
+#include "platform/com/comptr.h"
+#include "platform/media/interfaces.h"
+#include "platform/win/kernel.h"
+
+namespace ronvix::capture {
+
+struct TCaptureSession {
+    // Preview mode is on: set from "Preview" and by choosing a video device.
+    bool preview = false;
+    // A capture (not a preview alone) is running: set by a capture start,
+    // cleared by its stop. An engine abort acts only while it is set, so
+    // the abort is reported once.
+    bool capturing = false;
+    // The output file name taken at the last start.
+    QString file_name;
+    // The multiplexer the builder made for the last capture; replaced at
+    // each capture start, released with the session.
+    com::ComPtr<media::IBaseFilter> mux;
+    // Kilobytes per rate tick, as the last successful rate tick computed it.
+    int64_t rate = 0;
+    // Dropped frames at the previous statistics tick.
+    int32_t previous_dropped = 0;
+    // Made by the window's creation, freed by its destruction.
+    std::unique_ptr<mediagraph::TSysDevEnum> devices;
+    std::unique_ptr<mediagraph::TEnumMediaType> video_types;
+    std::unique_ptr<mediagraph::TEnumMediaType> audio_types;
+};
+
+// The folder part of a file name: everything up to and including the last
+// ":", "\" or "/"; empty when there is none.
+QString FolderPart(const QString& name);
+
+// The generated capture file name for `now` (UTC) in the folder of
+// `current`: folder + "dd_mm_yyyy_hh_nn_ss.avi".
+QString GeneratedFileName(const QString& current, const win::SYSTEMTIME& now);
+
+// The folder whose volume holds the capture file: the folder part of
+// `file_name` when it has one, else the folder of `program_path`.
+QString CaptureFolder(const QString& file_name, const QString& program_path);
+
+// "hh:mm:ss" of a stream position in 100 ns units, wrapped at 24 hours.
+QString ElapsedText(int64_t position_100ns);
+
+// Remaining recording time for `free_bytes` at `rate_kb` kilobytes per
+// second, hours unwrapped; none when the rate is 0.
+std::optional<QString> RemainingText(uint64_t free_bytes, int64_t rate_kb);
+
+// " М" figure of the free space in whole megabytes.
+QString FreeSpaceText(uint64_t free_bytes);
+
+// The data rate the quality slider's value implies: "(v*65+700)/10" + "0 K/sec".
+QString QualityText(int value);
+
+}  // namespace ronvix::capture

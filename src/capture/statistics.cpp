@@ -1,0 +1,80 @@
+// The capture statistics: the grabber's buffer count, the once-a-second
+// rate tick and statistics tick, and the buffering indication.
+
+#include <QApplication>
+
+#include "app/mainform.h"
+#include "framework/strings.h"
+#include "mediagraph/dsutil.h"
+#include "platform/media/types.h"
+#include "platform/win/files.h"
+
+namespace ronvix::app {
+
+using mediagraph::Supports;
+
+void TMainForm::SampleGrabberBuffer(QObject*, double, void*, int buffer_len) {
+    CaptureCounters.AddBuffer(buffer_len);
+}
+
+void TMainForm::Timer3Timer(QObject*) {
+    // No buffer since the last tick leaves the rate and its text as they
+    // were; the counters start again from 0 in every case.
+    const auto rate = capture::TCaptureCounters::Rate(CaptureCounters.Take());
+    if (rate) {
+        m_capture.rate = *rate;
+        StaticText6->setText(QString::number(*rate) + QStringLiteral(" \u041A/sec"));
+    }
+    QCoreApplication::processEvents();
+}
+
+void TMainForm::TimerTimer(QObject*) {
+    if (!CaptureGraph->Active())
+        return;
+    auto builder = Supports<media::ICaptureGraphBuilder2>(CaptureGraph);
+    // A capture without a video stream has no dropped-frame counter: its
+    // frame fields keep their texts and the rest is updated.
+    com::ComPtr<media::IAMDroppedFrames> drops;
+    if (auto source = VideoSourceFilter->Query<media::IBaseFilter>()) {
+        builder->FindInterface(&media::PIN_CATEGORY_CAPTURE, &media::MEDIATYPE_Video, source.Get(),
+                               media::IAMDroppedFrames::iid, drops.OutVoid());
+    }
+    com::LONG captured = 0;
+    com::LONG dropped = 0;
+    if (drops) {
+        drops->GetNumDropped(&dropped);
+        QPalette palette = Dropped_info->palette();
+        palette.setColor(QPalette::Window, dropped == m_capture.previous_dropped
+                                               ? QApplication::palette().color(QPalette::Button)
+                                               : QColor(255, 0, 0));
+        Dropped_info->setAutoFillBackground(true);
+        Dropped_info->setPalette(palette);
+        m_capture.previous_dropped = dropped;
+        drops->GetNumNotDropped(&captured);
+    }
+    auto seeking = Supports<media::IMediaSeeking>(CaptureGraph);
+    media::LONGLONG position = 0;
+    seeking->GetCurrentPosition(&position);
+    Time_info->setText(capture::ElapsedText(position));
+    if (drops) {
+        Capture_info->setText(QString::number(captured));
+        Dropped_info->setText(QString::number(dropped));
+    }
+
+    const QString folder =
+        capture::CaptureFolder(savedialog->FileName(), fw::FromUtf8(win::ProgramPath()));
+    uint64_t free_bytes = 0;
+    // A failed query leaves the free-space figures as they were rather than
+    // showing a volume with no room.
+    if (!win::GetDiskFreeSpaceExA(fw::Utf8(folder).c_str(), &free_bytes, nullptr, nullptr))
+        return;
+    FreeSpaceText->setText(capture::FreeSpaceText(free_bytes));
+    if (const auto remaining = capture::RemainingText(free_bytes, m_capture.rate))
+        StaticText7->setText(*remaining);
+}
+
+void TMainForm::CaptureGraphGraphBufferingData(QObject*, bool buffering) {
+    Label10->setText(buffering ? QStringLiteral("Buff") : QStringLiteral("NOBuff"));
+}
+
+}  // namespace ronvix::app

@@ -1,0 +1,77 @@
+// The capture page's text rules.
+
+#include "capture/session.h"
+
+#include <QStringList>
+
+namespace ronvix::capture {
+
+namespace {
+QString TwoDigits(int value) {
+    return value < 10 ? QStringLiteral("0") + QString::number(value) : QString::number(value);
+}
+}  // namespace
+
+QString FolderPart(const QString& name) {
+    for (qsizetype i = name.size() - 1; i >= 0; --i) {
+        const QChar c = name[i];
+        if (c == u':' || c == u'\\' || c == u'/')
+            return name.left(i + 1);
+    }
+    return {};
+}
+
+QString GeneratedFileName(const QString& current, const win::SYSTEMTIME& now) {
+    const QStringList parts = {TwoDigits(now.wDay),    TwoDigits(now.wMonth),
+                               TwoDigits(now.wYear),   TwoDigits(now.wHour),
+                               TwoDigits(now.wMinute), TwoDigits(now.wSecond)};
+    return FolderPart(current) + parts.join(u'_') + QStringLiteral(".avi");
+}
+
+QString CaptureFolder(const QString& file_name, const QString& program_path) {
+    // A name has a folder when it names a drive or contains a delimiter; a
+    // bare name is relative to the program, as the platform resolves it.
+    const QString folder = FolderPart(file_name);
+    return folder.isEmpty() ? FolderPart(program_path) : folder;
+}
+
+QString ElapsedText(int64_t position_100ns) {
+    const int64_t ms = position_100ns / 10000;
+    int64_t of_day = (ms / 1000) % 86400;
+    if (of_day < 0)
+        of_day += 86400;
+    const auto h = static_cast<int>(of_day / 3600);
+    const auto m = static_cast<int>(of_day / 60 % 60);
+    const auto s = static_cast<int>(of_day % 60);
+    return QStringLiteral("%1:%2:%3")
+        .arg(h, 2, 10, QChar(u'0'))
+        .arg(m, 2, 10, QChar(u'0'))
+        .arg(s, 2, 10, QChar(u'0'));
+}
+
+std::optional<QString> RemainingText(uint64_t free_bytes, int64_t rate_kb) {
+    if (rate_kb == 0)
+        return std::nullopt;
+    const int64_t seconds = static_cast<int64_t>(free_bytes / 1024) / rate_kb;
+    const int64_t hours = seconds / 3600;
+    const int64_t minutes = seconds / 60 - 60 * hours;
+    const int64_t rest = seconds - 60 * minutes - 3600 * hours;
+    auto two = [](int64_t v) {
+        // At least two digits; a negative figure (a negative rate) keeps its
+        // sign in front of its digits.
+        const QString digits = QString::number(v < 0 ? -v : v).rightJustified(2, u'0');
+        return v < 0 ? QStringLiteral("-") + digits : digits;
+    };
+    return two(hours) + u':' + two(minutes) + u':' + two(rest);
+}
+
+QString FreeSpaceText(uint64_t free_bytes) {
+    return QString::number(free_bytes / 1024 / 1024) + QStringLiteral(" \u041C");
+}
+
+QString QualityText(int value) {
+    return QString::number((static_cast<int64_t>(value) * 65 + 700) / 10) +
+           QStringLiteral("0 K/sec");
+}
+
+}  // namespace ronvix::capture
