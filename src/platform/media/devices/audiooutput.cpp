@@ -1,0 +1,319 @@
+// The audio outputs: one renderer base that presents at sample time, with
+// a silent device and the ALSA default device behind it. See audiooutput.h.
+
+#include "platform/media/devices/audiooutput.h"
+
+#include <alsa/asoundlib.h>
+
+#include <cerrno>
+#include <condition_variable>
+#include <mutex>
+
+#include "platform/com/devices.h"
+#include "platform/media/filter.h"
+
+namespace ronvix::media {
+
+using namespace com;
+
+namespace {
+
+// How long one wait for room in the device buffer lasts before the stop is
+// checked again.
+constexpr int kDeviceWaitStepMs = 50;
+
+std::mutex g_api_lock;
+// Guarded by g_api_lock.
+AlsaPlaybackApi& ApiLocked() {
+    static AlsaPlaybackApi api = RealAlsaPlaybackApi();
+    return api;
+}
+AlsaPlaybackApi CurrentApi() {
+    std::lock_guard guard(g_api_lock);
+    return ApiLocked();
+}
+
+const WAVEFORMATEX* PcmFormat(const AM_MEDIA_TYPE& mt) {
+    if (mt.majortype != MEDIATYPE_Audio || mt.formattype != FORMAT_WaveFormatEx || !mt.pbFormat ||
+        mt.cbFormat < sizeof(WAVEFORMATEX))
+        return nullptr;
+    const auto* wfx = reinterpret_cast<const WAVEFORMATEX*>(mt.pbFormat);
+    const bool bits_ok = wfx->wBitsPerSample == 8 || wfx->wBitsPerSample == 16 ||
+                         wfx->wBitsPerSample == 24 || wfx->wBitsPerSample == 32;
+    if (wfx->wFormatTag != WAVE_FORMAT_PCM || !bits_ok || wfx->nChannels < 1 ||
+        wfx->nChannels > 8 || wfx->nSamplesPerSec < 1000 || wfx->nSamplesPerSec > 384000 ||
+        wfx->nBlockAlign != wfx->nChannels * wfx->wBitsPerSample / 8)
+        return nullptr;
+    return wfx;
+}
+
+class AudioInputPin final : public BaseInputPin {
+public:
+    explicit AudioInputPin(BaseFilter& filter) : BaseInputPin(filter, u"Audio Input pin") {}
+    HRESULT CheckMediaType(const AM_MEDIA_TYPE& mt) override {
+        return PcmFormat(mt) ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
+    }
+    std::vector<MediaType> OfferedTypes() override {
+        std::vector<MediaType> types;
+        types.push_back(MediaType::Pcm(48000, 16, 2));
+        types.push_back(MediaType::Pcm(44100, 16, 2));
+        return types;
+    }
+};
+
+// A renderer of PCM at sample time. The device behind it (Open, Write,
+// Close) is reached under m_device_lock, which a streaming thread holds
+// while it writes and a stop takes to close: Write returns within one wait
+// step of the stop, so closing never waits long.
+class AudioOutput : public BaseFilter {
+public:
+    explicit AudioOutput(const GUID& clsid) : BaseFilter(clsid) {
+        m_input = static_cast<AudioInputPin*>(AddPin(std::make_unique<AudioInputPin>(*this)));
+    }
+
+    HRESULT OnReceive(BaseInputPin& pin, IMediaSample* sample) override {
+        const std::stop_token stop = pin.StopToken();
+        REFERENCE_TIME start = 0, end = 0;
+        const bool timed = SUCCEEDED(sample->GetTime(&start, &end));
+        for (;;) {
+            {
+                // Paused: the sample is held until the graph runs.
+                std::unique_lock guard(m_state_lock);
+                m_state_cv.wait(guard, stop, [&] { return State() != State_Paused; });
+            }
+            if (stop.stop_requested() || State() == State_Stopped)
+                return S_FALSE;
+            if (timed) {
+                if (ComPtr<IReferenceClock> clock = Clock())
+                    clock->WaitUntil(StartTime() + start, stop);  // At once when late.
+                if (stop.stop_requested())
+                    return S_FALSE;
+            }
+            // A pause that came while waiting for the time holds the sample too.
+            if (State() != State_Paused)
+                break;
+        }
+        BYTE* data = nullptr;
+        sample->GetPointer(&data);
+        const LONG length = sample->GetActualDataLength();
+        if (!data || length <= 0)
+            return S_OK;
+        std::lock_guard device(m_device_lock);
+        return Write(data, size_t(length), stop);
+    }
+
+protected:
+    // Device side, under m_device_lock.
+    virtual HRESULT Open(const WAVEFORMATEX& format) = 0;
+    virtual HRESULT Write(const BYTE* data, size_t bytes, std::stop_token stop) = 0;
+    virtual void Close() = 0;
+
+    HRESULT OnActivate() override {
+        const MediaType mt = m_input->ConnectionType();
+        const WAVEFORMATEX* wfx = PcmFormat(mt.Get());
+        if (!wfx)
+            return S_OK;  // Unconnected: nothing to open.
+        std::lock_guard device(m_device_lock);
+        return Open(*wfx);
+    }
+    void OnRun(REFERENCE_TIME) override { WakeStreaming(); }
+    void OnStopRequest() override { WakeStreaming(); }
+    void OnStopJoin() override {
+        std::lock_guard device(m_device_lock);
+        Close();
+    }
+
+private:
+    void WakeStreaming() {
+        // Taking the lock orders the state change before a waiter's check.
+        { std::lock_guard guard(m_state_lock); }
+        m_state_cv.notify_all();
+    }
+
+    AudioInputPin* m_input = nullptr;
+    std::mutex m_state_lock;
+    std::condition_variable_any m_state_cv;
+    std::mutex m_device_lock;
+};
+
+class SilentAudioOutput final : public AudioOutput {
+public:
+    SilentAudioOutput() : AudioOutput(CLSID_SilentAudioOutput) {}
+
+protected:
+    HRESULT Open(const WAVEFORMATEX&) override { return S_OK; }
+    HRESULT Write(const BYTE*, size_t, std::stop_token) override { return S_OK; }
+    void Close() override {}
+};
+
+class AlsaOutput final : public AudioOutput {
+public:
+    explicit AlsaOutput(std::string device)
+        : AudioOutput(CLSID_AlsaDefaultOutput), m_device(std::move(device)) {}
+    // Nothing else holds the filter now, so no write is in progress.
+    ~AlsaOutput() override { Close(); }
+
+protected:
+    HRESULT Open(const WAVEFORMATEX& format) override {
+        Close();
+        m_api = CurrentApi();
+        const int err = m_api.open(m_device, format.wBitsPerSample, format.nChannels,
+                                   int(format.nSamplesPerSec), &m_handle);
+        if (err < 0 || !m_handle) {
+            m_handle = nullptr;
+            return HResultFromErrno(err < 0 ? -err : EIO);
+        }
+        m_block_align = format.nBlockAlign;
+        return S_OK;
+    }
+    HRESULT Write(const BYTE* data, size_t bytes, std::stop_token stop) override {
+        if (!m_handle)
+            return S_OK;
+        long frames = long(bytes / m_block_align);
+        while (frames > 0 && !stop.stop_requested()) {
+            const long n = m_api.write(m_handle, data, frames);
+            if (n == -EAGAIN) {
+                m_api.wait(m_handle, kDeviceWaitStepMs);
+                continue;
+            }
+            if (n < 0) {
+                if (m_api.recover(m_handle, int(n)) < 0) {
+                    NotifyEvent(EC_ERRORABORT, HResultFromErrno(int(-n)), 0);
+                    return HResultFromErrno(int(-n));
+                }
+                continue;
+            }
+            data += size_t(n) * m_block_align;
+            frames -= n;
+        }
+        return S_OK;
+    }
+    void Close() override {
+        if (m_handle)
+            m_api.close(m_handle);
+        m_handle = nullptr;
+    }
+
+private:
+    const std::string m_device;
+    // Guarded by the base's device lock.
+    AlsaPlaybackApi m_api;
+    void* m_handle = nullptr;
+    size_t m_block_align = 1;
+};
+
+snd_pcm_format_t AlsaFormat(int bits) {
+    switch (bits) {
+        case 8:
+            return SND_PCM_FORMAT_U8;
+        case 16:
+            return SND_PCM_FORMAT_S16_LE;
+        case 24:
+            return SND_PCM_FORMAT_S24_3LE;
+        default:
+            return SND_PCM_FORMAT_S32_LE;
+    }
+}
+
+// Whether the default device opens now (it is closed again at once).
+bool DefaultDeviceOpens() {
+    AlsaPlaybackApi api = CurrentApi();
+    void* handle = nullptr;
+    if (api.open("default", 16, 2, 48000, &handle) < 0 || !handle)
+        return false;
+    api.close(handle);
+    return true;
+}
+
+// ALSA reports its own failures on standard error; ours are results.
+void QuietAlsaErrors(const char*, int, const char*, int, const char*, ...) {}
+
+}  // namespace
+
+AlsaPlaybackApi RealAlsaPlaybackApi() {
+    static std::once_flag quiet;
+    std::call_once(quiet, [] { snd_lib_error_set_handler(&QuietAlsaErrors); });
+    AlsaPlaybackApi api;
+    api.open = [](const std::string& device, int bits, int channels, int rate, void** handle) {
+        *handle = nullptr;
+        snd_pcm_t* pcm = nullptr;
+        int err = snd_pcm_open(&pcm, device.c_str(), SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK);
+        if (err < 0)
+            return err;
+        err = snd_pcm_set_params(pcm, AlsaFormat(bits), SND_PCM_ACCESS_RW_INTERLEAVED,
+                                 unsigned(channels), unsigned(rate), 1, 200'000);
+        if (err < 0) {
+            snd_pcm_close(pcm);
+            return err;
+        }
+        *handle = pcm;
+        return 0;
+    };
+    api.wait = [](void* handle, int timeout_ms) {
+        return snd_pcm_wait(static_cast<snd_pcm_t*>(handle), timeout_ms);
+    };
+    api.write = [](void* handle, const uint8_t* data, long frames) -> long {
+        return snd_pcm_writei(static_cast<snd_pcm_t*>(handle), data, snd_pcm_uframes_t(frames));
+    };
+    api.recover = [](void* handle, int error) {
+        return snd_pcm_recover(static_cast<snd_pcm_t*>(handle), error, 1);
+    };
+    api.close = [](void* handle) {
+        snd_pcm_drop(static_cast<snd_pcm_t*>(handle));
+        snd_pcm_close(static_cast<snd_pcm_t*>(handle));
+    };
+    return api;
+}
+
+void SetAlsaPlaybackApi(AlsaPlaybackApi api) {
+    std::lock_guard guard(g_api_lock);
+    ApiLocked() = api.open ? std::move(api) : RealAlsaPlaybackApi();
+}
+
+HRESULT CreateSilentAudioOutput(REFIID riid, void** out) {
+    if (!out)
+        return E_POINTER;
+    ComPtr<SilentAudioOutput> output = MakeCom<SilentAudioOutput>();
+    return output->QueryInterface(riid, out);
+}
+
+HRESULT CreateAlsaDefaultOutput(REFIID riid, void** out) {
+    if (!out)
+        return E_POINTER;
+    ComPtr<AlsaOutput> output = MakeCom<AlsaOutput>("default");
+    return output->QueryInterface(riid, out);
+}
+
+void RegisterAudioOutputs() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        ClassRegistry& classes = ClassRegistry::Instance();
+        // Render falls back on the silent output only when nothing else
+        // renders audio; the ALSA output is chosen first when its device
+        // was there.
+        classes.Register({CLSID_SilentAudioOutput,
+                          kSilentAudioOutputName,
+                          CreateSilentAudioOutput,
+                          MERIT_UNLIKELY,
+                          {}});
+        classes.Register({CLSID_AlsaDefaultOutput,
+                          kAlsaDefaultOutputName,
+                          CreateAlsaDefaultOutput,
+                          DefaultDeviceOpens() ? MERIT_PREFERRED : MERIT_DO_NOT_USE,
+                          {}});
+        DeviceRegistry& devices = DeviceRegistry::Instance();
+        devices.AddProvider(CLSID_AudioRendererCategory, ProviderKind::Backend, [] {
+            std::vector<DeviceDescription> list;
+            if (DefaultDeviceOpens())
+                list.push_back({kAlsaDefaultOutputName, "alsa:default", CLSID_AlsaDefaultOutput,
+                                CreateAlsaDefaultOutput});
+            return list;
+        });
+        devices.AddProvider(CLSID_AudioRendererCategory, ProviderKind::Virtual, [] {
+            return std::vector<DeviceDescription>{
+                {kSilentAudioOutputName, {}, CLSID_SilentAudioOutput, CreateSilentAudioOutput}};
+        });
+    });
+}
+
+}  // namespace ronvix::media

@@ -1,0 +1,448 @@
+// The Virtual Tape Deck. See tapedeck.h.
+//
+// Recording goes through an AVI Mux and a File Writer that the deck owns
+// and drives itself: a hidden output pin (not among the deck's pins) feeds
+// the mux, and the deck moves both through their states with its own runs.
+
+#include "platform/media/devices/tapedeck.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <condition_variable>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <mutex>
+
+#include "platform/com/devices.h"
+#include "platform/com/oleauto.h"
+#include "platform/media/filter.h"
+#include "platform/media/filters/avimux.h"
+#include "platform/media/filters/colourspace.h"
+#include "platform/media/filters/filewriter.h"
+#include "platform/media/filters/jpegcodec.h"
+#include "platform/win/paths.h"
+
+namespace ronvix::media {
+
+using namespace com;
+
+namespace {
+
+constexpr int kMonitorWidth = 720;
+constexpr int kMonitorHeight = 576;
+constexpr REFERENCE_TIME kMonitorTimePerFrame = 400000;
+
+const VIDEOINFOHEADER* MjpgInfo(const AM_MEDIA_TYPE& mt) {
+    if (mt.majortype != MEDIATYPE_Video || mt.subtype != MEDIASUBTYPE_MJPG ||
+        mt.formattype != FORMAT_VideoInfo || !mt.pbFormat || mt.cbFormat < sizeof(VIDEOINFOHEADER))
+        return nullptr;
+    const auto* vih = reinterpret_cast<const VIDEOINFOHEADER*>(mt.pbFormat);
+    if (vih->bmiHeader.biWidth <= 0 || vih->bmiHeader.biHeight == 0 ||
+        vih->bmiHeader.biWidth > 16384 || std::abs(vih->bmiHeader.biHeight) > 16384)
+        return nullptr;
+    return vih;
+}
+
+std::string TapeFolder() {
+    if (const char* dir = std::getenv("RONVIX_TAPE_DIR"); dir && *dir)
+        return dir;
+    return win::MapPathForWriting("c:\\Tape").value_or(std::string());
+}
+
+// A name in `folder` that no file has yet.
+std::string NewTapeName(const std::string& folder) {
+    const std::time_t now = std::time(nullptr);
+    std::tm utc{};
+    gmtime_r(&now, &utc);
+    char stamp[32];
+    std::strftime(stamp, sizeof(stamp), "%Y%m%d-%H%M%S", &utc);
+    for (int n = 1;; ++n) {
+        const std::string path = folder + "/tape-" + stamp + "-" + std::to_string(n) + ".avi";
+        std::error_code ec;
+        if (!std::filesystem::exists(path, ec))
+            return path;
+    }
+}
+
+class TapeDeck;
+
+class VideoInPin final : public BaseInputPin {
+public:
+    explicit VideoInPin(BaseFilter& deck) : BaseInputPin(deck, u"Video In") {}
+    HRESULT CheckMediaType(const AM_MEDIA_TYPE& mt) override {
+        return MjpgInfo(mt) ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
+    }
+};
+
+class MonitorOutPin final : public BaseOutputPin {
+public:
+    explicit MonitorOutPin(BaseFilter& deck) : BaseOutputPin(deck, u"Monitor Out") {}
+    HRESULT CheckMediaType(const AM_MEDIA_TYPE& mt) override {
+        const MediaType own = Own();
+        return mt.majortype == own->majortype && mt.subtype == own->subtype &&
+                       mt.formattype == own->formattype && mt.cbFormat >= sizeof(VIDEOINFOHEADER) &&
+                       reinterpret_cast<const VIDEOINFOHEADER*>(mt.pbFormat)->bmiHeader.biWidth ==
+                           kMonitorWidth &&
+                       reinterpret_cast<const VIDEOINFOHEADER*>(mt.pbFormat)->bmiHeader.biHeight ==
+                           kMonitorHeight
+                   ? S_OK
+                   : VFW_E_TYPE_NOT_ACCEPTED;
+    }
+    std::vector<MediaType> OfferedTypes() override { return {Own()}; }
+    static MediaType Own() {
+        return MediaType::Video(MEDIASUBTYPE_RGB32, kMonitorWidth, kMonitorHeight, 32,
+                                kMonitorTimePerFrame);
+    }
+};
+
+// Feeds the recording mux. Not among the deck's pins: nothing outside the
+// deck sees or connects it.
+class RecordPin final : public BaseOutputPin {
+public:
+    explicit RecordPin(BaseFilter& deck) : BaseOutputPin(deck, u"Record") {}
+    HRESULT CheckMediaType(const AM_MEDIA_TYPE& mt) override {
+        return MjpgInfo(mt) ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
+    }
+
+protected:
+    HRESULT DecideBufferSize(ALLOCATOR_PROPERTIES& props) override {
+        // A JPEG frame never exceeds the encoder's bound for its size.
+        const MediaType mt = ConnectionType();
+        const VIDEOINFOHEADER* vih = MjpgInfo(mt.Get());
+        if (!vih)
+            return VFW_E_TYPE_NOT_ACCEPTED;
+        const size_t bound =
+            JpegEncoder::MaxSize(vih->bmiHeader.biWidth, std::abs(vih->bmiHeader.biHeight)) +
+            (1 << 16);
+        props.cBuffers = std::max<LONG>(props.cBuffers, 4);
+        props.cbBuffer = std::max<LONG>(props.cbBuffer, static_cast<LONG>(bound));
+        return S_OK;
+    }
+};
+
+class TapeDeck final : public BaseFilter, public ITapeDeck {
+public:
+    TapeDeck() : BaseFilter(CLSID_VirtualTapeDeck), m_record(*this) {
+        m_in = static_cast<VideoInPin*>(AddPin(std::make_unique<VideoInPin>(*this)));
+        m_monitor = static_cast<MonitorOutPin*>(AddPin(std::make_unique<MonitorOutPin>(*this)));
+    }
+    ~TapeDeck() override { DropRecorder(); }
+
+    ULONG AddRef() override { return BaseFilter::AddRef(); }
+    ULONG Release() override { return BaseFilter::Release(); }
+    HRESULT QueryInterface(REFIID riid, void** out) override {
+        return BaseFilter::QueryInterface(riid, out);
+    }
+
+    HRESULT GetTapeFolder(LPWSTR* folder) override {
+        if (!folder)
+            return E_POINTER;
+        *folder = CoTaskMemDup(ToUtf16(TapeFolder()));
+        return *folder ? S_OK : E_OUTOFMEMORY;
+    }
+    HRESULT GetLastRecording(LPWSTR* file) override {
+        if (!file)
+            return E_POINTER;
+        std::lock_guard guard(m_name_lock);
+        *file = nullptr;
+        if (m_last_recording.empty())
+            return S_FALSE;
+        *file = CoTaskMemDup(ToUtf16(m_last_recording));
+        return *file ? S_OK : E_OUTOFMEMORY;
+    }
+
+    // The recorder follows the input's type: made when "Video In" connects
+    // (the deck is stopped then, as connecting needs), dropped when it
+    // disconnects.
+    void OnConnected(BasePin& pin) override {
+        if (&pin == m_in)
+            MakeRecorder(m_in->ConnectionType());
+    }
+    void OnDisconnected(BasePin& pin) override {
+        if (&pin == m_in)
+            DropRecorder();
+    }
+
+    HRESULT OnReceive(BaseInputPin& pin, IMediaSample* sample) override;
+    void OnEndOfStream(BaseInputPin&) override { m_monitor->DeliverEndOfStream(); }
+    void OnBeginFlush(BaseInputPin& pin) override {
+        BaseFilter::OnBeginFlush(pin);
+        m_monitor->DeliverBeginFlush();
+    }
+    void OnEndFlush(BaseInputPin&) override { m_monitor->DeliverEndFlush(); }
+    void OnNewSegment(BaseInputPin&, REFERENCE_TIME start, REFERENCE_TIME stop,
+                      double rate) override {
+        m_monitor->DeliverNewSegment(start, stop, rate);
+    }
+
+protected:
+    HRESULT QueryInterfaceExtra(REFIID riid, void** out) override {
+        if (riid == ITapeDeck::iid)
+            return ReturnInterface<ITapeDeck>(this, out);
+        return BaseFilter::QueryInterfaceExtra(riid, out);
+    }
+
+    HRESULT OnActivate() override { return StartRecording(); }
+    void OnRun(REFERENCE_TIME) override { WakeStreaming(); }
+    void OnStopRequest() override { WakeStreaming(); }
+    void OnStopJoin() override { FinishRecording(); }
+
+private:
+    void WakeStreaming() {
+        { std::lock_guard guard(m_state_lock); }
+        m_state_cv.notify_all();
+    }
+
+    void MakeRecorder(const MediaType& type);
+    void DropRecorder();
+    HRESULT StartRecording();
+    void FinishRecording();
+    void Record(IMediaSample* sample);
+    void Monitor(IMediaSample* sample, const VIDEOINFOHEADER& vih);
+
+    VideoInPin* m_in = nullptr;
+    MonitorOutPin* m_monitor = nullptr;
+    RecordPin m_record;
+
+    // Waits of the streaming thread for Running; woken by state changes
+    // and by the input's stop token.
+    std::mutex m_state_lock;
+    std::condition_variable_any m_state_cv;
+
+    // The recorder. Made and dropped under the control lock while stopped;
+    // used by the streaming thread under m_record_lock, which stopping takes
+    // to finish the file after the last frame went in.
+    std::mutex m_record_lock;
+    ComPtr<IBaseFilter> m_mux;
+    ComPtr<IBaseFilter> m_writer;
+    bool m_recording = false;       // Guarded by m_record_lock.
+    int64_t m_frames_recorded = 0;  // Guarded by m_record_lock.
+    REFERENCE_TIME m_time_per_frame = kMonitorTimePerFrame;
+
+    std::mutex m_name_lock;
+    std::string m_last_recording;  // Guarded by m_name_lock.
+
+    // Streaming thread only.
+    JpegDecoder m_decoder;
+    std::vector<uint8_t> m_picture;
+};
+
+void TapeDeck::MakeRecorder(const MediaType& type) {
+    DropRecorder();
+    ComPtr<IBaseFilter> mux, writer;
+    if (FAILED(AviMuxClassEntry().create(IBaseFilter::iid, mux.OutVoid())) ||
+        FAILED(FileWriterClassEntry().create(IBaseFilter::iid, writer.OutVoid())))
+        return;
+    ComPtr<IPin> mux_in, mux_out, writer_in;
+    mux->FindPin(u"Input 01", mux_in.ReleaseAndGetAddressOf());
+    mux->FindPin(u"AVI Out", mux_out.ReleaseAndGetAddressOf());
+    ComPtr<IEnumPins> pins;
+    writer->EnumPins(pins.ReleaseAndGetAddressOf());
+    if (pins)
+        pins->Next(1, writer_in.ReleaseAndGetAddressOf(), nullptr);
+    if (!mux_in || !mux_out || !writer_in || FAILED(m_record.Connect(mux_in.Get(), &type.Get())) ||
+        FAILED(mux_out->Connect(writer_in.Get(), nullptr)))
+        return;
+    if (const VIDEOINFOHEADER* vih = MjpgInfo(type.Get()))
+        m_time_per_frame = vih->AvgTimePerFrame > 0 ? vih->AvgTimePerFrame : kMonitorTimePerFrame;
+    m_mux = mux;
+    m_writer = writer;
+}
+
+void TapeDeck::DropRecorder() {
+    if (m_record.IsConnected())
+        m_record.Disconnect();
+    if (m_mux) {
+        ComPtr<IPin> out;
+        if (SUCCEEDED(m_mux->FindPin(u"AVI Out", out.ReleaseAndGetAddressOf())) && out) {
+            ComPtr<IPin> peer;
+            out->ConnectedTo(peer.ReleaseAndGetAddressOf());
+            out->Disconnect();
+            if (peer)
+                peer->Disconnect();
+        }
+    }
+    ComPtr<IPin> mux_in;
+    if (m_mux && SUCCEEDED(m_mux->FindPin(u"Input 01", mux_in.ReleaseAndGetAddressOf())) && mux_in)
+        mux_in->Disconnect();
+    m_mux = nullptr;
+    m_writer = nullptr;
+}
+
+HRESULT TapeDeck::StartRecording() {
+    if (!m_mux || !m_writer)
+        return S_OK;  // Nothing connected: nothing to record.
+    const std::string folder = TapeFolder();
+    if (folder.empty())
+        return HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
+    std::error_code ec;
+    std::filesystem::create_directories(folder, ec);
+    const std::string path = NewTapeName(folder);
+    const std::u16string wide = ToUtf16(path);
+    HRESULT hr = m_writer.As<IFileSinkFilter>()->SetFileName(wide.c_str(), nullptr);
+    // Failures inside the recorder reach the deck's graph.
+    FILTER_INFO info{};
+    QueryFilterInfo(&info);
+    ComPtr<IFilterGraph> graph = ComPtr<IFilterGraph>::Adopt(info.pGraph);
+    m_writer->JoinFilterGraph(graph.Get(), u"Tape Writer");
+    m_mux->JoinFilterGraph(graph.Get(), u"Tape Mux");
+    if (SUCCEEDED(hr))
+        hr = m_writer->Run(0);
+    if (SUCCEEDED(hr))
+        hr = m_mux->Run(0);
+    if (SUCCEEDED(hr))
+        hr = m_record.SetActive(true);
+    if (FAILED(hr)) {
+        m_record.SetActive(false);
+        m_record.FinishStop();
+        m_mux->Stop();
+        m_writer->Stop();
+        return hr;
+    }
+    {
+        std::lock_guard guard(m_name_lock);
+        m_last_recording = path;
+    }
+    std::lock_guard guard(m_record_lock);
+    m_recording = true;
+    m_frames_recorded = 0;
+    return S_OK;
+}
+
+void TapeDeck::FinishRecording() {
+    {
+        // After this no frame goes to the mux: the file ends with the last
+        // frame that went in.
+        std::lock_guard guard(m_record_lock);
+        if (!m_recording)
+            return;
+        m_recording = false;
+    }
+    m_record.SetActive(false);
+    m_record.FinishStop();
+    // As in a capture graph: the writer first (it keeps the file open for
+    // the mux's closing writes), then the mux, which finishes the file.
+    m_writer->Stop();
+    m_mux->Stop();
+    m_writer->JoinFilterGraph(nullptr, nullptr);
+    m_mux->JoinFilterGraph(nullptr, nullptr);
+}
+
+HRESULT TapeDeck::OnReceive(BaseInputPin& pin, IMediaSample* sample) {
+    const std::stop_token stop = pin.StopToken();
+    REFERENCE_TIME start = 0, end = 0;
+    const bool timed = SUCCEEDED(sample->GetTime(&start, &end));
+    for (;;) {
+        {
+            // Paused: the sample is held until the graph runs.
+            std::unique_lock guard(m_state_lock);
+            m_state_cv.wait(guard, stop, [&] { return State() != State_Paused; });
+        }
+        if (stop.stop_requested() || State() == State_Stopped)
+            return S_FALSE;
+        if (timed) {
+            if (ComPtr<IReferenceClock> clock = Clock())
+                clock->WaitUntil(StartTime() + start, stop);  // At once when late.
+            if (stop.stop_requested())
+                return S_FALSE;
+        }
+        // A pause that came while waiting for the time holds the sample too.
+        if (State() != State_Paused)
+            break;
+    }
+    Record(sample);
+    const MediaType mt = pin.ConnectionType();
+    if (const VIDEOINFOHEADER* vih = MjpgInfo(mt.Get()))
+        Monitor(sample, *vih);
+    return S_OK;
+}
+
+void TapeDeck::Record(IMediaSample* sample) {
+    std::lock_guard guard(m_record_lock);
+    if (!m_recording)
+        return;
+    BYTE* src = nullptr;
+    sample->GetPointer(&src);
+    const LONG length = sample->GetActualDataLength();
+    if (!src || length <= 0)
+        return;
+    ComPtr<IMediaSample> copy;
+    if (FAILED(m_record.GetDeliveryBuffer(copy.ReleaseAndGetAddressOf(), 0)) || !copy)
+        return;
+    BYTE* dst = nullptr;
+    copy->GetPointer(&dst);
+    if (!dst || length > copy->GetSize())
+        return;
+    std::memcpy(dst, src, size_t(length));
+    copy->SetActualDataLength(length);
+    // Back to back on the tape, whatever jumps the source's times made.
+    REFERENCE_TIME start = m_frames_recorded * m_time_per_frame;
+    REFERENCE_TIME end = start + m_time_per_frame;
+    copy->SetTime(&start, &end);
+    copy->SetSyncPoint(TRUE);
+    if (m_record.Deliver(copy.Get()) == S_OK)
+        ++m_frames_recorded;
+}
+
+void TapeDeck::Monitor(IMediaSample* sample, const VIDEOINFOHEADER& vih) {
+    if (!m_monitor->IsConnected())
+        return;
+    BYTE* src = nullptr;
+    sample->GetPointer(&src);
+    const LONG length = sample->GetActualDataLength();
+    const int width = vih.bmiHeader.biWidth;
+    const int height = std::abs(vih.bmiHeader.biHeight);
+    if (!src || length <= 0)
+        return;
+    m_picture.resize(Rgb32ImageSize(width, height));
+    if (!m_decoder.DecodeRgb32({src, size_t(length)}, width, height, false, m_picture.data()))
+        return;  // Recorded, but nothing to show.
+    ComPtr<IMediaSample> out;
+    if (FAILED(m_monitor->GetDeliveryBuffer(out.ReleaseAndGetAddressOf(), 0)) || !out)
+        return;
+    BYTE* dst = nullptr;
+    out->GetPointer(&dst);
+    const size_t stride = size_t(kMonitorWidth) * 4;
+    if (!dst || size_t(out->GetSize()) < stride * kMonitorHeight)
+        return;
+    // Nearest-neighbour scaling into bottom-up rows.
+    for (int y = 0; y < kMonitorHeight; ++y) {
+        const int sy = int(int64_t(y) * height / kMonitorHeight);
+        const auto* srow =
+            reinterpret_cast<const uint32_t*>(m_picture.data() + size_t(sy) * width * 4);
+        auto* drow = reinterpret_cast<uint32_t*>(dst + stride * size_t(kMonitorHeight - 1 - y));
+        for (int x = 0; x < kMonitorWidth; ++x)
+            drow[x] = srow[int64_t(x) * width / kMonitorWidth];
+    }
+    out->SetActualDataLength(static_cast<LONG>(stride * kMonitorHeight));
+    REFERENCE_TIME start = 0, end = 0;
+    if (SUCCEEDED(sample->GetTime(&start, &end)))
+        out->SetTime(&start, &end);
+    out->SetSyncPoint(TRUE);
+    m_monitor->Deliver(out.Get());
+}
+
+}  // namespace
+
+HRESULT CreateTapeDeck(REFIID riid, void** out) {
+    if (!out)
+        return E_POINTER;
+    ComPtr<TapeDeck> deck = MakeCom<TapeDeck>();
+    return deck->QueryInterface(riid, out);
+}
+
+void RegisterTapeDeck() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        ClassRegistry::Instance().Register(
+            {CLSID_VirtualTapeDeck, kTapeDeckName, CreateTapeDeck, MERIT_DO_NOT_USE, {}});
+        DeviceRegistry::Instance().AddProvider(CLSID_TransmitCategory, ProviderKind::Virtual, [] {
+            return std::vector<DeviceDescription>{
+                {kTapeDeckName, {}, CLSID_VirtualTapeDeck, CreateTapeDeck}};
+        });
+    });
+}
+
+}  // namespace ronvix::media

@@ -1,0 +1,314 @@
+// Audio outputs and the Virtual Tape Deck on their own: the audio renderer
+// category with and without a sound card, presentation at sample time, a
+// device that never takes data, and the deck's recordings and monitor.
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <cerrno>
+#include <thread>
+
+#include "platform/com/devices.h"
+#include "platform/com/oleauto.h"
+#include "platform/media/devices/audiooutput.h"
+#include "platform/media/devices/tapedeck.h"
+#include "platform/media/engine_harness.h"
+#include "platform/media/filters/filters.h"
+#include "platform/media/filters/jpegcodec.h"
+#include "platform/media/filters/playback_files.h"
+
+namespace ronvix::media::test {
+namespace {
+
+using namespace com;
+
+constexpr REFERENCE_TIME kSecond = 10'000'000;
+
+std::vector<std::string> AudioRenderers() {
+    std::vector<std::string> names;
+    for (const Device& d : DeviceRegistry::Instance().Enumerate(CLSID_AudioRendererCategory))
+        names.push_back(d.description.friendly_name);
+    return names;
+}
+
+// A stand-in sound card: records what is written; can refuse to open or
+// stay full.
+struct FakeCard {
+    std::mutex lock;
+    std::vector<uint8_t> written;
+    int opens = 0;
+    bool present = true;
+    bool full = false;
+    int block_align = 4;
+
+    AlsaPlaybackApi Api() {
+        AlsaPlaybackApi api;
+        api.open = [this](const std::string&, int bits, int channels, int, void** handle) {
+            std::lock_guard guard(lock);
+            if (!present)
+                return -ENOENT;
+            ++opens;
+            block_align = bits / 8 * channels;
+            *handle = this;
+            return 0;
+        };
+        api.wait = [](void*, int timeout_ms) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(timeout_ms));
+            return 0;
+        };
+        api.write = [this](void*, const uint8_t* data, long frames) -> long {
+            std::lock_guard guard(lock);
+            if (full)
+                return -EAGAIN;
+            written.insert(written.end(), data, data + frames * block_align);
+            return frames;
+        };
+        api.recover = [](void*, int error) { return error; };
+        api.close = [](void*) {};
+        return api;
+    }
+};
+
+class AudioOutputs : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        RegisterEngineClasses();
+        RegisterAudioOutputs();
+    }
+    void TearDown() override { SetAlsaPlaybackApi({}); }
+};
+
+TEST_F(AudioOutputs, TheDefaultDeviceIsListedOnlyWhenItOpensAndTheSilentOutputAlwaysLast) {
+    FakeCard card;
+    SetAlsaPlaybackApi(card.Api());
+    std::vector<std::string> names = AudioRenderers();
+    ASSERT_GE(names.size(), 2u);
+    EXPECT_EQ(names.front(), kAlsaDefaultOutputName);
+    EXPECT_EQ(names.back(), kSilentAudioOutputName);
+
+    card.present = false;
+    names = AudioRenderers();
+    ASSERT_FALSE(names.empty());
+    EXPECT_EQ(names.back(), kSilentAudioOutputName);
+    EXPECT_EQ(std::count(names.begin(), names.end(), kAlsaDefaultOutputName), 0);
+
+    // This machine's own default device: where no card exists, it does not
+    // open and the category holds the silent output only.
+    SetAlsaPlaybackApi({});
+    QFile cards("/proc/asound/cards");
+    const bool no_cards = !cards.open(QIODevice::ReadOnly) ||
+                          cards.readAll().contains("no soundcards") || cards.size() == 0;
+    if (no_cards) {
+        names = AudioRenderers();
+        EXPECT_EQ(std::count(names.begin(), names.end(), kAlsaDefaultOutputName), 0);
+        EXPECT_EQ(names.back(), kSilentAudioOutputName);
+    }
+}
+
+TEST_F(AudioOutputs, SamplesArePresentedAtTheirTimeAndHeldWhilePaused) {
+    ComPtr<IBaseFilter> silent;
+    ASSERT_EQ(CreateSilentAudioOutput(IBaseFilter::iid, silent.OutVoid()), S_OK);
+    FilterHarness h(std::move(silent));
+    TestSource* source = h.AddSource({.types = {MediaType::Pcm(48000, 16, 2)}});
+    ASSERT_EQ(h.ConnectIn(source, u"Audio Input pin"), S_OK);
+    ASSERT_EQ(h.Control()->Run(), S_OK);
+
+    std::atomic<int> taken{0};
+    std::jthread producer([&] {
+        const std::vector<uint8_t> chunk(1920, 0x11);
+        for (int i = 0; i < 2; ++i) {
+            if (source->Push(chunk, (i + 1) * kSecond, (i + 1) * kSecond + 100000) == S_OK)
+                ++taken;
+        }
+    });
+    auto taken_reaches = [&](int n) {
+        const bool ok = TestSink::Make()->WaitFor([&] { return taken.load() == n; });
+        if (!ok)
+            h.Control()->Stop();  // Lets the producer go before it is joined.
+        return ok;
+    };
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    EXPECT_EQ(taken.load(), 0) << "consumed before its time";
+    h.Step(kSecond);
+    ASSERT_TRUE(taken_reaches(1));
+    // Paused while the next sample waits for its time: it is held even
+    // when the clock passes that time.
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_EQ(h.Control()->Pause(), S_OK);
+    h.Step(2 * kSecond);
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    EXPECT_EQ(taken.load(), 1) << "consumed while paused";
+    // Stream time goes on from where the pause froze it.
+    ASSERT_EQ(h.Control()->Run(), S_OK);
+    h.Step(kSecond);
+    ASSERT_TRUE(taken_reaches(2));
+    producer.join();
+
+    // The end of the stream completes the graph.
+    source->PushEndOfStream();
+    LONG code = 0;
+    ASSERT_EQ(ComPtr<IFilterGraph2>(h.Graph()).As<IMediaEvent>()->WaitForCompletion(5000, &code),
+              S_OK);
+    EXPECT_EQ(code, EC_COMPLETE);
+    h.Teardown();
+}
+
+TEST_F(AudioOutputs, TheAlsaOutputWritesWhatArrivesAndAFullDeviceNeverHoldsUpAStop) {
+    FakeCard card;
+    SetAlsaPlaybackApi(card.Api());
+    ComPtr<IBaseFilter> alsa;
+    ASSERT_EQ(CreateAlsaDefaultOutput(IBaseFilter::iid, alsa.OutVoid()), S_OK);
+    FilterHarness h(std::move(alsa));
+    TestSource* source = h.AddSource({.types = {MediaType::Pcm(48000, 16, 2)}});
+    ASSERT_EQ(h.ConnectIn(source, u"Audio Input pin"), S_OK);
+    ASSERT_EQ(h.Control()->Run(), S_OK);
+    EXPECT_EQ(card.opens, 1);
+    std::vector<uint8_t> chunk(1920);
+    for (size_t i = 0; i < chunk.size(); ++i)
+        chunk[i] = uint8_t(i * 7);
+    ASSERT_EQ(source->Push(chunk), S_OK);  // Untimed: at once.
+    {
+        std::lock_guard guard(card.lock);
+        EXPECT_EQ(card.written, chunk);
+        card.full = true;
+    }
+    std::jthread producer([&] { source->Push(chunk); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    const auto started = std::chrono::steady_clock::now();
+    ASSERT_EQ(h.Control()->Stop(), S_OK);
+    producer.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+
+    // A card that is gone fails the run with its error.
+    card.present = false;
+    EXPECT_EQ(h.Control()->Run(), HResultFromErrno(ENOENT));
+    h.Teardown();
+}
+
+class TapeDeckTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        RegisterEngineClasses();
+        RegisterTapeDeck();
+    }
+    void SetUp() override {
+        ASSERT_TRUE(m_dir.isValid());
+        qputenv("RONVIX_TAPE_DIR", m_dir.filePath("tapes").toUtf8());
+        ASSERT_EQ(CreateTapeDeck(IBaseFilter::iid, m_deck.OutVoid()), S_OK);
+    }
+    void TearDown() override {
+        qunsetenv("RONVIX_TAPE_DIR");
+        // Whatever graph held the deck has let it go, recorder included.
+        EXPECT_EQ(RefCount(m_deck.Get()), 1u);
+    }
+
+    static std::vector<uint8_t> Jpeg(int index) {
+        std::vector<uint8_t> rgb(size_t(64) * 48 * 4);
+        for (size_t i = 0; i < rgb.size(); ++i)
+            rgb[i] = uint8_t(i * (index + 3));
+        std::vector<uint8_t> out(JpegEncoder::MaxSize(64, 48));
+        JpegEncoder encoder;
+        out.resize(encoder.EncodeRgb32(rgb.data(), 64, 48, false, 80, out));
+        return out;
+    }
+    QString LastRecording() {
+        LPWSTR name = nullptr;
+        m_deck.As<ITapeDeck>()->GetLastRecording(&name);
+        const QString s = name ? QString::fromStdU16String(std::u16string(WideView(name))) : "";
+        CoTaskMemFree(name);
+        return s;
+    }
+
+    QTemporaryDir m_dir;
+    ComPtr<IBaseFilter> m_deck;
+};
+
+TEST_F(TapeDeckTest, ListedInTheTransmitCategoryWithItsMonitorOfferedBeforeAnyInput) {
+    bool listed = false;
+    for (const Device& d : DeviceRegistry::Instance().Enumerate(CLSID_TransmitCategory))
+        listed = listed || d.description.friendly_name == kTapeDeckName;
+    EXPECT_TRUE(listed);
+    ComPtr<IPin> monitor = PinNamed(m_deck.Get(), u"Monitor Out");
+    ASSERT_TRUE(monitor);
+    ComPtr<IEnumMediaTypes> types;
+    ASSERT_EQ(monitor->EnumMediaTypes(types.ReleaseAndGetAddressOf()), S_OK);
+    AM_MEDIA_TYPE* t = nullptr;
+    ASSERT_EQ(types->Next(1, &t, nullptr), S_OK);
+    MediaType mt(*t);
+    DeleteMediaType(t);
+    EXPECT_EQ(mt->subtype, MEDIASUBTYPE_RGB32);
+    EXPECT_EQ(mt.VideoInfo()->bmiHeader.biWidth, 720);
+    EXPECT_EQ(mt.VideoInfo()->bmiHeader.biHeight, 576);
+    EXPECT_EQ(mt.VideoInfo()->AvgTimePerFrame, 400000);
+
+    // The tape folder: the variable, else the C: drive's "Tape" folder.
+    LPWSTR folder = nullptr;
+    ASSERT_EQ(m_deck.As<ITapeDeck>()->GetTapeFolder(&folder), S_OK);
+    EXPECT_EQ(QString::fromStdU16String(std::u16string(WideView(folder))), m_dir.filePath("tapes"));
+    CoTaskMemFree(folder);
+    qunsetenv("RONVIX_TAPE_DIR");
+    qputenv("RONVIX_DRIVE_C", m_dir.path().toUtf8());
+    ASSERT_EQ(m_deck.As<ITapeDeck>()->GetTapeFolder(&folder), S_OK);
+    EXPECT_EQ(QString::fromStdU16String(std::u16string(WideView(folder))), m_dir.filePath("Tape"));
+    CoTaskMemFree(folder);
+    qunsetenv("RONVIX_DRIVE_C");
+    LPWSTR none = nullptr;
+    EXPECT_EQ(m_deck.As<ITapeDeck>()->GetLastRecording(&none), S_FALSE);
+}
+
+TEST_F(TapeDeckTest, EachRunRecordsWhatArrivedBitForBitAndTheMonitorShowsIt) {
+    FilterHarness h(m_deck);
+    TestSource* source =
+        h.AddSource({.types = {MediaType::Video(MEDIASUBTYPE_MJPG, 64, 48, 24, 400000)},
+                     .buffer_size = 1 << 16});
+    TestSink* monitor = h.AddSink();
+    ASSERT_EQ(h.ConnectIn(source, u"Video In"), S_OK);
+    ASSERT_EQ(h.ConnectOut(u"Monitor Out", monitor), S_OK);
+
+    QStringList tapes;
+    for (int run = 0; run < 2; ++run) {
+        ASSERT_EQ(h.Control()->Run(), S_OK);
+        h.Step(20 * kSecond);  // Every frame is due: the deck takes each at once.
+        std::vector<QByteArray> sent;
+        // Times jump (as after a seek); the tape lays frames back to back.
+        const REFERENCE_TIME times[] = {0, 400000, 8000000, 800000, 1200000};
+        for (int i = 0; i < 5; ++i) {
+            const std::vector<uint8_t> frame = Jpeg(run * 10 + i);
+            sent.push_back(Md5Hex(frame));
+            ASSERT_EQ(source->Push(frame, times[i], times[i] + 400000), S_OK);
+        }
+        ASSERT_EQ(h.Control()->Stop(), S_OK);
+        tapes << LastRecording();
+        const auto tape = PacketDigests(tapes.back(), "v");
+        ASSERT_TRUE(tape) << "ffmpeg cannot read the tape";
+        EXPECT_EQ(*tape, sent);
+    }
+    EXPECT_NE(tapes[0], tapes[1]);
+    EXPECT_EQ(QDir(m_dir.filePath("tapes")).entryList(QDir::Files).size(), 2);
+    EXPECT_EQ(monitor->Count(), 10u);
+    const auto frames = monitor->ReceivedSamples();
+    ASSERT_FALSE(frames.empty());
+    EXPECT_EQ(frames.front().data.size(), size_t(720) * 576 * 4);
+}
+
+TEST_F(TapeDeckTest, ADeckThatCannotCreateItsTapeRefusesToRun) {
+    // A folder path under a regular file fails for root too.
+    QFile blocker(m_dir.filePath("not-a-folder"));
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    qputenv("RONVIX_TAPE_DIR", m_dir.filePath("not-a-folder/tapes").toUtf8());
+    FilterHarness h(m_deck);
+    TestSource* source =
+        h.AddSource({.types = {MediaType::Video(MEDIASUBTYPE_MJPG, 64, 48, 24, 400000)}});
+    ASSERT_EQ(h.ConnectIn(source, u"Video In"), S_OK);
+    EXPECT_TRUE(FAILED(h.Control()->Run()));
+    FILTER_STATE state = State_Running;
+    m_deck->GetState(0, &state);
+    EXPECT_EQ(state, State_Stopped);
+}
+
+}  // namespace
+}  // namespace ronvix::media::test
