@@ -19,6 +19,9 @@ void FillNames(mediagraph::TSysDevEnum& devices, const com::GUID& category, QCom
     devices.SelectCategory(category);
     for (int i = 0; i < devices.DeviceCount(); ++i)
         combo->addItem(devices.DeviceInfo(i).Name());
+    // Filling a list selects nothing: a device is chosen by the user or by
+    // the stored selection.
+    combo->setCurrentIndex(-1);
 }
 
 // Chooses device `index` of the enumerator's category for `filter` in

@@ -1,0 +1,301 @@
+// The capture workflow on the real engine: the virtual camera and tone
+// generator chosen as a user chooses them, captures read back with ffprobe
+// and ffmpeg, the statistics, the overwrite question, the preview, the
+// picture, quality and input line controls, an engine abort and a restart.
+#include <sys/mount.h>
+#include <QRegularExpression>
+#include <QTest>
+
+#include "capture_fixture.h"
+#include "framework/application.h"
+#include "platform/win/kernel.h"
+
+using namespace ronvix;
+using namespace ronvix::testing;
+using media::test::ProbePackets;
+using media::test::ProbeStreams;
+
+namespace {
+
+bool Matches(const QString& text, const char* pattern) {
+    return QRegularExpression(QString::fromUtf8(pattern)).match(text).hasMatch();
+}
+
+// Mean brightness of the picture's white bar, left of the block code rows.
+double WhiteBar(const QImage& picture) {
+    double sum = 0;
+    for (int y = 200; y < 260; ++y)
+        for (int x = 20; x < 60; ++x)
+            sum += qGray(picture.pixel(x, y));
+    return sum / (60.0 * 40.0);
+}
+
+double MeanVideoPacket(const QString& path) {
+    const auto packets = ProbePackets(path);
+    if (!packets)
+        return 0;
+    double sum = 0;
+    int n = 0;
+    for (const auto& p : *packets)
+        if (p.stream == 0 && p.size > 0) {
+            sum += p.size;
+            ++n;
+        }
+    return n ? sum / n : 0;
+}
+
+}  // namespace
+
+TEST_F(CaptureWindow, CaptureWritesAFileOtherPlayersReadAndShowsItsStatistics) {
+    ChooseDevices();
+    form->savedialog->SetFileName("c:\\first.avi");
+    const QString before_time = form->Time_info->text();
+    form->StartButton->click();
+    ASSERT_TRUE(form->StopButton->isEnabled());
+    EXPECT_FALSE(form->StartButton->isEnabled());
+    EXPECT_FALSE(form->VideoCapFilters->isEnabled());
+    Spin(3000);
+    form->Timer3Timer(form->Timer3);
+    form->TimerTimer(form->Timer);
+    EXPECT_TRUE(Matches(form->Time_info->text(), "^00:00:0[2-4]$"))
+        << form->Time_info->text().toStdString();
+    EXPECT_NE(form->Time_info->text(), before_time);
+    EXPECT_TRUE(Matches(form->Capture_info->text(), "^[1-9][0-9]+$"));
+    EXPECT_TRUE(Matches(form->Dropped_info->text(), "^[0-9]+$"));
+    EXPECT_TRUE(Matches(form->FreeSpaceText->text(), "^[0-9]+ \u041C$"));
+    EXPECT_TRUE(Matches(form->StaticText6->text(), "^[1-9][0-9]* \u041A/sec$"))
+        << form->StaticText6->text().toStdString();
+    EXPECT_TRUE(Matches(form->StaticText7->text(), "^[0-9]{2,}:[0-5][0-9]:[0-5][0-9]$"))
+        << form->StaticText7->text().toStdString();
+    const int captured = form->Capture_info->text().toInt();
+    form->StopButton->click();
+    EXPECT_FALSE(form->CaptureGraph->Active());
+    EXPECT_TRUE(form->StartButton->isEnabled());
+    EXPECT_TRUE(form->VideoCapFilters->isEnabled());
+    ExpectNoBox();
+
+    const QString path = DriveC("first.avi");
+    const auto streams = ProbeStreams(path);
+    ASSERT_TRUE(streams);
+    ASSERT_EQ(streams->size(), 2u);
+    EXPECT_EQ((*streams)[0].codec, "mjpeg");
+    EXPECT_EQ((*streams)[1].codec, "pcm_s16le");
+    const std::vector<QImage> frames = Frames(path, scratch.filePath("first"));
+    EXPECT_GE(frames.size(), 45u) << "fewer than 60 % of three seconds of frames";
+    EXPECT_LE(frames.size(), 100u);
+    EXPECT_GE(int(frames.size()), captured);
+    std::optional<uint32_t> last;
+    for (const QImage& frame : frames) {
+        const auto code = BlockCode(frame);
+        ASSERT_TRUE(code) << "a frame without its number";
+        if (last) {
+            EXPECT_GT(*code, *last) << "a frame repeated or out of order";
+        }
+        last = code;
+    }
+    const auto samples = Samples(path);
+    EXPECT_GT(samples.size(), 48000u * 2) << "less than two seconds of sound";
+    EXPECT_LT(samples.size(), 48000u * 5);
+}
+
+TEST_F(CaptureWindow, OverwriteIsAskedOnlyFromTheButtonAndCancelKeepsTheOldFile) {
+    ChooseDevices();
+    const QString path = DriveC("kept.avi");
+    {
+        QFile old(path);
+        ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+        old.write("old");
+    }
+    form->savedialog->SetFileName("c:\\kept.avi");
+    dialogs.QueueBoxAnswer(win::IDCANCEL);
+    form->StartButton->click();
+    ASSERT_EQ(dialogs.boxes.size(), 1u);
+    EXPECT_EQ(dialogs.boxes[0].text, "File c:\\kept.avi already exists. Overwrite?");
+    EXPECT_EQ(dialogs.boxes[0].caption, "Warning");
+    EXPECT_EQ(dialogs.boxes[0].type & win::MB_TYPEMASK, win::MB_OKCANCEL);
+    EXPECT_FALSE(form->StopButton->isEnabled());
+    Spin(300);
+    QFile kept(path);
+    ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+    EXPECT_EQ(kept.readAll(), "old");
+    kept.close();
+
+    // "Overwrite" checked: no question, the file is replaced.
+    form->OverCheck->setChecked(true);
+    CaptureFor(1000);
+    EXPECT_EQ(dialogs.boxes.size(), 1u);
+    const auto streams = ProbeStreams(path);
+    ASSERT_TRUE(streams);
+    EXPECT_EQ(streams->size(), 2u);
+
+    // Generated names: the folder stays, date and time in UTC.
+    form->CheckBox2->setChecked(true);
+    win::SYSTEMTIME now;
+    win::GetSystemTime(&now);
+    CaptureFor(500);
+    const QString name = form->savedialog->FileName();
+    EXPECT_TRUE(Matches(
+        name, R"(^c:\\[0-3][0-9]_[01][0-9]_20[0-9]{2}_[0-2][0-9]_[0-5][0-9]_[0-5][0-9]\.avi$)"))
+        << name.toStdString();
+    EXPECT_TRUE(name.contains(QStringLiteral("_%1_").arg(now.wYear))) << "not the UTC year";
+    EXPECT_TRUE(QFile::exists(DriveC(name.mid(3))));
+    EXPECT_TRUE(dialogs.unexpected.empty());
+}
+
+TEST_F(CaptureWindow, PreviewRunsAloneRestartsAfterStopAndEndsWhenUnchecked) {
+    ChooseDevices();
+    form->savedialog->SetFileName("c:\\preview.avi");
+    form->preview->setChecked(true);
+    EXPECT_EQ(form->CaptureGraph->State(), 3) << "checking Preview starts it";
+    EXPECT_FALSE(form->StopButton->isEnabled());
+    EXPECT_FALSE(QFile::exists(DriveC("preview.avi"))) << "a preview writes no file";
+    Spin(500);
+    // The preview is drawn inside Panel1.
+    const QImage panel = form->Panel1->grab().toImage();
+    EXPECT_NE(panel.pixel(1 + 24, 100), panel.pixel(1 + 48 * 6 + 24, 100))
+        << "the preview shows no colour bars";
+
+    CaptureFor(1000);
+    EXPECT_EQ(form->CaptureGraph->State(), 3) << "Stop restarts the preview";
+    EXPECT_TRUE(ProbeStreams(DriveC("preview.avi")));
+    form->preview->setChecked(false);
+    EXPECT_NE(form->CaptureGraph->State(), 3);
+    ExpectNoBox();
+}
+
+TEST_F(CaptureWindow, PictureAndQualityControlsReachTheCamera) {
+    ChooseDevices(true, false);
+    form->OverCheck->setChecked(true);
+    const int brightness = form->Brightness_slider->Value();
+    form->Quality_slider->SetValue(20);
+    EXPECT_EQ(form->Quality_text->text(), "2000 K/sec");
+    form->savedialog->SetFileName("c:\\plain.avi");
+    CaptureFor(1000);
+    // While idle the graph is activated for the call and torn down again.
+    form->Brightness_slider->SetValue(form->Brightness_slider->MaxValue());
+    EXPECT_FALSE(form->CaptureGraph->Active());
+    EXPECT_EQ(form->StaticText1->text(), QString::number(form->Brightness_slider->Value() - 128));
+    form->savedialog->SetFileName("c:\\bright.avi");
+    CaptureFor(1000);
+    form->Brightness_slider->SetValue(brightness);
+    form->Quality_slider->SetValue(95);
+    form->savedialog->SetFileName("c:\\fine.avi");
+    CaptureFor(1000);
+    ExpectNoBox();
+
+    const auto plain = Frames(DriveC("plain.avi"), scratch.filePath("plain"));
+    const auto bright = Frames(DriveC("bright.avi"), scratch.filePath("bright"));
+    ASSERT_FALSE(plain.empty());
+    ASSERT_FALSE(bright.empty());
+    EXPECT_GT(WhiteBar(bright.front()), WhiteBar(plain.front()) + 10)
+        << "brightness did not reach the camera";
+    EXPECT_GT(MeanVideoPacket(DriveC("fine.avi")), 1.3 * MeanVideoPacket(DriveC("plain.avi")))
+        << "quality did not reach the compressor";
+}
+
+TEST_F(CaptureWindow, ChoosingAnInputLineWhileCapturingChangesTheRecordedToneAndKeepsCapturing) {
+    ChooseDevices();
+    Pick(form->InputLines, "CD Audio");
+    EXPECT_FALSE(form->CaptureGraph->Active());
+    form->savedialog->SetFileName("c:\\lines.avi");
+    form->StartButton->click();
+    Spin(1500);
+    Pick(form->InputLines, "Microphone");
+    EXPECT_TRUE(form->CaptureGraph->Active()) << "choosing a line ended the capture";
+    EXPECT_EQ(form->CaptureGraph->State(), 3);
+    EXPECT_TRUE(form->StopButton->isEnabled());
+    Spin(1500);
+    form->StopButton->click();
+    ExpectNoBox();
+    const auto samples = Samples(DriveC("lines.avi"));
+    ASSERT_GT(samples.size(), 48000u * 2);
+    // CD Audio is 2000 Hz, Microphone 440 Hz: 4000 and 880 sign changes a second.
+    EXPECT_NEAR(Crossings(samples, 4800, 48000), 4000, 400);
+    EXPECT_NEAR(Crossings(samples, samples.size() - 36000, samples.size() - 2400), 880, 100);
+}
+
+TEST_F(CaptureWindow, AnAudioOnlyCaptureRecordsSoundAndItsStatisticsRaiseNothing) {
+    ChooseDevices(false, true);
+    form->savedialog->SetFileName("c:\\sound.avi");
+    form->Capture_info->setText("-");
+    form->StartButton->click();
+    ASSERT_TRUE(form->StopButton->isEnabled());
+    Spin(2000);
+    form->TimerTimer(form->Timer);
+    form->Timer3Timer(form->Timer3);
+    EXPECT_EQ(form->Capture_info->text(), "-") << "no video stream, no frame counts";
+    EXPECT_TRUE(Matches(form->Time_info->text(), "^00:00:0[1-3]$"));
+    EXPECT_TRUE(Matches(form->FreeSpaceText->text(), "^[0-9]+ \u041C$"));
+    form->StopButton->click();
+    ExpectNoBox();
+    const auto streams = ProbeStreams(DriveC("sound.avi"));
+    ASSERT_TRUE(streams);
+    ASSERT_EQ(streams->size(), 1u);
+    EXPECT_EQ((*streams)[0].codec, "pcm_s16le");
+    EXPECT_GT(Samples(DriveC("sound.avi")).size(), 48000u);
+}
+
+TEST_F(CaptureWindow, ClosingDuringACaptureCompletesTheFileAndARestartRestoresTheSetup) {
+    ChooseDevices();
+    form->PageControl1->setCurrentIndex(2);
+    ASSERT_GT(form->VideoFormats->count(), 1);
+    form->VideoFormats->setCurrentIndex(1);
+    form->AudioFormats->setCurrentIndex(0);
+    Pick(form->ComboBox1, "Normal");
+    form->OverCheck->setChecked(true);
+    form->SourceFilename->SetText("c:\\tape.avi");
+    form->savedialog->SetFileName("c:\\closed.avi");
+    form->StartButton->click();
+    Spin(1500);
+    form->Close();
+    EXPECT_FALSE(form->isVisible());
+    const auto streams = ProbeStreams(DriveC("closed.avi"));
+    ASSERT_TRUE(streams) << "the file is not complete";
+    EXPECT_EQ(streams->size(), 2u);
+    EXPECT_GT(Frames(DriveC("closed.avi"), scratch.filePath("closed")).size(), 15u);
+    EXPECT_TRUE(
+        QFile::exists(QString::fromStdString(settings.Folder().string()) + "/ronvix/ZELK.ini"));
+    const QString camera = form->VideoCapFilters->currentText();
+    const QString tone = form->AudioCapFilters->currentText();
+    form.reset();
+
+    Priority().classes.clear();
+    Open();
+    EXPECT_EQ(form->VideoCapFilters->currentText(), camera);
+    EXPECT_EQ(form->AudioCapFilters->currentText(), tone);
+    EXPECT_EQ(form->VideoFormats->currentIndex(), 1);
+    EXPECT_EQ(form->AudioFormats->currentIndex(), 0);
+    EXPECT_GT(form->VideoFormats->count(), 1) << "the device was not chosen again";
+    EXPECT_TRUE(form->StartButton->isEnabled());
+    EXPECT_TRUE(form->OverCheck->isChecked());
+    EXPECT_EQ(form->savedialog->FileName(), "c:\\closed.avi");
+    EXPECT_EQ(form->SourceFilename->Text(), "c:\\tape.avi");
+    ASSERT_FALSE(Priority().classes.empty());
+    EXPECT_EQ(Priority().classes.front().second, win::NORMAL_PRIORITY_CLASS);
+    ExpectNoBox();
+}
+
+TEST_F(CaptureWindow, AFullDiskStopsTheCaptureAndIsReportedOnce) {
+    const QString mount_point = scratch.filePath("small");
+    ASSERT_TRUE(QDir().mkpath(mount_point));
+    ASSERT_EQ(mount("tmpfs", mount_point.toUtf8().constData(), "tmpfs", 0, "size=2m"), 0) << errno;
+    struct Unmount {
+        QByteArray path;
+        ~Unmount() { umount2(path.constData(), MNT_DETACH); }
+    } unmount{mount_point.toUtf8()};
+    ChooseDevices();
+    form->savedialog->SetFileName(mount_point + "/full.avi");
+    form->StartButton->click();
+    ASSERT_TRUE(form->StopButton->isEnabled());
+    ASSERT_TRUE(SpinUntil([&] { return !dialogs.boxes.empty(); }, 20000))
+        << "the engine's abort was not reported";
+    Spin(1500);
+    EXPECT_EQ(dialogs.boxes.size(), 1u) << "reported more than once";
+    EXPECT_EQ(dialogs.boxes[0].caption, fw::ApplicationTitle());
+    EXPECT_FALSE(dialogs.boxes[0].text.isEmpty());
+    EXPECT_FALSE(form->StopButton->isEnabled()) << "it still looks like a capture";
+    EXPECT_TRUE(form->StartButton->isEnabled());
+    EXPECT_FALSE(form->Timer->Enabled());
+    EXPECT_FALSE(form->CaptureGraph->Active());
+    EXPECT_GT(QFileInfo(mount_point + "/full.avi").size(), 1000000);
+}
