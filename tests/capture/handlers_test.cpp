@@ -1,0 +1,169 @@
+// The capture handlers one at a time (statistics ticks, free space of the
+// capture file's own volume, the buffering label, the event semantics of
+// the device lists) and a replay of the orders in which a user drives them.
+#include <sys/mount.h>
+#include <QTest>
+
+#include "capture_fixture.h"
+#include "platform/media/interfaces.h"
+
+using namespace ronvix;
+using namespace ronvix::testing;
+
+namespace {
+
+// A tmpfs of `megabytes` for one scope (tests run as root).
+struct SmallVolume {
+    SmallVolume(const QString& path, int megabytes) : path(path.toUtf8()) {
+        QDir().mkpath(path);
+        const QByteArray size = "size=" + QByteArray::number(megabytes) + "m";
+        mounted = mount("tmpfs", this->path.constData(), "tmpfs", 0, size.constData()) == 0;
+    }
+    ~SmallVolume() {
+        if (mounted)
+            umount2(path.constData(), MNT_DETACH);
+    }
+    QByteArray path;
+    bool mounted = false;
+};
+
+}  // namespace
+
+TEST_F(CaptureWindow, RateTickAveragesTheBuffersSinceTheLastTickAndKeepsItsTextWithoutAny) {
+    form->CaptureCounters.Start(1, 1, 0);
+    for (int i = 0; i < 25; ++i)
+        form->SampleGrabber->OnBuffer(form->SampleGrabber, 0.0, nullptr, 60000);
+    form->Timer3Timer(form->Timer3);
+    EXPECT_EQ(form->StaticText6->text(),
+              QString::number((1500001 / 26) / 1024 * 25) + QStringLiteral(" \u041A/sec"));
+    EXPECT_EQ(form->m_capture.rate, (1500001 / 26) / 1024 * 25);
+    const QString shown = form->StaticText6->text();
+    form->Timer3Timer(form->Timer3);
+    EXPECT_EQ(form->StaticText6->text(), shown);
+    EXPECT_EQ(form->CaptureCounters.Peek().divisor, 0);
+    EXPECT_EQ(form->CaptureCounters.Peek().bytes, 0);
+    ExpectNoBox();
+}
+
+TEST_F(CaptureWindow, StatisticsTickShowsTheCaptureVolumesFreeSpaceAndTheDropColour) {
+    // Nothing happens while the graph is inactive.
+    form->Time_info->setText("idle");
+    form->TimerTimer(form->Timer);
+    EXPECT_EQ(form->Time_info->text(), "idle");
+
+    ChooseDevices();
+    form->savedialog->SetFileName("c:\\stats.avi");
+    form->StartButton->click();
+    Spin(800);
+    // The field names a folder on another, 8 MB volume: the free space is
+    // that volume's, whatever the program's own folder has.
+    SmallVolume volume(scratch.filePath("eight"), 8);
+    ASSERT_TRUE(volume.mounted) << errno;
+    form->savedialog->SetFileName(scratch.filePath("eight") + "/later.avi");
+    form->m_capture.rate = 512;
+    form->m_capture.previous_dropped = -1;
+    form->TimerTimer(form->Timer);
+    EXPECT_EQ(form->FreeSpaceText->text(), QStringLiteral("8 \u041C"));
+    EXPECT_EQ(form->StaticText7->text(), "00:00:16") << "8192 KB at 512 KB a second";
+    EXPECT_EQ(form->Dropped_info->palette().color(QPalette::Window), QColor(255, 0, 0));
+    form->TimerTimer(form->Timer);
+    if (form->Dropped_info->text().toInt() == form->m_capture.previous_dropped) {
+        EXPECT_EQ(form->Dropped_info->palette().color(QPalette::Window),
+                  QApplication::palette().color(QPalette::Button));
+    }
+    // A rate of 0 leaves the remaining time as it was.
+    form->m_capture.rate = 0;
+    form->StaticText7->setText("kept");
+    form->TimerTimer(form->Timer);
+    EXPECT_EQ(form->StaticText7->text(), "kept");
+    form->StopButton->click();
+    ExpectNoBox();
+}
+
+TEST_F(CaptureWindow, EitherGraphsBufferingReportChangesTheFreeSpaceLabel) {
+    EXPECT_EQ(form->Label10->text(), "Free space:");
+    form->CaptureGraph->DispatchGraphEvent(media::EC_BUFFERING_DATA, 1, 0);
+    EXPECT_EQ(form->Label10->text(), "Buff");
+    form->OutGraph->DispatchGraphEvent(media::EC_BUFFERING_DATA, 0, 0);
+    EXPECT_EQ(form->Label10->text(), "NOBuff");
+}
+
+TEST_F(CaptureWindow, DeviceListsActOnTheUsersPickOnlyAndAPickLoadsTheDevice) {
+    form->PageControl1->setCurrentIndex(2);
+    const int camera = form->VideoCapFilters->findText(media::kTestCameraName);
+    ASSERT_GE(camera, 0);
+    EXPECT_EQ(form->VideoCapFilters->currentIndex(), -1) << "nothing chosen at first start";
+    EXPECT_FALSE(form->StartButton->isEnabled());
+    form->VideoCapFilters->setCurrentIndex(camera);
+    EXPECT_FALSE(form->CaptureGraph->Active()) << "setting the index from code chose a device";
+    EXPECT_EQ(form->VideoFormats->count(), 0);
+    emit form->VideoCapFilters->activated(camera);
+    EXPECT_TRUE(form->CaptureGraph->Active()) << "a video device choice leaves the graph active";
+    EXPECT_GT(form->VideoFormats->count(), 1);
+    EXPECT_TRUE(form->StartButton->isEnabled());
+    EXPECT_TRUE(form->Brightness_slider->isEnabled());
+    EXPECT_EQ(form->StaticText1->text(), QString::number(form->Brightness_slider->Value() - 128));
+    EXPECT_EQ(form->Quality_text->text(), capture::QualityText(form->Quality_slider->Value()));
+
+    Pick(form->AudioCapFilters, media::kToneGeneratorName);
+    EXPECT_EQ(form->InputLines->count(), 3);
+    EXPECT_GT(form->AudioFormats->count(), 0);
+    // The enabled line is selected and its level shown.
+    ASSERT_GE(form->InputLines->currentIndex(), 0);
+    EXPECT_EQ(form->StaticText8->text(), QString::number(form->VolumeSlider->Value()) + " %");
+    ExpectNoBox();
+}
+
+// The orders a user can produce, with the window's own answers checked:
+// no error box, every capture file complete.
+TEST_F(CaptureWindow, CallSiteReplay) {
+    ChooseDevices();
+    form->OverCheck->setChecked(true);
+    // Idle: slider moves, a line choice.
+    form->Contrast_SLIDER->SetValue(form->Contrast_SLIDER->Value() + 5);
+    form->Quality_slider->SetValue(60);
+    Pick(form->InputLines, "Line In");
+    form->VolumeSlider->SetValue(70);
+    form->VolumeSlider->OnChanged(form->VolumeSlider);
+    EXPECT_EQ(form->StaticText8->text(), "70 %");
+
+    // Preview, then the device chosen again while previewing.
+    form->preview->setChecked(true);
+    Spin(300);
+    form->PageControl1->setCurrentIndex(2);
+    Pick(form->VideoCapFilters, media::kTestCameraName);
+    Pick(form->AudioCapFilters, media::kToneGeneratorName);
+    Spin(300);
+    form->PageControl1->setCurrentIndex(0);
+
+    // Start while previewing; controls moved while capturing.
+    form->savedialog->SetFileName("c:\\replay1.avi");
+    form->StartButton->click();
+    ASSERT_TRUE(form->StopButton->isEnabled());
+    Spin(500);
+    Pick(form->InputLines, "Microphone");
+    form->saturation_slider->SetValue(form->saturation_slider->Value() + 3);
+    form->Quality_slider->SetValue(40);
+    QTest::mouseMove(form->Quality_slider, QPoint(10, 5));
+    form->VolumeSlider->SetValue(30);
+    form->VolumeSlider->OnChanged(form->VolumeSlider);
+    form->ComboBox1Change(form->ComboBox1);
+    Spin(500);
+    EXPECT_EQ(form->CaptureGraph->State(), 3) << "a control ended the capture";
+    EXPECT_TRUE(form->StopButton->isEnabled());
+    form->StopButton->click();
+    EXPECT_EQ(form->CaptureGraph->State(), 3) << "the preview comes back";
+
+    // Preview off, capture again, and close while capturing.
+    form->preview->setChecked(false);
+    form->savedialog->SetFileName("c:\\replay2.avi");
+    form->StartButton->click();
+    Spin(800);
+    form->Close();
+    ExpectNoBox();
+    for (const char* name : {"replay1.avi", "replay2.avi"}) {
+        const auto streams = media::test::ProbeStreams(DriveC(name));
+        ASSERT_TRUE(streams) << name;
+        EXPECT_EQ(streams->size(), 2u) << name;
+    }
+}
