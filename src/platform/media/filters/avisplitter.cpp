@@ -28,7 +28,7 @@ constexpr DWORD kSeekingCaps = AM_SEEKING_CanSeekAbsolute | AM_SEEKING_CanSeekFo
 class AviSplitter;
 
 std::u16string StreamPinName(size_t index) {
-    char text[16];
+    char text[32];  // "Stream " and up to 20 digits of a size_t.
     std::snprintf(text, sizeof(text), "Stream %02zu", index);
     return ToUtf16(text);
 }
