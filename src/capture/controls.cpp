@@ -80,14 +80,24 @@ void TMainForm::InputLinesChange(QObject*) {
         return;
     // While previewing or capturing the graph stays as it is and the line
     // is chosen on the device instance that streams; tearing the graph down
-    // here would end a capture behind the user's back.
+    // here would end a capture behind the user's back. The lines belong to
+    // the device, so when the running graph holds no instance of it, a
+    // separate instance of the chosen device sets them.
     const bool was_active = CaptureGraph->Active();
-    if (!was_active) {
+    com::ComPtr<media::IBaseFilter> filter;
+    if (was_active) {
+        filter = AudioSourceFilter->Query<media::IBaseFilter>();
+        if (!filter) {
+            AudioSourceFilter->BaseFilter().AssignMoniker(devices.DeviceMoniker(index).Get());
+            filter = AudioSourceFilter->BaseFilter().BindFilter();
+        }
+    } else {
         AudioSourceFilter->BaseFilter().AssignMoniker(devices.DeviceMoniker(index).Get());
         AudioSourceFilter->SetFilterGraph(CaptureGraph);
         CaptureGraph->SetActive(true);
+        filter = AudioSourceFilter->Query<media::IBaseFilter>();
     }
-    TPinList pins(AudioSourceFilter->Query<media::IBaseFilter>().Get());
+    TPinList pins(filter.Get());
     KeepInputPins(pins);
     if (!was_active)
         CaptureGraph->SetActive(false);

@@ -167,3 +167,19 @@ TEST_F(CaptureWindow, CallSiteReplay) {
         EXPECT_EQ(streams->size(), 2u) << name;
     }
 }
+
+TEST_F(CaptureWindow, QualityFollowsAMouseDragButNotAMereMove) {
+    ChooseDevices(true, false);
+    form->Quality_slider->SetValue(30);
+    form->Quality_text->setText("unchanged");
+    const QPointF at(20, 10);
+    QMouseEvent hover(QEvent::MouseMove, at, form->Quality_slider->mapToGlobal(at), Qt::NoButton,
+                      Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(form->Quality_slider, &hover);
+    EXPECT_EQ(form->Quality_text->text(), "unchanged");
+    QMouseEvent drag(QEvent::MouseMove, at, form->Quality_slider->mapToGlobal(at), Qt::NoButton,
+                     Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(form->Quality_slider, &drag);
+    EXPECT_EQ(form->Quality_text->text(), capture::QualityText(form->Quality_slider->Value()));
+    ExpectNoBox();
+}
