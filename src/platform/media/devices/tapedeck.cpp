@@ -8,6 +8,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <condition_variable>
 #include <cstring>
@@ -365,8 +366,10 @@ void TapeDeck::Record(IMediaSample* sample) {
         return;
     BYTE* src = nullptr;
     sample->GetPointer(&src);
-    const LONG length = sample->GetActualDataLength();
-    if (!src || length <= 0)
+    // An empty frame (a dropped frame's place in the source) is recorded as
+    // one too, so the tape keeps the source's frames one for one.
+    const LONG length = std::max<LONG>(sample->GetActualDataLength(), 0);
+    if (!src)
         return;
     ComPtr<IMediaSample> copy;
     if (FAILED(m_record.GetDeliveryBuffer(copy.ReleaseAndGetAddressOf(), 0)) || !copy)
