@@ -204,6 +204,16 @@ void TFilterGraph::Activate() {
 
 void TFilterGraph::Deactivate() {
     NotifyControls(ControlActive, 0);
+    // The filters leave a stopped graph. Removing a filter whose streaming
+    // threads still run would disconnect its pins under those threads, and
+    // the last reference to a filter (a renderer and its window among them)
+    // could then be dropped on a streaming thread. Releasing the graph would
+    // stop it anyway; this only does it before the links take their filters.
+    if (m_graph) {
+        ComPtr<IMediaControl> control;
+        if (com::SUCCEEDED(m_graph->QueryInterface(IMediaControl::iid, control.OutVoid())))
+            control->Stop();
+    }
     const std::vector<IFilterLink*> links = m_filter_links;
     for (IFilterLink* link : links) {
         link->LinkNotify(BeforeRemove, 0);

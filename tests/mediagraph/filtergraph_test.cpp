@@ -44,6 +44,8 @@ public:
         }
         if (operation == AfterAdd && m_graph)
             in_graph_at_after_add = media::FilterName(filter.Get()) == m_name.toStdU16String();
+        if (operation == BeforeRemove && m_graph)
+            state_at_remove = m_graph->State();
         if (operation == AfterRemove)
             filter = nullptr;
     }
@@ -64,6 +66,7 @@ public:
     ComPtr<IBaseFilter> filter;
     int instances = 0;
     bool in_graph_at_after_add = false;
+    int state_at_remove = -1;
 
 private:
     QString m_name;
@@ -209,6 +212,24 @@ TEST_F(FilterGraphTest, RunControlSendsNoticesAndReportsResults) {
     EXPECT_EQ(control.log, (std::vector<std::string>{"state 0/0", "state 1/0", "state 2/0"}));
     graph.SetActive(false);
     graph.RemoveControlLink(&control);
+}
+
+TEST_F(FilterGraphTest, LinksTakeTheirFiltersOutOfAStoppedGraph) {
+    // Deactivating a running graph must not pull filters out from under
+    // streaming threads: the links find the graph stopped.
+    TFilterGraph graph;
+    RecordingLink link(QStringLiteral("sync"), &graph);
+    graph.AddFilterLink(&link);
+    for (bool pause_first : {false, true}) {
+        graph.SetActive(true);
+        ASSERT_TRUE(graph.Play());
+        if (pause_first)
+            graph.Pause();
+        ASSERT_NE(graph.State(), 1);
+        graph.SetActive(false);
+        EXPECT_EQ(link.state_at_remove, 1);
+    }
+    graph.RemoveFilterLink(&link);
 }
 
 TEST_F(FilterGraphTest, PauseOfALiveSourceStillOnItsWayIsFalseWithoutError) {
