@@ -6,10 +6,19 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QString>
 #include <QStringList>
 
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -17,19 +26,96 @@
 
 namespace ronvix::media::test {
 
-// Standard output of `program args`, or nothing when it failed to run or
-// exited with an error.
+// Standard output of `program args`, or nothing when it could not be
+// started, ran past `timeout_ms`, or exited with an error. Standard input is
+// /dev/null; standard error goes to `errors` when given.
+//
+// The tool is started with posix_spawnp, not QProcess: Qt 6.4's QProcess
+// starts a child with clone(CLONE_VM | CLONE_VFORK), and ThreadSanitizer's
+// clone interceptor then runs its child-side fork handling on the parent's
+// own memory. From then on it has lost the synchronisation the process did
+// before, and it reports races on data that is correctly locked, in every
+// later test of the same process. posix_spawn needs nothing of the
+// sanitizer in the child.
 inline std::optional<QByteArray> RunTool(const QString& program, const QStringList& args,
-                                         QByteArray* errors = nullptr) {
-    QProcess process;
-    process.start(program, args);
-    if (!process.waitForStarted(10000) || !process.waitForFinished(300000))
+                                         QByteArray* errors = nullptr, int timeout_ms = 300000) {
+    std::vector<std::string> words{program.toStdString()};
+    for (const QString& a : args)
+        words.push_back(a.toStdString());
+    std::vector<char*> argv;
+    for (std::string& w : words)
+        argv.push_back(w.data());
+    argv.push_back(nullptr);
+
+    int out[2] = {-1, -1}, err[2] = {-1, -1};
+    if (::pipe2(out, O_CLOEXEC) != 0)
         return std::nullopt;
+    if (::pipe2(err, O_CLOEXEC) != 0) {
+        ::close(out[0]);
+        ::close(out[1]);
+        return std::nullopt;
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+    pid_t pid = -1;
+    const int spawned = ::posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(out[1]);
+    ::close(err[1]);
+
+    // Both pipes are drained together, so a tool that fills one while we
+    // wait on the other cannot stall.
+    QByteArray output, error_output;
+    bool timed_out = false;
+    if (spawned == 0) {
+        const auto deadline =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+        pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
+        QByteArray* sinks[2] = {&output, &error_output};
+        while (fds[0].fd >= 0 || fds[1].fd >= 0) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
+            if (left.count() <= 0) {
+                timed_out = true;
+                break;
+            }
+            const int ready = ::poll(fds, 2, int(std::min<int64_t>(left.count(), 1000)));
+            if (ready < 0 && errno != EINTR)
+                break;
+            for (int i = 0; i < 2 && ready > 0; ++i) {
+                if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR)))
+                    continue;
+                char buffer[65536];
+                const ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
+                if (n > 0) {
+                    sinks[i]->append(buffer, qsizetype(n));
+                } else if (n == 0 || errno != EINTR) {
+                    ::close(fds[i].fd);
+                    fds[i].fd = -1;
+                }
+            }
+        }
+        for (pollfd& f : fds)
+            if (f.fd >= 0)
+                ::close(f.fd);
+    } else {
+        ::close(out[0]);
+        ::close(err[0]);
+        return std::nullopt;
+    }
+    if (timed_out)
+        ::kill(pid, SIGKILL);
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
     if (errors)
-        *errors = process.readAllStandardError();
-    if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
+        *errors = error_output;
+    if (timed_out || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
         return std::nullopt;
-    return process.readAllStandardOutput();
+    return output;
 }
 
 struct ProbedStream {
