@@ -507,6 +507,13 @@ win::LRESULT TVideoWindow::DrainMessage(win::UINT msg, win::WPARAM wparam, win::
                      int16_t(uint16_t((lparam >> 16) & 0xFFFF)));
     QMouseEvent event(type, at, mapToGlobal(at), button, buttons, modifiers);
     QCoreApplication::sendEvent(this, &event);
+    // A right click on the picture asks for the context menu, as one on the
+    // control itself would (in full screen that is the control's own menu).
+    if (msg == win::WM_RBUTTONUP) {
+        QContextMenuEvent request(QContextMenuEvent::Mouse, at.toPoint(), mapToGlobal(at).toPoint(),
+                                  modifiers);
+        QCoreApplication::sendEvent(this, &request);
+    }
     return 0;
 }
 

@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QKeyEvent>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QScreen>
 #include <QWidget>
@@ -259,13 +260,35 @@ TEST_F(VideoWindowTest, FullScreenCoversTheScreenAndComesBackAsAChild) {
     ASSERT_TRUE(graph.Play());
     EXPECT_EQ(Owner(), 0);
 
+    // A right click on the full-screen picture opens the control's own menu.
+    QMenu menu;
+    menu.addAction(QStringLiteral("Leave full screen"));
+    window->SetPopupMenu(&menu);
+    QWidget* full = win::HandleWidget(win::FindWindowEx(
+        nullptr, nullptr, QStringLiteral("VideoRenderer"), QStringLiteral("VideoWindow1")));
+    ASSERT_TRUE(full);
+    QMouseEvent right(QEvent::MouseButtonRelease, QPointF(5, 5), full->mapToGlobal(QPointF(5, 5)),
+                      Qt::RightButton, Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(full, &right);
+    EXPECT_TRUE(SpinUntil([&] { return menu.isVisible(); }));
+    menu.hide();
+
     window->SetFullScreen(false);
     EXPECT_FALSE(window->ScreenMouse());
     EXPECT_EQ(Owner(), Handle(&panel));
     EXPECT_EQ(Style() & (WS_CHILD | WS_CLIPSIBLINGS), WS_CHILD | WS_CLIPSIBLINGS);
     EXPECT_EQ(ExStyle(), window->SavedExStyle());
     EXPECT_EQ(RendererRect(), window->geometry());
-    EXPECT_TRUE(win::HandleWidget(reinterpret_cast<win::HWND>(window->VideoHandle())));
+    video = win::HandleWidget(reinterpret_cast<win::HWND>(window->VideoHandle()));
+    ASSERT_TRUE(video);
+    // Outside full screen the request takes the inherited way: the control
+    // has no menu of its own there.
+    QMouseEvent again(QEvent::MouseButtonRelease, QPointF(5, 5), video->mapToGlobal(QPointF(5, 5)),
+                      Qt::RightButton, Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(video, &again);
+    test::DeliverPosted();
+    EXPECT_FALSE(menu.isVisible());
+    window->SetPopupMenu(nullptr);
 
     // Outside full screen the top-most flag is only stored.
     window->SetFullScreenTopMost(false);
