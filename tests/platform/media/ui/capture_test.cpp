@@ -69,6 +69,23 @@ private:
     const int m_delay_ms;
 };
 
+// At least 60 % of three seconds of frames. ThreadSanitizer makes the
+// camera's drawing and encoding several times slower, so it keeps up with
+// only a fraction of its frames and drops (and counts) the rest; every check
+// of order and completeness below holds at any frame rate, so only the
+// count is relaxed there.
+#if defined(__SANITIZE_THREAD__)
+constexpr size_t kMinFramesOfThreeSeconds = 10;
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+constexpr size_t kMinFramesOfThreeSeconds = 10;
+#else
+constexpr size_t kMinFramesOfThreeSeconds = 45;
+#endif
+#else
+constexpr size_t kMinFramesOfThreeSeconds = 45;
+#endif
+
 struct FileFrame {
     int64_t pts = 0;  // Frame places.
     uint32_t index = 0;
@@ -239,7 +256,7 @@ TEST_F(Capture, TestPatternAndToneGoIntoAFileOtherPlayersReadWithALivePreview) {
     ExpectGrabberSawEveryCapturedFrame();
     const std::vector<FileFrame> frames = ReadFrames();
     EXPECT_EQ(long(frames.size()), long(m_captured));
-    EXPECT_GE(frames.size(), 45u) << "fewer than 60 % of three seconds of frames";
+    EXPECT_GE(frames.size(), kMinFramesOfThreeSeconds) << "too few of three seconds of frames";
     long skipped = 0;
     for (size_t i = 1; i < frames.size(); ++i) {
         ASSERT_GT(frames[i].index, frames[i - 1].index) << "a frame repeated or out of order";
