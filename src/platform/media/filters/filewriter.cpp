@@ -207,6 +207,10 @@ protected:
         if (fd == win::INVALID_HANDLE_VALUE)
             return HRESULT_FROM_WIN32(win::GetLastError());
         m_input->ResetPosition();
+        {
+            std::lock_guard order(m_report_lock);
+            m_buffering_reported = false;
+        }
         std::lock_guard guard(m_lock);
         m_fd = static_cast<int>(fd);
         m_size = 0;
@@ -274,6 +278,26 @@ private:
             error = HResultFromErrno(errno);
         return error;
     }
+    // Raises EC_BUFFERING_DATA for the queue's state now, if the last one
+    // raised says otherwise. Called after each change of m_buffering, by
+    // whichever thread made it. The producer and the write-behind thread
+    // change the state under m_lock but raise the event after leaving it,
+    // so two changes close together could otherwise reach the graph in the
+    // opposite order and leave the last event contradicting the queue (a 1
+    // after the 0 that followed it). The graph therefore sees 1 and 0
+    // alternate, and the last one always matches the queue.
+    void ReportBuffering() {
+        std::lock_guard order(m_report_lock);
+        bool buffering = false;
+        {
+            std::lock_guard guard(m_lock);
+            buffering = m_buffering;
+        }
+        if (buffering == m_buffering_reported)
+            return;
+        m_buffering_reported = buffering;
+        NotifyEvent(EC_BUFFERING_DATA, buffering ? 1 : 0, 0);
+    }
     void Fail(HRESULT hr) {
         bool first = false;
         {
@@ -297,6 +321,10 @@ private:
     // Serialises writes made outside the write-behind thread, and closing.
     std::mutex m_io_lock;
 
+    // Taken before m_lock and held across NotifyEvent; see ReportBuffering.
+    std::mutex m_report_lock;
+    bool m_buffering_reported = false;  // Guarded by m_report_lock.
+
     std::mutex m_lock;  // A leaf lock apart from NotifyEvent, which is called without it.
     std::condition_variable m_cv;
     // Guarded by m_lock.
@@ -309,7 +337,7 @@ private:
     uint64_t m_high = kFileWriterHighBytes;
     uint64_t m_limit = kFileWriterLimitBytes;
     HRESULT m_error = S_OK;
-    bool m_buffering = false;       // EC_BUFFERING_DATA 1 was raised and not yet 0.
+    bool m_buffering = false;       // Above the high watermark and not yet back to the low.
     bool m_stream_user = false;     // See ClaimStream.
     bool m_stopping = false;        // No more waiting for room in the queue.
     bool m_thread_running = false;  // Blocks go to the queue, not to the disk at once.
@@ -421,7 +449,7 @@ HRESULT FileWriter::WriteAt(uint64_t offset, const uint8_t* data, size_t size) {
         }
     }
     if (raise)
-        NotifyEvent(EC_BUFFERING_DATA, 1, 0);
+        ReportBuffering();
     if (!disk) {
         m_cv.notify_all();
         return S_OK;
@@ -485,7 +513,7 @@ void FileWriter::WriteBehind(std::stop_token stop) {
         }
         m_cv.notify_all();
         if (lowered)
-            NotifyEvent(EC_BUFFERING_DATA, 0, 0);
+            ReportBuffering();
     }
 }
 

@@ -17,7 +17,8 @@
 //   thread while the graph runs, so a producer never waits for the disk
 //   unless the queue holds `limit` bytes. When the queue rises to the high
 //   watermark the graph gets EC_BUFFERING_DATA 1; when it falls back to the
-//   low one, EC_BUFFERING_DATA 0.
+//   low one, EC_BUFFERING_DATA 0. The two alternate, and the last one
+//   raised matches the queue, whichever threads crossed the watermarks.
 // - Stopping writes out everything queued before the thread is joined; what
 //   arrives after that (a multiplexer's closing header patches) is written at
 //   once on the caller's thread. A file written through `IStream` stays open
