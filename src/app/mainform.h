@@ -31,6 +31,7 @@
 #include "mediagraph/samplegrabber.h"
 #include "mediagraph/videowindow.h"
 #include "settings/formstorage.h"
+#include "tape/session.h"
 
 namespace ronvix::app {
 
@@ -191,6 +192,24 @@ public:
     capture::TCaptureSession m_capture;
 
     // --- Tape output workflow (bodies in tape/) ---
+
+    // "Print to Tape": play the file named by SourceFilename out to the
+    // chosen video output device, with pause, stop, seek, time and rate.
+    void Start_printClick(QObject* sender);
+    void Stop_printClick(QObject* sender);
+    void Button33Click(QObject* sender);
+    // The end of the missing-file flash.
+    void Timer2Timer(QObject* sender);
+    // The rate display, once a second while a session runs.
+    void Timer4Timer(QObject* sender);
+    // The time display, at every position change of the seek bar.
+    void DSTrackBar1Change(QObject* sender);
+    void DSTrackBar1KeyUp(QObject* sender, int& key, Qt::KeyboardModifiers shift);
+    // Streaming thread: counts one buffer sent to the output device.
+    void OutGrabberBuffer(QObject* sender, double sample_time, void* buffer, int buffer_len);
+
+    // What the tape output handlers keep between them (tape/session.h).
+    tape::TTapeSession m_tape;
 
 private:
     void BindShellHandlers();

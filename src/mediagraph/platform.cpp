@@ -2,6 +2,8 @@
 
 #include <mutex>
 
+#include "platform/media/devices/audiooutput.h"
+#include "platform/media/devices/tapedeck.h"
 #include "platform/media/devices/virtualdevices.h"
 #include "platform/media/filters/codecs.h"
 #include "platform/media/filters/filters.h"
@@ -18,6 +20,8 @@ void RegisterPlatformClasses() {
         media::RegisterCodecClasses();
         media::RegisterPlaybackClasses();
         media::RegisterVirtualDevices();
+        media::RegisterTapeDeck();
+        media::RegisterAudioOutputs();
         media::RegisterRendererClasses();
         media::RegisterDevicePropertyPages();
     });

@@ -1,0 +1,228 @@
+// The "Print to Tape" session: play an AVI file out to the chosen video
+// output device with play, pause, stop, seek, a time display and a rate.
+//
+// The graph "Play" builds in OutGraph, whose bound components are already
+// in it under their names:
+//
+//   file source -> Splitter (video) -> OutGrabber (MJPG only) -> VideoDestFilter
+//   VideoDestFilter (its own output) -> ... -> VideoWindow1
+//   Splitter ("Stream 01") -> ... -> an audio renderer (AudioDestFilter is there)
+//
+// Connections that fail are not reported: that part of the graph stays
+// unconnected and the session runs without it. Failures of the run control
+// reach the user through the application's exception report.
+
+#include <QApplication>
+#include <QPalette>
+#include <QSignalBlocker>
+#include <exception>
+#include <string>
+
+#include "app/mainform.h"
+#include "mediagraph/dsutil.h"
+#include "platform/media/interfaces.h"
+#include "platform/win/files.h"
+#include "tape/session.h"
+
+namespace ronvix::tape {
+
+QString PlayTimeText(int64_t position_100ns) {
+    constexpr int64_t kDay_ms = 24 * 60 * 60 * 1000;
+    int64_t ms = (position_100ns / 10000) % kDay_ms;
+    if (ms < 0)
+        ms += kDay_ms;
+    const int64_t seconds = ms / 1000;
+    return QString::asprintf("%.2d:%.2d:%.2d", static_cast<int>(seconds / 3600),
+                             static_cast<int>(seconds / 60 % 60), static_cast<int>(seconds % 60));
+}
+
+}  // namespace ronvix::tape
+
+namespace ronvix::app {
+
+namespace {
+
+using com::ComPtr;
+using mediagraph::Supports;
+
+// The file the output graph logs its building to, on the mapped C: drive.
+constexpr char kGraphLogFile[] = "c:\\graphlogfile.log";
+// What marks the splitter's audio pin: the file's second stream.
+constexpr char kAudioPinMark[] = "stream 01";
+// A pin name holds at most this many characters.
+constexpr int kPinNameChars = 128;
+
+// The background of a file name field; the edit inside takes it too, so the
+// text area shows the colour.
+void SetFieldColor(controls::TFilenameEdit* field, const QColor& color) {
+    for (QWidget* widget : {static_cast<QWidget*>(field), static_cast<QWidget*>(field->Edit())}) {
+        QPalette palette = widget->palette();
+        palette.setColor(QPalette::Base, color);
+        widget->setPalette(palette);
+    }
+}
+
+// The filter a component stands for, or null while it has none (no device
+// chosen, graph inactive): the capture graph builder then fails that call.
+template <class Component>
+ComPtr<media::IBaseFilter> FilterOf(Component* component) {
+    ComPtr<media::IBaseFilter> filter;
+    component->QueryInterface(media::IBaseFilter::iid, filter.OutVoid());
+    return filter;
+}
+
+QString PinName(const media::PIN_INFO& info) {
+    int length = 0;
+    while (length < kPinNameChars && info.achName[length] != 0)
+        ++length;
+    return QString::fromUtf16(info.achName, length);
+}
+
+}  // namespace
+
+void TMainForm::Start_printClick(QObject* /*sender*/) {
+    // The capture side stops first; whatever fails there never keeps the
+    // tape output from starting. When Stop throws, "Preview" stays ticked.
+    // Unticking runs the box's own handler here rather than through its
+    // binding, so that a failure in it is swallowed too, not reported.
+    try {
+        CaptureGraph->Stop();
+        if (preview->isChecked()) {
+            {
+                const QSignalBlocker quiet(preview);
+                preview->setChecked(false);
+            }
+            previewClick(preview);
+        }
+    } catch (const std::exception&) {
+    }
+
+    CaptureCounters.Start(0, 0, 0);
+    Start_print->setEnabled(false);
+    Button33->setEnabled(true);
+
+    if (OutGraph->State() == 2) {
+        if (m_tape.built) {
+            OutGraph->Play();
+            return;
+        }
+        // Paused during the missing-file flash: nothing to resume.
+        OutGraph->Stop();
+    }
+
+    if (!OutGraph->Active())
+        m_tape.built = false;
+    OutGraph->SetActive(true);
+    OutGraph->SetLogFile(QString::fromLatin1(kGraphLogFile));
+    const ComPtr<media::IGraphBuilder> graph = Supports<media::IGraphBuilder>(OutGraph);
+
+    const QString file = SourceFilename->Text();
+    if (!win::FileExists(file)) {
+        SetFieldColor(SourceFilename, QColor(255, 0, 0));
+        Timer2->SetEnabled(true);
+        return;
+    }
+
+    Timer4->SetEnabled(true);
+    SourceFilename->setEnabled(false);
+    Stop_print->setEnabled(true);
+    Button33->setEnabled(true);
+    Start_print->setEnabled(false);
+    DSTrackBar1->setEnabled(true);
+    PageControl1->setTabVisible(PageControl1->indexOf(TabSheet1), false);
+    m_tape.built = true;
+
+    const std::u16string name = file.toStdU16String();
+    ComPtr<media::IBaseFilter> source;
+    graph->AddSourceFilter(name.c_str(), name.c_str(), source.ReleaseAndGetAddressOf());
+
+    const ComPtr<media::ICaptureGraphBuilder2> builder =
+        Supports<media::ICaptureGraphBuilder2>(OutGraph);
+    const ComPtr<media::IBaseFilter> device = FilterOf(VideoDestFilter);
+    const ComPtr<media::IBaseFilter> grabber = FilterOf(OutGrabber);
+    // The device's own video output into the window, the file's video
+    // through the splitter into the grabber, the grabber into the device.
+    builder->RenderStream(nullptr, nullptr, device.Get(), nullptr, FilterOf(VideoWindow1).Get());
+    builder->RenderStream(nullptr, nullptr, source.Get(), FilterOf(Splitter).Get(), grabber.Get());
+    builder->RenderStream(nullptr, nullptr, grabber.Get(), nullptr, device.Get());
+
+    // The audio: the last splitter pin whose name holds "stream 01". A file
+    // without one plays without audio.
+    ComPtr<media::IPin> audio;
+    {
+        const mediagraph::TPinList pins(FilterOf(Splitter).Get());
+        for (int i = 0; i < pins.Count(); ++i) {
+            media::PIN_INFO info{};
+            pins.PinInfoAt(i, info);
+            if (info.pFilter)
+                info.pFilter->Release();
+            if (PinName(info).toLower().contains(QLatin1String(kAudioPinMark)))
+                audio = pins.PinAt(i);
+        }
+    }
+    if (audio)
+        graph->Render(audio.Get());
+
+    // The bar's range until its first tick replaces it with its own steps:
+    // the stop position's low 32 bits, which the bar refuses when negative.
+    const ComPtr<media::IMediaSeeking> seeking = Supports<media::IMediaSeeking>(OutGraph);
+    media::LONGLONG stop_100ns = 0;
+    seeking->GetStopPosition(&stop_100ns);
+    DSTrackBar1->SetMax(static_cast<int32_t>(static_cast<uint32_t>(stop_100ns)));
+
+    OutGraph->Play();
+}
+
+void TMainForm::Stop_printClick(QObject* /*sender*/) {
+    OutGraph->Stop();
+    Timer4->SetEnabled(false);
+    OutGraph->SetActive(false);
+    m_tape.built = false;
+    Stop_print->setEnabled(false);
+    Button33->setEnabled(false);
+    Start_print->setEnabled(true);
+    DSTrackBar1->setEnabled(false);
+    PageControl1->setTabVisible(PageControl1->indexOf(TabSheet1), true);
+    SourceFilename->setEnabled(true);
+}
+
+void TMainForm::Button33Click(QObject* /*sender*/) {
+    OutGraph->Pause();
+    Start_print->setEnabled(true);
+    Button33->setEnabled(false);
+}
+
+void TMainForm::Timer2Timer(QObject* /*sender*/) {
+    Timer2->SetEnabled(false);
+    SetFieldColor(SourceFilename, QApplication::palette().color(QPalette::Base));
+    Button33->setEnabled(false);
+    Stop_print->setEnabled(false);
+    Start_print->setEnabled(true);
+}
+
+void TMainForm::Timer4Timer(QObject* /*sender*/) {
+    // One read-and-reset: a buffer delivered meanwhile counts in the next
+    // second. A second without buffers (paused, ended) keeps the last text.
+    if (const auto rate = capture::TCaptureCounters::Rate(CaptureCounters.Take()))
+        StaticText9->setText(QString::number(*rate) + QStringLiteral(" \u041A/sec"));
+    QCoreApplication::processEvents();
+}
+
+void TMainForm::DSTrackBar1Change(QObject* /*sender*/) {
+    const ComPtr<media::IMediaSeeking> seeking = Supports<media::IMediaSeeking>(OutGraph);
+    media::LONGLONG position_100ns = 0;
+    seeking->GetCurrentPosition(&position_100ns);
+    StaticText5->setText(tape::PlayTimeText(position_100ns));
+}
+
+void TMainForm::DSTrackBar1KeyUp(QObject* /*sender*/, int& /*key*/,
+                                 Qt::KeyboardModifiers /*shift*/) {
+    // Keys move the thumb but never seek; the next tick puts it back.
+}
+
+void TMainForm::OutGrabberBuffer(QObject* /*sender*/, double /*sample_time*/, void* /*buffer*/,
+                                 int buffer_len) {
+    CaptureCounters.AddBuffer(buffer_len);
+}
+
+}  // namespace ronvix::app

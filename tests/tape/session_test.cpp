@@ -1,0 +1,478 @@
+// "Print to Tape" through the main window's buttons: a file captured by the
+// engine from the test camera and tone is played out to the Virtual Tape
+// Deck (audio to the Silent Audio Output), and the deck's recording is
+// compared with the file packet for packet, as ffmpeg reads both. Timers of
+// the window are ticked by calling their handlers; the seek bar's own timer
+// and the graph's events run in the event loop while the tests wait.
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+#include <algorithm>
+#include <cmath>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "app/mainform.h"
+#include "mediagraph/dsutil.h"
+#include "mediagraph/platform.h"
+#include "platform/com/oleauto.h"
+#include "platform/media/devices/virtualdevices.h"
+#include "platform/media/filters/playback_files.h"
+#include "platform/media/graph.h"
+#include "platform/media/interfaces.h"
+#include "platform/media/types.h"
+#include "platform/winui/dialogs.h"
+#include "support/sandbox.h"
+
+namespace ronvix::app {
+namespace {
+
+using com::ComPtr;
+using media::LONGLONG;
+
+constexpr LONGLONG kSecond_100ns = 10'000'000;
+const QString kRateUnit = QStringLiteral(" \u041A/sec");
+
+void Spin(int ms) {
+    QDeadlineTimer deadline(ms);
+    while (!deadline.hasExpired())
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+}
+
+// `ms` of live capture from the test camera and the tone generator
+// into an AVI file, through the engine's capture graph builder.
+bool MakeCapture(const QString& path, int ms, bool video, bool audio) {
+    ComPtr<media::IFilterGraph2> graph = media::CreateFilterGraph();
+    ComPtr<media::ICaptureGraphBuilder2> builder;
+    if (com::CoCreateInstance(media::CLSID_CaptureGraphBuilder2, nullptr, com::CLSCTX_INPROC_SERVER,
+                              media::ICaptureGraphBuilder2::iid, builder.OutVoid()) != com::S_OK)
+        return false;
+    builder->SetFiltergraph(graph.As<media::IGraphBuilder>().Get());
+    ComPtr<media::IBaseFilter> camera, tone;
+    if (video) {
+        media::CreateTestCamera(media::IBaseFilter::iid, camera.OutVoid());
+        graph->AddFilter(camera.Get(), u"camera");
+    }
+    if (audio) {
+        media::CreateToneGenerator(media::IBaseFilter::iid, tone.OutVoid());
+        graph->AddFilter(tone.Get(), u"tone");
+    }
+    const std::u16string file = path.toStdU16String();
+    ComPtr<media::IBaseFilter> mux;
+    ComPtr<media::IFileSinkFilter> sink;
+    if (builder->SetOutputFileName(&media::MEDIASUBTYPE_Avi, file.c_str(),
+                                   mux.ReleaseAndGetAddressOf(),
+                                   sink.ReleaseAndGetAddressOf()) != com::S_OK)
+        return false;
+    if (video && builder->RenderStream(&media::PIN_CATEGORY_CAPTURE, nullptr, camera.Get(), nullptr,
+                                       mux.Get()) != com::S_OK)
+        return false;
+    if (audio && builder->RenderStream(&media::PIN_CATEGORY_CAPTURE, nullptr, tone.Get(), nullptr,
+                                       mux.Get()) != com::S_OK)
+        return false;
+    ComPtr<media::IMediaControl> control = graph.As<media::IMediaControl>();
+    if (com::FAILED(control->Run()))
+        return false;
+    Spin(ms);
+    return control->Stop() == com::S_OK;
+}
+
+// The user picks the item named `name` of a device list.
+void Pick(QComboBox* combo, const QString& name) {
+    const int index = combo->findText(name);
+    ASSERT_GE(index, 0) << name.toStdString();
+    combo->setCurrentIndex(index);
+    emit combo->activated(index);
+}
+
+// The start time of each video packet of the file (100 ns units), in
+// order, as ffprobe reads them.
+std::vector<LONGLONG> PacketTimes(const QString& path) {
+    const auto out =
+        media::test::RunTool("ffprobe", {"-v", "error", "-select_streams", "v:0", "-show_entries",
+                                         "packet=pts_time", "-of", "csv=p=0", path});
+    std::vector<LONGLONG> times;
+    if (!out)
+        return times;
+    for (const QByteArray& line : out->split('\n')) {
+        bool ok = false;
+        const double seconds = line.trimmed().toDouble(&ok);
+        if (ok)
+            times.push_back(std::llround(seconds * double(kSecond_100ns)));
+    }
+    return times;
+}
+
+std::optional<int64_t> RateOf(const QString& text) {
+    static const QRegularExpression pattern(QStringLiteral("^(\\d+)") +
+                                            QRegularExpression::escape(kRateUnit) + "$");
+    const QRegularExpressionMatch match = pattern.match(text);
+    if (!match.hasMatch())
+        return std::nullopt;
+    return match.captured(1).toLongLong();
+}
+
+enum class Row { Idle, Playing, Paused };
+
+class PrintToTape : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        mediagraph::RegisterPlatformClasses();
+        s_dir = new QTemporaryDir();
+        s_capture = s_dir->filePath("capture.avi");
+        if (MakeCapture(s_capture, 3000, true, true))
+            s_digests = media::test::PacketDigests(s_capture, "v").value_or(s_digests);
+    }
+    static void TearDownTestSuite() {
+        delete s_dir;
+        s_dir = nullptr;
+    }
+
+    void SetUp() override {
+        ASSERT_GE(s_digests.size(), 40u) << "the capture could not be made or read back";
+        ASSERT_TRUE(m_tape_dir.isValid());
+        m_previous_tape_dir = qgetenv("RONVIX_TAPE_DIR");
+        qputenv("RONVIX_TAPE_DIR", m_tape_dir.path().toUtf8());
+        m_form = std::make_unique<TMainForm>();
+        m_form->Show();
+        m_form->PageControl1->setCurrentWidget(m_form->TabSheet3);
+        // The user's picks on "Device settings": the audio output (which
+        // leaves OutGraph inactive), then the deck (which leaves it active).
+        Pick(m_form->AudioDestFilters, "Silent Audio Output");
+        Pick(m_form->VideoOutFilters, "Virtual Tape Deck");
+        ASSERT_TRUE(m_form->OutGraph->Active());
+        m_form->OutGraph->OnGraphComplete = [this](QObject*, com::HRESULT, media::IBaseFilter*) {
+            m_completed = true;
+        };
+        m_form->SourceFilename->SetText(s_capture);
+    }
+    void TearDown() override {
+        m_form.reset();
+        qputenv("RONVIX_TAPE_DIR", m_previous_tape_dir);
+    }
+
+    // Pumps the event loop until the graph reports the end of the file.
+    bool WaitForCompletion(int timeout_ms = 30000) {
+        QDeadlineTimer deadline(timeout_ms);
+        while (!m_completed && !deadline.hasExpired())
+            QApplication::processEvents(QEventLoop::AllEvents, 20);
+        return m_completed;
+    }
+
+    ComPtr<media::IMediaSeeking> Seeking() {
+        return m_form->OutGraph->Query<media::IMediaSeeking>();
+    }
+    LONGLONG Position() {
+        LONGLONG position = -1;
+        if (ComPtr<media::IMediaSeeking> seeking = Seeking())
+            seeking->GetCurrentPosition(&position);
+        return position;
+    }
+    // The source filter the session added for the file, or null.
+    ComPtr<media::IBaseFilter> SourceFilter(const QString& file) {
+        ComPtr<media::IBaseFilter> source;
+        if (ComPtr<media::IGraphBuilder> graph = m_form->OutGraph->Query<media::IGraphBuilder>())
+            graph->FindFilterByName(file.toStdU16String().c_str(), source.ReleaseAndGetAddressOf());
+        return source;
+    }
+
+    // The one recording the deck made, as packet digests.
+    std::vector<QByteArray> TapeDigests() {
+        const QStringList files = QDir(m_tape_dir.path()).entryList(QDir::Files);
+        EXPECT_EQ(files.size(), 1)
+            << "one session, one recording: " << files.join(' ').toStdString();
+        if (files.isEmpty())
+            return {};
+        return media::test::PacketDigests(QDir(m_tape_dir.path()).filePath(files.first()), "v")
+            .value_or(std::vector<QByteArray>());
+    }
+
+    // The controls as the session's state table gives them for `row`.
+    void ExpectRow(Row row) {
+        TMainForm& f = *m_form;
+        const bool idle = row == Row::Idle;
+        EXPECT_EQ(f.Start_print->isEnabled(), row != Row::Playing) << "Play";
+        EXPECT_EQ(f.Button33->isEnabled(), row == Row::Playing) << "Pause";
+        EXPECT_EQ(f.Stop_print->isEnabled(), !idle) << "Stop";
+        EXPECT_EQ(f.SourceFilename->isEnabled(), idle) << "SourceFilename";
+        EXPECT_EQ(f.DSTrackBar1->isEnabled(), !idle) << "seek bar";
+        EXPECT_EQ(f.PageControl1->isTabVisible(f.PageControl1->indexOf(f.TabSheet1)), idle)
+            << "Capture tab";
+        EXPECT_EQ(f.Timer4->Enabled(), !idle) << "Timer4";
+    }
+
+    static inline QTemporaryDir* s_dir = nullptr;
+    static inline QString s_capture;
+    static inline std::vector<QByteArray> s_digests;
+
+    testing::ScopedSettingsFolder m_settings;
+    QTemporaryDir m_tape_dir;
+    QByteArray m_previous_tape_dir;
+    win::ScriptedDialogs m_dialogs;
+    std::unique_ptr<TMainForm> m_form;
+    bool m_completed = false;
+};
+
+TEST_F(PrintToTape, PlayPutsEveryFrameOnTapeInOrderWithTimeRateRangeAndLog) {
+    ExpectRow(Row::Idle);
+    m_form->Start_print->click();
+    {
+        SCOPED_TRACE("playing");
+        ExpectRow(Row::Playing);
+    }
+    EXPECT_EQ(m_form->OutGraph->State(), 3);
+
+    // The bar's range first holds the stop position's low 32 bits; its own
+    // first tick replaces it with steps of 125 ms.
+    LONGLONG stop = 0, duration = 0;
+    ASSERT_EQ(Seeking()->GetStopPosition(&stop), com::S_OK);
+    ASSERT_EQ(Seeking()->GetDuration(&duration), com::S_OK);
+    EXPECT_GT(duration, 2 * kSecond_100ns);
+    EXPECT_EQ(m_form->DSTrackBar1->maximum(), static_cast<int32_t>(static_cast<uint32_t>(stop)));
+    m_form->DSTrackBar1->TimerTick();
+    EXPECT_EQ(m_form->DSTrackBar1->maximum(), int(duration / 10000 / 125));
+
+    // The seek bar's ticks drive the time display; the rate tick shows what
+    // the grabber counted in the second.
+    Spin(1500);
+    const QString shown = m_form->StaticText5->text();
+    EXPECT_TRUE(shown == "00:00:01" || shown == "00:00:02") << shown.toStdString();
+    m_form->Timer4->Tick();
+    const std::optional<int64_t> rate = RateOf(m_form->StaticText9->text());
+    ASSERT_TRUE(rate) << m_form->StaticText9->text().toStdString();
+    EXPECT_GT(*rate, 0);
+
+    ASSERT_TRUE(WaitForCompletion());
+    {
+        SCOPED_TRACE("the end of the file changes nothing");
+        ExpectRow(Row::Playing);
+    }
+    m_form->Stop_print->click();
+    {
+        SCOPED_TRACE("stopped");
+        ExpectRow(Row::Idle);
+    }
+    EXPECT_FALSE(m_form->OutGraph->Active());
+    EXPECT_EQ(TapeDigests(), s_digests);
+
+    // The graph log sits on the mapped C: drive and names the connections.
+    QFile log(QDir(qEnvironmentVariable("RONVIX_DRIVE_C")).filePath("graphlogfile.log"));
+    ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(log.readAll());
+    for (const char* name : {"Splitter", "OutGrabber", "VideoDestFilter", "VideoWindow1"})
+        EXPECT_TRUE(text.contains(QLatin1String(name))) << name << " missing from\n"
+                                                        << text.toStdString();
+    EXPECT_TRUE(text.contains(QLatin1String("Connect")));
+    EXPECT_TRUE(m_dialogs.unexpected.empty()) << m_dialogs.unexpected.front().toStdString();
+}
+
+TEST_F(PrintToTape, PauseHoldsPositionAndRateAndPlayResumesTheSameRecording) {
+    m_form->Start_print->click();
+    const ComPtr<media::IBaseFilter> source = SourceFilter(s_capture);
+    ASSERT_TRUE(source);
+    Spin(800);
+    m_form->Timer4->Tick();
+    ASSERT_TRUE(RateOf(m_form->StaticText9->text()));
+
+    m_form->Button33->click();
+    {
+        SCOPED_TRACE("paused");
+        ExpectRow(Row::Paused);
+    }
+    EXPECT_EQ(m_form->OutGraph->State(), 2);
+    // Buffers already on their way when the pause came are counted by the
+    // next tick; after that no buffer arrives and the text stays.
+    Spin(300);
+    m_form->Timer4->Tick();
+    const QString rate_text = m_form->StaticText9->text();
+    const LONGLONG held = Position();
+    Spin(600);
+    m_form->Timer4->Tick();
+    EXPECT_EQ(m_form->StaticText9->text(), rate_text);
+    EXPECT_EQ(Position(), held);
+    m_form->DSTrackBar1Change(m_form->DSTrackBar1);
+    EXPECT_EQ(m_form->StaticText5->text(), tape::PlayTimeText(held));
+
+    m_form->Start_print->click();
+    {
+        SCOPED_TRACE("resumed");
+        ExpectRow(Row::Playing);
+    }
+    EXPECT_EQ(m_form->OutGraph->State(), 3);
+    EXPECT_EQ(SourceFilter(s_capture).Get(), source.Get()) << "resumed without a rebuild";
+    ASSERT_TRUE(WaitForCompletion());
+    m_form->Stop_print->click();
+    EXPECT_EQ(TapeDigests(), s_digests) << "a pause continues the same recording";
+    EXPECT_TRUE(m_dialogs.unexpected.empty());
+}
+
+TEST_F(PrintToTape, DraggingTheThumbToTheMiddleSeeksThere) {
+    m_form->Start_print->click();
+    Spin(600);
+    mediagraph::TDSTrackBar* bar = m_form->DSTrackBar1;
+    bar->TimerTick();
+    ASSERT_GT(bar->maximum(), 10);
+
+    // The user holds the thumb, moves it to the middle and lets go there.
+    const QPoint centre = bar->rect().center();
+    QTest::mousePress(bar, Qt::LeftButton, {}, centre);
+    EXPECT_TRUE(bar->Dragging());
+    bar->setValue(bar->maximum() / 2);
+    QTest::mouseRelease(bar, Qt::LeftButton, {}, centre);
+    EXPECT_FALSE(bar->Dragging());
+
+    LONGLONG stop = 0;
+    ASSERT_EQ(Seeking()->GetStopPosition(&stop), com::S_OK);
+    const LONGLONG target = stop * bar->value() / bar->maximum();
+    const LONGLONG now = Position();
+    EXPECT_GE(now, target);
+    EXPECT_LT(now, target + kSecond_100ns / 2);
+    m_form->DSTrackBar1Change(bar);
+    EXPECT_EQ(m_form->StaticText5->text(), tape::PlayTimeText(now));
+
+    ASSERT_TRUE(WaitForCompletion());
+    m_form->Stop_print->click();
+
+    // The tape: the frames played before the seek, then the file from the
+    // frame at the middle to its end.
+    const std::vector<QByteArray> tape = TapeDigests();
+    const std::vector<QByteArray>& source = s_digests;
+    size_t before = 0;
+    while (before < tape.size() && before < source.size() && tape[before] == source[before])
+        ++before;
+    EXPECT_GE(before, 3u) << "frames played before the seek";
+    ASSERT_LT(before, tape.size()) << "nothing was recorded after the seek";
+    const auto resumed = std::find(source.begin(), source.end(), tape[before]);
+    ASSERT_NE(resumed, source.end()) << "a frame on tape that the file does not hold";
+    // The file's frames carry their times (a frame the camera dropped left
+    // a gap): the seek lands on the frame shown at the target time.
+    const std::vector<LONGLONG> times = PacketTimes(s_capture);
+    ASSERT_EQ(times.size(), source.size());
+    const auto shown = std::upper_bound(times.begin(), times.end(), target) - times.begin() - 1;
+    EXPECT_NEAR(double(resumed - source.begin()), double(shown), 1.0)
+        << "target " << target << " resumed at the frame of time "
+        << times[size_t(resumed - source.begin())];
+    EXPECT_EQ(std::vector<QByteArray>(tape.begin() + ptrdiff_t(before), tape.end()),
+              std::vector<QByteArray>(resumed, source.end()));
+    EXPECT_TRUE(m_dialogs.unexpected.empty());
+}
+
+TEST_F(PrintToTape, MissingFileFlashesRedForASecondThenPlaysOnceItExists) {
+    const QString name = QStringLiteral("c:\\later.avi");
+    const QString mapped = QDir(qEnvironmentVariable("RONVIX_DRIVE_C")).filePath("later.avi");
+    QFile::remove(mapped);
+    m_form->SourceFilename->SetText(name);
+    const QColor window = QApplication::palette().color(QPalette::Base);
+
+    m_form->Start_print->click();
+    EXPECT_EQ(m_form->SourceFilename->Edit()->palette().color(QPalette::Base), QColor(255, 0, 0));
+    EXPECT_TRUE(m_form->Timer2->Enabled());
+    EXPECT_FALSE(m_form->Start_print->isEnabled());
+    EXPECT_TRUE(m_form->Button33->isEnabled());
+    EXPECT_FALSE(m_form->Stop_print->isEnabled());
+    EXPECT_TRUE(m_form->SourceFilename->isEnabled());
+    EXPECT_FALSE(m_form->Timer4->Enabled());
+    EXPECT_TRUE(m_form->OutGraph->Active()) << "the graph stays active for the next try";
+
+    // The user presses "Pause" while the field is red: the graph pauses
+    // with nothing in it.
+    m_form->Button33->click();
+    EXPECT_EQ(m_form->OutGraph->State(), 2);
+
+    m_form->Timer2->Tick();
+    EXPECT_EQ(m_form->SourceFilename->Edit()->palette().color(QPalette::Base), window);
+    EXPECT_FALSE(m_form->Timer2->Enabled());
+    {
+        SCOPED_TRACE("after the flash");
+        ExpectRow(Row::Idle);
+    }
+    EXPECT_TRUE(m_dialogs.boxes.empty()) << "a missing file shows no message";
+
+    // Once the file exists, "Play" builds the session in the graph that
+    // stayed active, rather than resuming the empty paused graph.
+    ASSERT_TRUE(QFile::copy(s_capture, mapped));
+    m_form->Start_print->click();
+    EXPECT_TRUE(m_dialogs.unexpected.empty()) << m_dialogs.unexpected.front().toStdString();
+    EXPECT_EQ(m_form->OutGraph->State(), 3);
+    EXPECT_TRUE(SourceFilter(name));
+    ExpectRow(Row::Playing);
+    ASSERT_TRUE(WaitForCompletion());
+    m_form->Stop_print->click();
+    EXPECT_EQ(TapeDigests(), s_digests);
+}
+
+TEST_F(PrintToTape, AFileWithoutASecondStreamPlaysWithoutAudio) {
+    const QString video_only = s_dir->filePath("video_only.avi");
+    ASSERT_TRUE(MakeCapture(video_only, 2000, true, false));
+    const auto digests = media::test::PacketDigests(video_only, "v");
+    ASSERT_TRUE(digests && digests->size() >= 25u);
+    m_form->SourceFilename->SetText(video_only);
+
+    m_form->Start_print->click();
+    EXPECT_EQ(m_form->OutGraph->State(), 3);
+    const ComPtr<media::IBaseFilter> audio = m_form->AudioDestFilter->Query<media::IBaseFilter>();
+    ASSERT_TRUE(audio);
+    const mediagraph::TPinList pins(audio.Get());
+    ASSERT_GE(pins.Count(), 1);
+    ComPtr<media::IPin> peer;
+    EXPECT_EQ(pins.PinAt(0)->ConnectedTo(peer.ReleaseAndGetAddressOf()), com::VFW_E_NOT_CONNECTED);
+    ASSERT_TRUE(WaitForCompletion());
+    m_form->Stop_print->click();
+    EXPECT_EQ(TapeDigests(), *digests);
+    EXPECT_TRUE(m_dialogs.boxes.empty());
+}
+
+TEST_F(PrintToTape, PlayEndsARunningPreviewFirst) {
+    Pick(m_form->VideoCapFilters, "Test Pattern Camera");
+    m_form->preview->setChecked(true);
+    ASSERT_EQ(m_form->CaptureGraph->State(), 3) << "the preview runs";
+
+    m_form->Start_print->click();
+    EXPECT_FALSE(m_form->preview->isChecked());
+    EXPECT_NE(m_form->CaptureGraph->State(), 3);
+    EXPECT_EQ(m_form->OutGraph->State(), 3);
+    ExpectRow(Row::Playing);
+    m_form->Stop_print->click();
+    ExpectRow(Row::Idle);
+    EXPECT_TRUE(m_dialogs.unexpected.empty()) << m_dialogs.unexpected.front().toStdString();
+}
+
+TEST_F(PrintToTape, WithNothingForTheVideoWindowTheRunReportsItUnconnected) {
+    // No output device (the stored one names nothing here) and a file
+    // without video: nothing reaches the video window's renderer, and
+    // running the graph fails with the renderer's own report.
+    const QString sound_only = s_dir->filePath("sound_only.avi");
+    ASSERT_TRUE(MakeCapture(sound_only, 1000, false, true));
+    m_form.reset();
+    const testing::ScopedSettingsFolder no_picks;
+    m_form = std::make_unique<TMainForm>();
+    m_form->Show();
+    m_form->PageControl1->setCurrentWidget(m_form->TabSheet3);
+    m_form->SourceFilename->SetText(sound_only);
+    m_dialogs.QueueBoxAnswer(win::IDOK);
+
+    m_form->Start_print->click();
+    ASSERT_EQ(m_dialogs.boxes.size(), 1u);
+    EXPECT_EQ(m_dialogs.boxes[0].caption, "Ronvix");
+    EXPECT_EQ(m_dialogs.boxes[0].text,
+              mediagraph::ResultText(com::VFW_E_NOT_CONNECTED) + " ($80040209).");
+    EXPECT_TRUE(m_dialogs.unexpected.empty());
+
+    // The session's controls were set before the run failed; "Stop" still
+    // returns them to idle.
+    ExpectRow(Row::Playing);
+    m_form->Stop_print->click();
+    ExpectRow(Row::Idle);
+    EXPECT_EQ(m_dialogs.boxes.size(), 1u);
+}
+
+}  // namespace
+}  // namespace ronvix::app
