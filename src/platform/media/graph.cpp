@@ -1103,6 +1103,13 @@ HRESULT FilterGraph::SetPositions(LONGLONG* current, DWORD current_flags, LONGLO
     // The new segment starts at stream time zero: rebase the stream time so
     // playback goes on from the new position at once.
     m_segment_start = target;
+    {
+        // The renderers reach the end of the new segment again: a graph that
+        // had completed completes once more (a seek after the end plays on).
+        std::lock_guard events(m_event_lock);
+        m_completed.clear();
+        m_running_for_events = m_state == State_Running;
+    }
     if (m_state == State_Running) {
         const REFERENCE_TIME start = Now();
         m_start = start;

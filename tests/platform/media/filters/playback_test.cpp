@@ -379,6 +379,25 @@ TEST_F(Playback, SeekingARunningGraphFlushesAndPlaysOnFromTheNewPosition) {
         EXPECT_GE(chunk.start, -kSecond / 10) << "audio from before the seek";
 }
 
+TEST_F(Playback, ASeekAfterTheEndPlaysOnAndCompletesAgain) {
+    ASSERT_EQ(Open(m_clip), S_OK);
+    TestSink* video = Sink(u"Stream 00");
+    Sink(u"Stream 01");
+    ComPtr<IMediaControl> control = m_graph.As<IMediaControl>();
+    ComPtr<IMediaSeeking> seeking = m_graph.As<IMediaSeeking>();
+    ASSERT_TRUE(SUCCEEDED(control->Run()));
+    ASSERT_EQ(WaitForCompletion(), EC_COMPLETE);
+    const size_t first_run = video->ReceivedSamples().size();
+
+    // Still running at the end: the user drags the seek bar back to 1 s.
+    LONGLONG target = kSecond, none = 0;
+    ASSERT_EQ(seeking->SetPositions(&target, AM_SEEKING_AbsolutePositioning, &none,
+                                    AM_SEEKING_NoPositioning),
+              S_OK);
+    EXPECT_EQ(WaitForCompletion(), EC_COMPLETE) << "the graph completes again after a seek";
+    EXPECT_GT(video->ReceivedSamples().size(), first_run) << "frames from 1 s on were played again";
+}
+
 TEST_F(Playback, StopPositionEndsEarlyAndSeekingWhileStoppedStartsThere) {
     const auto digests = PacketDigests(m_clip, "v");
     ASSERT_TRUE(digests);
