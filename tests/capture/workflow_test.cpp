@@ -83,7 +83,7 @@ TEST_F(CaptureWindow, CaptureWritesAFileOtherPlayersReadAndShowsItsStatistics) {
     EXPECT_EQ((*streams)[1].codec, "pcm_s16le");
     const std::vector<QImage> frames = Frames(path, scratch.filePath("first"));
     // Wide bands: the machine is shared, and the camera counts what it drops.
-    EXPECT_GE(frames.size(), 30u) << "fewer than 40 % of three seconds of frames";
+    EXPECT_GE(frames.size(), 20u) << "fewer than a quarter of three seconds of frames";
     EXPECT_GE(int(frames.size()) + dropped, 45) << "frames lost that the camera did not count";
     EXPECT_LE(frames.size(), 100u);
     EXPECT_GE(int(frames.size()), captured);
@@ -255,7 +255,7 @@ TEST_F(CaptureWindow, ClosingDuringACaptureCompletesTheFileAndARestartRestoresTh
     const auto streams = ProbeStreams(DriveC("closed.avi"));
     ASSERT_TRUE(streams) << "the file is not complete";
     EXPECT_EQ(streams->size(), 2u);
-    EXPECT_GT(Frames(DriveC("closed.avi"), scratch.filePath("closed")).size(), 15u);
+    EXPECT_GT(Frames(DriveC("closed.avi"), scratch.filePath("closed")).size(), 5u);
     EXPECT_TRUE(
         QFile::exists(QString::fromStdString(settings.Folder().string()) + "/ronvix/ZELK.ini"));
     const QString camera = form->VideoCapFilters->currentText();
