@@ -1,6 +1,9 @@
 #include "app/mainform.h"
 
+#include <QCoreApplication>
 #include <QGuiApplication>
+#include <QMoveEvent>
+#include <QResizeEvent>
 #include <QScreen>
 #include <QVBoxLayout>
 
@@ -182,6 +185,27 @@ void TMainForm::CreateControls() {
 
     PageControl1->setCurrentIndex(0);
     BuildTabOrder(this);
+    DeliverFirstGeometry();
+}
+
+void TMainForm::DeliverFirstGeometry() {
+    // Qt holds a hidden widget's first move and resize events until it is
+    // first shown. The controls of a page not yet visited would receive them
+    // on the user's first visit, when a graph may be active and a video
+    // window's renderer unconnected, which reports an error for a resize
+    // nobody made. Every control gets its designed geometry now instead.
+    for (QWidget* w : findChildren<QWidget*>()) {
+        if (w->testAttribute(Qt::WA_PendingMoveEvent)) {
+            w->setAttribute(Qt::WA_PendingMoveEvent, false);
+            QMoveEvent moved(w->pos(), w->pos());
+            QCoreApplication::sendEvent(w, &moved);
+        }
+        if (w->testAttribute(Qt::WA_PendingResizeEvent)) {
+            w->setAttribute(Qt::WA_PendingResizeEvent, false);
+            QResizeEvent resized(w->size(), QSize());
+            QCoreApplication::sendEvent(w, &resized);
+        }
+    }
 }
 
 void TMainForm::CreateComponents() {

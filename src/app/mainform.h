@@ -216,6 +216,7 @@ private:
     void BindCaptureHandlers();
     void BindTapeHandlers();
     void CreateControls();
+    void DeliverFirstGeometry();
     void CreateComponents();
     template <class T>
     void Bind(T*& member, const char* name);

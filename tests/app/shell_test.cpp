@@ -11,6 +11,8 @@
 #include "framework/application.h"
 #include "platform/win/kernel.h"
 #include "platform/win/priority.h"
+#include "platform/winui/dialogs.h"
+#include "support/sandbox.h"
 
 using namespace ronvix;
 using ronvix::app::TMainForm;
@@ -94,4 +96,21 @@ TEST(Shell, ClosingTheMainWindowClosesTheSplashAndEndsTheProgram) {
     form.close();
     EXPECT_FALSE(form.isVisible());
     EXPECT_TRUE(application->Terminated());
+}
+
+TEST(Shell, FirstVisitToPrintToTapeWithAnActiveOutputGraphShowsNoError) {
+    RecordingPriority fake;
+    win::ScopedPriorityService scope(&fake);
+    ronvix::testing::ScopedSettingsFolder settings;
+    win::ScriptedDialogs dialogs;
+    TMainForm form;
+    form.Show();
+    // A chosen output device leaves the output graph active with the video
+    // window's renderer in it, unconnected, before the page was ever shown.
+    form.OutGraph->SetActive(true);
+    form.PageControl1->setCurrentIndex(1);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(form.VideoWindow1->isVisible());
+    EXPECT_TRUE(dialogs.boxes.empty()) << dialogs.boxes.front().text.toStdString();
+    form.OutGraph->SetActive(false);
 }
