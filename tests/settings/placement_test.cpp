@@ -2,6 +2,8 @@
 // round trip through the real main window.
 #include <gtest/gtest.h>
 
+#include "platform/win/priority.h"
+
 #include "app/mainform.h"
 #include "platform/winui/dialogs.h"
 #include "settings/placement.h"
@@ -75,66 +77,82 @@ TEST(WindowPlacement, AppliesAndReportsTheRecord) {
     EXPECT_EQ(GetWindowPlacement(&window, origin).normal_position, p.normal_position);
 }
 
-// The ten stored properties of the real main window through a real file.
+// The ten stored properties of the real main window through a real file,
+// with its own settings store and the devices it really lists.
 TEST(MainWindowSettings, TenPropertiesRoundTrip) {
     testing::ConfigHome home;
     win::ScriptedDialogs dialogs;
-    auto fill = [](app::TMainForm& form) {
-        for (QComboBox* c : {form.AudioCapFilters, form.VideoCapFilters, form.VideoFormats,
-                             form.AudioFormats, form.AudioDestFilters, form.VideoOutFilters})
-            for (int i = 0; i < 4; ++i)
-                c->addItem(QString::number(i));
-    };
+    // Showing the window applies the stored priority: never to this process.
+    class InertPriority : public win::PriorityService {
+    public:
+        bool SetProcessClass(win::DWORD, win::DWORD) override { return true; }
+        win::DWORD ProcessClass(win::DWORD) override { return 0; }
+        bool SetThreadLevel(win::DWORD, int) override { return true; }
+    } inert;
+    win::ScopedPriorityService scope(&inert);
+
+    int camera = -1, tone = -1, silent = -1, deck = -1;
     {
         app::TMainForm form;
-        fill(form);
-        testing::AttachStorage(&form);
         form.show();
-        form.AudioCapFilters->setCurrentIndex(1);
-        form.VideoCapFilters->setCurrentIndex(2);
-        form.savedialog->SetText(QStringLiteral("\"/tmp/new capture.avi\""));
+        camera = form.VideoCapFilters->findText(QStringLiteral("Test Pattern Camera"));
+        tone = form.AudioCapFilters->findText(QStringLiteral("Test Tone Generator"));
+        silent = form.AudioDestFilters->findText(QStringLiteral("Silent Audio Output"));
+        deck = form.VideoOutFilters->findText(QStringLiteral("Virtual Tape Deck"));
+        ASSERT_GE(camera, 0);
+        ASSERT_GE(tone, 0);
+        ASSERT_GE(silent, 0);
+        ASSERT_GE(deck, 0);
+        // The user's picks: a device refills its format list.
+        form.VideoCapFilters->setCurrentIndex(camera);
+        form.VideoCapFiltersClick(form.VideoCapFilters);
+        form.AudioCapFilters->setCurrentIndex(tone);
+        form.AudioCapFiltersClick(form.AudioCapFilters);
+        ASSERT_GT(form.VideoFormats->count(), 3);
+        ASSERT_GT(form.AudioFormats->count(), 2);
         form.VideoFormats->setCurrentIndex(3);
         form.AudioFormats->setCurrentIndex(2);
-        form.AudioDestFilters->setCurrentIndex(1);
-        form.VideoOutFilters->setCurrentIndex(3);
+        form.AudioDestFilters->setCurrentIndex(silent);
+        form.VideoOutFilters->setCurrentIndex(deck);
+        form.savedialog->SetText(QStringLiteral("\"/tmp/new capture.avi\""));
         form.OverCheck->setChecked(true);
         form.SourceFilename->SetText(QStringLiteral("\"/tmp/tape in.avi\""));
         form.ComboBox1->setCurrentIndex(3);
         form.close();
     }
     const QByteArray file = home.Bytes();
-    const std::pair<const char*, const char*> keys[] = {
-        {"AudioCapFilters_ItemIndex", "1"},
-        {"VideoCapFilters_ItemIndex", "2"},
-        {"savedialog_FileName", "/tmp/new capture.avi"},
-        {"VideoFormats_ItemIndex", "3"},
-        {"AudioFormats_ItemIndex", "2"},
-        {"AudioDestFilters_ItemIndex", "1"},
-        {"VideoOutFilters_ItemIndex", "3"},
-        {"OverCheck_Checked", "True"},
-        {"SourceFilename_Text", "\"\"/tmp/tape in.avi\"\""},
-        {"ComboBox1_ItemIndex", "3"},
+    const std::pair<const char*, QString> keys[] = {
+        {"AudioCapFilters_ItemIndex", QString::number(tone)},
+        {"VideoCapFilters_ItemIndex", QString::number(camera)},
+        {"savedialog_FileName", QStringLiteral("/tmp/new capture.avi")},
+        {"VideoFormats_ItemIndex", QStringLiteral("3")},
+        {"AudioFormats_ItemIndex", QStringLiteral("2")},
+        {"AudioDestFilters_ItemIndex", QString::number(silent)},
+        {"VideoOutFilters_ItemIndex", QString::number(deck)},
+        {"OverCheck_Checked", QStringLiteral("True")},
+        {"SourceFilename_Text", QStringLiteral("\"\"/tmp/tape in.avi\"\"")},
+        {"ComboBox1_ItemIndex", QStringLiteral("3")},
     };
     for (const auto& [key, value] : keys)
-        EXPECT_EQ(testing::RawValue(file, QString::fromLatin1(key)), QString::fromLatin1(value))
-            << key;
+        EXPECT_EQ(testing::RawValue(file, QString::fromLatin1(key)), value) << key;
     EXPECT_TRUE(file.startsWith("[TMainForm]"));
 
+    // The next start: the store restores, the show sequence reselects the
+    // devices and sets the format lists from the stored indices.
     app::TMainForm form;
-    fill(form);
-    testing::AttachStorage(&form);
     form.show();
-    EXPECT_EQ(form.AudioCapFilters->currentIndex(), 1);
-    EXPECT_EQ(form.VideoCapFilters->currentIndex(), 2);
+    EXPECT_EQ(form.AudioCapFilters->currentIndex(), tone);
+    EXPECT_EQ(form.VideoCapFilters->currentIndex(), camera);
     EXPECT_EQ(form.savedialog->FileName(), QStringLiteral("/tmp/new capture.avi"));
     EXPECT_EQ(form.VideoFormats->currentIndex(), 3);
     EXPECT_EQ(form.AudioFormats->currentIndex(), 2);
-    EXPECT_EQ(form.AudioDestFilters->currentIndex(), 1);
-    EXPECT_EQ(form.VideoOutFilters->currentIndex(), 3);
+    EXPECT_EQ(form.AudioDestFilters->currentIndex(), silent);
+    EXPECT_EQ(form.VideoOutFilters->currentIndex(), deck);
     EXPECT_TRUE(form.OverCheck->isChecked());
     EXPECT_EQ(form.SourceFilename->Text(), QStringLiteral("\"/tmp/tape in.avi\""));
     EXPECT_EQ(form.ComboBox1->currentIndex(), 3);
-    EXPECT_TRUE(dialogs.boxes.empty());
+    for (const auto& box : dialogs.boxes)
+        ADD_FAILURE() << "unexpected message: " << box.text.toStdString();
 }
 
 }  // namespace
