@@ -282,24 +282,9 @@ public:
     HRESULT GetInfo(LPWSTR version, int* version_len, LPWSTR description, int* description_len,
                     LONG* def_key_frame_rate, LONG* def_p_frames_per_key, double* def_quality,
                     LONG* capabilities) override {
-        auto copy = [](std::u16string_view text, LPWSTR dst, int* len) {
-            if (!len)
-                return;
-            if (dst && *len > 0)
-                CopyName(text, dst, static_cast<size_t>(*len));
-            *len = static_cast<int>(text.size() + 1);
-        };
-        copy(u"1.0", version, version_len);
-        copy(u"Test Pattern Camera JPEG", description, description_len);
-        if (def_key_frame_rate)
-            *def_key_frame_rate = 1;
-        if (def_p_frames_per_key)
-            *def_p_frames_per_key = 0;
-        if (def_quality)
-            *def_quality = 0.75;
-        if (capabilities)
-            *capabilities = 1;  // CompressionCaps_CanQuality
-        return S_OK;
+        return JpegCompressionInfo(u"Test Pattern Camera JPEG", 0.75, version, version_len,
+                                   description, description_len, def_key_frame_rate,
+                                   def_p_frames_per_key, def_quality, capabilities);
     }
     HRESULT OverrideKeyFrame(LONG) override { return E_NOTIMPL; }
     HRESULT OverrideFrameSize(LONG, LONG) override { return E_NOTIMPL; }

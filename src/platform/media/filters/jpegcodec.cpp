@@ -98,4 +98,28 @@ bool JpegDecoder::DecodeRgb32(std::span<const uint8_t> jpeg, int width, int heig
     return true;
 }
 
+HRESULT JpegCompressionInfo(std::u16string_view description, double default_quality, LPWSTR version,
+                            int* version_len, LPWSTR description_out, int* description_len,
+                            LONG* def_key_frame_rate, LONG* def_p_frames_per_key,
+                            double* def_quality, LONG* capabilities) {
+    auto copy = [](std::u16string_view text, LPWSTR dst, int* len) {
+        if (!len)
+            return;
+        if (dst && *len > 0)
+            CopyName(text, dst, static_cast<size_t>(*len));
+        *len = static_cast<int>(text.size() + 1);
+    };
+    copy(u"1.0", version, version_len);
+    copy(description, description_out, description_len);
+    if (def_key_frame_rate)
+        *def_key_frame_rate = 1;
+    if (def_p_frames_per_key)
+        *def_p_frames_per_key = 0;
+    if (def_quality)
+        *def_quality = default_quality;
+    if (capabilities)
+        *capabilities = 1;  // CompressionCaps_CanQuality
+    return com::S_OK;
+}
+
 }  // namespace ronvix::media

@@ -7,7 +7,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string_view>
 
+#include "platform/media/filter.h"
 #include "platform/media/filters/colourspace.h"
 
 namespace ronvix::media {
@@ -15,6 +17,15 @@ namespace ronvix::media {
 // The JPEG quality for an engine quality fraction: round(q * 100) clamped
 // to 1..100, so every fraction down to 0.01 (and below) still encodes.
 int JpegQualityFromFraction(double quality);
+
+// IAMVideoCompression::GetInfo of a JPEG quality control: version "1.0",
+// `description`, one key frame per frame, no P frames, `default_quality`,
+// and the quality capability. Any out-pointer may be null; a text is cut to
+// the caller's capacity and its full length reported.
+HRESULT JpegCompressionInfo(std::u16string_view description, double default_quality, LPWSTR version,
+                            int* version_len, LPWSTR description_out, int* description_len,
+                            LONG* def_key_frame_rate, LONG* def_p_frames_per_key,
+                            double* def_quality, LONG* capabilities);
 
 class JpegEncoder {
 public:
