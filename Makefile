@@ -10,8 +10,14 @@ PACKAGES := cmake ninja-build g++ pkg-config \
 	qt6-base-dev libgl-dev libxkbcommon-dev \
 	libturbojpeg0-dev libavformat-dev libavcodec-dev libavutil-dev \
 	libasound2-dev fonts-liberation fonts-dejavu-core \
-	libgtest-dev libgmock-dev libbenchmark-dev
-TEST_PACKAGES := ffmpeg xvfb xauth
+	libgtest-dev libgmock-dev libbenchmark-dev \
+	librsvg2-bin
+# Test oracles; the packaging test builds the .deb (dpkg-dev, file) and
+# validates the installed desktop entry and metainfo.
+TEST_PACKAGES := ffmpeg xvfb xauth \
+	dpkg-dev file desktop-file-utils appstream
+# scripts/screenshots.sh: a virtual display, clicks and captures.
+SCREENSHOT_PACKAGES := xvfb xauth xdotool imagemagick
 
 .PHONY: run test build deps test-deps configure
 
