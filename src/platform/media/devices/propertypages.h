@@ -18,6 +18,10 @@ inline constexpr com::GUID CLSID_CapturePropertyPage =
 // "Audio Mixer": enable and level of each input line (IAMAudioInputMixer).
 inline constexpr com::GUID CLSID_AudioMixerPropertyPage =
     RONVIX_GUID("{74454457-610E-4981-A5E0-EEEA77216C14}");
+// "Tape": where a tape deck records and the file of its current or last
+// run (ITapeDeck); read only.
+inline constexpr com::GUID CLSID_TapePropertyPage =
+    RONVIX_GUID("{0E7C2B94-58A1-4F6D-B3C9-7D21E4A06F53}");
 
 // Fills `pages` with a copy of `ids`, for GetPages implementations.
 com::HRESULT FillPages(CAUUID* pages, const com::GUID* ids, com::ULONG count);

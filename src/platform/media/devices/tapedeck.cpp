@@ -18,6 +18,7 @@
 
 #include "platform/com/devices.h"
 #include "platform/com/oleauto.h"
+#include "platform/media/devices/propertypages.h"
 #include "platform/media/filter.h"
 #include "platform/media/filters/avimux.h"
 #include "platform/media/filters/colourspace.h"
@@ -123,7 +124,7 @@ protected:
     }
 };
 
-class TapeDeck final : public BaseFilter, public ITapeDeck {
+class TapeDeck final : public BaseFilter, public ITapeDeck, public ISpecifyPropertyPages {
 public:
     TapeDeck() : BaseFilter(CLSID_VirtualTapeDeck), m_record(*this) {
         m_in = static_cast<VideoInPin*>(AddPin(std::make_unique<VideoInPin>(*this)));
@@ -142,6 +143,11 @@ public:
             return E_POINTER;
         *folder = CoTaskMemDup(ToUtf16(TapeFolder()));
         return *folder ? S_OK : E_OUTOFMEMORY;
+    }
+    // The "Tape" page shows where the deck records and its last recording.
+    HRESULT GetPages(CAUUID* pages) override {
+        static constexpr GUID ids[] = {CLSID_TapePropertyPage};
+        return FillPages(pages, ids, 1);
     }
     HRESULT GetLastRecording(LPWSTR* file) override {
         if (!file)
@@ -182,6 +188,8 @@ protected:
     HRESULT QueryInterfaceExtra(REFIID riid, void** out) override {
         if (riid == ITapeDeck::iid)
             return ReturnInterface<ITapeDeck>(this, out);
+        if (riid == ISpecifyPropertyPages::iid)
+            return ReturnInterface<ISpecifyPropertyPages>(this, out);
         return BaseFilter::QueryInterfaceExtra(riid, out);
     }
 

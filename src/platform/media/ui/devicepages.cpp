@@ -1,6 +1,7 @@
 // The property pages of the engine's devices: "Video Proc Amp" (a slider per
 // picture property), "Capture" (compression quality and current format) and
-// "Audio Mixer" (each input line's enable and level).
+// "Audio Mixer" (each input line's enable and level) and "Tape" (where a tape
+// deck records).
 
 #include <QCheckBox>
 #include <QGridLayout>
@@ -10,6 +11,7 @@
 
 #include "platform/com/oleauto.h"
 #include "platform/media/devices/propertypages.h"
+#include "platform/media/devices/tapedeck.h"
 #include "platform/media/pinutil.h"
 #include "platform/media/ui/propertyframe.h"
 
@@ -215,6 +217,40 @@ private:
     std::vector<Line> m_lines;
 };
 
+// Read only: the deck's folder and the file of its current or last run, as
+// they are when the page opens.
+class TapePage final : public PropertyPage {
+public:
+    explicit TapePage(ComPtr<ITapeDeck> deck) {
+        auto* grid = new QGridLayout(this);
+        AddRow(grid, 0, QStringLiteral("Folder"), Take(deck, &ITapeDeck::GetTapeFolder));
+        QString last = Take(deck, &ITapeDeck::GetLastRecording);
+        AddRow(grid, 1, QStringLiteral("Last recording"),
+               last.isEmpty() ? QStringLiteral("(none)") : last);
+        grid->setColumnStretch(1, 1);
+        grid->setRowStretch(2, 1);
+    }
+    QString Title() const override { return QStringLiteral("Tape"); }
+    void Apply() override { SetClean(); }
+
+private:
+    static QString Take(const ComPtr<ITapeDeck>& deck, HRESULT (ITapeDeck::*get)(LPWSTR*)) {
+        LPWSTR text = nullptr;
+        if (FAILED((deck.Get()->*get)(&text)) || !text)
+            return {};
+        QString result = QString::fromUtf16(text);
+        CoTaskMemFree(text);
+        return result;
+    }
+    void AddRow(QGridLayout* grid, int row, const QString& name, const QString& value) {
+        grid->addWidget(new QLabel(name, this), row, 0);
+        auto* label = new QLabel(value, this);
+        label->setObjectName(name);
+        label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        grid->addWidget(label, row, 1);
+    }
+};
+
 }  // namespace
 
 void RegisterDevicePropertyPages() {
@@ -249,6 +285,15 @@ void RegisterDevicePropertyPages() {
                                  auto page = std::make_unique<AudioMixerPage>(filter.Get());
                                  if (!page->Empty())
                                      return page;
+                             }
+                             return nullptr;
+                         });
+    RegisterPropertyPage(CLSID_TapePropertyPage,
+                         [](std::span<IUnknown* const> objects) -> std::unique_ptr<PropertyPage> {
+                             for (IUnknown* o : objects) {
+                                 ComPtr<ITapeDeck> deck;
+                                 if (SUCCEEDED(o->QueryInterface(ITapeDeck::iid, deck.OutVoid())))
+                                     return std::make_unique<TapePage>(deck);
                              }
                              return nullptr;
                          });

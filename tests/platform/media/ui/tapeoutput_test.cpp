@@ -6,13 +6,16 @@
 
 #include <QApplication>
 #include <QDeadlineTimer>
+#include <QDialog>
 #include <QDir>
+#include <QLabel>
 #include <QTemporaryDir>
 
 #include <algorithm>
 
 #include "platform/com/oleauto.h"
 #include "platform/media/devices/audiooutput.h"
+#include "platform/media/devices/propertypages.h"
 #include "platform/media/devices/tapedeck.h"
 #include "platform/media/devices/virtualdevices.h"
 #include "platform/media/engine_harness.h"
@@ -20,7 +23,9 @@
 #include "platform/media/filters/filters.h"
 #include "platform/media/filters/playback.h"
 #include "platform/media/filters/playback_files.h"
+#include "platform/media/ui/propertyframe.h"
 #include "platform/media/ui/videorenderer.h"
+#include "platform/winui/dialogs.h"
 
 namespace ronvix::media {
 namespace {
@@ -191,6 +196,30 @@ protected:
         return PacketDigests(tape, "v").value_or(std::vector<QByteArray>());
     }
 
+    // The texts of the deck's "Tape" page: its folder and last recording.
+    std::pair<QString, QString> TapePage() {
+        ComPtr<ISpecifyPropertyPages> specify = m_deck.As<ISpecifyPropertyPages>();
+        CAUUID pages{};
+        EXPECT_TRUE(specify && specify->GetPages(&pages) == S_OK);
+        std::pair<QString, QString> shown;
+        win::ScriptedDialogs dialogs;
+        dialogs.QueueDialogAnswer([&shown](QDialog& d) {
+            auto* folder = d.findChild<QLabel*>(QStringLiteral("Folder"));
+            auto* last = d.findChild<QLabel*>(QStringLiteral("Last recording"));
+            EXPECT_TRUE(folder && last);
+            if (folder && last)
+                shown = {folder->text(), last->text()};
+            return int(QDialog::Accepted);
+        });
+        IUnknown* object = m_deck.Get();
+        EXPECT_EQ(OleCreatePropertyFrame(nullptr, 0, 0, u"VideoDestFilter", 1, &object,
+                                         pages.cElems, pages.pElems, 0, 0, nullptr),
+                  S_OK);
+        CoTaskMemFree(pages.pElems);
+        EXPECT_TRUE(dialogs.unexpected.empty());
+        return shown;
+    }
+
     static inline QTemporaryDir* s_dir = nullptr;
     static inline QString s_capture;
     static inline std::vector<QByteArray>* s_digests = nullptr;
@@ -208,6 +237,19 @@ TEST_F(TapeOutput, TheTapeHoldsEveryFrameOfTheCaptureInOrderBitForBit) {
     ASSERT_TRUE(SUCCEEDED(m_graph.As<IMediaControl>()->Run()));
     EXPECT_EQ(WaitForCompletion(), EC_COMPLETE);
     EXPECT_EQ(StopAndReadTape(), *s_digests);
+}
+
+TEST_F(TapeOutput, TheTapePageNamesTheFolderAndTheRecording) {
+    const QString folder = QDir::toNativeSeparators(m_tape_dir.path());
+    EXPECT_EQ(TapePage(), std::make_pair(folder, QStringLiteral("(none)")));
+    ASSERT_TRUE(SUCCEEDED(m_graph.As<IMediaControl>()->Run()));
+    Spin(300);
+    ASSERT_EQ(m_graph.As<IMediaControl>()->Stop(), S_OK);
+    const auto [shown_folder, shown_file] = TapePage();
+    EXPECT_EQ(shown_folder, folder);
+    const QStringList tapes = QDir(m_tape_dir.path()).entryList(QDir::Files);
+    ASSERT_EQ(tapes.size(), 1);
+    EXPECT_EQ(shown_file, QDir(m_tape_dir.path()).filePath(tapes[0]));
 }
 
 TEST_F(TapeOutput, APauseAndResumeContinueTheSameRecording) {
