@@ -6,8 +6,10 @@
 #include <cstring>
 #include <deque>
 #include <thread>
+#include <vector>
 
 #include "platform/com/object.h"
+#include "platform/media/devices/captureparts.h"
 #include "platform/media/devices/devicecontrols.h"
 #include "platform/media/devices/livesource.h"
 #include "platform/media/devices/propertypages.h"
@@ -24,133 +26,20 @@ namespace {
 
 constexpr REFERENCE_TIME k25fps = 400'000;
 constexpr REFERENCE_TIME k30fps = 333'333;
-constexpr size_t kDroppedHistory = 64;
 constexpr LONG kCaptureBuffers = 4;
 
 std::atomic<bool> g_unpaced{false};
 
-struct CameraFormat {
-    GUID subtype;
-    int width;
-    int height;
-    REFERENCE_TIME period;
-};
-
-constexpr CameraFormat kFormats[] = {
-    {MEDIASUBTYPE_MJPG, 720, 576, k25fps},  {MEDIASUBTYPE_MJPG, 640, 480, k30fps},
-    {MEDIASUBTYPE_MJPG, 1280, 720, k25fps}, {MEDIASUBTYPE_MJPG, 1920, 1080, k25fps},
-    {MEDIASUBTYPE_YUY2, 720, 576, k25fps},  {MEDIASUBTYPE_YUY2, 640, 480, k30fps},
-};
-
-MediaType MakeType(const CameraFormat& f) {
-    if (f.subtype == MEDIASUBTYPE_MJPG) {
-        MediaType t = MediaType::Video(MEDIASUBTYPE_MJPG, f.width, f.height, 24, f.period);
-        VIDEOINFOHEADER vih = *t.VideoInfo();
-        vih.bmiHeader.biSizeImage = static_cast<DWORD>(JpegEncoder::MaxSize(f.width, f.height));
-        vih.dwBitRate = static_cast<DWORD>(std::min<uint64_t>(
-            UINT32_MAX,
-            uint64_t(vih.bmiHeader.biSizeImage) * 8 * 10'000'000 / uint64_t(f.period) / 4));
-        t.SetFormat(&vih, sizeof vih);
-        return t;
-    }
-    return MediaType::Video(f.subtype, f.width, f.height, 16, f.period);
+const std::vector<CaptureFormat>& Formats() {
+    static const std::vector<CaptureFormat> formats = {
+        {MEDIASUBTYPE_MJPG, 720, 576, k25fps},  {MEDIASUBTYPE_MJPG, 640, 480, k30fps},
+        {MEDIASUBTYPE_MJPG, 1280, 720, k25fps}, {MEDIASUBTYPE_MJPG, 1920, 1080, k25fps},
+        {MEDIASUBTYPE_YUY2, 720, 576, k25fps},  {MEDIASUBTYPE_YUY2, 640, 480, k30fps},
+    };
+    return formats;
 }
-
-// The capture format `mt` names, or null.
-const CameraFormat* FindFormat(const AM_MEDIA_TYPE& mt) {
-    VideoGeometry g;
-    if (!ReadGeometry(mt, &g) || !g.bottom_up)
-        return nullptr;
-    for (const CameraFormat& f : kFormats)
-        if (f.subtype == mt.subtype && f.width == g.width && f.height == g.height &&
-            (g.time_per_frame == 0 || g.time_per_frame == f.period))
-            return &f;
-    return nullptr;
-}
-
-// An interface of an object whose identity and count are its owner's.
-template <class I>
-class Delegating : public I {
-public:
-    explicit Delegating(IUnknown& owner) : m_owner(owner) {}
-    HRESULT QueryInterface(REFIID riid, void** out) override {
-        return m_owner.QueryInterface(riid, out);
-    }
-    ULONG AddRef() override { return m_owner.AddRef(); }
-    ULONG Release() override { return m_owner.Release(); }
-
-protected:
-    IUnknown& m_owner;
-};
 
 class TestCamera;
-
-// Frame counts of the capture stream. Thread-safe.
-class DropCounter final : public Delegating<IAMDroppedFrames> {
-public:
-    using Delegating::Delegating;
-
-    void Reset() {
-        std::lock_guard guard(m_lock);
-        m_dropped = m_delivered = 0;
-        m_bytes = 0;
-        m_history.clear();
-    }
-    void Dropped(uint32_t index) {
-        std::lock_guard guard(m_lock);
-        ++m_dropped;
-        m_history.push_back(static_cast<LONG>(index));
-        if (m_history.size() > kDroppedHistory)
-            m_history.pop_front();
-    }
-    void Delivered(size_t bytes) {
-        std::lock_guard guard(m_lock);
-        ++m_delivered;
-        m_bytes += bytes;
-    }
-
-    HRESULT GetNumDropped(LONG* dropped) override {
-        if (!dropped)
-            return E_POINTER;
-        std::lock_guard guard(m_lock);
-        *dropped = m_dropped;
-        return S_OK;
-    }
-    HRESULT GetNumNotDropped(LONG* not_dropped) override {
-        if (!not_dropped)
-            return E_POINTER;
-        std::lock_guard guard(m_lock);
-        *not_dropped = m_delivered;
-        return S_OK;
-    }
-    // The frame numbers of the most recent drops, oldest first.
-    HRESULT GetDroppedInfo(LONG size, LONG* array, LONG* copied) override {
-        if (!array || !copied)
-            return E_POINTER;
-        if (size <= 0)
-            return E_INVALIDARG;
-        std::lock_guard guard(m_lock);
-        const size_t n = std::min<size_t>(size_t(size), m_history.size());
-        std::copy(m_history.end() - ptrdiff_t(n), m_history.end(), array);
-        *copied = static_cast<LONG>(n);
-        return S_OK;
-    }
-    HRESULT GetAverageFrameSize(LONG* average) override {
-        if (!average)
-            return E_POINTER;
-        std::lock_guard guard(m_lock);
-        *average = m_delivered ? static_cast<LONG>(m_bytes / uint64_t(m_delivered)) : 0;
-        return S_OK;
-    }
-
-private:
-    std::mutex m_lock;
-    // Guarded by m_lock.
-    LONG m_dropped = 0;
-    LONG m_delivered = 0;
-    uint64_t m_bytes = 0;
-    std::deque<LONG> m_history;
-};
 
 enum class PinKind { Capture, Preview };
 
@@ -200,96 +89,6 @@ private:
     std::atomic<bool> m_delivery_done{false};
 };
 
-class StreamConfig final : public Delegating<IAMStreamConfig> {
-public:
-    StreamConfig(IUnknown& owner, TestCamera& camera) : Delegating(owner), m_camera(camera) {}
-    HRESULT SetFormat(AM_MEDIA_TYPE* mt) override;
-    HRESULT GetFormat(AM_MEDIA_TYPE** mt) override;
-    HRESULT GetNumberOfCapabilities(int* count, int* size) override {
-        if (!count || !size)
-            return E_POINTER;
-        *count = static_cast<int>(std::size(kFormats));
-        *size = sizeof(VIDEO_STREAM_CONFIG_CAPS);
-        return S_OK;
-    }
-    HRESULT GetStreamCaps(int index, AM_MEDIA_TYPE** mt, BYTE* caps) override {
-        if (!mt || !caps)
-            return E_POINTER;
-        *mt = nullptr;
-        if (index < 0 || index >= static_cast<int>(std::size(kFormats)))
-            return S_FALSE;
-        const CameraFormat& f = kFormats[index];
-        *mt = CreateMediaType(&MakeType(f).Get());
-        if (!*mt)
-            return E_OUTOFMEMORY;
-        VIDEO_STREAM_CONFIG_CAPS c{};
-        c.guid = FORMAT_VideoInfo;
-        c.InputSizeWidth = c.MinCroppingSizeWidth = c.MaxCroppingSizeWidth = f.width;
-        c.InputSizeHeight = c.MinCroppingSizeHeight = c.MaxCroppingSizeHeight = f.height;
-        c.MinOutputSizeWidth = c.MaxOutputSizeWidth = f.width;
-        c.MinOutputSizeHeight = c.MaxOutputSizeHeight = f.height;
-        c.CropGranularityX = c.CropGranularityY = c.OutputGranularityX = c.OutputGranularityY = 1;
-        c.MinFrameInterval = c.MaxFrameInterval = f.period;
-        const MediaType type = MakeType(f);
-        const VIDEOINFOHEADER* vih = type.VideoInfo();
-        const LONG bits =
-            f.subtype == MEDIASUBTYPE_MJPG
-                ? static_cast<LONG>(vih->dwBitRate)
-                : static_cast<LONG>(std::min<int64_t>(
-                      INT32_MAX, int64_t(f.width) * f.height * 16 * 10'000'000 / f.period));
-        c.MinBitsPerSecond = c.MaxBitsPerSecond = bits;
-        std::memcpy(caps, &c, sizeof c);
-        return S_OK;
-    }
-
-private:
-    TestCamera& m_camera;
-};
-
-class CaptureCompression final : public Delegating<IAMVideoCompression> {
-public:
-    using Delegating::Delegating;
-    HRESULT put_KeyFrameRate(LONG) override { return E_NOTIMPL; }
-    HRESULT get_KeyFrameRate(LONG* rate) override {
-        if (!rate)
-            return E_POINTER;
-        *rate = 1;
-        return S_OK;
-    }
-    HRESULT put_PFramesPerKeyFrame(LONG) override { return E_NOTIMPL; }
-    HRESULT get_PFramesPerKeyFrame(LONG* frames) override {
-        if (!frames)
-            return E_POINTER;
-        *frames = 0;
-        return S_OK;
-    }
-    HRESULT put_Quality(double quality) override {
-        return CameraControls::Device()->SetQuality(quality);
-    }
-    HRESULT get_Quality(double* quality) override {
-        if (!quality)
-            return E_POINTER;
-        *quality = CameraControls::Device()->Quality();
-        return S_OK;
-    }
-    HRESULT put_WindowSize(uint64_t) override { return E_NOTIMPL; }
-    HRESULT get_WindowSize(uint64_t* size) override {
-        if (!size)
-            return E_POINTER;
-        *size = 1;
-        return S_OK;
-    }
-    HRESULT GetInfo(LPWSTR version, int* version_len, LPWSTR description, int* description_len,
-                    LONG* def_key_frame_rate, LONG* def_p_frames_per_key, double* def_quality,
-                    LONG* capabilities) override {
-        return JpegCompressionInfo(u"Test Pattern Camera JPEG", 0.75, version, version_len,
-                                   description, description_len, def_key_frame_rate,
-                                   def_p_frames_per_key, def_quality, capabilities);
-    }
-    HRESULT OverrideKeyFrame(LONG) override { return E_NOTIMPL; }
-    HRESULT OverrideFrameSize(LONG, LONG) override { return E_NOTIMPL; }
-};
-
 class ProcAmp final : public Delegating<IAMVideoProcAmp> {
 public:
     using Delegating::Delegating;
@@ -336,38 +135,27 @@ public:
         : BaseFilter(CLSID_TestPatternCamera),
           m_pacer(*this),
           m_drops(AsUnknown()),
-          m_config(AsUnknown(), *this),
-          m_compression(AsUnknown()),
+          m_config(AsUnknown(), *this, Formats()),
+          m_compression(AsUnknown(), u"Test Pattern Camera JPEG", 0.75,
+                        {[](double q) { return CameraControls::Device()->SetQuality(q); },
+                         [] { return CameraControls::Device()->Quality(); }}),
           m_procamp(AsUnknown()),
           m_pages(AsUnknown()) {
         m_capture =
             static_cast<CameraPin*>(AddPin(std::make_unique<CameraPin>(*this, PinKind::Capture)));
         m_preview =
             static_cast<CameraPin*>(AddPin(std::make_unique<CameraPin>(*this, PinKind::Preview)));
+        m_config.Attach(*m_capture);
     }
 
     LivePacer& Pacer() { return m_pacer; }
     DropCounter& Drops() { return m_drops; }
-    StreamConfig& Config() { return m_config; }
-    CaptureCompression& Compression() { return m_compression; }
+    FormatStreamConfig& Config() { return m_config; }
+    JpegQualityCompression& Compression() { return m_compression; }
     CameraPin& Capture() { return *m_capture; }
 
-    // The capture format chosen with SetFormat, or null. Control thread.
-    const CameraFormat* ChosenFormat() const {
-        std::lock_guard guard(m_format_lock);
-        return m_chosen;
-    }
-    void Choose(const CameraFormat* f) {
-        std::lock_guard guard(m_format_lock);
-        m_chosen = f;
-    }
     // The format the capture stream has or will have.
-    MediaType CaptureFormat() const {
-        if (m_capture->IsConnected())
-            return m_capture->ConnectionType();
-        const CameraFormat* chosen = ChosenFormat();
-        return MakeType(chosen ? *chosen : kFormats[0]);
-    }
+    MediaType CaptureFormat() const { return m_config.CurrentType(); }
 
 protected:
     HRESULT QueryInterfaceExtra(REFIID riid, void** out) override {
@@ -405,16 +193,12 @@ private:
 
     LivePacer m_pacer;
     DropCounter m_drops;
-    StreamConfig m_config;
-    CaptureCompression m_compression;
+    FormatStreamConfig m_config;
+    JpegQualityCompression m_compression;
     ProcAmp m_procamp;
     CameraPages m_pages;
     CameraPin* m_capture = nullptr;
     CameraPin* m_preview = nullptr;
-
-    mutable std::mutex m_format_lock;
-    // Guarded by m_format_lock.
-    const CameraFormat* m_chosen = nullptr;
 };
 
 CameraPin::CameraPin(TestCamera& camera, PinKind kind)
@@ -425,11 +209,7 @@ CameraPin::CameraPin(TestCamera& camera, PinKind kind)
 
 HRESULT CameraPin::CheckMediaType(const AM_MEDIA_TYPE& mt) {
     if (m_kind == PinKind::Capture) {
-        const CameraFormat* f = FindFormat(mt);
-        if (!f)
-            return VFW_E_TYPE_NOT_ACCEPTED;
-        const CameraFormat* chosen = m_camera.ChosenFormat();
-        return !chosen || chosen == f ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
+        return m_camera.Config().Check(mt);
     }
     VideoGeometry g;
     if (mt.subtype != MEDIASUBTYPE_RGB32 || !ReadGeometry(mt, &g) || g.width % 2 ||
@@ -440,12 +220,7 @@ HRESULT CameraPin::CheckMediaType(const AM_MEDIA_TYPE& mt) {
 
 std::vector<MediaType> CameraPin::OfferedTypes() {
     if (m_kind == PinKind::Capture) {
-        if (const CameraFormat* chosen = m_camera.ChosenFormat())
-            return {MakeType(*chosen)};
-        std::vector<MediaType> types;
-        for (const CameraFormat& f : kFormats)
-            types.push_back(MakeType(f));
-        return types;
+        return m_camera.Config().Offered();
     }
     VideoGeometry g;
     const MediaType capture = m_camera.CaptureFormat();
@@ -630,54 +405,6 @@ void CameraPin::Produce(std::stop_token stop, MediaType mt) {
         ++index;
         next += period;
     }
-}
-
-HRESULT StreamConfig::SetFormat(AM_MEDIA_TYPE* mt) {
-    std::lock_guard control(m_camera.ControlLock());
-    if (m_camera.State() != State_Stopped)
-        return VFW_E_NOT_STOPPED;
-    if (!mt) {
-        m_camera.Choose(nullptr);
-        return S_OK;
-    }
-    const CameraFormat* f = FindFormat(*mt);
-    if (!f)
-        return VFW_E_INVALIDMEDIATYPE;
-    CameraPin& pin = m_camera.Capture();
-    if (!pin.IsConnected()) {
-        m_camera.Choose(f);
-        return S_OK;
-    }
-    const MediaType type = MakeType(*f);
-    ComPtr<IPin> peer = pin.Peer();
-    if (!peer || peer->QueryAccept(&type.Get()) != S_OK)
-        return VFW_E_INVALIDMEDIATYPE;
-    const CameraFormat* was = m_camera.ChosenFormat();
-    m_camera.Choose(f);
-    FILTER_INFO info;
-    m_camera.QueryFilterInfo(&info);
-    ComPtr<IFilterGraph> graph;
-    graph.Attach(info.pGraph);
-    ComPtr<IFilterGraph2> graph2 = graph ? graph.As<IFilterGraph2>() : nullptr;
-    HRESULT hr = E_UNEXPECTED;
-    if (graph2) {
-        hr = graph2->ReconnectEx(&pin, &type.Get());
-    } else {
-        // Outside a graph the pin reconnects to the same peer itself.
-        pin.Disconnect();
-        peer->Disconnect();
-        hr = pin.Connect(peer.Get(), &type.Get());
-    }
-    if (FAILED(hr))
-        m_camera.Choose(was);
-    return hr;
-}
-
-HRESULT StreamConfig::GetFormat(AM_MEDIA_TYPE** mt) {
-    if (!mt)
-        return E_POINTER;
-    *mt = CreateMediaType(&m_camera.CaptureFormat().Get());
-    return *mt ? S_OK : E_OUTOFMEMORY;
 }
 
 }  // namespace

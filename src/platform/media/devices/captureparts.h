@@ -1,0 +1,154 @@
+#pragma once
+// Pieces every video capture device is built from: the test camera and the
+// V4L2 cameras answer the same device interfaces the same way.
+//
+// - Delegating<I>: an interface whose identity and reference count are its
+//   owner's (a control living inside a filter).
+// - DropCounter: IAMDroppedFrames with real counts. Thread-safe.
+// - CaptureFormat and FormatStreamConfig: the formats a capture pin offers,
+//   IAMStreamConfig over them, and the format chosen with SetFormat.
+// - JpegQualityCompression: IAMVideoCompression as a JPEG quality control.
+
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/media/filter.h"
+
+namespace ronvix::media {
+
+template <class I>
+class Delegating : public I {
+public:
+    explicit Delegating(com::IUnknown& owner) : m_owner(owner) {}
+    HRESULT QueryInterface(REFIID riid, void** out) override {
+        return m_owner.QueryInterface(riid, out);
+    }
+    ULONG AddRef() override { return m_owner.AddRef(); }
+    ULONG Release() override { return m_owner.Release(); }
+
+protected:
+    com::IUnknown& m_owner;
+};
+
+// Frame counts of a capture stream since it last started. Thread-safe.
+class DropCounter final : public Delegating<IAMDroppedFrames> {
+public:
+    using Delegating::Delegating;
+
+    void Reset();
+    // `count` frames from frame number `first` on were lost.
+    void Dropped(uint32_t first, uint32_t count = 1);
+    void Delivered(size_t bytes);
+
+    HRESULT GetNumDropped(LONG* dropped) override;
+    HRESULT GetNumNotDropped(LONG* not_dropped) override;
+    // The frame numbers of the most recent drops, oldest first.
+    HRESULT GetDroppedInfo(LONG size, LONG* array, LONG* copied) override;
+    HRESULT GetAverageFrameSize(LONG* average) override;
+
+private:
+    std::mutex m_lock;
+    // Guarded by m_lock.
+    LONG m_dropped = 0;
+    LONG m_delivered = 0;
+    uint64_t m_bytes = 0;
+    std::deque<LONG> m_history;
+};
+
+// One format of a capture pin: a VideoInfo type of this subtype, size and
+// frame period (bottom-up bitmap height, as the engine's types have it).
+struct CaptureFormat {
+    GUID subtype;
+    int width = 0;
+    int height = 0;
+    REFERENCE_TIME period = 0;
+
+    bool operator==(const CaptureFormat&) const = default;
+};
+
+// The media type of `f`; MJPG types carry the JPEG size bound as image size
+// and a bit rate from it.
+MediaType CaptureMediaType(const CaptureFormat& f);
+// The format of `formats` that `mt` names (size and subtype; a period of 0
+// in `mt` matches any), or nothing.
+std::optional<CaptureFormat> FindCaptureFormat(const std::vector<CaptureFormat>& formats,
+                                               const AM_MEDIA_TYPE& mt);
+
+// IAMStreamConfig over a fixed list of formats. The first format is the
+// default. Until SetFormat chooses one the pin offers every format;
+// afterwards only the chosen one, and a connected pin is reconnected with
+// it through its graph (or directly to its peer outside a graph).
+// Control thread; the chosen format may be read from any thread.
+class FormatStreamConfig final : public Delegating<IAMStreamConfig> {
+public:
+    FormatStreamConfig(com::IUnknown& owner, BaseFilter& filter, std::vector<CaptureFormat> formats)
+        : Delegating(owner), m_filter(filter), m_formats(std::move(formats)) {}
+    // The pin the formats are for; set once by the filter's constructor.
+    void Attach(BaseOutputPin& pin) { m_pin = &pin; }
+
+    const std::vector<CaptureFormat>& Formats() const { return m_formats; }
+    std::optional<CaptureFormat> Chosen() const;
+    // The format the stream has (the connection's) or will have.
+    MediaType CurrentType() const;
+    // For the pin's CheckMediaType and OfferedTypes.
+    HRESULT Check(const AM_MEDIA_TYPE& mt) const;
+    std::vector<MediaType> Offered() const;
+
+    HRESULT SetFormat(AM_MEDIA_TYPE* mt) override;
+    HRESULT GetFormat(AM_MEDIA_TYPE** mt) override;
+    HRESULT GetNumberOfCapabilities(int* count, int* size) override;
+    HRESULT GetStreamCaps(int index, AM_MEDIA_TYPE** mt, BYTE* caps) override;
+
+private:
+    void Choose(std::optional<CaptureFormat> f);
+
+    BaseFilter& m_filter;
+    BaseOutputPin* m_pin = nullptr;
+    const std::vector<CaptureFormat> m_formats;
+
+    mutable std::mutex m_lock;
+    // Guarded by m_lock.
+    std::optional<CaptureFormat> m_chosen;
+};
+
+// IAMVideoCompression of a capture pin whose only compression setting is a
+// JPEG quality (0..1): every frame a key frame, no P frames. The quality is
+// read and written through the device's control.
+class JpegQualityCompression final : public Delegating<IAMVideoCompression> {
+public:
+    struct Control {
+        std::function<HRESULT(double)> set;  // E_INVALIDARG outside 0..1
+        std::function<double()> get;
+    };
+    JpegQualityCompression(com::IUnknown& owner, std::u16string description, double default_quality,
+                           Control control)
+        : Delegating(owner),
+          m_description(std::move(description)),
+          m_default(default_quality),
+          m_control(std::move(control)) {}
+
+    HRESULT put_KeyFrameRate(LONG) override { return com::E_NOTIMPL; }
+    HRESULT get_KeyFrameRate(LONG* rate) override;
+    HRESULT put_PFramesPerKeyFrame(LONG) override { return com::E_NOTIMPL; }
+    HRESULT get_PFramesPerKeyFrame(LONG* frames) override;
+    HRESULT put_Quality(double quality) override;
+    HRESULT get_Quality(double* quality) override;
+    HRESULT put_WindowSize(uint64_t) override { return com::E_NOTIMPL; }
+    HRESULT get_WindowSize(uint64_t* size) override;
+    HRESULT GetInfo(LPWSTR version, int* version_len, LPWSTR description, int* description_len,
+                    LONG* def_key_frame_rate, LONG* def_p_frames_per_key, double* def_quality,
+                    LONG* capabilities) override;
+    HRESULT OverrideKeyFrame(LONG) override { return com::E_NOTIMPL; }
+    HRESULT OverrideFrameSize(LONG, LONG) override { return com::E_NOTIMPL; }
+
+private:
+    const std::u16string m_description;
+    const double m_default;
+    const Control m_control;
+};
+
+}  // namespace ronvix::media
