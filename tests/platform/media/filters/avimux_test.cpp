@@ -2,9 +2,11 @@
 // SetOutputFileName and fed by test sources; every file is checked with
 // ffprobe or ffmpeg.
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -19,11 +21,14 @@ extern "C" {
 #include <libavutil/adler32.h>
 }
 
+#include "platform/media/devices/virtualdevices.h"
 #include "platform/media/engine_harness.h"
 #include "platform/media/filters/avi_probe.h"
 #include "platform/media/filters/filewriter.h"
 #include "platform/media/filters/filters.h"
 #include "platform/media/filters/jpegcodec.h"
+#include "platform/media/filters/videotransform.h"
+#include "platform/media/picture_reader.h"
 
 namespace ronvix::media {
 namespace {
@@ -405,6 +410,91 @@ TEST_F(CaptureFile, PastOneGibibyteTheFileContinuesInOpenDmlFormWithEveryFrame) 
     ASSERT_TRUE(file.seek((int64_t(1) << 30) - (8 << 20)));
     const QByteArray tail = file.read(32 << 20);
     EXPECT_TRUE(tail.contains("AVIXLIST")) << "no OpenDML extension list after 1 GiB";
+    QFile(m_path).remove();
+}
+
+// The camera's frame `index` as the file holds it, read back through ffmpeg
+// (720x576 YUY2), or an empty picture.
+Picture CameraFrameFromFile(const QString& path, long index) {
+    const auto raw = RunTool("ffmpeg", {"-v", "error", "-i", path, "-map", "0:v:0", "-vf",
+                                        QStringLiteral("select=eq(n\\,%1)").arg(index), "-frames:v",
+                                        "1", "-f", "rawvideo", "-pix_fmt", "yuyv422", "-"});
+    if (!raw || raw->size() != 720 * 576 * 2)
+        return {};
+    return FromYuy2(std::vector<uint8_t>(raw->begin(), raw->end()), 720, 576);
+}
+
+TEST_F(CaptureFile, AnUnpacedCameraCapturePastOneGibibyteOpensWithEveryFrame) {
+    constexpr int64_t kTarget = (int64_t(1) << 30) + (64 << 20);
+    struct statvfs fs {};
+    ASSERT_EQ(::statvfs(m_dir.path().toUtf8().constData(), &fs), 0);
+    if (uint64_t(fs.f_bavail) * fs.f_frsize < uint64_t(kTarget) + (256 << 20))
+        GTEST_SKIP() << "needs 1.4 GB free in " << m_dir.path().toStdString();
+
+    RegisterVirtualDevices();
+    ComPtr<IBaseFilter> camera;
+    ASSERT_EQ(CreateTestCamera(IBaseFilter::iid, camera.OutVoid()), S_OK);
+    ASSERT_EQ(m_graph->AddFilter(camera.Get(), u"camera"), S_OK);
+    // Uncompressed 720x576 frames: 810 KiB each, about 1,400 for the target.
+    ComPtr<IAMStreamConfig> config;
+    ASSERT_EQ(m_builder->FindInterface(&PIN_CATEGORY_CAPTURE, nullptr, camera.Get(),
+                                       IAMStreamConfig::iid, config.OutVoid()),
+              S_OK);
+    int count = 0, size = 0;
+    ASSERT_EQ(config->GetNumberOfCapabilities(&count, &size), S_OK);
+    bool chosen = false;
+    for (int i = 0; i < count && !chosen; ++i) {
+        AM_MEDIA_TYPE* mt = nullptr;
+        std::vector<BYTE> caps(size_t(std::max(size, 1)));
+        ASSERT_EQ(config->GetStreamCaps(i, &mt, caps.data()), S_OK);
+        VideoGeometry g;
+        if (mt->subtype == MEDIASUBTYPE_YUY2 && ReadGeometry(*mt, &g) && g.width == 720 &&
+            g.height == 576)
+            chosen = config->SetFormat(mt) == S_OK;
+        DeleteMediaType(mt);
+    }
+    ASSERT_TRUE(chosen) << "the camera offers no 720x576 YUY2";
+    ASSERT_EQ(
+        m_builder->RenderStream(&PIN_CATEGORY_CAPTURE, nullptr, camera.Get(), nullptr, m_mux.Get()),
+        S_OK);
+
+    SetTestCameraUnpaced(true);
+    ASSERT_EQ(m_control->Run(), S_OK);
+    QDeadlineTimer deadline(180000);
+    while (QFileInfo(m_path).size() < kTarget && !deadline.hasExpired())
+        QThread::msleep(50);
+    ASSERT_EQ(m_control->Stop(), S_OK);
+    SetTestCameraUnpaced(false);
+    ASSERT_GE(QFileInfo(m_path).size(), kTarget) << "the capture did not reach 1 GiB in time";
+
+    ComPtr<IAMDroppedFrames> drops;
+    ASSERT_EQ(m_builder->FindInterface(&PIN_CATEGORY_CAPTURE, nullptr, camera.Get(),
+                                       IAMDroppedFrames::iid, drops.OutVoid()),
+              S_OK);
+    LONG delivered = 0, dropped = -1;
+    drops->GetNumNotDropped(&delivered);
+    drops->GetNumDropped(&dropped);
+    // An unpaced camera waits for buffers instead of dropping; only the
+    // frame in flight when the stop came may be refused.
+    EXPECT_LE(dropped, 1);
+
+    // Every frame the camera delivered is in the file, in order, one packet
+    // per frame slot.
+    const auto packets = ProbePackets(m_path);
+    ASSERT_TRUE(packets);
+    ASSERT_EQ(long(packets->size()), long(delivered));
+    for (size_t i = 0; i < packets->size(); ++i) {
+        ASSERT_EQ((*packets)[i].pts, int64_t(i));
+        ASSERT_EQ((*packets)[i].size, 720 * 576 * 2) << "packet " << i;
+    }
+    // The pictures carry their frame numbers: the first, one past 1 GiB and
+    // the last.
+    const long past = long((int64_t(1) << 30) / (720 * 576 * 2)) + 1;
+    for (long index : {0L, past, long(delivered) - 1}) {
+        const std::optional<uint32_t> code = ReadBlockCode(CameraFrameFromFile(m_path, index));
+        ASSERT_TRUE(code.has_value()) << "frame " << index;
+        EXPECT_EQ(long(*code), index);
+    }
     QFile(m_path).remove();
 }
 
