@@ -5,6 +5,7 @@
 #include "app/mainform.h"
 #include "framework/application.h"
 #include "mediagraph/dsutil.h"
+#include "mediagraph/workflowgraphs.h"
 #include "platform/media/types.h"
 #include "platform/win/files.h"
 #include "platform/winui/dialogs.h"
@@ -52,39 +53,14 @@ void TMainForm::StartButtonClick(QObject* sender) {
     CaptureGraph->SetActive(false);
     CaptureGraph->SetActive(true);
     m_capture.file_name = savedialog->FileName();
-    auto builder = Supports<media::ICaptureGraphBuilder2>(CaptureGraph);
-    const bool has_video_moniker = VideoSourceFilter->BaseFilter().BlockSize() > 0;
 
     if (from_button || !m_capture.preview) {
-        const std::u16string file = m_capture.file_name.toStdU16String();
-        com::ComPtr<media::IBaseFilter> mux;
-        com::ComPtr<media::IFileSinkFilter> sink;
-        // Not checked: a stream the builder cannot connect is left out.
-        builder->SetOutputFileName(&media::MEDIASUBTYPE_Avi, file.c_str(),
-                                   mux.ReleaseAndGetAddressOf(), sink.ReleaseAndGetAddressOf());
-        m_capture.mux = mux;
-        if (has_video_moniker) {
-            auto source = Supports<media::IBaseFilter>(VideoSourceFilter);
-            auto renderer = Supports<media::IBaseFilter>(videowindow);
-            builder->RenderStream(&media::PIN_CATEGORY_PREVIEW, nullptr, source.Get(), nullptr,
-                                  renderer.Get());
-        }
+        m_capture.mux = mediagraph::AddCaptureFile(CaptureGraph, m_capture.file_name);
+        mediagraph::RenderCapturePreview(CaptureGraph, VideoSourceFilter, videowindow);
         PlacePreview(*this);
-        if (VideoSourceFilter->FilterGraph()) {
-            auto source = Supports<media::IBaseFilter>(VideoSourceFilter);
-            auto grabber =
-                Supports<media::IBaseFilter>(static_cast<mediagraph::IFilterLink*>(SampleGrabber));
-            auto through = Supports<media::IBaseFilter>(sync);
-            builder->RenderStream(&media::PIN_CATEGORY_CAPTURE, nullptr, source.Get(),
-                                  grabber.Get(), through.Get());
-            builder->RenderStream(nullptr, nullptr, through.Get(), nullptr, mux.Get());
-        }
-        if (AudioSourceFilter->FilterGraph()) {
-            auto source = Supports<media::IBaseFilter>(AudioSourceFilter);
-            auto through = Supports<media::IBaseFilter>(sync);
-            builder->RenderStream(nullptr, nullptr, source.Get(), nullptr, through.Get());
-            builder->RenderStream(nullptr, nullptr, through.Get(), nullptr, mux.Get());
-        }
+        mediagraph::RenderCaptureStreams(
+            {CaptureGraph, VideoSourceFilter, AudioSourceFilter, SampleGrabber, sync},
+            m_capture.mux.Get());
         StopButton->setEnabled(true);
         for (QWidget* w :
              {static_cast<QWidget*>(StartButton), static_cast<QWidget*>(preview),
@@ -95,12 +71,7 @@ void TMainForm::StartButtonClick(QObject* sender) {
         m_capture.capturing = true;
         CaptureGraph->Play();
     } else {
-        if (has_video_moniker) {
-            auto source = Supports<media::IBaseFilter>(VideoSourceFilter);
-            auto renderer = Supports<media::IBaseFilter>(videowindow);
-            builder->RenderStream(&media::PIN_CATEGORY_PREVIEW, nullptr, source.Get(), nullptr,
-                                  renderer.Get());
-        }
+        mediagraph::RenderCapturePreview(CaptureGraph, VideoSourceFilter, videowindow);
         PlacePreview(*this);
         CaptureGraph->Play();
     }

@@ -1,8 +1,8 @@
 // The "Print to Tape" session: play an AVI file out to the chosen video
 // output device with play, pause, stop, seek, a time display and a rate.
 //
-// The graph "Play" builds in OutGraph, whose bound components are already
-// in it under their names:
+// The graph "Play" builds in OutGraph (mediagraph/workflowgraphs.h), whose
+// bound components are already in it under their names:
 //
 //   file source -> Splitter (video) -> OutGrabber (MJPG only) -> VideoDestFilter
 //   VideoDestFilter (its own output) -> ... -> VideoWindow1
@@ -20,6 +20,7 @@
 
 #include "app/mainform.h"
 #include "mediagraph/dsutil.h"
+#include "mediagraph/workflowgraphs.h"
 #include "platform/media/interfaces.h"
 #include "platform/win/files.h"
 #include "tape/session.h"
@@ -47,11 +48,6 @@ using mediagraph::Supports;
 
 // The file the output graph logs its building to, on the mapped C: drive.
 constexpr char kGraphLogFile[] = "c:\\graphlogfile.log";
-// What marks the splitter's audio pin: the file's second stream.
-constexpr char kAudioPinMark[] = "stream 01";
-// A pin name holds at most this many characters.
-constexpr int kPinNameChars = 128;
-
 // The background of a file name field; the edit inside takes it too, so the
 // text area shows the colour.
 void SetFieldColor(controls::TFilenameEdit* field, const QColor& color) {
@@ -60,22 +56,6 @@ void SetFieldColor(controls::TFilenameEdit* field, const QColor& color) {
         palette.setColor(QPalette::Base, color);
         widget->setPalette(palette);
     }
-}
-
-// The filter a component stands for, or null while it has none (no device
-// chosen, graph inactive): the capture graph builder then fails that call.
-template <class Component>
-ComPtr<media::IBaseFilter> FilterOf(Component* component) {
-    ComPtr<media::IBaseFilter> filter;
-    component->QueryInterface(media::IBaseFilter::iid, filter.OutVoid());
-    return filter;
-}
-
-QString PinName(const media::PIN_INFO& info) {
-    int length = 0;
-    while (length < kPinNameChars && info.achName[length] != 0)
-        ++length;
-    return QString::fromUtf16(info.achName, length);
 }
 
 }  // namespace
@@ -114,7 +94,9 @@ void TMainForm::Start_printClick(QObject* /*sender*/) {
         m_tape.built = false;
     OutGraph->SetActive(true);
     OutGraph->SetLogFile(QString::fromLatin1(kGraphLogFile));
-    const ComPtr<media::IGraphBuilder> graph = Supports<media::IGraphBuilder>(OutGraph);
+    // An active graph without a graph builder fails here, before the file
+    // check.
+    Supports<media::IGraphBuilder>(OutGraph);
 
     const QString file = SourceFilename->Text();
     if (!win::FileExists(file)) {
@@ -132,36 +114,8 @@ void TMainForm::Start_printClick(QObject* /*sender*/) {
     PageControl1->setTabVisible(PageControl1->indexOf(TabSheet1), false);
     m_tape.built = true;
 
-    const std::u16string name = file.toStdU16String();
-    ComPtr<media::IBaseFilter> source;
-    graph->AddSourceFilter(name.c_str(), name.c_str(), source.ReleaseAndGetAddressOf());
-
-    const ComPtr<media::ICaptureGraphBuilder2> builder =
-        Supports<media::ICaptureGraphBuilder2>(OutGraph);
-    const ComPtr<media::IBaseFilter> device = FilterOf(VideoDestFilter);
-    const ComPtr<media::IBaseFilter> grabber = FilterOf(OutGrabber);
-    // The device's own video output into the window, the file's video
-    // through the splitter into the grabber, the grabber into the device.
-    builder->RenderStream(nullptr, nullptr, device.Get(), nullptr, FilterOf(VideoWindow1).Get());
-    builder->RenderStream(nullptr, nullptr, source.Get(), FilterOf(Splitter).Get(), grabber.Get());
-    builder->RenderStream(nullptr, nullptr, grabber.Get(), nullptr, device.Get());
-
-    // The audio: the last splitter pin whose name holds "stream 01". A file
-    // without one plays without audio.
-    ComPtr<media::IPin> audio;
-    {
-        const mediagraph::TPinList pins(FilterOf(Splitter).Get());
-        for (int i = 0; i < pins.Count(); ++i) {
-            media::PIN_INFO info{};
-            pins.PinInfoAt(i, info);
-            if (info.pFilter)
-                info.pFilter->Release();
-            if (PinName(info).toLower().contains(QLatin1String(kAudioPinMark)))
-                audio = pins.PinAt(i);
-        }
-    }
-    if (audio)
-        graph->Render(audio.Get());
+    mediagraph::BuildTapeGraph({OutGraph, VideoDestFilter, OutGrabber, Splitter, VideoWindow1},
+                               file);
 
     // The bar's range until its first tick replaces it with its own steps:
     // the stop position's low 32 bits, which the bar refuses when negative.

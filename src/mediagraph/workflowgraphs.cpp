@@ -1,0 +1,111 @@
+#include "mediagraph/workflowgraphs.h"
+
+#include <string>
+
+#include "mediagraph/dsutil.h"
+#include "platform/media/types.h"
+
+namespace ronvix::mediagraph {
+
+using com::ComPtr;
+
+namespace {
+
+// What marks the splitter's audio pin: the file's second stream.
+constexpr char kAudioPinMark[] = "stream 01";
+// A pin name holds at most this many characters.
+constexpr int kPinNameChars = 128;
+
+// The filter a component stands for, or null while it has none: the
+// capture graph builder then fails the call that gets it.
+ComPtr<media::IBaseFilter> FilterOf(com::IUnknown* component) {
+    ComPtr<media::IBaseFilter> filter;
+    if (component)
+        component->QueryInterface(media::IBaseFilter::iid, filter.OutVoid());
+    return filter;
+}
+
+QString PinName(const media::PIN_INFO& info) {
+    int length = 0;
+    while (length < kPinNameChars && info.achName[length] != 0)
+        ++length;
+    return QString::fromUtf16(info.achName, length);
+}
+
+}  // namespace
+
+ComPtr<media::IBaseFilter> AddCaptureFile(TFilterGraph* graph, const QString& file) {
+    auto builder = Supports<media::ICaptureGraphBuilder2>(graph);
+    const std::u16string name = file.toStdU16String();
+    ComPtr<media::IBaseFilter> mux;
+    ComPtr<media::IFileSinkFilter> sink;
+    builder->SetOutputFileName(&media::MEDIASUBTYPE_Avi, name.c_str(), mux.ReleaseAndGetAddressOf(),
+                               sink.ReleaseAndGetAddressOf());
+    return mux;
+}
+
+void RenderCapturePreview(TFilterGraph* graph, TFilter* video_source, TFilter* renderer) {
+    if (video_source->BaseFilter().BlockSize() == 0)
+        return;
+    auto builder = Supports<media::ICaptureGraphBuilder2>(graph);
+    auto source = Supports<media::IBaseFilter>(video_source);
+    auto sink = Supports<media::IBaseFilter>(renderer);
+    builder->RenderStream(&media::PIN_CATEGORY_PREVIEW, nullptr, source.Get(), nullptr, sink.Get());
+}
+
+void RenderCaptureStreams(const TCaptureGraphParts& parts, media::IBaseFilter* mux) {
+    auto builder = Supports<media::ICaptureGraphBuilder2>(parts.graph);
+    if (parts.video_source->FilterGraph()) {
+        auto source = Supports<media::IBaseFilter>(parts.video_source);
+        auto grabber = Supports<media::IBaseFilter>(static_cast<IFilterLink*>(parts.grabber));
+        auto through = Supports<media::IBaseFilter>(parts.sync);
+        builder->RenderStream(&media::PIN_CATEGORY_CAPTURE, nullptr, source.Get(), grabber.Get(),
+                              through.Get());
+        builder->RenderStream(nullptr, nullptr, through.Get(), nullptr, mux);
+    }
+    if (parts.audio_source->FilterGraph()) {
+        auto source = Supports<media::IBaseFilter>(parts.audio_source);
+        auto through = Supports<media::IBaseFilter>(parts.sync);
+        builder->RenderStream(nullptr, nullptr, source.Get(), nullptr, through.Get());
+        builder->RenderStream(nullptr, nullptr, through.Get(), nullptr, mux);
+    }
+}
+
+void BuildTapeGraph(const TTapeGraphParts& parts, const QString& file) {
+    const ComPtr<media::IGraphBuilder> graph = Supports<media::IGraphBuilder>(parts.graph);
+    const std::u16string name = file.toStdU16String();
+    ComPtr<media::IBaseFilter> source;
+    graph->AddSourceFilter(name.c_str(), name.c_str(), source.ReleaseAndGetAddressOf());
+
+    const ComPtr<media::ICaptureGraphBuilder2> builder =
+        Supports<media::ICaptureGraphBuilder2>(parts.graph);
+    const ComPtr<media::IBaseFilter> device = FilterOf(parts.device);
+    const ComPtr<media::IBaseFilter> grabber = FilterOf(static_cast<IFilterLink*>(parts.grabber));
+    const ComPtr<media::IBaseFilter> splitter = FilterOf(parts.splitter);
+    // The device's own video output into the monitor, the file's video
+    // through the splitter into the grabber, the grabber into the device.
+    // Without a monitor the device's output stays unconnected (a call
+    // without a sink would render it somewhere else).
+    if (parts.monitor)
+        builder->RenderStream(nullptr, nullptr, device.Get(), nullptr,
+                              FilterOf(parts.monitor).Get());
+    builder->RenderStream(nullptr, nullptr, source.Get(), splitter.Get(), grabber.Get());
+    builder->RenderStream(nullptr, nullptr, grabber.Get(), nullptr, device.Get());
+
+    ComPtr<media::IPin> audio;
+    {
+        const TPinList pins(splitter.Get());
+        for (int i = 0; i < pins.Count(); ++i) {
+            media::PIN_INFO info{};
+            pins.PinInfoAt(i, info);
+            if (info.pFilter)
+                info.pFilter->Release();
+            if (PinName(info).toLower().contains(QLatin1String(kAudioPinMark)))
+                audio = pins.PinAt(i);
+        }
+    }
+    if (audio)
+        graph->Render(audio.Get());
+}
+
+}  // namespace ronvix::mediagraph

@@ -1,0 +1,62 @@
+#pragma once
+// The graphs the two workflows build, as functions of the components that
+// take part, so the main window and the headless capture tool connect the
+// same filters in the same order.
+//
+// Connections that fail are not reported by these functions: that part of
+// the graph stays unconnected and the graph runs without it, as the
+// workflows have always done. A component that answers no filter (no
+// device chosen, graph inactive) raises EIntfCastError.
+//
+// User interface thread only; the graphs must be active in capture mode.
+
+#include <QString>
+
+#include "mediagraph/filter.h"
+#include "mediagraph/filtergraph.h"
+#include "mediagraph/samplegrabber.h"
+
+namespace ronvix::mediagraph {
+
+// The capture side: the sources bound to `graph` take part, an unbound
+// source (null FilterGraph) is left out.
+struct TCaptureGraphParts {
+    TFilterGraph* graph = nullptr;
+    TFilter* video_source = nullptr;
+    TFilter* audio_source = nullptr;
+    TSampleGrabber* grabber = nullptr;
+    TFilter* sync = nullptr;
+};
+
+// The AVI mux and its file writer for `file`; returns the mux (null when
+// the builder could not make them).
+com::ComPtr<media::IBaseFilter> AddCaptureFile(TFilterGraph* graph, const QString& file);
+
+// The video source's preview into `renderer`, when the source holds a
+// device moniker. Comes before the capture streams: a source without a
+// preview pin gets a Smart Tee here, whose capture output the capture
+// stream then continues from.
+void RenderCapturePreview(TFilterGraph* graph, TFilter* video_source, TFilter* renderer);
+
+// Video source -> grabber -> sync -> mux, audio source -> sync -> mux.
+void RenderCaptureStreams(const TCaptureGraphParts& parts, media::IBaseFilter* mux);
+
+// The tape output side.
+struct TTapeGraphParts {
+    TFilterGraph* graph = nullptr;
+    // The video output device.
+    TFilter* device = nullptr;
+    TSampleGrabber* grabber = nullptr;
+    TFilter* splitter = nullptr;
+    // The window that shows the device's own video output; null leaves that
+    // output unconnected.
+    IFilterLink* monitor = nullptr;
+};
+
+// file source -> splitter (video) -> grabber -> device, the device's own
+// output into the monitor, and the splitter's audio stream (the last pin
+// whose name holds "stream 01") rendered, which prefers an audio renderer
+// already in the graph. A file without audio plays without it.
+void BuildTapeGraph(const TTapeGraphParts& parts, const QString& file);
+
+}  // namespace ronvix::mediagraph

@@ -1,0 +1,295 @@
+// ronvix-capture run as a separate program, as a script runs it: what it
+// lists, a short capture of the test devices read back with ffprobe, that
+// capture played to the tape deck, and the message and exit status of each
+// way a command line can be wrong.
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "platform/media/filters/avi_probe.h"
+
+namespace ronvix::tools {
+namespace {
+
+struct ToolRun {
+    int status = -1;  // exit status; -1 when it did not exit normally
+    QString out;
+    QString err;
+};
+
+// The tool with `args`; its output goes through files, so nothing it
+// prints can stall it.
+ToolRun RunCapture(const QStringList& args) {
+    QTemporaryDir dir;
+    const QString program =
+        QString::fromLocal8Bit(qgetenv("RONVIX_BUILD_DIR")) + QStringLiteral("/ronvix-capture");
+    std::vector<std::string> words{program.toStdString()};
+    for (const QString& a : args)
+        words.push_back(a.toStdString());
+    std::vector<char*> argv;
+    for (std::string& w : words)
+        argv.push_back(w.data());
+    argv.push_back(nullptr);
+    const std::string out = dir.filePath(QStringLiteral("out")).toStdString();
+    const std::string err = dir.filePath(QStringLiteral("err")).toStdString();
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    pid_t pid = -1;
+    ToolRun run;
+    if (::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
+        int status = 0;
+        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        }
+        run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    auto read = [](const std::string& path) {
+        QFile f(QString::fromStdString(path));
+        return f.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(f.readAll()) : QString();
+    };
+    run.out = read(out);
+    run.err = read(err);
+    return run;
+}
+
+TEST(RonvixCapture, HelpNamesEveryOptionAndExitStatus) {
+    const ToolRun run = RunCapture({"--help"});
+    ASSERT_EQ(run.status, 0) << run.err.toStdString();
+    for (const char* option : {"--list", "--video", "--audio", "--seconds", "--out", "--unpaced",
+                               "--play", "--to", "--audio-out", "--help", "--version"})
+        EXPECT_TRUE(run.out.contains(QLatin1String(option))) << option;
+    for (const char* status : {"0  ", "1  ", "2  ", "3  ", "4  "})
+        EXPECT_TRUE(run.out.contains(QLatin1String(status))) << status;
+    const ToolRun version = RunCapture({"--version"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_TRUE(version.out.startsWith(QLatin1String("ronvix-capture 0.")))
+        << version.out.toStdString();
+}
+
+TEST(RonvixCapture, ListShowsEveryCategoryWithPositionAndMonikerName) {
+    const ToolRun run = RunCapture({"--list"});
+    ASSERT_EQ(run.status, 0) << run.err.toStdString();
+    // Each category heading, then its virtual device at its position with
+    // the moniker display name of that category on the next line.
+    struct Expected {
+        const char* heading;
+        const char* device;
+        const char* category;
+    };
+    for (const Expected& e : {Expected{"Video capture devices:", "Test Pattern Camera",
+                                       "{860BB310-5D01-11D0-BD3B-00A0C911CE86}"},
+                              Expected{"Audio capture devices:", "Test Tone Generator",
+                                       "{33D9A762-90C8-11D0-BD43-00A0C911CE86}"},
+                              Expected{"Video output devices:", "Virtual Tape Deck",
+                                       "{CC7BFB41-F175-11D1-A392-00E0291F3959}"},
+                              Expected{"Audio output devices:", "Silent Audio Output",
+                                       "{E0F158E1-CB04-11D0-BD4E-00A0C911CE86}"}}) {
+        const qsizetype heading = run.out.indexOf(QLatin1String(e.heading));
+        ASSERT_GE(heading, 0) << e.heading;
+        const QRegularExpression entry(
+            QStringLiteral("\\n  (\\d+)  %1\\n     @device:cm:%2\\\\%1\\n")
+                .arg(QRegularExpression::escape(QLatin1String(e.device)),
+                     QRegularExpression::escape(QLatin1String(e.category))));
+        const QRegularExpressionMatch m = entry.match(run.out, heading);
+        ASSERT_TRUE(m.hasMatch()) << e.device << "\n" << run.out.toStdString();
+    }
+}
+
+// The per-second lines and the summary of a capture.
+struct CaptureReport {
+    int ticks = 0;
+    long captured = -1;
+    long dropped = -1;
+};
+
+CaptureReport ParseCaptureReport(const QString& out) {
+    CaptureReport r;
+    const QRegularExpression tick(
+        QStringLiteral("^\\d+ s: captured \\d+, dropped \\d+, \\d+ KB/s$"),
+        QRegularExpression::MultilineOption);
+    for (auto it = tick.globalMatch(out); it.hasNext(); it.next())
+        ++r.ticks;
+    const QRegularExpression summary(QStringLiteral("^captured (\\d+) frames, dropped (\\d+), "),
+                                     QRegularExpression::MultilineOption);
+    if (const auto m = summary.match(out); m.hasMatch()) {
+        r.captured = m.captured(1).toLong();
+        r.dropped = m.captured(2).toLong();
+    }
+    return r;
+}
+
+// A capture of the test camera and the tone, then that file played to the
+// tape deck with the silent output: the deck records the frames it was
+// sent bit for bit, so its tape holds the capture's video packets.
+TEST(RonvixCapture, CapturesTestDevicesAndPlaysTheFileToTheTapeDeck) {
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("two seconds.avi"));
+    const ToolRun run = RunCapture(
+        {"--video", "Test Pattern Camera", "--audio", "0", "--seconds", "2", "--out", file});
+    ASSERT_EQ(run.status, 0) << run.err.toStdString() << run.out.toStdString();
+    const CaptureReport report = ParseCaptureReport(run.out);
+    EXPECT_EQ(report.ticks, 2) << run.out.toStdString();
+    // Two seconds at 25 fps, in a wide band for a loaded machine; every
+    // frame the grabber passed is in the file.
+    EXPECT_GE(report.captured, 30) << run.out.toStdString();
+    EXPECT_LE(report.captured, 55);
+
+    const auto streams = media::test::ProbeStreams(file);
+    ASSERT_TRUE(streams.has_value());
+    ASSERT_EQ(streams->size(), 2u);
+    EXPECT_EQ((*streams)[0].type, QStringLiteral("video"));
+    EXPECT_EQ((*streams)[0].codec, QStringLiteral("mjpeg"));
+    EXPECT_EQ((*streams)[0].width, 720);
+    EXPECT_EQ((*streams)[0].height, 576);
+    EXPECT_EQ((*streams)[1].type, QStringLiteral("audio"));
+    EXPECT_EQ((*streams)[1].codec, QStringLiteral("pcm_s16le"));
+    const long video_packets = media::test::CountPackets(file, QStringLiteral("v:0"));
+    // Dropped frames keep their place in time as empty packets.
+    EXPECT_EQ(video_packets, report.captured + report.dropped);
+
+    const QString tape_dir = QString::fromLocal8Bit(qgetenv("RONVIX_TAPE_DIR"));
+    ASSERT_FALSE(tape_dir.isEmpty());
+    const QStringList before = QDir(tape_dir).entryList({QStringLiteral("*.avi")}, QDir::Files);
+    const ToolRun play = RunCapture(
+        {"--play", file, "--to", "Virtual Tape Deck", "--audio-out", "Silent Audio Output"});
+    ASSERT_EQ(play.status, 0) << play.err.toStdString() << play.out.toStdString();
+    EXPECT_FALSE(play.out.contains(QLatin1String("stopped before the end")))
+        << play.out.toStdString();
+    EXPECT_TRUE(play.out.contains(QStringLiteral("sent %1 frames").arg(video_packets)))
+        << play.out.toStdString();
+    QStringList tapes = QDir(tape_dir).entryList({QStringLiteral("*.avi")}, QDir::Files);
+    for (const QString& old : before)
+        tapes.removeAll(old);
+    ASSERT_EQ(tapes.size(), 1);
+    const auto source = media::test::PacketChecksums(file);
+    const auto tape = media::test::PacketChecksums(tape_dir + QLatin1Char('/') + tapes[0]);
+    ASSERT_TRUE(source && tape);
+    std::vector<uint32_t> source_video, tape_video;
+    for (const auto& p : *source)
+        if (p.stream == 0 && p.size > 0)
+            source_video.push_back(p.adler);
+    for (const auto& p : *tape)
+        if (p.stream == 0 && p.size > 0)
+            tape_video.push_back(p.adler);
+    EXPECT_EQ(tape_video, source_video);
+}
+
+TEST(RonvixCapture, BadArgumentsAreRefusedWithStatus2) {
+    QTemporaryDir dir;
+    const QString out = dir.filePath(QStringLiteral("x.avi"));
+    struct Case {
+        QStringList args;
+        const char* message;
+    };
+    const Case cases[] = {
+        {{}, "nothing to do"},
+        {{"--bogus"}, "unknown option --bogus"},
+        {{"stray"}, "unexpected argument \"stray\""},
+        {{"--video"}, "--video needs a value"},
+        {{"--video", "0", "--seconds", "0", "--out", out}, "--seconds needs a whole number"},
+        {{"--video", "0", "--seconds", "2.5", "--out", out}, "--seconds needs a whole number"},
+        {{"--video", "0", "--video", "0", "--out", out}, "--video given twice"},
+        {{"--video", "0", "--seconds", "1"}, "needs --out FILE"},
+        {{"--seconds", "1", "--out", out}, "needs --video or --audio"},
+        {{"--audio", "0", "--unpaced", "--out", out}, "--unpaced needs --video"},
+        {{"--list", "--video", "0", "--out", out}, "do not go together"},
+        {{"--play", out}, "--play needs --to"},
+        {{"--to", "0"}, "need --play FILE"},
+        {{"--list=yes"}, "--list takes no value"},
+        {{"--help", "--list"}, "take no other option"},
+    };
+    for (const Case& c : cases) {
+        const ToolRun run = RunCapture(c.args);
+        EXPECT_EQ(run.status, 2) << c.args.join(' ').toStdString();
+        EXPECT_TRUE(run.err.contains(QLatin1String(c.message)))
+            << c.args.join(' ').toStdString() << ": " << run.err.toStdString();
+        EXPECT_TRUE(run.err.contains(QLatin1String("--help"))) << run.err.toStdString();
+    }
+    EXPECT_FALSE(QFile::exists(out));
+}
+
+TEST(RonvixCapture, UnknownDevicesAreRefusedWithStatus3AndNoFileIsMade) {
+    QTemporaryDir dir;
+    const QString out = dir.filePath(QStringLiteral("x.avi"));
+    struct Case {
+        QStringList args;
+        const char* message;
+    };
+    const Case cases[] = {
+        {{"--video", "No Such Camera", "--seconds", "1", "--out", out},
+         "no video capture device named \"No Such Camera\""},
+        {{"--video", "7", "--seconds", "1", "--out", out}, "no video capture device at position 7"},
+        // A device of another category is not a capture device.
+        {{"--audio", "Test Pattern Camera", "--seconds", "1", "--out", out},
+         "no audio capture device named"},
+    };
+    for (const Case& c : cases) {
+        const ToolRun run = RunCapture(c.args);
+        EXPECT_EQ(run.status, 3) << c.args.join(' ').toStdString() << ": " << run.err.toStdString();
+        EXPECT_TRUE(run.err.contains(QLatin1String(c.message))) << run.err.toStdString();
+    }
+    // Devices are looked up before the output file is made.
+    EXPECT_FALSE(QFile::exists(out));
+
+    // Play needs an existing file to get as far as the devices.
+    QFile(out).open(QIODevice::WriteOnly);
+    const ToolRun capture_device = RunCapture({"--play", out, "--to", "Test Pattern Camera"});
+    EXPECT_EQ(capture_device.status, 3);
+    EXPECT_TRUE(capture_device.err.contains(QLatin1String("no video output device named")))
+        << capture_device.err.toStdString();
+    const ToolRun names_ignore_case =
+        RunCapture({"--play", out, "--to", "virtual tape deck", "--audio-out", "No Speaker"});
+    EXPECT_EQ(names_ignore_case.status, 3);
+    EXPECT_TRUE(names_ignore_case.err.contains(QLatin1String("no audio output device named")))
+        << names_ignore_case.err.toStdString();
+}
+
+TEST(RonvixCapture, FileProblemsAreRefusedWithStatus4AndBrokenInputWith1) {
+    QTemporaryDir dir;
+    // A folder path whose parent is a regular file cannot be written, also
+    // by root.
+    const QString plain = dir.filePath(QStringLiteral("plain"));
+    QFile(plain).open(QIODevice::WriteOnly);
+    const ToolRun unwritable =
+        RunCapture({"--video", "0", "--seconds", "1", "--out", plain + QStringLiteral("/x.avi")});
+    EXPECT_EQ(unwritable.status, 4);
+    EXPECT_TRUE(unwritable.err.contains(QLatin1String("cannot write")))
+        << unwritable.err.toStdString();
+
+    const ToolRun folder = RunCapture({"--video", "0", "--seconds", "1", "--out", dir.path()});
+    EXPECT_EQ(folder.status, 4);
+    EXPECT_TRUE(folder.err.contains(QLatin1String("it is a folder"))) << folder.err.toStdString();
+
+    const ToolRun missing =
+        RunCapture({"--play", dir.filePath(QStringLiteral("none.avi")), "--to", "0"});
+    EXPECT_EQ(missing.status, 4);
+    EXPECT_TRUE(missing.err.contains(QLatin1String("no such file"))) << missing.err.toStdString();
+
+    // A file that is no AVI reaches no device: a failure, not a silent play.
+    QFile text(dir.filePath(QStringLiteral("text.avi")));
+    ASSERT_TRUE(text.open(QIODevice::WriteOnly));
+    text.write("not a video\n");
+    text.close();
+    const ToolRun broken = RunCapture({"--play", text.fileName(), "--to", "0"});
+    EXPECT_EQ(broken.status, 1);
+    EXPECT_TRUE(broken.err.contains(QLatin1String("holds no MJPG video stream")))
+        << broken.err.toStdString();
+}
+
+}  // namespace
+}  // namespace ronvix::tools

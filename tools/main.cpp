@@ -1,0 +1,424 @@
+// ronvix-capture: scripted captures and tape output without a window. The
+// graphs are the workflows' own (mediagraph/workflowgraphs.h) on the main
+// window's media components (mediagraph/formdata.h), so a file captured
+// here is captured exactly as the capture page captures it. The preview is
+// left out: there is no window to show it in.
+
+#include <fcntl.h>
+#include <unistd.h>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QTimer>
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <exception>
+
+#include "mediagraph/dsutil.h"
+#include "mediagraph/formdata.h"
+#include "mediagraph/platform.h"
+#include "mediagraph/sysdevenum.h"
+#include "mediagraph/workflowgraphs.h"
+#include "options.h"
+#include "platform/com/moniker.h"
+#include "platform/media/devices/virtualdevices.h"
+#include "platform/media/types.h"
+
+namespace ronvix::tools {
+
+namespace {
+
+using com::ComPtr;
+
+// A failure that ends the command with `code` after printing `message`.
+struct Failure {
+    int code;
+    QString message;
+};
+
+void Print(const QString& text) {
+    std::fputs(text.toLocal8Bit().constData(), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+}
+
+void PrintError(const QString& text) {
+    std::fprintf(stderr, "ronvix-capture: %s\n", text.toLocal8Bit().constData());
+}
+
+// SIGINT and SIGTERM end a capture or a play as its time running out does.
+std::atomic<bool> g_interrupted{false};
+
+extern "C" void OnSignal(int) {
+    g_interrupted.store(true);
+}
+
+struct Category {
+    const com::GUID* id;
+    const char* title;
+};
+const Category kCategories[] = {
+    {&media::CLSID_VideoInputDeviceCategory, "Video capture devices"},
+    {&media::CLSID_AudioInputDeviceCategory, "Audio capture devices"},
+    {&media::AM_KSCATEGORY_TRANSMIT, "Video output devices"},
+    {&media::CLSID_AudioRendererCategory, "Audio output devices"},
+};
+
+// The position of the device `spec` names in `category`: an all-digit spec
+// is a position, anything else a name (exact first, then ignoring case).
+int FindDevice(mediagraph::TSysDevEnum& devices, const com::GUID& category, const QString& spec,
+               const char* what) {
+    devices.SelectCategory(category);
+    bool numeric = !spec.isEmpty();
+    for (QChar c : spec)
+        numeric = numeric && c.isDigit();
+    if (numeric) {
+        bool ok = false;
+        const int index = spec.toInt(&ok);
+        if (ok && index < devices.DeviceCount())
+            return index;
+        throw Failure{kExitNoDevice, QStringLiteral("no %1 at position %2 (%3 listed; see --list)")
+                                         .arg(QLatin1String(what), spec)
+                                         .arg(devices.DeviceCount())};
+    }
+    for (Qt::CaseSensitivity cs : {Qt::CaseSensitive, Qt::CaseInsensitive})
+        for (int i = 0; i < devices.DeviceCount(); ++i)
+            if (devices.DeviceInfo(i).Name().compare(spec, cs) == 0)
+                return i;
+    throw Failure{kExitNoDevice,
+                  QStringLiteral("no %1 named \"%2\" (see --list)").arg(QLatin1String(what), spec)};
+}
+
+// Binds device `index` of the enumerator's category to `filter` in `graph`,
+// as choosing it in the window's list does.
+void AssignDevice(mediagraph::TSysDevEnum& devices, int index, mediagraph::TFilter* filter,
+                  mediagraph::TFilterGraph* graph) {
+    filter->BaseFilter().AssignMoniker(devices.DeviceMoniker(index).Get());
+    filter->SetFilterGraph(graph);
+}
+
+// The absolute path of an output file that can be written: the file is
+// opened for writing (made when missing) so that an unwritable place is
+// reported before any graph is built.
+QString WritableOutput(const QString& name) {
+    const QString path = QFileInfo(name).absoluteFilePath();
+    if (QFileInfo(path).isDir())
+        throw Failure{kExitFileError, QStringLiteral("cannot write %1: it is a folder").arg(name)};
+    const QByteArray local = path.toLocal8Bit();
+    const int fd = ::open(local.constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0)
+        throw Failure{kExitFileError, QStringLiteral("cannot write %1: %2")
+                                          .arg(name, QString::fromLocal8Bit(std::strerror(errno)))};
+    ::close(fd);
+    return path;
+}
+
+QString ReadableInput(const QString& name) {
+    const QFileInfo info(name);
+    if (!info.exists())
+        throw Failure{kExitFileError, QStringLiteral("cannot read %1: no such file").arg(name)};
+    if (!info.isFile() || !info.isReadable())
+        throw Failure{kExitFileError,
+                      QStringLiteral("cannot read %1: not a readable file").arg(name)};
+    return info.absoluteFilePath();
+}
+
+bool InputConnected(com::IUnknown* component) {
+    ComPtr<media::IBaseFilter> filter;
+    if (!component || component->QueryInterface(media::IBaseFilter::iid, filter.OutVoid()) != 0 ||
+        !filter)
+        return false;
+    const mediagraph::TPinList pins(filter.Get());
+    for (int i = 0; i < pins.Count(); ++i) {
+        media::PIN_DIRECTION dir{};
+        pins.PinAt(i)->QueryDirection(&dir);
+        ComPtr<media::IPin> peer;
+        if (dir == media::PINDIR_INPUT &&
+            pins.PinAt(i)->ConnectedTo(peer.ReleaseAndGetAddressOf()) == com::S_OK)
+            return true;
+    }
+    return false;
+}
+
+// Runs the event loop once a second until `tick` returns false (it is told
+// the whole seconds elapsed), an abort is seen, or a signal arrives.
+void RunTicks(const std::function<bool(int)>& tick, const std::atomic<bool>& stop) {
+    QEventLoop loop;
+    QElapsedTimer clock;
+    clock.start();
+    int printed = 0;
+    QTimer poll;
+    poll.setInterval(20);
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (stop.load() || g_interrupted.load()) {
+            loop.quit();
+            return;
+        }
+        const int seconds = static_cast<int>(clock.elapsed() / 1000);
+        while (printed < seconds) {
+            ++printed;
+            if (!tick(printed)) {
+                loop.quit();
+                return;
+            }
+        }
+    });
+    poll.start();
+    loop.exec();
+}
+
+int List() {
+    mediagraph::TSysDevEnum devices(media::CLSID_VideoInputDeviceCategory);
+    for (const Category& c : kCategories) {
+        devices.SelectCategory(*c.id);
+        Print(QStringLiteral("%1:").arg(QLatin1String(c.title)));
+        if (devices.DeviceCount() == 0)
+            Print(QStringLiteral("  (none)"));
+        for (int i = 0; i < devices.DeviceCount(); ++i) {
+            const ComPtr<com::IMoniker> moniker = devices.DeviceMoniker(i);
+            Print(QStringLiteral("  %1  %2\n     %3")
+                      .arg(i)
+                      .arg(devices.DeviceInfo(i).Name(),
+                           QString::fromStdU16String(com::DisplayNameOf(moniker.Get()))));
+        }
+    }
+    return kExitOk;
+}
+
+int Capture(const Options& o) {
+    QObject owner;
+    const mediagraph::MainFormMedia m = mediagraph::CreateMainFormMedia(&owner);
+    // No window to preview in: the renderer stays out of the graph.
+    m.videowindow->SetFilterGraph(nullptr);
+
+    mediagraph::TSysDevEnum devices(media::CLSID_VideoInputDeviceCategory);
+    QString video_name;
+    if (!o.video.isEmpty()) {
+        const int index = FindDevice(devices, media::CLSID_VideoInputDeviceCategory, o.video,
+                                     "video capture device");
+        video_name = devices.DeviceInfo(index).Name();
+        AssignDevice(devices, index, m.VideoSourceFilter, m.CaptureGraph);
+    }
+    if (!o.audio.isEmpty()) {
+        const int index = FindDevice(devices, media::CLSID_AudioInputDeviceCategory, o.audio,
+                                     "audio capture device");
+        AssignDevice(devices, index, m.AudioSourceFilter, m.CaptureGraph);
+    }
+    if (o.unpaced && video_name != QLatin1String(media::kTestCameraName))
+        throw Failure{kExitUsage, QStringLiteral("--unpaced works with the %1 only")
+                                      .arg(QLatin1String(media::kTestCameraName))};
+    const QString out = WritableOutput(o.out);
+
+    std::atomic<int64_t> frames{0};
+    std::atomic<int64_t> bytes{0};
+    m.SampleGrabber->OnBuffer = [&](QObject*, double, void*, int length) {
+        frames.fetch_add(1, std::memory_order_relaxed);
+        bytes.fetch_add(length > 0 ? length : 0, std::memory_order_relaxed);
+    };
+    std::atomic<bool> aborted{false};
+    com::HRESULT abort_result = com::S_OK;
+    m.CaptureGraph->OnGraphErrorAbort = [&](QObject*, com::HRESULT result) {
+        abort_result = result;
+        aborted.store(true);
+    };
+
+    media::SetTestCameraUnpaced(o.unpaced);
+    m.CaptureGraph->SetActive(true);
+    const ComPtr<media::IBaseFilter> mux = mediagraph::AddCaptureFile(m.CaptureGraph, out);
+    if (!mux)
+        throw Failure{kExitFailed, QStringLiteral("cannot make the AVI writer for %1").arg(o.out)};
+    mediagraph::RenderCaptureStreams(
+        {m.CaptureGraph, m.VideoSourceFilter, m.AudioSourceFilter, m.SampleGrabber, m.sync},
+        mux.Get());
+    if (!o.video.isEmpty() &&
+        !InputConnected(static_cast<mediagraph::IFilterLink*>(m.SampleGrabber)))
+        throw Failure{
+            kExitFailed,
+            QStringLiteral("the video device offers no format the capture path takes (MJPG)")};
+
+    // The source's own counts of delivered and dropped frames.
+    ComPtr<media::IAMDroppedFrames> drops;
+    if (auto source = m.VideoSourceFilter->Query<media::IBaseFilter>()) {
+        auto builder = mediagraph::Supports<media::ICaptureGraphBuilder2>(m.CaptureGraph);
+        builder->FindInterface(&media::PIN_CATEGORY_CAPTURE, &media::MEDIATYPE_Video, source.Get(),
+                               media::IAMDroppedFrames::iid, drops.OutVoid());
+    }
+    auto dropped = [&] {
+        com::LONG n = 0;
+        if (drops)
+            drops->GetNumDropped(&n);
+        return static_cast<int64_t>(n);
+    };
+
+    QElapsedTimer clock;
+    clock.start();
+    m.CaptureGraph->Play();
+    int64_t last_bytes = 0;
+    RunTicks(
+        [&](int second) {
+            const int64_t b = bytes.load();
+            Print(QStringLiteral("%1 s: captured %2, dropped %3, %4 KB/s")
+                      .arg(second)
+                      .arg(frames.load())
+                      .arg(dropped())
+                      .arg((b - last_bytes) / 1024));
+            last_bytes = b;
+            return !o.seconds || second < *o.seconds;
+        },
+        aborted);
+    // Frames in flight when the stop comes are not the capture's drops.
+    const int64_t total_dropped = dropped();
+    m.CaptureGraph->Stop();
+    const double elapsed = static_cast<double>(clock.nsecsElapsed()) / 1e9;
+    drops = nullptr;
+    // Deactivating releases the file writer, which completes the file.
+    m.CaptureGraph->SetActive(false);
+    media::SetTestCameraUnpaced(false);
+    QCoreApplication::processEvents();
+
+    Print(QStringLiteral("captured %1 frames, dropped %2, %3 bytes in %4 s (%5 frames/s) to %6")
+              .arg(frames.load())
+              .arg(total_dropped)
+              .arg(bytes.load())
+              .arg(elapsed, 0, 'f', 2)
+              .arg(elapsed > 0 ? static_cast<double>(frames.load()) / elapsed : 0.0, 0, 'f', 1)
+              .arg(out));
+    if (aborted.load()) {
+        PrintError(QStringLiteral("the capture stopped with an error: %1")
+                       .arg(mediagraph::ResultText(abort_result).trimmed()));
+        return kExitFailed;
+    }
+    return kExitOk;
+}
+
+int Play(const Options& o) {
+    const QString file = ReadableInput(o.play);
+    QObject owner;
+    const mediagraph::MainFormMedia m = mediagraph::CreateMainFormMedia(&owner);
+
+    mediagraph::TSysDevEnum devices(media::AM_KSCATEGORY_TRANSMIT);
+    const int to = FindDevice(devices, media::AM_KSCATEGORY_TRANSMIT, o.to, "video output device");
+    const QString to_name = devices.DeviceInfo(to).Name();
+    AssignDevice(devices, to, m.VideoDestFilter, m.OutGraph);
+    if (!o.audio_out.isEmpty()) {
+        const int index = FindDevice(devices, media::CLSID_AudioRendererCategory, o.audio_out,
+                                     "audio output device");
+        AssignDevice(devices, index, m.AudioDestFilter, m.OutGraph);
+    }
+
+    std::atomic<int64_t> frames{0};
+    std::atomic<int64_t> bytes{0};
+    m.OutGrabber->OnBuffer = [&](QObject*, double, void*, int length) {
+        frames.fetch_add(1, std::memory_order_relaxed);
+        bytes.fetch_add(length > 0 ? length : 0, std::memory_order_relaxed);
+    };
+    std::atomic<bool> ended{false};
+    com::HRESULT abort_result = com::S_OK;
+    bool aborted = false;
+    m.OutGraph->OnGraphErrorAbort = [&](QObject*, com::HRESULT result) {
+        abort_result = result;
+        aborted = true;
+        ended.store(true);
+    };
+    m.OutGraph->OnGraphComplete = [&](QObject*, com::HRESULT, media::IBaseFilter*) {
+        ended.store(true);
+    };
+
+    m.OutGraph->SetActive(true);
+    // No window shows the device's own output.
+    mediagraph::BuildTapeGraph({m.OutGraph, m.VideoDestFilter, m.OutGrabber, m.Splitter, nullptr},
+                               file);
+    if (!InputConnected(m.VideoDestFilter))
+        throw Failure{
+            kExitFailed,
+            QStringLiteral("%1 holds no MJPG video stream that %2 takes").arg(o.play, to_name)};
+
+    QElapsedTimer clock;
+    clock.start();
+    m.OutGraph->Play();
+    int64_t last_bytes = 0;
+    RunTicks(
+        [&](int second) {
+            const int64_t b = bytes.load();
+            Print(QStringLiteral("%1 s: sent %2 frames, %3 KB/s")
+                      .arg(second)
+                      .arg(frames.load())
+                      .arg((b - last_bytes) / 1024));
+            last_bytes = b;
+            return true;
+        },
+        ended);
+    // The completion event is delivered by the loop; a signal ends early.
+    const bool complete = ended.load() && !aborted;
+    m.OutGraph->Stop();
+    const double elapsed = static_cast<double>(clock.nsecsElapsed()) / 1e9;
+    m.OutGraph->SetActive(false);
+    QCoreApplication::processEvents();
+
+    Print(QStringLiteral("sent %1 frames, %2 bytes in %3 s to %4%5")
+              .arg(frames.load())
+              .arg(bytes.load())
+              .arg(elapsed, 0, 'f', 2)
+              .arg(to_name, complete ? QString() : QStringLiteral(" (stopped before the end)")));
+    if (aborted) {
+        PrintError(QStringLiteral("the play stopped with an error: %1")
+                       .arg(mediagraph::ResultText(abort_result).trimmed()));
+        return kExitFailed;
+    }
+    return kExitOk;
+}
+
+}  // namespace
+
+}  // namespace ronvix::tools
+
+int main(int argc, char** argv) {
+    using namespace ronvix::tools;
+    // No display is needed; the engine's Qt parts run on the offscreen
+    // platform when nothing else is asked for.
+    if (std::getenv("QT_QPA_PLATFORM") == nullptr)
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    QCoreApplication app(argc, argv);
+    QStringList arguments = QCoreApplication::arguments();
+    arguments.removeFirst();
+    const ParseResult parsed = ParseOptions(arguments);
+    if (!parsed.options) {
+        PrintError(parsed.error);
+        std::fputs("Try 'ronvix-capture --help'.\n", stderr);
+        return kExitUsage;
+    }
+    const Options& o = *parsed.options;
+    std::signal(SIGINT, OnSignal);
+    std::signal(SIGTERM, OnSignal);
+    try {
+        switch (o.command) {
+            case Command::Help:
+                std::fputs(UsageText().toLocal8Bit().constData(), stdout);
+                return kExitOk;
+            case Command::Version:
+                Print(QStringLiteral("ronvix-capture %1").arg(QLatin1String(RONVIX_VERSION)));
+                return kExitOk;
+            default:
+                break;
+        }
+        ronvix::mediagraph::RegisterPlatformClasses();
+        switch (o.command) {
+            case Command::List:
+                return List();
+            case Command::Capture:
+                return Capture(o);
+            case Command::Play:
+                return Play(o);
+            default:
+                return kExitUsage;
+        }
+    } catch (const Failure& failure) {
+        PrintError(failure.message);
+        return failure.code;
+    } catch (const std::exception& e) {
+        PrintError(QString::fromLocal8Bit(e.what()));
+        return kExitFailed;
+    }
+}

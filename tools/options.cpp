@@ -1,0 +1,174 @@
+#include "options.h"
+
+#include <climits>
+
+namespace ronvix::tools {
+
+namespace {
+
+ParseResult Refuse(const QString& message) {
+    return {std::nullopt, message};
+}
+
+}  // namespace
+
+QString UsageText() {
+    return QStringLiteral(
+        "Usage:\n"
+        "  ronvix-capture --list\n"
+        "  ronvix-capture [--video DEVICE] [--audio DEVICE] [--seconds N] --out FILE "
+        "[--unpaced]\n"
+        "  ronvix-capture --play FILE --to DEVICE [--audio-out DEVICE]\n"
+        "  ronvix-capture --help | --version\n"
+        "\n"
+        "Captures from capture devices into an AVI file, or plays an AVI file out to a\n"
+        "video output device, without a window, on the same graphs as Ronvix.\n"
+        "\n"
+        "Options:\n"
+        "  --list             print the devices of every category with their position\n"
+        "                     and moniker display name\n"
+        "  --video DEVICE     the video capture device, by name or by position\n"
+        "  --audio DEVICE     the audio capture device, by name or by position\n"
+        "                     (at least one of --video and --audio to capture)\n"
+        "  --seconds N        capture for N seconds (a whole number, at least 1);\n"
+        "                     without it the capture runs until SIGINT or SIGTERM\n"
+        "  --out FILE         the AVI file to write (replaced when it exists)\n"
+        "  --unpaced          the Test Pattern Camera delivers frames as fast as the\n"
+        "                     capture path takes them (for measurements)\n"
+        "  --play FILE        the AVI file to play out\n"
+        "  --to DEVICE        the video output device to play to\n"
+        "  --audio-out DEVICE the audio output device for the file's sound\n"
+        "                     (default: the first audio renderer that accepts it)\n"
+        "  --help             print this text\n"
+        "  --version          print the version\n"
+        "\n"
+        "A DEVICE is a name as --list prints it or a position (counted from 0) in\n"
+        "its category. A capture prints the captured and dropped frames and the data\n"
+        "rate each second, then a summary; a play prints the frames sent each second.\n"
+        "\n"
+        "Exit status:\n"
+        "  0  success\n"
+        "  1  the graph could not be built, or the engine stopped with an error\n"
+        "  2  bad arguments\n"
+        "  3  a device that is not listed\n"
+        "  4  a missing input file, or an output file that cannot be written\n");
+}
+
+ParseResult ParseOptions(const QStringList& arguments) {
+    Options o;
+    bool list = false, help = false, version = false;
+    bool has_video = false, has_audio = false, has_out = false, has_play = false;
+    bool has_to = false, has_audio_out = false;
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        const QString& arg = arguments[i];
+        // An option that takes a value: the next argument, or "--opt=value".
+        QString name = arg;
+        std::optional<QString> inline_value;
+        if (const qsizetype eq = arg.indexOf(QLatin1Char('='));
+            arg.startsWith(QLatin1String("--")) && eq > 2) {
+            name = arg.left(eq);
+            inline_value = arg.mid(eq + 1);
+        }
+        auto value = [&](QString& into, bool& seen) -> std::optional<QString> {
+            if (seen)
+                return QStringLiteral("%1 given twice").arg(name);
+            seen = true;
+            if (inline_value) {
+                into = *inline_value;
+            } else {
+                if (i + 1 >= arguments.size())
+                    return QStringLiteral("%1 needs a value").arg(name);
+                into = arguments[++i];
+            }
+            if (into.isEmpty())
+                return QStringLiteral("%1 needs a value").arg(name);
+            return std::nullopt;
+        };
+        auto flag = [&](bool& into) -> std::optional<QString> {
+            if (inline_value)
+                return QStringLiteral("%1 takes no value").arg(name);
+            if (into)
+                return QStringLiteral("%1 given twice").arg(name);
+            into = true;
+            return std::nullopt;
+        };
+        std::optional<QString> error;
+        if (name == QLatin1String("--list")) {
+            error = flag(list);
+        } else if (name == QLatin1String("--help") || name == QLatin1String("-h")) {
+            error = flag(help);
+        } else if (name == QLatin1String("--version")) {
+            error = flag(version);
+        } else if (name == QLatin1String("--unpaced")) {
+            error = flag(o.unpaced);
+        } else if (name == QLatin1String("--video")) {
+            error = value(o.video, has_video);
+        } else if (name == QLatin1String("--audio")) {
+            error = value(o.audio, has_audio);
+        } else if (name == QLatin1String("--out")) {
+            error = value(o.out, has_out);
+        } else if (name == QLatin1String("--play")) {
+            error = value(o.play, has_play);
+        } else if (name == QLatin1String("--to")) {
+            error = value(o.to, has_to);
+        } else if (name == QLatin1String("--audio-out")) {
+            error = value(o.audio_out, has_audio_out);
+        } else if (name == QLatin1String("--seconds")) {
+            QString text;
+            bool seen = o.seconds.has_value();
+            error = value(text, seen);
+            if (!error) {
+                bool ok = false;
+                const qlonglong n = text.toLongLong(&ok);
+                if (!ok || n < 1 || n > INT_MAX)
+                    error =
+                        QStringLiteral("--seconds needs a whole number of at least 1, not \"%1\"")
+                            .arg(text);
+                else
+                    o.seconds = static_cast<int>(n);
+            }
+        } else {
+            error = arg.startsWith(QLatin1Char('-'))
+                        ? QStringLiteral("unknown option %1").arg(arg)
+                        : QStringLiteral("unexpected argument \"%1\"").arg(arg);
+        }
+        if (error)
+            return Refuse(*error);
+    }
+
+    const bool capture = has_video || has_audio || has_out || o.seconds || o.unpaced;
+    const bool play = has_play || has_to || has_audio_out;
+    const int commands = int(list) + int(capture) + int(play);
+    if (help || version) {
+        if (commands > 0 || (help && version))
+            return Refuse(QStringLiteral("--help and --version take no other option"));
+        o.command = help ? Command::Help : Command::Version;
+        return {o, {}};
+    }
+    if (commands == 0)
+        return Refuse(QStringLiteral("nothing to do: give --list, a capture or --play"));
+    if (commands > 1)
+        return Refuse(QStringLiteral("--list, capture options and --play do not go together"));
+    if (list) {
+        o.command = Command::List;
+        return {o, {}};
+    }
+    if (capture) {
+        if (!has_video && !has_audio)
+            return Refuse(QStringLiteral("a capture needs --video or --audio"));
+        if (!has_out)
+            return Refuse(QStringLiteral("a capture needs --out FILE"));
+        if (o.unpaced && !has_video)
+            return Refuse(QStringLiteral("--unpaced needs --video"));
+        o.command = Command::Capture;
+        return {o, {}};
+    }
+    if (!has_play)
+        return Refuse(QStringLiteral("--to and --audio-out need --play FILE"));
+    if (!has_to)
+        return Refuse(QStringLiteral("--play needs --to DEVICE"));
+    o.command = Command::Play;
+    return {o, {}};
+}
+
+}  // namespace ronvix::tools

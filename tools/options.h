@@ -1,0 +1,51 @@
+#pragma once
+// The command line of ronvix-capture: what to do and with which devices and
+// files. Parsing checks the shape of the line only (which options go
+// together, that numbers are numbers); whether devices and files exist is
+// checked when the command runs.
+
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+namespace ronvix::tools {
+
+// Exit codes, as --help lists them.
+enum ExitCode : int {
+    kExitOk = 0,
+    kExitFailed = 1,     // the graph could not be built or the engine aborted
+    kExitUsage = 2,      // bad arguments
+    kExitNoDevice = 3,   // a device name or position that is not listed
+    kExitFileError = 4,  // a missing input file or an output that cannot be written
+};
+
+enum class Command { Help, Version, List, Capture, Play };
+
+struct Options {
+    Command command = Command::Help;
+    // Capture: device names or positions; empty when not given.
+    QString video;
+    QString audio;
+    // Capture length in seconds; none runs until SIGINT or SIGTERM.
+    std::optional<int> seconds;
+    QString out;
+    bool unpaced = false;
+    // Play.
+    QString play;
+    QString to;
+    QString audio_out;
+};
+
+struct ParseResult {
+    std::optional<Options> options;
+    // Why the line was refused, when options is empty.
+    QString error;
+};
+
+// `arguments` without the program name.
+ParseResult ParseOptions(const QStringList& arguments);
+
+// The --help text.
+QString UsageText();
+
+}  // namespace ronvix::tools
