@@ -4,6 +4,7 @@
 
 #include "platform/media/devices/audiooutput.h"
 #include "platform/media/devices/tapedeck.h"
+#include "platform/media/devices/v4l2device.h"
 #include "platform/media/devices/virtualdevices.h"
 #include "platform/media/filters/codecs.h"
 #include "platform/media/filters/filters.h"
@@ -19,6 +20,8 @@ void RegisterPlatformClasses() {
         media::RegisterEngineClasses();
         media::RegisterCodecClasses();
         media::RegisterPlaybackClasses();
+        // Real devices first: they lead their categories.
+        media::RegisterV4l2Devices();
         media::RegisterVirtualDevices();
         media::RegisterTapeDeck();
         media::RegisterAudioOutputs();

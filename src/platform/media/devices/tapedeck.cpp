@@ -10,7 +10,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <condition_variable>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
@@ -18,6 +17,7 @@
 
 #include "platform/com/devices.h"
 #include "platform/com/oleauto.h"
+#include "platform/media/devices/monitorout.h"
 #include "platform/media/devices/propertypages.h"
 #include "platform/media/filter.h"
 #include "platform/media/filters/avimux.h"
@@ -31,10 +31,6 @@ namespace ronvix::media {
 using namespace com;
 
 namespace {
-
-constexpr int kMonitorWidth = 720;
-constexpr int kMonitorHeight = 576;
-constexpr REFERENCE_TIME kMonitorTimePerFrame = 400000;
 
 const VIDEOINFOHEADER* MjpgInfo(const AM_MEDIA_TYPE& mt) {
     if (mt.majortype != MEDIATYPE_Video || mt.subtype != MEDIASUBTYPE_MJPG ||
@@ -78,27 +74,6 @@ public:
     }
 };
 
-class MonitorOutPin final : public BaseOutputPin {
-public:
-    explicit MonitorOutPin(BaseFilter& deck) : BaseOutputPin(deck, u"Monitor Out") {}
-    HRESULT CheckMediaType(const AM_MEDIA_TYPE& mt) override {
-        const MediaType own = Own();
-        return mt.majortype == own->majortype && mt.subtype == own->subtype &&
-                       mt.formattype == own->formattype && mt.cbFormat >= sizeof(VIDEOINFOHEADER) &&
-                       reinterpret_cast<const VIDEOINFOHEADER*>(mt.pbFormat)->bmiHeader.biWidth ==
-                           kMonitorWidth &&
-                       reinterpret_cast<const VIDEOINFOHEADER*>(mt.pbFormat)->bmiHeader.biHeight ==
-                           kMonitorHeight
-                   ? S_OK
-                   : VFW_E_TYPE_NOT_ACCEPTED;
-    }
-    std::vector<MediaType> OfferedTypes() override { return {Own()}; }
-    static MediaType Own() {
-        return MediaType::Video(MEDIASUBTYPE_RGB32, kMonitorWidth, kMonitorHeight, 32,
-                                kMonitorTimePerFrame);
-    }
-};
-
 // Feeds the recording mux. Not among the deck's pins: nothing outside the
 // deck sees or connects it.
 class RecordPin final : public BaseOutputPin {
@@ -126,9 +101,10 @@ protected:
 
 class TapeDeck final : public BaseFilter, public ITapeDeck, public ISpecifyPropertyPages {
 public:
-    TapeDeck() : BaseFilter(CLSID_VirtualTapeDeck), m_record(*this) {
+    TapeDeck() : BaseFilter(CLSID_VirtualTapeDeck), m_record(*this), m_gate(*this) {
         m_in = static_cast<VideoInPin*>(AddPin(std::make_unique<VideoInPin>(*this)));
         m_monitor = static_cast<MonitorOutPin*>(AddPin(std::make_unique<MonitorOutPin>(*this)));
+        m_feed = std::make_unique<MonitorFeed>(*m_monitor);
     }
     ~TapeDeck() override { DropRecorder(); }
 
@@ -194,31 +170,23 @@ protected:
     }
 
     HRESULT OnActivate() override { return StartRecording(); }
-    void OnRun(REFERENCE_TIME) override { WakeStreaming(); }
-    void OnStopRequest() override { WakeStreaming(); }
+    void OnRun(REFERENCE_TIME) override { m_gate.Wake(); }
+    void OnStopRequest() override { m_gate.Wake(); }
     void OnStopJoin() override { FinishRecording(); }
 
 private:
-    void WakeStreaming() {
-        { std::lock_guard guard(m_state_lock); }
-        m_state_cv.notify_all();
-    }
-
     void MakeRecorder(const MediaType& type);
     void DropRecorder();
     HRESULT StartRecording();
     void FinishRecording();
     void Record(IMediaSample* sample);
-    void Monitor(IMediaSample* sample, const VIDEOINFOHEADER& vih);
 
     VideoInPin* m_in = nullptr;
     MonitorOutPin* m_monitor = nullptr;
     RecordPin m_record;
 
-    // Waits of the streaming thread for Running; woken by state changes
-    // and by the input's stop token.
-    std::mutex m_state_lock;
-    std::condition_variable_any m_state_cv;
+    // Holds each received frame until it is due.
+    PresentationGate m_gate;
 
     // The recorder. Made and dropped under the control lock while stopped;
     // used by the streaming thread under m_record_lock, which stopping takes
@@ -234,8 +202,7 @@ private:
     std::string m_last_recording;  // Guarded by m_name_lock.
 
     // Streaming thread only.
-    JpegDecoder m_decoder;
-    std::vector<uint8_t> m_picture;
+    std::unique_ptr<MonitorFeed> m_feed;
 };
 
 void TapeDeck::MakeRecorder(const MediaType& type) {
@@ -340,31 +307,12 @@ void TapeDeck::FinishRecording() {
 }
 
 HRESULT TapeDeck::OnReceive(BaseInputPin& pin, IMediaSample* sample) {
-    const std::stop_token stop = pin.StopToken();
-    REFERENCE_TIME start = 0, end = 0;
-    const bool timed = SUCCEEDED(sample->GetTime(&start, &end));
-    for (;;) {
-        {
-            // Paused: the sample is held until the graph runs.
-            std::unique_lock guard(m_state_lock);
-            m_state_cv.wait(guard, stop, [&] { return State() != State_Paused; });
-        }
-        if (stop.stop_requested() || State() == State_Stopped)
-            return S_FALSE;
-        if (timed) {
-            if (ComPtr<IReferenceClock> clock = Clock())
-                clock->WaitUntil(StartTime() + start, stop);  // At once when late.
-            if (stop.stop_requested())
-                return S_FALSE;
-        }
-        // A pause that came while waiting for the time holds the sample too.
-        if (State() != State_Paused)
-            break;
-    }
+    if (!m_gate.WaitUntilDue(pin, sample))
+        return S_FALSE;
     Record(sample);
     const MediaType mt = pin.ConnectionType();
     if (const VIDEOINFOHEADER* vih = MjpgInfo(mt.Get()))
-        Monitor(sample, *vih);
+        m_feed->ShowJpeg(sample, vih->bmiHeader.biWidth, std::abs(vih->bmiHeader.biHeight));
     return S_OK;
 }
 
@@ -395,44 +343,6 @@ void TapeDeck::Record(IMediaSample* sample) {
     copy->SetSyncPoint(TRUE);
     if (m_record.Deliver(copy.Get()) == S_OK)
         ++m_frames_recorded;
-}
-
-void TapeDeck::Monitor(IMediaSample* sample, const VIDEOINFOHEADER& vih) {
-    if (!m_monitor->IsConnected())
-        return;
-    BYTE* src = nullptr;
-    sample->GetPointer(&src);
-    const LONG length = sample->GetActualDataLength();
-    const int width = vih.bmiHeader.biWidth;
-    const int height = std::abs(vih.bmiHeader.biHeight);
-    if (!src || length <= 0)
-        return;
-    m_picture.resize(Rgb32ImageSize(width, height));
-    if (!m_decoder.DecodeRgb32({src, size_t(length)}, width, height, false, m_picture.data()))
-        return;  // Recorded, but nothing to show.
-    ComPtr<IMediaSample> out;
-    if (FAILED(m_monitor->GetDeliveryBuffer(out.ReleaseAndGetAddressOf(), 0)) || !out)
-        return;
-    BYTE* dst = nullptr;
-    out->GetPointer(&dst);
-    const size_t stride = size_t(kMonitorWidth) * 4;
-    if (!dst || size_t(out->GetSize()) < stride * kMonitorHeight)
-        return;
-    // Nearest-neighbour scaling into bottom-up rows.
-    for (int y = 0; y < kMonitorHeight; ++y) {
-        const int sy = int(int64_t(y) * height / kMonitorHeight);
-        const auto* srow =
-            reinterpret_cast<const uint32_t*>(m_picture.data() + size_t(sy) * width * 4);
-        auto* drow = reinterpret_cast<uint32_t*>(dst + stride * size_t(kMonitorHeight - 1 - y));
-        for (int x = 0; x < kMonitorWidth; ++x)
-            drow[x] = srow[int64_t(x) * width / kMonitorWidth];
-    }
-    out->SetActualDataLength(static_cast<LONG>(stride * kMonitorHeight));
-    REFERENCE_TIME start = 0, end = 0;
-    if (SUCCEEDED(sample->GetTime(&start, &end)))
-        out->SetTime(&start, &end);
-    out->SetSyncPoint(TRUE);
-    m_monitor->Deliver(out.Get());
 }
 
 }  // namespace

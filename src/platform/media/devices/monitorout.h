@@ -1,0 +1,67 @@
+#pragma once
+// What every video output device shares: the fixed "Monitor Out" video
+// output that shows what the device receives, and presenting frames at
+// their sample time as a real output does.
+//
+// - MonitorOutPin: RGB32 720x576 at 25 fps, offered before the device's
+//   input is connected.
+// - MonitorFeed: turns each received frame (MJPG, or pictures already
+//   decoded to RGB32) into a monitor frame, scaled to 720x576, and delivers
+//   it with the received frame's times. A frame that does not decode is not
+//   shown. Streaming thread only.
+// - PresentationGate: holds a received sample until the graph's clock
+//   reaches its start time (at once when late or untimed) and while the
+//   filter is paused. Every wait ends when the input pin stops or flushes.
+
+#include <condition_variable>
+#include <mutex>
+#include <vector>
+
+#include "platform/media/filter.h"
+#include "platform/media/filters/jpegcodec.h"
+
+namespace ronvix::media {
+
+inline constexpr int kMonitorWidth = 720;
+inline constexpr int kMonitorHeight = 576;
+inline constexpr REFERENCE_TIME kMonitorTimePerFrame = 400'000;
+
+class MonitorOutPin final : public BaseOutputPin {
+public:
+    explicit MonitorOutPin(BaseFilter& device) : BaseOutputPin(device, u"Monitor Out") {}
+    HRESULT CheckMediaType(const AM_MEDIA_TYPE& mt) override;
+    std::vector<MediaType> OfferedTypes() override { return {Own()}; }
+    static MediaType Own();
+};
+
+class MonitorFeed {
+public:
+    explicit MonitorFeed(MonitorOutPin& pin) : m_pin(pin) {}
+
+    // Shows the MJPG frame `sample` of `width` x `height`.
+    void ShowJpeg(IMediaSample* sample, int width, int height);
+    // Shows a top-down RGB32 picture with the times of `sample`.
+    void ShowRgb32(const uint8_t* picture, int width, int height, IMediaSample* sample);
+
+private:
+    MonitorOutPin& m_pin;
+    JpegDecoder m_decoder;
+    std::vector<uint8_t> m_picture;
+};
+
+class PresentationGate {
+public:
+    explicit PresentationGate(BaseFilter& filter) : m_filter(filter) {}
+    // Wakes waiting threads so they re-check the state (run, pause, stop).
+    void Wake();
+    // Waits until `sample` is due. False when the pin stopped or flushed,
+    // or the filter stopped, meanwhile: the sample is then not presented.
+    bool WaitUntilDue(BaseInputPin& pin, IMediaSample* sample);
+
+private:
+    BaseFilter& m_filter;
+    std::mutex m_lock;
+    std::condition_variable_any m_cv;
+};
+
+}  // namespace ronvix::media

@@ -1,0 +1,590 @@
+// A V4L2 camera or capture card as a live source: one "Capture" pin fed by
+// memory-mapped streaming. See v4l2device.h.
+//
+// Threads: the filter is made and controlled on the control (user
+// interface) thread. While it is out of Stopped, a capture thread waits on
+// the node with poll(), dequeues each filled driver buffer, copies it into a
+// free pool sample (never waiting for one: a frame with no free sample is
+// dropped and counted) and gives the buffer back to the driver; a delivery
+// thread hands the samples downstream, so a consumer that blocks holds that
+// thread only. Stopping requests both threads to stop, joins them, and only
+// then stops the driver's stream, unmaps the buffers and closes the node.
+
+#include <fcntl.h>
+#include <linux/videodev2.h>
+#include <sys/mman.h>
+
+#include <atomic>
+#include <cerrno>
+#include <condition_variable>
+#include <cstring>
+#include <deque>
+#include <thread>
+
+#include "platform/media/clock.h"
+#include "platform/media/devices/captureparts.h"
+#include "platform/media/devices/devicecontrols.h"
+#include "platform/media/devices/livesource.h"
+#include "platform/media/devices/propertypages.h"
+#include "platform/media/devices/v4l2device.h"
+#include "platform/media/filters/codecs.h"
+#include "platform/media/filters/colourspace.h"
+#include "platform/media/filters/jpegcodec.h"
+#include "platform/media/filters/videotransform.h"
+
+namespace ronvix::media {
+
+using namespace com;
+
+namespace {
+
+// Driver buffers asked for; the pool downstream has as many samples.
+constexpr uint32_t kDriverBuffers = 4;
+constexpr LONG kPoolBuffers = 4;
+// How long one poll() waits before the capture thread looks at its stop
+// request again.
+constexpr int kPollSliceMs = 50;
+constexpr REFERENCE_TIME kDefaultPeriod = 333'333;
+
+class V4l2Camera;
+
+class ProcAmp final : public Delegating<IAMVideoProcAmp> {
+public:
+    ProcAmp(IUnknown& owner, std::shared_ptr<V4l2Controls> controls)
+        : Delegating(owner), m_controls(std::move(controls)) {}
+    HRESULT GetRange(LONG property, LONG* min, LONG* max, LONG* step, LONG* def,
+                     LONG* caps) override {
+        return m_controls->GetRange(property, min, max, step, def, caps);
+    }
+    HRESULT Set(LONG property, LONG value, LONG flags) override {
+        return m_controls->Set(property, value, flags);
+    }
+    HRESULT Get(LONG property, LONG* value, LONG* flags) override {
+        return m_controls->Get(property, value, flags);
+    }
+
+private:
+    const std::shared_ptr<V4l2Controls> m_controls;
+};
+
+class CameraPages final : public Delegating<ISpecifyPropertyPages> {
+public:
+    using Delegating::Delegating;
+    HRESULT GetPages(CAUUID* pages) override {
+        static constexpr GUID ids[] = {CLSID_VideoProcAmpPropertyPage, CLSID_CapturePropertyPage};
+        return FillPages(pages, ids, 2);
+    }
+};
+
+class V4l2CapturePin final : public BaseOutputPin {
+public:
+    explicit V4l2CapturePin(V4l2Camera& camera);
+
+    HRESULT CheckMediaType(const AM_MEDIA_TYPE& mt) override;
+    std::vector<MediaType> OfferedTypes() override;
+
+protected:
+    HRESULT DecideBufferSize(ALLOCATOR_PROPERTIES& props) override;
+    HRESULT QueryPinInterface(REFIID riid, void** out) override;
+
+private:
+    V4l2Camera& m_camera;
+};
+
+class V4l2Camera final : public BaseFilter {
+public:
+    V4l2Camera(std::shared_ptr<V4l2System> system, V4l2Node node,
+               std::shared_ptr<V4l2Controls> controls, std::vector<CaptureFormat> formats)
+        : BaseFilter(CLSID_V4l2Capture),
+          m_system(std::move(system)),
+          m_node(std::move(node)),
+          m_controls(std::move(controls)),
+          m_drops(AsUnknown()),
+          m_config(AsUnknown(), *this, std::move(formats)),
+          m_compression(AsUnknown(), u"V4L2 JPEG quality", kDefaultJpegQuality,
+                        {[this](double q) { return SetQuality(q); },
+                         [this] { return m_controls->Quality(); }}),
+          m_procamp(AsUnknown(), m_controls),
+          m_pages(AsUnknown()) {
+        m_pin = static_cast<V4l2CapturePin*>(AddPin(std::make_unique<V4l2CapturePin>(*this)));
+        m_config.Attach(*m_pin);
+    }
+    ~V4l2Camera() override { CloseDevice(); }
+
+    DropCounter& Drops() { return m_drops; }
+    FormatStreamConfig& Config() { return m_config; }
+    JpegQualityCompression& Compression() { return m_compression; }
+
+protected:
+    HRESULT QueryInterfaceExtra(REFIID riid, void** out) override {
+        if (riid == IAMVideoProcAmp::iid)
+            return ReturnInterface<IAMVideoProcAmp>(&m_procamp, out);
+        if (riid == IAMDroppedFrames::iid)
+            return ReturnInterface<IAMDroppedFrames>(&m_drops, out);
+        if (riid == ISpecifyPropertyPages::iid)
+            return ReturnInterface<ISpecifyPropertyPages>(&m_pages, out);
+        return BaseFilter::QueryInterfaceExtra(riid, out);
+    }
+
+    HRESULT OnActivate() override;
+    void OnRun(REFERENCE_TIME) override {
+        m_local_start.store(MonotonicNow100ns());
+        m_restart.store(true);
+    }
+    void OnPauseFromRunning() override { m_restart.store(true); }
+    void OnStopRequest() override {
+        m_capture.request_stop();
+        m_delivery.request_stop();
+        m_queue_cv.notify_all();
+    }
+    void OnStopJoin() override;
+    HRESULT StateResult(DWORD) override { return State() == State_Paused ? VFW_S_CANT_CUE : S_OK; }
+
+private:
+    struct Frame {
+        ComPtr<IMediaSample> sample;
+        uint32_t sequence = 0;
+        size_t length = 0;
+        bool end = false;  // The stream ended here: end of stream follows.
+    };
+    struct Mapping {
+        void* address = nullptr;
+        size_t length = 0;
+    };
+    enum class Outcome { Continue, Ended };
+
+    IUnknown& AsUnknown() { return *static_cast<IBaseFilter*>(this); }
+
+    HRESULT OpenDevice(const MediaType& mt);
+    void CloseDevice();
+    HRESULT SetQuality(double quality);
+    // Sends the quality to the MJPEG Compressor that encodes this camera's
+    // frames, when the device has no JPEG control of its own.
+    void ApplyQuality();
+
+    void Capture(std::stop_token stop);
+    Outcome Dequeue();
+    void Take(const v4l2_buffer& buffer);
+    void EndStream(bool lost, int error);
+    void Push(Frame frame);
+    void Deliver(std::stop_token stop);
+
+    const std::shared_ptr<V4l2System> m_system;
+    const V4l2Node m_node;
+    const std::shared_ptr<V4l2Controls> m_controls;
+    DropCounter m_drops;
+    FormatStreamConfig m_config;
+    JpegQualityCompression m_compression;
+    ProcAmp m_procamp;
+    CameraPages m_pages;
+    V4l2CapturePin* m_pin = nullptr;
+
+    // Set while out of Stopped, under the control lock; read by the capture
+    // thread, which they outlive (it is joined before they change).
+    int m_fd = -1;
+    std::vector<Mapping> m_buffers;
+    bool m_streaming = false;
+    int m_width = 0;
+    int m_height = 0;
+    uint32_t m_stride = 0;
+    bool m_yuy2 = false;
+    REFERENCE_TIME m_period = kDefaultPeriod;
+
+    // Capture thread only.
+    bool m_have_sequence = false;
+    uint32_t m_last_sequence = 0;
+
+    std::atomic<REFERENCE_TIME> m_local_start{0};
+    // The graph ran (again): the next frame starts a new sequence run, and
+    // frames captured before the run are not delivered.
+    std::atomic<bool> m_restart{false};
+    std::atomic<bool> m_ended{false};
+
+    std::mutex m_queue_lock;
+    std::condition_variable_any m_queue_cv;
+    // Guarded by m_queue_lock.
+    std::deque<Frame> m_queue;
+
+    std::jthread m_capture;
+    std::jthread m_delivery;
+    std::atomic<bool> m_delivery_done{false};
+};
+
+V4l2CapturePin::V4l2CapturePin(V4l2Camera& camera)
+    : BaseOutputPin(camera, u"Capture", PIN_CATEGORY_CAPTURE), m_camera(camera) {}
+
+HRESULT V4l2CapturePin::CheckMediaType(const AM_MEDIA_TYPE& mt) {
+    return m_camera.Config().Check(mt);
+}
+
+std::vector<MediaType> V4l2CapturePin::OfferedTypes() {
+    return m_camera.Config().Offered();
+}
+
+HRESULT V4l2CapturePin::DecideBufferSize(ALLOCATOR_PROPERTIES& props) {
+    const MediaType mt = ConnectionType();
+    VideoGeometry g;
+    if (!ReadGeometry(mt.Get(), &g))
+        return VFW_E_TYPE_NOT_ACCEPTED;
+    // A camera's JPEG frame is not bound by our encoder's limit; a raw
+    // frame's size is a bound for any sane one.
+    size_t size = Yuy2ImageSize(g.width, g.height);
+    if (mt->subtype == MEDIASUBTYPE_MJPG)
+        size = std::max(size, JpegEncoder::MaxSize(g.width, g.height));
+    props.cBuffers = std::max<LONG>(props.cBuffers, kPoolBuffers);
+    props.cbBuffer = std::max<LONG>(props.cbBuffer, static_cast<LONG>(size));
+    return S_OK;
+}
+
+HRESULT V4l2CapturePin::QueryPinInterface(REFIID riid, void** out) {
+    if (riid == IAMStreamConfig::iid)
+        return ReturnInterface<IAMStreamConfig>(&m_camera.Config(), out);
+    if (riid == IAMVideoCompression::iid)
+        return ReturnInterface<IAMVideoCompression>(&m_camera.Compression(), out);
+    if (riid == IAMDroppedFrames::iid)
+        return ReturnInterface<IAMDroppedFrames>(&m_camera.Drops(), out);
+    return BaseOutputPin::QueryPinInterface(riid, out);
+}
+
+HRESULT V4l2Camera::OnActivate() {
+    m_drops.Reset();
+    m_ended.store(false);
+    m_have_sequence = false;
+    if (!m_pin->IsConnected())
+        return S_OK;
+    const HRESULT hr = OpenDevice(m_pin->ConnectionType());
+    if (FAILED(hr)) {
+        CloseDevice();
+        return hr;
+    }
+    ApplyQuality();
+    m_capture = std::jthread([this](std::stop_token stop) { Capture(stop); });
+    m_delivery_done.store(false);
+    m_delivery = std::jthread([this](std::stop_token stop) {
+        Deliver(stop);
+        m_delivery_done.store(true);
+    });
+    return S_OK;
+}
+
+void V4l2Camera::OnStopJoin() {
+    if (m_capture.joinable())
+        m_capture.join();
+    JoinDelivery(m_delivery, m_delivery_done, *m_pin);
+    std::deque<Frame> left;
+    {
+        std::lock_guard guard(m_queue_lock);
+        left.swap(m_queue);
+    }
+    // Frames still queued when the stream stopped were never delivered.
+    for (const Frame& f : left)
+        if (!f.end)
+            m_drops.Dropped(f.sequence);
+    CloseDevice();
+}
+
+HRESULT V4l2Camera::OpenDevice(const MediaType& mt) {
+    VideoGeometry g;
+    if (!ReadGeometry(mt.Get(), &g))
+        return VFW_E_TYPE_NOT_ACCEPTED;
+    m_fd = m_system->Open(m_node.path, O_RDWR | O_NONBLOCK);
+    if (m_fd < 0)
+        return HResultFromErrno(errno);
+    v4l2_format format{};
+    format.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+    format.fmt.pix.width = uint32_t(g.width);
+    format.fmt.pix.height = uint32_t(g.height);
+    format.fmt.pix.pixelformat = FourccOfSubtype(mt->subtype);
+    format.fmt.pix.field = V4L2_FIELD_ANY;
+    if (m_system->Ioctl(m_fd, VIDIOC_S_FMT, &format) != 0)
+        return HResultFromErrno(errno);
+    // The driver may adjust what it cannot do; a different frame is not the
+    // type the pin agreed on.
+    if (format.fmt.pix.width != uint32_t(g.width) || format.fmt.pix.height != uint32_t(g.height) ||
+        format.fmt.pix.pixelformat != FourccOfSubtype(mt->subtype))
+        return VFW_E_TYPE_NOT_ACCEPTED;
+    m_width = g.width;
+    m_height = g.height;
+    m_yuy2 = mt->subtype == MEDIASUBTYPE_YUY2;
+    m_stride = format.fmt.pix.bytesperline;
+    m_period = g.time_per_frame > 0 ? g.time_per_frame : kDefaultPeriod;
+    if (g.time_per_frame > 0) {
+        v4l2_streamparm parm{};
+        parm.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+        parm.parm.capture.timeperframe = {uint32_t(g.time_per_frame), 10'000'000};
+        // Not every driver sets a rate; frames then come at its own.
+        m_system->Ioctl(m_fd, VIDIOC_S_PARM, &parm);
+    }
+
+    v4l2_requestbuffers request{};
+    request.count = kDriverBuffers;
+    request.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+    request.memory = V4L2_MEMORY_MMAP;
+    if (m_system->Ioctl(m_fd, VIDIOC_REQBUFS, &request) != 0)
+        return HResultFromErrno(errno);
+    if (request.count < 2)
+        return E_OUTOFMEMORY;
+    for (uint32_t i = 0; i < request.count; ++i) {
+        v4l2_buffer buffer{};
+        buffer.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+        buffer.memory = V4L2_MEMORY_MMAP;
+        buffer.index = i;
+        if (m_system->Ioctl(m_fd, VIDIOC_QUERYBUF, &buffer) != 0)
+            return HResultFromErrno(errno);
+        void* address = m_system->Mmap(buffer.length, PROT_READ | PROT_WRITE, MAP_SHARED, m_fd,
+                                       off_t(buffer.m.offset));
+        if (address == MAP_FAILED)
+            return HResultFromErrno(errno);
+        m_buffers.push_back({address, buffer.length});
+        if (m_system->Ioctl(m_fd, VIDIOC_QBUF, &buffer) != 0)
+            return HResultFromErrno(errno);
+    }
+    v4l2_buf_type type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+    if (m_system->Ioctl(m_fd, VIDIOC_STREAMON, &type) != 0)
+        return HResultFromErrno(errno);
+    m_streaming = true;
+    return S_OK;
+}
+
+void V4l2Camera::CloseDevice() {
+    if (m_fd < 0)
+        return;
+    // A vanished device fails these calls; what it held goes all the same.
+    if (m_streaming) {
+        v4l2_buf_type type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+        m_system->Ioctl(m_fd, VIDIOC_STREAMOFF, &type);
+        m_streaming = false;
+    }
+    for (const Mapping& m : m_buffers)
+        m_system->Munmap(m.address, m.length);
+    if (!m_buffers.empty()) {
+        v4l2_requestbuffers release{};
+        release.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+        release.memory = V4L2_MEMORY_MMAP;
+        m_system->Ioctl(m_fd, VIDIOC_REQBUFS, &release);
+    }
+    m_buffers.clear();
+    m_system->Close(m_fd);
+    m_fd = -1;
+}
+
+HRESULT V4l2Camera::SetQuality(double quality) {
+    const HRESULT hr = m_controls->SetQuality(quality);
+    if (SUCCEEDED(hr))
+        ApplyQuality();
+    return hr;
+}
+
+void V4l2Camera::ApplyQuality() {
+    if (m_controls->HasJpegQuality())
+        return;
+    const double quality = m_controls->Quality();
+    // Downstream through at most a few filters (a Smart Tee, a grabber)
+    // to the compressors that encode these frames.
+    std::vector<ComPtr<IPin>> outputs{ComPtr<IPin>(static_cast<IPin*>(m_pin))};
+    for (int depth = 0; depth < 8 && !outputs.empty(); ++depth) {
+        std::vector<ComPtr<IPin>> next;
+        for (const ComPtr<IPin>& out : outputs) {
+            ComPtr<IPin> peer;
+            if (FAILED(out->ConnectedTo(peer.ReleaseAndGetAddressOf())) || !peer)
+                continue;
+            PIN_INFO info{};
+            if (FAILED(peer->QueryPinInfo(&info)) || !info.pFilter)
+                continue;
+            ComPtr<IBaseFilter> filter = ComPtr<IBaseFilter>::Adopt(info.pFilter);
+            GUID clsid{};
+            filter->GetClassID(&clsid);
+            if (clsid == CLSID_MjpegCompressor) {
+                if (auto compression = filter.As<IAMVideoCompression>())
+                    compression->put_Quality(quality);
+                continue;
+            }
+            ComPtr<IEnumPins> pins;
+            if (FAILED(filter->EnumPins(pins.ReleaseAndGetAddressOf())) || !pins)
+                continue;
+            ComPtr<IPin> pin;
+            while (pins->Next(1, pin.ReleaseAndGetAddressOf(), nullptr) == S_OK) {
+                PIN_DIRECTION dir = PINDIR_INPUT;
+                if (SUCCEEDED(pin->QueryDirection(&dir)) && dir == PINDIR_OUTPUT)
+                    next.push_back(pin);
+            }
+        }
+        outputs = std::move(next);
+    }
+}
+
+void V4l2Camera::Capture(std::stop_token stop) {
+    while (!stop.stop_requested()) {
+        pollfd p{m_fd, POLLIN, 0};
+        const int ready = m_system->Poll(&p, 1, kPollSliceMs);
+        if (ready < 0) {
+            if (errno == EINTR)
+                continue;
+            EndStream(errno == ENODEV, errno);
+            return;
+        }
+        if (ready == 0)
+            continue;  // No frame yet: nothing lost, look again.
+        if (p.revents & (POLLERR | POLLHUP | POLLNVAL)) {
+            EndStream(true, ENODEV);
+            return;
+        }
+        if ((p.revents & POLLIN) && Dequeue() == Outcome::Ended)
+            return;
+    }
+}
+
+V4l2Camera::Outcome V4l2Camera::Dequeue() {
+    v4l2_buffer buffer{};
+    buffer.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+    buffer.memory = V4L2_MEMORY_MMAP;
+    if (m_system->Ioctl(m_fd, VIDIOC_DQBUF, &buffer) != 0) {
+        const int error = errno;
+        // EAGAIN: poll woke for a buffer another caller took or the driver
+        // withdrew. EIO: the driver reports a transient fault (lost
+        // signal); the next buffer may be fine.
+        if (error == EAGAIN || error == EINTR || error == EIO)
+            return Outcome::Continue;
+        EndStream(error == ENODEV, error);
+        return Outcome::Ended;
+    }
+    if (buffer.index < m_buffers.size())
+        Take(buffer);
+    if (m_system->Ioctl(m_fd, VIDIOC_QBUF, &buffer) != 0) {
+        const int error = errno;
+        EndStream(error == ENODEV, error);
+        return Outcome::Ended;
+    }
+    return Outcome::Continue;
+}
+
+void V4l2Camera::Take(const v4l2_buffer& buffer) {
+    if (State() != State_Running) {
+        m_restart.store(true);  // Paused: not captured, not counted.
+        return;
+    }
+    const bool restart = m_restart.exchange(false);
+    const uint32_t sequence = buffer.sequence;
+    // Numbers the driver skipped are frames it lost (no buffer was queued
+    // in time). A run after a pause starts a new count.
+    if (m_have_sequence && !restart && sequence > m_last_sequence + 1)
+        m_drops.Dropped(m_last_sequence + 1, sequence - m_last_sequence - 1);
+    m_last_sequence = sequence;
+    m_have_sequence = true;
+    if (buffer.flags & V4L2_BUF_FLAG_ERROR) {
+        m_drops.Dropped(sequence);
+        return;
+    }
+
+    // The driver's time of the frame on the monotonic clock, which is the
+    // graph's clock; a driver without one gets the time it was dequeued.
+    REFERENCE_TIME captured = MonotonicNow100ns();
+    if ((buffer.flags & V4L2_BUF_FLAG_TIMESTAMP_MASK) == V4L2_BUF_FLAG_TIMESTAMP_MONOTONIC)
+        captured = REFERENCE_TIME(buffer.timestamp.tv_sec) * 10'000'000 +
+                   REFERENCE_TIME(buffer.timestamp.tv_usec) * 10;
+    const REFERENCE_TIME start = captured - (Clock() ? StartTime() : m_local_start.load());
+    if (start < 0)
+        return;  // Captured before the graph ran.
+
+    const Mapping& mapping = m_buffers[buffer.index];
+    size_t length = std::min<size_t>(buffer.bytesused, mapping.length);
+    const size_t row = size_t(m_width) * 2;
+    if (m_yuy2)
+        length = row * size_t(m_height);
+    if (length == 0 || (m_yuy2 && size_t(m_stride) * size_t(m_height - 1) + row > mapping.length)) {
+        m_drops.Dropped(sequence);
+        return;
+    }
+
+    ComPtr<IMediaSample> sample;
+    const HRESULT hr = m_pin->GetDeliveryBuffer(sample.ReleaseAndGetAddressOf(), AM_GBF_NOWAIT);
+    if (hr == VFW_E_TIMEOUT || (SUCCEEDED(hr) && size_t(sample->GetSize()) < length)) {
+        m_drops.Dropped(sequence);  // The consumer still holds every sample.
+        return;
+    }
+    if (FAILED(hr))
+        return;  // Stopping.
+    BYTE* data = nullptr;
+    sample->GetPointer(&data);
+    const auto* src = static_cast<const uint8_t*>(mapping.address);
+    if (m_yuy2 && m_stride != row) {
+        for (int y = 0; y < m_height; ++y)
+            std::memcpy(data + row * size_t(y), src + size_t(m_stride) * size_t(y), row);
+    } else {
+        std::memcpy(data, src, length);
+    }
+    sample->SetActualDataLength(static_cast<LONG>(length));
+    REFERENCE_TIME end = start + m_period;
+    REFERENCE_TIME begin = start;
+    sample->SetTime(&begin, &end);
+    LONGLONG media_start = sequence, media_end = LONGLONG(sequence) + 1;
+    sample->SetMediaTime(&media_start, &media_end);
+    sample->SetSyncPoint(TRUE);
+    Push(Frame{std::move(sample), sequence, length, false});
+}
+
+void V4l2Camera::EndStream(bool lost, int error) {
+    if (m_ended.exchange(true))
+        return;
+    Push(Frame{nullptr, 0, 0, true});
+    // The graph's user learns why the stream ended: the device went, or it
+    // failed in a way the stream cannot go on from.
+    if (lost)
+        NotifyEvent(EC_DEVICE_LOST, reinterpret_cast<LONG_PTR>(&AsUnknown()), 0);
+    else
+        NotifyEvent(EC_ERRORABORT, HResultFromErrno(error), 0);
+}
+
+void V4l2Camera::Push(Frame frame) {
+    {
+        std::lock_guard guard(m_queue_lock);
+        m_queue.push_back(std::move(frame));
+    }
+    m_queue_cv.notify_one();
+}
+
+void V4l2Camera::Deliver(std::stop_token stop) {
+    for (;;) {
+        Frame frame;
+        {
+            std::unique_lock guard(m_queue_lock);
+            if (!m_queue_cv.wait(guard, stop, [&] { return !m_queue.empty(); }))
+                return;
+            frame = std::move(m_queue.front());
+            m_queue.pop_front();
+        }
+        if (frame.end) {
+            m_pin->DeliverEndOfStream();
+            continue;
+        }
+        const HRESULT hr = m_pin->Deliver(frame.sample.Get());
+        frame.sample = nullptr;
+        if (hr == S_OK)
+            m_drops.Delivered(frame.length);
+        else
+            m_drops.Dropped(frame.sequence);  // Refused: flushing or stopping.
+    }
+}
+
+}  // namespace
+
+HRESULT CreateV4l2Capture(const std::shared_ptr<V4l2System>& system, const V4l2Node& node,
+                          REFIID riid, void** out) {
+    if (!out)
+        return E_POINTER;
+    *out = nullptr;
+    std::vector<CaptureFormat> formats;
+    {
+        const int fd = system->Open(node.path, O_RDWR | O_NONBLOCK);
+        if (fd < 0)
+            return errno == ENOENT || errno == ENODEV || errno == ENXIO ? MK_E_NOOBJECT
+                                                                        : HResultFromErrno(errno);
+        formats = ReadCaptureFormats(*system, fd);
+        system->Close(fd);
+    }
+    auto camera =
+        MakeCom<V4l2Camera>(system, node, V4l2Controls::For(system, node), std::move(formats));
+    return camera->QueryInterface(riid, out);
+}
+
+}  // namespace ronvix::media

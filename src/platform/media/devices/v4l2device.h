@@ -1,0 +1,120 @@
+#pragma once
+// V4L2 devices: cameras and capture cards (video input category) and video
+// outputs such as a loopback device (transmit category).
+//
+// What a caller may rely on:
+// - RegisterV4l2Devices() adds one provider per category. Each enumeration
+//   lists the /dev/video* nodes present then whose device capabilities
+//   include single-planar video capture (or output) with streaming or
+//   read/write I/O, sorted by node number; a node that appeared since the
+//   last enumeration is listed, one that went is not. A device's identity
+//   is its /dev/v4l/by-id link (else its by-path link, else the node
+//   path), its friendly name the card name the driver reports; two devices
+//   of one name are both listed and each binds to its own node.
+// - A device filter is cheap: it opens its node when its graph leaves
+//   Stopped and closes it when stopped. Controls (picture amplifier, JPEG
+//   quality) act on the device whether or not the filter is in a graph and
+//   go through one control handle per device, which every filter instance
+//   of that device shares for the life of the process.
+// - A node that vanishes while streaming ends the stream and raises
+//   EC_DEVICE_LOST (param1 the filter's IUnknown, param2 0) in the
+//   filter's graph, once per run.
+//
+// The system calls go through V4l2System (v4l2system.h), so tests run the
+// devices against a scripted fake.
+
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/media/devices/captureparts.h"
+#include "platform/media/devices/v4l2system.h"
+
+namespace ronvix::media {
+
+inline constexpr GUID CLSID_V4l2Capture = RONVIX_GUID("{5E0B7A4C-3F1D-4B8E-9C62-8D14A7F03B21}");
+inline constexpr GUID CLSID_V4l2Output = RONVIX_GUID("{9A3C61F2-0E7B-4D55-B1A8-2C6F94E8D307}");
+
+// Adds the V4L2 capture and output providers to the device registry and
+// the two classes to the class registry. Idempotent and thread-safe; call
+// before the virtual devices register, so that real devices come first.
+void RegisterV4l2Devices();
+
+// One node as an enumeration found it.
+struct V4l2Node {
+    std::string path;      // "/dev/video0"
+    std::string identity;  // stable name, or the path when it has none
+    std::string card;      // what the driver calls the device
+    uint32_t caps = 0;     // device capabilities (V4L2_CAP_*)
+};
+
+enum class V4l2Direction { Capture, Output };
+
+// The nodes of `system` that can stream in `direction`, sorted by node
+// number. Nodes that cannot be opened or queried are left out.
+std::vector<V4l2Node> FindV4l2Nodes(V4l2System& system, V4l2Direction direction);
+
+// The engine subtype of a V4L2 pixel format (MJPG and JPEG as MJPG, YUYV as
+// YUY2), or GUID_NULL when the engine cannot carry it.
+GUID SubtypeOfFourcc(uint32_t fourcc);
+uint32_t FourccOfSubtype(const GUID& subtype);
+
+// The capture formats of an open node: every frame size and interval of
+// every pixel format the engine can carry, the current format (VIDIOC_G_FMT
+// with its VIDIOC_G_PARM interval) first.
+std::vector<CaptureFormat> ReadCaptureFormats(V4l2System& system, int fd);
+
+// New device filters for `node` on `system`; interface `riid` of the filter
+// through `out`. MK_E_NOOBJECT when the node is gone.
+HRESULT CreateV4l2Capture(const std::shared_ptr<V4l2System>& system, const V4l2Node& node,
+                          REFIID riid, void** out);
+HRESULT CreateV4l2Output(const std::shared_ptr<V4l2System>& system, const V4l2Node& node,
+                         REFIID riid, void** out);
+
+// A device's control handle, shared by every filter instance of the device.
+// Thread-safe. Each call opens the node, makes its control calls and closes
+// it, so a control works while a stream runs and fails cleanly
+// (HRESULT from errno) once the device is gone.
+class V4l2Controls {
+public:
+    // The handle of the device `node` names (by identity) on `system`.
+    static std::shared_ptr<V4l2Controls> For(const std::shared_ptr<V4l2System>& system,
+                                             const V4l2Node& node);
+
+    V4l2Controls(std::shared_ptr<V4l2System> system, std::string path);
+
+    // IAMVideoProcAmp over the device's V4L2 controls, with the device's
+    // ranges, steps and defaults. Brightness, contrast, saturation and
+    // sharpness have no automatic mode: Set applies the value whatever its
+    // flags. Hue, white balance and gain follow their driver's automatic
+    // control where it has one. E_PROP_ID_UNSUPPORTED for a property the
+    // device lacks, E_INVALIDARG for a value outside its range.
+    HRESULT GetRange(LONG property, LONG* min, LONG* max, LONG* step, LONG* def, LONG* caps);
+    HRESULT Set(LONG property, LONG value, LONG flags);
+    HRESULT Get(LONG property, LONG* value, LONG* flags);
+
+    // The JPEG quality (0..1): the device's V4L2_CID_JPEG_COMPRESSION_QUALITY
+    // scaled over its range when it has one, otherwise a value kept here for
+    // the MJPEG Compressor that encodes this device's frames.
+    bool HasJpegQuality();
+    HRESULT SetQuality(double quality);
+    double Quality();
+
+    // The node the device has now (a device that came back may have
+    // another).
+    void SetPath(const std::string& path);
+    std::string Path() const;
+
+private:
+    // Opens the node for control calls; -1 with errno when it cannot.
+    int OpenControl() const;
+
+    const std::shared_ptr<V4l2System> m_system;
+    mutable std::mutex m_lock;
+    // Guarded by m_lock.
+    std::string m_path;
+    double m_quality;
+};
+
+}  // namespace ronvix::media
