@@ -12,14 +12,15 @@ PACKAGES := cmake ninja-build g++ pkg-config \
 	libasound2-dev fonts-liberation fonts-dejavu-core \
 	libgtest-dev libgmock-dev libbenchmark-dev \
 	librsvg2-bin
-# Test oracles; the packaging test builds the .deb (dpkg-dev, file) and
-# validates the installed desktop entry and metainfo.
+# Test oracles; the packaging test builds the .deb (dpkg-dev, file),
+# validates the installed desktop entry and metainfo, and renders the manual
+# pages (groff-base).
 TEST_PACKAGES := ffmpeg xvfb xauth \
-	dpkg-dev file desktop-file-utils appstream
+	dpkg-dev file desktop-file-utils appstream groff-base
 # scripts/screenshots.sh: a virtual display, clicks and captures.
-SCREENSHOT_PACKAGES := xvfb xauth xdotool imagemagick
+SCREENSHOT_PACKAGES := xvfb xdotool imagemagick
 
-.PHONY: run test build deps test-deps configure
+.PHONY: run test build deps test-deps configure screenshots
 
 run: build
 	@if [ -z "$$DISPLAY" ] && [ -z "$$WAYLAND_DISPLAY" ] && [ -z "$$QT_QPA_PLATFORM" ]; then \
@@ -43,3 +44,8 @@ deps:
 
 test-deps:
 	@scripts/install-deps.sh $(TEST_PACKAGES)
+
+# The user guide's pictures, docs/screenshots/*.png (not kept in git).
+screenshots: build
+	@scripts/install-deps.sh $(SCREENSHOT_PACKAGES)
+	RONVIX_BUILD_DIR=$(BUILD_DIR) scripts/screenshots.sh docs/screenshots
