@@ -1,0 +1,491 @@
+#pragma once
+// A scripted V4L2 system for the device tests: nodes with capabilities,
+// formats, sizes, intervals and controls; a capture stream whose frames the
+// test feeds (with their sequence numbers and driver times); scripted EAGAIN
+// answers; removal of a node in the middle of a stream; and an output node
+// that records what is written to it.
+//
+// Threads: made and scripted on the test's thread; the device filters call
+// it from their control and streaming threads. All state is guarded by
+// m_lock; Poll waits on m_cv, which every feed and removal signals.
+
+#include <fcntl.h>
+#include <linux/videodev2.h>
+#include <sys/mman.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/media/clock.h"
+#include "platform/media/devices/v4l2system.h"
+
+namespace ronvix::media::test {
+
+struct FakeSize {
+    uint32_t width = 0;
+    uint32_t height = 0;
+    std::vector<v4l2_fract> intervals;  // empty: the driver names none
+};
+
+struct FakeFormat {
+    uint32_t fourcc = 0;
+    std::vector<FakeSize> sizes;
+};
+
+struct FakeControl {
+    int32_t minimum = 0;
+    int32_t maximum = 255;
+    int32_t step = 1;
+    int32_t default_value = 128;
+    int32_t value = 128;
+};
+
+struct FakeFrame {
+    std::vector<uint8_t> data;
+    uint32_t sequence = 0;
+    REFERENCE_TIME time_100ns = 0;  // monotonic clock
+    uint32_t flags = 0;             // V4L2_BUF_FLAG_ERROR, ...
+};
+
+struct FakeNode {
+    std::string card = "USB Camera";
+    uint32_t caps = V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_STREAMING;
+    std::string stable_name;  // "/dev/v4l/by-id/..." or empty
+    std::vector<FakeFormat> formats;
+    // The current format (VIDIOC_G_FMT) and interval (VIDIOC_G_PARM).
+    uint32_t fourcc = V4L2_PIX_FMT_YUYV;
+    uint32_t width = 640;
+    uint32_t height = 480;
+    v4l2_fract interval{1, 30};
+    std::map<uint32_t, FakeControl> controls;
+    // Output nodes: the pixel formats S_FMT on the output type keeps.
+    std::vector<uint32_t> output_formats;
+};
+
+class FakeV4l2System final : public V4l2System {
+public:
+    // --- Scripting (test thread) ---
+    void AddNode(const std::string& path, FakeNode node) {
+        std::lock_guard guard(m_lock);
+        m_nodes[path] = Node{std::move(node)};
+    }
+    // The node vanishes: it can no longer be opened, and every call on an
+    // open descriptor of it fails with ENODEV (poll reports POLLERR|POLLHUP).
+    void Remove(const std::string& path) {
+        {
+            std::lock_guard guard(m_lock);
+            m_nodes[path].present = false;
+        }
+        m_cv.notify_all();
+    }
+    void Feed(const std::string& path, FakeFrame frame) {
+        {
+            std::lock_guard guard(m_lock);
+            m_nodes[path].pending.push_back(std::move(frame));
+        }
+        m_cv.notify_all();
+    }
+    // The next `count` VIDIOC_DQBUF calls on `path` fail with EAGAIN even
+    // though poll reported a frame.
+    void ScriptEagain(const std::string& path, int count) {
+        std::lock_guard guard(m_lock);
+        m_nodes[path].eagain = count;
+    }
+
+    // --- Inspection ---
+    int32_t ControlValue(const std::string& path, uint32_t id) {
+        std::lock_guard guard(m_lock);
+        return m_nodes[path].node.controls[id].value;
+    }
+    bool Streaming(const std::string& path) {
+        std::lock_guard guard(m_lock);
+        return m_nodes[path].streaming;
+    }
+    size_t PendingFrames(const std::string& path) {
+        std::lock_guard guard(m_lock);
+        return m_nodes[path].pending.size();
+    }
+    int OpenDescriptors() {
+        std::lock_guard guard(m_lock);
+        return int(m_fds.size());
+    }
+    int Mapped() {
+        std::lock_guard guard(m_lock);
+        return m_mapped;
+    }
+    int Polls(const std::string& path) {
+        std::lock_guard guard(m_lock);
+        return m_nodes[path].polls;
+    }
+    std::vector<std::vector<uint8_t>> Written(const std::string& path) {
+        std::lock_guard guard(m_lock);
+        return m_nodes[path].written;
+    }
+    uint32_t OutputFourcc(const std::string& path) {
+        std::lock_guard guard(m_lock);
+        return m_nodes[path].out_fourcc;
+    }
+
+    // --- V4l2System ---
+    int Open(const std::string& path, int) override {
+        std::lock_guard guard(m_lock);
+        auto it = m_nodes.find(path);
+        if (it == m_nodes.end() || !it->second.present)
+            return errno = ENOENT, -1;
+        const int fd = m_next_fd++;
+        m_fds[fd] = path;
+        return fd;
+    }
+    int Close(int fd) override {
+        std::lock_guard guard(m_lock);
+        return m_fds.erase(fd) ? 0 : (errno = EBADF, -1);
+    }
+    int Ioctl(int fd, unsigned long request, void* arg) override {
+        std::lock_guard guard(m_lock);
+        Node* n = NodeOf(fd);
+        if (!n)
+            return -1;
+        return Call(*n, request, arg);
+    }
+    void* Mmap(size_t length, int, int, int fd, off_t offset) override {
+        std::lock_guard guard(m_lock);
+        Node* n = NodeOf(fd);
+        const size_t index = size_t(offset) / kOffsetStep;
+        if (!n || index >= n->buffers.size() || n->buffers[index].size() < length)
+            return errno = EINVAL, MAP_FAILED;
+        ++m_mapped;
+        return n->buffers[index].data();
+    }
+    int Munmap(void*, size_t) override {
+        std::lock_guard guard(m_lock);
+        --m_mapped;
+        return 0;
+    }
+    int Poll(pollfd* fds, nfds_t count, int timeout_ms) override {
+        std::unique_lock guard(m_lock);
+        if (count != 1)
+            return errno = EINVAL, -1;
+        pollfd& p = fds[0];
+        p.revents = 0;
+        auto fd = m_fds.find(p.fd);
+        if (fd == m_fds.end())
+            return p.revents = POLLNVAL, 1;
+        Node* n = &m_nodes[fd->second];
+        ++n->polls;
+        auto ready = [&] {
+            return !n->present || (n->streaming && !n->pending.empty() && !n->queued.empty()) ||
+                   (p.events & POLLOUT);
+        };
+        m_cv.wait_for(guard, std::chrono::milliseconds(timeout_ms), ready);
+        if (!n->present)
+            return p.revents = POLLERR | POLLHUP, 1;
+        if (!ready())
+            return 0;
+        p.revents = (p.events & POLLOUT) ? POLLOUT : POLLIN;
+        return 1;
+    }
+    ssize_t Read(int, void*, size_t) override { return errno = EINVAL, -1; }
+    ssize_t Write(int fd, const void* buffer, size_t length) override {
+        std::lock_guard guard(m_lock);
+        Node* n = NodeOf(fd);
+        if (!n)
+            return -1;
+        const auto* bytes = static_cast<const uint8_t*>(buffer);
+        n->written.emplace_back(bytes, bytes + length);
+        return ssize_t(length);
+    }
+    std::vector<std::string> VideoNodes() override {
+        std::lock_guard guard(m_lock);
+        std::vector<std::string> paths;
+        for (const auto& [path, n] : m_nodes)
+            if (n.present)
+                paths.push_back(path);
+        // Directory order is no order: the backend must sort.
+        std::reverse(paths.begin(), paths.end());
+        return paths;
+    }
+    std::string StableName(const std::string& path) override {
+        std::lock_guard guard(m_lock);
+        auto it = m_nodes.find(path);
+        return it == m_nodes.end() ? std::string() : it->second.node.stable_name;
+    }
+
+private:
+    static constexpr size_t kOffsetStep = 0x100000;
+
+    struct Node {
+        FakeNode node;
+        bool present = true;
+        bool streaming = false;
+        std::vector<std::vector<uint8_t>> buffers;
+        std::deque<uint32_t> queued;  // buffer indices the driver holds
+        std::deque<FakeFrame> pending;
+        int eagain = 0;
+        int polls = 0;
+        uint32_t out_fourcc = 0;
+        std::vector<std::vector<uint8_t>> written;
+    };
+
+    // Guarded by m_lock. Null with errno set when `fd` is not open or its
+    // node is gone.
+    Node* NodeOf(int fd) {
+        auto it = m_fds.find(fd);
+        if (it == m_fds.end())
+            return errno = EBADF, nullptr;
+        Node& n = m_nodes[it->second];
+        if (!n.present)
+            return errno = ENODEV, nullptr;
+        return &n;
+    }
+
+    static size_t ImageSize(const FakeNode& node) {
+        return node.fourcc == V4L2_PIX_FMT_YUYV ? size_t(node.width) * node.height * 2
+                                                : size_t(node.width) * node.height * 2 + 4096;
+    }
+
+    const FakeFormat* FindFormat(const FakeNode& node, uint32_t fourcc) {
+        for (const FakeFormat& f : node.formats)
+            if (f.fourcc == fourcc)
+                return &f;
+        return nullptr;
+    }
+
+    // Guarded by m_lock.
+    int Call(Node& n, unsigned long request, void* arg) {
+        FakeNode& node = n.node;
+        switch (request) {
+            case VIDIOC_QUERYCAP: {
+                auto* cap = static_cast<v4l2_capability*>(arg);
+                *cap = v4l2_capability{};
+                std::snprintf(reinterpret_cast<char*>(cap->card), sizeof cap->card, "%s",
+                              node.card.c_str());
+                cap->capabilities = node.caps | V4L2_CAP_DEVICE_CAPS | V4L2_CAP_VIDEO_CAPTURE |
+                                    V4L2_CAP_META_CAPTURE;
+                cap->device_caps = node.caps;
+                return 0;
+            }
+            case VIDIOC_ENUM_FMT: {
+                auto* d = static_cast<v4l2_fmtdesc*>(arg);
+                if (d->type != V4L2_BUF_TYPE_VIDEO_CAPTURE || d->index >= node.formats.size())
+                    return errno = EINVAL, -1;
+                d->pixelformat = node.formats[d->index].fourcc;
+                return 0;
+            }
+            case VIDIOC_ENUM_FRAMESIZES: {
+                auto* e = static_cast<v4l2_frmsizeenum*>(arg);
+                const FakeFormat* f = FindFormat(node, e->pixel_format);
+                if (!f || e->index >= f->sizes.size())
+                    return errno = EINVAL, -1;
+                e->type = V4L2_FRMSIZE_TYPE_DISCRETE;
+                e->discrete = {f->sizes[e->index].width, f->sizes[e->index].height};
+                return 0;
+            }
+            case VIDIOC_ENUM_FRAMEINTERVALS: {
+                auto* e = static_cast<v4l2_frmivalenum*>(arg);
+                const FakeFormat* f = FindFormat(node, e->pixel_format);
+                if (!f)
+                    return errno = EINVAL, -1;
+                for (const FakeSize& s : f->sizes)
+                    if (s.width == e->width && s.height == e->height) {
+                        if (e->index >= s.intervals.size())
+                            return errno = EINVAL, -1;
+                        e->type = V4L2_FRMIVAL_TYPE_DISCRETE;
+                        e->discrete = s.intervals[e->index];
+                        return 0;
+                    }
+                return errno = EINVAL, -1;
+            }
+            case VIDIOC_G_FMT: {
+                auto* f = static_cast<v4l2_format*>(arg);
+                if (f->type != V4L2_BUF_TYPE_VIDEO_CAPTURE)
+                    return errno = EINVAL, -1;
+                f->fmt.pix.width = node.width;
+                f->fmt.pix.height = node.height;
+                f->fmt.pix.pixelformat = node.fourcc;
+                f->fmt.pix.bytesperline = node.fourcc == V4L2_PIX_FMT_YUYV ? node.width * 2 : 0;
+                f->fmt.pix.sizeimage = uint32_t(ImageSize(node));
+                return 0;
+            }
+            case VIDIOC_S_FMT: {
+                auto* f = static_cast<v4l2_format*>(arg);
+                if (n.streaming)
+                    return errno = EBUSY, -1;
+                if (f->type == V4L2_BUF_TYPE_VIDEO_OUTPUT) {
+                    if (node.output_formats.empty())
+                        return errno = EINVAL, -1;
+                    // As drivers do: a format it cannot take becomes one it can.
+                    if (std::find(node.output_formats.begin(), node.output_formats.end(),
+                                  f->fmt.pix.pixelformat) == node.output_formats.end())
+                        f->fmt.pix.pixelformat = node.output_formats.front();
+                    n.out_fourcc = f->fmt.pix.pixelformat;
+                    return 0;
+                }
+                if (f->type != V4L2_BUF_TYPE_VIDEO_CAPTURE)
+                    return errno = EINVAL, -1;
+                const FakeFormat* format = FindFormat(node, f->fmt.pix.pixelformat);
+                if (!format)
+                    format = &node.formats.front();
+                node.fourcc = format->fourcc;
+                const FakeSize* size = &format->sizes.front();
+                for (const FakeSize& s : format->sizes)
+                    if (s.width == f->fmt.pix.width && s.height == f->fmt.pix.height)
+                        size = &s;
+                node.width = size->width;
+                node.height = size->height;
+                return Call(n, VIDIOC_G_FMT, arg);
+            }
+            case VIDIOC_G_PARM:
+            case VIDIOC_S_PARM: {
+                auto* p = static_cast<v4l2_streamparm*>(arg);
+                if (p->type != V4L2_BUF_TYPE_VIDEO_CAPTURE)
+                    return errno = EINVAL, -1;
+                if (request == VIDIOC_S_PARM)
+                    node.interval = p->parm.capture.timeperframe;
+                p->parm.capture.timeperframe = node.interval;
+                return 0;
+            }
+            case VIDIOC_REQBUFS: {
+                auto* r = static_cast<v4l2_requestbuffers*>(arg);
+                if (n.streaming)
+                    return errno = EBUSY, -1;
+                n.buffers.assign(r->count, std::vector<uint8_t>(ImageSize(node)));
+                n.queued.clear();
+                return 0;
+            }
+            case VIDIOC_QUERYBUF: {
+                auto* b = static_cast<v4l2_buffer*>(arg);
+                if (b->index >= n.buffers.size())
+                    return errno = EINVAL, -1;
+                b->length = uint32_t(n.buffers[b->index].size());
+                b->m.offset = uint32_t(b->index * kOffsetStep);
+                return 0;
+            }
+            case VIDIOC_QBUF: {
+                auto* b = static_cast<v4l2_buffer*>(arg);
+                if (b->index >= n.buffers.size() ||
+                    std::find(n.queued.begin(), n.queued.end(), b->index) != n.queued.end())
+                    return errno = EINVAL, -1;
+                n.queued.push_back(b->index);
+                m_cv.notify_all();
+                return 0;
+            }
+            case VIDIOC_DQBUF: {
+                auto* b = static_cast<v4l2_buffer*>(arg);
+                if (n.eagain > 0) {
+                    --n.eagain;
+                    return errno = EAGAIN, -1;
+                }
+                if (!n.streaming || n.pending.empty() || n.queued.empty())
+                    return errno = EAGAIN, -1;
+                FakeFrame frame = std::move(n.pending.front());
+                n.pending.pop_front();
+                const uint32_t index = n.queued.front();
+                n.queued.pop_front();
+                std::vector<uint8_t>& buffer = n.buffers[index];
+                const size_t length = std::min(buffer.size(), frame.data.size());
+                std::memcpy(buffer.data(), frame.data.data(), length);
+                b->index = index;
+                b->bytesused = uint32_t(length);
+                b->sequence = frame.sequence;
+                b->flags = V4L2_BUF_FLAG_TIMESTAMP_MONOTONIC | frame.flags;
+                b->timestamp.tv_sec = frame.time_100ns / 10'000'000;
+                b->timestamp.tv_usec = (frame.time_100ns % 10'000'000) / 10;
+                return 0;
+            }
+            case VIDIOC_STREAMON:
+                n.streaming = true;
+                m_cv.notify_all();
+                return 0;
+            case VIDIOC_STREAMOFF:
+                n.streaming = false;
+                n.queued.clear();
+                return 0;
+            case VIDIOC_QUERYCTRL: {
+                auto* q = static_cast<v4l2_queryctrl*>(arg);
+                auto it = node.controls.find(q->id);
+                if (it == node.controls.end())
+                    return errno = EINVAL, -1;
+                q->minimum = it->second.minimum;
+                q->maximum = it->second.maximum;
+                q->step = it->second.step;
+                q->default_value = it->second.default_value;
+                q->flags = 0;
+                return 0;
+            }
+            case VIDIOC_G_CTRL:
+            case VIDIOC_S_CTRL: {
+                auto* c = static_cast<v4l2_control*>(arg);
+                auto it = node.controls.find(c->id);
+                if (it == node.controls.end())
+                    return errno = EINVAL, -1;
+                if (request == VIDIOC_S_CTRL)
+                    it->second.value = std::clamp(c->value, it->second.minimum, it->second.maximum);
+                c->value = it->second.value;
+                return 0;
+            }
+            default:
+                return errno = ENOTTY, -1;
+        }
+    }
+
+    std::mutex m_lock;
+    std::condition_variable m_cv;
+    // Guarded by m_lock.
+    std::map<std::string, Node> m_nodes;
+    std::map<int, std::string> m_fds;
+    int m_next_fd = 100;
+    int m_mapped = 0;
+};
+
+// Installs a fake system for the life of the object.
+class ScopedFakeV4l2 {
+public:
+    ScopedFakeV4l2() : m_fake(std::make_shared<FakeV4l2System>()) {
+        m_previous = SetV4l2System(m_fake);
+    }
+    ~ScopedFakeV4l2() { SetV4l2System(m_previous); }
+    FakeV4l2System& operator*() { return *m_fake; }
+    FakeV4l2System* operator->() { return m_fake.get(); }
+    std::shared_ptr<FakeV4l2System> Get() { return m_fake; }
+
+private:
+    std::shared_ptr<FakeV4l2System> m_fake;
+    std::shared_ptr<V4l2System> m_previous;
+};
+
+// A YUYV-only camera: 640x480 and 320x240 at 30 and 15 fps, current
+// 640x480 at 30 fps.
+inline FakeNode YuyvCamera(std::string card = "USB Camera", std::string stable_name = {}) {
+    FakeNode node;
+    node.card = std::move(card);
+    node.stable_name = std::move(stable_name);
+    node.formats = {FakeFormat{
+        V4L2_PIX_FMT_YUYV,
+        {FakeSize{640, 480, {{1, 30}, {1, 15}}}, FakeSize{320, 240, {{1, 30}, {1, 15}}}}}};
+    node.controls = {{V4L2_CID_BRIGHTNESS, FakeControl{0, 255, 1, 128, 128}},
+                     {V4L2_CID_CONTRAST, FakeControl{0, 255, 1, 128, 128}},
+                     {V4L2_CID_SATURATION, FakeControl{0, 255, 1, 128, 128}},
+                     {V4L2_CID_SHARPNESS, FakeControl{0, 255, 1, 128, 128}}};
+    return node;
+}
+
+// A frame of a uniform YUYV picture whose luma is `luma`.
+inline std::vector<uint8_t> YuyvFrame(uint32_t width, uint32_t height, uint8_t luma) {
+    std::vector<uint8_t> data(size_t(width) * height * 2);
+    for (size_t i = 0; i < data.size(); i += 2) {
+        data[i] = luma;
+        data[i + 1] = 128;
+    }
+    return data;
+}
+
+}  // namespace ronvix::media::test
