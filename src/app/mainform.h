@@ -170,6 +170,8 @@ public:
     void previewClick(QObject* sender);
     // The engine gave up on the running capture (a full disk, a lost device).
     void CaptureGraphGraphErrorAbort(QObject* sender, com::HRESULT result);
+    // A capture device of the capture graph vanished (EC_DEVICE_LOST).
+    void CaptureGraphGraphDeviceLost(QObject* sender, com::IUnknown* device, bool removed);
     // Statistics. SampleGrabberBuffer runs on the streaming thread and only
     // adds to CaptureCounters; the rest run on the user interface thread.
     void SampleGrabberBuffer(QObject* sender, double sample_time, void* buffer, int buffer_len);

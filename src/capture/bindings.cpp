@@ -82,6 +82,9 @@ void TMainForm::BindCaptureHandlers() {
     CaptureGraph->OnGraphErrorAbort = [this](QObject* s, com::HRESULT result) {
         fw::SafeCall([&] { CaptureGraphGraphErrorAbort(s, result); });
     };
+    CaptureGraph->OnGraphDeviceLost = [this](QObject* s, com::IUnknown* device, bool removed) {
+        fw::SafeCall([&] { CaptureGraphGraphDeviceLost(s, device, removed); });
+    };
 
     auto picture = Safe([this](QObject* s) { Brightness_sliderChange(s); });
     for (controls::TSlider* slider :

@@ -1,6 +1,6 @@
 // The capture and preview session: the start that rebuilds the capture
 // graph for a capture or a preview alone, the stop, the preview switch, and
-// the end of a capture that the engine aborts.
+// the end of a capture that the engine aborts or whose device vanishes.
 
 #include "app/mainform.h"
 #include "framework/application.h"
@@ -110,6 +110,25 @@ void TMainForm::CaptureGraphGraphErrorAbort(QObject*, com::HRESULT result) {
         return;
     StopButtonClick(StopButton);
     fw::ReportMessage(mediagraph::ResultText(result));
+}
+
+void TMainForm::CaptureGraphGraphDeviceLost(QObject*, com::IUnknown*, bool removed) {
+    // A camera or sound card unplugged during a capture must not leave the
+    // page saying "capturing" with nothing recorded: the capture ends as
+    // "Stop" ends it, which completes the file with what was captured, and
+    // the user is told once. The graph reports a device that went away with
+    // `removed` false (the event's second parameter is 0; 1 says a device
+    // came back, which needs nothing). Further events of the same capture
+    // (its other device) find it stopped and change nothing. The preview is
+    // not restarted: it would start on the device that is gone.
+    if (removed || !m_capture.capturing)
+        return;
+    const bool preview = m_capture.preview;
+    m_capture.preview = false;
+    StopButtonClick(StopButton);
+    m_capture.preview = preview;
+    fw::ReportMessage(
+        QStringLiteral("The capture device was disconnected. The capture has been stopped."));
 }
 
 }  // namespace ronvix::app

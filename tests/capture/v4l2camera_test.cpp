@@ -1,0 +1,126 @@
+// The capture workflow with a V4L2 camera that only delivers YUYV, on the
+// scripted V4L2 system: chosen on the device page, started and stopped as a
+// user does, captured through the MJPEG Compressor into an AVI file; and the
+// same camera unplugged in the middle of a capture.
+
+#include <atomic>
+#include <thread>
+
+#include "capture_fixture.h"
+#include "framework/application.h"
+#include "platform/media/clock.h"
+#include "platform/media/devices/v4l2/fake_v4l2.h"
+
+using namespace ronvix;
+using namespace ronvix::testing;
+using media::test::ProbePackets;
+using media::test::ProbeStreams;
+
+namespace {
+
+constexpr char kNode[] = "/dev/video0";
+constexpr char kCard[] = "Fake YUYV Camera";
+
+// Feeds the camera a frame every 1/30 s while its stream is on, as a driver
+// does, with its sequence number and capture time.
+class FrameFeeder {
+public:
+    explicit FrameFeeder(media::test::FakeV4l2System& fake)
+        : m_thread([&fake](std::stop_token stop) {
+              uint32_t sequence = 0;
+              while (!stop.stop_requested()) {
+                  if (fake.Streaming(kNode) && fake.PendingFrames(kNode) < 2)
+                      fake.Feed(kNode, media::test::FakeFrame{
+                                           media::test::YuyvFrame(640, 480, uint8_t(sequence)),
+                                           sequence++, media::MonotonicNow100ns(), 0});
+                  std::this_thread::sleep_for(std::chrono::milliseconds(33));
+              }
+          }) {}
+
+private:
+    std::jthread m_thread;
+};
+
+class V4l2CaptureWindow : public CaptureWindow {
+protected:
+    V4l2CaptureWindow() { fake->AddNode(kNode, media::test::YuyvCamera(kCard)); }
+
+    void ChooseCamera(const QString& file) {
+        form->PageControl1->setCurrentIndex(2);
+        Pick(form->VideoCapFilters, QString::fromUtf8(kCard));
+        form->PageControl1->setCurrentIndex(0);
+        form->savedialog->SetFileName(file);
+    }
+
+    long VideoPackets(const QString& path) {
+        const auto packets = ProbePackets(path);
+        if (!packets)
+            return -1;
+        long n = 0;
+        for (const auto& p : *packets)
+            n += p.stream == 0 && p.size > 0;
+        return n;
+    }
+
+    // Installed before the main window lists its devices.
+    media::test::ScopedFakeV4l2 fake;
+    FrameFeeder feeder{*fake};
+};
+
+TEST_F(V4l2CaptureWindow, AYuyvOnlyCameraIsCapturedAsMjpgThroughTheWholeUserPath) {
+    ChooseCamera("c:\\yuyv.avi");
+    ASSERT_TRUE(form->StartButton->isEnabled());
+    form->StartButton->click();
+    ASSERT_TRUE(form->StopButton->isEnabled()) << "the capture did not start";
+    Spin(2000);
+    form->TimerTimer(form->Timer);
+    form->StopButton->click();
+    ExpectNoBox();
+    EXPECT_FALSE(form->CaptureGraph->Active());
+
+    const QString path = DriveC("yuyv.avi");
+    const auto streams = ProbeStreams(path);
+    ASSERT_TRUE(streams) << "ffprobe cannot read the file";
+    ASSERT_EQ(streams->size(), 1u);
+    EXPECT_EQ((*streams)[0].codec, "mjpeg");
+    EXPECT_EQ((*streams)[0].width, 640);
+    EXPECT_EQ((*streams)[0].height, 480);
+    // About 60 frames; the band is wide, timing is not under test.
+    EXPECT_GE(VideoPackets(path), 20);
+    EXPECT_GT(form->Capture_info->text().toInt(), 0);
+}
+
+TEST_F(V4l2CaptureWindow, UnpluggingTheCameraStopsTheCaptureReportsItOnceAndKeepsTheFile) {
+    ChooseCamera("c:\\unplugged.avi");
+    form->preview->setChecked(true);
+    form->previewClick(form->preview);
+    form->StartButton->click();
+    ASSERT_TRUE(form->StopButton->isEnabled());
+    Spin(1500);
+    dialogs.QueueBoxAnswer(win::IDOK);  // The user acknowledges the report.
+    fake->Remove(kNode);
+    ASSERT_TRUE(SpinUntil([&] { return !dialogs.boxes.empty(); }, 10000))
+        << "the lost camera was not reported";
+    Spin(1000);
+    ASSERT_EQ(dialogs.boxes.size(), 1u) << "reported more than once";
+    EXPECT_EQ(dialogs.boxes[0].caption, fw::ApplicationTitle());
+    EXPECT_TRUE(dialogs.boxes[0].text.contains(QStringLiteral("disconnected")))
+        << dialogs.boxes[0].text.toStdString();
+    // As "Stop" leaves the page, without a preview of the camera that went.
+    EXPECT_FALSE(form->StopButton->isEnabled()) << "it still looks like a capture";
+    EXPECT_TRUE(form->StartButton->isEnabled());
+    EXPECT_TRUE(form->VideoCapFilters->isEnabled());
+    EXPECT_FALSE(form->Timer->Enabled());
+    EXPECT_FALSE(form->CaptureGraph->Active());
+    EXPECT_TRUE(form->preview->isChecked()) << "the user's choice stays";
+
+    const QString path = DriveC("unplugged.avi");
+    const auto streams = ProbeStreams(path);
+    ASSERT_TRUE(streams) << "the file is not complete";
+    ASSERT_EQ(streams->size(), 1u);
+    EXPECT_EQ((*streams)[0].codec, "mjpeg");
+    EXPECT_GE(VideoPackets(path), 10) << "the frames captured before the loss are kept";
+    EXPECT_TRUE(dialogs.unexpected.empty()) << dialogs.unexpected.front().toStdString();
+}
+
+}  // namespace
