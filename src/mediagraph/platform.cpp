@@ -2,6 +2,7 @@
 
 #include <mutex>
 
+#include "platform/media/devices/alsacapture.h"
 #include "platform/media/devices/audiooutput.h"
 #include "platform/media/devices/tapedeck.h"
 #include "platform/media/devices/v4l2device.h"
@@ -22,6 +23,7 @@ void RegisterPlatformClasses() {
         media::RegisterPlaybackClasses();
         // Real devices first: they lead their categories.
         media::RegisterV4l2Devices();
+        media::RegisterAlsaDevices();
         media::RegisterVirtualDevices();
         media::RegisterTapeDeck();
         media::RegisterAudioOutputs();

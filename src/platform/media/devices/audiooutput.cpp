@@ -1,5 +1,5 @@
 // The audio outputs: one renderer base that presents at sample time, with
-// a silent device and the ALSA default device behind it. See audiooutput.h.
+// a silent device and the ALSA devices behind it. See audiooutput.h.
 
 #include "platform/media/devices/audiooutput.h"
 
@@ -148,8 +148,8 @@ protected:
 
 class AlsaOutput final : public AudioOutput {
 public:
-    explicit AlsaOutput(std::string device)
-        : AudioOutput(CLSID_AlsaDefaultOutput), m_device(std::move(device)) {}
+    AlsaOutput(const GUID& clsid, std::string device)
+        : AudioOutput(clsid), m_device(std::move(device)) {}
     // Nothing else holds the filter now, so no write is in progress.
     ~AlsaOutput() override { Close(); }
 
@@ -202,19 +202,6 @@ private:
     size_t m_block_align = 1;
 };
 
-snd_pcm_format_t AlsaFormat(int bits) {
-    switch (bits) {
-        case 8:
-            return SND_PCM_FORMAT_U8;
-        case 16:
-            return SND_PCM_FORMAT_S16_LE;
-        case 24:
-            return SND_PCM_FORMAT_S24_3LE;
-        default:
-            return SND_PCM_FORMAT_S32_LE;
-    }
-}
-
 // Whether the default device opens now (it is closed again at once).
 bool DefaultDeviceOpens() {
     AlsaPlaybackApi api = CurrentApi();
@@ -225,29 +212,13 @@ bool DefaultDeviceOpens() {
     return true;
 }
 
-// ALSA reports its own failures on standard error; ours are results.
-void QuietAlsaErrors(const char*, int, const char*, int, const char*, ...) {}
-
 }  // namespace
 
 AlsaPlaybackApi RealAlsaPlaybackApi() {
-    static std::once_flag quiet;
-    std::call_once(quiet, [] { snd_lib_error_set_handler(&QuietAlsaErrors); });
     AlsaPlaybackApi api;
+    api.cards = RealAlsaCardApi();
     api.open = [](const std::string& device, int bits, int channels, int rate, void** handle) {
-        *handle = nullptr;
-        snd_pcm_t* pcm = nullptr;
-        int err = snd_pcm_open(&pcm, device.c_str(), SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK);
-        if (err < 0)
-            return err;
-        err = snd_pcm_set_params(pcm, AlsaFormat(bits), SND_PCM_ACCESS_RW_INTERLEAVED,
-                                 unsigned(channels), unsigned(rate), 1, 200'000);
-        if (err < 0) {
-            snd_pcm_close(pcm);
-            return err;
-        }
-        *handle = pcm;
-        return 0;
+        return OpenRealAlsaPcm(device, false, bits, channels, rate, true, 200'000, handle);
     };
     api.wait = [](void* handle, int timeout_ms) {
         return snd_pcm_wait(static_cast<snd_pcm_t*>(handle), timeout_ms);
@@ -280,7 +251,18 @@ HRESULT CreateSilentAudioOutput(REFIID riid, void** out) {
 HRESULT CreateAlsaDefaultOutput(REFIID riid, void** out) {
     if (!out)
         return E_POINTER;
-    ComPtr<AlsaOutput> output = MakeCom<AlsaOutput>("default");
+    ComPtr<AlsaOutput> output = MakeCom<AlsaOutput>(CLSID_AlsaDefaultOutput, "default");
+    return output->QueryInterface(riid, out);
+}
+
+HRESULT CreateAlsaCardOutput(const AlsaCard& card, REFIID riid, void** out) {
+    if (!out)
+        return E_POINTER;
+    *out = nullptr;
+    if (card.playback_device < 0)
+        return MK_E_NOOBJECT;
+    ComPtr<AlsaOutput> output = MakeCom<AlsaOutput>(
+        CLSID_AlsaCardOutput, AlsaPcmName("plughw", card, card.playback_device));
     return output->QueryInterface(riid, out);
 }
 
@@ -307,6 +289,14 @@ void RegisterAudioOutputs() {
             if (DefaultDeviceOpens())
                 list.push_back({kAlsaDefaultOutputName, "alsa:default", CLSID_AlsaDefaultOutput,
                                 CreateAlsaDefaultOutput});
+            for (const AlsaCard& card : ListAlsaCards(CurrentApi().cards)) {
+                if (card.playback_device < 0)
+                    continue;
+                list.push_back({card.name, "alsa:" + card.id, CLSID_AlsaCardOutput,
+                                [card](REFIID riid, void** out) {
+                                    return CreateAlsaCardOutput(card, riid, out);
+                                }});
+            }
             return list;
         });
         devices.AddProvider(CLSID_AudioRendererCategory, ProviderKind::Virtual, [] {

@@ -1,6 +1,7 @@
 #pragma once
 // Audio outputs of the audio renderer category: the ALSA default device,
-// listed when it opens, and the Silent Audio Output, always listed last.
+// listed when it opens, then one output per sound card with a playback PCM
+// (by card number), and the Silent Audio Output, always listed last.
 //
 // What a caller may rely on:
 // - Each is a renderer with one input pin, "Audio Input pin", taking PCM
@@ -13,7 +14,11 @@
 // - The Silent Audio Output consumes what it is given and plays nothing; it
 //   works on every machine, so tests and machines without a sound card use
 //   it.
-// - The ALSA output opens the device when its graph leaves Stopped (that
+// - A card's output plays through "plughw:CARD=<id>,DEV=<n>" (its first
+//   playback device), which converts whatever PCM the pin took to what the
+//   card plays. Its moniker names the card id, so two cards of one name
+//   each bind to their own.
+// - An ALSA output opens the device when its graph leaves Stopped (that
 //   state change fails with the device's error when it cannot open) and
 //   closes it when stopped. Writes never block a stop: the streaming thread
 //   waits for room in the device buffer in short steps that check the stop.
@@ -23,6 +28,7 @@
 #include <string>
 
 #include "platform/com/classregistry.h"
+#include "platform/media/devices/alsaapi.h"
 #include "platform/media/interfaces.h"
 
 namespace ronvix::media {
@@ -31,14 +37,18 @@ inline constexpr GUID CLSID_SilentAudioOutput =
     RONVIX_GUID("{12DA0FFD-8FF0-42DF-8A2F-9308655B8FD3}");
 inline constexpr GUID CLSID_AlsaDefaultOutput =
     RONVIX_GUID("{6B0C5E21-47A3-4F0B-9D4E-2C51A8F3B7D2}");
+// The class of every sound card's output (made through its moniker only).
+inline constexpr GUID CLSID_AlsaCardOutput = RONVIX_GUID("{0E6F3A52-81C4-4D5B-A7E2-5B9D04C3F611}");
 
 inline constexpr char kSilentAudioOutputName[] = "Silent Audio Output";
 inline constexpr char kAlsaDefaultOutputName[] = "Default ALSA Device";
 
-// The ALSA calls the output makes, so tests can stand in for a sound card.
+// The ALSA calls the outputs make, so tests can stand in for sound cards.
 // Each returns 0 or a negative errno value, as ALSA does. The handle is
 // opaque to the output.
 struct AlsaPlaybackApi {
+    // The cards listed in the category (an empty `cards.next_card`: none).
+    AlsaCardApi cards;
     // Opens `device` for playback with the format; `*handle` is set on success.
     std::function<int(const std::string& device, int bits, int channels, int rate, void** handle)>
         open;
@@ -60,10 +70,12 @@ void SetAlsaPlaybackApi(AlsaPlaybackApi api);
 
 HRESULT CreateSilentAudioOutput(REFIID riid, void** out);
 HRESULT CreateAlsaDefaultOutput(REFIID riid, void** out);
+// An output that plays on `card`'s first playback device.
+HRESULT CreateAlsaCardOutput(const AlsaCard& card, REFIID riid, void** out);
 
 // Adds the audio renderer category's providers to the device registry (the
-// ALSA default device when it opens at enumeration, then the silent output
-// last) and both classes to the class registry. Graph building inserts the
+// ALSA default device when it opens at enumeration, the cards, then the
+// silent output last) and both classes to the class registry. Graph building inserts the
 // silent output only when no other renderer is found, and the ALSA output
 // only when its device opened when this was first called. Idempotent and
 // thread-safe.

@@ -1,8 +1,11 @@
 #include "platform/media/devices/livesource.h"
 
 #include <chrono>
+#include <cstdlib>
+#include <cstring>
 
 #include "platform/media/clock.h"
+#include "platform/media/devices/propertypages.h"
 
 namespace ronvix::media {
 
@@ -14,6 +17,26 @@ constexpr REFERENCE_TIME kBufferPoll = 20'000;
 // How long a stopping thread may take to come back from downstream before
 // the consumer is flushed.
 constexpr auto kDeliveryGrace = std::chrono::milliseconds(200);
+constexpr REFERENCE_TIME kSecond = 10'000'000;
+
+// The PCM format of `mt`, when it is a well-formed integer PCM type.
+std::optional<WAVEFORMATEX> PcmOf(const AM_MEDIA_TYPE& mt) {
+    if (mt.majortype != MEDIATYPE_Audio || mt.subtype != MEDIASUBTYPE_PCM ||
+        mt.formattype != FORMAT_WaveFormatEx || mt.cbFormat < sizeof(WAVEFORMATEX) || !mt.pbFormat)
+        return std::nullopt;
+    WAVEFORMATEX wfx;
+    std::memcpy(&wfx, mt.pbFormat, sizeof wfx);
+    if (wfx.wFormatTag != WAVE_FORMAT_PCM || wfx.nChannels == 0 || wfx.wBitsPerSample % 8 != 0 ||
+        wfx.nBlockAlign != wfx.nChannels * wfx.wBitsPerSample / 8)
+        return std::nullopt;
+    return wfx;
+}
+
+bool SamePcm(const WAVEFORMATEX& a, const WAVEFORMATEX& b) {
+    return a.nSamplesPerSec == b.nSamplesPerSec && a.nChannels == b.nChannels &&
+           a.wBitsPerSample == b.wBitsPerSample;
+}
+
 }  // namespace
 
 void JoinDelivery(std::jthread& thread, const std::atomic<bool>& done, BaseOutputPin& pin) {
@@ -104,6 +127,347 @@ HRESULT LivePacer::BufferBefore(BaseOutputPin& pin, REFERENCE_TIME deadline, std
         if (stop.stop_requested())
             return VFW_E_NOT_COMMITTED;
     }
+}
+
+// ------------------------------------------------------------ AudioStamps
+
+bool AudioStamps::Observe(int64_t frames, REFERENCE_TIME now) {
+    const REFERENCE_TIME device_time = frames * kSecond / m_rate;
+    if (!m_anchored) {
+        m_anchor = now - device_time;
+        m_anchored = true;
+        return false;
+    }
+    if (std::llabs(m_anchor + device_time - now) <= kTolerance)
+        return false;
+    m_anchor = now - device_time;
+    ++m_reanchors;
+    return true;
+}
+
+REFERENCE_TIME AudioStamps::TimeOf(int64_t frame) const {
+    return m_anchor + frame * kSecond / m_rate;
+}
+
+// -------------------------------------------------------- LiveAudioSource
+
+namespace {
+
+// The IAMAudioInputMixer of one input line: enable and mix level through
+// the device's shared line controls; the tone controls it lacks are not
+// implemented.
+class LineMixer final : public Delegating<IAMAudioInputMixer> {
+public:
+    LineMixer(IUnknown& owner, std::shared_ptr<AudioInputLines> lines, size_t line)
+        : Delegating(owner), m_lines(std::move(lines)), m_line(line) {}
+
+    HRESULT put_Enable(BOOL enable) override { return m_lines->SetEnabled(m_line, enable != 0); }
+    HRESULT get_Enable(BOOL* enable) override {
+        if (!enable)
+            return E_POINTER;
+        bool on = false;
+        const HRESULT hr = m_lines->GetEnabled(m_line, &on);
+        *enable = on ? 1 : 0;
+        return hr;
+    }
+    HRESULT put_Mono(BOOL) override { return E_NOTIMPL; }
+    HRESULT get_Mono(BOOL*) override { return E_NOTIMPL; }
+    HRESULT put_MixLevel(double level) override { return m_lines->SetLevel(m_line, level); }
+    HRESULT get_MixLevel(double* level) override {
+        if (!level)
+            return E_POINTER;
+        *level = 0;
+        return m_lines->GetLevel(m_line, level);
+    }
+    HRESULT put_Pan(double) override { return E_NOTIMPL; }
+    HRESULT get_Pan(double*) override { return E_NOTIMPL; }
+    HRESULT put_Loudness(BOOL) override { return E_NOTIMPL; }
+    HRESULT get_Loudness(BOOL*) override { return E_NOTIMPL; }
+    HRESULT put_Treble(double) override { return E_NOTIMPL; }
+    HRESULT get_Treble(double*) override { return E_NOTIMPL; }
+    HRESULT get_TrebleRange(double*) override { return E_NOTIMPL; }
+    HRESULT put_Bass(double) override { return E_NOTIMPL; }
+    HRESULT get_Bass(double*) override { return E_NOTIMPL; }
+    HRESULT get_BassRange(double*) override { return E_NOTIMPL; }
+
+private:
+    const std::shared_ptr<AudioInputLines> m_lines;
+    const size_t m_line;
+};
+
+// An analogue input line: it takes no connection, it is a control point.
+class LinePin final : public BaseInputPin {
+public:
+    LinePin(BaseFilter& filter, std::shared_ptr<AudioInputLines> lines, size_t line)
+        : BaseInputPin(filter, lines->Name(line)),
+          m_mixer(*static_cast<IPin*>(this), std::move(lines), line) {}
+
+    HRESULT CheckMediaType(const AM_MEDIA_TYPE&) override { return VFW_E_TYPE_NOT_ACCEPTED; }
+
+protected:
+    HRESULT QueryPinInterface(REFIID riid, void** out) override {
+        if (riid == IAMAudioInputMixer::iid)
+            return ReturnInterface<IAMAudioInputMixer>(&m_mixer, out);
+        return BaseInputPin::QueryPinInterface(riid, out);
+    }
+
+private:
+    LineMixer m_mixer;
+};
+
+}  // namespace
+
+class LiveAudioSource::Pages final : public Delegating<ISpecifyPropertyPages> {
+public:
+    using Delegating::Delegating;
+    HRESULT GetPages(CAUUID* pages) override {
+        static constexpr GUID ids[] = {CLSID_AudioMixerPropertyPage};
+        return FillPages(pages, ids, 1);
+    }
+};
+
+class LiveAudioSource::StreamConfig final : public Delegating<IAMStreamConfig> {
+public:
+    StreamConfig(IUnknown& owner, LiveAudioSource& filter) : Delegating(owner), m_filter(filter) {}
+
+    HRESULT SetFormat(AM_MEDIA_TYPE* mt) override;
+    HRESULT GetFormat(AM_MEDIA_TYPE** mt) override {
+        if (!mt)
+            return E_POINTER;
+        *mt = CreateMediaType(&m_filter.CurrentFormat().Get());
+        return *mt ? S_OK : E_OUTOFMEMORY;
+    }
+    HRESULT GetNumberOfCapabilities(int* count, int* size) override {
+        if (!count || !size)
+            return E_POINTER;
+        *count = static_cast<int>(m_filter.Formats().size());
+        *size = sizeof(AUDIO_STREAM_CONFIG_CAPS);
+        return S_OK;
+    }
+    HRESULT GetStreamCaps(int index, AM_MEDIA_TYPE** mt, BYTE* caps) override {
+        if (!mt || !caps)
+            return E_POINTER;
+        *mt = nullptr;
+        const std::vector<MediaType> types = m_filter.Formats();
+        if (index < 0 || index >= static_cast<int>(types.size()))
+            return S_FALSE;
+        const MediaType& type = types[size_t(index)];
+        const std::optional<WAVEFORMATEX> wfx = PcmOf(type.Get());
+        if (!wfx)
+            return E_UNEXPECTED;
+        *mt = CreateMediaType(&type.Get());
+        if (!*mt)
+            return E_OUTOFMEMORY;
+        AUDIO_STREAM_CONFIG_CAPS c{};
+        c.guid = MEDIATYPE_Audio;
+        c.MinimumChannels = c.MaximumChannels = wfx->nChannels;
+        c.ChannelsGranularity = 1;
+        c.MinimumBitsPerSample = c.MaximumBitsPerSample = wfx->wBitsPerSample;
+        c.BitsPerSampleGranularity = wfx->wBitsPerSample;
+        c.MinimumSampleFrequency = c.MaximumSampleFrequency = wfx->nSamplesPerSec;
+        c.SampleFrequencyGranularity = 1;
+        std::memcpy(caps, &c, sizeof c);
+        return S_OK;
+    }
+
+private:
+    LiveAudioSource& m_filter;
+};
+
+class LiveAudioCapturePin final : public BaseOutputPin {
+public:
+    explicit LiveAudioCapturePin(LiveAudioSource& filter)
+        : BaseOutputPin(filter, u"Capture", PIN_CATEGORY_CAPTURE),
+          m_owner(filter),
+          m_drops(*static_cast<IPin*>(this)) {}
+
+    HRESULT CheckMediaType(const AM_MEDIA_TYPE& mt) override { return m_owner.CheckFormat(mt); }
+    std::vector<MediaType> OfferedTypes() override {
+        if (std::optional<MediaType> chosen = m_owner.Chosen())
+            return {*chosen};
+        return m_owner.Formats();
+    }
+
+    // The connection's format, or nothing when unconnected.
+    std::optional<WAVEFORMATEX> StreamFormat() const {
+        if (!IsConnected())
+            return std::nullopt;
+        return PcmOf(ConnectionType().Get());
+    }
+    void StartStreaming(const WAVEFORMATEX& format) {
+        m_drops.Reset();
+        m_done.store(false);
+        m_thread = std::jthread([this, format](std::stop_token stop) {
+            m_owner.Stream(stop, format);
+            m_done.store(true);
+        });
+    }
+    void RequestStop() { m_thread.request_stop(); }
+    void JoinStreaming() { JoinDelivery(m_thread, m_done, *this); }
+    DropCounter& Drops() { return m_drops; }
+
+protected:
+    HRESULT DecideBufferSize(ALLOCATOR_PROPERTIES& props) override {
+        const std::optional<WAVEFORMATEX> wfx = PcmOf(ConnectionType().Get());
+        if (!wfx)
+            return VFW_E_TYPE_NOT_ACCEPTED;
+        props.cBuffers = std::max<LONG>(props.cBuffers, LiveAudioSource::kBuffers);
+        props.cbBuffer = std::max<LONG>(
+            props.cbBuffer,
+            static_cast<LONG>(LiveAudioSource::FramesPerBuffer(*wfx) * wfx->nBlockAlign));
+        return S_OK;
+    }
+    HRESULT QueryPinInterface(REFIID riid, void** out) override {
+        if (riid == IAMStreamConfig::iid)
+            return ReturnInterface<IAMStreamConfig>(m_owner.m_config.get(), out);
+        if (riid == IAMDroppedFrames::iid)
+            return ReturnInterface<IAMDroppedFrames>(&m_drops, out);
+        return BaseOutputPin::QueryPinInterface(riid, out);
+    }
+
+private:
+    LiveAudioSource& m_owner;
+    DropCounter m_drops;
+    std::jthread m_thread;
+    std::atomic<bool> m_done{false};
+};
+
+LiveAudioSource::LiveAudioSource(const GUID& clsid, std::shared_ptr<AudioInputLines> lines)
+    : BaseFilter(clsid),
+      m_pacer(*this),
+      m_lines(std::move(lines)),
+      m_pages(std::make_unique<Pages>(*static_cast<IBaseFilter*>(this))),
+      m_config(std::make_unique<StreamConfig>(*static_cast<IBaseFilter*>(this), *this)) {
+    m_capture =
+        static_cast<LiveAudioCapturePin*>(AddPin(std::make_unique<LiveAudioCapturePin>(*this)));
+    if (m_lines)
+        for (size_t line = 0; line < m_lines->Count(); ++line)
+            AddPin(std::make_unique<LinePin>(*this, m_lines, line));
+}
+
+LiveAudioSource::~LiveAudioSource() = default;
+
+int64_t LiveAudioSource::FramesPerBuffer(const WAVEFORMATEX& format) {
+    return std::max<int64_t>(1, int64_t(format.nSamplesPerSec) / kBuffersPerSecond);
+}
+
+std::optional<MediaType> LiveAudioSource::Chosen() const {
+    std::lock_guard guard(m_format_lock);
+    return m_chosen;
+}
+
+void LiveAudioSource::Choose(std::optional<MediaType> mt) {
+    std::lock_guard guard(m_format_lock);
+    m_chosen = std::move(mt);
+}
+
+MediaType LiveAudioSource::CurrentFormat() {
+    if (m_capture->IsConnected())
+        return m_capture->ConnectionType();
+    if (std::optional<MediaType> chosen = Chosen())
+        return *chosen;
+    std::vector<MediaType> formats = Formats();
+    return formats.empty() ? MediaType::Pcm(48000, 16, 2) : formats.front();
+}
+
+HRESULT LiveAudioSource::CheckFormat(const AM_MEDIA_TYPE& mt) {
+    const std::optional<WAVEFORMATEX> wfx = PcmOf(mt);
+    if (!wfx)
+        return VFW_E_TYPE_NOT_ACCEPTED;
+    if (std::optional<MediaType> chosen = Chosen())
+        return SamePcm(*PcmOf(chosen->Get()), *wfx) ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
+    return Offers(*wfx) ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
+}
+
+bool LiveAudioSource::Offers(const WAVEFORMATEX& format) {
+    for (const MediaType& t : Formats())
+        if (std::optional<WAVEFORMATEX> offered = PcmOf(t.Get());
+            offered && SamePcm(*offered, format))
+            return true;
+    return false;
+}
+
+BaseOutputPin& LiveAudioSource::CapturePin() {
+    return *m_capture;
+}
+
+DropCounter& LiveAudioSource::Drops() {
+    return m_capture->Drops();
+}
+
+HRESULT LiveAudioSource::QueryInterfaceExtra(REFIID riid, void** out) {
+    if (riid == ISpecifyPropertyPages::iid)
+        return ReturnInterface<ISpecifyPropertyPages>(m_pages.get(), out);
+    return BaseFilter::QueryInterfaceExtra(riid, out);
+}
+
+HRESULT LiveAudioSource::OnActivate() {
+    const std::optional<WAVEFORMATEX> format = m_capture->StreamFormat();
+    if (!format)
+        return S_OK;  // Unconnected: nothing to open.
+    const HRESULT hr = OpenDevice(*format);
+    if (FAILED(hr))
+        return hr;
+    m_capture->StartStreaming(*format);
+    return S_OK;
+}
+
+void LiveAudioSource::OnStopRequest() {
+    m_capture->RequestStop();
+    m_pacer.Wake();
+}
+
+void LiveAudioSource::OnStopJoin() {
+    m_capture->JoinStreaming();
+    CloseDevice();
+}
+
+HRESULT LiveAudioSource::StateResult(DWORD) {
+    return State() == State_Paused ? VFW_S_CANT_CUE : S_OK;
+}
+
+HRESULT LiveAudioSource::StreamConfig::SetFormat(AM_MEDIA_TYPE* mt) {
+    std::lock_guard control(m_filter.ControlLock());
+    if (m_filter.State() != State_Stopped)
+        return VFW_E_NOT_STOPPED;
+    if (!mt) {
+        m_filter.Choose(std::nullopt);
+        return S_OK;
+    }
+    const std::optional<WAVEFORMATEX> wfx = PcmOf(*mt);
+    if (!wfx)
+        return VFW_E_INVALIDMEDIATYPE;
+    // Checked against the device's formats, not against an earlier choice.
+    if (!m_filter.Offers(*wfx))
+        return VFW_E_INVALIDMEDIATYPE;
+    const std::optional<MediaType> was = m_filter.Chosen();
+    const MediaType type =
+        MediaType::Pcm(int(wfx->nSamplesPerSec), wfx->wBitsPerSample, wfx->nChannels);
+    BaseOutputPin& pin = m_filter.CapturePin();
+    if (!pin.IsConnected()) {
+        m_filter.Choose(type);
+        return S_OK;
+    }
+    ComPtr<IPin> peer = pin.Peer();
+    if (!peer || peer->QueryAccept(&type.Get()) != S_OK)
+        return VFW_E_INVALIDMEDIATYPE;
+    m_filter.Choose(type);
+    FILTER_INFO info;
+    m_filter.QueryFilterInfo(&info);
+    ComPtr<IFilterGraph> graph;
+    graph.Attach(info.pGraph);
+    ComPtr<IFilterGraph2> graph2 = graph ? graph.As<IFilterGraph2>() : nullptr;
+    HRESULT hr = E_UNEXPECTED;
+    if (graph2) {
+        hr = graph2->ReconnectEx(&pin, &type.Get());
+    } else {
+        pin.Disconnect();
+        peer->Disconnect();
+        hr = pin.Connect(peer.Get(), &type.Get());
+    }
+    if (FAILED(hr))
+        m_filter.Choose(was);
+    return hr;
 }
 
 }  // namespace ronvix::media

@@ -1,6 +1,10 @@
 #pragma once
-// Pacing for the live output pins of the virtual devices.
+// What the live sources share: pacing on the graph's clock (LivePacer), the
+// timestamps of live audio (AudioStamps), and the audio capture device
+// filter that the tone generator and the sound cards are built on
+// (LiveAudioSource, with its input lines).
 //
+// LivePacer.
 // A live source runs on the graph's clock: its streaming thread waits for
 // the stream time of each frame or buffer, produces it then, and never
 // blocks on its consumer. When no output buffer is free by the frame's
@@ -14,10 +18,15 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
+#include <optional>
 #include <stop_token>
+#include <string>
 #include <thread>
+#include <vector>
 
+#include "platform/media/devices/captureparts.h"
 #include "platform/media/filter.h"
 
 namespace ronvix::media {
@@ -66,6 +75,144 @@ private:
     std::condition_variable_any m_wake;
     // Guarded by m_lock.
     uint64_t m_generation = 0;
+};
+
+// Time stamps of a live audio stream from its count of frames.
+//
+// Frame 0 is anchored at the stream time the device started, from the
+// first observation of the device's position; sample n is stamped
+// anchor + n / rate. A sound card's sample clock is its own crystal and
+// drifts from the graph's clock: whenever an observation finds the stamps
+// more than one video frame (40 ms) away from the graph's clock, the anchor
+// moves so that the stamps agree with the graph's clock again. The samples
+// themselves stay as they are (the mux writes audio continuously); only
+// their stamps jump, by at most a little over one video frame.
+//
+// One streaming thread uses an instance; not thread-safe.
+class AudioStamps {
+public:
+    // The largest disagreement kept: one frame at 25 frames per second.
+    static constexpr REFERENCE_TIME kTolerance = 400'000;
+
+    explicit AudioStamps(int64_t rate) : m_rate(rate > 0 ? rate : 1) {}
+
+    // The device had captured `frames` frames since it started when the
+    // graph's stream time was `now`. The first call anchors; a later one
+    // re-anchors when the stamps are off by more than kTolerance, and then
+    // returns true.
+    bool Observe(int64_t frames, REFERENCE_TIME now);
+    bool Anchored() const { return m_anchored; }
+    // The stamp of frame `frame` (the start of that sample).
+    REFERENCE_TIME TimeOf(int64_t frame) const;
+    int Reanchors() const { return m_reanchors; }
+
+private:
+    const int64_t m_rate;
+    bool m_anchored = false;
+    REFERENCE_TIME m_anchor = 0;
+    int m_reanchors = 0;
+};
+
+// The controls behind an audio capture device's input lines. One object
+// per device, shared by every filter instance of it, so a new instance shows
+// what the last one set; thread-safe. Lines are numbered from 0 in pin
+// order; a number out of range fails with E_INVALIDARG.
+class AudioInputLines {
+public:
+    virtual ~AudioInputLines() = default;
+    virtual size_t Count() const = 0;
+    virtual std::u16string Name(size_t line) const = 0;
+    virtual HRESULT GetEnabled(size_t line, bool* enabled) = 0;
+    // Where lines are exclusive, enabling one disables the others.
+    virtual HRESULT SetEnabled(size_t line, bool enabled) = 0;
+    // Level 0..1.
+    virtual HRESULT GetLevel(size_t line, double* level) = 0;
+    // E_INVALIDARG outside 0..1.
+    virtual HRESULT SetLevel(size_t line, double level) = 0;
+};
+
+class LiveAudioCapturePin;
+
+// An audio capture device filter.
+//
+// Pins: "Capture" (capture category) first, offering the device's PCM
+// formats and IAMStreamConfig over them (until SetFormat chooses one, every
+// format; then only that one) and IAMDroppedFrames (in 20 ms buffers); then
+// one input pin per input line, named as the line, each answering
+// IAMAudioInputMixer over the shared line controls. Input lines take no
+// connection. The filter answers ISpecifyPropertyPages (the "Audio Mixer"
+// page). Controls work whether or not the filter is in a graph.
+//
+// Streaming: leaving Stopped with the capture pin connected opens the
+// device (a failure fails the state change) and starts one streaming
+// thread, which runs the device's Stream until the filter stops; Stop
+// joins it and then closes the device. A paused live source delivers
+// nothing (GetState gives VFW_S_CANT_CUE).
+class LiveAudioSource : public BaseFilter {
+public:
+    // Buffers of 20 ms.
+    static constexpr int kBuffersPerSecond = 50;
+    static constexpr LONG kBuffers = 8;
+
+    LiveAudioSource(const GUID& clsid, std::shared_ptr<AudioInputLines> lines);
+    ~LiveAudioSource() override;
+
+    // The formats the device offers, the default first. Control thread.
+    virtual std::vector<MediaType> Formats() = 0;
+
+    // The format chosen through IAMStreamConfig, if any. Any thread.
+    std::optional<MediaType> Chosen() const;
+    void Choose(std::optional<MediaType> mt);
+    // The format the stream has (the connection's) or will have.
+    MediaType CurrentFormat();
+    // S_OK when `mt` is one of Formats() (and the chosen one, once chosen).
+    HRESULT CheckFormat(const AM_MEDIA_TYPE& mt);
+    // Whether `format` is one of Formats().
+    bool Offers(const WAVEFORMATEX& format);
+
+    BaseOutputPin& CapturePin();
+    AudioInputLines* Lines() const { return m_lines.get(); }
+
+    // Frames in one buffer of `format`.
+    static int64_t FramesPerBuffer(const WAVEFORMATEX& format);
+
+protected:
+    // Leaving Stopped with the capture pin connected; under the control lock.
+    virtual HRESULT OpenDevice(const WAVEFORMATEX& format) {
+        (void)format;
+        return com::S_OK;
+    }
+    // The streaming thread's body: returns when `stop` is requested, the
+    // filter stopped, or the stream ended.
+    virtual void Stream(std::stop_token stop, const WAVEFORMATEX& format) = 0;
+    // After the streaming thread was joined; outside the control lock.
+    virtual void CloseDevice() {}
+
+    LivePacer& Pacer() { return m_pacer; }
+    DropCounter& Drops();
+
+    HRESULT QueryInterfaceExtra(REFIID riid, void** out) override;
+    HRESULT OnActivate() override;
+    void OnRun(REFERENCE_TIME) override { m_pacer.OnRun(); }
+    void OnPauseFromRunning() override { m_pacer.Wake(); }
+    void OnStopRequest() override;
+    void OnStopJoin() override;
+    HRESULT StateResult(DWORD) override;
+
+private:
+    friend class LiveAudioCapturePin;
+    class Pages;
+    class StreamConfig;
+
+    LivePacer m_pacer;
+    const std::shared_ptr<AudioInputLines> m_lines;
+    std::unique_ptr<Pages> m_pages;
+    std::unique_ptr<StreamConfig> m_config;
+    LiveAudioCapturePin* m_capture = nullptr;
+
+    mutable std::mutex m_format_lock;
+    // Guarded by m_format_lock.
+    std::optional<MediaType> m_chosen;
 };
 
 }  // namespace ronvix::media

@@ -1,0 +1,298 @@
+// Sound card capture devices. See alsacapture.h.
+
+#include "platform/media/devices/alsacapture.h"
+
+#include <cerrno>
+#include <map>
+#include <mutex>
+
+#include "platform/com/devices.h"
+#include "platform/media/devices/alsamixer.h"
+#include "platform/media/devices/livesource.h"
+
+namespace ronvix::media {
+
+using namespace com;
+
+namespace {
+
+// How long one wait for data lasts before the stop is checked again.
+constexpr int kWaitStepMs = 50;
+
+// The formats probed, in the order they are offered.
+constexpr int kBits[] = {16, 24, 32, 8};
+constexpr int kRates[] = {48000, 44100, 96000, 88200, 32000, 22050, 16000, 11025, 8000};
+constexpr int kChannels[] = {2, 1, 3, 4, 5, 6, 7, 8};
+
+struct CurrentCalls {
+    AlsaCaptureApi api;
+    // Changes with every SetAlsaCaptureApi, so a card's shared state made
+    // through other calls is never reused.
+    uint64_t generation = 0;
+};
+
+std::mutex g_api_lock;
+// Guarded by g_api_lock.
+CurrentCalls& CallsLocked() {
+    static CurrentCalls calls{RealAlsaCaptureApi(), 0};
+    return calls;
+}
+CurrentCalls Calls() {
+    std::lock_guard guard(g_api_lock);
+    return CallsLocked();
+}
+
+// What every filter instance of one card's capture device shares: its
+// input lines (the card's mixer) and the formats its PCM takes. Thread-safe.
+class AlsaCaptureDevice {
+public:
+    AlsaCaptureDevice(AlsaCaptureApi api, AlsaCard card)
+        : m_api(std::move(api)),
+          m_card(std::move(card)),
+          m_lines(std::make_shared<AlsaInputLines>(m_api, m_card.id)) {}
+
+    // The shared state of `card`'s capture device through the current
+    // calls; made when no instance holds one.
+    static std::shared_ptr<AlsaCaptureDevice> For(const AlsaCard& card) {
+        CurrentCalls calls = Calls();
+        const std::string key = std::to_string(calls.generation) + "/" + card.id + "/" +
+                                std::to_string(card.capture_device);
+        static std::mutex lock;
+        static std::map<std::string, std::weak_ptr<AlsaCaptureDevice>> devices;
+        std::lock_guard guard(lock);
+        std::erase_if(devices, [](const auto& entry) { return entry.second.expired(); });
+        if (std::shared_ptr<AlsaCaptureDevice> device = devices[key].lock())
+            return device;
+        auto device = std::make_shared<AlsaCaptureDevice>(std::move(calls.api), card);
+        devices[key] = device;
+        return device;
+    }
+
+    const AlsaCaptureApi& Api() const { return m_api; }
+    std::string PcmName() const { return AlsaPcmName("hw", m_card, m_card.capture_device); }
+    std::shared_ptr<AudioInputLines> Lines() const { return m_lines; }
+
+    // Probed when first asked; a probe that fails (the device busy, say) is
+    // tried again at the next call.
+    std::vector<MediaType> Formats() {
+        std::lock_guard guard(m_lock);
+        if (m_formats)
+            return *m_formats;
+        void* probe = nullptr;
+        if (m_api.open_probe(PcmName(), &probe) < 0 || !probe)
+            return {};
+        std::vector<MediaType> formats;
+        for (int bits : kBits)
+            for (int rate : kRates)
+                for (int channels : kChannels)
+                    if (m_api.test_format(probe, bits, channels, rate) == 0)
+                        formats.push_back(MediaType::Pcm(rate, bits, channels));
+        m_api.close_probe(probe);
+        m_formats = formats;
+        return formats;
+    }
+
+private:
+    const AlsaCaptureApi m_api;
+    const AlsaCard m_card;
+    const std::shared_ptr<AudioInputLines> m_lines;
+
+    std::mutex m_lock;
+    // Guarded by m_lock.
+    std::optional<std::vector<MediaType>> m_formats;
+};
+
+bool DeviceGone(int err) {
+    return err == -ENODEV || err == -EBADFD;
+}
+
+class AlsaCapture final : public LiveAudioSource {
+public:
+    explicit AlsaCapture(std::shared_ptr<AlsaCaptureDevice> device)
+        : LiveAudioSource(CLSID_AlsaCapture, device->Lines()),
+          m_device(std::move(device)),
+          m_api(m_device->Api()) {}
+    // Stopping joins the streaming thread and closes the device.
+    ~AlsaCapture() override { Stop(); }
+
+    std::vector<MediaType> Formats() override { return m_device->Formats(); }
+
+protected:
+    HRESULT OpenDevice(const WAVEFORMATEX& format) override {
+        CloseDevice();
+        const int err = m_api.open(m_device->PcmName(), format.wBitsPerSample, format.nChannels,
+                                   int(format.nSamplesPerSec), &m_pcm);
+        if (err < 0 || !m_pcm) {
+            m_pcm = nullptr;
+            return HResultFromErrno(err < 0 ? -err : EIO);
+        }
+        return S_OK;
+    }
+    void CloseDevice() override {
+        if (m_pcm)
+            m_api.close(m_pcm);
+        m_pcm = nullptr;
+    }
+    void Stream(std::stop_token stop, const WAVEFORMATEX& format) override;
+
+private:
+    // Handles a failed call: true when the stream goes on (nothing ready
+    // yet, or an overrun or suspend recovered and the device restarted),
+    // false when it ended (and the graph was told).
+    bool Recover(int err, uint32_t buffer);
+    // Ends the stream for an error that cannot be recovered.
+    bool Fail(int err);
+
+    const std::shared_ptr<AlsaCaptureDevice> m_device;
+    const AlsaCaptureApi m_api;
+    // Set by OpenDevice before the streaming thread starts and cleared by
+    // CloseDevice after it was joined; the thread uses it in between.
+    void* m_pcm = nullptr;
+};
+
+bool AlsaCapture::Fail(int err) {
+    CapturePin().DeliverEndOfStream();
+    if (DeviceGone(err))
+        NotifyEvent(
+            EC_DEVICE_LOST,
+            reinterpret_cast<LONG_PTR>(static_cast<IUnknown*>(static_cast<IBaseFilter*>(this))), 0);
+    else
+        NotifyEvent(EC_ERRORABORT, HResultFromErrno(-err), 0);
+    return false;
+}
+
+bool AlsaCapture::Recover(int err, uint32_t buffer) {
+    if (err == -EAGAIN)
+        return true;
+    if (DeviceGone(err))
+        return Fail(err);
+    if (const int recovered = m_api.recover(m_pcm, err); recovered < 0)
+        return Fail(recovered);
+    // What the device captured while it was overrun is lost.
+    Drops().Dropped(buffer);
+    if (const int started = m_api.start(m_pcm); started < 0)
+        return Fail(started);
+    return true;
+}
+
+void AlsaCapture::Stream(std::stop_token stop, const WAVEFORMATEX& format) {
+    const int64_t per_buffer = FramesPerBuffer(format);
+    const size_t block = format.nBlockAlign;
+    const size_t bytes = size_t(per_buffer) * block;
+    std::vector<uint8_t> scratch(bytes);
+    BaseOutputPin& pin = CapturePin();
+    AudioStamps stamps(format.nSamplesPerSec);
+    int64_t captured = 0;  // Frames read since the device started.
+    uint32_t buffer = 0;   // Buffers read, for the drop counter.
+
+    // Nothing is captured before the graph first runs.
+    if (!Pacer().WaitRunning(stop))
+        return;
+    if (const int err = m_api.start(m_pcm); err < 0) {
+        Fail(err);
+        return;
+    }
+    while (!stop.stop_requested() && State() != State_Stopped) {
+        const int ready = m_api.wait(m_pcm, kWaitStepMs);
+        if (ready == 0)
+            continue;
+        if (ready < 0) {
+            if (!Recover(ready, buffer))
+                return;
+            continue;
+        }
+        // The first count after a wake-up is fresh (the device just reached
+        // its wake-up point), so that is when the clocks are compared.
+        bool observed = false;
+        while (!stop.stop_requested()) {
+            const long avail = m_api.avail(m_pcm);
+            if (avail < 0) {
+                if (!Recover(int(avail), buffer))
+                    return;
+                break;
+            }
+            if (avail < per_buffer)
+                break;
+            const bool running = State() == State_Running;
+            if (running && !observed) {
+                stamps.Observe(captured + avail, Pacer().Now());
+                observed = true;
+            }
+            // A paused graph's samples are read and let go; a running one
+            // that has no free buffer loses this one (a live source never
+            // waits for its consumer).
+            ComPtr<IMediaSample> sample;
+            BYTE* data = scratch.data();
+            if (running) {
+                if (SUCCEEDED(
+                        pin.GetDeliveryBuffer(sample.ReleaseAndGetAddressOf(), AM_GBF_NOWAIT)) &&
+                    size_t(sample->GetSize()) >= bytes) {
+                    sample->GetPointer(&data);
+                } else {
+                    sample = nullptr;
+                    Drops().Dropped(buffer);
+                }
+            }
+            const long n = m_api.read(m_pcm, data, long(per_buffer));
+            if (n < 0) {
+                if (!Recover(int(n), buffer))
+                    return;
+                break;
+            }
+            if (sample && n > 0) {
+                sample->SetActualDataLength(static_cast<LONG>(size_t(n) * block));
+                REFERENCE_TIME start = stamps.TimeOf(captured);
+                REFERENCE_TIME end = stamps.TimeOf(captured + n);
+                sample->SetTime(&start, &end);
+                LONGLONG media_start = captured, media_end = captured + n;
+                sample->SetMediaTime(&media_start, &media_end);
+                sample->SetSyncPoint(TRUE);
+                if (pin.Deliver(sample.Get()) == VFW_E_NOT_CONNECTED)
+                    return;
+                Drops().Delivered(size_t(n) * block);
+            }
+            captured += n;
+            ++buffer;
+        }
+    }
+}
+
+}  // namespace
+
+void SetAlsaCaptureApi(AlsaCaptureApi api) {
+    std::lock_guard guard(g_api_lock);
+    CurrentCalls& calls = CallsLocked();
+    calls.api = api.open ? std::move(api) : RealAlsaCaptureApi();
+    ++calls.generation;
+}
+
+HRESULT CreateAlsaCapture(const AlsaCard& card, REFIID riid, void** out) {
+    if (!out)
+        return E_POINTER;
+    *out = nullptr;
+    if (card.capture_device < 0)
+        return MK_E_NOOBJECT;
+    ComPtr<AlsaCapture> filter = MakeCom<AlsaCapture>(AlsaCaptureDevice::For(card));
+    return static_cast<IBaseFilter*>(filter.Get())->QueryInterface(riid, out);
+}
+
+void RegisterAlsaDevices() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        DeviceRegistry::Instance().AddProvider(
+            CLSID_AudioInputDeviceCategory, ProviderKind::Backend, [] {
+                std::vector<DeviceDescription> list;
+                for (const AlsaCard& card : ListAlsaCards(Calls().api.cards)) {
+                    if (card.capture_device < 0)
+                        continue;
+                    list.push_back({card.name, "alsa:" + card.id, CLSID_AlsaCapture,
+                                    [card](REFIID riid, void** out) {
+                                        return CreateAlsaCapture(card, riid, out);
+                                    }});
+                }
+                return list;
+            });
+    });
+}
+
+}  // namespace ronvix::media
