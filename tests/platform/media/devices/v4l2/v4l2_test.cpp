@@ -13,6 +13,7 @@
 #include "platform/media/devices/v4l2/fake_v4l2.h"
 #include "platform/media/devices/v4l2device.h"
 #include "platform/media/engine_harness.h"
+#include "platform/media/filters/codecs.h"
 #include "platform/media/filters/jpegcodec.h"
 #include "platform/media/filters/videotransform.h"
 #include "platform/media/graph.h"
@@ -245,6 +246,42 @@ TEST(V4l2Devices, QualityGoesToTheDeviceJpegControlOrStaysWithTheDevice) {
     ASSERT_EQ(quality_of(1)->put_Quality(0.3), S_OK);
     ASSERT_EQ(quality_of(1)->get_Quality(&quality), S_OK);
     EXPECT_DOUBLE_EQ(quality, 0.3) << "a new instance shows what the last one set";
+}
+
+TEST(V4l2Devices, WithoutItsOwnJpegControlTheQualityDrivesTheCompressorOfItsFrames) {
+    ScopedFakeV4l2 fake;
+    fake->AddNode(kCam, YuyvCamera("Raw Camera", "/dev/v4l/by-id/usb-Raw2-video-index0"));
+    RegisterCodecClasses();
+    ComPtr<IBaseFilter> camera = OnlyCamera();
+    ComPtr<IBaseFilter> compressor;
+    ASSERT_EQ(MjpegCompressorClassEntry().create(IBaseFilter::iid, compressor.OutVoid()), S_OK);
+    ComPtr<TestSink> sink = TestSink::Make({{MediaType::Partial(MEDIATYPE_Video)}});
+    ComPtr<IFilterGraph2> graph = CreateFilterGraph();
+    ASSERT_EQ(graph->AddFilter(camera.Get(), u"Camera"), S_OK);
+    ASSERT_EQ(graph->AddFilter(compressor.Get(), u"Compressor"), S_OK);
+    ASSERT_EQ(graph->AddFilter(sink->Filter(), u"Sink"), S_OK);
+    ASSERT_EQ(graph->ConnectDirect(PinNamed(camera.Get(), u"Capture").Get(),
+                                   FirstPin(compressor.Get(), PINDIR_INPUT).Get(), nullptr),
+              S_OK);
+    ASSERT_EQ(graph->ConnectDirect(FirstPin(compressor.Get(), PINDIR_OUTPUT).Get(), sink->Input(),
+                                   nullptr),
+              S_OK);
+    auto device_quality = PinNamed(camera.Get(), u"Capture").As<IAMVideoCompression>();
+    auto encoder_quality = compressor.As<IAMVideoCompression>();
+    ASSERT_TRUE(device_quality && encoder_quality);
+    double quality = -1;
+
+    // Set before the stream: the compressor takes it when the graph starts.
+    ASSERT_EQ(device_quality->put_Quality(0.2), S_OK);
+    auto control = graph.As<IMediaControl>();
+    ASSERT_TRUE(com::SUCCEEDED(control->Run()));
+    ASSERT_EQ(encoder_quality->get_Quality(&quality), S_OK);
+    EXPECT_DOUBLE_EQ(quality, 0.2);
+    // Moved while capturing: at once.
+    ASSERT_EQ(device_quality->put_Quality(0.9), S_OK);
+    ASSERT_EQ(encoder_quality->get_Quality(&quality), S_OK);
+    EXPECT_DOUBLE_EQ(quality, 0.9);
+    ASSERT_EQ(control->Stop(), S_OK);
 }
 
 struct Events {
