@@ -41,20 +41,37 @@ for _ in $(seq 50); do [[ -s $tmp/display ]] && break; sleep 0.1; done
 export DISPLAY=:$(cat "$tmp/display")
 unset WAYLAND_DISPLAY QT_QPA_PLATFORM
 
-# Settings that choose the first device of each list, as a user would on the
-# Device settings page, so that every control is loaded.
+# Settings that choose the built-in devices, as a user would on the Device
+# settings page, so that every control is loaded and the pictures look the
+# same on every machine. Real devices are listed before the built-in ones:
+# ronvix-capture --list gives the positions (0 when it is not built).
 export HOME=$tmp/home XDG_CONFIG_HOME=$tmp/home/.config XDG_RUNTIME_DIR=$tmp/run
 export RONVIX_DRIVE_C=$tmp/home/Videos RONVIX_TAPE_DIR=$tmp/home/Videos/Tape
 mkdir -p "$XDG_CONFIG_HOME/ronvix" "$XDG_RUNTIME_DIR" "$RONVIX_DRIVE_C"
 chmod 700 "$XDG_RUNTIME_DIR"
-cat >"$XDG_CONFIG_HOME/ronvix/ZELK.ini" <<'EOF'
+tool=$(dirname "$bin")/ronvix-capture
+if [[ -x $tool ]]; then
+    "$tool" --list >"$tmp/devices.txt"
+else
+    : >"$tmp/devices.txt"
+fi
+position() {  # position CATEGORY_TITLE DEVICE_NAME
+    awk -v cat="$1:" -v dev="$2" '
+        /^[^ ]/ { in_cat = ($0 == cat) }
+        in_cat && $0 ~ /^  [0-9]+  / {
+            n = $1; sub(/^  [0-9]+  /, "")
+            if ($0 == dev) { print n; found = 1; exit }
+        }
+        END { if (!found) print 0 }' "$tmp/devices.txt"
+}
+cat >"$XDG_CONFIG_HOME/ronvix/ZELK.ini" <<EOF
 [TMainForm]
-VideoCapFilters_ItemIndex=0
+VideoCapFilters_ItemIndex=$(position "Video capture devices" "Test Pattern Camera")
 VideoFormats_ItemIndex=0
-AudioCapFilters_ItemIndex=0
+AudioCapFilters_ItemIndex=$(position "Audio capture devices" "Test Tone Generator")
 AudioFormats_ItemIndex=0
-VideoOutFilters_ItemIndex=0
-AudioDestFilters_ItemIndex=0
+VideoOutFilters_ItemIndex=$(position "Video output devices" "Virtual Tape Deck")
+AudioDestFilters_ItemIndex=$(position "Audio output devices" "Silent Audio Output")
 ComboBox1_ItemIndex=2
 EOF
 
