@@ -138,10 +138,10 @@ HRESULT V4l2Output::OpenDevice(const MediaType& mt) {
         f->fmt.pix.height = uint32_t(g.height);
         f->fmt.pix.pixelformat = fourcc;
         f->fmt.pix.field = V4L2_FIELD_NONE;
-        if (fourcc == V4L2_PIX_FMT_YUYV) {
-            f->fmt.pix.bytesperline = uint32_t(g.width) * 2;
-            f->fmt.pix.sizeimage = uint32_t(Yuy2ImageSize(g.width, g.height));
-        }
+        // A JPEG frame gets as much room as a raw one, which any sane
+        // JPEG of the picture fits.
+        f->fmt.pix.bytesperline = fourcc == V4L2_PIX_FMT_YUYV ? uint32_t(g.width) * 2 : 0;
+        f->fmt.pix.sizeimage = uint32_t(Yuy2ImageSize(g.width, g.height));
         return m_system->Ioctl(m_fd, VIDIOC_S_FMT, f) == 0 && f->fmt.pix.pixelformat == fourcc &&
                f->fmt.pix.width == uint32_t(g.width) && f->fmt.pix.height == uint32_t(g.height);
     };
@@ -181,18 +181,16 @@ void V4l2Output::Fail(int error) {
 
 V4l2Output::Written V4l2Output::WriteFrame(const uint8_t* data, size_t length,
                                            std::stop_token stop) {
-    // A frame is one write(); a partial one is finished, so the device
-    // never sees half a frame followed by the next.
-    size_t done = 0;
-    while (done < length) {
+    // With read/write I/O each write() is one frame: a device that takes
+    // less than the whole frame has cut it, and the rest is not sent as the
+    // start of another. A full device (EAGAIN) is waited for.
+    for (;;) {
         if (stop.stop_requested())
             return Written::Stopped;
-        const ssize_t n = m_system->Write(m_fd, data + done, length - done);
-        if (n > 0) {
-            done += size_t(n);
-            continue;
-        }
-        if (n < 0 && errno != EAGAIN && errno != EINTR)
+        const ssize_t n = m_system->Write(m_fd, data, length);
+        if (n >= 0)
+            return Written::Ok;
+        if (errno != EAGAIN && errno != EINTR)
             return Fail(errno), Written::Failed;
         pollfd p{m_fd, POLLOUT, 0};
         const int ready = m_system->Poll(&p, 1, kPollSliceMs);
@@ -201,7 +199,6 @@ V4l2Output::Written V4l2Output::WriteFrame(const uint8_t* data, size_t length,
         if (ready > 0 && (p.revents & (POLLERR | POLLHUP | POLLNVAL)))
             return Fail(ENODEV), Written::Failed;
     }
-    return Written::Ok;
 }
 
 HRESULT V4l2Output::OnReceive(BaseInputPin& pin, IMediaSample* sample) {

@@ -94,8 +94,8 @@ public:
         }
         m_cv.notify_all();
     }
-    // The next `count` VIDIOC_DQBUF calls on `path` fail with EAGAIN even
-    // though poll reported a frame.
+    // The next `count` VIDIOC_DQBUF (or write) calls on `path` fail with
+    // EAGAIN even though poll reported the device ready.
     void ScriptEagain(const std::string& path, int count) {
         std::lock_guard guard(m_lock);
         m_nodes[path].eagain = count;
@@ -199,6 +199,10 @@ public:
         Node* n = NodeOf(fd);
         if (!n)
             return -1;
+        if (n->eagain > 0) {
+            --n->eagain;
+            return errno = EAGAIN, -1;
+        }
         const auto* bytes = static_cast<const uint8_t*>(buffer);
         n->written.emplace_back(bytes, bytes + length);
         return ssize_t(length);

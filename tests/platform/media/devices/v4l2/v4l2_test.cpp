@@ -504,6 +504,7 @@ protected:
 TEST_F(V4l2OutputTest, ADeviceThatTakesMjpgGetsTheFramesAsTheyCameInOrder) {
     Open({V4L2_PIX_FMT_MJPEG, V4L2_PIX_FMT_YUYV});
     EXPECT_EQ(fake->OutputFourcc(kOut), V4L2_PIX_FMT_MJPEG);
+    fake->ScriptEagain(kOut, 2);  // Full for a moment: waited for, nothing lost.
     std::vector<std::vector<uint8_t>> sent;
     for (uint8_t grey : {30, 130, 230}) {
         sent.push_back(GreyJpeg(grey));
