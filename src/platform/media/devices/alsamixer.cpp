@@ -71,7 +71,8 @@ AlsaInputLines::AlsaInputLines(AlsaCaptureApi api, const std::string& card_id)
     for (Element& e : elements) {
         if (e.used || !(e.info.capture_volume || e.info.capture_switch))
             continue;
-        std::string name = e.info.name;
+        // The converter's own element would repeat the capture pin's name.
+        std::string name = e.info.name == "Capture" ? "Master Capture" : e.info.name;
         if (e.info.index > 0)
             name += " " + std::to_string(e.info.index);
         m_lines.push_back(

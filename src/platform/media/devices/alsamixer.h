@@ -9,9 +9,10 @@
 //   card's "Capture" element (the converter's gain and mute) gives its
 //   volume and switch to the items without their own.
 // - Every other element with a capture volume or a capture switch is a line
-//   of its own ("Mic", "Line", "Capture", ...; an element index above 0 is
-//   added to its name): enable is its capture switch, the level its capture
-//   volume over the element's range mapped to 0..1.
+//   of its own ("Mic", "Line", ...; an element index above 0 is added to its
+//   name, and "Capture" is called "Master Capture" so that no input pin
+//   shares the capture pin's name): enable is its capture switch, the level
+//   its capture volume over the element's range mapped to 0..1.
 // - A line without a switch is always enabled (disabling it is not
 //   implemented); one without a volume reads level 1 and takes none.
 //
