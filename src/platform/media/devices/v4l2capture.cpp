@@ -109,7 +109,16 @@ public:
         m_pin = static_cast<V4l2CapturePin*>(AddPin(std::make_unique<V4l2CapturePin>(*this)));
         m_config.Attach(*m_pin);
     }
-    ~V4l2Camera() override { CloseDevice(); }
+    // A filter let go without being stopped still stops its threads before
+    // the node they read closes.
+    ~V4l2Camera() override {
+        OnStopRequest();
+        if (m_capture.joinable())
+            m_capture.join();
+        if (m_delivery.joinable())
+            m_delivery.join();
+        CloseDevice();
+    }
 
     DropCounter& Drops() { return m_drops; }
     FormatStreamConfig& Config() { return m_config; }
