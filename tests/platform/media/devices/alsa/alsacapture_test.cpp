@@ -221,6 +221,50 @@ TEST_F(AlsaCaptureTest, AnOverrunIsRecoveredCountedAndTheStampsCatchUp) {
     h.Teardown();
 }
 
+TEST_F(AlsaCaptureTest, WhatACardCapturesWhilePausedIsLetGoAndTheStampsGoOnFromThePause) {
+    FilterHarness h(NewCapture());
+    TestSink* sink = h.AddSink();
+    ASSERT_EQ(h.ConnectOut(u"Capture", sink), S_OK);
+    m_alsa().clock = h.Clock();
+    REFERENCE_TIME start = 0;
+    h.Clock()->GetTime(&start);
+    // The card runs until `until` on the graph's clock, then waits idle
+    // (the clock stands still, so the graph pauses and runs at known times).
+    auto run_card_until = [&](REFERENCE_TIME until) {
+        {
+            std::lock_guard guard(m_alsa().lock);
+            m_alsa().end = start + until;
+            m_alsa().waits_after_end = 0;
+        }
+        return sink->WaitFor([&] {
+            std::lock_guard guard(m_alsa().lock);
+            return m_alsa().waits_after_end > 0;
+        });
+    };
+    ASSERT_EQ(h.Control()->Run(), S_OK);
+    ASSERT_TRUE(run_card_until(kSecond));
+    ASSERT_EQ(h.Control()->Pause(), S_OK);
+    const size_t before_pause = sink->Count();
+    ASSERT_TRUE(run_card_until(3 * kSecond));  // Two seconds captured while paused.
+    EXPECT_EQ(sink->Count(), before_pause);
+    ASSERT_EQ(h.Control()->Run(), S_OK);
+    ASSERT_TRUE(run_card_until(5 * kSecond));
+    h.Control()->Stop();
+
+    const std::vector<Stamp> stamps = Stamps(sink, m_alsa());
+    size_t after = 0;
+    for (const Stamp& s : stamps) {
+        ASSERT_TRUE(s.truth < kSecond || s.truth >= 3 * kSecond)
+            << "a sample captured while paused was delivered";
+        // Stream time stood still while paused: two seconds behind the card.
+        const REFERENCE_TIME expected = s.truth < kSecond ? s.truth : s.truth - 2 * kSecond;
+        EXPECT_LE(std::llabs(s.start - expected), AudioStamps::kTolerance + 1000);
+        after += s.truth >= 3 * kSecond;
+    }
+    EXPECT_GT(after, 90u);
+    h.Teardown();
+}
+
 TEST_F(AlsaCaptureTest, AVanishedCardEndsTheStreamAndIsReportedOnce) {
     for (int error : {-ENODEV, -EBADFD}) {
         SCOPED_TRACE(error);
