@@ -234,7 +234,11 @@ public:
     HRESULT GetFormat(AM_MEDIA_TYPE** mt) override {
         if (!mt)
             return E_POINTER;
-        *mt = CreateMediaType(&m_filter.CurrentFormat().Get());
+        *mt = nullptr;
+        const std::optional<MediaType> current = m_filter.CurrentFormat();
+        if (!current)
+            return VFW_E_NO_TYPES;  // The device offers none now (busy, say).
+        *mt = CreateMediaType(&current->Get());
         return *mt ? S_OK : E_OUTOFMEMORY;
     }
     HRESULT GetNumberOfCapabilities(int* count, int* size) override {
@@ -361,13 +365,15 @@ void LiveAudioSource::Choose(std::optional<MediaType> mt) {
     m_chosen = std::move(mt);
 }
 
-MediaType LiveAudioSource::CurrentFormat() {
+std::optional<MediaType> LiveAudioSource::CurrentFormat() {
     if (m_capture->IsConnected())
         return m_capture->ConnectionType();
     if (std::optional<MediaType> chosen = Chosen())
-        return *chosen;
+        return chosen;
     std::vector<MediaType> formats = Formats();
-    return formats.empty() ? MediaType::Pcm(48000, 16, 2) : formats.front();
+    if (formats.empty())
+        return std::nullopt;
+    return std::move(formats.front());
 }
 
 HRESULT LiveAudioSource::CheckFormat(const AM_MEDIA_TYPE& mt) {

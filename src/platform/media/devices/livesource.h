@@ -163,8 +163,9 @@ public:
     // The format chosen through IAMStreamConfig, if any. Any thread.
     std::optional<MediaType> Chosen() const;
     void Choose(std::optional<MediaType> mt);
-    // The format the stream has (the connection's) or will have.
-    MediaType CurrentFormat();
+    // The format the stream has (the connection's) or will have; nothing
+    // when the device offers no format now.
+    std::optional<MediaType> CurrentFormat();
     // S_OK when `mt` is one of Formats() (and the chosen one, once chosen).
     HRESULT CheckFormat(const AM_MEDIA_TYPE& mt);
     // Whether `format` is one of Formats().

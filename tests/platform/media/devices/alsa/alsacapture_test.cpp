@@ -130,9 +130,15 @@ TEST_F(AlsaCaptureTest, ABusyCardOffersNothingUntilItIsFree) {
     int count = -1, size = 0;
     config->GetNumberOfCapabilities(&count, &size);
     EXPECT_EQ(count, 0);
+    AM_MEDIA_TYPE* mt = nullptr;
+    EXPECT_EQ(config->GetFormat(&mt), VFW_E_NO_TYPES);
+    EXPECT_EQ(mt, nullptr);
     m_alsa().probe_busy = false;
     config->GetNumberOfCapabilities(&count, &size);
     EXPECT_EQ(count, 4);
+    ASSERT_EQ(config->GetFormat(&mt), S_OK);
+    EXPECT_TRUE(SameType(*mt, MediaType::Pcm(48000, 16, 2).Get()));
+    DeleteMediaType(mt);
 }
 
 // A simulated minute of capture with the card's clock at `ratio` of the
