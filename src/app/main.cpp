@@ -2,8 +2,11 @@
 // it is the application's main window), then the hidden main window, then
 // the message loop, which starts by showing the splash.
 
+#include <QIcon>
 #include <QStyleFactory>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "app/mainform.h"
 #include "app/splash.h"
@@ -22,9 +25,18 @@ void ChoosePlatform() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // "--version" alone answers without a display; any other command line is
+    // the program's own (a last argument that is no file is ignored there).
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        std::printf("ronvix %s\n", RONVIX_VERSION);
+        return 0;
+    }
     ChoosePlatform();
     ronvix::fw::TApplication app(argc, argv);
     app.SetTitle(QStringLiteral("Ronvix"));
+    // Desktop shells match the windows to the installed entry and its icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral(RONVIX_APP_ID));
+    QGuiApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral(RONVIX_APP_ID)));
     auto* form1 = new ronvix::app::TForm1(app.arguments());
     auto* main_form = new ronvix::app::TMainForm();
     form1->SetMainForm(main_form);

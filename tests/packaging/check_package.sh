@@ -108,8 +108,11 @@ export HOME=$work/home XDG_CONFIG_HOME=$work/home/config RONVIX_DRIVE_C=$work/ho
 mkdir -p "$HOME" "$XDG_RUNTIME_DIR"
 chmod 700 "$XDG_RUNTIME_DIR"
 unset DISPLAY WAYLAND_DISPLAY
-# The program has no option that ends it at once: started offscreen it must
-# still be running (timeout's 124) after a few seconds of start-up.
+"$root/usr/bin/ronvix" --version >"$work/app-version.txt" || fail "ronvix --version failed"
+grep -qxF "ronvix $version" "$work/app-version.txt" ||
+    fail "ronvix --version prints '$(cat "$work/app-version.txt")', not 'ronvix $version'"
+# Started offscreen with its usual command line the program must still be
+# running (timeout's 124) after a few seconds of start-up.
 set +e
 QT_QPA_PLATFORM=offscreen timeout 4 "$root/usr/bin/ronvix" -nosplash >"$work/ronvix.log" 2>&1
 rc=$?
