@@ -8,7 +8,7 @@ BUILD_DIR := build
 # Build and run dependencies, then the test oracles.
 PACKAGES := cmake ninja-build g++ pkg-config \
 	qt6-base-dev libgl-dev libxkbcommon-dev \
-	libturbojpeg0-dev libavformat-dev libavcodec-dev libavutil-dev \
+	libturbojpeg0-dev libjpeg-dev libavformat-dev libavcodec-dev libavutil-dev \
 	libasound2-dev fonts-liberation fonts-dejavu-core \
 	libgtest-dev libgmock-dev libbenchmark-dev \
 	librsvg2-bin

@@ -5,8 +5,9 @@
 //   encodes every frame, so this measures the camera as much as the path).
 //   The first run keeps the camera's frames and writes them once as
 //   frames.mjpeg, the input of the ffmpeg comparison in capture_vs_ffmpeg.sh.
-// BM_CapturePathRing: the same path fed from a ring of those frames as fast
-//   as it takes them: the figure to set beside `ffmpeg -c copy`.
+// BM_CapturePathRing/N: the same path fed N frames from a ring of those
+//   frames as fast as it takes them: the figure to set beside
+//   `ffmpeg -c copy` (N = 2000; N = 200 gives the marginal rate).
 //
 // Files go to $RONVIX_BENCH_DIR (default /tmp) and are left there for the
 // script: capture.avi, ring.avi, frames.mjpeg (the ring's frames in the
@@ -187,8 +188,9 @@ void BM_CapturePathRing(benchmark::State& state) {
         state.SkipWithError("no camera frames: run BM_CaptureUnpacedCamera first");
         return;
     }
-    // The ring is replayed to make kRingFrames frames per run, as a camera
-    // that cycles through pre-encoded frames would.
+    // The ring is replayed to make state.range(0) frames per run, as a
+    // camera that cycles through pre-encoded frames would.
+    const int count = int(state.range(0));
     long frames = 0;
     for (auto _ : state) {
         auto source = MakeCom<RingSource>();
@@ -200,7 +202,7 @@ void BM_CapturePathRing(benchmark::State& state) {
         }
         ComPtr<IMediaControl> control = g.graph.As<IMediaControl>();
         control->Run();
-        for (int i = 0; i < kRingFrames; ++i)
+        for (int i = 0; i < count; ++i)
             if (source->Push(Ring()[size_t(i) % Ring().size()], REFERENCE_TIME(i) * 400000) != S_OK)
                 break;
         control->Stop();  // The file is finished before the time stops.
@@ -208,7 +210,14 @@ void BM_CapturePathRing(benchmark::State& state) {
     }
     state.SetItemsProcessed(frames);
 }
-BENCHMARK(BM_CapturePathRing)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
+// All the ring's frames, and the first tenth of them: the difference is the
+// path's rate with building the graph and finishing the file left out.
+BENCHMARK(BM_CapturePathRing)
+    ->Arg(kRingFrames)
+    ->Arg(kRingFrames / 10)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(5);
 
 }  // namespace
 }  // namespace ronvix::media

@@ -2,8 +2,10 @@
 // YUY2) and a preview pin (RGB32) that show the same picture, paced on the
 // graph clock.
 
+#include <pthread.h>
 #include <atomic>
 #include <cstring>
+#include <ctime>
 #include <deque>
 #include <thread>
 #include <vector>
@@ -16,6 +18,7 @@
 #include "platform/media/devices/testpattern.h"
 #include "platform/media/devices/virtualdevices.h"
 #include "platform/media/filters/jpegcodec.h"
+#include "platform/media/filters/jpegrows.h"
 #include "platform/media/filters/videotransform.h"
 
 namespace ronvix::media {
@@ -29,6 +32,13 @@ constexpr REFERENCE_TIME k30fps = 333'333;
 constexpr LONG kCaptureBuffers = 4;
 
 std::atomic<bool> g_unpaced{false};
+std::atomic<int64_t> g_source_cpu_ns{0};
+
+int64_t ThreadCpuNs() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return int64_t(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
+}
 
 const std::vector<CaptureFormat>& Formats() {
     static const std::vector<CaptureFormat> formats = {
@@ -38,6 +48,43 @@ const std::vector<CaptureFormat>& Formats() {
     };
     return formats;
 }
+
+// The preview's RGB32 picture, kept from frame to frame: only the rows
+// whose pixels changed are converted again, and the whole picture is then
+// copied into the frame's buffer (pool buffers come back in any order, so
+// none of them holds the last frame).
+class Rgb32Rows {
+public:
+    void Convert(const Yuv422Image& picture, uint8_t* dst, bool bottom_up) {
+        const size_t size = Rgb32ImageSize(picture.width, picture.height);
+        if (m_last.width != picture.width || m_last.height != picture.height ||
+            m_bottom_up != bottom_up || m_rgb.size() != size) {
+            m_last = picture;
+            m_bottom_up = bottom_up;
+            m_rgb.resize(size);
+            Yuv422ToRgb32(picture, m_rgb.data(), bottom_up);
+        } else {
+            const size_t w = size_t(picture.width), cw = size_t(picture.ChromaWidth());
+            for (int row = 0; row < picture.height; ++row) {
+                const size_t r = size_t(row);
+                if (std::memcmp(&picture.y[r * w], &m_last.y[r * w], w) == 0 &&
+                    std::memcmp(&picture.u[r * cw], &m_last.u[r * cw], cw) == 0 &&
+                    std::memcmp(&picture.v[r * cw], &m_last.v[r * cw], cw) == 0)
+                    continue;
+                Yuv422RowsToRgb32(picture, row, row + 1, m_rgb.data(), bottom_up);
+                std::memcpy(&m_last.y[r * w], &picture.y[r * w], w);
+                std::memcpy(&m_last.u[r * cw], &picture.u[r * cw], cw);
+                std::memcpy(&m_last.v[r * cw], &picture.v[r * cw], cw);
+            }
+        }
+        std::memcpy(dst, m_rgb.data(), size);
+    }
+
+private:
+    Yuv422Image m_last;
+    bool m_bottom_up = false;
+    std::vector<uint8_t> m_rgb;
+};
 
 class TestCamera;
 
@@ -235,7 +282,7 @@ HRESULT CameraPin::DecideBufferSize(ALLOCATOR_PROPERTIES& props) {
         return VFW_E_TYPE_NOT_ACCEPTED;
     size_t size = 0;
     if (mt->subtype == MEDIASUBTYPE_MJPG)
-        size = JpegEncoder::MaxSize(g.width, g.height);
+        size = JpegRowEncoder::MaxSize(g.width, g.height);
     else if (mt->subtype == MEDIASUBTYPE_YUY2)
         size = Yuy2ImageSize(g.width, g.height);
     else
@@ -260,10 +307,16 @@ HRESULT CameraPin::QueryPinInterface(REFIID riid, void** out) {
 void CameraPin::StartStreaming() {
     if (!IsConnected())
         return;
-    m_producer =
-        std::jthread([this, mt = ConnectionType()](std::stop_token stop) { Produce(stop, mt); });
+    // Named so that per-thread tools (top -H, the live capture benchmark)
+    // tell the camera's picture making from its delivery down the graph.
+    const bool capture = m_kind == PinKind::Capture;
+    m_producer = std::jthread([this, capture, mt = ConnectionType()](std::stop_token stop) {
+        pthread_setname_np(pthread_self(), capture ? "rx-cam-capture" : "rx-cam-preview");
+        Produce(stop, mt);
+    });
     m_delivery_done.store(false);
-    m_delivery = std::jthread([this](std::stop_token stop) {
+    m_delivery = std::jthread([this, capture](std::stop_token stop) {
+        pthread_setname_np(pthread_self(), capture ? "rx-cam-deliver" : "rx-prv-deliver");
         DeliverFrames(stop);
         m_delivery_done.store(true);
     });
@@ -324,9 +377,13 @@ void CameraPin::Produce(std::stop_token stop, MediaType mt) {
     const int slot = m_kind == PinKind::Capture ? 0 : 1;
     LivePacer& pacer = m_camera.Pacer();
     CameraControls& controls = *CameraControls::Device();
+    // Frames differ in a few bands only: the painter copies what never
+    // moves, the encoder and the preview conversion redo only changed rows.
     Yuv422Image picture;
     picture.Resize(g.width, g.height);
-    JpegEncoder encoder;
+    TestPatternPainter painter;
+    JpegRowEncoder encoder;
+    Rgb32Rows preview;
 
     uint32_t index = 0;
     REFERENCE_TIME next = 0;  // Stream time of frame `index`.
@@ -369,14 +426,15 @@ void CameraPin::Produce(std::stop_token stop, MediaType mt) {
         } else if (FAILED(hr)) {
             return;  // Stopping, or the connection went.
         } else {
-            DrawTestPattern(picture, index, next, period, controls.Picture());
+            const int64_t cpu_start = ThreadCpuNs();
+            painter.Draw(picture, index, next, period, controls.Picture());
             BYTE* data = nullptr;
             sample->GetPointer(&data);
             const std::span<uint8_t> buffer(data, static_cast<size_t>(sample->GetSize()));
             size_t length = 0;
             if (mt->subtype == MEDIASUBTYPE_MJPG) {
-                length = encoder.EncodeYuv422(picture, JpegQualityFromFraction(controls.Quality()),
-                                              buffer);
+                length =
+                    encoder.Encode(picture, JpegQualityFromFraction(controls.Quality()), buffer);
             } else if (mt->subtype == MEDIASUBTYPE_YUY2) {
                 length = Yuy2ImageSize(g.width, g.height);
                 if (length <= buffer.size())
@@ -384,8 +442,9 @@ void CameraPin::Produce(std::stop_token stop, MediaType mt) {
             } else {
                 length = Rgb32ImageSize(g.width, g.height);
                 if (length <= buffer.size())
-                    Yuv422ToRgb32(picture, data, g.bottom_up);
+                    preview.Convert(picture, data, g.bottom_up);
             }
+            g_source_cpu_ns.fetch_add(ThreadCpuNs() - cpu_start, std::memory_order_relaxed);
             if (length == 0 || length > buffer.size()) {
                 CountDropped(index);
             } else {
@@ -419,6 +478,10 @@ HRESULT CreateTestCamera(REFIID riid, void** out) {
 
 void SetTestCameraUnpaced(bool unpaced) {
     g_unpaced.store(unpaced);
+}
+
+int64_t TestCameraSourceCpuNs() {
+    return g_source_cpu_ns.load(std::memory_order_relaxed);
 }
 
 }  // namespace ronvix::media

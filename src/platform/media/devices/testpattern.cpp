@@ -79,7 +79,8 @@ void DrawText(Yuv422Image& img, int x, int y, const char* text, YuvColour ink, Y
     }
 }
 
-void DrawBackground(Yuv422Image& img, uint32_t index) {
+// The parts of the picture that never move.
+void DrawStill(Yuv422Image& img) {
     // Bars at 75 % amplitude, so a saturation above neutral still has room
     // in the RGB gamut before it clips.
     static const YuvColour bars[8] = {RgbToYuvFull(191, 191, 191), RgbToYuvFull(191, 191, 0),
@@ -100,7 +101,12 @@ void DrawBackground(Yuv422Image& img, uint32_t index) {
         for (int x = half; x < w; ++x)
             row[x] = (x & 1) ? 160 : 96;
     }
-    // The moving square crosses the bars from left to right.
+}
+
+// The moving square crosses the bars from left to right.
+void DrawSquare(Yuv422Image& img, uint32_t index) {
+    const int w = img.width, h = img.height;
+    const int bars_bottom = h * 2 / 3;
     const int side = std::max(8, h / 10) & ~1;
     const int travel = std::max(1, w - side);
     const int x = static_cast<int>((uint64_t(index) * 8) % uint64_t(travel));
@@ -173,12 +179,51 @@ bool HoldsWholeSecond(REFERENCE_TIME time, REFERENCE_TIME period) {
     return next < time + period;
 }
 
+namespace {
+
+bool Neutral(const PictureSettings& s) {
+    return s.brightness == 128 && s.contrast == 128 && s.saturation == 128 && s.sharpness == 128;
+}
+
+// What is drawn over the picture after the settings: timecode, frame
+// number, border and block code.
+void DrawMarks(Yuv422Image& img, uint32_t index, REFERENCE_TIME time, REFERENCE_TIME period);
+
+}  // namespace
+
 void DrawTestPattern(Yuv422Image& img, uint32_t index, REFERENCE_TIME time, REFERENCE_TIME period,
                      const PictureSettings& settings) {
     if (img.width <= 0 || img.height <= 0)
         return;
-    DrawBackground(img, index);
+    DrawStill(img);
+    DrawSquare(img, index);
     ApplySettings(img, settings);
+    DrawMarks(img, index, time, period);
+}
+
+void TestPatternPainter::Draw(Yuv422Image& img, uint32_t index, REFERENCE_TIME time,
+                              REFERENCE_TIME period, const PictureSettings& settings) {
+    if (img.width <= 0 || img.height <= 0)
+        return;
+    if (!Neutral(settings)) {
+        DrawTestPattern(img, index, time, period, settings);
+        return;
+    }
+    if (m_still.width != img.width || m_still.height != img.height) {
+        m_still.Resize(img.width, img.height);
+        DrawStill(m_still);
+    }
+    // Same sizes: the copies reuse the picture's memory.
+    img.y = m_still.y;
+    img.u = m_still.u;
+    img.v = m_still.v;
+    DrawSquare(img, index);
+    DrawMarks(img, index, time, period);
+}
+
+namespace {
+
+void DrawMarks(Yuv422Image& img, uint32_t index, REFERENCE_TIME time, REFERENCE_TIME period) {
     if (img.width < kMinPatternWidth || img.height < kMinPatternHeight)
         return;
 
@@ -211,5 +256,7 @@ void DrawTestPattern(Yuv422Image& img, uint32_t index, REFERENCE_TIME time, REFE
             Fill(img, x, y, x + kCodeCell, y + kCodeCell, one ? white : black);
         }
 }
+
+}  // namespace
 
 }  // namespace ronvix::media

@@ -50,4 +50,17 @@ bool HoldsWholeSecond(REFERENCE_TIME time_100ns, REFERENCE_TIME period_100ns);
 void DrawTestPattern(Yuv422Image& image, uint32_t index, REFERENCE_TIME time_100ns,
                      REFERENCE_TIME period_100ns, const PictureSettings& settings);
 
+// Draws the pictures DrawTestPattern draws, byte for byte, for a sequence of
+// frames of one size at a lower cost: while the settings are neutral (all
+// 128) the parts that never move (bars, ramp, grating) are drawn once and
+// copied; any other setting draws the whole picture. One per thread.
+class TestPatternPainter {
+public:
+    void Draw(Yuv422Image& image, uint32_t index, REFERENCE_TIME time_100ns,
+              REFERENCE_TIME period_100ns, const PictureSettings& settings);
+
+private:
+    Yuv422Image m_still;
+};
+
 }  // namespace ronvix::media

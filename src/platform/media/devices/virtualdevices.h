@@ -16,6 +16,8 @@
 //   IAMAudioInputMixer. The filter answers ISpecifyPropertyPages.
 // - Controls work whether or not the filter is in a graph.
 
+#include <cstdint>
+
 #include "platform/com/classregistry.h"
 #include "platform/media/interfaces.h"
 
@@ -43,5 +45,12 @@ HRESULT CreateToneGenerator(REFIID riid, void** out);
 // deliver frames as fast as the consumer takes them, stamped as if paced,
 // and never drop. Thread-safe; affects streams started afterwards.
 void SetTestCameraUnpaced(bool unpaced);
+
+// CPU time the camera's threads have spent making pictures (drawing,
+// encoding, converting) in this process, in nanoseconds, read from each
+// thread's own CPU clock. A real camera does that work in hardware, so
+// benchmarks subtract it from the process's CPU time to show the capture
+// path's own cost. Thread-safe.
+int64_t TestCameraSourceCpuNs();
 
 }  // namespace ronvix::media

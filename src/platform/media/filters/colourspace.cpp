@@ -95,8 +95,14 @@ YuvColour RgbToYuvFull(int r, int g, int b) {
 }
 
 void Yuv422ToRgb32(const Yuv422Image& src, uint8_t* dst, bool bottom_up) {
+    Yuv422RowsToRgb32(src, 0, src.height, dst, bottom_up);
+}
+
+void Yuv422RowsToRgb32(const Yuv422Image& src, int row0, int row1, uint8_t* dst, bool bottom_up) {
     const int w = src.width, h = src.height, cw = src.ChromaWidth();
-    for (int row = 0; row < h; ++row) {
+    row0 = std::max(0, row0);
+    row1 = std::min(h, row1);
+    for (int row = row0; row < row1; ++row) {
         const uint8_t* y = src.y.data() + static_cast<size_t>(row) * w;
         const uint8_t* u = src.u.data() + static_cast<size_t>(row) * cw;
         const uint8_t* v = src.v.data() + static_cast<size_t>(row) * cw;

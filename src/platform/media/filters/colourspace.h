@@ -57,6 +57,9 @@ YuvColour RgbToYuvFull(int r, int g, int b);
 
 // `bottom_up`: the first row of `dst` is the bottom row of the picture.
 void Yuv422ToRgb32(const Yuv422Image& src, uint8_t* dst, bool bottom_up);
+// Rows [row0, row1) of `src` (clipped to the picture) into their places in
+// `dst`, a whole RGB32 picture of src's size; the other rows are untouched.
+void Yuv422RowsToRgb32(const Yuv422Image& src, int row0, int row1, uint8_t* dst, bool bottom_up);
 void Yuv422ToYuy2(const Yuv422Image& src, uint8_t* dst);
 
 // Converts packed frames of `width` x `height` pixels to RGB32.

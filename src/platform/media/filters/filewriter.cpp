@@ -5,6 +5,7 @@
 
 #include <unistd.h>
 
+#include <pthread.h>
 #include <cerrno>
 #include <condition_variable>
 #include <cstring>
@@ -220,7 +221,10 @@ protected:
         m_buffering = false;
         m_stopping = false;
         m_thread_running = true;
-        m_thread = std::jthread([this](std::stop_token stop) { WriteBehind(stop); });
+        m_thread = std::jthread([this](std::stop_token stop) {
+            pthread_setname_np(pthread_self(), "rx-file-writer");
+            WriteBehind(stop);
+        });
         return S_OK;
     }
     void OnStopRequest() override {

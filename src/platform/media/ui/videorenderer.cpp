@@ -156,9 +156,12 @@ public:
         setFocusPolicy(Qt::ClickFocus);
     }
 
-    void SetFrame(QImage frame) {
-        m_frame = std::move(frame);
+    // Shows `frame` and returns the one it replaces, so its pixels can be
+    // used again for a later frame.
+    QImage SetFrame(QImage frame) {
+        std::swap(m_frame, frame);
         update();
+        return frame;
     }
     const QImage& Frame() const { return m_frame; }
     void SetDrain(win::HWND drain) { m_drain = drain; }
@@ -258,13 +261,32 @@ private:
 };
 
 // The one-frame hand-over from streaming threads to the interface thread.
+// Frames circulate: the picture a new frame replaces in the window comes
+// back as the spare that the next frame is copied into, so a running
+// stream allocates no picture memory per frame.
 struct FrameMailbox {
     std::mutex lock;
     // Guarded by lock.
     QImage latest;
+    QImage spare;
     bool queued = false;  // A delivery call is on its way.
     // User interface thread only.
     QPointer<VideoWidget> widget;
+
+    // Streaming thread: a picture of this size to copy a frame into, the
+    // spare when it fits and nothing else shares it.
+    QImage Take(int width, int height) {
+        QImage image;
+        {
+            std::lock_guard guard(lock);
+            image = std::move(spare);
+            spare = QImage();
+        }
+        if (image.width() != width || image.height() != height || !image.isDetached() ||
+            image.format() != QImage::Format_RGB32)
+            image = QImage(width, height, QImage::Format_RGB32);
+        return image;
+    }
 
     void Deliver() {
         QImage frame;
@@ -274,8 +296,11 @@ struct FrameMailbox {
             latest = QImage();
             queued = false;
         }
-        if (widget && !frame.isNull())
-            widget->SetFrame(std::move(frame));
+        if (!widget || frame.isNull())
+            return;
+        QImage replaced = widget->SetFrame(std::move(frame));
+        std::lock_guard guard(lock);
+        spare = std::move(replaced);
     }
 };
 
@@ -739,7 +764,7 @@ HRESULT VideoRenderer::OnReceive(BaseInputPin& pin, IMediaSample* sample) {
             return S_FALSE;
     }
 
-    QImage frame(width, height, QImage::Format_RGB32);
+    QImage frame = m_mailbox->Take(width, height);
     for (int y = 0; y < height; ++y) {
         const BYTE* row = data + stride * size_t(bottom_up ? height - 1 - y : y);
         std::memcpy(frame.scanLine(y), row, stride);
@@ -747,6 +772,9 @@ HRESULT VideoRenderer::OnReceive(BaseInputPin& pin, IMediaSample* sample) {
     bool queue = false;
     {
         std::lock_guard guard(m_mailbox->lock);
+        // A frame not yet shown is replaced; its picture is the next spare.
+        if (!m_mailbox->latest.isNull() && m_mailbox->spare.isNull())
+            m_mailbox->spare = std::move(m_mailbox->latest);
         m_mailbox->latest = std::move(frame);
         queue = !m_mailbox->queued;
         m_mailbox->queued = true;

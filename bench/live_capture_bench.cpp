@@ -1,0 +1,192 @@
+// Live capture of the Test Pattern Camera (720x576 MJPG, 25 fps) and the
+// Test Tone Generator with preview, on the capture page's own graph
+// (mediagraph/workflowgraphs.h): preview into the "videowindow" renderer at
+// the page's 384x288, camera -> Sample Grabber -> sync -> AVI Mux -> File
+// Writer, tone -> sync -> mux. Runs for N seconds (default 60) and prints:
+//
+// - the process's CPU time per captured frame and as a share of one core
+//   (getrusage, from Run to the end; graph building is not counted);
+// - the part of it the camera spent making pictures (drawing and JPEG
+//   encoding, which a real camera does in hardware), read from its threads'
+//   own CPU clocks, and the path's CPU (the process minus that part);
+// - dropped frames (the camera's IAMDroppedFrames) and frames captured;
+// - peak resident memory (VmHWM).
+//
+//   ronvix_bench_live [seconds] [file.avi]
+//
+// The window needs a Qt platform: QT_QPA_PLATFORM=offscreen when none is
+// set (the script says which one it ran with).
+
+#include <QApplication>
+#include <QFile>
+#include <QTimer>
+
+#include <sys/resource.h>
+
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+
+#include "mediagraph/dsutil.h"
+#include "mediagraph/formdata.h"
+#include "mediagraph/platform.h"
+#include "mediagraph/sysdevenum.h"
+#include "mediagraph/workflowgraphs.h"
+#include "platform/media/devices/virtualdevices.h"
+#include "platform/media/types.h"
+
+namespace {
+
+using namespace ronvix;
+using com::ComPtr;
+
+double ProcessCpuSeconds() {
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+long PeakResidentKb() {
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').first().toLong();
+    return -1;
+}
+
+// CPU seconds of every thread of the process, summed by thread name.
+std::map<std::string, double> ThreadCpuByName() {
+    std::map<std::string, double> by_name;
+    const double tick = double(sysconf(_SC_CLK_TCK));
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+        std::ifstream stat(task.path() / "stat");
+        std::string text((std::istreambuf_iterator<char>(stat)), {});
+        const size_t open = text.find('('), close = text.rfind(')');
+        if (open == std::string::npos || close == std::string::npos)
+            continue;
+        std::istringstream fields(text.substr(close + 2));
+        std::string field;
+        double utime = 0, stime = 0;
+        for (int i = 3; i <= 15 && fields >> field; ++i) {
+            if (i == 14)
+                utime = std::stod(field);
+            if (i == 15)
+                stime = std::stod(field);
+        }
+        by_name[text.substr(open + 1, close - open - 1)] += (utime + stime) / tick;
+    }
+    return by_name;
+}
+
+bool Choose(mediagraph::TSysDevEnum& devices, const com::GUID& category, const char* name,
+            mediagraph::TFilter* filter, mediagraph::TFilterGraph* graph) {
+    devices.SelectCategory(category);
+    for (int i = 0; i < devices.DeviceCount(); ++i) {
+        if (devices.DeviceInfo(i).Name() == QLatin1String(name)) {
+            filter->BaseFilter().AssignMoniker(devices.DeviceMoniker(i).Get());
+            filter->SetFilterGraph(graph);
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (std::getenv("QT_QPA_PLATFORM") == nullptr)
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    QApplication app(argc, argv);
+    const int seconds = argc > 1 ? std::atoi(argv[1]) : 60;
+    const QString file =
+        argc > 2 ? QString::fromLocal8Bit(argv[2]) : QStringLiteral("/tmp/ronvix_bench_live.avi");
+    mediagraph::RegisterPlatformClasses();
+
+    QObject owner;
+    const mediagraph::MainFormMedia m = mediagraph::CreateMainFormMedia(&owner);
+    mediagraph::TSysDevEnum devices(media::CLSID_VideoInputDeviceCategory);
+    if (!Choose(devices, media::CLSID_VideoInputDeviceCategory, media::kTestCameraName,
+                m.VideoSourceFilter, m.CaptureGraph) ||
+        !Choose(devices, media::CLSID_AudioInputDeviceCategory, media::kToneGeneratorName,
+                m.AudioSourceFilter, m.CaptureGraph)) {
+        std::fprintf(stderr, "the test devices are not listed\n");
+        return 1;
+    }
+    std::atomic<long> frames{0};
+    m.SampleGrabber->OnBuffer = [&](QObject*, double, void*, int) { ++frames; };
+
+    m.CaptureGraph->SetActive(true);
+    const ComPtr<media::IBaseFilter> mux = mediagraph::AddCaptureFile(m.CaptureGraph, file);
+    mediagraph::RenderCapturePreview(m.CaptureGraph, m.VideoSourceFilter, m.videowindow);
+    mediagraph::RenderCaptureStreams(
+        {m.CaptureGraph, m.VideoSourceFilter, m.AudioSourceFilter, m.SampleGrabber, m.sync},
+        mux.Get());
+    // The capture page's preview size.
+    auto window = mediagraph::Supports<media::IVideoWindow>(m.videowindow);
+    window->put_Width(384);
+    window->put_Height(288);
+
+    ComPtr<media::IAMDroppedFrames> drops;
+    {
+        auto builder = mediagraph::Supports<media::ICaptureGraphBuilder2>(m.CaptureGraph);
+        auto source = mediagraph::Supports<media::IBaseFilter>(m.VideoSourceFilter);
+        builder->FindInterface(&media::PIN_CATEGORY_CAPTURE, &media::MEDIATYPE_Video, source.Get(),
+                               media::IAMDroppedFrames::iid, drops.OutVoid());
+    }
+    if (!mux || !drops) {
+        std::fprintf(stderr, "the capture graph could not be built\n");
+        return 1;
+    }
+
+    const std::map<std::string, double> threads_start = ThreadCpuByName();
+    const double cpu_start = ProcessCpuSeconds();
+    const int64_t source_start = media::TestCameraSourceCpuNs();
+    m.CaptureGraph->Play();
+    QTimer::singleShot(seconds * 1000, &app, &QCoreApplication::quit);
+    app.exec();
+    com::LONG dropped = 0;
+    drops->GetNumDropped(&dropped);
+    const long captured = frames.load();
+    const double cpu = ProcessCpuSeconds() - cpu_start;
+    const double source = double(media::TestCameraSourceCpuNs() - source_start) / 1e9;
+    const std::map<std::string, double> threads_end = ThreadCpuByName();
+    m.CaptureGraph->Stop();
+    drops = nullptr;
+    m.CaptureGraph->SetActive(false);
+
+    const double per_frame_ms = captured > 0 ? cpu / double(captured) * 1e3 : 0;
+    const double path_ms = captured > 0 ? (cpu - source) / double(captured) * 1e3 : 0;
+    std::printf("live capture with preview, %d s, platform %s\n", seconds,
+                qgetenv("QT_QPA_PLATFORM").constData());
+    std::printf("frames captured:          %ld\n", captured);
+    std::printf("frames dropped:           %ld\n", long(dropped));
+    std::printf("process CPU:              %.2f s = %.2f ms/frame = %.1f %% of one core\n", cpu,
+                per_frame_ms, cpu / seconds * 100);
+    std::printf("  camera making pictures: %.2f s = %.2f ms/frame = %.1f %% of one core\n", source,
+                captured > 0 ? source / double(captured) * 1e3 : 0, source / seconds * 100);
+    std::printf("  capture path (rest):    %.2f s = %.2f ms/frame = %.1f %% of one core\n",
+                cpu - source, path_ms, (cpu - source) / seconds * 100);
+    std::printf("peak memory (VmHWM):      %ld kB\n", PeakResidentKb());
+    // Clock-tick resolution (10 ms): a breakdown, not a measurement. The
+    // main thread paints the preview; the camera's "rx-cam-*" threads make
+    // pictures (capture, preview) and deliver them down the graph; the
+    // other unnamed threads are the tone generator's and the graph's.
+    std::printf("CPU by thread over the run (threads that ended are left out):\n");
+    for (const auto& [name, seconds_end] : threads_end) {
+        const auto before = threads_start.find(name);
+        const double used = seconds_end - (before != threads_start.end() ? before->second : 0);
+        std::printf("  %-18s %6.2f s = %5.1f %% of one core\n", name.c_str(), used,
+                    used / seconds * 100);
+    }
+    return dropped == 0 ? 0 : 2;
+}
