@@ -224,9 +224,11 @@ void AlsaCapture::Stream(std::stop_token stop, const WAVEFORMATEX& format) {
             ComPtr<IMediaSample> sample;
             BYTE* data = scratch.data();
             if (running) {
-                if (SUCCEEDED(
-                        pin.GetDeliveryBuffer(sample.ReleaseAndGetAddressOf(), AM_GBF_NOWAIT)) &&
-                    size_t(sample->GetSize()) >= bytes) {
+                const HRESULT hr =
+                    pin.GetDeliveryBuffer(sample.ReleaseAndGetAddressOf(), AM_GBF_NOWAIT);
+                if (hr == VFW_E_NOT_CONNECTED)
+                    return;  // Disconnected while running: nobody to deliver to.
+                if (SUCCEEDED(hr) && size_t(sample->GetSize()) >= bytes) {
                     sample->GetPointer(&data);
                 } else {
                     sample = nullptr;
