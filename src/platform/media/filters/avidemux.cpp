@@ -244,9 +244,17 @@ HRESULT AviDemuxer::Open(ByteReader reader, std::unique_ptr<AviDemuxer>* out) {
     return S_OK;
 }
 
+DemuxPacket::DemuxPacket() : holder(av_packet_alloc()) {}
+
+DemuxPacket::~DemuxPacket() {
+    av_packet_free(&holder);
+}
+
 HRESULT AviDemuxer::Next(DemuxPacket* packet) {
     if (!packet)
         return E_POINTER;
+    if (!packet->holder)
+        return E_OUTOFMEMORY;
     for (;;) {
         av_packet_unref(m_packet);
         const int err = av_read_frame(m_ctx, m_packet);
@@ -270,10 +278,12 @@ HRESULT AviDemuxer::Next(DemuxPacket* packet) {
                 duration = s.time_per_frame;
         }
         packet->stream = index;
-        packet->data.assign(m_packet->data, m_packet->data + m_packet->size);
+        packet->sync = (m_packet->flags & AV_PKT_FLAG_KEY) != 0;
+        av_packet_unref(packet->holder);
+        av_packet_move_ref(packet->holder, m_packet);
+        packet->data = {packet->holder->data, size_t(std::max(packet->holder->size, 0))};
         packet->start = start;
         packet->stop = start + std::max<REFERENCE_TIME>(duration, 0);
-        packet->sync = (m_packet->flags & AV_PKT_FLAG_KEY) != 0;
         m_next_start[size_t(index)] = packet->stop;
         return S_OK;
     }

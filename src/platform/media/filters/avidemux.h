@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <span>
 #include <vector>
 
 #include "platform/media/types.h"
@@ -42,12 +43,22 @@ struct DemuxStream {
     int64_t max_packet_bytes = 0;
 };
 
+// One packet as the demuxer read it. `data` points into the packet's own
+// buffer, which the packet holds until the next Next into it (or its end):
+// reading hands the buffer over instead of copying it.
 struct DemuxPacket {
+    DemuxPacket();
+    ~DemuxPacket();
+    DemuxPacket(const DemuxPacket&) = delete;
+    DemuxPacket& operator=(const DemuxPacket&) = delete;
+
     int stream = -1;
-    std::vector<uint8_t> data;
+    std::span<const uint8_t> data;
     REFERENCE_TIME start = 0;  // 100 ns from the start of the file.
     REFERENCE_TIME stop = 0;
     bool sync = false;
+    // Owns what `data` points at.
+    ::AVPacket* holder = nullptr;
 };
 
 class AviDemuxer {
