@@ -130,10 +130,22 @@ HRESULT AlsaInputLines::SetEnabled(size_t index, bool enabled) {
     if (!enabled && !line.on_switch)
         return E_NOTIMPL;
     std::lock_guard guard(m_lock);
-    if (enabled && line.source) {
-        const int err = m_api.set_item(line.source, line.item);
-        if (err < 0)
-            return HResultFromErrno(-err);
+    if (line.source) {
+        if (enabled) {
+            const int err = m_api.set_item(line.source, line.item);
+            if (err < 0)
+                return HResultFromErrno(-err);
+        } else {
+            // An item that is not selected is off already; the switch it
+            // shares with the others belongs to the selected one.
+            m_api.update(m_mixer);
+            unsigned item = 0;
+            const int err = m_api.get_item(line.source, &item);
+            if (err < 0)
+                return HResultFromErrno(-err);
+            if (item != line.item)
+                return S_OK;
+        }
     }
     if (line.on_switch) {
         const int err = m_api.set_switch(line.on_switch, enabled);

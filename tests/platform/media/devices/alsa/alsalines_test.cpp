@@ -86,6 +86,15 @@ TEST_F(AlsaLinesTest, AnEnumeratedSourceGivesExclusiveLines) {
     EXPECT_TRUE(Enabled(line.Get()));
     EXPECT_FALSE(Enabled(internal.Get()));
     EXPECT_TRUE(Enabled(digital.Get())) << "an element outside the enumeration is its own line";
+    // Disabling a line that is not selected leaves the selected one alone;
+    // disabling the selected one mutes the converter.
+    ASSERT_EQ(mic->put_Enable(FALSE), S_OK);
+    EXPECT_TRUE(Enabled(line.Get()));
+    ASSERT_EQ(line->put_Enable(FALSE), S_OK);
+    EXPECT_FALSE(Enabled(line.Get()));
+    EXPECT_FALSE(m_alsa.Element(0, "Capture").on);
+    EXPECT_EQ(digital->put_Enable(FALSE), E_NOTIMPL) << "a line without a switch is always on";
+    ASSERT_EQ(line->put_Enable(TRUE), S_OK);
 
     // "Mic" has a volume of its own; "Line" uses the converter's gain.
     ASSERT_EQ(mic->put_MixLevel(0.25), S_OK);
