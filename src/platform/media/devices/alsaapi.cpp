@@ -56,6 +56,40 @@ struct Probe {
     }
 };
 
+// Opens a capture PCM with the card's own format (no resampling: the
+// stream's sample clock is the card's, which the timestamps follow). The
+// buffer holds half a second, so a consumer that stalls that long loses
+// nothing; the card wakes the reader every 20 ms.
+int OpenCapture(const std::string& name, int bits, int channels, int rate, void** handle) {
+    QuietAlsa();
+    *handle = nullptr;
+    const snd_pcm_format_t format = AlsaFormat(bits);
+    if (format == SND_PCM_FORMAT_UNKNOWN || channels < 1 || rate < 1)
+        return -EINVAL;
+    snd_pcm_t* pcm = nullptr;
+    int err = snd_pcm_open(&pcm, name.c_str(), SND_PCM_STREAM_CAPTURE, SND_PCM_NONBLOCK);
+    if (err < 0)
+        return err;
+    snd_pcm_hw_params_t* hw = nullptr;
+    snd_pcm_hw_params_alloca(&hw);
+    unsigned buffer_us = 500'000, period_us = 20'000;
+    int dir = 0;
+    if ((err = snd_pcm_hw_params_any(pcm, hw)) < 0 ||
+        (err = snd_pcm_hw_params_set_rate_resample(pcm, hw, 0)) < 0 ||
+        (err = snd_pcm_hw_params_set_access(pcm, hw, SND_PCM_ACCESS_RW_INTERLEAVED)) < 0 ||
+        (err = snd_pcm_hw_params_set_format(pcm, hw, format)) < 0 ||
+        (err = snd_pcm_hw_params_set_channels(pcm, hw, unsigned(channels))) < 0 ||
+        (err = snd_pcm_hw_params_set_rate(pcm, hw, unsigned(rate), 0)) < 0 ||
+        (err = snd_pcm_hw_params_set_buffer_time_near(pcm, hw, &buffer_us, &dir)) < 0 ||
+        (err = snd_pcm_hw_params_set_period_time_near(pcm, hw, &period_us, &dir)) < 0 ||
+        (err = snd_pcm_hw_params(pcm, hw)) < 0) {
+        snd_pcm_close(pcm);
+        return err;
+    }
+    *handle = pcm;
+    return 0;
+}
+
 }  // namespace
 
 std::vector<AlsaCard> ListAlsaCards(const AlsaCardApi& api) {
@@ -96,21 +130,20 @@ std::string AlsaPcmName(const char* plugin, const AlsaCard& card, int device) {
     return std::string(plugin) + ":CARD=" + card.id + ",DEV=" + std::to_string(device);
 }
 
-int OpenRealAlsaPcm(const std::string& name, bool capture, int bits, int channels, int rate,
-                    bool resample, unsigned latency_us, void** handle) {
+int OpenRealAlsaPlayback(const std::string& name, int bits, int channels, int rate,
+                         unsigned latency_us, void** handle) {
     QuietAlsa();
     *handle = nullptr;
     const snd_pcm_format_t format = AlsaFormat(bits);
     if (format == SND_PCM_FORMAT_UNKNOWN || channels < 1 || rate < 1)
         return -EINVAL;
     snd_pcm_t* pcm = nullptr;
-    int err =
-        snd_pcm_open(&pcm, name.c_str(), capture ? SND_PCM_STREAM_CAPTURE : SND_PCM_STREAM_PLAYBACK,
-                     SND_PCM_NONBLOCK);
+    int err = snd_pcm_open(&pcm, name.c_str(), SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK);
     if (err < 0)
         return err;
+    // Resampling allowed: the output takes whatever rate the stream has.
     err = snd_pcm_set_params(pcm, format, SND_PCM_ACCESS_RW_INTERLEAVED, unsigned(channels),
-                             unsigned(rate), resample ? 1 : 0, latency_us);
+                             unsigned(rate), 1, latency_us);
     if (err < 0) {
         snd_pcm_close(pcm);
         return err;
@@ -195,11 +228,7 @@ AlsaCaptureApi RealAlsaCaptureApi() {
     };
     api.close_probe = [](void* handle) { delete static_cast<Probe*>(handle); };
 
-    api.open = [](const std::string& name, int bits, int channels, int rate, void** handle) {
-        // The card's own formats only (no resampling): the stream's sample
-        // clock is the card's, which the timestamps follow.
-        return OpenRealAlsaPcm(name, true, bits, channels, rate, false, 100'000, handle);
-    };
+    api.open = OpenCapture;
     api.start = [](void* handle) {
         // A stream that a resume left running needs no start.
         if (snd_pcm_state(Pcm(handle)) == SND_PCM_STATE_RUNNING)

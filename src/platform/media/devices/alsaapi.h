@@ -116,9 +116,10 @@ struct AlsaCaptureApi {
 AlsaCardApi RealAlsaCardApi();
 AlsaCaptureApi RealAlsaCaptureApi();
 
-// Opens a PCM of the real library non-blocking with interleaved access and
-// the format, for the real tables (capture and playback).
-int OpenRealAlsaPcm(const std::string& name, bool capture, int bits, int channels, int rate,
-                    bool resample, unsigned latency_us, void** handle);
+// Opens a playback PCM of the real library non-blocking with interleaved
+// access, the format and about `latency_us` of buffer, for the real
+// playback table.
+int OpenRealAlsaPlayback(const std::string& name, int bits, int channels, int rate,
+                         unsigned latency_us, void** handle);
 
 }  // namespace ronvix::media

@@ -17,8 +17,9 @@
 //   (that state change fails with the device's error when it cannot open,
 //   for example while another program holds it) and closes when stopped.
 //   Capture starts when the graph first runs; a paused graph's samples are
-//   read and let go. Reads wait in steps of at most 50 ms that check the
-//   stop, so Stop returns promptly.
+//   read and let go. The card holds half a second of samples, so a
+//   consumer that stalls for less loses none. Reads wait in steps of at
+//   most 50 ms that check the stop, so Stop returns promptly.
 // - Samples are stamped by AudioStamps: from the count of frames since the
 //   start, anchored at the first observation, re-anchored when the card's
 //   clock has drifted from the graph's by more than one video frame.

@@ -218,7 +218,7 @@ AlsaPlaybackApi RealAlsaPlaybackApi() {
     AlsaPlaybackApi api;
     api.cards = RealAlsaCardApi();
     api.open = [](const std::string& device, int bits, int channels, int rate, void** handle) {
-        return OpenRealAlsaPcm(device, false, bits, channels, rate, true, 200'000, handle);
+        return OpenRealAlsaPlayback(device, bits, channels, rate, 200'000, handle);
     };
     api.wait = [](void* handle, int timeout_ms) {
         return snd_pcm_wait(static_cast<snd_pcm_t*>(handle), timeout_ms);
