@@ -29,12 +29,14 @@ struct ToolRun {
     QString err;
 };
 
-// The tool with `args`; its output goes through files, so nothing it
-// prints can stall it.
-ToolRun RunCapture(const QStringList& args) {
+QString ToolPath() {
+    return QString::fromLocal8Bit(qgetenv("RONVIX_BUILD_DIR")) + QStringLiteral("/ronvix-capture");
+}
+
+// `program` (found on PATH) with `args`; its output goes through files, so
+// nothing it prints can stall it.
+ToolRun RunProgram(const QString& program, const QStringList& args) {
     QTemporaryDir dir;
-    const QString program =
-        QString::fromLocal8Bit(qgetenv("RONVIX_BUILD_DIR")) + QStringLiteral("/ronvix-capture");
     std::vector<std::string> words{program.toStdString()};
     for (const QString& a : args)
         words.push_back(a.toStdString());
@@ -51,7 +53,7 @@ ToolRun RunCapture(const QStringList& args) {
     posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     pid_t pid = -1;
     ToolRun run;
-    if (::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
+    if (::posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
         int status = 0;
         while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
         }
@@ -65,6 +67,10 @@ ToolRun RunCapture(const QStringList& args) {
     run.out = read(out);
     run.err = read(err);
     return run;
+}
+
+ToolRun RunCapture(const QStringList& args) {
+    return RunProgram(ToolPath(), args);
 }
 
 TEST(RonvixCapture, HelpNamesEveryOptionAndExitStatus) {
@@ -289,6 +295,29 @@ TEST(RonvixCapture, FileProblemsAreRefusedWithStatus4AndBrokenInputWith1) {
     EXPECT_EQ(broken.status, 1);
     EXPECT_TRUE(broken.err.contains(QLatin1String("holds no MJPG video stream")))
         << broken.err.toStdString();
+}
+
+// A disk that fills up during the capture: the engine aborts, the tool says
+// why and exits with 1 rather than reporting a capture that did not happen.
+// The small disk is a tmpfs in a mount namespace of the tool's own.
+TEST(RonvixCapture, AFullDiskEndsTheCaptureWithStatus1) {
+    QTemporaryDir dir;
+    const QString mount = dir.filePath(QStringLiteral("small"));
+    ASSERT_TRUE(QDir().mkpath(mount));
+    const QString script = QStringLiteral(
+                               "mount -t tmpfs -o size=300k none '%1' || exit 99; "
+                               "exec '%2' --video 0 --audio 0 --seconds 20 --out '%1/full.avi'")
+                               .arg(mount, ToolPath());
+    const ToolRun run = RunProgram(QStringLiteral("unshare"), {"-rm", "sh", "-c", script});
+    if (run.status == 99 || run.err.contains(QLatin1String("unshare failed")))
+        GTEST_SKIP() << "no private mount namespace here: " << run.err.toStdString();
+    EXPECT_EQ(run.status, 1) << run.out.toStdString() << run.err.toStdString();
+    EXPECT_TRUE(run.err.contains(QLatin1String("the capture stopped with an error")))
+        << run.err.toStdString();
+    // It stopped at the failure, long before the 20 seconds asked for, and
+    // still printed what it had captured.
+    EXPECT_TRUE(run.out.contains(QLatin1String("captured "))) << run.out.toStdString();
+    EXPECT_FALSE(run.out.contains(QLatin1String("\n10 s: "))) << run.out.toStdString();
 }
 
 }  // namespace
