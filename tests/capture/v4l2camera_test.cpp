@@ -18,6 +18,21 @@ using media::test::ProbeStreams;
 
 namespace {
 
+// Frames fed in two seconds are 60. ThreadSanitizer makes the conversion
+// and encoding several times slower, so the graph keeps up with only a few
+// of them (the rest are dropped and counted); only the count is relaxed.
+#if defined(__SANITIZE_THREAD__)
+constexpr long kMinPacketsPerSecond = 2;
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+constexpr long kMinPacketsPerSecond = 2;
+#else
+constexpr long kMinPacketsPerSecond = 10;
+#endif
+#else
+constexpr long kMinPacketsPerSecond = 10;
+#endif
+
 constexpr char kNode[] = "/dev/video0";
 constexpr char kCard[] = "Fake YUYV Camera";
 
@@ -31,7 +46,7 @@ public:
               while (!stop.stop_requested()) {
                   if (fake.Streaming(kNode) && fake.PendingFrames(kNode) < 2)
                       fake.Feed(kNode, media::test::FakeFrame{
-                                           media::test::YuyvFrame(640, 480, uint8_t(sequence)),
+                                           media::test::YuyvFrame(320, 240, uint8_t(sequence)),
                                            sequence++, media::MonotonicNow100ns(), 0});
                   std::this_thread::sleep_for(std::chrono::milliseconds(33));
               }
@@ -43,7 +58,12 @@ private:
 
 class V4l2CaptureWindow : public CaptureWindow {
 protected:
-    V4l2CaptureWindow() { fake->AddNode(kNode, media::test::YuyvCamera(kCard)); }
+    V4l2CaptureWindow() {
+        media::test::FakeNode camera = media::test::YuyvCamera(kCard);
+        camera.width = 320;
+        camera.height = 240;
+        fake->AddNode(kNode, camera);
+    }
 
     void ChooseCamera(const QString& file) {
         form->PageControl1->setCurrentIndex(2);
@@ -83,10 +103,10 @@ TEST_F(V4l2CaptureWindow, AYuyvOnlyCameraIsCapturedAsMjpgThroughTheWholeUserPath
     ASSERT_TRUE(streams) << "ffprobe cannot read the file";
     ASSERT_EQ(streams->size(), 1u);
     EXPECT_EQ((*streams)[0].codec, "mjpeg");
-    EXPECT_EQ((*streams)[0].width, 640);
-    EXPECT_EQ((*streams)[0].height, 480);
+    EXPECT_EQ((*streams)[0].width, 320);
+    EXPECT_EQ((*streams)[0].height, 240);
     // About 60 frames; the band is wide, timing is not under test.
-    EXPECT_GE(VideoPackets(path), 20);
+    EXPECT_GE(VideoPackets(path), 2 * kMinPacketsPerSecond);
     EXPECT_GT(form->Capture_info->text().toInt(), 0);
 }
 
@@ -119,7 +139,8 @@ TEST_F(V4l2CaptureWindow, UnpluggingTheCameraStopsTheCaptureReportsItOnceAndKeep
     ASSERT_TRUE(streams) << "the file is not complete";
     ASSERT_EQ(streams->size(), 1u);
     EXPECT_EQ((*streams)[0].codec, "mjpeg");
-    EXPECT_GE(VideoPackets(path), 10) << "the frames captured before the loss are kept";
+    EXPECT_GE(VideoPackets(path), kMinPacketsPerSecond)
+        << "the frames captured before the loss are kept";
     EXPECT_TRUE(dialogs.unexpected.empty()) << dialogs.unexpected.front().toStdString();
 }
 

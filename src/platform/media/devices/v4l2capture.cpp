@@ -258,6 +258,7 @@ HRESULT V4l2CapturePin::QueryPinInterface(REFIID riid, void** out) {
 HRESULT V4l2Camera::OnActivate() {
     m_drops.Reset();
     m_ended.store(false);
+    m_restart.store(true);  // Not running yet.
     m_have_sequence = false;
     if (!m_pin->IsConnected())
         return S_OK;
@@ -468,8 +469,16 @@ V4l2Camera::Outcome V4l2Camera::Dequeue() {
 }
 
 void V4l2Camera::Take(const v4l2_buffer& buffer) {
-    if (State() != State_Running) {
-        m_restart.store(true);  // Paused: not captured, not counted.
+    const FILTER_STATE state = State();
+    if (state == State_Paused) {
+        m_restart.store(true);  // Not captured, not counted.
+        return;
+    }
+    if (state == State_Stopped) {
+        // Stopping: a frame of the run that ends now is lost, unless the
+        // run had already paused.
+        if (!m_restart.load())
+            m_drops.Dropped(buffer.sequence);
         return;
     }
     const bool restart = m_restart.exchange(false);
@@ -507,12 +516,13 @@ void V4l2Camera::Take(const v4l2_buffer& buffer) {
 
     ComPtr<IMediaSample> sample;
     const HRESULT hr = m_pin->GetDeliveryBuffer(sample.ReleaseAndGetAddressOf(), AM_GBF_NOWAIT);
-    if (hr == VFW_E_TIMEOUT || (SUCCEEDED(hr) && size_t(sample->GetSize()) < length)) {
-        m_drops.Dropped(sequence);  // The consumer still holds every sample.
+    // No free sample (the consumer holds them all), one too small, or the
+    // pool already decommitted by a stop: the driver captured the frame and
+    // it is lost, so it counts.
+    if (FAILED(hr) || size_t(sample->GetSize()) < length) {
+        m_drops.Dropped(sequence);
         return;
     }
-    if (FAILED(hr))
-        return;  // Stopping.
     BYTE* data = nullptr;
     sample->GetPointer(&data);
     const auto* src = static_cast<const uint8_t*>(mapping.address);
