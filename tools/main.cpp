@@ -12,9 +12,13 @@
 #include <QFileInfo>
 #include <QTimer>
 #include <atomic>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <exception>
+#include <functional>
 
 #include "mediagraph/dsutil.h"
 #include "mediagraph/formdata.h"
