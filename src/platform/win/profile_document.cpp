@@ -69,22 +69,16 @@ constexpr size_t npos = std::string::npos;
 ProfileDocument::ProfileDocument(std::string_view content) {
     size_t start = 0;
     while (start < content.size()) {
-        size_t nl = content.find('\n', start);
-        Line line;
+        const size_t nl = content.find('\n', start);
         if (nl == npos) {
-            line.text = std::string(content.substr(start));
-            start = content.size();
-        } else {
-            size_t end = nl;
-            line.eol = "\n";
-            if (end > start && content[end - 1] == '\r') {
-                --end;
-                line.eol = "\r\n";
-            }
-            line.text = std::string(content.substr(start, end - start));
-            start = nl + 1;
+            m_lines.push_back(Line{std::string(content.substr(start)), std::string()});
+            break;
         }
-        m_lines.push_back(std::move(line));
+        const bool crlf = nl > start && content[nl - 1] == '\r';
+        const size_t end = crlf ? nl - 1 : nl;
+        m_lines.push_back(Line{std::string(content.substr(start, end - start)),
+                               std::string(crlf ? "\r\n" : "\n")});
+        start = nl + 1;
     }
 }
 
@@ -206,7 +200,9 @@ bool ProfileDocument::Set(std::string_view section, std::string_view key, std::s
     if (header == npos) {
         if (!m_lines.empty() && m_lines.back().eol.empty())
             m_lines.back().eol = eol;
-        m_lines.push_back(Line{"[" + std::string(Trim(section)) + "]", eol});
+        std::string header_text(1, '[');
+        header_text.append(Trim(section)).push_back(']');
+        m_lines.push_back(Line{std::move(header_text), eol});
         m_lines.push_back(Line{std::string(Trim(key)) + "=" + std::string(value), eol});
         return true;
     }
