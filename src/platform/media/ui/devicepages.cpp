@@ -6,6 +6,7 @@
 #include <QCheckBox>
 #include <QGridLayout>
 #include <QLabel>
+#include <QSignalBlocker>
 #include <QSlider>
 #include <cmath>
 
@@ -172,14 +173,9 @@ public:
             grid->addWidget(label, row, 2);
             ++row;
             m_lines.push_back({mixer, check, slider, enabled != 0, percent});
-            // The lines are exclusive, as on the device.
-            connect(check, &QCheckBox::toggled, this, [this, check](bool on) {
-                if (on)
-                    for (Line& l : m_lines)
-                        if (l.check != check)
-                            l.check->setChecked(false);
-                SetDirty();
-            });
+            // Whether lines exclude each other is the device's business: the
+            // page shows what the device made of a change once it is applied.
+            connect(check, &QCheckBox::toggled, this, [this] { SetDirty(); });
             connect(slider, &QSlider::valueChanged, this, [this, label](int v) {
                 label->setText(QString::number(v));
                 SetDirty();
@@ -201,8 +197,13 @@ public:
         for (Line& l : m_lines)
             if (l.check->isChecked() && !l.enabled)
                 l.mixer->put_Enable(TRUE);
-        for (Line& l : m_lines)
-            l.enabled = l.check->isChecked();
+        for (Line& l : m_lines) {
+            BOOL enabled = 0;
+            l.enabled =
+                SUCCEEDED(l.mixer->get_Enable(&enabled)) ? enabled != 0 : l.check->isChecked();
+            const QSignalBlocker quiet(l.check);
+            l.check->setChecked(l.enabled);
+        }
         SetClean();
     }
 

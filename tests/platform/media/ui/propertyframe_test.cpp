@@ -130,7 +130,11 @@ TEST(PropertyFrame, AudioMixerPageSetsTheEnabledLineAndLevels) {
         EXPECT_FALSE(mic->isChecked());
         EXPECT_EQ(mic_level->value(), 50);
         mic->setChecked(true);
-        EXPECT_FALSE(line_in->isChecked()) << "the lines are exclusive";
+        EXPECT_TRUE(line_in->isChecked()) << "nothing reaches the device before Apply";
+        Button(d, QDialogButtonBox::Apply)->click();
+        EXPECT_TRUE(mic->isChecked());
+        EXPECT_FALSE(line_in->isChecked())
+            << "the page shows that the device's lines are exclusive";
         mic_level->setValue(80);
         Button(d, QDialogButtonBox::Ok)->click();
         return d.result();
