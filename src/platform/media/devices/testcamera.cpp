@@ -130,6 +130,7 @@ private:
     std::condition_variable_any m_queue_cv;
     // Guarded by m_queue_lock.
     std::deque<Frame> m_queue;
+    bool m_delivering = false;  // The delivery thread holds a frame.
 
     std::jthread m_producer;
     std::jthread m_delivery;
@@ -357,9 +358,15 @@ void CameraPin::DeliverFrames(std::stop_token stop) {
                 return;
             frame = std::move(m_queue.front());
             m_queue.pop_front();
+            m_delivering = true;
         }
         const HRESULT hr = Deliver(frame.sample.Get());
         frame.sample = nullptr;
+        {
+            std::lock_guard guard(m_queue_lock);
+            m_delivering = false;
+        }
+        m_queue_cv.notify_all();
         // A frame the consumer refused (flushing, stopping) was lost.
         if (hr == S_OK && m_kind == PinKind::Capture)
             m_camera.Drops().Delivered(frame.length);
@@ -417,6 +424,14 @@ void CameraPin::Produce(std::stop_token stop, MediaType mt) {
             }
         }
 
+        if (unpaced) {
+            // As fast as the consumer takes frames and no faster: the next
+            // frame is made once the last one has been handed on, so a stop
+            // finds at most the one frame in flight undelivered.
+            std::unique_lock guard(m_queue_lock);
+            if (!m_queue_cv.wait(guard, stop, [&] { return m_queue.empty() && !m_delivering; }))
+                continue;
+        }
         ComPtr<IMediaSample> sample;
         HRESULT hr = unpaced ? GetDeliveryBuffer(sample.ReleaseAndGetAddressOf(), 0)
                              : pacer.BufferBefore(*this, next + period, stop,
@@ -458,7 +473,7 @@ void CameraPin::Produce(std::stop_token stop, MediaType mt) {
                     std::lock_guard guard(m_queue_lock);
                     m_queue.push_back(Frame{std::move(sample), index, length});
                 }
-                m_queue_cv.notify_one();
+                m_queue_cv.notify_all();
             }
         }
         ++index;
