@@ -139,6 +139,11 @@ private:
     HRESULT PauseFilters();
     void Log(const std::string& line);
     void Queue(LONG code, LONG_PTR param1, LONG_PTR param2);
+    // Frees the parameters of every queued event and empties the queue.
+    void DropEvents();
+    // Events whose first parameter is an object the queue holds a reference
+    // on until FreeEventParams.
+    static bool HoldsUnknown(LONG code) { return code == EC_DEVICE_LOST; }
 
     mutable std::recursive_mutex m_lock;
     // Guarded by m_lock.
@@ -172,6 +177,7 @@ FilterGraph::~FilterGraph() {
     for (Entry& e : m_filters)
         e.filter->JoinFilterGraph(nullptr, nullptr);
     m_filters.clear();
+    DropEvents();
     if (m_log_fd >= 0)
         ::close(m_log_fd);
 }
@@ -834,6 +840,9 @@ void FilterGraph::Queue(LONG code, LONG_PTR param1, LONG_PTR param2) {
         std::lock_guard guard(m_event_lock);
         if (m_notify_flags & AM_MEDIAEVENT_NONOTIFY)
             return;
+        // The event keeps the object it names alive until it is freed.
+        if (HoldsUnknown(code) && param1)
+            reinterpret_cast<IUnknown*>(param1)->AddRef();
         m_events.push_back({code, param1, param2});
         window = m_notify_window;
         message = m_notify_message;
@@ -912,9 +921,20 @@ HRESULT FilterGraph::RestoreDefaultHandling(LONG code) {
     return S_OK;
 }
 
-HRESULT FilterGraph::FreeEventParams(LONG, LONG_PTR, LONG_PTR) {
-    // No event of this engine carries an allocated parameter.
+HRESULT FilterGraph::FreeEventParams(LONG code, LONG_PTR param1, LONG_PTR) {
+    if (HoldsUnknown(code) && param1)
+        reinterpret_cast<IUnknown*>(param1)->Release();
     return S_OK;
+}
+
+void FilterGraph::DropEvents() {
+    std::deque<Event> events;
+    {
+        std::lock_guard guard(m_event_lock);
+        events.swap(m_events);
+    }
+    for (const Event& e : events)
+        FreeEventParams(e.code, e.param1, e.param2);
 }
 
 HRESULT FilterGraph::SetNotifyWindow(OAHWND window, LONG message, LONG_PTR instance) {
@@ -928,10 +948,12 @@ HRESULT FilterGraph::SetNotifyWindow(OAHWND window, LONG message, LONG_PTR insta
 HRESULT FilterGraph::SetNotifyFlags(LONG no_notify_flags) {
     if (no_notify_flags != 0 && no_notify_flags != AM_MEDIAEVENT_NONOTIFY)
         return E_INVALIDARG;
-    std::lock_guard guard(m_event_lock);
-    m_notify_flags = no_notify_flags;
+    {
+        std::lock_guard guard(m_event_lock);
+        m_notify_flags = no_notify_flags;
+    }
     if (no_notify_flags)
-        m_events.clear();
+        DropEvents();
     return S_OK;
 }
 

@@ -295,14 +295,18 @@ TEST(FilterGraph, EventsReachTheNotifyWindowThreadInOrderUntilSwitchedOff) {
                                       reinterpret_cast<LONG_PTR>(events.Get())),
               S_OK);
     auto sink = rig.graph.As<IMediaEventSink>();
+    // A lost device's event names the filter and keeps it alive until freed.
+    IUnknown* lost = rig.sink->Filter();
+    const ULONG refs = RefCount(lost);
     // Raised from a streaming thread, as filters do.
     std::thread streaming([&] {
         for (LONG code : {EC_BUFFERING_DATA, EC_PAUSED, EC_DEVICE_LOST})
-            sink->Notify(code, 1, 0);
+            sink->Notify(code, code == EC_DEVICE_LOST ? reinterpret_cast<LONG_PTR>(lost) : 1, 0);
     });
     streaming.join();
     SpinUntil([&] { return notify.codes.size() >= 3; });
     EXPECT_EQ(notify.codes, (std::vector<LONG>{EC_BUFFERING_DATA, EC_PAUSED, EC_DEVICE_LOST}));
+    EXPECT_EQ(RefCount(lost), refs) << "FreeEventParams gives the reference back";
     for (Qt::HANDLE t : notify.threads)
         EXPECT_EQ(t, QThread::currentThreadId());
 
@@ -315,9 +319,13 @@ TEST(FilterGraph, EventsReachTheNotifyWindowThreadInOrderUntilSwitchedOff) {
     EXPECT_EQ(notify.codes.back(), EC_COMPLETE);
     control->Stop();
 
-    // Switched off: queued events go, new ones neither queue nor post.
+    // Switched off: queued events go, with what they held, and new ones
+    // neither queue nor post.
     sink->Notify(EC_PAUSED, 0, 0);
+    sink->Notify(EC_DEVICE_LOST, reinterpret_cast<LONG_PTR>(lost), 0);
+    EXPECT_EQ(RefCount(lost), refs + 1);
     ASSERT_EQ(events->SetNotifyFlags(AM_MEDIAEVENT_NONOTIFY), S_OK);
+    EXPECT_EQ(RefCount(lost), refs);
     sink->Notify(EC_PAUSED, 0, 0);
     for (int i = 0; i < 20; ++i)
         QCoreApplication::processEvents();

@@ -291,13 +291,14 @@ TEST_F(AlsaCaptureTest, AVanishedCardEndsTheStreamAndIsReportedOnce) {
         LONG code = 0;
         LONG_PTR p1 = 0, p2 = 0;
         while (events->GetEvent(&code, &p1, &p2, lost ? 300 : 5000) == S_OK) {
-            if (code != EC_DEVICE_LOST)
-                continue;
-            ++lost;
-            ComPtr<IUnknown> identity;
-            h.Filter()->QueryInterface(IUnknown::iid, identity.OutVoid());
-            EXPECT_EQ(p1, reinterpret_cast<LONG_PTR>(identity.Get()));
-            EXPECT_EQ(p2, 0);
+            if (code == EC_DEVICE_LOST) {
+                ++lost;
+                ComPtr<IUnknown> identity;
+                h.Filter()->QueryInterface(IUnknown::iid, identity.OutVoid());
+                EXPECT_EQ(p1, reinterpret_cast<LONG_PTR>(identity.Get()));
+                EXPECT_EQ(p2, 0);
+            }
+            events->FreeEventParams(code, p1, p2);
         }
         EXPECT_EQ(lost, 1);
         EXPECT_EQ(sink->EndOfStreams(), 1);
