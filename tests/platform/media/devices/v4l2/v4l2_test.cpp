@@ -405,6 +405,27 @@ TEST_F(V4l2Streaming, EagainAndPollTimeOutsLoseNothingAndASequenceGapCountsAsDro
     EXPECT_NEAR(double(frames[3].start - frames[0].start), double(6 * k30fps), 10.0);
 }
 
+TEST_F(V4l2Streaming, FramesWhilePausedAreNeitherDeliveredNorCountedAndARunStartsAFreshCount) {
+    Run();
+    const REFERENCE_TIME t0 = MonotonicNow100ns();
+    Feed(0, 1, t0);
+    Feed(1, 2, t0 + k30fps);
+    ASSERT_TRUE(sink->WaitForSamples(2));
+    ASSERT_EQ(control->Pause(), S_OK);
+    for (uint32_t i = 2; i < 5; ++i)
+        Feed(i, uint8_t(i + 1), t0 + i * k30fps);
+    ASSERT_TRUE(sink->WaitFor([&] { return fake->PendingFrames(kCam) == 0; }));
+    std::this_thread::sleep_for(100ms);
+    EXPECT_EQ(sink->Count(), 2u) << "a paused live source delivers nothing";
+    ASSERT_TRUE(com::SUCCEEDED(control->Run()));
+    // The driver went on numbering while paused; that gap is no loss.
+    Feed(9, 10, MonotonicNow100ns());
+    ASSERT_TRUE(sink->WaitForSamples(3));
+    EXPECT_EQ(sink->ReceivedSamples()[2].data[0], 10);
+    EXPECT_EQ(Dropped(), 0);
+    EXPECT_EQ(Captured(), 3);
+}
+
 TEST_F(V4l2Streaming, AConsumerThatHoldsEveryBufferMakesFramesDropAndEveryFrameIsAccounted) {
     graph->Disconnect(capture.Get());
     graph->Disconnect(sink->Input());
@@ -529,6 +550,25 @@ TEST_F(V4l2OutputTest, ARawDeviceGetsEachMjpgFrameDecodedToYuyv) {
         EXPECT_NEAR(written[i][written[i].size() / 2], expected[i], 4) << "frame " << i;
         EXPECT_NEAR(written[i][1], 128, 4) << "a grey picture has no colour";
     }
+}
+
+TEST_F(V4l2OutputTest, MonitorOutShowsWhatTheDeviceIsSentAtTheMonitorSize) {
+    ComPtr<TestSink> monitor = TestSink::Make({{MediaType::Partial(MEDIATYPE_Video)}});
+    ASSERT_EQ(graph->AddFilter(monitor->Filter(), u"Monitor"), S_OK);
+    Open({V4L2_PIX_FMT_YUYV});
+    control->Stop();
+    ASSERT_EQ(graph->ConnectDirect(PinNamed(output.Get(), u"Monitor Out").Get(), monitor->Input(),
+                                   nullptr),
+              S_OK);
+    ASSERT_TRUE(com::SUCCEEDED(control->Run()));
+    ASSERT_EQ(source->Push(GreyJpeg(255), 0, 400'000), S_OK);
+    ASSERT_TRUE(monitor->WaitForSamples(1));
+    const auto shown = monitor->ReceivedSamples()[0];
+    ASSERT_EQ(shown.data.size(), size_t(720) * 576 * 4);
+    EXPECT_GE(shown.data[0], 250) << "the white picture sent";
+    EXPECT_GE(shown.data[shown.data.size() - 2], 250);
+    EXPECT_TRUE(shown.has_time);
+    EXPECT_EQ(fake->Written(kOut).size(), 1u);
 }
 
 TEST_F(V4l2OutputTest, AnOutputThatVanishesRaisesDeviceLostOnce) {
