@@ -12,7 +12,9 @@
 
 #include <fcntl.h>
 #include <linux/videodev2.h>
+#include <sys/eventfd.h>
 #include <sys/mman.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
@@ -41,9 +43,9 @@ namespace {
 // Driver buffers asked for; the pool downstream has as many samples.
 constexpr uint32_t kDriverBuffers = 4;
 constexpr LONG kPoolBuffers = 4;
-// How long one poll() waits before the capture thread looks at its stop
-// request again.
-constexpr int kPollSliceMs = 50;
+// How long one poll() waits for a frame before it is asked again. A stop
+// wakes it at once through the filter's wake descriptor.
+constexpr int kPollTimeoutMs = 100;
 constexpr REFERENCE_TIME kDefaultPeriod = 333'333;
 
 class V4l2Camera;
@@ -118,6 +120,7 @@ public:
         if (m_delivery.joinable())
             m_delivery.join();
         CloseDevice();
+        CloseWake();
     }
 
     DropCounter& Drops() { return m_drops; }
@@ -145,6 +148,11 @@ protected:
         m_capture.request_stop();
         m_delivery.request_stop();
         m_queue_cv.notify_all();
+        if (m_wake >= 0) {
+            const uint64_t one = 1;
+            // A full counter is already a pending wake-up.
+            [[maybe_unused]] const ssize_t n = ::write(m_wake, &one, sizeof one);
+        }
     }
     void OnStopJoin() override;
     HRESULT StateResult(DWORD) override { return State() == State_Paused ? VFW_S_CANT_CUE : S_OK; }
@@ -166,6 +174,11 @@ private:
 
     HRESULT OpenDevice(const MediaType& mt);
     void CloseDevice();
+    void CloseWake() {
+        if (m_wake >= 0)
+            ::close(m_wake);
+        m_wake = -1;
+    }
     HRESULT SetQuality(double quality);
     // Sends the quality to the MJPEG Compressor that encodes this camera's
     // frames, when the device has no JPEG control of its own.
@@ -191,6 +204,9 @@ private:
     // Set while out of Stopped, under the control lock; read by the capture
     // thread, which they outlive (it is joined before they change).
     int m_fd = -1;
+    // An eventfd the capture thread polls beside the node; a stop makes it
+    // readable, which ends the thread's wait at once.
+    int m_wake = -1;
     std::vector<Mapping> m_buffers;
     bool m_streaming = false;
     int m_width = 0;
@@ -268,6 +284,12 @@ HRESULT V4l2Camera::OnActivate() {
         return hr;
     }
     ApplyQuality();
+    m_wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (m_wake < 0) {
+        const HRESULT error = HResultFromErrno(errno);
+        CloseDevice();
+        return error;
+    }
     m_capture = std::jthread([this](std::stop_token stop) { Capture(stop); });
     m_delivery_done.store(false);
     m_delivery = std::jthread([this](std::stop_token stop) {
@@ -291,6 +313,7 @@ void V4l2Camera::OnStopJoin() {
         if (!f.end)
             m_drops.Dropped(f.sequence);
     CloseDevice();
+    CloseWake();
 }
 
 HRESULT V4l2Camera::OpenDevice(const MediaType& mt) {
@@ -425,8 +448,11 @@ void V4l2Camera::ApplyQuality() {
 
 void V4l2Camera::Capture(std::stop_token stop) {
     while (!stop.stop_requested()) {
-        pollfd p{m_fd, POLLIN, 0};
-        const int ready = m_system->Poll(&p, 1, kPollSliceMs);
+        pollfd fds[2] = {{m_fd, POLLIN, 0}, {m_wake, POLLIN, 0}};
+        const pollfd& p = fds[0];
+        const int ready = m_system->Poll(fds, 2, kPollTimeoutMs);
+        if (fds[1].revents & POLLIN)
+            return;  // Stopping.
         if (ready < 0) {
             if (errno == EINTR)
                 continue;

@@ -29,6 +29,9 @@ public:
     virtual int Ioctl(int fd, unsigned long request, void* arg) = 0;
     virtual void* Mmap(size_t length, int prot, int flags, int fd, off_t offset) = 0;
     virtual int Munmap(void* address, size_t length) = 0;
+    // The first descriptor is a device's; the others, when given, are the
+    // caller's own (an eventfd that a stop makes readable) and must end the
+    // wait when readable.
     virtual int Poll(pollfd* fds, nfds_t count, int timeout_ms) = 0;
     virtual ssize_t Read(int fd, void* buffer, size_t length) = 0;
     virtual ssize_t Write(int fd, const void* buffer, size_t length) = 0;

@@ -11,6 +11,7 @@
 
 #include <fcntl.h>
 #include <linux/videodev2.h>
+#include <poll.h>
 #include <sys/mman.h>
 
 #include <algorithm>
@@ -170,12 +171,16 @@ public:
         --m_mapped;
         return 0;
     }
+    // Waits on the scripted node; the caller's own descriptors after the
+    // first are real ones (a stop's eventfd), looked at every few
+    // milliseconds while waiting.
     int Poll(pollfd* fds, nfds_t count, int timeout_ms) override {
         std::unique_lock guard(m_lock);
-        if (count != 1)
+        if (count < 1)
             return errno = EINVAL, -1;
         pollfd& p = fds[0];
-        p.revents = 0;
+        for (nfds_t i = 0; i < count; ++i)
+            fds[i].revents = 0;
         auto fd = m_fds.find(p.fd);
         if (fd == m_fds.end())
             return p.revents = POLLNVAL, 1;
@@ -185,13 +190,18 @@ public:
             return !n->present || (n->streaming && !n->pending.empty() && !n->queued.empty()) ||
                    (p.events & POLLOUT);
         };
-        m_cv.wait_for(guard, std::chrono::milliseconds(timeout_ms), ready);
+        auto own_ready = [&] { return count > 1 && ::poll(fds + 1, count - 1, 0) > 0; };
+        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+        while (!ready() && !own_ready() && std::chrono::steady_clock::now() < until)
+            m_cv.wait_for(guard, std::chrono::milliseconds(5));
+        int n_ready = 0;
+        for (nfds_t i = 1; i < count; ++i)
+            n_ready += fds[i].revents != 0;
         if (!n->present)
-            return p.revents = POLLERR | POLLHUP, 1;
-        if (!ready())
-            return 0;
-        p.revents = (p.events & POLLOUT) ? POLLOUT : POLLIN;
-        return 1;
+            p.revents = POLLERR | POLLHUP;
+        else if (ready())
+            p.revents = (p.events & POLLOUT) ? POLLOUT : POLLIN;
+        return n_ready + (p.revents != 0);
     }
     ssize_t Read(int, void*, size_t) override { return errno = EINVAL, -1; }
     ssize_t Write(int fd, const void* buffer, size_t length) override {
