@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/media/devices/propertypages.h"
 #include "platform/media/filters/jpegcodec.h"
 #include "platform/media/filters/videotransform.h"
 
@@ -13,6 +14,11 @@ using namespace com;
 namespace {
 constexpr size_t kDroppedHistory = 64;
 }  // namespace
+
+HRESULT CameraPages::GetPages(CAUUID* pages) {
+    static constexpr GUID ids[] = {CLSID_VideoProcAmpPropertyPage, CLSID_CapturePropertyPage};
+    return FillPages(pages, ids, 2);
+}
 
 void DropCounter::Reset() {
     std::lock_guard guard(m_lock);

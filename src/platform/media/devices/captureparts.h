@@ -34,6 +34,13 @@ protected:
     com::IUnknown& m_owner;
 };
 
+// A camera's property pages: its picture amplifier and its capture pin.
+class CameraPages final : public Delegating<ISpecifyPropertyPages> {
+public:
+    using Delegating::Delegating;
+    HRESULT GetPages(CAUUID* pages) override;
+};
+
 // Frame counts of a capture stream since it last started. Thread-safe.
 class DropCounter final : public Delegating<IAMDroppedFrames> {
 public:

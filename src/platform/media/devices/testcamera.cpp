@@ -168,15 +168,6 @@ public:
     }
 };
 
-class CameraPages final : public Delegating<ISpecifyPropertyPages> {
-public:
-    using Delegating::Delegating;
-    HRESULT GetPages(CAUUID* pages) override {
-        static constexpr GUID ids[] = {CLSID_VideoProcAmpPropertyPage, CLSID_CapturePropertyPage};
-        return FillPages(pages, ids, 2);
-    }
-};
-
 class TestCamera final : public BaseFilter {
 public:
     TestCamera()

@@ -69,15 +69,6 @@ private:
     const std::shared_ptr<V4l2Controls> m_controls;
 };
 
-class CameraPages final : public Delegating<ISpecifyPropertyPages> {
-public:
-    using Delegating::Delegating;
-    HRESULT GetPages(CAUUID* pages) override {
-        static constexpr GUID ids[] = {CLSID_VideoProcAmpPropertyPage, CLSID_CapturePropertyPage};
-        return FillPages(pages, ids, 2);
-    }
-};
-
 class V4l2CapturePin final : public BaseOutputPin {
 public:
     explicit V4l2CapturePin(V4l2Camera& camera);
