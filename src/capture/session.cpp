@@ -121,8 +121,18 @@ void TMainForm::CaptureGraphGraphDeviceLost(QObject*, com::IUnknown*, bool remov
     // came back, which needs nothing). Further events of the same capture
     // (its other device) find it stopped and change nothing. The preview is
     // not restarted: it would start on the device that is gone.
-    if (removed || !m_capture.capturing)
+    if (removed)
         return;
+    if (!m_capture.capturing) {
+        // A preview alone stops too, rather than freezing on its last
+        // picture; the "Preview" choice stays, as after a lost capture.
+        if (!CaptureGraph->Active() || CaptureGraph->State() != 3)
+            return;
+        CaptureGraph->Stop();
+        fw::ReportMessage(
+            QStringLiteral("The capture device was disconnected. The preview has been stopped."));
+        return;
+    }
     const bool preview = m_capture.preview;
     m_capture.preview = false;
     StopButtonClick(StopButton);

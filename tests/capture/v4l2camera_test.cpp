@@ -3,6 +3,8 @@
 // user does, captured through the MJPEG Compressor into an AVI file; and the
 // same camera unplugged in the middle of a capture.
 
+#include <QFileInfo>
+
 #include <atomic>
 #include <thread>
 
@@ -141,6 +143,28 @@ TEST_F(V4l2CaptureWindow, UnpluggingTheCameraStopsTheCaptureReportsItOnceAndKeep
     EXPECT_EQ((*streams)[0].codec, "mjpeg");
     EXPECT_GE(VideoPackets(path), kMinPacketsPerSecond)
         << "the frames captured before the loss are kept";
+    EXPECT_TRUE(dialogs.unexpected.empty()) << dialogs.unexpected.front().toStdString();
+}
+
+TEST_F(V4l2CaptureWindow, UnpluggingTheCameraDuringAPreviewStopsItAndReportsItOnce) {
+    ChooseCamera("c:\\preview-only.avi");
+    form->preview->setChecked(true);
+    form->previewClick(form->preview);
+    ASSERT_TRUE(SpinUntil([&] { return form->CaptureGraph->State() == 3; }, 5000))
+        << "the preview did not start";
+    Spin(500);
+    dialogs.QueueBoxAnswer(win::IDOK);
+    fake->Remove(kNode);
+    ASSERT_TRUE(SpinUntil([&] { return !dialogs.boxes.empty(); }, 10000))
+        << "the lost camera was not reported";
+    Spin(1000);
+    ASSERT_EQ(dialogs.boxes.size(), 1u) << "reported more than once";
+    EXPECT_TRUE(dialogs.boxes[0].text.contains(QStringLiteral("preview has been stopped")))
+        << dialogs.boxes[0].text.toStdString();
+    EXPECT_NE(form->CaptureGraph->State(), 3) << "the preview still runs on a vanished camera";
+    EXPECT_TRUE(form->StartButton->isEnabled());
+    EXPECT_FALSE(form->StopButton->isEnabled());
+    EXPECT_FALSE(QFileInfo::exists(DriveC("preview-only.avi"))) << "a preview writes no file";
     EXPECT_TRUE(dialogs.unexpected.empty()) << dialogs.unexpected.front().toStdString();
 }
 
