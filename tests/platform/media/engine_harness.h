@@ -160,7 +160,7 @@ public:
     // Delivers one sample from the calling thread, which then acts as this
     // source's streaming thread. Blocks while the pool is empty.
     HRESULT Push(const std::vector<uint8_t>& data, REFERENCE_TIME start = -1,
-                 REFERENCE_TIME stop = -1, DWORD flags = 0) {
+                 REFERENCE_TIME stop = -1, DWORD flags = 0, bool discontinuity = false) {
         ComPtr<IMediaSample> sample;
         HRESULT hr = m_pin->GetDeliveryBuffer(sample.ReleaseAndGetAddressOf(), flags);
         if (FAILED(hr))
@@ -171,6 +171,7 @@ public:
         sample->SetActualDataLength(static_cast<LONG>(data.size()));
         if (start >= 0)
             sample->SetTime(&start, stop >= 0 ? &stop : nullptr);
+        sample->SetDiscontinuity(discontinuity);
         return m_pin->Deliver(sample.Get());
     }
     HRESULT PushEndOfStream() { return m_pin->DeliverEndOfStream(); }
@@ -258,6 +259,7 @@ public:
         std::vector<uint8_t> data;
         bool has_time = false;
         REFERENCE_TIME start = 0;
+        bool discontinuity = false;
     };
 
     class Pin final : public BaseInputPin {
@@ -299,6 +301,7 @@ public:
         REFERENCE_TIME start = 0, stop = 0;
         r.has_time = SUCCEEDED(sample->GetTime(&start, &stop));
         r.start = start;
+        r.discontinuity = sample->IsDiscontinuity() == com::S_OK;
         {
             std::lock_guard guard(m_lock);
             m_received.push_back(std::move(r));

@@ -121,6 +121,8 @@ public:
         int64_t first = 0;  // Video: the frame place of the first frame.
         int64_t next = 0;   // Video: the next free place; audio: samples so far.
         bool ended = false;
+        REFERENCE_TIME first_time = 0;  // Audio: the start time of its first sample.
+        int64_t shift_seen = 0;         // Video: the sync shift at its last frame.
     } stream;
 };
 
@@ -228,6 +230,15 @@ private:
 
     HRESULT Open();
     HRESULT AddStream(MuxInputPin& pin);
+    // Audio is written back to back, so the file's audio runs on the sound
+    // card's clock. When a live source re-anchors its stamps to the graph's
+    // clock (a sample marked as a discontinuity), the video follows the
+    // audio in whole frames: one place is left empty (the frame before shows
+    // twice) when the audio got a frame ahead, one frame is left out when it
+    // fell a frame behind. Stamps without such a mark are not acted on.
+    void TrackAudioDrift(MuxInputPin::Stream& s, IMediaSample* sample);
+    // True when this video frame is the one left out to follow the audio.
+    bool FollowAudio(MuxInputPin::Stream& s);
     void Finish();
     HRESULT IoFailure(int averror) const {
         if (FAILED(m_io_error))
@@ -258,6 +269,10 @@ private:
     ComPtr<IStream> m_stream;
     HRESULT m_io_error = S_OK;
     HRESULT m_error = S_OK;  // The file failed; Receive reports it.
+    // Guarded by m_file_lock: the audio stream the video follows (-1: none
+    // yet) and the video's shift from its own stamps, in whole frames.
+    int m_sync_audio = -1;
+    int64_t m_video_shift = 0;
     bool m_header_written = false;
 };
 
@@ -314,6 +329,8 @@ HRESULT AviMux::Open() {
     m_error = S_OK;
     for (MuxInputPin* in : Inputs())
         in->stream = MuxInputPin::Stream{};
+    m_sync_audio = -1;
+    m_video_shift = 0;
     ComPtr<IPin> peer = m_out->Peer();
     if (!peer)
         return S_OK;  // Nowhere to write: the inputs' samples are dropped.
@@ -433,13 +450,17 @@ HRESULT AviMux::OnReceive(BaseInputPin& pin, IMediaSample* sample) {
         if (!s.started) {
             s.first = timed ? place : 0;
             s.started = true;
+            s.shift_seen = m_video_shift;
         }
-        pts = std::max(place - (timed ? s.first : 0), s.next);
+        if (FollowAudio(s))
+            return S_OK;
+        pts = std::max(place + m_video_shift - (timed ? s.first : 0), s.next);
         s.next = pts + 1;
     } else {
         const int64_t samples = length / s.block_align;
         if (samples <= 0)
             return S_OK;
+        TrackAudioDrift(s, sample);
         pts = s.next;
         duration = samples;
         s.next += samples;
@@ -465,6 +486,44 @@ HRESULT AviMux::OnReceive(BaseInputPin& pin, IMediaSample* sample) {
         return m_error;
     }
     return S_OK;
+}
+
+void AviMux::TrackAudioDrift(MuxInputPin::Stream& s, IMediaSample* sample) {
+    REFERENCE_TIME start = 0, stop = 0;
+    if (FAILED(sample->GetTime(&start, &stop)))
+        return;
+    if (m_sync_audio < 0)
+        m_sync_audio = s.index;
+    if (s.index != m_sync_audio)
+        return;  // The video follows one audio stream.
+    if (s.next == 0) {
+        s.first_time = start;
+        return;
+    }
+    if (sample->IsDiscontinuity() != S_OK)
+        return;
+    // How far the audio written so far runs ahead of the graph's clock.
+    const REFERENCE_TIME written = s.next * 10'000'000 / std::max(1, s.time_base.den);
+    const REFERENCE_TIME drift = written - (start - s.first_time);
+    REFERENCE_TIME frame = kDefaultTimePerFrame;
+    for (MuxInputPin* in : Inputs())
+        if (in->stream.index >= 0 && in->stream.video) {
+            frame = std::max<REFERENCE_TIME>(1, in->stream.time_per_frame);
+            break;
+        }
+    while (drift - m_video_shift * frame >= frame)
+        ++m_video_shift;
+    while (drift - m_video_shift * frame <= -frame)
+        --m_video_shift;
+}
+
+bool AviMux::FollowAudio(MuxInputPin::Stream& s) {
+    if (s.shift_seen > m_video_shift) {
+        --s.shift_seen;  // The audio fell behind: this frame is left out.
+        return true;
+    }
+    s.shift_seen = m_video_shift;
+    return false;
 }
 
 void AviMux::Finish() {

@@ -24,7 +24,11 @@
 //   gap of empty frames and the file keeps real time. A frame that would
 //   land on the place of the frame before it goes to the next place.
 // - Audio is continuous: samples are written back to back, whatever their
-//   time stamps say, and interleaved with the video by time.
+//   time stamps say, and interleaved with the video by time. So the file's
+//   audio runs on the sound card's clock; when a live source re-anchors its
+//   audio stamps to the graph's clock (a sample marked as a discontinuity),
+//   the video follows in whole frames: a place left empty when the audio got
+//   a frame ahead, a frame left out when it fell a frame behind.
 // - A failure of the file (the writer reports a write error) makes Receive
 //   fail with that error; the writer has already raised EC_ERRORABORT.
 
