@@ -184,6 +184,9 @@ void AlsaCapture::Stream(std::stop_token stop, const WAVEFORMATEX& format) {
     AudioStamps stamps(format.nSamplesPerSec);
     int64_t captured = 0;  // Frames read since the device started.
     uint32_t buffer = 0;   // Buffers read, for the drop counter.
+    // The stamps were re-anchored: the next sample delivered says so, so
+    // that the mux can hold the video to the card's clock.
+    bool discontinuity = false;
 
     // Nothing is captured before the graph first runs.
     if (!Pacer().WaitRunning(stop))
@@ -215,7 +218,8 @@ void AlsaCapture::Stream(std::stop_token stop, const WAVEFORMATEX& format) {
                 break;
             const bool running = State() == State_Running;
             if (running && !observed) {
-                stamps.Observe(captured + avail, Pacer().Now());
+                if (stamps.Observe(captured + avail, Pacer().Now()))
+                    discontinuity = true;
                 observed = true;
             }
             // A paused graph's samples are read and let go; a running one
@@ -249,6 +253,8 @@ void AlsaCapture::Stream(std::stop_token stop, const WAVEFORMATEX& format) {
                 LONGLONG media_start = captured, media_end = captured + n;
                 sample->SetMediaTime(&media_start, &media_end);
                 sample->SetSyncPoint(TRUE);
+                sample->SetDiscontinuity(discontinuity);
+                discontinuity = false;
                 if (pin.Deliver(sample.Get()) == VFW_E_NOT_CONNECTED)
                     return;
                 Drops().Delivered(size_t(n) * block);
