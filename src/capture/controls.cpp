@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "app/mainform.h"
+#include "capture/pins.h"
 #include "mediagraph/dsutil.h"
 #include "platform/media/types.h"
 
@@ -15,21 +16,6 @@ using mediagraph::TPinList;
 namespace {
 
 constexpr com::LONG kVideoProcAmpFlagsAuto = 1;
-
-// The input pins of `filter` in pin order.
-void KeepInputPins(TPinList& pins) {
-    int i = 0;
-    while (i < pins.Count()) {
-        media::PIN_INFO info;
-        pins.PinInfoAt(i, info);
-        if (info.pFilter)
-            info.pFilter->Release();
-        if (info.dir == media::PINDIR_OUTPUT)
-            pins.Delete(i);
-        else
-            ++i;
-    }
-}
 
 }  // namespace
 
@@ -98,7 +84,7 @@ void TMainForm::InputLinesChange(QObject*) {
         filter = AudioSourceFilter->Query<media::IBaseFilter>();
     }
     TPinList pins(filter.Get());
-    KeepInputPins(pins);
+    TakePins(pins, media::PINDIR_OUTPUT);  // The input pins, in pin order.
     if (!was_active)
         CaptureGraph->SetActive(false);
     auto mixer = Supports<media::IAMAudioInputMixer>(pins.PinAt(InputLines->currentIndex()).Get());
@@ -118,7 +104,7 @@ void TMainForm::VolumeSliderChange(QObject*) {
     AudioSourceFilter->BaseFilter().AssignMoniker(devices.DeviceMoniker(index).Get());
     AudioSourceFilter->SetFilterGraph(CaptureGraph);
     TPinList pins(AudioSourceFilter->Query<media::IBaseFilter>().Get());
-    KeepInputPins(pins);
+    TakePins(pins, media::PINDIR_OUTPUT);  // The input pins, in pin order.
     auto mixer = Supports<media::IAMAudioInputMixer>(pins.PinAt(InputLines->currentIndex()).Get());
     mixer->put_Enable(1);
     mixer->put_MixLevel(VolumeSlider->Value() / 100.0);

@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "app/mainform.h"
+#include "capture/pins.h"
 #include "mediagraph/dsutil.h"
 #include "platform/media/types.h"
 
@@ -32,8 +33,19 @@ void AssignDevice(mediagraph::TSysDevEnum& devices, int index, mediagraph::TFilt
     filter->SetFilterGraph(graph);
 }
 
-// Removes the pins of direction `dir` from `pins`, keeping the others in
-// order; each removed pin's media types replace the content of `types`.
+QString PinName(const TPinList& pins, int index) {
+    media::PIN_INFO info;
+    pins.PinInfoAt(index, info);
+    if (info.pFilter)
+        info.pFilter->Release();
+    size_t n = 0;
+    while (n < std::size(info.achName) && info.achName[n] != 0)
+        ++n;
+    return QString::fromUtf16(info.achName, static_cast<qsizetype>(n));
+}
+
+}  // namespace
+
 void TakePins(TPinList& pins, media::PIN_DIRECTION dir, mediagraph::TEnumMediaType* types) {
     int i = 0;
     while (i < pins.Count()) {
@@ -50,19 +62,6 @@ void TakePins(TPinList& pins, media::PIN_DIRECTION dir, mediagraph::TEnumMediaTy
         }
     }
 }
-
-QString PinName(const TPinList& pins, int index) {
-    media::PIN_INFO info;
-    pins.PinInfoAt(index, info);
-    if (info.pFilter)
-        info.pFilter->Release();
-    size_t n = 0;
-    while (n < std::size(info.achName) && info.achName[n] != 0)
-        ++n;
-    return QString::fromUtf16(info.achName, static_cast<qsizetype>(n));
-}
-
-}  // namespace
 
 void TMainForm::FormCreate(QObject*) {
     m_capture.devices =
