@@ -146,6 +146,24 @@ bool InputConnected(com::IUnknown* component) {
     return false;
 }
 
+// The capture file's counts for its video stream: the mux input that takes
+// video. Null when the file has no video.
+ComPtr<media::IMuxStreamCounts> VideoStreamCounts(media::IBaseFilter* mux) {
+    const mediagraph::TPinList pins(mux);
+    for (int i = 0; i < pins.Count(); ++i) {
+        media::AM_MEDIA_TYPE mt{};
+        if (pins.PinAt(i)->ConnectionMediaType(&mt) != com::S_OK)
+            continue;
+        const bool video = mt.majortype == media::MEDIATYPE_Video;
+        media::FreeMediaType(mt);
+        ComPtr<media::IMuxStreamCounts> counts;
+        if (video && pins.PinAt(i)->QueryInterface(media::IMuxStreamCounts::iid,
+                                                   counts.OutVoid()) == com::S_OK)
+            return counts;
+    }
+    return nullptr;
+}
+
 // Runs the event loop once a second until `tick` returns false (it is told
 // the whole seconds elapsed), an abort is seen, or a signal arrives.
 void RunTicks(const std::function<bool(int)>& tick, const std::atomic<bool>& stop) {
@@ -215,10 +233,8 @@ int Capture(const Options& o) {
                                       .arg(QLatin1String(media::kTestCameraName))};
     const QString out = WritableOutput(o.out);
 
-    std::atomic<int64_t> frames{0};
     std::atomic<int64_t> bytes{0};
     m.SampleGrabber->OnBuffer = [&](QObject*, double, void*, int length) {
-        frames.fetch_add(1, std::memory_order_relaxed);
         bytes.fetch_add(length > 0 ? length : 0, std::memory_order_relaxed);
     };
     std::atomic<bool> aborted{false};
@@ -242,18 +258,32 @@ int Capture(const Options& o) {
             kExitFailed,
             QStringLiteral("the video device offers no format the capture path takes (MJPG)")};
 
-    // The source's own counts of delivered and dropped frames.
+    // The source counts what reached the file as captured and what it lost
+    // or the file left out as dropped; the file's timeline tells which of
+    // the dropped it left out and the empty places it inserted.
     ComPtr<media::IAMDroppedFrames> drops;
     if (auto source = m.VideoSourceFilter->Query<media::IBaseFilter>()) {
         auto builder = mediagraph::Supports<media::ICaptureGraphBuilder2>(m.CaptureGraph);
         builder->FindInterface(&media::PIN_CATEGORY_CAPTURE, &media::MEDIATYPE_Video, source.Get(),
                                media::IAMDroppedFrames::iid, drops.OutVoid());
     }
-    auto dropped = [&] {
+    const ComPtr<media::IMuxStreamCounts> timeline = VideoStreamCounts(mux.Get());
+    struct Counts {
+        int64_t captured = 0, dropped = 0, left_out = 0, inserted = 0;
+    };
+    auto counts = [&] {
+        Counts c;
         com::LONG n = 0;
-        if (drops)
-            drops->GetNumDropped(&n);
-        return static_cast<int64_t>(n);
+        if (drops && com::SUCCEEDED(drops->GetNumNotDropped(&n)))
+            c.captured = n;
+        if (drops && com::SUCCEEDED(drops->GetNumDropped(&n)))
+            c.dropped = n;
+        media::MUX_STREAM_COUNTS v;
+        if (timeline && com::SUCCEEDED(timeline->GetCounts(&v))) {
+            c.left_out = v.left_out;
+            c.inserted = v.inserted;
+        }
+        return c;
     };
 
     QElapsedTimer clock;
@@ -263,31 +293,39 @@ int Capture(const Options& o) {
     RunTicks(
         [&](int second) {
             const int64_t b = bytes.load();
-            Print(QStringLiteral("%1 s: captured %2, dropped %3, %4 KB/s")
+            const Counts c = counts();
+            Print(QStringLiteral("%1 s: captured %2, dropped %3, left out %4, inserted %5, %6 KB/s")
                       .arg(second)
-                      .arg(frames.load())
-                      .arg(dropped())
+                      .arg(c.captured)
+                      .arg(c.dropped)
+                      .arg(c.left_out)
+                      .arg(c.inserted)
                       .arg((b - last_bytes) / 1024));
             last_bytes = b;
             return !o.seconds || second < *o.seconds;
         },
         aborted);
-    // Frames in flight when the stop comes are not the capture's drops.
-    const int64_t total_dropped = dropped();
+    // Stop ends the devices' capture and lets what they captured reach the
+    // file before it is finished, so the counts after it are final.
     m.CaptureGraph->Stop();
     const double elapsed = static_cast<double>(clock.nsecsElapsed()) / 1e9;
+    const Counts final_counts = counts();
     drops = nullptr;
     // Deactivating releases the file writer, which completes the file.
     m.CaptureGraph->SetActive(false);
     media::SetTestCameraUnpaced(false);
     QCoreApplication::processEvents();
 
-    Print(QStringLiteral("captured %1 frames, dropped %2, %3 bytes in %4 s (%5 frames/s) to %6")
-              .arg(frames.load())
-              .arg(total_dropped)
+    Print(QStringLiteral("captured %1 frames, dropped %2 (%3 left out to keep time), "
+                         "%4 empty places inserted, %5 bytes in %6 s (%7 frames/s) to %8")
+              .arg(final_counts.captured)
+              .arg(final_counts.dropped)
+              .arg(final_counts.left_out)
+              .arg(final_counts.inserted)
               .arg(bytes.load())
               .arg(elapsed, 0, 'f', 2)
-              .arg(elapsed > 0 ? static_cast<double>(frames.load()) / elapsed : 0.0, 0, 'f', 1)
+              .arg(elapsed > 0 ? static_cast<double>(final_counts.captured) / elapsed : 0.0, 0, 'f',
+                   1)
               .arg(out));
     if (aborted.load()) {
         PrintError(QStringLiteral("the capture stopped with an error: %1")

@@ -27,6 +27,8 @@ namespace {
 
 constexpr int kMaxTransformChain = 3;  // Filters Connect may insert in a row.
 constexpr int kMaxRenderDepth = 4;
+// How long Stop lets live sources hand on what they captured before it.
+constexpr auto kCaptureDrainBudget = std::chrono::milliseconds(2000);
 
 std::string HrText(HRESULT hr) {
     char text[16];
@@ -137,6 +139,9 @@ private:
     ComPtr<IMediaSeeking> SeekingSource() const;
     REFERENCE_TIME StreamTimeLocked() const;
     HRESULT PauseFilters();
+    // Stop's first step: the live sources end their capture and hand on
+    // what they hold.
+    void EndLiveCapture();
     void Log(const std::string& line);
     void Queue(LONG code, LONG_PTR param1, LONG_PTR param2);
     // Frees the parameters of every queued event and empties the queue.
@@ -734,11 +739,32 @@ HRESULT FilterGraph::Stop() {
         if (SUCCEEDED(GetCurrentPosition(&position)))
             m_segment_start = position;
     }
+    if (m_state != State_Stopped)
+        EndLiveCapture();
     for (ComPtr<IBaseFilter>& f : DownstreamFirst())
         f->Stop();
     m_state = State_Stopped;
     m_paused_stream_time = 0;
     return S_OK;
+}
+
+void FilterGraph::EndLiveCapture() {
+    // Every live source stops capturing at the same moment, then what each
+    // captured before it reaches the filters below, which still run. A
+    // source whose consumer does not take its frames within the budget has
+    // the rest counted as dropped when it stops.
+    std::vector<ComPtr<ILiveCaptureEnd>> sources;
+    for (Entry& e : m_filters)
+        if (ComPtr<ILiveCaptureEnd> source = e.filter.As<ILiveCaptureEnd>())
+            sources.push_back(std::move(source));
+    for (ComPtr<ILiveCaptureEnd>& source : sources)
+        source->EndCapture();
+    const auto deadline = std::chrono::steady_clock::now() + kCaptureDrainBudget;
+    for (ComPtr<ILiveCaptureEnd>& source : sources) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        source->WaitDelivered(static_cast<DWORD>(std::max<int64_t>(0, left.count())));
+    }
 }
 
 HRESULT FilterGraph::StopWhenReady() {

@@ -572,6 +572,57 @@ struct ISpecifyPropertyPages : IUnknown {
     virtual HRESULT GetPages(CAUUID* pages) = 0;
 };
 
+// Engine extensions: interfaces of this engine that the platform has no
+// counterpart for. Identifiers are the engine's own.
+
+// Receive's answer for a sample that a sink took and left out of its output
+// on purpose (the capture file's mux leaves a video frame out when the
+// camera runs ahead of the sound card's clock). It is a success: the stream
+// goes on. A source counts such a frame as dropped, not as delivered, so
+// that what it counts as captured is what the file holds. Filters that pass
+// samples on return it unchanged.
+inline constexpr HRESULT S_SAMPLE_LEFT_OUT = com::MakeHr(0x00040280);
+
+// A live source that can end its capture before its graph stops and hand on
+// what it has already captured. The graph manager's Stop calls EndCapture on
+// every such source, then WaitDelivered, and only then stops the filters, so
+// everything a device captured before the stop reaches the filters below it
+// while they still run (the capture file loses nothing in flight).
+// Control thread.
+struct ILiveCaptureEnd : IUnknown {
+    static constexpr GUID iid = RONVIX_GUID("{6F0E2B61-3A5C-4C0B-9D2E-7A1C55B0E4A3}");
+    using base = IUnknown;
+    // Captures nothing more from now on; does not wait. Harmless when the
+    // filter does not stream.
+    virtual HRESULT EndCapture() = 0;
+    // Waits until everything captured before EndCapture was delivered (or
+    // refused) downstream, at most `timeout_ms`. S_OK when done; S_FALSE
+    // when the time ran out (what is still queued then is counted as
+    // dropped when the filter stops).
+    virtual HRESULT WaitDelivered(DWORD timeout_ms) = 0;
+};
+
+// What the capture file's mux made of one input stream in the file being
+// written or the last one finished (answered by each of its input pins).
+// Video counts are in frames and places (a place is one frame period of
+// the file; an empty place repeats the frame before it); audio counts are
+// in sample frames.
+struct MUX_STREAM_COUNTS {
+    LONGLONG written = 0;   // Frames (video) or sample frames (audio) written.
+    LONGLONG lost = 0;      // Video: empty places where the source lost frames.
+    LONGLONG inserted = 0;  // Video: empty places inserted to keep time (a late
+                            // start, a camera behind the audio clock).
+    LONGLONG left_out = 0;  // Video: frames left out to keep time.
+    LONGLONG silence = 0;   // Audio: silence written for sound the device lost
+                            // or before a late first sample.
+};
+struct IMuxStreamCounts : IUnknown {
+    static constexpr GUID iid = RONVIX_GUID("{0B2E7C4D-91A8-4F57-8E36-2D5C1F9A7B10}");
+    using base = IUnknown;
+    // E_POINTER without `counts`. Any thread.
+    virtual HRESULT GetCounts(MUX_STREAM_COUNTS* counts) = 0;
+};
+
 // Class identifiers of the engine's objects.
 inline constexpr GUID CLSID_FilterGraph = RONVIX_GUID("{E436EBB3-524F-11CE-9F53-0020AF0BA770}");
 inline constexpr GUID CLSID_CaptureGraphBuilder2 =

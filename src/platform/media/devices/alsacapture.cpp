@@ -139,7 +139,7 @@ private:
     // Handles a failed call: true when the stream goes on (nothing ready
     // yet, or an overrun or suspend recovered and the device restarted),
     // false when it ended (and the graph was told).
-    bool Recover(int err, uint32_t buffer);
+    bool Recover(int err);
     // Ends the stream for an error that cannot be recovered.
     bool Fail(int err);
 
@@ -148,6 +148,9 @@ private:
     // Set by OpenDevice before the streaming thread starts and cleared by
     // CloseDevice after it was joined; the thread uses it in between.
     void* m_pcm = nullptr;
+    // Streaming thread only: an overrun was recovered since the last
+    // observation of the device's count.
+    bool m_overrun = false;
 };
 
 bool AlsaCapture::Fail(int err) {
@@ -161,15 +164,16 @@ bool AlsaCapture::Fail(int err) {
     return false;
 }
 
-bool AlsaCapture::Recover(int err, uint32_t buffer) {
+bool AlsaCapture::Recover(int err) {
     if (err == -EAGAIN)
         return true;
     if (DeviceGone(err))
         return Fail(err);
     if (const int recovered = m_api.recover(m_pcm, err); recovered < 0)
         return Fail(recovered);
-    // What the device captured while it was overrun is lost.
-    Drops().Dropped(buffer);
+    // What the device captured while it was overrun is lost; the next
+    // observation of its count measures how much.
+    m_overrun = true;
     if (const int started = m_api.start(m_pcm); started < 0)
         return Fail(started);
     return true;
@@ -184,9 +188,10 @@ void AlsaCapture::Stream(std::stop_token stop, const WAVEFORMATEX& format) {
     AudioStamps stamps(format.nSamplesPerSec);
     int64_t captured = 0;  // Frames read since the device started.
     uint32_t buffer = 0;   // Buffers read, for the drop counter.
-    // The stamps were re-anchored: the next sample delivered says so, so
-    // that the mux can hold the video to the card's clock.
+    // The next sample delivered follows lost sound or a new fit: it says
+    // so, for the consumers that care.
     bool discontinuity = false;
+    m_overrun = false;
 
     // Nothing is captured before the graph first runs.
     if (!Pacer().WaitRunning(stop))
@@ -195,14 +200,21 @@ void AlsaCapture::Stream(std::stop_token stop, const WAVEFORMATEX& format) {
         Fail(err);
         return;
     }
-    while (!stop.stop_requested() && State() != State_Stopped) {
-        const int ready = m_api.wait(m_pcm, kWaitStepMs);
-        if (ready == 0)
-            continue;
-        if (ready < 0) {
-            if (!Recover(ready, buffer))
-                return;
-            continue;
+    for (;;) {
+        // A stopping graph ends the capture: what the device holds now is
+        // read and handed on first, down to a part-filled buffer.
+        const bool ending = CaptureEnding();
+        if (stop.stop_requested() || State() == State_Stopped)
+            return;
+        if (!ending) {
+            const int ready = m_api.wait(m_pcm, kWaitStepMs);
+            if (ready == 0)
+                continue;
+            if (ready < 0) {
+                if (!Recover(ready))
+                    return;
+                continue;
+            }
         }
         // The first count after a wake-up is fresh (the device just reached
         // its wake-up point), so that is when the clocks are compared.
@@ -210,16 +222,22 @@ void AlsaCapture::Stream(std::stop_token stop, const WAVEFORMATEX& format) {
         while (!stop.stop_requested()) {
             const long avail = m_api.avail(m_pcm);
             if (avail < 0) {
-                if (!Recover(int(avail), buffer))
+                if (!Recover(int(avail)))
                     return;
                 break;
             }
-            if (avail < per_buffer)
+            if (avail < (ending ? 1 : per_buffer))
                 break;
             const bool running = State() == State_Running;
             if (running && !observed) {
-                if (stamps.Observe(captured + avail, Pacer().Now()))
-                    discontinuity = true;
+                // Right after an overrun a loss of any length is measured.
+                const AudioStamps::Observation seen = stamps.Observe(
+                    captured + avail, Pacer().Now(),
+                    m_overrun ? AudioStamps::kLossThreshold / 8 : AudioStamps::kLossThreshold);
+                m_overrun = false;
+                if (seen.lost > 0)
+                    Drops().Dropped(buffer, uint32_t((seen.lost + per_buffer - 1) / per_buffer));
+                discontinuity = discontinuity || seen.lost > 0 || seen.reanchored;
                 observed = true;
             }
             // A paused graph's samples are read and let go; a running one
@@ -237,20 +255,22 @@ void AlsaCapture::Stream(std::stop_token stop, const WAVEFORMATEX& format) {
                 } else {
                     sample = nullptr;
                     Drops().Dropped(buffer);
+                    discontinuity = true;
                 }
             }
-            const long n = m_api.read(m_pcm, data, long(per_buffer));
+            const long n = m_api.read(m_pcm, data, std::min<long>(avail, long(per_buffer)));
             if (n < 0) {
-                if (!Recover(int(n), buffer))
+                if (!Recover(int(n)))
                     return;
                 break;
             }
             if (sample && n > 0) {
+                const int64_t position = stamps.Position(captured);
                 sample->SetActualDataLength(static_cast<LONG>(size_t(n) * block));
-                REFERENCE_TIME start = stamps.TimeOf(captured);
-                REFERENCE_TIME end = stamps.TimeOf(captured + n);
+                REFERENCE_TIME start = stamps.TimeOf(position);
+                REFERENCE_TIME end = stamps.TimeOf(position + n);
                 sample->SetTime(&start, &end);
-                LONGLONG media_start = captured, media_end = captured + n;
+                LONGLONG media_start = position, media_end = position + n;
                 sample->SetMediaTime(&media_start, &media_end);
                 sample->SetSyncPoint(TRUE);
                 sample->SetDiscontinuity(discontinuity);
@@ -262,6 +282,8 @@ void AlsaCapture::Stream(std::stop_token stop, const WAVEFORMATEX& format) {
             captured += n;
             ++buffer;
         }
+        if (ending)
+            return;
     }
 }
 

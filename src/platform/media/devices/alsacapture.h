@@ -20,12 +20,16 @@
 //   read and let go. The card holds half a second of samples, so a
 //   consumer that stalls for less loses none. Reads wait in steps of at
 //   most 50 ms that check the stop, so Stop returns promptly.
-// - Samples are stamped by AudioStamps: from the count of frames since the
-//   start, anchored at the first observation, re-anchored when the card's
-//   clock has drifted from the graph's by more than one video frame.
-// - An overrun is recovered (the stream restarts) and counted as a dropped
-//   buffer (IAMDroppedFrames on the capture pin), as is a buffer for which
-//   no output buffer was free.
+// - Samples are stamped by AudioStamps: the card's count of frames against
+//   the graph's clock, fitted so that the stamps follow the card's own
+//   rate. Sound the card lost (an overrun, which is recovered and the
+//   stream restarted, or any stretch its count fell behind the clock) is
+//   measured on that clock: the sample positions (media times) skip it, the
+//   next sample is marked as a discontinuity, and the buffers it amounts to
+//   are counted as dropped (IAMDroppedFrames on the capture pin), as is a
+//   buffer for which no output buffer was free.
+// - When a stopping graph ends the capture (ILiveCaptureEnd), what the card
+//   holds is read and delivered first, down to a part-filled buffer.
 // - A device that vanishes (a USB card unplugged: -ENODEV, -EBADFD) ends the
 //   stream (end of stream downstream) and raises EC_DEVICE_LOST once, with
 //   the filter's IUnknown as param1 and 0 as param2; another error that

@@ -1,8 +1,11 @@
 #include "platform/media/devices/captureparts.h"
 
+#include <pthread.h>
+
 #include <algorithm>
 #include <cstring>
 
+#include "platform/media/devices/livesource.h"
 #include "platform/media/devices/propertypages.h"
 #include "platform/media/filters/jpegcodec.h"
 #include "platform/media/filters/videotransform.h"
@@ -268,6 +271,111 @@ HRESULT JpegQualityCompression::GetInfo(LPWSTR version, int* version_len, LPWSTR
     return JpegCompressionInfo(m_description, m_default, version, version_len, description,
                                description_len, def_key_frame_rate, def_p_frames_per_key,
                                def_quality, capabilities);
+}
+
+// --------------------------------------------------------- LiveCaptureEnd
+
+HRESULT LiveCaptureEnd::EndCapture() {
+    m_calls.end();
+    return S_OK;
+}
+
+HRESULT LiveCaptureEnd::WaitDelivered(DWORD timeout_ms) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    return m_calls.wait(deadline) ? S_OK : S_FALSE;
+}
+
+// ---------------------------------------------------------- FrameDelivery
+
+void FrameDelivery::Start(const char* name) {
+    m_done.store(false);
+    m_thread = std::jthread([this, name](std::stop_token stop) {
+        pthread_setname_np(pthread_self(), name);
+        Run(stop);
+        {
+            std::lock_guard guard(m_lock);
+            m_done.store(true);
+        }
+        m_cv.notify_all();
+    });
+}
+
+void FrameDelivery::Push(Frame frame) {
+    {
+        std::lock_guard guard(m_lock);
+        m_queue.push_back(std::move(frame));
+    }
+    m_cv.notify_all();
+}
+
+bool FrameDelivery::WaitIdle(std::stop_token stop) {
+    std::unique_lock guard(m_lock);
+    return m_cv.wait(guard, stop, [&] { return m_queue.empty() && !m_delivering; });
+}
+
+bool FrameDelivery::WaitDelivered(std::chrono::steady_clock::time_point deadline) {
+    std::unique_lock guard(m_lock);
+    // A delivery thread that already ended (a stop came first) empties
+    // nothing more.
+    return m_cv.wait_until(guard, deadline, [&] {
+        return (m_queue.empty() && !m_delivering) || m_done.load();
+    }) && m_queue.empty();
+}
+
+void FrameDelivery::RequestStop() {
+    m_thread.request_stop();
+    // Waiters wait with the thread's token, which wakes them; this covers a
+    // waiter between its checks.
+    m_cv.notify_all();
+}
+
+void FrameDelivery::Join() {
+    JoinDelivery(m_thread, m_done, m_pin);
+    m_cv.notify_all();
+    std::deque<Frame> left;
+    {
+        std::lock_guard guard(m_lock);
+        left.swap(m_queue);
+    }
+    for (const Frame& f : left)
+        if (!f.end)
+            CountDropped(f.number);
+}
+
+void FrameDelivery::CountDropped(uint32_t number) {
+    if (m_counter)
+        m_counter->Dropped(number);
+}
+
+void FrameDelivery::Run(std::stop_token stop) {
+    for (;;) {
+        Frame frame;
+        {
+            std::unique_lock guard(m_lock);
+            if (!m_cv.wait(guard, stop, [&] { return !m_queue.empty(); }))
+                return;
+            frame = std::move(m_queue.front());
+            m_queue.pop_front();
+            m_delivering = true;
+        }
+        if (frame.end) {
+            m_pin.DeliverEndOfStream();
+        } else {
+            const HRESULT hr = m_pin.Deliver(frame.sample.Get());
+            frame.sample = nullptr;
+            if (hr == S_OK) {
+                if (m_counter)
+                    m_counter->Delivered(frame.length);
+            } else {
+                CountDropped(frame.number);
+            }
+        }
+        {
+            std::lock_guard guard(m_lock);
+            m_delivering = false;
+        }
+        m_cv.notify_all();
+    }
 }
 
 }  // namespace ronvix::media

@@ -8,12 +8,20 @@
 // - CaptureFormat and FormatStreamConfig: the formats a capture pin offers,
 //   IAMStreamConfig over them, and the format chosen with SetFormat.
 // - JpegQualityCompression: IAMVideoCompression as a JPEG quality control.
+// - FrameDelivery: the queue between a camera's capture thread and the
+//   thread that hands its frames downstream, with the frame counting that
+//   goes with it.
 
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <deque>
 #include <functional>
 #include <mutex>
 #include <optional>
+#include <stop_token>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/media/filter.h"
@@ -156,6 +164,83 @@ private:
     const std::u16string m_description;
     const double m_default;
     const Control m_control;
+};
+
+// ILiveCaptureEnd of a live source filter, over two calls of its own:
+// `end` stops capturing without waiting; `wait` waits until what was
+// captured was handed on, until the deadline at most, and says whether it
+// was.
+class LiveCaptureEnd final : public Delegating<ILiveCaptureEnd> {
+public:
+    struct Calls {
+        std::function<void()> end;
+        std::function<bool(std::chrono::steady_clock::time_point)> wait;
+    };
+    LiveCaptureEnd(com::IUnknown& owner, Calls calls)
+        : Delegating(owner), m_calls(std::move(calls)) {}
+
+    HRESULT EndCapture() override;
+    HRESULT WaitDelivered(DWORD timeout_ms) override;
+
+private:
+    const Calls m_calls;
+};
+
+// The hand-over between a camera's capture thread and its delivery thread,
+// so that a consumer that blocks holds the delivery thread only and the
+// capture thread never waits for it.
+//
+// Counting (when a DropCounter is given; a preview pin counts nothing): a
+// frame the consumer took (S_OK) is delivered; any other answer (refused
+// while stopping or flushing, or S_SAMPLE_LEFT_OUT from a mux that left it
+// out) makes it dropped, and so does a frame still queued when the stream
+// stops. So the counter's delivered frames are the frames that reached the
+// consumer's output.
+//
+// Threads: Start, RequestStop, WaitDelivered and Join on the control thread;
+// Push and WaitIdle on the capture thread; the delivery thread is its own.
+class FrameDelivery {
+public:
+    struct Frame {
+        com::ComPtr<IMediaSample> sample;
+        uint32_t number = 0;  // The frame's number, for the dropped history.
+        size_t length = 0;
+        bool end = false;  // The stream ended here: end of stream is sent.
+    };
+
+    FrameDelivery(BaseOutputPin& pin, DropCounter* counter) : m_pin(pin), m_counter(counter) {}
+    ~FrameDelivery() { Join(); }
+
+    // Starts the delivery thread, named `name` for per-thread tools.
+    void Start(const char* name);
+    // Capture thread: queues a frame for delivery.
+    void Push(Frame frame);
+    // Capture thread: waits until nothing is queued or being delivered.
+    // False when `stop` was requested first.
+    bool WaitIdle(std::stop_token stop);
+    // Control thread, while the consumer still runs: waits until everything
+    // queued so far was handed on, until `deadline` at most. True when done.
+    bool WaitDelivered(std::chrono::steady_clock::time_point deadline);
+    void RequestStop();
+    // Joins the delivery thread (flushing a consumer that holds it) and
+    // counts what is still queued as dropped.
+    void Join();
+
+private:
+    void Run(std::stop_token stop);
+    void CountDropped(uint32_t number);
+
+    BaseOutputPin& m_pin;
+    DropCounter* const m_counter;
+
+    std::mutex m_lock;
+    std::condition_variable_any m_cv;
+    // Guarded by m_lock.
+    std::deque<Frame> m_queue;
+    bool m_delivering = false;  // The delivery thread holds a frame.
+
+    std::jthread m_thread;
+    std::atomic<bool> m_done{false};
 };
 
 }  // namespace ronvix::media

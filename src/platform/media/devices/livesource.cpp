@@ -1,6 +1,8 @@
 #include "platform/media/devices/livesource.h"
 
+#include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 
@@ -131,22 +133,81 @@ HRESULT LivePacer::BufferBefore(BaseOutputPin& pin, REFERENCE_TIME deadline, std
 
 // ------------------------------------------------------------ AudioStamps
 
-bool AudioStamps::Observe(int64_t frames, REFERENCE_TIME now) {
-    const REFERENCE_TIME device_time = frames * kSecond / m_rate;
-    if (!m_anchored) {
-        m_anchor = now - device_time;
-        m_anchored = true;
-        return false;
-    }
-    if (std::llabs(m_anchor + device_time - now) <= kTolerance)
-        return false;
-    m_anchor = now - device_time;
-    ++m_reanchors;
-    return true;
+namespace {
+// The fit forgets an observation over this much stream time.
+constexpr double kFitMemory = 20.0 * double(kSecond);
+// The nominal rate counts as much as observations spanning this long.
+constexpr double kFitSpan = 0.5 * double(kSecond);
+// Slopes further than this from the nominal rate are taken as nominal
+// rate +- this (no working card is that far off).
+constexpr double kMaxSkew = 0.02;
+}  // namespace
+
+AudioStamps::AudioStamps(int64_t rate)
+    : m_rate(rate > 0 ? rate : 1), m_nominal(double(kSecond) / double(m_rate)) {}
+
+void AudioStamps::Reset(int64_t position, REFERENCE_TIME now) {
+    m_ref_position = position;
+    m_ref_time = now;
+    m_weight = 1;
+    m_sx = m_sy = m_sxx = m_sxy = 0;
 }
 
-REFERENCE_TIME AudioStamps::TimeOf(int64_t frame) const {
-    return m_anchor + frame * kSecond / m_rate;
+double AudioStamps::FrameLength() const {
+    if (m_weight <= 0)
+        return m_nominal;
+    // The least-squares slope, with the nominal rate as a prior worth half
+    // a second of observations: the stamps start from the nominal rate and
+    // move to the card's own smoothly as observations come in.
+    const double spread = m_weight * m_sxx - m_sx * m_sx;  // Weight^2 times the variance of x.
+    const double span = kFitSpan / m_nominal;
+    const double prior = m_weight * m_weight * span * span / 12;
+    const double slope = (m_weight * m_sxy - m_sx * m_sy + m_nominal * prior) / (spread + prior);
+    return std::clamp(slope, m_nominal * (1 - kMaxSkew), m_nominal * (1 + kMaxSkew));
+}
+
+REFERENCE_TIME AudioStamps::TimeOf(int64_t position) const {
+    if (m_weight <= 0)
+        return REFERENCE_TIME(double(position) * m_nominal);
+    // The line through the weighted mean with the fitted slope.
+    const double mx = m_sx / m_weight, my = m_sy / m_weight;
+    const double dx = double(position - m_ref_position);
+    return m_ref_time + REFERENCE_TIME(std::llround(my + (dx - mx) * FrameLength()));
+}
+
+AudioStamps::Observation AudioStamps::Observe(int64_t frames, REFERENCE_TIME now,
+                                              REFERENCE_TIME threshold) {
+    Observation result;
+    if (m_weight <= 0) {
+        Reset(Position(frames), now);
+        return result;
+    }
+    const REFERENCE_TIME late = now - TimeOf(Position(frames));
+    if (late > threshold) {
+        result.lost = std::llround(double(late) / FrameLength());
+        m_lost += result.lost;
+    } else if (late < -kLossThreshold) {
+        Reset(Position(frames), now);
+        ++m_reanchors;
+        result.reanchored = true;
+        return result;
+    }
+    // Move the sums to the new observation's coordinates, let the old ones
+    // fade, and add the new one at the origin.
+    const double a = double(Position(frames) - m_ref_position), b = double(now - m_ref_time);
+    m_sxy = m_sxy - a * m_sy - b * m_sx + a * b * m_weight;
+    m_sxx = m_sxx - 2 * a * m_sx + a * a * m_weight;
+    m_sx -= a * m_weight;
+    m_sy -= b * m_weight;
+    const double fade = std::exp(-std::max(0.0, b) / kFitMemory);
+    m_weight = m_weight * fade + 1;
+    m_sx *= fade;
+    m_sy *= fade;
+    m_sxx *= fade;
+    m_sxy *= fade;
+    m_ref_position = Position(frames);
+    m_ref_time = now;
+    return result;
 }
 
 // -------------------------------------------------------- LiveAudioSource
@@ -303,8 +364,20 @@ public:
         m_done.store(false);
         m_thread = std::jthread([this, format](std::stop_token stop) {
             m_owner.Stream(stop, format);
-            m_done.store(true);
+            {
+                std::lock_guard guard(m_done_lock);
+                m_done.store(true);
+            }
+            m_done_cv.notify_all();
         });
+    }
+    // True once the streaming thread ended (or none runs), waiting until
+    // `deadline` at most.
+    bool WaitStreamEnded(std::chrono::steady_clock::time_point deadline) {
+        if (!m_thread.joinable())
+            return true;
+        std::unique_lock guard(m_done_lock);
+        return m_done_cv.wait_until(guard, deadline, [&] { return m_done.load(); });
     }
     void RequestStop() { m_thread.request_stop(); }
     void JoinStreaming() { JoinDelivery(m_thread, m_done, *this); }
@@ -333,6 +406,8 @@ private:
     LiveAudioSource& m_owner;
     DropCounter m_drops;
     std::jthread m_thread;
+    std::mutex m_done_lock;
+    std::condition_variable m_done_cv;
     std::atomic<bool> m_done{false};
 };
 
@@ -341,6 +416,15 @@ LiveAudioSource::LiveAudioSource(const GUID& clsid, std::shared_ptr<AudioInputLi
       m_pacer(*this),
       m_lines(std::move(lines)),
       m_pages(std::make_unique<Pages>(*static_cast<IBaseFilter*>(this))),
+      m_capture_end(std::make_unique<LiveCaptureEnd>(
+          *static_cast<IBaseFilter*>(this),
+          LiveCaptureEnd::Calls{[this] {
+                                    m_ending.store(true);
+                                    m_pacer.Wake();
+                                },
+                                [this](std::chrono::steady_clock::time_point deadline) {
+                                    return m_capture->WaitStreamEnded(deadline);
+                                }})),
       m_config(std::make_unique<StreamConfig>(*static_cast<IBaseFilter*>(this), *this)) {
     m_capture =
         static_cast<LiveAudioCapturePin*>(AddPin(std::make_unique<LiveAudioCapturePin>(*this)));
@@ -404,10 +488,13 @@ DropCounter& LiveAudioSource::Drops() {
 HRESULT LiveAudioSource::QueryInterfaceExtra(REFIID riid, void** out) {
     if (riid == ISpecifyPropertyPages::iid)
         return ReturnInterface<ISpecifyPropertyPages>(m_pages.get(), out);
+    if (riid == ILiveCaptureEnd::iid)
+        return ReturnInterface<ILiveCaptureEnd>(m_capture_end.get(), out);
     return BaseFilter::QueryInterfaceExtra(riid, out);
 }
 
 HRESULT LiveAudioSource::OnActivate() {
+    m_ending.store(false);
     const std::optional<WAVEFORMATEX> format = m_capture->StreamFormat();
     if (!format)
         return S_OK;  // Unconnected: nothing to open.

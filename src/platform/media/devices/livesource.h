@@ -77,40 +77,69 @@ private:
     uint64_t m_generation = 0;
 };
 
-// Time stamps of a live audio stream from its count of frames.
+// Time stamps of a live audio stream from its count of frames, and the
+// sound the device lost.
 //
-// Frame 0 is anchored at the stream time the device started, from the
-// first observation of the device's position; sample n is stamped
-// anchor + n / rate. A sound card's sample clock is its own crystal and
-// drifts from the graph's clock: whenever an observation finds the stamps
-// more than one video frame (40 ms) away from the graph's clock, the anchor
-// moves so that the stamps agree with the graph's clock again. The samples
-// themselves stay as they are (the mux writes audio continuously); only
-// their stamps jump, by at most a little over one video frame.
+// A sound card's sample clock is its own crystal: it runs tens to hundreds
+// of ppm (a cheap one, per cent) off the graph's clock. Each observation
+// pairs the device's count of captured frames with the graph's stream time;
+// a line fitted through the recent observations (an exponentially weighted
+// least-squares fit over about twenty seconds) gives the stream time of any
+// frame, so the stamps follow the card's real rate to within a millisecond
+// or two and change smoothly, with no jumps for the mux to act on.
+//
+// Lost sound: when the count falls behind the fitted clock by more than
+// kLossThreshold (a stall, an overrun the device recovered from, a driver
+// hiccup), the frames that were not captured are counted as lost and the
+// stream's positions skip them, so every later frame keeps its time: the
+// mux fills the gap in the positions with silence of the same length.
+// Positions are the device's frames plus what it lost. A count that runs
+// ahead of the fitted clock by as much (which a working device does not
+// do) starts the fit again from that observation.
 //
 // One streaming thread uses an instance; not thread-safe.
 class AudioStamps {
 public:
-    // The largest disagreement kept: one frame at 25 frames per second.
-    static constexpr REFERENCE_TIME kTolerance = 400'000;
+    // How far the count may fall behind the clock before the difference is
+    // sound the device lost: two buffers, well above the granularity at
+    // which a card's count advances.
+    static constexpr REFERENCE_TIME kLossThreshold = 400'000;
 
-    explicit AudioStamps(int64_t rate) : m_rate(rate > 0 ? rate : 1) {}
+    explicit AudioStamps(int64_t rate);
 
+    struct Observation {
+        int64_t lost = 0;         // Frames found lost at this observation.
+        bool reanchored = false;  // The fit started again here.
+    };
     // The device had captured `frames` frames since it started when the
-    // graph's stream time was `now`. The first call anchors; a later one
-    // re-anchors when the stamps are off by more than kTolerance, and then
-    // returns true.
-    bool Observe(int64_t frames, REFERENCE_TIME now);
-    bool Anchored() const { return m_anchored; }
-    // The stamp of frame `frame` (the start of that sample).
-    REFERENCE_TIME TimeOf(int64_t frame) const;
+    // graph's stream time was `now`. The first call anchors. A source that
+    // knows it lost sound (an overrun) passes a smaller `threshold`, so that
+    // a short loss is measured too.
+    Observation Observe(int64_t frames, REFERENCE_TIME now,
+                        REFERENCE_TIME threshold = kLossThreshold);
+    bool Anchored() const { return m_weight > 0; }
+    // The stream position of device frame `frame`.
+    int64_t Position(int64_t frame) const { return frame + m_lost; }
+    // The stamp of stream position `position` (the start of that frame).
+    REFERENCE_TIME TimeOf(int64_t position) const;
+    // Frames lost so far, and the fits started again.
+    int64_t Lost() const { return m_lost; }
     int Reanchors() const { return m_reanchors; }
+    // The fitted length of one frame, 100 ns units.
+    double FrameLength() const;
 
 private:
-    const int64_t m_rate;
-    bool m_anchored = false;
-    REFERENCE_TIME m_anchor = 0;
+    void Reset(int64_t position, REFERENCE_TIME now);
+
+    int64_t m_rate;
+    double m_nominal;  // 100 ns units per frame at the nominal rate.
+    int64_t m_lost = 0;
     int m_reanchors = 0;
+    // The fit, in coordinates relative to the latest observation (m_ref_*)
+    // so that sums stay small: weighted sums of dx, dy, dx^2, dx*dy.
+    int64_t m_ref_position = 0;
+    REFERENCE_TIME m_ref_time = 0;
+    double m_weight = 0, m_sx = 0, m_sy = 0, m_sxx = 0, m_sxy = 0;
 };
 
 // The controls behind an audio capture device's input lines. One object
@@ -147,7 +176,9 @@ class LiveAudioCapturePin;
 // device (a failure fails the state change) and starts one streaming
 // thread, which runs the device's Stream until the filter stops; Stop
 // joins it and then closes the device. A paused live source delivers
-// nothing (GetState gives VFW_S_CANT_CUE).
+// nothing (GetState gives VFW_S_CANT_CUE). The filter answers
+// ILiveCaptureEnd: when a stopping graph ends the capture, Stream sees
+// CaptureEnding(), hands on what the device already captured and returns.
 class LiveAudioSource : public BaseFilter {
 public:
     // Buffers of 20 ms.
@@ -191,6 +222,8 @@ protected:
 
     LivePacer& Pacer() { return m_pacer; }
     DropCounter& Drops();
+    // The graph is stopping: Stream delivers what was captured and returns.
+    bool CaptureEnding() const { return m_ending.load(); }
 
     HRESULT QueryInterfaceExtra(REFIID riid, void** out) override;
     HRESULT OnActivate() override;
@@ -206,8 +239,10 @@ private:
     class StreamConfig;
 
     LivePacer m_pacer;
+    std::atomic<bool> m_ending{false};
     const std::shared_ptr<AudioInputLines> m_lines;
     std::unique_ptr<Pages> m_pages;
+    std::unique_ptr<LiveCaptureEnd> m_capture_end;
     std::unique_ptr<StreamConfig> m_config;
     LiveAudioCapturePin* m_capture = nullptr;
 

@@ -4,15 +4,17 @@
 
 #include <pthread.h>
 #include <atomic>
+#include <cmath>
 #include <cstring>
 #include <ctime>
-#include <deque>
+#include <mutex>
 #include <thread>
 #include <vector>
 
 #include "platform/com/object.h"
 #include "platform/media/devices/captureparts.h"
 #include "platform/media/devices/devicecontrols.h"
+#include "platform/media/devices/imperfections.h"
 #include "platform/media/devices/livesource.h"
 #include "platform/media/devices/propertypages.h"
 #include "platform/media/devices/testpattern.h"
@@ -33,6 +35,15 @@ constexpr LONG kCaptureBuffers = 4;
 
 std::atomic<bool> g_unpaced{false};
 std::atomic<int64_t> g_source_cpu_ns{0};
+
+std::mutex g_faults_lock;
+// Guarded by g_faults_lock.
+Imperfections g_faults;
+
+Imperfections CameraFaults() {
+    std::lock_guard guard(g_faults_lock);
+    return g_faults;
+}
 
 int64_t ThreadCpuNs() {
     timespec t{};
@@ -99,6 +110,12 @@ public:
 
     // Control thread, under the filter's control lock.
     void StartStreaming();
+    // Control thread: no frame is made from now on (the capture of a
+    // stopping graph ends); what was made is still delivered.
+    void EndCapture();
+    // Control thread, after EndCapture: waits until every frame made was
+    // handed on, until `deadline` at most.
+    bool WaitDelivered(std::chrono::steady_clock::time_point deadline);
     void RequestStop();
     // Outside the control lock. Frames still queued when the stream stops
     // were never delivered: they count as dropped.
@@ -109,32 +126,17 @@ protected:
     HRESULT QueryPinInterface(REFIID riid, void** out) override;
 
 private:
-    struct Frame {
-        ComPtr<IMediaSample> sample;
-        uint32_t index = 0;
-        size_t length = 0;
-    };
     // The capture thread: paces, draws and fills pool buffers; never waits
     // for the consumer, so a stalled consumer empties the pool and frames
     // are dropped (and counted) as they fall due.
-    void Produce(std::stop_token stop, MediaType mt);
-    // The delivery thread: hands queued frames downstream; this is the
-    // thread a blocking consumer holds.
-    void DeliverFrames(std::stop_token stop);
+    void Produce(std::stop_token stop, MediaType mt, Imperfections faults);
     void CountDropped(uint32_t index);
 
     TestCamera& m_camera;
     const PinKind m_kind;
-
-    std::mutex m_queue_lock;
-    std::condition_variable_any m_queue_cv;
-    // Guarded by m_queue_lock.
-    std::deque<Frame> m_queue;
-    bool m_delivering = false;  // The delivery thread holds a frame.
-
+    // The delivery thread is the one a blocking consumer holds.
+    FrameDelivery m_delivery;
     std::jthread m_producer;
-    std::jthread m_delivery;
-    std::atomic<bool> m_delivery_done{false};
 };
 
 class ProcAmp final : public Delegating<IAMVideoProcAmp> {
@@ -179,7 +181,9 @@ public:
                         {[](double q) { return CameraControls::Device()->SetQuality(q); },
                          [] { return CameraControls::Device()->Quality(); }}),
           m_procamp(AsUnknown()),
-          m_pages(AsUnknown()) {
+          m_pages(AsUnknown()),
+          m_capture_end(AsUnknown(), {[this] { EndCapture(); },
+                                      [this](auto deadline) { return WaitDelivered(deadline); }}) {
         m_capture =
             static_cast<CameraPin*>(AddPin(std::make_unique<CameraPin>(*this, PinKind::Capture)));
         m_preview =
@@ -204,6 +208,8 @@ protected:
             return ReturnInterface<IAMDroppedFrames>(&m_drops, out);
         if (riid == ISpecifyPropertyPages::iid)
             return ReturnInterface<ISpecifyPropertyPages>(&m_pages, out);
+        if (riid == ILiveCaptureEnd::iid)
+            return ReturnInterface<ILiveCaptureEnd>(&m_capture_end, out);
         return BaseFilter::QueryInterfaceExtra(riid, out);
     }
 
@@ -229,6 +235,14 @@ protected:
 
 private:
     IUnknown& AsUnknown() { return *static_cast<IBaseFilter*>(this); }
+    void EndCapture() {
+        m_capture->EndCapture();
+        m_preview->EndCapture();
+        m_pacer.Wake();
+    }
+    bool WaitDelivered(std::chrono::steady_clock::time_point deadline) {
+        return m_capture->WaitDelivered(deadline);
+    }
 
     LivePacer m_pacer;
     DropCounter m_drops;
@@ -236,6 +250,7 @@ private:
     JpegQualityCompression m_compression;
     ProcAmp m_procamp;
     CameraPages m_pages;
+    LiveCaptureEnd m_capture_end;
     CameraPin* m_capture = nullptr;
     CameraPin* m_preview = nullptr;
 };
@@ -244,7 +259,8 @@ CameraPin::CameraPin(TestCamera& camera, PinKind kind)
     : BaseOutputPin(camera, kind == PinKind::Capture ? u"Capture" : u"Preview",
                     kind == PinKind::Capture ? PIN_CATEGORY_CAPTURE : PIN_CATEGORY_PREVIEW),
       m_camera(camera),
-      m_kind(kind) {}
+      m_kind(kind),
+      m_delivery(*this, kind == PinKind::Capture ? &camera.Drops() : nullptr) {}
 
 HRESULT CameraPin::CheckMediaType(const AM_MEDIA_TYPE& mt) {
     if (m_kind == PinKind::Capture) {
@@ -302,37 +318,35 @@ void CameraPin::StartStreaming() {
     // Named so that per-thread tools (top -H, the live capture benchmark)
     // tell the camera's picture making from its delivery down the graph.
     const bool capture = m_kind == PinKind::Capture;
-    m_producer = std::jthread([this, capture, mt = ConnectionType()](std::stop_token stop) {
-        pthread_setname_np(pthread_self(), capture ? "rx-cam-capture" : "rx-cam-preview");
-        Produce(stop, mt);
-    });
-    m_delivery_done.store(false);
-    m_delivery = std::jthread([this, capture](std::stop_token stop) {
-        pthread_setname_np(pthread_self(), capture ? "rx-cam-deliver" : "rx-prv-deliver");
-        DeliverFrames(stop);
-        m_delivery_done.store(true);
-    });
+    m_producer = std::jthread(
+        [this, capture, mt = ConnectionType(), faults = CameraFaults()](std::stop_token stop) {
+            pthread_setname_np(pthread_self(), capture ? "rx-cam-capture" : "rx-cam-preview");
+            Produce(stop, mt, faults);
+        });
+    m_delivery.Start(capture ? "rx-cam-deliver" : "rx-prv-deliver");
+}
+
+void CameraPin::EndCapture() {
+    m_producer.request_stop();
+}
+
+bool CameraPin::WaitDelivered(std::chrono::steady_clock::time_point deadline) {
+    // The capture thread ends at once: its waits end with the stop request,
+    // and a frame it was making is queued first.
+    if (m_producer.joinable())
+        m_producer.join();
+    return m_delivery.WaitDelivered(deadline);
 }
 
 void CameraPin::RequestStop() {
     m_producer.request_stop();
-    m_delivery.request_stop();
-    // The queue's waiters wait with the delivery thread's token, so the stop
-    // request wakes them; this only covers a waiter between checks.
-    m_queue_cv.notify_all();
+    m_delivery.RequestStop();
 }
 
 void CameraPin::JoinStreaming() {
     if (m_producer.joinable())
         m_producer.join();
-    JoinDelivery(m_delivery, m_delivery_done, *this);
-    std::deque<Frame> left;
-    {
-        std::lock_guard guard(m_queue_lock);
-        left.swap(m_queue);
-    }
-    for (const Frame& f : left)
-        CountDropped(f.index);
+    m_delivery.Join();
 }
 
 void CameraPin::CountDropped(uint32_t index) {
@@ -340,41 +354,19 @@ void CameraPin::CountDropped(uint32_t index) {
         m_camera.Drops().Dropped(index);
 }
 
-void CameraPin::DeliverFrames(std::stop_token stop) {
-    for (;;) {
-        Frame frame;
-        {
-            std::unique_lock guard(m_queue_lock);
-            if (!m_queue_cv.wait(guard, stop, [&] { return !m_queue.empty(); }))
-                return;
-            frame = std::move(m_queue.front());
-            m_queue.pop_front();
-            m_delivering = true;
-        }
-        const HRESULT hr = Deliver(frame.sample.Get());
-        frame.sample = nullptr;
-        {
-            std::lock_guard guard(m_queue_lock);
-            m_delivering = false;
-        }
-        m_queue_cv.notify_all();
-        // A frame the consumer refused (flushing, stopping) was lost.
-        if (hr == S_OK && m_kind == PinKind::Capture)
-            m_camera.Drops().Delivered(frame.length);
-        else if (hr != S_OK)
-            CountDropped(frame.index);
-    }
-}
-
-void CameraPin::Produce(std::stop_token stop, MediaType mt) {
+void CameraPin::Produce(std::stop_token stop, MediaType mt, Imperfections faults) {
     VideoGeometry g;
     if (!ReadGeometry(mt.Get(), &g))
         return;
-    const REFERENCE_TIME period = g.time_per_frame > 0 ? g.time_per_frame : k25fps;
+    const REFERENCE_TIME nominal = g.time_per_frame > 0 ? g.time_per_frame : k25fps;
     const bool unpaced = m_kind == PinKind::Capture && g_unpaced.load();
     const int slot = m_kind == PinKind::Capture ? 0 : 1;
     LivePacer& pacer = m_camera.Pacer();
     CameraControls& controls = *CameraControls::Device();
+    // The camera's own clock: frame n is captured at clock.FrameTime(n),
+    // which is n nominal periods from the start for a perfect camera.
+    const ImperfectClock clock(faults, 10'000'000.0 / double(nominal));
+    const auto period = static_cast<REFERENCE_TIME>(std::llround(clock.TickLength()));
     // Frames differ in a few bands only: the painter copies what never
     // moves, the encoder and the preview conversion redo only changed rows.
     Yuv422Image picture;
@@ -384,7 +376,14 @@ void CameraPin::Produce(std::stop_token stop, MediaType mt) {
     Rgb32Rows preview;
 
     uint32_t index = 0;
-    REFERENCE_TIME next = 0;  // Stream time of frame `index`.
+    auto skip_to = [&](REFERENCE_TIME now) {
+        // Frames whose time has wholly passed.
+        const auto passed = static_cast<uint32_t>(std::max<REFERENCE_TIME>(
+            0, (now - clock.FrameTime(index)) / std::max<REFERENCE_TIME>(period, 1)));
+        const uint32_t first = index;
+        index += passed;
+        return std::pair{first, passed};
+    };
     while (!stop.stop_requested()) {
         if (!pacer.WaitRunning(stop)) {
             if (stop.stop_requested() || m_camera.State() == State_Stopped)
@@ -394,33 +393,28 @@ void CameraPin::Produce(std::stop_token stop, MediaType mt) {
         if (pacer.TakeRestart(slot)) {
             // Slots that passed while paused were never captured: skip them
             // without counting drops.
-            const REFERENCE_TIME now = pacer.Now();
-            if (now - next >= period) {
-                const REFERENCE_TIME skip = (now - next) / period;
-                next += skip * period;
-                index += static_cast<uint32_t>(skip);
-            }
+            skip_to(pacer.Now());
         }
+        REFERENCE_TIME next = clock.FrameTime(index);  // The true time of frame `index`.
         if (!unpaced) {
             if (!pacer.WaitFor(next, stop))
                 continue;
             // Slots this thread was too late for are frames the device lost.
-            const REFERENCE_TIME late = pacer.Now() - next;
-            if (late >= period) {
-                const REFERENCE_TIME missed = late / period;
-                for (REFERENCE_TIME i = 0; i < missed; ++i)
-                    CountDropped(index + static_cast<uint32_t>(i));
-                next += missed * period;
-                index += static_cast<uint32_t>(missed);
+            if (const auto [first, missed] = skip_to(pacer.Now()); missed > 0) {
+                for (uint32_t i = 0; i < missed; ++i)
+                    CountDropped(first + i);
+                next = clock.FrameTime(index);
             }
         }
-
+        if (clock.FrameLost(index)) {
+            CountDropped(index++);
+            continue;
+        }
         if (unpaced) {
             // As fast as the consumer takes frames and no faster: the next
             // frame is made once the last one has been handed on, so a stop
             // finds at most the one frame in flight undelivered.
-            std::unique_lock guard(m_queue_lock);
-            if (!m_queue_cv.wait(guard, stop, [&] { return m_queue.empty() && !m_delivering; }))
+            if (!m_delivery.WaitIdle(stop))
                 continue;
         }
         ComPtr<IMediaSample> sample;
@@ -433,6 +427,9 @@ void CameraPin::Produce(std::stop_token stop, MediaType mt) {
             return;  // Stopping, or the connection went.
         } else {
             const int64_t cpu_start = ThreadCpuNs();
+            // The picture belongs to the frame's true time, whatever its
+            // stamp says: the whole-second border is the clapper that sync
+            // checks look for.
             painter.Draw(picture, index, next, period, controls.Picture());
             BYTE* data = nullptr;
             sample->GetPointer(&data);
@@ -455,20 +452,16 @@ void CameraPin::Produce(std::stop_token stop, MediaType mt) {
                 CountDropped(index);
             } else {
                 sample->SetActualDataLength(static_cast<LONG>(length));
-                REFERENCE_TIME start = next, end = next + period;
+                REFERENCE_TIME start = std::max<REFERENCE_TIME>(0, clock.StampOf(index));
+                REFERENCE_TIME end = start + period;
                 sample->SetTime(&start, &end);
                 LONGLONG media_start = index, media_end = LONGLONG(index) + 1;
                 sample->SetMediaTime(&media_start, &media_end);
                 sample->SetSyncPoint(TRUE);
-                {
-                    std::lock_guard guard(m_queue_lock);
-                    m_queue.push_back(Frame{std::move(sample), index, length});
-                }
-                m_queue_cv.notify_all();
+                m_delivery.Push({std::move(sample), index, length});
             }
         }
         ++index;
-        next += period;
     }
 }
 
@@ -484,6 +477,11 @@ HRESULT CreateTestCamera(REFIID riid, void** out) {
 
 void SetTestCameraUnpaced(bool unpaced) {
     g_unpaced.store(unpaced);
+}
+
+void SetTestCameraImperfections(const Imperfections& faults) {
+    std::lock_guard guard(g_faults_lock);
+    g_faults = faults;
 }
 
 int64_t TestCameraSourceCpuNs() {

@@ -4,10 +4,12 @@
 
 #include <cmath>
 #include <cstring>
+#include <mutex>
 #include <numbers>
 
 #include "platform/com/object.h"
 #include "platform/media/devices/devicecontrols.h"
+#include "platform/media/devices/imperfections.h"
 #include "platform/media/devices/livesource.h"
 #include "platform/media/devices/virtualdevices.h"
 
@@ -24,6 +26,15 @@ constexpr double kBurstAmplitude = 0.9;
 constexpr double kToneAmplitude = 0.8;  // Full scale times this at level 1.
 
 constexpr int kRates[] = {48000, 44100, 32000, 22050, 11025};
+
+std::mutex g_faults_lock;
+// Guarded by g_faults_lock.
+Imperfections g_faults;
+
+Imperfections ToneFaults() {
+    std::lock_guard guard(g_faults_lock);
+    return g_faults;
+}
 
 std::vector<MediaType> PcmTypes() {
     std::vector<MediaType> types;
@@ -84,37 +95,52 @@ void ToneGenerator::Stream(std::stop_token stop, const WAVEFORMATEX& wfx) {
     LivePacer& pacer = Pacer();
     BaseOutputPin& pin = CapturePin();
     ToneControls& controls = *ToneControls::Device();
-    auto frame_time = [rate](int64_t frames) { return frames * kSecond / rate; };
+    // The generator's own sample clock, perfect unless a test made it not.
+    const ImperfectClock clock(ToneFaults(), double(rate));
+    AudioStamps stamps(rate);
 
-    int64_t position = 0;       // Audio frames since the stream started.
-    REFERENCE_TIME anchor = 0;  // Stream time of frame 0.
-    bool anchored = false;
-    while (!stop.stop_requested()) {
+    int64_t device = 0;  // Frames the device captured and handed on or lost.
+    int64_t buffer = 0;  // Buffers so far, for the drop counter.
+    bool discontinuity = false;
+    while (!stop.stop_requested() && !CaptureEnding()) {
         if (!pacer.WaitRunning(stop)) {
             if (stop.stop_requested() || State() == State_Stopped)
                 return;
             continue;
         }
-        if (pacer.TakeRestart(0) || !anchored) {
-            // Samples are stamped from their count, anchored to the stream
-            // time of the first one; after a pause the count goes on from
-            // the time capture resumed.
-            const REFERENCE_TIME now = std::max<REFERENCE_TIME>(0, pacer.Now());
-            if (!anchored || now > anchor + frame_time(position)) {
-                anchor = anchored ? now - frame_time(position) : now;
-                anchored = true;
-            }
+        if (pacer.TakeRestart(0) && stamps.Anchored()) {
+            // After a pause the count goes on from the time capture
+            // resumed: what the device captured meanwhile was let go.
+            const int64_t now_frames = clock.SamplesAt(pacer.Now());
+            device = std::max(device, now_frames / frames_per_buffer * frames_per_buffer);
+            stamps = AudioStamps(rate);
+            discontinuity = true;
         }
-        const REFERENCE_TIME start = anchor + frame_time(position);
-        const REFERENCE_TIME end = anchor + frame_time(position + frames_per_buffer);
-        // A buffer is complete once its last sample was captured.
-        if (!pacer.WaitFor(end, stop))
+        // A buffer is complete once its last frame was captured.
+        if (!pacer.WaitFor(clock.SampleTime(device + frames_per_buffer), stop))
             continue;
+        if (CaptureEnding())
+            return;
+        const REFERENCE_TIME now = pacer.Now();
+        const AudioStamps::Observation seen = stamps.Observe(clock.SamplesAt(now), now);
+        if (seen.lost > 0) {
+            Drops().Dropped(uint32_t(buffer),
+                            uint32_t((seen.lost + frames_per_buffer - 1) / frames_per_buffer));
+            discontinuity = true;
+        }
+        discontinuity = discontinuity || seen.reanchored;
+        const int64_t position = stamps.Position(device);
+        const REFERENCE_TIME start = stamps.TimeOf(position);
+        const REFERENCE_TIME end = stamps.TimeOf(position + frames_per_buffer);
         ComPtr<IMediaSample> sample;
-        const HRESULT hr =
-            pacer.BufferBefore(pin, end + (end - start), stop, sample.ReleaseAndGetAddressOf());
+        const HRESULT hr = clock.BufferLost(buffer)
+                               ? VFW_E_TIMEOUT
+                               : pacer.BufferBefore(pin, now + (end - start), stop,
+                                                    sample.ReleaseAndGetAddressOf());
         if (hr == VFW_E_TIMEOUT) {
-            Drops().Dropped(uint32_t(position / frames_per_buffer));
+            // Lost: the positions go on, so the mux fills the gap.
+            Drops().Dropped(uint32_t(buffer));
+            discontinuity = true;
         } else if (FAILED(hr)) {
             return;
         } else {
@@ -126,8 +152,10 @@ void ToneGenerator::Stream(std::stop_token stop, const WAVEFORMATEX& wfx) {
             auto* out = reinterpret_cast<int16_t*>(data);
             const ToneControls::Lines lines = controls.Snapshot();
             for (int64_t i = 0; i < frames_per_buffer; ++i) {
-                const int64_t n = position + i;
-                const REFERENCE_TIME t = anchor + frame_time(n);
+                const int64_t n = device + i;
+                // The burst marks whole seconds of the graph's clock, where
+                // the frame truly falls, whatever the device's clock says.
+                const REFERENCE_TIME t = clock.SampleTime(n);
                 const double seconds = double(n) / double(rate);
                 double value = 0.0;
                 if (t >= 0 && t % kSecond < kBurstLength) {
@@ -139,10 +167,10 @@ void ToneGenerator::Stream(std::stop_token stop, const WAVEFORMATEX& wfx) {
                                      std::sin(2 * std::numbers::pi * kToneLines[l].frequency_hz *
                                               seconds);
                 }
-                const auto s =
+                const auto v =
                     static_cast<int16_t>(std::lround(std::clamp(value, -1.0, 1.0) * 32767));
                 for (int c = 0; c < channels; ++c)
-                    std::memcpy(out + i * channels + c, &s, sizeof s);
+                    std::memcpy(out + i * channels + c, &v, sizeof v);
             }
             sample->SetActualDataLength(static_cast<LONG>(bytes));
             REFERENCE_TIME s = start, e = end;
@@ -150,15 +178,23 @@ void ToneGenerator::Stream(std::stop_token stop, const WAVEFORMATEX& wfx) {
             LONGLONG ms = position, me = position + frames_per_buffer;
             sample->SetMediaTime(&ms, &me);
             sample->SetSyncPoint(TRUE);
+            sample->SetDiscontinuity(discontinuity);
+            discontinuity = false;
             if (pin.Deliver(sample.Get()) == VFW_E_NOT_CONNECTED)
                 return;
             Drops().Delivered(bytes);
         }
-        position += frames_per_buffer;
+        device += frames_per_buffer;
+        ++buffer;
     }
 }
 
 }  // namespace
+
+void SetToneGeneratorImperfections(const Imperfections& faults) {
+    std::lock_guard guard(g_faults_lock);
+    g_faults = faults;
+}
 
 HRESULT CreateToneGenerator(REFIID riid, void** out) {
     if (!out)

@@ -18,9 +18,9 @@
 
 #include <atomic>
 #include <cerrno>
-#include <condition_variable>
+#include <cmath>
 #include <cstring>
-#include <deque>
+#include <optional>
 #include <thread>
 
 #include "platform/media/clock.h"
@@ -98,8 +98,11 @@ public:
                         {[this](double q) { return SetQuality(q); },
                          [this] { return m_controls->Quality(); }}),
           m_procamp(AsUnknown(), m_controls),
-          m_pages(AsUnknown()) {
+          m_pages(AsUnknown()),
+          m_capture_end(AsUnknown(), {[this] { EndCapture(); },
+                                      [this](auto deadline) { return WaitDelivered(deadline); }}) {
         m_pin = static_cast<V4l2CapturePin*>(AddPin(std::make_unique<V4l2CapturePin>(*this)));
+        m_delivery = std::make_unique<FrameDelivery>(*m_pin, &m_drops);
         m_config.Attach(*m_pin);
     }
     // A filter let go without being stopped still stops its threads before
@@ -108,8 +111,7 @@ public:
         OnStopRequest();
         if (m_capture.joinable())
             m_capture.join();
-        if (m_delivery.joinable())
-            m_delivery.join();
+        m_delivery->Join();
         CloseDevice();
         CloseWake();
     }
@@ -126,6 +128,8 @@ protected:
             return ReturnInterface<IAMDroppedFrames>(&m_drops, out);
         if (riid == ISpecifyPropertyPages::iid)
             return ReturnInterface<ISpecifyPropertyPages>(&m_pages, out);
+        if (riid == ILiveCaptureEnd::iid)
+            return ReturnInterface<ILiveCaptureEnd>(&m_capture_end, out);
         return BaseFilter::QueryInterfaceExtra(riid, out);
     }
 
@@ -137,24 +141,14 @@ protected:
     void OnPauseFromRunning() override { m_restart.store(true); }
     void OnStopRequest() override {
         m_capture.request_stop();
-        m_delivery.request_stop();
-        m_queue_cv.notify_all();
-        if (m_wake >= 0) {
-            const uint64_t one = 1;
-            // A full counter is already a pending wake-up.
-            [[maybe_unused]] const ssize_t n = ::write(m_wake, &one, sizeof one);
-        }
+        m_delivery->RequestStop();
+        Wake();
     }
     void OnStopJoin() override;
     HRESULT StateResult(DWORD) override { return State() == State_Paused ? VFW_S_CANT_CUE : S_OK; }
 
 private:
-    struct Frame {
-        ComPtr<IMediaSample> sample;
-        uint32_t sequence = 0;
-        size_t length = 0;
-        bool end = false;  // The stream ended here: end of stream follows.
-    };
+    using Frame = FrameDelivery::Frame;
     struct Mapping {
         void* address = nullptr;
         size_t length = 0;
@@ -170,6 +164,25 @@ private:
             ::close(m_wake);
         m_wake = -1;
     }
+    // Makes the capture thread's poll return at once.
+    void Wake() {
+        if (m_wake >= 0) {
+            const uint64_t one = 1;
+            // A full counter is already a pending wake-up.
+            [[maybe_unused]] const ssize_t n = ::write(m_wake, &one, sizeof one);
+        }
+    }
+    // A stopping graph ends the capture: the capture thread takes the
+    // frames the driver already filled and ends; they are delivered.
+    void EndCapture() {
+        m_ending.store(true);
+        Wake();
+    }
+    bool WaitDelivered(std::chrono::steady_clock::time_point deadline) {
+        if (m_capture.joinable())
+            m_capture.join();
+        return m_delivery->WaitDelivered(deadline);
+    }
     HRESULT SetQuality(double quality);
     // Sends the quality to the MJPEG Compressor that encodes this camera's
     // frames, when the device has no JPEG control of its own.
@@ -179,8 +192,6 @@ private:
     Outcome Dequeue();
     void Take(const v4l2_buffer& buffer);
     void EndStream(bool lost, int error);
-    void Push(Frame frame);
-    void Deliver(std::stop_token stop);
 
     const std::shared_ptr<V4l2System> m_system;
     const V4l2Node m_node;
@@ -190,7 +201,11 @@ private:
     JpegQualityCompression m_compression;
     ProcAmp m_procamp;
     CameraPages m_pages;
+    LiveCaptureEnd m_capture_end;
     V4l2CapturePin* m_pin = nullptr;
+    // The delivery thread, which a blocking consumer holds; made once the
+    // pin exists.
+    std::unique_ptr<FrameDelivery> m_delivery;
 
     // Set while out of Stopped, under the control lock; read by the capture
     // thread, which they outlive (it is joined before they change).
@@ -205,6 +220,9 @@ private:
     uint32_t m_stride = 0;
     bool m_yuy2 = false;
     REFERENCE_TIME m_period = kDefaultPeriod;
+    // The frame period the driver reports after the rate was set, when it
+    // differs from the connection's: the first frame carries it as a type.
+    std::optional<MediaType> m_actual_type;
 
     // Capture thread only.
     bool m_have_sequence = false;
@@ -215,15 +233,9 @@ private:
     // frames captured before the run are not delivered.
     std::atomic<bool> m_restart{false};
     std::atomic<bool> m_ended{false};
-
-    std::mutex m_queue_lock;
-    std::condition_variable_any m_queue_cv;
-    // Guarded by m_queue_lock.
-    std::deque<Frame> m_queue;
+    std::atomic<bool> m_ending{false};
 
     std::jthread m_capture;
-    std::jthread m_delivery;
-    std::atomic<bool> m_delivery_done{false};
 };
 
 V4l2CapturePin::V4l2CapturePin(V4l2Camera& camera)
@@ -265,6 +277,7 @@ HRESULT V4l2CapturePin::QueryPinInterface(REFIID riid, void** out) {
 HRESULT V4l2Camera::OnActivate() {
     m_drops.Reset();
     m_ended.store(false);
+    m_ending.store(false);
     m_restart.store(true);  // Not running yet.
     m_have_sequence = false;
     if (!m_pin->IsConnected())
@@ -282,27 +295,15 @@ HRESULT V4l2Camera::OnActivate() {
         return error;
     }
     m_capture = std::jthread([this](std::stop_token stop) { Capture(stop); });
-    m_delivery_done.store(false);
-    m_delivery = std::jthread([this](std::stop_token stop) {
-        Deliver(stop);
-        m_delivery_done.store(true);
-    });
+    m_delivery->Start("rx-v4l2-deliver");
     return S_OK;
 }
 
 void V4l2Camera::OnStopJoin() {
     if (m_capture.joinable())
         m_capture.join();
-    JoinDelivery(m_delivery, m_delivery_done, *m_pin);
-    std::deque<Frame> left;
-    {
-        std::lock_guard guard(m_queue_lock);
-        left.swap(m_queue);
-    }
     // Frames still queued when the stream stopped were never delivered.
-    for (const Frame& f : left)
-        if (!f.end)
-            m_drops.Dropped(f.sequence);
+    m_delivery->Join();
     CloseDevice();
     CloseWake();
 }
@@ -332,12 +333,33 @@ HRESULT V4l2Camera::OpenDevice(const MediaType& mt) {
     m_yuy2 = mt->subtype == MEDIASUBTYPE_YUY2;
     m_stride = format.fmt.pix.bytesperline;
     m_period = g.time_per_frame > 0 ? g.time_per_frame : kDefaultPeriod;
+    m_actual_type.reset();
     if (g.time_per_frame > 0) {
         v4l2_streamparm parm{};
         parm.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
         parm.parm.capture.timeperframe = {uint32_t(g.time_per_frame), 10'000'000};
         // Not every driver sets a rate; frames then come at its own.
         m_system->Ioctl(m_fd, VIDIOC_S_PARM, &parm);
+    }
+    // The rate the driver really runs at, which the file's header must
+    // carry: a driver may round the request, or ignore it. A driver that
+    // names none leaves the connection's (the file measures it then).
+    v4l2_streamparm actual{};
+    actual.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+    if (m_system->Ioctl(m_fd, VIDIOC_G_PARM, &actual) == 0) {
+        const v4l2_fract f = actual.parm.capture.timeperframe;
+        if (f.numerator > 0 && f.denominator > 0) {
+            const auto period = REFERENCE_TIME(
+                std::llround(double(f.numerator) * 10'000'000.0 / double(f.denominator)));
+            if (period != g.time_per_frame) {
+                m_period = period;
+                MediaType type = mt;
+                VIDEOINFOHEADER vih = *type.VideoInfo();
+                vih.AvgTimePerFrame = period;
+                type.SetFormat(&vih, sizeof vih);
+                m_actual_type = std::move(type);
+            }
+        }
     }
 
     v4l2_requestbuffers request{};
@@ -441,9 +463,12 @@ void V4l2Camera::Capture(std::stop_token stop) {
     while (!stop.stop_requested()) {
         pollfd fds[2] = {{m_fd, POLLIN, 0}, {m_wake, POLLIN, 0}};
         const pollfd& p = fds[0];
-        const int ready = m_system->Poll(fds, 2, kPollTimeoutMs);
-        if (fds[1].revents & POLLIN)
-            return;  // Stopping.
+        const bool ending = m_ending.load();
+        const int ready = m_system->Poll(fds, ending ? 1 : 2, ending ? 0 : kPollTimeoutMs);
+        if (!ending && (fds[1].revents & POLLIN))
+            continue;  // Woken: look at the stop and the end again.
+        if (ending && ready == 0)
+            return;  // Every frame the driver filled was taken.
         if (ready < 0) {
             if (errno == EINTR)
                 continue;
@@ -556,50 +581,24 @@ void V4l2Camera::Take(const v4l2_buffer& buffer) {
     LONGLONG media_start = sequence, media_end = LONGLONG(sequence) + 1;
     sample->SetMediaTime(&media_start, &media_end);
     sample->SetSyncPoint(TRUE);
-    Push(Frame{std::move(sample), sequence, length, false});
+    if (m_actual_type) {
+        // Once: the stream's real frame period, for the file's header.
+        sample->SetMediaType(const_cast<AM_MEDIA_TYPE*>(&m_actual_type->Get()));
+        m_actual_type.reset();
+    }
+    m_delivery->Push(Frame{std::move(sample), sequence, length, false});
 }
 
 void V4l2Camera::EndStream(bool lost, int error) {
     if (m_ended.exchange(true))
         return;
-    Push(Frame{nullptr, 0, 0, true});
+    m_delivery->Push(Frame{nullptr, 0, 0, true});
     // The graph's user learns why the stream ended: the device went, or it
     // failed in a way the stream cannot go on from.
     if (lost)
         NotifyEvent(EC_DEVICE_LOST, reinterpret_cast<LONG_PTR>(&AsUnknown()), 0);
     else
         NotifyEvent(EC_ERRORABORT, HResultFromErrno(error), 0);
-}
-
-void V4l2Camera::Push(Frame frame) {
-    {
-        std::lock_guard guard(m_queue_lock);
-        m_queue.push_back(std::move(frame));
-    }
-    m_queue_cv.notify_one();
-}
-
-void V4l2Camera::Deliver(std::stop_token stop) {
-    for (;;) {
-        Frame frame;
-        {
-            std::unique_lock guard(m_queue_lock);
-            if (!m_queue_cv.wait(guard, stop, [&] { return !m_queue.empty(); }))
-                return;
-            frame = std::move(m_queue.front());
-            m_queue.pop_front();
-        }
-        if (frame.end) {
-            m_pin->DeliverEndOfStream();
-            continue;
-        }
-        const HRESULT hr = m_pin->Deliver(frame.sample.Get());
-        frame.sample = nullptr;
-        if (hr == S_OK)
-            m_drops.Delivered(frame.length);
-        else
-            m_drops.Dropped(frame.sequence);  // Refused: flushing or stopping.
-    }
 }
 
 }  // namespace

@@ -19,6 +19,7 @@
 #include <cstdint>
 
 #include "platform/com/classregistry.h"
+#include "platform/media/devices/imperfections.h"
 #include "platform/media/interfaces.h"
 
 namespace ronvix::media {
@@ -45,6 +46,13 @@ HRESULT CreateToneGenerator(REFIID riid, void** out);
 // deliver frames as fast as the consumer takes them, stamped as if paced,
 // and never drop. Thread-safe; affects streams started afterwards.
 void SetTestCameraUnpaced(bool unpaced);
+
+// What the camera and the tone generator get wrong on purpose, for tests
+// (see imperfections.h): a skewed clock, a late start, jittery stamps,
+// stalls, lost frames or buffers. Thread-safe; affects streams started
+// afterwards. Everything is off until set.
+void SetTestCameraImperfections(const Imperfections& faults);
+void SetToneGeneratorImperfections(const Imperfections& faults);
 
 // CPU time the camera's threads have spent making pictures (drawing,
 // encoding, converting) in this process, in nanoseconds, read from each

@@ -18,17 +18,22 @@
 //   stops, when every connected input reached end of stream, or when the mux
 //   goes away; then the downstream stream is committed and the writer gets
 //   end of stream. Past 1 GiB the file continues in OpenDML form.
-// - Video frame rate: the stream's AvgTimePerFrame (25 fps without one).
-//   Each frame is placed at its start time rounded to whole frames, counted
-//   from the stream's first frame, so frames that a source dropped leave a
-//   gap of empty frames and the file keeps real time. A frame that would
-//   land on the place of the frame before it goes to the next place.
-// - Audio is continuous: samples are written back to back, whatever their
-//   time stamps say, and interleaved with the video by time. So the file's
-//   audio runs on the sound card's clock; when a live source re-anchors its
-//   audio stamps to the graph's clock (a sample marked as a discontinuity),
-//   the video follows in whole frames: a place left empty when the audio got
-//   a frame ahead, a frame left out when it fell a frame behind.
+// - The header is written once every video stream's frame rate is known
+//   and its first frame came (at most five seconds of stream time or
+//   64 MiB are held meanwhile). The rate is the device's: its type's frame
+//   period, or the period a source puts on its first frame (the rate the
+//   driver really runs at); a stream that names none is measured over its
+//   first second and written as the nearest standard rate. Rates of video
+//   standards are written exactly (30000/1001, not 29.97).
+// - Where each sample goes is the capture timeline's (timeline.h): one
+//   timeline for every stream from stream time 0, audio as the master
+//   clock (continuous, with silence of the same length where the device
+//   lost sound), video placed against it (empty places where frames were
+//   lost or the camera fell behind, a frame left out where it ran ahead).
+//   A frame left out is answered with S_SAMPLE_LEFT_OUT, so its source
+//   counts it as dropped: what a source counts as delivered is in the file.
+//   Each input pin answers IMuxStreamCounts with what the timeline made of
+//   its stream.
 // - A failure of the file (the writer reports a write error) makes Receive
 //   fail with that error; the writer has already raised EC_ERRORABORT.
 

@@ -18,6 +18,9 @@ using namespace std::chrono_literals;
 
 constexpr REFERENCE_TIME kSecond = 10'000'000;
 constexpr REFERENCE_TIME kBuffer = 200'000;  // 20 ms at 48000 Hz.
+// How far a stamp may be from the true capture time: the fit starts from
+// the nominal rate for its first half second.
+constexpr REFERENCE_TIME kStampError = 30'000;
 
 const AlsaCard kCard{0, "Tone", "Fake Card", 0, -1};
 
@@ -62,11 +65,12 @@ std::vector<Stamp> Stamps(TestSink* sink, const FakeAlsa& alsa) {
     return stamps;
 }
 
-// Re-anchors show as stamps that do not follow on from the previous sample.
+// Stamps that do not follow on from the previous sample (to within a
+// tenth of a millisecond): lost sound, or a fit started again.
 int Jumps(const std::vector<Stamp>& stamps) {
     int jumps = 0;
     for (size_t i = 1; i < stamps.size(); ++i)
-        jumps += stamps[i].start != stamps[i - 1].start + kBuffer;
+        jumps += std::llabs(stamps[i].start - (stamps[i - 1].start + kBuffer)) > 1000;
     return jumps;
 }
 
@@ -171,19 +175,14 @@ TEST_F(AlsaCaptureTest, StampsFollowTheGraphClockWhenTheCardClockDrifts) {
         SCOPED_TRACE(ratio);
         const std::vector<Stamp> stamps = CaptureMinute(m_alsa(), NewCapture(), ratio);
         ASSERT_GT(stamps.size(), 2900u);
-        EXPECT_LE(WorstError(stamps), AudioStamps::kTolerance + 1000);
-        // 0.5 % of a minute is 300 ms: one re-anchor per 40 ms of drift.
-        EXPECT_GE(Jumps(stamps), 6);
-        EXPECT_LE(Jumps(stamps), 8);
-        // Fast: the stamps step back; slow: they step forward. Each step is
-        // marked as a discontinuity, so the mux can hold the video to the
-        // card, and no other sample is.
+        // 0.5 % of a minute is 300 ms: the stamps follow the card's rate
+        // smoothly, with no step for the mux to act on and nothing lost.
+        EXPECT_LE(WorstError(stamps), kStampError);
         for (size_t i = 1; i < stamps.size(); ++i) {
-            const bool jump = stamps[i].start != stamps[i - 1].start + kBuffer;
-            if (jump) {
-                EXPECT_EQ(stamps[i].start<stamps[i - 1].start + kBuffer, ratio> 1);
-            }
-            EXPECT_EQ(stamps[i].discontinuity, jump) << "sample " << i;
+            EXPECT_LE(std::llabs(stamps[i].start - stamps[i - 1].start - kBuffer),
+                      kBuffer * 6 / 1000 + 1000)
+                << "sample " << i;
+            EXPECT_FALSE(stamps[i].discontinuity) << "sample " << i;
         }
         NewMachine();
     }
@@ -220,15 +219,21 @@ TEST_F(AlsaCaptureTest, AnOverrunIsRecoveredCountedAndTheStampsCatchUp) {
     drops->GetNumDropped(&dropped);
     drops->GetNumNotDropped(&delivered);
     drops = nullptr;
-    EXPECT_EQ(dropped, 1);
+    // The card's half second of buffer plus the gap: whole 20 ms buffers.
+    EXPECT_GE(dropped, 1);
     h.Control()->Stop();
 
     const std::vector<Stamp> stamps = Stamps(sink, m_alsa());
     EXPECT_EQ(LONG(stamps.size()), delivered);
     ASSERT_FALSE(stamps.empty());
     EXPECT_GT(stamps.back().truth, 4 * kSecond) << "capture went on after the overrun";
-    EXPECT_LE(WorstError(stamps), AudioStamps::kTolerance + 1000);
+    // The positions skip the lost sound, so every stamp keeps its time.
+    EXPECT_LE(WorstError(stamps), kStampError);
     EXPECT_EQ(Jumps(stamps), 1) << "the lost time is one step forward";
+    int marked = 0;
+    for (const Stamp& s : stamps)
+        marked += s.discontinuity;
+    EXPECT_EQ(marked, 1) << "the sample after the loss says so";
     h.Teardown();
 }
 
@@ -271,7 +276,7 @@ TEST_F(AlsaCaptureTest, WhatACardCapturesWhilePausedIsLetGoAndTheStampsGoOnFromT
             << "a sample captured while paused was delivered";
         // Stream time stood still while paused: two seconds behind the card.
         const REFERENCE_TIME expected = s.truth < kSecond ? s.truth : s.truth - 2 * kSecond;
-        EXPECT_LE(std::llabs(s.start - expected), AudioStamps::kTolerance + 1000);
+        EXPECT_LE(std::llabs(s.start - expected), kStampError);
         after += s.truth >= 3 * kSecond;
     }
     EXPECT_GT(after, 90u);

@@ -1,0 +1,187 @@
+#include "platform/media/filters/timeline.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace ronvix::media {
+
+namespace {
+
+constexpr double kUnitsPerSecond = 10'000'000.0;
+// Past this far from their ideal places (in frames) the frames are
+// corrected (half a frame, and a hair more so that frames sitting exactly
+// half a frame off stay put); a correction back the other way needs the
+// larger amount.
+constexpr double kCorrect = 0.501;
+constexpr double kCorrectBack = 0.75;
+// The error filter's gains: the place error and its change per frame (an
+// alpha-beta filter, which follows a steady drift without lagging it and
+// keeps a quarter of the stamps' jitter).
+constexpr double kAlpha = 0.1;
+constexpr double kBeta = 0.005;
+// A jump in a source's frame numbers beyond this is a new count, not loss.
+constexpr int64_t kMaxNumberGap = 1'000'000;
+// The audio clock's drift changes slowly; a change larger than this from
+// one sample to the next is taken only from a sample marked as a
+// discontinuity (a source that re-anchored its stamps on purpose).
+constexpr REFERENCE_TIME kMaxDriftStep = 100'000;  // 10 ms
+
+}  // namespace
+
+int CaptureTimeline::AddVideo(int64_t rate_num, int64_t rate_den) {
+    Stream s;
+    s.video = true;
+    s.rate_num = std::max<int64_t>(rate_num, 1);
+    s.rate_den = std::max<int64_t>(rate_den, 1);
+    m_streams.push_back(s);
+    return int(m_streams.size()) - 1;
+}
+
+int CaptureTimeline::AddAudio(int64_t sample_rate) {
+    Stream s;
+    s.rate_num = std::max<int64_t>(sample_rate, 1);
+    m_streams.push_back(s);
+    return int(m_streams.size()) - 1;
+}
+
+void CaptureTimeline::SetVideoRate(int stream, int64_t rate_num, int64_t rate_den) {
+    Stream& s = m_streams.at(size_t(stream));
+    if (s.video && !s.started) {
+        s.rate_num = std::max<int64_t>(rate_num, 1);
+        s.rate_den = std::max<int64_t>(rate_den, 1);
+    }
+}
+
+MUX_STREAM_COUNTS CaptureTimeline::Counts(int stream) const {
+    return m_streams.at(size_t(stream)).counts;
+}
+
+double CaptureTimeline::IdealPlace(const Stream& s, REFERENCE_TIME stamp) const {
+    return double(stamp + m_drift) * double(s.rate_num) / (double(s.rate_den) * kUnitsPerSecond);
+}
+
+CaptureTimeline::VideoPlace CaptureTimeline::PlaceVideo(int stream,
+                                                        std::optional<REFERENCE_TIME> stamp,
+                                                        std::optional<int64_t> number,
+                                                        bool allow_left_out) {
+    Stream& s = m_streams.at(size_t(stream));
+    VideoPlace result;
+    if (!stamp) {
+        // Nothing to place it by: the next place.
+        result.place = s.next++;
+        s.started = true;
+        ++s.counts.written;
+        return result;
+    }
+    const double ideal = IdealPlace(s, *stamp);
+    if (!s.started) {
+        // A stream that starts late begins after empty places.
+        s.started = true;
+        result.place = std::max<int64_t>(0, std::llround(ideal));
+        s.counts.inserted += result.place;
+        s.error = double(result.place) - ideal;
+        s.slope = 0;
+        s.next = result.place + 1;
+        s.last_number = number;
+        ++s.counts.written;
+        return result;
+    }
+    // Places of frames the source lost stay empty.
+    int64_t lost = 0;
+    if (number && s.last_number) {
+        const int64_t gap = *number - *s.last_number - 1;
+        lost = gap > 0 && gap < kMaxNumberGap ? gap : 0;
+    } else if (!number) {
+        // Without numbers, from the stamps: where the next frame belongs
+        // by the filtered error, trusted as it learns from more frames
+        // (one jittery stamp says little).
+        const double trust = std::min(1.0, double(s.counts.written) / 8.0);
+        lost = std::max<int64_t>(0, std::llround(ideal - double(s.next) + s.error * trust));
+    }
+    s.last_number = number;
+    s.counts.lost += lost;
+    int64_t candidate = s.next + lost;
+    const double frames = double(lost + 1);
+
+    const double predicted = s.error + s.slope * frames;
+    const double residual = (double(candidate) - ideal) - predicted;
+    s.error = predicted + kAlpha * residual;
+    s.slope += kBeta * residual / frames;
+
+    const double late = s.last_correction < 0 ? kCorrectBack : kCorrect;
+    const double early = s.last_correction > 0 ? kCorrectBack : kCorrect;
+    if (s.error > late && allow_left_out) {
+        // The frames run ahead of the clock: this one is left out, and the
+        // places of lost frames before it stay empty.
+        s.error -= 1;
+        s.last_correction = 1;
+        s.next = candidate;
+        ++s.counts.left_out;
+        result.left_out = true;
+        return result;
+    }
+    while (s.error < -early) {
+        // Behind the clock: an empty place, the frame before shows twice.
+        ++candidate;
+        ++s.counts.inserted;
+        s.error += 1;
+        s.last_correction = -1;
+    }
+    result.place = candidate;
+    s.next = candidate + 1;
+    ++s.counts.written;
+    return result;
+}
+
+CaptureTimeline::AudioPlace CaptureTimeline::PlaceAudio(int stream, int64_t frames,
+                                                        std::optional<REFERENCE_TIME> stamp,
+                                                        std::optional<int64_t> position,
+                                                        bool discontinuity) {
+    Stream& s = m_streams.at(size_t(stream));
+    AudioPlace result;
+    frames = std::max<int64_t>(frames, 0);
+    const int64_t source = position.value_or(s.next_source);
+    if (!s.started) {
+        s.started = true;
+        // The first sample goes where its stamp says: after silence when
+        // it starts late, cut where it starts before file time 0.
+        const int64_t lead =
+            stamp ? std::llround(double(*stamp) * double(s.rate_num) / kUnitsPerSecond) : 0;
+        s.origin = source - lead;
+        s.end = 0;
+    }
+    int64_t at = source - s.origin;
+    if (discontinuity && at + frames < s.end) {
+        // The source's count went back (it began a new count): it goes on
+        // from the end of what was written.
+        s.origin = source - s.end;
+        at = s.end;
+    }
+    if (at > s.end) {
+        result.silence = at - s.end;  // Sound the device lost.
+        s.counts.silence += result.silence;
+        s.end = at;
+    }
+    result.skip = std::clamp<int64_t>(s.end - at, 0, frames);
+    result.position = s.end;
+    s.end += frames - result.skip;
+    s.counts.written += frames - result.skip;
+    s.next_source = source + frames;
+
+    if (stamp) {
+        if (m_master < 0)
+            m_master = stream;
+        if (m_master == stream) {
+            // The file time of the sample's first frame against its stamp.
+            const double file_time =
+                double(at) * kUnitsPerSecond / double(std::max<int64_t>(s.rate_num, 1));
+            const REFERENCE_TIME drift = REFERENCE_TIME(std::llround(file_time)) - *stamp;
+            if (!m_have_drift || discontinuity || std::llabs(drift - m_drift) <= kMaxDriftStep)
+                m_drift = drift;
+            m_have_drift = true;
+        }
+    }
+    return result;
+}
+
+}  // namespace ronvix::media

@@ -1,0 +1,110 @@
+#pragma once
+// The capture file's timeline: where each sample of each stream goes in the
+// file. The AVI Mux asks it for every sample and writes what it says; the
+// rules live here, apart from the container, so that they hold whatever
+// writes the file.
+//
+// What the file gets (the guarantees a capture's user relies on):
+// - One timeline. File time 0 is stream time 0, the moment the graph ran.
+//   Each stream is placed by its time stamps, so a stream whose first
+//   sample comes later begins after a gap (empty video places, silence) and
+//   the streams are aligned from the first second.
+// - Audio is the master clock. An audio stream is written continuously: its
+//   positions (media times: the device's count of frames, including what it
+//   lost) map one to one to file positions, and a gap in them is filled with
+//   silence of exactly that length. So the file's audio runs on the sound
+//   card's clock and loses no time. Without positions, samples are taken to
+//   follow each other.
+// - Video is placed against that clock. The first audio stream with stamps
+//   tells how far its clock has drifted from the graph's (the file time of
+//   its samples minus their stamps); a frame's stamp moved by that drift,
+//   in frame periods of the file, is the frame's ideal place (the drift
+//   moves slowly: a jump in it is taken only from a sample its source
+//   marked as a discontinuity). Frames the source lost (a gap in its frame numbers, or in its
+//   stamps when it gives no numbers) keep their places, empty. A filtered measure of how far the
+//   frames sit from their ideal places decides, with hysteresis: once the
+//   frames sit more than half a frame late (a camera faster than the sound
+//   card), a frame is left out; more than half a frame early (slower, or
+//   lost frames it did not number), an empty place is inserted and the
+//   frame before shows twice. A correction back the other way waits until
+//   three quarters of a frame, so jitter in the stamps makes no flapping.
+//   Without audio the graph's clock is the file's.
+// - Every frame is accounted for: frames written, empty places for frames
+//   the source lost, empty places inserted (a late start counts here too)
+//   and frames left out. Places = written + lost + inserted.
+//
+// Threads: not thread-safe; the mux calls it under its file lock.
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "platform/media/interfaces.h"
+
+namespace ronvix::media {
+
+class CaptureTimeline {
+public:
+    // A video stream of `rate_num` / `rate_den` frames per second (the
+    // file's frame rate), or an audio stream of `sample_rate` frames per
+    // second. Returns the stream's number.
+    int AddVideo(int64_t rate_num, int64_t rate_den);
+    int AddAudio(int64_t sample_rate);
+    // Changes a video stream's frame rate before its first frame is placed.
+    void SetVideoRate(int stream, int64_t rate_num, int64_t rate_den);
+
+    struct VideoPlace {
+        bool left_out = false;  // The frame is not written.
+        int64_t place = 0;      // Its place, in frames from file time 0.
+    };
+    // Places a frame stamped `stamp` (stream time of its start), numbered
+    // `number` by its source (its media time), either when known. Without
+    // `allow_left_out`, a frame is never left out: the correction waits for
+    // a frame that may be (one whose source can still count it as dropped).
+    VideoPlace PlaceVideo(int stream, std::optional<REFERENCE_TIME> stamp,
+                          std::optional<int64_t> number, bool allow_left_out = true);
+
+    struct AudioPlace {
+        int64_t silence = 0;   // Frames of silence to write first.
+        int64_t skip = 0;      // Frames at the sample's start not written.
+        int64_t position = 0;  // File position of the first frame written
+                               // (after the silence).
+    };
+    // Places a sample of `frames` frames stamped `stamp`, whose first frame
+    // is at position `position` of its source's count, either when known.
+    // `discontinuity`: the source marked the sample (its count or stamps
+    // may have jumped).
+    AudioPlace PlaceAudio(int stream, int64_t frames, std::optional<REFERENCE_TIME> stamp,
+                          std::optional<int64_t> position, bool discontinuity);
+
+    MUX_STREAM_COUNTS Counts(int stream) const;
+    // How far the audio clock runs ahead of the graph's, 100 ns units.
+    REFERENCE_TIME Drift() const { return m_drift; }
+
+private:
+    struct Stream {
+        bool video = false;
+        int64_t rate_num = 25, rate_den = 1;  // Video frames, or audio frames, per second.
+        bool started = false;
+        MUX_STREAM_COUNTS counts;
+        // Video.
+        int64_t next = 0;  // The next free place.
+        std::optional<int64_t> last_number;
+        double error = 0;         // Filtered: frames' places minus their ideal places.
+        double slope = 0;         // The error's change per frame.
+        int last_correction = 0;  // +1 left out, -1 inserted, 0 none yet.
+        // Audio.
+        int64_t origin = 0;       // Source position at file position 0.
+        int64_t end = 0;          // File position after what was written.
+        int64_t next_source = 0;  // Source position that follows the last sample.
+    };
+
+    double IdealPlace(const Stream& s, REFERENCE_TIME stamp) const;
+
+    std::vector<Stream> m_streams;
+    int m_master = -1;  // The audio stream whose clock the video follows.
+    bool m_have_drift = false;
+    REFERENCE_TIME m_drift = 0;
+};
+
+}  // namespace ronvix::media
