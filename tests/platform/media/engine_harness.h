@@ -160,7 +160,8 @@ public:
     // Delivers one sample from the calling thread, which then acts as this
     // source's streaming thread. Blocks while the pool is empty.
     HRESULT Push(const std::vector<uint8_t>& data, REFERENCE_TIME start = -1,
-                 REFERENCE_TIME stop = -1, DWORD flags = 0, bool discontinuity = false) {
+                 REFERENCE_TIME stop = -1, DWORD flags = 0, bool discontinuity = false,
+                 LONGLONG media_start = -1, LONGLONG media_stop = -1) {
         ComPtr<IMediaSample> sample;
         HRESULT hr = m_pin->GetDeliveryBuffer(sample.ReleaseAndGetAddressOf(), flags);
         if (FAILED(hr))
@@ -172,6 +173,8 @@ public:
         if (start >= 0)
             sample->SetTime(&start, stop >= 0 ? &stop : nullptr);
         sample->SetDiscontinuity(discontinuity);
+        if (media_start >= 0)
+            sample->SetMediaTime(&media_start, &media_stop);
         return m_pin->Deliver(sample.Get());
     }
     HRESULT PushEndOfStream() { return m_pin->DeliverEndOfStream(); }

@@ -25,6 +25,12 @@ constexpr int64_t kMaxNumberGap = 1'000'000;
 // one sample to the next is taken only from a sample marked as a
 // discontinuity (a source that re-anchored its stamps on purpose).
 constexpr REFERENCE_TIME kMaxDriftStep = 100'000;  // 10 ms
+// Drift points are kept this far apart and this long.
+constexpr REFERENCE_TIME kDriftPointSpacing = 1'000'000;
+constexpr size_t kDriftPoints = 600;
+// Beyond the newest point the drift goes on at the rate of the last stretch
+// of this length.
+constexpr REFERENCE_TIME kDriftSlopeSpan = 20'000'000;
 
 }  // namespace
 
@@ -56,8 +62,38 @@ MUX_STREAM_COUNTS CaptureTimeline::Counts(int stream) const {
     return m_streams.at(size_t(stream)).counts;
 }
 
+REFERENCE_TIME CaptureTimeline::DriftAt(REFERENCE_TIME at) const {
+    if (m_drift.empty())
+        return 0;
+    if (at <= m_drift.front().stamp)
+        return m_drift.front().drift;
+    const auto after =
+        std::upper_bound(m_drift.begin(), m_drift.end(), at,
+                         [](REFERENCE_TIME t, const DriftPoint& p) { return t < p.stamp; });
+    const DriftPoint* a = nullptr;
+    const DriftPoint* b = nullptr;
+    if (after != m_drift.end()) {
+        a = &*(after - 1);
+        b = &*after;
+    } else {
+        // Past the newest point: on along the last stretch.
+        b = &m_drift.back();
+        a = &m_drift.front();
+        for (auto it = m_drift.rbegin(); it != m_drift.rend(); ++it)
+            if (b->stamp - it->stamp >= kDriftSlopeSpan) {
+                a = &*it;
+                break;
+            }
+    }
+    if (b->stamp <= a->stamp)
+        return b->drift;
+    const double t = double(at - a->stamp) / double(b->stamp - a->stamp);
+    return a->drift + REFERENCE_TIME(std::llround(t * double(b->drift - a->drift)));
+}
+
 double CaptureTimeline::IdealPlace(const Stream& s, REFERENCE_TIME stamp) const {
-    return double(stamp + m_drift) * double(s.rate_num) / (double(s.rate_den) * kUnitsPerSecond);
+    return double(stamp + DriftAt(stamp)) * double(s.rate_num) /
+           (double(s.rate_den) * kUnitsPerSecond);
 }
 
 CaptureTimeline::VideoPlace CaptureTimeline::PlaceVideo(int stream,
@@ -176,9 +212,22 @@ CaptureTimeline::AudioPlace CaptureTimeline::PlaceAudio(int stream, int64_t fram
             const double file_time =
                 double(at) * kUnitsPerSecond / double(std::max<int64_t>(s.rate_num, 1));
             const REFERENCE_TIME drift = REFERENCE_TIME(std::llround(file_time)) - *stamp;
-            if (!m_have_drift || discontinuity || std::llabs(drift - m_drift) <= kMaxDriftStep)
-                m_drift = drift;
-            m_have_drift = true;
+            const bool plausible = m_drift.empty() || discontinuity ||
+                                   std::llabs(drift - m_drift.back().drift) <= kMaxDriftStep;
+            if (plausible &&
+                (m_drift.empty() || *stamp >= m_drift.back().stamp + kDriftPointSpacing ||
+                 discontinuity)) {
+                // A jump comes at the sample that made it: the point before
+                // it is moved up to just before this one, so times before
+                // keep the old drift.
+                if (discontinuity && !m_drift.empty() && m_drift.back().stamp < *stamp - 1)
+                    m_drift.push_back({*stamp - 1, m_drift.back().drift});
+                while (!m_drift.empty() && m_drift.back().stamp >= *stamp)
+                    m_drift.pop_back();
+                m_drift.push_back({*stamp, drift});
+                while (m_drift.size() > kDriftPoints)
+                    m_drift.pop_front();
+            }
         }
     }
     return result;

@@ -36,6 +36,7 @@
 // Threads: not thread-safe; the mux calls it under its file lock.
 
 #include <cstdint>
+#include <deque>
 #include <optional>
 #include <vector>
 
@@ -78,8 +79,11 @@ public:
                           std::optional<int64_t> position, bool discontinuity);
 
     MUX_STREAM_COUNTS Counts(int stream) const;
-    // How far the audio clock runs ahead of the graph's, 100 ns units.
-    REFERENCE_TIME Drift() const { return m_drift; }
+    // How far the audio clock ran ahead of the graph's at stream time
+    // `at`, 100 ns units: from the audio samples around that time, so that
+    // frames placed while the sound runs ahead of them (or behind) still
+    // get the drift of their own time.
+    REFERENCE_TIME DriftAt(REFERENCE_TIME at) const;
 
 private:
     struct Stream {
@@ -103,8 +107,13 @@ private:
 
     std::vector<Stream> m_streams;
     int m_master = -1;  // The audio stream whose clock the video follows.
-    bool m_have_drift = false;
-    REFERENCE_TIME m_drift = 0;
+    // The drift seen on the master's samples: (stamp, drift), a point every
+    // tenth of a second at most, the last minute of them.
+    struct DriftPoint {
+        REFERENCE_TIME stamp;
+        REFERENCE_TIME drift;
+    };
+    std::deque<DriftPoint> m_drift;
 };
 
 }  // namespace ronvix::media

@@ -6,9 +6,17 @@
 
 #include <cstdlib>
 
+#include <QTemporaryDir>
+
+#include <thread>
+
 #include "fake_alsa.h"
 #include "platform/media/devices/alsacapture.h"
+#include "platform/media/devices/imperfections.h"
 #include "platform/media/devices/livesource.h"
+#include "platform/media/filters/av_offsets.h"
+#include "platform/media/filters/filters.h"
+#include "platform/media/filters/jpegcodec.h"
 
 namespace ronvix::media::test {
 namespace {
@@ -185,6 +193,85 @@ TEST_F(AlsaCaptureTest, StampsFollowTheGraphClockWhenTheCardClockDrifts) {
             EXPECT_FALSE(stamps[i].discontinuity) << "sample " << i;
         }
         NewMachine();
+    }
+}
+
+// A card half a per cent fast or slow, captured for a simulated minute
+// beside a camera on the graph's clock into a file through the real mux:
+// at every second the card's burst starts within the camera's white frame,
+// as ffmpeg reads the file.
+TEST_F(AlsaCaptureTest, ACardHalfAPerCentOffStaysWithThePictureInTheFile) {
+    RegisterEngineClasses();
+    std::vector<uint8_t> white(JpegEncoder::MaxSize(32, 32)), black(white.size());
+    {
+        JpegEncoder encoder;
+        const std::vector<uint8_t> w(32 * 32 * 4, 255), b(32 * 32 * 4, 0);
+        white.resize(encoder.EncodeRgb32(w.data(), 32, 32, false, 50, white));
+        black.resize(encoder.EncodeRgb32(b.data(), 32, 32, false, 50, black));
+    }
+    for (double ratio : {1.005, 0.995}) {
+        SCOPED_TRACE(ratio);
+        NewMachine();
+        m_alsa().clapper = true;
+        m_alsa().ratio = ratio;
+        QTemporaryDir dir;
+        const QString path = dir.filePath("card.avi");
+        FilterHarness h(NewCapture());
+        TestSource::Options options;
+        options.types = {MediaType::Video(MEDIASUBTYPE_MJPG, 32, 32, 24, 400'000)};
+        options.buffer_size = 4096;
+        TestSource* camera = h.AddSource(options);
+        ComPtr<ICaptureGraphBuilder2> builder;
+        ASSERT_EQ(CoCreateInstance(CLSID_CaptureGraphBuilder2, nullptr, CLSCTX_INPROC_SERVER,
+                                   ICaptureGraphBuilder2::iid, builder.OutVoid()),
+                  S_OK);
+        builder->SetFiltergraph(ComPtr<IGraphBuilder>(h.Graph()).Get());
+        ComPtr<IBaseFilter> mux;
+        const std::u16string name = path.toStdU16String();
+        ASSERT_EQ(builder->SetOutputFileName(&MEDIASUBTYPE_Avi, name.c_str(),
+                                             mux.ReleaseAndGetAddressOf(), nullptr),
+                  S_OK);
+        ASSERT_EQ(builder->RenderStream(nullptr, nullptr, camera->Filter(), nullptr, mux.Get()),
+                  S_OK);
+        ASSERT_EQ(builder->RenderStream(nullptr, nullptr, h.Filter(), nullptr, mux.Get()), S_OK);
+        m_alsa().clock = h.Clock();
+        REFERENCE_TIME start = 0;
+        h.Clock()->GetTime(&start);
+        m_alsa().end = start + 60 * kSecond;
+        ASSERT_EQ(h.Control()->Run(), S_OK);
+        // The camera delivers each frame once the card has moved the clock
+        // past it.
+        std::jthread frames([&](std::stop_token stop) {
+            const ImperfectClock clock({}, 25);
+            for (int64_t n = 0; n < 1500; ++n) {
+                const REFERENCE_TIME t = clock.FrameTime(n);
+                if (h.Clock()->WaitUntil(start + t, stop) != S_OK)
+                    return;
+                const bool holds_second = (t + kSecond - 1) / kSecond * kSecond < t + 400'000;
+                camera->Push(holds_second ? white : black, t, t + 400'000, 0, false, n, n + 1);
+            }
+        });
+        const auto deadline = std::chrono::steady_clock::now() + 60s;
+        for (;;) {
+            {
+                std::lock_guard guard(m_alsa().lock);
+                if (m_alsa().waits_after_end > 0)
+                    break;
+            }
+            ASSERT_LT(std::chrono::steady_clock::now(), deadline);
+            std::this_thread::sleep_for(5ms);
+        }
+        frames.request_stop();
+        frames.join();
+        h.Control()->Stop();
+        const auto offsets = MeasureAvOffsets(path);
+        ASSERT_TRUE(offsets);
+        EXPECT_TRUE(offsets->AllWithin(-0.5 - 0.01, 1.5 + 0.01))
+            << "offsets from " << offsets->Lowest() << " to " << offsets->Highest();
+        EXPECT_GE(offsets->offsets.size(), 58u);
+        mux = nullptr;
+        builder = nullptr;
+        h.Teardown();
     }
 }
 

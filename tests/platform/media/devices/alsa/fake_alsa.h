@@ -14,6 +14,7 @@
 // threads, and every member they touch is guarded by `lock`.
 
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <mutex>
 #include <string>
@@ -67,6 +68,9 @@ public:
     std::vector<int> accept_rates{44100, 48000};
     bool probe_busy = false;
     int open_bits = 0, open_channels = 0, open_rate = 0;  // Of the last capture open.
+    // Instead of frame numbers, 16-bit sound: a quiet tone with a loud 3 kHz
+    // burst for 20 ms from each whole second of the true clock.
+    bool clapper = false;
 
     AlsaCardApi CardApi() {
         AlsaCardApi api;
@@ -191,7 +195,17 @@ public:
             std::memset(data, 0, size_t(n) * size_t(block));
             for (long i = 0; i < n; ++i) {
                 const auto frame = uint32_t(m_consumed + i);
-                std::memcpy(data + size_t(i) * size_t(block), &frame, sizeof frame);
+                uint8_t* at = data + size_t(i) * size_t(block);
+                if (!clapper) {
+                    std::memcpy(at, &frame, sizeof frame);
+                    continue;
+                }
+                const REFERENCE_TIME t = TrueTime(frame);
+                const double phase = 2 * 3.141592653589793 * 3000.0 * double(frame) / rate;
+                const double v = t % 10'000'000 < 200'000 ? 0.9 : 0.1;
+                const auto sample = int16_t(std::lround(v * std::sin(phase) * 32767));
+                for (int c = 0; c + 2 <= block; c += 2)
+                    std::memcpy(at + c, &sample, sizeof sample);
             }
             m_consumed += n;
             return n;
