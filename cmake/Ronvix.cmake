@@ -21,12 +21,13 @@ function(ronvix_library folder)
     set_target_properties(${name} PROPERTIES AUTOUIC_SEARCH_PATHS ${CMAKE_SOURCE_DIR}/src/${folder})
 endfunction()
 
-# ronvix_tests(<folder> LABEL <label> [GUI] [DEPS targets...])
+# ronvix_tests(<folder> LABEL <label> [GUI] [SERIAL] [TIMEOUT s] [DEPS targets...])
 # One test executable per folder of tests/, every *_test.cpp in it; each
 # GoogleTest case becomes one CTest test carrying the layer's label. GUI tests
 # get a QApplication, the others a QCoreApplication; both run offscreen.
+# SERIAL tests run alone (they load the machine on purpose).
 function(ronvix_tests folder)
-    cmake_parse_arguments(ARG "GUI" "LABEL;TIMEOUT" "DEPS" ${ARGN})
+    cmake_parse_arguments(ARG "GUI;SERIAL" "LABEL;TIMEOUT" "DEPS" ${ARGN})
     string(REPLACE "/" "_" name "test_${folder}")
     file(GLOB sources CONFIGURE_DEPENDS
         ${CMAKE_SOURCE_DIR}/tests/${folder}/*.cpp
@@ -42,10 +43,14 @@ function(ronvix_tests folder)
     if(NOT ARG_TIMEOUT)
         set(ARG_TIMEOUT 120)
     endif()
+    set(serial FALSE)
+    if(ARG_SERIAL)
+        set(serial TRUE)
+    endif()
     gtest_discover_tests(${name}
         DISCOVERY_MODE PRE_TEST
         DISCOVERY_TIMEOUT 60
-        PROPERTIES LABELS ${ARG_LABEL} TIMEOUT ${ARG_TIMEOUT}
+        PROPERTIES LABELS ${ARG_LABEL} TIMEOUT ${ARG_TIMEOUT} RUN_SERIAL ${serial}
                    ENVIRONMENT QT_QPA_PLATFORM=offscreen)
     # The test mains set RONVIX_SOURCE_DIR and RONVIX_BUILD_DIR themselves
     # (a list here would be split into separate properties).

@@ -6,6 +6,9 @@
 
 #include <QTemporaryDir>
 
+#include <thread>
+
+#include "platform/media/devices/virtualdevices.h"
 #include "platform/media/engine_harness.h"
 #include "platform/media/filters/av_offsets.h"
 #include "platform/media/filters/filters.h"
@@ -163,6 +166,85 @@ TEST(CaptureSync, BurstsStartWithinTheirWhiteFramesWithImperfectDevices) {
         EXPECT_EQ(run->video.left_out, run->left_out);
         EXPECT_EQ(run->video.written + run->video.left_out, run->delivered);
     }
+}
+
+// The built-in camera and tone generator made imperfect on purpose, in real
+// time on the system clock: a camera 2000 ppm fast that starts 0.7 s late
+// with jittery stamps and lost frames, a tone generator 2000 ppm slow that
+// stalls for 300 ms every 5 s and loses buffers. The file keeps every burst
+// with its white frame and holds exactly the frames the camera counted.
+TEST(CaptureSync, BuiltInDevicesWithFaultsStayInSyncInRealTime) {
+    RegisterEngineClasses();
+    RegisterVirtualDevices();
+    Imperfections camera_faults;
+    camera_faults.clock_ppm = 2000;
+    camera_faults.start_delay = 700 * kMs;
+    camera_faults.jitter = 2 * kMs;
+    camera_faults.lose_every = 97;
+    Imperfections tone_faults;
+    tone_faults.clock_ppm = -2000;
+    tone_faults.stall_every = 5 * kSimSecond;
+    tone_faults.stall_length = 300 * kMs;
+    tone_faults.lose_every = 73;
+    SetTestCameraImperfections(camera_faults);
+    SetToneGeneratorImperfections(tone_faults);
+    struct Reset {
+        ~Reset() {
+            SetTestCameraImperfections({});
+            SetToneGeneratorImperfections({});
+        }
+    } reset;
+
+    QTemporaryDir dir;
+    const QString path = dir.filePath("faults.avi");
+    ComPtr<IFilterGraph2> graph = CreateFilterGraph();
+    ComPtr<ICaptureGraphBuilder2> builder;
+    ASSERT_EQ(CoCreateInstance(CLSID_CaptureGraphBuilder2, nullptr, CLSCTX_INPROC_SERVER,
+                               ICaptureGraphBuilder2::iid, builder.OutVoid()),
+              S_OK);
+    builder->SetFiltergraph(graph.As<IGraphBuilder>().Get());
+    ComPtr<IBaseFilter> camera, tone, mux;
+    ASSERT_EQ(CreateTestCamera(IBaseFilter::iid, camera.OutVoid()), S_OK);
+    ASSERT_EQ(CreateToneGenerator(IBaseFilter::iid, tone.OutVoid()), S_OK);
+    graph->AddFilter(camera.Get(), u"Camera");
+    graph->AddFilter(tone.Get(), u"Tone");
+    const std::u16string name = path.toStdU16String();
+    ASSERT_EQ(builder->SetOutputFileName(&MEDIASUBTYPE_Avi, name.c_str(),
+                                         mux.ReleaseAndGetAddressOf(), nullptr),
+              S_OK);
+    ASSERT_EQ(builder->RenderStream(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, camera.Get(), nullptr,
+                                    mux.Get()),
+              S_OK);
+    ASSERT_EQ(builder->RenderStream(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Audio, tone.Get(), nullptr,
+                                    mux.Get()),
+              S_OK);
+    ComPtr<IAMDroppedFrames> drops;
+    builder->FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, camera.Get(),
+                           IAMDroppedFrames::iid, drops.OutVoid());
+    ASSERT_TRUE(drops);
+    ComPtr<IMuxStreamCounts> counts = CountsOf(PinNamed(camera.Get(), u"Capture").Get());
+    ASSERT_TRUE(counts);
+
+    ASSERT_EQ(graph.As<IMediaControl>()->Run(), S_OK);
+    std::this_thread::sleep_for(std::chrono::seconds(16));
+    ASSERT_EQ(graph.As<IMediaControl>()->Stop(), S_OK);
+    LONG captured = 0, dropped = 0;
+    drops->GetNumNotDropped(&captured);
+    drops->GetNumDropped(&dropped);
+    MUX_STREAM_COUNTS video;
+    counts->GetCounts(&video);
+
+    const auto offsets = MeasureAvOffsets(path);
+    ASSERT_TRUE(offsets);
+    EXPECT_TRUE(offsets->AllWithin(-0.5 - 0.01, 1.5 + 0.01))
+        << "offsets from " << offsets->Lowest() << " to " << offsets->Highest();
+    // Sixteen seconds, less the camera's late start and bursts lost in
+    // stalls or lost buffers.
+    EXPECT_GE(offsets->offsets.size(), 10u);
+    EXPECT_EQ(offsets->frames, captured);
+    EXPECT_EQ(offsets->places, captured + dropped - video.left_out + video.inserted);
+    EXPECT_GE(video.inserted, 17) << "the camera's late start";
+    EXPECT_GE(dropped, 3) << "the camera's lost frames";
 }
 
 }  // namespace
