@@ -263,6 +263,7 @@ public:
         bool has_time = false;
         REFERENCE_TIME start = 0;
         bool discontinuity = false;
+        REFERENCE_TIME type_period = -1;  // The frame period of a type the sample carried.
     };
 
     class Pin final : public BaseInputPin {
@@ -305,6 +306,12 @@ public:
         r.has_time = SUCCEEDED(sample->GetTime(&start, &stop));
         r.start = start;
         r.discontinuity = sample->IsDiscontinuity() == com::S_OK;
+        AM_MEDIA_TYPE* type = nullptr;
+        if (sample->GetMediaType(&type) == com::S_OK && type) {
+            if (const MediaType t(*type); t.VideoInfo())
+                r.type_period = t.VideoInfo()->AvgTimePerFrame;
+            DeleteMediaType(type);
+        }
         {
             std::lock_guard guard(m_lock);
             m_received.push_back(std::move(r));

@@ -232,6 +232,86 @@ TEST_F(CaptureFile, VideoKeepsItsGapsAndAudioIsInterleavedAndContinuous) {
     EXPECT_GT(switches, 20) << "the streams are not interleaved";
 }
 
+// The header's frame rate is the one the device delivers: named in the
+// type (rates of video standards written exactly), carried on the first
+// frame, or measured over the first second (frames the source lost do not
+// lower it) and taken to the nearest standard rate.
+TEST(CaptureFileRates, TheHeaderCarriesTheRateTheDeviceDelivers) {
+    struct Case {
+        const char* name;
+        REFERENCE_TIME type_period;   // 0: the type names none.
+        REFERENCE_TIME first_period;  // A type on the first frame; 0: none.
+        double true_fps;              // The frames' real rate.
+        int lose_every;               // Frames the source loses (by number).
+        const char* header;
+    };
+    const Case cases[] = {
+        {"named 29.97", 333'667, 0, 30000.0 / 1001, 0, "30000/1001"},
+        {"named 25", 400'000, 0, 25, 0, "25/1"},
+        {"none, delivers 29.97", 0, 0, 30000.0 / 1001, 0, "30000/1001"},
+        {"none, delivers 25 losing frames", 0, 0, 25, 4, "25/1"},
+        {"none, delivers 12.5", 0, 0, 12.5, 0, "25/2"},
+        {"30 named, driver runs at 29.97", 333'333, 333'667, 30000.0 / 1001, 0, "30000/1001"},
+    };
+    const std::vector<uint8_t> jpeg = SmallJpeg(64, 48);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QTemporaryDir dir;
+        const QString path = dir.filePath("rate.avi");
+        ComPtr<IFilterGraph2> graph = CreateFilterGraph();
+        ComPtr<ICaptureGraphBuilder2> builder;
+        CoCreateInstance(CLSID_CaptureGraphBuilder2, nullptr, CLSCTX_INPROC_SERVER,
+                         ICaptureGraphBuilder2::iid, builder.OutVoid());
+        builder->SetFiltergraph(graph.As<IGraphBuilder>().Get());
+        ComPtr<IBaseFilter> mux;
+        const std::u16string name = path.toStdU16String();
+        ASSERT_EQ(builder->SetOutputFileName(&MEDIASUBTYPE_Avi, name.c_str(),
+                                             mux.ReleaseAndGetAddressOf(), nullptr),
+                  S_OK);
+        TestSource::Options options;
+        options.types = {MediaType::Video(MEDIASUBTYPE_MJPG, 64, 48, 24, c.type_period)};
+        options.buffer_size = 64 * 1024;
+        ComPtr<TestSource> video = TestSource::Make(options);
+        graph->AddFilter(video->Filter(), u"Source");
+        ASSERT_EQ(builder->RenderStream(nullptr, nullptr, video->Filter(), nullptr, mux.Get()),
+                  S_OK);
+        ASSERT_EQ(graph.As<IMediaControl>()->Run(), S_OK);
+        const int frames = int(3 * c.true_fps);  // Three seconds.
+        int pushed = 0;
+        for (int n = 0; n < frames; ++n) {
+            if (c.lose_every && n % c.lose_every == c.lose_every - 1)
+                continue;
+            const auto at = REFERENCE_TIME(std::llround(n * 1e7 / c.true_fps));
+            if (n == 0 && c.first_period) {
+                ComPtr<IMediaSample> sample;
+                ASSERT_EQ(video->Output()->GetDeliveryBuffer(sample.ReleaseAndGetAddressOf(), 0),
+                          S_OK);
+                BYTE* p = nullptr;
+                sample->GetPointer(&p);
+                std::memcpy(p, jpeg.data(), jpeg.size());
+                sample->SetActualDataLength(LONG(jpeg.size()));
+                REFERENCE_TIME start = at, stop = at + 1;
+                sample->SetTime(&start, &stop);
+                LONGLONG m0 = 0, m1 = 1;
+                sample->SetMediaTime(&m0, &m1);
+                const MediaType real =
+                    MediaType::Video(MEDIASUBTYPE_MJPG, 64, 48, 24, c.first_period);
+                sample->SetMediaType(const_cast<AM_MEDIA_TYPE*>(&real.Get()));
+                ASSERT_EQ(video->Output()->Deliver(sample.Get()), S_OK);
+            } else {
+                ASSERT_EQ(video->Push(jpeg, at, at + 1, 0, false, n, n + 1), S_OK);
+            }
+            ++pushed;
+        }
+        graph.As<IMediaControl>()->Stop();
+        const auto streams = ProbeStreams(path);
+        ASSERT_TRUE(streams && !streams->empty());
+        EXPECT_EQ((*streams)[0].frame_rate, c.header);
+        EXPECT_EQ(CountPackets(path, "v:0"), pushed);
+        EXPECT_EQ((*streams)[0].frames, frames) << "lost frames keep their places";
+    }
+}
+
 TEST_F(CaptureFile, EachRunTruncatesTheFileAndAnUnmappedDriveFailsTheRun) {
     TestSource* video = AddVideo();
     const std::vector<uint8_t> jpeg = SmallJpeg(64, 48);

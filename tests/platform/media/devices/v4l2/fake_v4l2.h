@@ -67,6 +67,7 @@ struct FakeNode {
     uint32_t width = 640;
     uint32_t height = 480;
     v4l2_fract interval{1, 30};
+    bool fixed_rate = false;  // The driver keeps its interval whatever is asked.
     std::map<uint32_t, FakeControl> controls;
     // Output nodes: the pixel formats S_FMT on the output type keeps.
     std::vector<uint32_t> output_formats;
@@ -362,7 +363,7 @@ private:
                 auto* p = static_cast<v4l2_streamparm*>(arg);
                 if (p->type != V4L2_BUF_TYPE_VIDEO_CAPTURE)
                     return errno = EINVAL, -1;
-                if (request == VIDIOC_S_PARM)
+                if (request == VIDIOC_S_PARM && !node.fixed_rate)
                     node.interval = p->parm.capture.timeperframe;
                 p->parm.capture.timeperframe = node.interval;
                 return 0;

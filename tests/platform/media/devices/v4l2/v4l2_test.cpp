@@ -373,6 +373,34 @@ TEST_F(V4l2Streaming, FramesArriveInOrderStampedWithTheDriverTimesOnTheGraphCloc
     EXPECT_EQ(Dropped(), 0);
 }
 
+// A driver that keeps its own rate (29.97 where 30 was asked): the first
+// frame carries the rate it really runs at, for the file's header.
+TEST(V4l2Rates, TheFirstFrameCarriesTheRateTheDriverReallyRunsAt) {
+    ScopedFakeV4l2 fake;
+    FakeNode node = YuyvCamera();
+    node.interval = {1001, 30000};
+    node.fixed_rate = true;
+    fake->AddNode(kCam, node);
+    ComPtr<IBaseFilter> camera = OnlyCamera();
+    ComPtr<IFilterGraph2> graph = CreateFilterGraph();
+    ComPtr<TestSink> sink = TestSink::Make({{MediaType::Partial(MEDIATYPE_Video)}});
+    graph->AddFilter(camera.Get(), u"Camera");
+    graph->AddFilter(sink->Filter(), u"Sink");
+    ComPtr<IPin> capture = PinNamed(camera.Get(), u"Capture");
+    const MediaType asked = MediaType::Video(MEDIASUBTYPE_YUY2, 640, 480, 16, k30fps);
+    ASSERT_EQ(graph->ConnectDirect(capture.Get(), sink->Input(), &asked.Get()), S_OK);
+    ASSERT_TRUE(SUCCEEDED(graph.As<IMediaControl>()->Run()));
+    ASSERT_TRUE(sink->WaitFor([&] { return fake->Streaming(kCam); }));
+    const REFERENCE_TIME t0 = MonotonicNow100ns();
+    for (uint32_t i = 0; i < 2; ++i)
+        fake->Feed(kCam, FakeFrame{YuyvFrame(640, 480, 80), i, t0 + i * 333'667, 0});
+    ASSERT_TRUE(sink->WaitForSamples(2));
+    graph.As<IMediaControl>()->Stop();
+    const auto frames = sink->ReceivedSamples();
+    EXPECT_EQ(frames[0].type_period, 333'667);
+    EXPECT_EQ(frames[1].type_period, -1) << "once, on the first frame";
+}
+
 TEST_F(V4l2Streaming, EagainAndPollTimeOutsLoseNothingAndASequenceGapCountsAsDropped) {
     Run();
     const REFERENCE_TIME t0 = MonotonicNow100ns();
