@@ -491,6 +491,27 @@ inline com::ClassEntry TransformClass(const GUID& clsid, const GUID& from, const
     return entry;
 }
 
+// A capture file in `graph` (a new graph when none is given): the capture
+// graph builder's AVI Mux and File Writer writing `path`. Streams go in with
+// builder->RenderStream(..., mux). Empty pointers when it failed.
+struct CaptureFileGraph {
+    ComPtr<IFilterGraph2> graph;
+    ComPtr<ICaptureGraphBuilder2> builder;
+    ComPtr<IBaseFilter> mux;
+};
+inline CaptureFileGraph MakeCaptureFileGraph(const std::u16string& path,
+                                             ComPtr<IFilterGraph2> graph = nullptr) {
+    CaptureFileGraph g;
+    g.graph = graph ? std::move(graph) : CreateFilterGraph();
+    if (CoCreateInstance(CLSID_CaptureGraphBuilder2, nullptr, com::CLSCTX_INPROC_SERVER,
+                         ICaptureGraphBuilder2::iid, g.builder.OutVoid()) != com::S_OK ||
+        g.builder->SetFiltergraph(g.graph.As<IGraphBuilder>().Get()) != com::S_OK ||
+        g.builder->SetOutputFileName(&MEDIASUBTYPE_Avi, path.c_str(),
+                                     g.mux.ReleaseAndGetAddressOf(), nullptr) != com::S_OK)
+        return {};
+    return g;
+}
+
 // One filter under test inside a graph, with sources and sinks around it.
 class FilterHarness {
 public:

@@ -191,6 +191,7 @@ void AlsaCapture::Stream(std::stop_token stop, const WAVEFORMATEX& format) {
     // The next sample delivered follows lost sound or a new fit: it says
     // so, for the consumers that care.
     bool discontinuity = false;
+    bool paused = false;  // Samples were let go since the graph paused.
     m_overrun = false;
 
     // Nothing is captured before the graph first runs.
@@ -229,6 +230,21 @@ void AlsaCapture::Stream(std::stop_token stop, const WAVEFORMATEX& format) {
             if (avail < (ending ? 1 : per_buffer))
                 break;
             const bool running = State() == State_Running;
+            if (running && paused) {
+                // Running again: what the card holds was captured while
+                // paused and is let go, so the run goes on from now.
+                paused = false;
+                for (long left = avail; left > 0;) {
+                    const long n =
+                        m_api.read(m_pcm, scratch.data(), std::min(left, long(per_buffer)));
+                    if (n <= 0)
+                        break;
+                    captured += n;
+                    left -= n;
+                }
+                continue;
+            }
+            paused = paused || !running;
             if (running && !observed) {
                 // Right after an overrun a loss of any length is measured.
                 const AudioStamps::Observation seen = stamps.Observe(

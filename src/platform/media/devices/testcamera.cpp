@@ -137,6 +137,7 @@ private:
     // The delivery thread is the one a blocking consumer holds.
     FrameDelivery m_delivery;
     std::jthread m_producer;
+    std::atomic<bool> m_producer_done{true};
 };
 
 class ProcAmp final : public Delegating<IAMVideoProcAmp> {
@@ -318,10 +319,12 @@ void CameraPin::StartStreaming() {
     // Named so that per-thread tools (top -H, the live capture benchmark)
     // tell the camera's picture making from its delivery down the graph.
     const bool capture = m_kind == PinKind::Capture;
+    m_producer_done.store(false);
     m_producer = std::jthread(
         [this, capture, mt = ConnectionType(), faults = CameraFaults()](std::stop_token stop) {
             pthread_setname_np(pthread_self(), capture ? "rx-cam-capture" : "rx-cam-preview");
             Produce(stop, mt, faults);
+            m_producer_done.store(true);
         });
     m_delivery.Start(capture ? "rx-cam-deliver" : "rx-prv-deliver");
 }
@@ -331,11 +334,12 @@ void CameraPin::EndCapture() {
 }
 
 bool CameraPin::WaitDelivered(std::chrono::steady_clock::time_point deadline) {
-    // The capture thread ends at once: its waits end with the stop request,
-    // and a frame it was making is queued first.
-    if (m_producer.joinable())
-        m_producer.join();
-    return m_delivery.WaitDelivered(deadline);
+    // The capture thread ends at once (its waits end with the stop request,
+    // and a frame it was making is queued first), unless it waits for a
+    // buffer the consumer holds: then the stop's decommit ends that wait.
+    while (!m_producer_done.load() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return m_producer_done.load() && m_delivery.WaitDelivered(deadline);
 }
 
 void CameraPin::RequestStop() {

@@ -258,23 +258,17 @@ TEST(CaptureFileRates, TheHeaderCarriesTheRateTheDeviceDelivers) {
         SCOPED_TRACE(c.name);
         QTemporaryDir dir;
         const QString path = dir.filePath("rate.avi");
-        ComPtr<IFilterGraph2> graph = CreateFilterGraph();
-        ComPtr<ICaptureGraphBuilder2> builder;
-        CoCreateInstance(CLSID_CaptureGraphBuilder2, nullptr, CLSCTX_INPROC_SERVER,
-                         ICaptureGraphBuilder2::iid, builder.OutVoid());
-        builder->SetFiltergraph(graph.As<IGraphBuilder>().Get());
-        ComPtr<IBaseFilter> mux;
-        const std::u16string name = path.toStdU16String();
-        ASSERT_EQ(builder->SetOutputFileName(&MEDIASUBTYPE_Avi, name.c_str(),
-                                             mux.ReleaseAndGetAddressOf(), nullptr),
-                  S_OK);
+        const CaptureFileGraph file = MakeCaptureFileGraph(path.toStdU16String());
+        ASSERT_TRUE(file.mux);
+        const ComPtr<IFilterGraph2>& graph = file.graph;
         TestSource::Options options;
         options.types = {MediaType::Video(MEDIASUBTYPE_MJPG, 64, 48, 24, c.type_period)};
         options.buffer_size = 64 * 1024;
         ComPtr<TestSource> video = TestSource::Make(options);
         graph->AddFilter(video->Filter(), u"Source");
-        ASSERT_EQ(builder->RenderStream(nullptr, nullptr, video->Filter(), nullptr, mux.Get()),
-                  S_OK);
+        ASSERT_EQ(
+            file.builder->RenderStream(nullptr, nullptr, video->Filter(), nullptr, file.mux.Get()),
+            S_OK);
         ASSERT_EQ(graph.As<IMediaControl>()->Run(), S_OK);
         const int frames = int(3 * c.true_fps);  // Three seconds.
         int pushed = 0;

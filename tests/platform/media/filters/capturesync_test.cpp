@@ -51,17 +51,12 @@ std::optional<Captured> Capture(const SimSetup& setup, REFERENCE_TIME duration) 
     RegisterEngineClasses();
     QTemporaryDir dir;
     const QString path = dir.filePath("sync.avi");
-    ComPtr<IFilterGraph2> graph = CreateFilterGraph();
-    ComPtr<ICaptureGraphBuilder2> builder;
-    CoCreateInstance(CLSID_CaptureGraphBuilder2, nullptr, CLSCTX_INPROC_SERVER,
-                     ICaptureGraphBuilder2::iid, builder.OutVoid());
-    builder->SetFiltergraph(graph.As<IGraphBuilder>().Get());
-    ComPtr<IBaseFilter> mux;
-    ComPtr<IFileSinkFilter> sink;
-    const std::u16string name = path.toStdU16String();
-    if (builder->SetOutputFileName(&MEDIASUBTYPE_Avi, name.c_str(), mux.ReleaseAndGetAddressOf(),
-                                   sink.ReleaseAndGetAddressOf()) != S_OK)
+    const CaptureFileGraph file = MakeCaptureFileGraph(path.toStdU16String());
+    if (!file.mux)
         return std::nullopt;
+    const ComPtr<IFilterGraph2>& graph = file.graph;
+    const ComPtr<IBaseFilter>& mux = file.mux;
+    const ComPtr<ICaptureGraphBuilder2>& builder = file.builder;
     auto add = [&](const MediaType& type, LONG size) {
         TestSource::Options options;
         options.types = {type};
@@ -197,21 +192,16 @@ TEST(CaptureSync, BuiltInDevicesWithFaultsStayInSyncInRealTime) {
 
     QTemporaryDir dir;
     const QString path = dir.filePath("faults.avi");
-    ComPtr<IFilterGraph2> graph = CreateFilterGraph();
-    ComPtr<ICaptureGraphBuilder2> builder;
-    ASSERT_EQ(CoCreateInstance(CLSID_CaptureGraphBuilder2, nullptr, CLSCTX_INPROC_SERVER,
-                               ICaptureGraphBuilder2::iid, builder.OutVoid()),
-              S_OK);
-    builder->SetFiltergraph(graph.As<IGraphBuilder>().Get());
-    ComPtr<IBaseFilter> camera, tone, mux;
+    const CaptureFileGraph file = MakeCaptureFileGraph(path.toStdU16String());
+    ASSERT_TRUE(file.mux);
+    const ComPtr<IFilterGraph2>& graph = file.graph;
+    const ComPtr<ICaptureGraphBuilder2>& builder = file.builder;
+    const ComPtr<IBaseFilter>& mux = file.mux;
+    ComPtr<IBaseFilter> camera, tone;
     ASSERT_EQ(CreateTestCamera(IBaseFilter::iid, camera.OutVoid()), S_OK);
     ASSERT_EQ(CreateToneGenerator(IBaseFilter::iid, tone.OutVoid()), S_OK);
     graph->AddFilter(camera.Get(), u"Camera");
     graph->AddFilter(tone.Get(), u"Tone");
-    const std::u16string name = path.toStdU16String();
-    ASSERT_EQ(builder->SetOutputFileName(&MEDIASUBTYPE_Avi, name.c_str(),
-                                         mux.ReleaseAndGetAddressOf(), nullptr),
-              S_OK);
     ASSERT_EQ(builder->RenderStream(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, camera.Get(), nullptr,
                                     mux.Get()),
               S_OK);

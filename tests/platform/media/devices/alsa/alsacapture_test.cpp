@@ -221,16 +221,10 @@ TEST_F(AlsaCaptureTest, ACardHalfAPerCentOffStaysWithThePictureInTheFile) {
         options.types = {MediaType::Video(MEDIASUBTYPE_MJPG, 32, 32, 24, 400'000)};
         options.buffer_size = 4096;
         TestSource* camera = h.AddSource(options);
-        ComPtr<ICaptureGraphBuilder2> builder;
-        ASSERT_EQ(CoCreateInstance(CLSID_CaptureGraphBuilder2, nullptr, CLSCTX_INPROC_SERVER,
-                                   ICaptureGraphBuilder2::iid, builder.OutVoid()),
-                  S_OK);
-        builder->SetFiltergraph(ComPtr<IGraphBuilder>(h.Graph()).Get());
-        ComPtr<IBaseFilter> mux;
-        const std::u16string name = path.toStdU16String();
-        ASSERT_EQ(builder->SetOutputFileName(&MEDIASUBTYPE_Avi, name.c_str(),
-                                             mux.ReleaseAndGetAddressOf(), nullptr),
-                  S_OK);
+        CaptureFileGraph file = MakeCaptureFileGraph(path.toStdU16String(), h.Graph());
+        ASSERT_TRUE(file.mux);
+        ComPtr<ICaptureGraphBuilder2>& builder = file.builder;
+        ComPtr<IBaseFilter>& mux = file.mux;
         ASSERT_EQ(builder->RenderStream(nullptr, nullptr, camera->Filter(), nullptr, mux.Get()),
                   S_OK);
         ASSERT_EQ(builder->RenderStream(nullptr, nullptr, h.Filter(), nullptr, mux.Get()), S_OK);
@@ -269,8 +263,7 @@ TEST_F(AlsaCaptureTest, ACardHalfAPerCentOffStaysWithThePictureInTheFile) {
         EXPECT_TRUE(offsets->AllWithin(-0.5 - 0.01, 1.5 + 0.01))
             << "offsets from " << offsets->Lowest() << " to " << offsets->Highest();
         EXPECT_GE(offsets->offsets.size(), 58u);
-        mux = nullptr;
-        builder = nullptr;
+        file = {};
         h.Teardown();
     }
 }
