@@ -337,6 +337,9 @@ TEST_F(AlsaCaptureTest, WhatACardCapturesWhilePausedIsLetGoAndTheStampsGoOnFromT
             return m_alsa().waits_after_end > 0;
         });
     };
+    // The card stops at one second before the graph runs, so it cannot run
+    // past it before the test pauses the graph.
+    m_alsa().end = start + kSecond;
     ASSERT_EQ(h.Control()->Run(), S_OK);
     ASSERT_TRUE(run_card_until(kSecond));
     ASSERT_EQ(h.Control()->Pause(), S_OK);
