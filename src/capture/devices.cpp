@@ -8,6 +8,7 @@
 #include "capture/pins.h"
 #include "mediagraph/dsutil.h"
 #include "platform/media/types.h"
+#include "platform/winui/widgets.h"
 
 namespace ronvix::app {
 
@@ -198,22 +199,27 @@ void TMainForm::AudioDestFiltersClick(QObject*) {
     Button4->setEnabled(true);
 }
 
+// The property frames open at the main window's corner (the frame call's
+// position 0, 0 of its owner), over the window the user works in.
 void TMainForm::VideoCapFiltersDblClick(QObject*) {
     CaptureGraph->SetActive(true);
     auto filter = Supports<media::IBaseFilter>(VideoSourceFilter);
-    mediagraph::ShowFilterPropertyPages(nullptr, filter.Get(), mediagraph::ppDefault);
+    mediagraph::ShowFilterPropertyPages(win::WidgetHandle(this), filter.Get(),
+                                        mediagraph::ppDefault);
 }
 
 void TMainForm::AudioCapFiltersDblClick(QObject*) {
     CaptureGraph->SetActive(true);
     auto filter = Supports<media::IBaseFilter>(AudioSourceFilter);
-    mediagraph::ShowFilterPropertyPages(nullptr, filter.Get(), mediagraph::ppDefault);
+    mediagraph::ShowFilterPropertyPages(win::WidgetHandle(this), filter.Get(),
+                                        mediagraph::ppDefault);
 }
 
 void TMainForm::Button333Click(QObject*) {
     OutGraph->SetActive(true);
     auto filter = Supports<media::IBaseFilter>(VideoDestFilter);
-    mediagraph::ShowFilterPropertyPages(nullptr, filter.Get(), mediagraph::ppDefault);
+    mediagraph::ShowFilterPropertyPages(win::WidgetHandle(this), filter.Get(),
+                                        mediagraph::ppDefault);
 }
 
 }  // namespace ronvix::app
