@@ -65,4 +65,11 @@ QString FreeSpaceText(uint64_t free_bytes);
 // The data rate the quality slider's value implies: "(v*65+700)/10" + "0 K/sec".
 QString QualityText(int value);
 
+// Why the capture file `name` (a name of the program's, drive letters
+// allowed) cannot be created, as a sentence for the user; none when it can.
+// Finds out by creating the file as the file writer will (through the
+// platform's file functions); a file made only to find out is deleted
+// again, an existing file is neither truncated nor removed.
+std::optional<QString> CaptureFileProblem(const QString& name);
+
 }  // namespace ronvix::capture
