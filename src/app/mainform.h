@@ -209,6 +209,15 @@ public:
     void DSTrackBar1KeyUp(QObject* sender, int& key, Qt::KeyboardModifiers shift);
     // Streaming thread: counts one buffer sent to the output device.
     void OutGrabberBuffer(QObject* sender, double sample_time, void* buffer, int buffer_len);
+    // The engine gave up on the play-out (a failing output), or one of its
+    // devices vanished (EC_DEVICE_LOST): the play-out ends as "Stop" ends
+    // it and the user is told once.
+    void OutGraphGraphErrorAbort(QObject* sender, com::HRESULT result);
+    void OutGraphGraphDeviceLost(QObject* sender, com::IUnknown* device, bool removed);
+    // Ends a running play-out as "Stop" does; false when none ran. Choosing
+    // an output device during a play-out uses it before the output graph
+    // changes under the session.
+    bool EndPlayout();
 
     // What the tape output handlers keep between them (tape/session.h).
     tape::TTapeSession m_tape;

@@ -6,6 +6,7 @@
 
 #include "app/mainform.h"
 #include "capture/pins.h"
+#include "framework/application.h"
 #include "mediagraph/dsutil.h"
 #include "platform/media/types.h"
 #include "platform/winui/widgets.h"
@@ -16,6 +17,9 @@ using mediagraph::Supports;
 using mediagraph::TPinList;
 
 namespace {
+
+const QString kPlayoutEndedForDevice =
+    QStringLiteral("Playback was stopped to change the output device.");
 
 void FillNames(mediagraph::TSysDevEnum& devices, const com::GUID& category, QComboBox* combo) {
     devices.SelectCategory(category);
@@ -175,9 +179,15 @@ void TMainForm::VideoOutFiltersClick(QObject*) {
     const int index = VideoOutFilters->currentIndex();
     if (index < 0)
         return;
+    // A play-out in progress ends first: the device chosen is the one the
+    // next play-out uses, and the page must not go on showing a session
+    // on the device that was replaced.
+    const bool ended = EndPlayout();
     AssignDevice(devices, index, VideoDestFilter, OutGraph);
     OutGraph->SetActive(true);
     Button333->setEnabled(true);
+    if (ended)
+        fw::ReportMessage(kPlayoutEndedForDevice);
 }
 
 void TMainForm::AudioDestFiltersClick(QObject*) {
@@ -186,6 +196,9 @@ void TMainForm::AudioDestFiltersClick(QObject*) {
     const int index = AudioDestFilters->currentIndex();
     if (index < 0)
         return;
+    // Listing the device's formats tears the output graph down: a play-out
+    // in progress ends first, as "Stop" ends it.
+    const bool ended = EndPlayout();
     AssignDevice(devices, index, AudioDestFilter, OutGraph);
     OutGraph->SetActive(true);
     {
@@ -197,6 +210,8 @@ void TMainForm::AudioDestFiltersClick(QObject*) {
     }
     OutGraph->SetActive(false);
     Button4->setEnabled(true);
+    if (ended)
+        fw::ReportMessage(kPlayoutEndedForDevice);
 }
 
 // The property frames open at the main window's corner (the frame call's
