@@ -112,6 +112,7 @@ void TMainForm::CreateControls() {
     Bind(StaticText7, "StaticText7");
     Bind(StaticText6, "StaticText6");
     Bind(set_marker, "set_marker");
+    Bind(Signal_info, "Signal_info");
     Bind(GroupBox6, "GroupBox6");
     Bind(Quality_slider, "Quality_slider");
     Bind(Quality_text, "Quality_text");
@@ -165,6 +166,11 @@ void TMainForm::CreateControls() {
 
     Quality_slider->SetIncrement(1);
     Quality_slider->SetValue(1);
+
+    Signal_info->setWordWrap(true);
+    QPalette warning = Signal_info->palette();
+    warning.setColor(QPalette::WindowText, QColor(255, 0, 0));
+    Signal_info->setPalette(warning);
 
     Panel1->setAutoFillBackground(true);
     QPalette black = Panel1->palette();

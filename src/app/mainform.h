@@ -79,6 +79,8 @@ public:
     QLabel* StaticText7 = nullptr;
     QLabel* StaticText6 = nullptr;
     QPushButton* set_marker = nullptr;
+    // Shown while the video device delivers no frames during a capture.
+    QLabel* Signal_info = nullptr;
     QGroupBox* GroupBox6 = nullptr;
     controls::TSlider* Quality_slider = nullptr;
     QLabel* Quality_text = nullptr;

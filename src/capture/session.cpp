@@ -184,6 +184,9 @@ void TMainForm::StartButtonClick(QObject* sender) {
             w->setEnabled(false);
         Timer->SetEnabled(true);
         m_capture.capturing = true;
+        m_capture.last_delivered = 0;
+        m_capture.delivered_at_ms = win::GetTickCount64();
+        Signal_info->hide();
     } else {
         mediagraph::RenderCapturePreview(CaptureGraph, VideoSourceFilter, videowindow);
         PlacePreview(*this);
@@ -218,10 +221,18 @@ void TMainForm::previewClick(QObject*) {
 void TMainForm::CaptureGraphGraphErrorAbort(QObject*, com::HRESULT result) {
     // A capture the engine gave up on (a full disk, a lost device) must not
     // go on looking like a capture: it ends as "Stop" ends it, and the
-    // reason is shown once. Aborts of a preview alone, or a second abort
-    // event of the same capture, change nothing.
-    if (!m_capture.capturing)
+    // reason is shown once. A preview alone that the engine gave up on (a
+    // camera read error) stops rather than freezing on its last picture,
+    // and is reported once too; the "Preview" choice stays. A second abort
+    // of the same session finds it ended and changes nothing.
+    if (!m_capture.capturing) {
+        if (!CaptureGraph->Active() || CaptureGraph->State() != 3)
+            return;
+        CaptureGraph->Stop();
+        fw::ReportMessage(QStringLiteral("The preview has been stopped: ") +
+                          mediagraph::ResultText(result));
         return;
+    }
     StopButtonClick(StopButton);
     fw::ReportMessage(mediagraph::ResultText(result));
 }

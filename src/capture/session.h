@@ -34,6 +34,11 @@ struct TCaptureSession {
     int64_t rate = 0;
     // Dropped frames at the previous statistics tick.
     int32_t previous_dropped = 0;
+    // The video device's delivered count as the statistics tick last saw
+    // it change, and when (GetTickCount64, ms): a count that stands still
+    // while the capture runs is a device that went quiet.
+    int32_t last_delivered = 0;
+    uint64_t delivered_at_ms = 0;
     // Made by the window's creation, freed by its destruction.
     std::unique_ptr<mediagraph::TSysDevEnum> devices;
     std::unique_ptr<mediagraph::TEnumMediaType> video_types;
@@ -61,6 +66,14 @@ std::optional<QString> RemainingText(uint64_t free_bytes, int64_t rate_kb);
 
 // " М" figure of the free space in whole megabytes.
 QString FreeSpaceText(uint64_t free_bytes);
+
+// How long a video device may deliver nothing before the capture page
+// says so.
+inline constexpr uint64_t kNoSignalAfter_ms = 3000;
+
+// The statistics line of a video device that has delivered nothing for
+// `quiet_ms`: "No signal for N s".
+QString NoSignalText(uint64_t quiet_ms);
 
 // The data rate the quality slider's value implies: "(v*65+700)/10" + "0 K/sec".
 QString QualityText(int value);

@@ -69,6 +69,10 @@ QString FreeSpaceText(uint64_t free_bytes) {
     return QString::number(free_bytes / 1024 / 1024) + QStringLiteral(" \u041C");
 }
 
+QString NoSignalText(uint64_t quiet_ms) {
+    return QStringLiteral("No signal for %1 s").arg(quiet_ms / 1000);
+}
+
 QString QualityText(int value) {
     return QString::number((static_cast<int64_t>(value) * 65 + 700) / 10) +
            QStringLiteral("0 K/sec");

@@ -114,6 +114,25 @@ TEST_F(CaptureWindow, DeviceListsActOnTheUsersPickOnlyAndAPickLoadsTheDevice) {
     ExpectNoBox();
 }
 
+TEST_F(CaptureWindow, AnAbortDuringAPreviewAloneStopsItAndIsReportedOnce) {
+    ChooseDevices(true, false);
+    form->preview->setChecked(true);
+    ASSERT_EQ(form->CaptureGraph->State(), 3);
+    dialogs.QueueBoxAnswer(win::IDOK);
+    // A camera read error, as the engine reports it; a second report of
+    // the same failure finds the preview already stopped.
+    const auto read_error = com::HResultFromErrno(EIO);
+    form->CaptureGraph->DispatchGraphEvent(media::EC_ERRORABORT, read_error, 0);
+    form->CaptureGraph->DispatchGraphEvent(media::EC_ERRORABORT, read_error, 0);
+    ASSERT_EQ(dialogs.boxes.size(), 1u);
+    EXPECT_TRUE(dialogs.boxes[0].text.contains("preview has been stopped"))
+        << dialogs.boxes[0].text.toStdString();
+    EXPECT_NE(form->CaptureGraph->State(), 3) << "a frozen preview goes on";
+    EXPECT_TRUE(form->preview->isChecked()) << "the user's choice stays";
+    EXPECT_TRUE(form->StartButton->isEnabled());
+    EXPECT_TRUE(dialogs.unexpected.empty());
+}
+
 // The orders a user can produce, with the window's own answers checked:
 // no error box, every capture file complete.
 TEST_F(CaptureWindow, CallSiteReplay) {

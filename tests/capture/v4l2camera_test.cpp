@@ -39,14 +39,15 @@ constexpr char kNode[] = "/dev/video0";
 constexpr char kCard[] = "Fake YUYV Camera";
 
 // Feeds the camera a frame every 1/30 s while its stream is on, as a driver
-// does, with its sequence number and capture time.
+// does, with its sequence number and capture time; paused, it feeds nothing
+// and reports no error, as a capture card does on blank tape.
 class FrameFeeder {
 public:
     explicit FrameFeeder(media::test::FakeV4l2System& fake)
-        : m_thread([&fake](std::stop_token stop) {
+        : m_thread([&fake, this](std::stop_token stop) {
               uint32_t sequence = 0;
               while (!stop.stop_requested()) {
-                  if (fake.Streaming(kNode) && fake.PendingFrames(kNode) < 2)
+                  if (!m_paused && fake.Streaming(kNode) && fake.PendingFrames(kNode) < 2)
                       fake.Feed(kNode, media::test::FakeFrame{
                                            media::test::YuyvFrame(320, 240, uint8_t(sequence)),
                                            sequence++, media::MonotonicNow100ns(), 0});
@@ -54,7 +55,10 @@ public:
               }
           }) {}
 
+    void Pause(bool paused) { m_paused = paused; }
+
 private:
+    std::atomic<bool> m_paused{false};
     std::jthread m_thread;
 };
 
@@ -166,6 +170,33 @@ TEST_F(V4l2CaptureWindow, UnpluggingTheCameraDuringAPreviewStopsItAndReportsItOn
     EXPECT_FALSE(form->StopButton->isEnabled());
     EXPECT_FALSE(QFileInfo::exists(DriveC("preview-only.avi"))) << "a preview writes no file";
     EXPECT_TRUE(dialogs.unexpected.empty()) << dialogs.unexpected.front().toStdString();
+}
+
+TEST_F(V4l2CaptureWindow, ACameraThatGoesQuietIsShownAndTheCaptureGoesOn) {
+    ChooseCamera("c:\\quiet.avi");
+    form->StartButton->click();
+    ASSERT_TRUE(form->StopButton->isEnabled());
+    ASSERT_TRUE(SpinUntil([&] { return form->Capture_info->text().toInt() > 0; }, 10000))
+        << "no frame arrived";
+    EXPECT_TRUE(form->Signal_info->isHidden());
+
+    // The camera sends nothing, and no error, for a few seconds; the
+    // window's own statistics tick runs meanwhile.
+    feeder.Pause(true);
+    ASSERT_TRUE(SpinUntil([&] { return !form->Signal_info->isHidden(); }, 10000))
+        << "the quiet camera was not shown";
+    EXPECT_TRUE(form->Signal_info->text().startsWith("No signal for "))
+        << form->Signal_info->text().toStdString();
+    EXPECT_TRUE(form->StopButton->isEnabled()) << "the capture ended";
+    EXPECT_EQ(form->CaptureGraph->State(), 3);
+
+    // Frames again: the line goes, and the capture still runs.
+    feeder.Pause(false);
+    ASSERT_TRUE(SpinUntil([&] { return form->Signal_info->isHidden(); }, 10000));
+    EXPECT_TRUE(form->StopButton->isEnabled());
+    form->StopButton->click();
+    ExpectNoBox();
+    EXPECT_GE(VideoPackets(DriveC("quiet.avi")), kMinPacketsPerSecond);
 }
 
 }  // namespace
