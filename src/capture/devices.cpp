@@ -2,7 +2,9 @@
 // of the chosen capture devices, the picture and quality controls loaded
 // from the video device, and the devices' property pages.
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #include "app/mainform.h"
 #include "capture/pins.h"
@@ -36,6 +38,33 @@ void AssignDevice(mediagraph::TSysDevEnum& devices, int index, mediagraph::TFilt
                   mediagraph::TFilterGraph* graph) {
     filter->BaseFilter().AssignMoniker(devices.DeviceMoniker(index).Get());
     filter->SetFilterGraph(graph);
+}
+
+// The frames per second a video type names (0 when it names none).
+double FrameRate(const media::AM_MEDIA_TYPE& mt) {
+    if ((mt.formattype != media::FORMAT_VideoInfo && mt.formattype != media::FORMAT_VideoInfo2) ||
+        !mt.pbFormat || mt.cbFormat < sizeof(media::VIDEOINFOHEADER))
+        return 0;
+    media::VIDEOINFOHEADER header;
+    std::memcpy(&header, mt.pbFormat, sizeof header);
+    return header.AvgTimePerFrame > 0 ? 1e7 / double(header.AvgTimePerFrame) : 0;
+}
+
+// The lines of a format list, one per type in list order, so a stored
+// index keeps naming the same type. Types that read the same (a size the
+// device offers at several rates) name their rate.
+QStringList FormatLines(const mediagraph::TEnumMediaType& types) {
+    QStringList lines;
+    for (int i = 0; i < types.Count(); ++i)
+        lines << types.Description(i);
+    const QStringList plain = lines;
+    for (int i = 0; i < types.Count(); ++i) {
+        if (plain.count(plain[i]) < 2)
+            continue;
+        if (const double rate = FrameRate(types.Item(i)->MediaRecord()); rate > 0)
+            lines[i] += QStringLiteral(", %1 fps").arg(QString::number(rate, 'g', 5));
+    }
+    return lines;
 }
 
 QString PinName(const TPinList& pins, int index) {
@@ -85,6 +114,11 @@ void TMainForm::VideoCapFiltersClick(QObject*) {
     const int index = VideoCapFilters->currentIndex();
     if (index >= 0) {
         AssignDevice(devices, index, VideoSourceFilter, CaptureGraph);
+        // A graph left active holds the previous device's filter; built
+        // afresh, it holds the device just chosen, whose formats and
+        // quality are then the ones shown. (A running preview ends here
+        // and is started again below.)
+        CaptureGraph->SetActive(false);
         CaptureGraph->SetActive(true);
         {
             TPinList pins(VideoSourceFilter->Query<media::IBaseFilter>().Get());
@@ -95,8 +129,7 @@ void TMainForm::VideoCapFiltersClick(QObject*) {
             compression->get_Quality(&quality);
             Quality_slider->SetValue(static_cast<int>(std::lround(quality * 100)));
             Quality_text->setText(capture::QualityText(Quality_slider->Value()));
-            for (int i = 0; i < m_capture.video_types->Count(); ++i)
-                VideoFormats->addItem(m_capture.video_types->Description(i));
+            VideoFormats->addItems(FormatLines(*m_capture.video_types));
             CaptureGraph->SetActive(false);
         }
         StartButton->setEnabled(true);
@@ -124,17 +157,23 @@ void TMainForm::VideoCapFiltersClick(QObject*) {
                                 {media::VideoProcAmp_Contrast, Contrast_SLIDER, StaticText2},
                                 {media::VideoProcAmp_Saturation, saturation_slider, StaticText4},
                                 {media::VideoProcAmp_Sharpness, sharpness_slider, StaticText3}};
-    // A property the device does not support keeps the previous property's
-    // figures, as the range query leaves its outputs alone.
-    com::LONG min = 0, max = 0, step = 0, def = 0, caps = 0, value = 0, flags = 0;
+    // A property the device lacks (its range or value query fails, or its
+    // range is empty) is a disabled slider with an empty field: it neither
+    // raises an error nor keeps another property's figures, and the other
+    // sliders work. A step the slider cannot take is brought into range.
     for (const Picture& p : pictures) {
-        amp->GetRange(p.property, &min, &max, &step, &def, &caps);
-        amp->Get(p.property, &value, &flags);
+        com::LONG min = 0, max = 0, step = 0, def = 0, caps = 0, value = 0, flags = 0;
+        if (com::FAILED(amp->GetRange(p.property, &min, &max, &step, &def, &caps)) ||
+            com::FAILED(amp->Get(p.property, &value, &flags)) || max <= min) {
+            p.slider->setEnabled(false);
+            p.field->clear();
+            continue;
+        }
         p.slider->SetMinValue(min);
         p.slider->SetMaxValue(max);
-        p.slider->SetIncrement(step);
-        p.slider->SetValue(value);
-        p.field->setText(QString::number(value - 128));
+        p.slider->SetIncrement(std::clamp<com::LONG>(step, 1, max - min));
+        p.slider->SetValue(std::clamp(value, min, max));
+        p.field->setText(QString::number(p.slider->Value() - 128));
     }
 }
 
@@ -145,6 +184,8 @@ void TMainForm::AudioCapFiltersClick(QObject*) {
     if (index < 0)
         return;
     AssignDevice(devices, index, AudioSourceFilter, CaptureGraph);
+    // Built afresh, so the lines and formats are the chosen device's.
+    CaptureGraph->SetActive(false);
     CaptureGraph->SetActive(true);
     TPinList pins(AudioSourceFilter->Query<media::IBaseFilter>().Get());
     AudioFormats->clear();
@@ -171,6 +212,10 @@ void TMainForm::AudioCapFiltersClick(QObject*) {
     StartButton->setEnabled(true);
     preview->setEnabled(true);
     Button2->setEnabled(true);
+    // Listing the device tore the graph down: a preview that ran comes
+    // back rather than leaving "Preview" ticked over a still picture.
+    if (m_capture.preview)
+        StartButtonClick(nullptr);
 }
 
 void TMainForm::VideoOutFiltersClick(QObject*) {
@@ -200,6 +245,8 @@ void TMainForm::AudioDestFiltersClick(QObject*) {
     // in progress ends first, as "Stop" ends it.
     const bool ended = EndPlayout();
     AssignDevice(devices, index, AudioDestFilter, OutGraph);
+    // Built afresh, so the formats are the chosen device's.
+    OutGraph->SetActive(false);
     OutGraph->SetActive(true);
     {
         TPinList pins(AudioDestFilter->Query<media::IBaseFilter>().Get());

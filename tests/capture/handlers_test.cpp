@@ -153,6 +153,7 @@ TEST_F(CaptureWindow, CallSiteReplay) {
     Pick(form->VideoCapFilters, media::kTestCameraName);
     Pick(form->AudioCapFilters, media::kToneGeneratorName);
     Spin(300);
+    EXPECT_EQ(form->CaptureGraph->State(), 3) << "a device choice ended the preview";
     form->PageControl1->setCurrentIndex(0);
 
     // Start while previewing; controls moved while capturing.

@@ -172,6 +172,66 @@ TEST_F(V4l2CaptureWindow, UnpluggingTheCameraDuringAPreviewStopsItAndReportsItOn
     EXPECT_TRUE(dialogs.unexpected.empty()) << dialogs.unexpected.front().toStdString();
 }
 
+TEST_F(V4l2CaptureWindow, PictureControlsTheCameraLacksAreDisabledAndTheStoredFormatIsKept) {
+    media::test::FakeNode plain = media::test::YuyvCamera("Fake Plain Camera");
+    plain.controls.erase(V4L2_CID_SHARPNESS);
+    fake->AddNode("/dev/video2", plain);
+    form.reset();
+    Open();
+    form->PageControl1->setCurrentIndex(2);
+    Pick(form->VideoCapFilters, "Fake Plain Camera");
+    ExpectNoBox();
+    EXPECT_FALSE(form->sharpness_slider->isEnabled());
+    EXPECT_TRUE(form->StaticText3->text().isEmpty());
+    const std::pair<controls::TSlider*, QLabel*> working[] = {
+        {form->Brightness_slider, form->StaticText1},
+        {form->Contrast_SLIDER, form->StaticText2},
+        {form->saturation_slider, form->StaticText4}};
+    for (const auto& [slider, field] : working) {
+        EXPECT_TRUE(slider->isEnabled()) << slider->objectName().toStdString();
+        EXPECT_EQ(field->text(), QString::number(slider->Value() - 128));
+    }
+    ASSERT_GT(form->VideoFormats->count(), 1);
+    form->VideoFormats->setCurrentIndex(1);
+
+    // The next start chooses the camera again with the stored format.
+    form->Close();
+    form.reset();
+    Open();
+    EXPECT_EQ(form->VideoCapFilters->currentText(), "Fake Plain Camera");
+    EXPECT_EQ(form->VideoFormats->currentIndex(), 1) << "the stored format was skipped";
+    EXPECT_FALSE(form->sharpness_slider->isEnabled());
+    ExpectNoBox();
+    // A camera that has the control gets its slider back.
+    form->PageControl1->setCurrentIndex(2);
+    Pick(form->VideoCapFilters, QString::fromUtf8(kCard));
+    EXPECT_TRUE(form->sharpness_slider->isEnabled());
+    EXPECT_EQ(form->StaticText3->text(), QString::number(form->sharpness_slider->Value() - 128));
+    ExpectNoBox();
+}
+
+TEST_F(V4l2CaptureWindow, FormatLinesOfOneSizeAtSeveralRatesNameTheRate) {
+    ChooseCamera("c:\\rates.avi");
+    QStringList lines;
+    for (int i = 0; i < form->VideoFormats->count(); ++i)
+        lines << form->VideoFormats->itemText(i);
+    EXPECT_EQ(lines.size(), form->m_capture.video_types->Count()) << "one line per format";
+    EXPECT_EQ(QSet<QString>(lines.begin(), lines.end()).size(), lines.size())
+        << lines.join('\n').toStdString();
+    EXPECT_TRUE(lines.filter(QStringLiteral(", 30 fps")).size() >= 2);
+    EXPECT_TRUE(lines.filter(QStringLiteral(", 15 fps")).size() >= 2);
+    // The test camera offers one rate per size: its own lines, which the
+    // list shows once it is chosen, name none.
+    form->PageControl1->setCurrentIndex(2);
+    Pick(form->VideoCapFilters, QString::fromUtf8(media::kTestCameraName));
+    ASSERT_TRUE(form->VideoFormats->itemText(0).contains("MJPG 720X576"))
+        << form->VideoFormats->itemText(0).toStdString();
+    for (int i = 0; i < form->VideoFormats->count(); ++i)
+        EXPECT_FALSE(form->VideoFormats->itemText(i).contains(" fps"))
+            << form->VideoFormats->itemText(i).toStdString();
+    ExpectNoBox();
+}
+
 TEST_F(V4l2CaptureWindow, ACameraThatGoesQuietIsShownAndTheCaptureGoesOn) {
     ChooseCamera("c:\\quiet.avi");
     form->StartButton->click();
