@@ -247,6 +247,7 @@ void TMainForm::CreateComponents() {
                                   "AudioFormats.ItemIndex", "AudioDestFilters.ItemIndex",
                                   "VideoOutFilters.ItemIndex", "OverCheck.Checked",
                                   "SourceFilename.Text", "ComboBox1.ItemIndex"});
+    FormStorage1->OnSavePlacement = [this](QObject* sender) { FormStorage1SavePlacement(sender); };
     AppEvents1 = new controls::TAppEvents(this, QStringLiteral("AppEvents1"));
     AppEvents1->OnMinimize = [this](QObject*) { m_minimized = true; };
     AppEvents1->OnRestore = [this](QObject*) { m_minimized = false; };

@@ -164,6 +164,11 @@ public:
     void VideoCapFiltersDblClick(QObject* sender);
     void AudioCapFiltersDblClick(QObject* sender);
     void Button333Click(QObject* sender);
+    // The stored devices chosen again by their stored monikers (before the
+    // show sequence runs the selections), and the monikers of the chosen
+    // devices stored beside the list positions when the settings are saved.
+    void SelectStoredDevices();
+    void FormStorage1SavePlacement(QObject* sender);
     // The capture and preview session. A start whose sender has tag 100 is
     // the "Start" button's; any other (or none) starts a preview alone when
     // the preview flag is set.

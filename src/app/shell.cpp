@@ -40,6 +40,7 @@ void TMainForm::FormShow(QObject*) {
         SourceFilename->SetText(app->ParamStr(app->ParamCount()));
     // The stored devices are chosen again, and the stored format of each
     // capture device once its list has been refilled.
+    SelectStoredDevices();
     if (VideoCapFilters->currentIndex() >= 0) {
         VideoCapFiltersClick(VideoCapFilters);
         VideoFormats->setCurrentIndex(

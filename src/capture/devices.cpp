@@ -10,6 +10,7 @@
 #include "capture/pins.h"
 #include "framework/application.h"
 #include "mediagraph/dsutil.h"
+#include "platform/com/moniker.h"
 #include "platform/media/types.h"
 #include "platform/winui/widgets.h"
 
@@ -23,22 +24,40 @@ namespace {
 const QString kPlayoutEndedForDevice =
     QStringLiteral("Playback was stopped to change the output device.");
 
+// Each item of a device list keeps the display name of its device's
+// moniker, so an item always chooses the device it shows, also when the
+// category's devices have changed since the list was made (a device added,
+// removed, or not answering a probe).
+constexpr int kMonikerRole = Qt::UserRole;
+
 void FillNames(mediagraph::TSysDevEnum& devices, const com::GUID& category, QComboBox* combo) {
     devices.SelectCategory(category);
     for (int i = 0; i < devices.DeviceCount(); ++i)
-        combo->addItem(devices.DeviceInfo(i).Name());
+        combo->addItem(devices.DeviceInfo(i).Name(), devices.DeviceDisplayName(i));
     // Filling a list selects nothing: a device is chosen by the user or by
     // the stored selection.
     combo->setCurrentIndex(-1);
 }
 
-// Chooses device `index` of the enumerator's category for `filter` in
-// `graph`.
-void AssignDevice(mediagraph::TSysDevEnum& devices, int index, mediagraph::TFilter* filter,
-                  mediagraph::TFilterGraph* graph) {
-    filter->BaseFilter().AssignMoniker(devices.DeviceMoniker(index).Get());
+// Chooses the device of item `index` of `combo` for `filter` in `graph`.
+void AssignDevice(const mediagraph::TSysDevEnum& devices, const QComboBox* combo, int index,
+                  mediagraph::TFilter* filter, mediagraph::TFilterGraph* graph) {
+    filter->BaseFilter().AssignMoniker(DeviceItemMoniker(devices, combo, index).Get());
     filter->SetFilterGraph(graph);
 }
+
+// The settings keys that keep the chosen devices' monikers, beside the
+// stored list positions.
+struct StoredDevice {
+    QComboBox* TMainForm::*list;
+    const char* key;
+};
+constexpr StoredDevice kStoredDevices[] = {
+    {&TMainForm::VideoCapFilters, "VideoCapFilters_Moniker"},
+    {&TMainForm::AudioCapFilters, "AudioCapFilters_Moniker"},
+    {&TMainForm::VideoOutFilters, "VideoOutFilters_Moniker"},
+    {&TMainForm::AudioDestFilters, "AudioDestFilters_Moniker"},
+};
 
 // The frames per second a video type names (0 when it names none).
 double FrameRate(const media::AM_MEDIA_TYPE& mt) {
@@ -97,6 +116,16 @@ void TakePins(TPinList& pins, media::PIN_DIRECTION dir, mediagraph::TEnumMediaTy
     }
 }
 
+com::ComPtr<com::IMoniker> DeviceItemMoniker(const mediagraph::TSysDevEnum& devices,
+                                             const QComboBox* combo, int index) {
+    const QString name = combo->itemData(index, kMonikerRole).toString();
+    if (name.isEmpty())
+        return devices.DeviceMoniker(index);
+    com::ComPtr<com::IMoniker> moniker;
+    com::CreateDeviceMoniker(name.toStdU16String(), moniker.ReleaseAndGetAddressOf());
+    return moniker;
+}
+
 void TMainForm::FormCreate(QObject*) {
     m_capture.devices =
         std::make_unique<mediagraph::TSysDevEnum>(media::CLSID_VideoInputDeviceCategory);
@@ -108,12 +137,46 @@ void TMainForm::FormCreate(QObject*) {
     m_capture.audio_types = std::make_unique<mediagraph::TEnumMediaType>();
 }
 
+void TMainForm::SelectStoredDevices() {
+    // The device whose moniker was stored is chosen wherever it stands in
+    // the list now. A stored device that is not here selects nothing,
+    // rather than whichever device took its place; the stored position
+    // counts only where no moniker was stored (settings of an older
+    // version).
+    for (const StoredDevice& d : kStoredDevices) {
+        QComboBox* list = this->*d.list;
+        const QString stored =
+            FormStorage1->ReadStrValue(QString::fromLatin1(d.key), QString()).trimmed();
+        if (stored.isEmpty())
+            continue;
+        int found = -1;
+        for (int i = 0; i < list->count() && found < 0; ++i)
+            if (list->itemData(i, kMonikerRole)
+                    .toString()
+                    .trimmed()
+                    .compare(stored, Qt::CaseInsensitive) == 0)
+                found = i;
+        list->setCurrentIndex(found);
+    }
+}
+
+void TMainForm::FormStorage1SavePlacement(QObject*) {
+    // A list with nothing chosen keeps the stored device, so a device that
+    // was away for one run is chosen again when it is back.
+    for (const StoredDevice& d : kStoredDevices) {
+        const QComboBox* list = this->*d.list;
+        const QString moniker = list->currentData(kMonikerRole).toString();
+        if (list->currentIndex() >= 0 && !moniker.isEmpty())
+            FormStorage1->WriteStrValue(QString::fromLatin1(d.key), moniker);
+    }
+}
+
 void TMainForm::VideoCapFiltersClick(QObject*) {
     auto& devices = *m_capture.devices;
     devices.SelectCategory(media::CLSID_VideoInputDeviceCategory);
     const int index = VideoCapFilters->currentIndex();
     if (index >= 0) {
-        AssignDevice(devices, index, VideoSourceFilter, CaptureGraph);
+        AssignDevice(devices, VideoCapFilters, index, VideoSourceFilter, CaptureGraph);
         // A graph left active holds the previous device's filter; built
         // afresh, it holds the device just chosen, whose formats and
         // quality are then the ones shown. (A running preview ends here
@@ -183,7 +246,7 @@ void TMainForm::AudioCapFiltersClick(QObject*) {
     const int index = AudioCapFilters->currentIndex();
     if (index < 0)
         return;
-    AssignDevice(devices, index, AudioSourceFilter, CaptureGraph);
+    AssignDevice(devices, AudioCapFilters, index, AudioSourceFilter, CaptureGraph);
     // Built afresh, so the lines and formats are the chosen device's.
     CaptureGraph->SetActive(false);
     CaptureGraph->SetActive(true);
@@ -228,7 +291,7 @@ void TMainForm::VideoOutFiltersClick(QObject*) {
     // next play-out uses, and the page must not go on showing a session
     // on the device that was replaced.
     const bool ended = EndPlayout();
-    AssignDevice(devices, index, VideoDestFilter, OutGraph);
+    AssignDevice(devices, VideoOutFilters, index, VideoDestFilter, OutGraph);
     OutGraph->SetActive(true);
     Button333->setEnabled(true);
     if (ended)
@@ -244,7 +307,7 @@ void TMainForm::AudioDestFiltersClick(QObject*) {
     // Listing the device's formats tears the output graph down: a play-out
     // in progress ends first, as "Stop" ends it.
     const bool ended = EndPlayout();
-    AssignDevice(devices, index, AudioDestFilter, OutGraph);
+    AssignDevice(devices, AudioDestFilters, index, AudioDestFilter, OutGraph);
     // Built afresh, so the formats are the chosen device's.
     OutGraph->SetActive(false);
     OutGraph->SetActive(true);

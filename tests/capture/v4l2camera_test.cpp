@@ -10,7 +10,9 @@
 
 #include "capture_fixture.h"
 #include "framework/application.h"
+#include "platform/com/moniker.h"
 #include "platform/media/clock.h"
+#include "platform/media/devices/audiooutput.h"
 #include "platform/media/devices/v4l2/fake_v4l2.h"
 
 using namespace ronvix;
@@ -229,6 +231,74 @@ TEST_F(V4l2CaptureWindow, FormatLinesOfOneSizeAtSeveralRatesNameTheRate) {
     for (int i = 0; i < form->VideoFormats->count(); ++i)
         EXPECT_FALSE(form->VideoFormats->itemText(i).contains(" fps"))
             << form->VideoFormats->itemText(i).toStdString();
+    ExpectNoBox();
+}
+
+TEST_F(V4l2CaptureWindow, DeviceChoicesFollowTheDeviceWhereverItIsListed) {
+    // A default sound output that cannot be opened at the moment.
+    media::AlsaPlaybackApi busy;
+    busy.open = [](const std::string&, int, int, int, void**) { return -EBUSY; };
+    busy.wait = [](void*, int) { return 0; };
+    busy.write = [](void*, const uint8_t*, long) -> long { return -EIO; };
+    busy.recover = [](void*, int error) { return error; };
+    busy.close = [](void*) {};
+    media::SetAlsaPlaybackApi(busy);
+    struct RealAlsa {
+        ~RealAlsa() { media::SetAlsaPlaybackApi({}); }
+    } real_alsa;
+    media::test::FakeNode b = media::test::YuyvCamera("Camera B", "/dev/v4l/by-id/usb-B-index0");
+    b.formats = {{V4L2_PIX_FMT_YUYV, {{320, 240, {{1, 30}}}}}};
+    b.width = 320;
+    b.height = 240;
+    fake->AddNode("/dev/video4",
+                  media::test::YuyvCamera("Camera A", "/dev/v4l/by-id/usb-A-index0"));
+    fake->AddNode("/dev/video6", b);
+    auto names = [this] {
+        QStringList shown;
+        for (int i = 0; i < form->VideoCapFilters->count(); ++i)
+            shown << form->VideoCapFilters->itemText(i);
+        return shown;
+    };
+    auto chosen = [this] {
+        return QString::fromStdU16String(
+            com::DisplayNameOf(form->VideoSourceFilter->BaseFilter().StoredMoniker().Get()));
+    };
+    form.reset();
+    Open();
+    EXPECT_EQ(form->AudioDestFilters->itemText(0), media::kAlsaDefaultOutputName)
+        << "the default output is left out while it cannot be opened";
+    const QStringList listed = names();
+    ASSERT_EQ(listed.indexOf("Camera A") + 1, listed.indexOf("Camera B"));
+
+    // Camera A is taken by another program: picking B still chooses B.
+    fake->SetOpenError("/dev/video4", EBUSY);
+    form->PageControl1->setCurrentIndex(2);
+    Pick(form->VideoCapFilters, "Camera B");
+    EXPECT_TRUE(chosen().contains("usb-B")) << chosen().toStdString();
+    EXPECT_EQ(form->VideoFormats->count(), form->m_capture.video_types->Count());
+    // A list made while A cannot be opened holds it in its place.
+    form->Close();
+    form.reset();
+    Open();
+    EXPECT_EQ(names(), listed) << "the list changed with the state of a device";
+    EXPECT_EQ(form->VideoCapFilters->currentText(), "Camera B");
+    form->Close();
+    form.reset();
+
+    // A camera plugged in ahead of both: the stored position now names
+    // another device, the stored moniker still B.
+    fake->SetOpenError("/dev/video4", 0);
+    fake->AddNode("/dev/video2",
+                  media::test::YuyvCamera("Camera C", "/dev/v4l/by-id/usb-C-index0"));
+    Open();
+    EXPECT_EQ(form->VideoCapFilters->currentText(), "Camera B");
+    EXPECT_TRUE(chosen().contains("usb-B")) << chosen().toStdString();
+    form->Close();
+    form.reset();
+    // B is unplugged: nothing is chosen, rather than the device in its place.
+    fake->Remove("/dev/video6");
+    Open();
+    EXPECT_EQ(form->VideoCapFilters->currentIndex(), -1);
     ExpectNoBox();
 }
 
