@@ -24,6 +24,7 @@
 #include "mediagraph/dsutil.h"
 #include "mediagraph/platform.h"
 #include "platform/com/oleauto.h"
+#include "platform/media/devices/audiooutput.h"
 #include "platform/media/devices/v4l2/fake_v4l2.h"
 #include "platform/media/devices/virtualdevices.h"
 #include "platform/media/filters/playback_files.h"
@@ -536,6 +537,30 @@ TEST_F(PrintToTape, ChoosingAnOutputDeviceDuringPlaybackEndsItAndSaysWhy) {
     m_dialogs.boxes.clear();
     Pick(m_form->AudioDestFilters, "Silent Audio Output");
     EXPECT_TRUE(m_dialogs.boxes.empty());
+    EXPECT_TRUE(m_dialogs.unexpected.empty());
+}
+
+TEST_F(PrintToTape, ADefaultSoundOutputThatCannotBeOpenedFailsThePlayOnceAndLeavesItIdle) {
+    media::AlsaPlaybackApi busy;
+    busy.open = [](const std::string&, int, int, int, void**) { return -EBUSY; };
+    busy.wait = [](void*, int) { return 0; };
+    busy.write = [](void*, const uint8_t*, long) -> long { return -EIO; };
+    busy.recover = [](void*, int error) { return error; };
+    busy.close = [](void*) {};
+    media::SetAlsaPlaybackApi(busy);
+    struct RealAlsa {
+        ~RealAlsa() { media::SetAlsaPlaybackApi({}); }
+    } real_alsa;
+    m_form->PageControl1->setCurrentWidget(m_form->TabSheet2);
+    Pick(m_form->AudioDestFilters, media::kAlsaDefaultOutputName);
+    Pick(m_form->VideoOutFilters, "Virtual Tape Deck");
+    m_form->PageControl1->setCurrentWidget(m_form->TabSheet3);
+    m_dialogs.QueueBoxAnswer(win::IDOK);
+    m_form->Start_print->click();
+    ASSERT_EQ(m_dialogs.boxes.size(), 1u);
+    EXPECT_TRUE(m_dialogs.boxes[0].text.startsWith("Playback could not start: "))
+        << m_dialogs.boxes[0].text.toStdString();
+    ExpectRow(Row::Idle);
     EXPECT_TRUE(m_dialogs.unexpected.empty());
 }
 
