@@ -54,8 +54,9 @@ QString FolderPart(const QString& name);
 QString GeneratedFileName(const QString& current, const win::SYSTEMTIME& now);
 
 // The folder whose volume holds the capture file: the folder part of
-// `file_name` when it has one, else the folder of `program_path`.
-QString CaptureFolder(const QString& file_name, const QString& program_path);
+// `file_name` when it has one, else the current folder ("."), against which
+// the file writer resolves a bare name.
+QString CaptureFolder(const QString& file_name);
 
 // "hh:mm:ss" of a stream position in 100 ns units, wrapped at 24 hours.
 QString ElapsedText(int64_t position_100ns);

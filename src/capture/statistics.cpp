@@ -76,8 +76,7 @@ void TMainForm::TimerTimer(QObject*) {
         }
     }
 
-    const QString folder =
-        capture::CaptureFolder(savedialog->FileName(), fw::FromUtf8(win::ProgramPath()));
+    const QString folder = capture::CaptureFolder(savedialog->FileName());
     uint64_t free_bytes = 0;
     // A failed query leaves the free-space figures as they were rather than
     // showing a volume with no room.

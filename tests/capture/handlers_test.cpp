@@ -80,6 +80,30 @@ TEST_F(CaptureWindow, StatisticsTickShowsTheCaptureVolumesFreeSpaceAndTheDropCol
     ExpectNoBox();
 }
 
+TEST_F(CaptureWindow, ABareFileNamesFreeSpaceIsThatOfTheFolderItIsWrittenIn) {
+    // The program runs in a folder on a 64 MB volume; the file is named
+    // without a folder, so it is written there.
+    SmallVolume volume(scratch.filePath("cwd"), 64);
+    ASSERT_TRUE(volume.mounted) << errno;
+    const QString previous = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(scratch.filePath("cwd")));
+    struct Back {
+        QString folder;
+        ~Back() { QDir::setCurrent(folder); }
+    } back{previous};
+    ChooseDevices(false, true);
+    form->savedialog->SetFileName("bare.avi");
+    form->StartButton->click();
+    ASSERT_TRUE(form->StopButton->isEnabled());
+    form->TimerTimer(form->Timer);
+    form->StopButton->click();
+    const int megabytes = form->FreeSpaceText->text().section(' ', 0, 0).toInt();
+    EXPECT_GT(megabytes, 32) << form->FreeSpaceText->text().toStdString();
+    EXPECT_LE(megabytes, 64) << "not the volume the file is written to";
+    EXPECT_TRUE(QFileInfo::exists(scratch.filePath("cwd/bare.avi")));
+    ExpectNoBox();
+}
+
 TEST_F(CaptureWindow, EitherGraphsBufferingReportChangesTheFreeSpaceLabel) {
     EXPECT_EQ(form->Label10->text(), "Free space:");
     form->CaptureGraph->DispatchGraphEvent(media::EC_BUFFERING_DATA, 1, 0);
