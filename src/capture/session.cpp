@@ -170,8 +170,17 @@ void TMainForm::StartButtonClick(QObject* sender) {
         if (!running) {
             CaptureGraph->SetActive(false);
             Timer3->SetEnabled(rate_was_on);
-            if (m_capture.preview)
-                fw::SafeCall([this] { StartButtonClick(nullptr); });
+            // The preview comes back; when it fails as well (the same device
+            // cannot be opened), the capture's failure below already says
+            // why, and the user is told once.
+            if (m_capture.preview) {
+                try {
+                    StartButtonClick(nullptr);
+                } catch (...) {
+                    if (!failure)
+                        throw;
+                }
+            }
             if (failure)
                 std::rethrow_exception(failure);  // reported once, by the handler's entry
             return;
