@@ -46,6 +46,7 @@ const ControlSpec kControls[] = {
     {"StaticText7", K::StatField, "GroupBox3", "", 180, 109, 110, 17, 9},
     {"StaticText6", K::StatField, "GroupBox3", "", 180, 133, 110, 17, 8},
     {"set_marker", K::Button, "GroupBox3", "Set marker", -1, 153, 85, 25, 7, true, false},
+    {"Signal_info", K::Label, "GroupBox3", "", 8, 106, 78, 28, kNoTab, true, false},
     {"GroupBox6", K::GroupBox, "TabSheet1", "Average data rate", 1, 241, 297, 54, 4},
     {"Quality_slider", K::Slider, "GroupBox6", "", 2, 15, 215, 30, 1, false},
     {"Quality_text", K::ValueField, "GroupBox6", "", 216, 21, 73, 17, 0},

@@ -112,6 +112,7 @@ void TMainForm::CreateControls() {
     Bind(StaticText7, "StaticText7");
     Bind(StaticText6, "StaticText6");
     Bind(set_marker, "set_marker");
+    Bind(Signal_info, "Signal_info");
     Bind(GroupBox6, "GroupBox6");
     Bind(Quality_slider, "Quality_slider");
     Bind(Quality_text, "Quality_text");
@@ -165,6 +166,11 @@ void TMainForm::CreateControls() {
 
     Quality_slider->SetIncrement(1);
     Quality_slider->SetValue(1);
+
+    Signal_info->setWordWrap(true);
+    QPalette warning = Signal_info->palette();
+    warning.setColor(QPalette::WindowText, QColor(255, 0, 0));
+    Signal_info->setPalette(warning);
 
     Panel1->setAutoFillBackground(true);
     QPalette black = Panel1->palette();
@@ -241,6 +247,7 @@ void TMainForm::CreateComponents() {
                                   "AudioFormats.ItemIndex", "AudioDestFilters.ItemIndex",
                                   "VideoOutFilters.ItemIndex", "OverCheck.Checked",
                                   "SourceFilename.Text", "ComboBox1.ItemIndex"});
+    FormStorage1->OnSavePlacement = [this](QObject* sender) { FormStorage1SavePlacement(sender); };
     AppEvents1 = new controls::TAppEvents(this, QStringLiteral("AppEvents1"));
     AppEvents1->OnMinimize = [this](QObject*) { m_minimized = true; };
     AppEvents1->OnRestore = [this](QObject*) { m_minimized = false; };

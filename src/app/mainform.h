@@ -79,6 +79,8 @@ public:
     QLabel* StaticText7 = nullptr;
     QLabel* StaticText6 = nullptr;
     QPushButton* set_marker = nullptr;
+    // Shown while the video device delivers no frames during a capture.
+    QLabel* Signal_info = nullptr;
     QGroupBox* GroupBox6 = nullptr;
     controls::TSlider* Quality_slider = nullptr;
     QLabel* Quality_text = nullptr;
@@ -162,6 +164,11 @@ public:
     void VideoCapFiltersDblClick(QObject* sender);
     void AudioCapFiltersDblClick(QObject* sender);
     void Button333Click(QObject* sender);
+    // The stored devices chosen again by their stored monikers (before the
+    // show sequence runs the selections), and the monikers of the chosen
+    // devices stored beside the list positions when the settings are saved.
+    void SelectStoredDevices();
+    void FormStorage1SavePlacement(QObject* sender);
     // The capture and preview session. A start whose sender has tag 100 is
     // the "Start" button's; any other (or none) starts a preview alone when
     // the preview flag is set.
@@ -209,6 +216,15 @@ public:
     void DSTrackBar1KeyUp(QObject* sender, int& key, Qt::KeyboardModifiers shift);
     // Streaming thread: counts one buffer sent to the output device.
     void OutGrabberBuffer(QObject* sender, double sample_time, void* buffer, int buffer_len);
+    // The engine gave up on the play-out (a failing output), or one of its
+    // devices vanished (EC_DEVICE_LOST): the play-out ends as "Stop" ends
+    // it and the user is told once.
+    void OutGraphGraphErrorAbort(QObject* sender, com::HRESULT result);
+    void OutGraphGraphDeviceLost(QObject* sender, com::IUnknown* device, bool removed);
+    // Ends a running play-out as "Stop" does; false when none ran. Choosing
+    // an output device during a play-out uses it before the output graph
+    // changes under the session.
+    bool EndPlayout();
 
     // What the tape output handlers keep between them (tape/session.h).
     tape::TTapeSession m_tape;

@@ -1,6 +1,8 @@
 // The main window's shell handlers: the show sequence, the capture priority,
 // closing, and the "Filename" group click.
 
+#include <algorithm>
+
 #include "app/mainform.h"
 #include "framework/application.h"
 #include "framework/bind.h"
@@ -40,6 +42,7 @@ void TMainForm::FormShow(QObject*) {
         SourceFilename->SetText(app->ParamStr(app->ParamCount()));
     // The stored devices are chosen again, and the stored format of each
     // capture device once its list has been refilled.
+    SelectStoredDevices();
     if (VideoCapFilters->currentIndex() >= 0) {
         VideoCapFiltersClick(VideoCapFilters);
         VideoFormats->setCurrentIndex(
@@ -60,13 +63,29 @@ void TMainForm::ComboBox1Change(QObject*) {
         return;
     if (m_process == 0)
         m_process = win::OpenProcess(win::PROCESS_ALL_ACCESS, 1, win::GetCurrentProcessId());
-    // Not checked: a refused class leaves the process as it was.
-    win::SetPriorityClass(m_process, kPriorityClasses[index]);
+    // A refused class leaves the process as it was; the list then shows
+    // the class in force, so that it never claims one the process is not
+    // in, and that is what the settings keep. (Without a nice limit Linux
+    // lets nice only go up: after "Idle" the other choices are refused.)
+    // A class the list does not hold shows no choice; one that cannot be
+    // read leaves the list as it is.
+    if (win::SetPriorityClass(m_process, kPriorityClasses[index]))
+        return;
+    const win::DWORD in_force = win::GetPriorityClass(m_process);
+    if (in_force == 0)
+        return;
+    const auto* found =
+        std::find(std::begin(kPriorityClasses), std::end(kPriorityClasses), in_force);
+    ComboBox1->setCurrentIndex(found == std::end(kPriorityClasses)
+                                   ? -1
+                                   : static_cast<int>(found - std::begin(kPriorityClasses)));
 }
 
 void TMainForm::GroupBox4Click(QObject*) {
     // The user interface thread asks for more of the processor; a refusal
-    // changes nothing.
+    // changes nothing. Only this thread is raised: the streaming threads a
+    // run starts from it later take the chosen class (TFilterGraph settles
+    // them).
     win::SetThreadPriority(win::GetCurrentThreadId(), 128);
 }
 

@@ -127,6 +127,13 @@ void TForm1::FormShow(QObject*) {
 }
 
 void TForm1::Timer1Timer(QObject*) {
+    // The fade and the hand-over wait until the message loop has shown the
+    // splash and there is a main window to hand over to. A message box shown
+    // while the main window is being built (a device list that fails) runs
+    // this timer early, in the box's own loop: handing over then, to no
+    // window, would stop the ticks and leave the program without one.
+    if (!isVisible() || !m_main_form)
+        return;
     Timer1->SetEnabled(false);
     SetAlphaBlendValue(AlphaBlendValue() + 5);
     if (ParamCount() >= 1 && win::FileExists(fw::Utf8(ParamStr(ParamCount()))))

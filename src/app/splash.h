@@ -6,7 +6,9 @@
 // 5), pauses 2000 ms fully shown, then hides and shows the main window on
 // the start page. "-nosplash" (any letter case, whole word) hands over on
 // the first tick without the pause; a last argument naming an existing
-// file selects "Print to Tape". UI thread only; the pause blocks it.
+// file selects "Print to Tape". The ticks do nothing until the splash is
+// shown and has a main window to hand over to. UI thread only; the pause
+// blocks it.
 
 #include <QImage>
 #include <QLabel>

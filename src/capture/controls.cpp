@@ -74,11 +74,13 @@ void TMainForm::InputLinesChange(QObject*) {
     if (was_active) {
         filter = AudioSourceFilter->Query<media::IBaseFilter>();
         if (!filter) {
-            AudioSourceFilter->BaseFilter().AssignMoniker(devices.DeviceMoniker(index).Get());
+            AudioSourceFilter->BaseFilter().AssignMoniker(
+                DeviceItemMoniker(devices, AudioCapFilters, index).Get());
             filter = AudioSourceFilter->BaseFilter().BindFilter();
         }
     } else {
-        AudioSourceFilter->BaseFilter().AssignMoniker(devices.DeviceMoniker(index).Get());
+        AudioSourceFilter->BaseFilter().AssignMoniker(
+            DeviceItemMoniker(devices, AudioCapFilters, index).Get());
         AudioSourceFilter->SetFilterGraph(CaptureGraph);
         CaptureGraph->SetActive(true);
         filter = AudioSourceFilter->Query<media::IBaseFilter>();
@@ -101,7 +103,8 @@ void TMainForm::VolumeSliderChange(QObject*) {
     const int index = AudioCapFilters->currentIndex();
     if (index < 0)
         return;
-    AudioSourceFilter->BaseFilter().AssignMoniker(devices.DeviceMoniker(index).Get());
+    AudioSourceFilter->BaseFilter().AssignMoniker(
+        DeviceItemMoniker(devices, AudioCapFilters, index).Get());
     AudioSourceFilter->SetFilterGraph(CaptureGraph);
     TPinList pins(AudioSourceFilter->Query<media::IBaseFilter>().Get());
     TakePins(pins, media::PINDIR_OUTPUT);  // The input pins, in pin order.

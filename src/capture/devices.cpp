@@ -2,12 +2,17 @@
 // of the chosen capture devices, the picture and quality controls loaded
 // from the video device, and the devices' property pages.
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #include "app/mainform.h"
 #include "capture/pins.h"
+#include "framework/application.h"
 #include "mediagraph/dsutil.h"
+#include "platform/com/moniker.h"
 #include "platform/media/types.h"
+#include "platform/winui/widgets.h"
 
 namespace ronvix::app {
 
@@ -16,21 +21,69 @@ using mediagraph::TPinList;
 
 namespace {
 
+const QString kPlayoutEndedForDevice =
+    QStringLiteral("Playback was stopped to change the output device.");
+
+// Each item of a device list keeps the display name of its device's
+// moniker, so an item always chooses the device it shows, also when the
+// category's devices have changed since the list was made (a device added,
+// removed, or not answering a probe).
+constexpr int kMonikerRole = Qt::UserRole;
+
 void FillNames(mediagraph::TSysDevEnum& devices, const com::GUID& category, QComboBox* combo) {
     devices.SelectCategory(category);
     for (int i = 0; i < devices.DeviceCount(); ++i)
-        combo->addItem(devices.DeviceInfo(i).Name());
+        combo->addItem(devices.DeviceInfo(i).Name(), devices.DeviceDisplayName(i));
     // Filling a list selects nothing: a device is chosen by the user or by
     // the stored selection.
     combo->setCurrentIndex(-1);
 }
 
-// Chooses device `index` of the enumerator's category for `filter` in
-// `graph`.
-void AssignDevice(mediagraph::TSysDevEnum& devices, int index, mediagraph::TFilter* filter,
-                  mediagraph::TFilterGraph* graph) {
-    filter->BaseFilter().AssignMoniker(devices.DeviceMoniker(index).Get());
+// Chooses the device of item `index` of `combo` for `filter` in `graph`.
+void AssignDevice(const mediagraph::TSysDevEnum& devices, const QComboBox* combo, int index,
+                  mediagraph::TFilter* filter, mediagraph::TFilterGraph* graph) {
+    filter->BaseFilter().AssignMoniker(DeviceItemMoniker(devices, combo, index).Get());
     filter->SetFilterGraph(graph);
+}
+
+// The settings keys that keep the chosen devices' monikers, beside the
+// stored list positions.
+struct StoredDevice {
+    QComboBox* TMainForm::*list;
+    const char* key;
+};
+constexpr StoredDevice kStoredDevices[] = {
+    {&TMainForm::VideoCapFilters, "VideoCapFilters_Moniker"},
+    {&TMainForm::AudioCapFilters, "AudioCapFilters_Moniker"},
+    {&TMainForm::VideoOutFilters, "VideoOutFilters_Moniker"},
+    {&TMainForm::AudioDestFilters, "AudioDestFilters_Moniker"},
+};
+
+// The frames per second a video type names (0 when it names none).
+double FrameRate(const media::AM_MEDIA_TYPE& mt) {
+    if ((mt.formattype != media::FORMAT_VideoInfo && mt.formattype != media::FORMAT_VideoInfo2) ||
+        !mt.pbFormat || mt.cbFormat < sizeof(media::VIDEOINFOHEADER))
+        return 0;
+    media::VIDEOINFOHEADER header;
+    std::memcpy(&header, mt.pbFormat, sizeof header);
+    return header.AvgTimePerFrame > 0 ? 1e7 / double(header.AvgTimePerFrame) : 0;
+}
+
+// The lines of a format list, one per type in list order, so a stored
+// index keeps naming the same type. Types that read the same (a size the
+// device offers at several rates) name their rate.
+QStringList FormatLines(const mediagraph::TEnumMediaType& types) {
+    QStringList lines;
+    for (int i = 0; i < types.Count(); ++i)
+        lines << types.Description(i);
+    const QStringList plain = lines;
+    for (int i = 0; i < types.Count(); ++i) {
+        if (plain.count(plain[i]) < 2)
+            continue;
+        if (const double rate = FrameRate(types.Item(i)->MediaRecord()); rate > 0)
+            lines[i] += QStringLiteral(", %1 fps").arg(QString::number(rate, 'g', 5));
+    }
+    return lines;
 }
 
 QString PinName(const TPinList& pins, int index) {
@@ -63,6 +116,16 @@ void TakePins(TPinList& pins, media::PIN_DIRECTION dir, mediagraph::TEnumMediaTy
     }
 }
 
+com::ComPtr<com::IMoniker> DeviceItemMoniker(const mediagraph::TSysDevEnum& devices,
+                                             const QComboBox* combo, int index) {
+    const QString name = combo->itemData(index, kMonikerRole).toString();
+    if (name.isEmpty())
+        return devices.DeviceMoniker(index);
+    com::ComPtr<com::IMoniker> moniker;
+    com::CreateDeviceMoniker(name.toStdU16String(), moniker.ReleaseAndGetAddressOf());
+    return moniker;
+}
+
 void TMainForm::FormCreate(QObject*) {
     m_capture.devices =
         std::make_unique<mediagraph::TSysDevEnum>(media::CLSID_VideoInputDeviceCategory);
@@ -74,12 +137,51 @@ void TMainForm::FormCreate(QObject*) {
     m_capture.audio_types = std::make_unique<mediagraph::TEnumMediaType>();
 }
 
+void TMainForm::SelectStoredDevices() {
+    // The device whose moniker was stored is chosen wherever it stands in
+    // the list now. A stored device that is not here selects nothing,
+    // rather than whichever device took its place; the stored position
+    // counts only where no moniker was stored (settings of an older
+    // version).
+    for (const StoredDevice& d : kStoredDevices) {
+        QComboBox* list = this->*d.list;
+        const QString stored =
+            FormStorage1->ReadStrValue(QString::fromLatin1(d.key), QString()).trimmed();
+        if (stored.isEmpty())
+            continue;
+        int found = -1;
+        for (int i = 0; i < list->count() && found < 0; ++i)
+            if (list->itemData(i, kMonikerRole)
+                    .toString()
+                    .trimmed()
+                    .compare(stored, Qt::CaseInsensitive) == 0)
+                found = i;
+        list->setCurrentIndex(found);
+    }
+}
+
+void TMainForm::FormStorage1SavePlacement(QObject*) {
+    // A list with nothing chosen keeps the stored device, so a device that
+    // was away for one run is chosen again when it is back.
+    for (const StoredDevice& d : kStoredDevices) {
+        const QComboBox* list = this->*d.list;
+        const QString moniker = list->currentData(kMonikerRole).toString();
+        if (list->currentIndex() >= 0 && !moniker.isEmpty())
+            FormStorage1->WriteStrValue(QString::fromLatin1(d.key), moniker);
+    }
+}
+
 void TMainForm::VideoCapFiltersClick(QObject*) {
     auto& devices = *m_capture.devices;
     devices.SelectCategory(media::CLSID_VideoInputDeviceCategory);
     const int index = VideoCapFilters->currentIndex();
     if (index >= 0) {
-        AssignDevice(devices, index, VideoSourceFilter, CaptureGraph);
+        AssignDevice(devices, VideoCapFilters, index, VideoSourceFilter, CaptureGraph);
+        // A graph left active holds the previous device's filter; built
+        // afresh, it holds the device just chosen, whose formats and
+        // quality are then the ones shown. (A running preview ends here
+        // and is started again below.)
+        CaptureGraph->SetActive(false);
         CaptureGraph->SetActive(true);
         {
             TPinList pins(VideoSourceFilter->Query<media::IBaseFilter>().Get());
@@ -90,8 +192,7 @@ void TMainForm::VideoCapFiltersClick(QObject*) {
             compression->get_Quality(&quality);
             Quality_slider->SetValue(static_cast<int>(std::lround(quality * 100)));
             Quality_text->setText(capture::QualityText(Quality_slider->Value()));
-            for (int i = 0; i < m_capture.video_types->Count(); ++i)
-                VideoFormats->addItem(m_capture.video_types->Description(i));
+            VideoFormats->addItems(FormatLines(*m_capture.video_types));
             CaptureGraph->SetActive(false);
         }
         StartButton->setEnabled(true);
@@ -119,17 +220,23 @@ void TMainForm::VideoCapFiltersClick(QObject*) {
                                 {media::VideoProcAmp_Contrast, Contrast_SLIDER, StaticText2},
                                 {media::VideoProcAmp_Saturation, saturation_slider, StaticText4},
                                 {media::VideoProcAmp_Sharpness, sharpness_slider, StaticText3}};
-    // A property the device does not support keeps the previous property's
-    // figures, as the range query leaves its outputs alone.
-    com::LONG min = 0, max = 0, step = 0, def = 0, caps = 0, value = 0, flags = 0;
+    // A property the device lacks (its range or value query fails, or its
+    // range is empty) is a disabled slider with an empty field: it neither
+    // raises an error nor keeps another property's figures, and the other
+    // sliders work. A step the slider cannot take is brought into range.
     for (const Picture& p : pictures) {
-        amp->GetRange(p.property, &min, &max, &step, &def, &caps);
-        amp->Get(p.property, &value, &flags);
+        com::LONG min = 0, max = 0, step = 0, def = 0, caps = 0, value = 0, flags = 0;
+        if (com::FAILED(amp->GetRange(p.property, &min, &max, &step, &def, &caps)) ||
+            com::FAILED(amp->Get(p.property, &value, &flags)) || max <= min) {
+            p.slider->setEnabled(false);
+            p.field->clear();
+            continue;
+        }
         p.slider->SetMinValue(min);
         p.slider->SetMaxValue(max);
-        p.slider->SetIncrement(step);
-        p.slider->SetValue(value);
-        p.field->setText(QString::number(value - 128));
+        p.slider->SetIncrement(std::clamp<com::LONG>(step, 1, max - min));
+        p.slider->SetValue(std::clamp(value, min, max));
+        p.field->setText(QString::number(p.slider->Value() - 128));
     }
 }
 
@@ -139,7 +246,9 @@ void TMainForm::AudioCapFiltersClick(QObject*) {
     const int index = AudioCapFilters->currentIndex();
     if (index < 0)
         return;
-    AssignDevice(devices, index, AudioSourceFilter, CaptureGraph);
+    AssignDevice(devices, AudioCapFilters, index, AudioSourceFilter, CaptureGraph);
+    // Built afresh, so the lines and formats are the chosen device's.
+    CaptureGraph->SetActive(false);
     CaptureGraph->SetActive(true);
     TPinList pins(AudioSourceFilter->Query<media::IBaseFilter>().Get());
     AudioFormats->clear();
@@ -166,6 +275,10 @@ void TMainForm::AudioCapFiltersClick(QObject*) {
     StartButton->setEnabled(true);
     preview->setEnabled(true);
     Button2->setEnabled(true);
+    // Listing the device tore the graph down: a preview that ran comes
+    // back rather than leaving "Preview" ticked over a still picture.
+    if (m_capture.preview)
+        StartButtonClick(nullptr);
 }
 
 void TMainForm::VideoOutFiltersClick(QObject*) {
@@ -174,9 +287,15 @@ void TMainForm::VideoOutFiltersClick(QObject*) {
     const int index = VideoOutFilters->currentIndex();
     if (index < 0)
         return;
-    AssignDevice(devices, index, VideoDestFilter, OutGraph);
+    // A play-out in progress ends first: the device chosen is the one the
+    // next play-out uses, and the page must not go on showing a session
+    // on the device that was replaced.
+    const bool ended = EndPlayout();
+    AssignDevice(devices, VideoOutFilters, index, VideoDestFilter, OutGraph);
     OutGraph->SetActive(true);
     Button333->setEnabled(true);
+    if (ended)
+        fw::ReportMessage(kPlayoutEndedForDevice);
 }
 
 void TMainForm::AudioDestFiltersClick(QObject*) {
@@ -185,7 +304,12 @@ void TMainForm::AudioDestFiltersClick(QObject*) {
     const int index = AudioDestFilters->currentIndex();
     if (index < 0)
         return;
-    AssignDevice(devices, index, AudioDestFilter, OutGraph);
+    // Listing the device's formats tears the output graph down: a play-out
+    // in progress ends first, as "Stop" ends it.
+    const bool ended = EndPlayout();
+    AssignDevice(devices, AudioDestFilters, index, AudioDestFilter, OutGraph);
+    // Built afresh, so the formats are the chosen device's.
+    OutGraph->SetActive(false);
     OutGraph->SetActive(true);
     {
         TPinList pins(AudioDestFilter->Query<media::IBaseFilter>().Get());
@@ -196,24 +320,31 @@ void TMainForm::AudioDestFiltersClick(QObject*) {
     }
     OutGraph->SetActive(false);
     Button4->setEnabled(true);
+    if (ended)
+        fw::ReportMessage(kPlayoutEndedForDevice);
 }
 
+// The property frames open at the main window's corner (the frame call's
+// position 0, 0 of its owner), over the window the user works in.
 void TMainForm::VideoCapFiltersDblClick(QObject*) {
     CaptureGraph->SetActive(true);
     auto filter = Supports<media::IBaseFilter>(VideoSourceFilter);
-    mediagraph::ShowFilterPropertyPages(nullptr, filter.Get(), mediagraph::ppDefault);
+    mediagraph::ShowFilterPropertyPages(win::WidgetHandle(this), filter.Get(),
+                                        mediagraph::ppDefault);
 }
 
 void TMainForm::AudioCapFiltersDblClick(QObject*) {
     CaptureGraph->SetActive(true);
     auto filter = Supports<media::IBaseFilter>(AudioSourceFilter);
-    mediagraph::ShowFilterPropertyPages(nullptr, filter.Get(), mediagraph::ppDefault);
+    mediagraph::ShowFilterPropertyPages(win::WidgetHandle(this), filter.Get(),
+                                        mediagraph::ppDefault);
 }
 
 void TMainForm::Button333Click(QObject*) {
     OutGraph->SetActive(true);
     auto filter = Supports<media::IBaseFilter>(VideoDestFilter);
-    mediagraph::ShowFilterPropertyPages(nullptr, filter.Get(), mediagraph::ppDefault);
+    mediagraph::ShowFilterPropertyPages(win::WidgetHandle(this), filter.Get(),
+                                        mediagraph::ppDefault);
 }
 
 }  // namespace ronvix::app

@@ -1,8 +1,12 @@
 #pragma once
-// Pin-list helpers shared by the capture workflow's handlers.
+// Pin-list and device-list helpers shared by the capture workflow's
+// handlers.
+
+#include <QComboBox>
 
 #include "mediagraph/dsutil.h"
 #include "mediagraph/mediatype.h"
+#include "mediagraph/sysdevenum.h"
 
 namespace ronvix::app {
 
@@ -11,5 +15,12 @@ namespace ronvix::app {
 // (when given).
 void TakePins(mediagraph::TPinList& pins, media::PIN_DIRECTION dir,
               mediagraph::TEnumMediaType* types = nullptr);
+
+// The moniker of the device that item `index` of the device list `combo`
+// shows (the item keeps its device's display name); for an item without
+// one, the device at that position of a fresh enumeration of `devices`'
+// category.
+com::ComPtr<com::IMoniker> DeviceItemMoniker(const mediagraph::TSysDevEnum& devices,
+                                             const QComboBox* combo, int index);
 
 }  // namespace ronvix::app

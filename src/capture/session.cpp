@@ -2,14 +2,95 @@
 // graph for a capture or a preview alone, the stop, the preview switch, and
 // the end of a capture that the engine aborts or whose device vanishes.
 
+#include <QFileInfo>
+#include <exception>
+
 #include "app/mainform.h"
 #include "framework/application.h"
+#include "framework/exceptions.h"
+#include "framework/strings.h"
 #include "mediagraph/dsutil.h"
 #include "mediagraph/workflowgraphs.h"
 #include "platform/media/types.h"
 #include "platform/win/files.h"
+#include "platform/win/paths.h"
 #include "platform/winui/dialogs.h"
 #include "platform/winui/widgets.h"
+
+namespace ronvix::capture {
+
+namespace {
+
+// What stands in the way of a file that cannot be created: the first
+// missing or non-folder part of its folder, an unmapped drive, or the
+// system's reason.
+QString CreateProblem(const QString& name, win::DWORD error) {
+    const std::string utf8 = fw::Utf8(name);
+    const auto mapped = win::MapPath(utf8);
+    if (!mapped)
+        return QStringLiteral("drive %1: is not mapped to a folder (set RONVIX_DRIVE_%2)")
+            .arg(name.left(1).toUpper(), name.left(1).toUpper());
+    if (error == com::ERROR_FILE_NOT_FOUND || error == com::ERROR_PATH_NOT_FOUND) {
+        // Walk up from the file's folder to the first part that exists.
+        QString missing = QFileInfo(fw::FromUtf8(*mapped)).absolutePath();
+        for (QString up = missing; !up.isEmpty();) {
+            const QFileInfo part(up);
+            if (part.exists()) {
+                if (!part.isDir())
+                    return QStringLiteral("%1 is a file, not a folder").arg(up);
+                return QStringLiteral("the folder %1 does not exist").arg(missing);
+            }
+            missing = up;
+            const QString parent = part.absolutePath();
+            if (parent == up)
+                break;
+            up = parent;
+        }
+        return QStringLiteral("its folder does not exist");
+    }
+    switch (error) {
+        case com::ERROR_ACCESS_DENIED:
+            return QStringLiteral("access is denied");
+        case com::ERROR_WRITE_PROTECT:
+            return QStringLiteral("the disk is read-only");
+        case com::ERROR_DISK_FULL:
+        case com::ERROR_HANDLE_DISK_FULL:
+            return QStringLiteral("the disk is full");
+        case com::ERROR_FILENAME_EXCED_RANGE:
+            return QStringLiteral("the name is too long");
+        case com::ERROR_DIRECTORY:
+            return QStringLiteral("that name is a folder");
+        default: {
+            QString reason = mediagraph::ResultText(com::HRESULT_FROM_WIN32(error));
+            if (reason.endsWith(u'.'))
+                reason.chop(1);
+            return reason;
+        }
+    }
+}
+
+}  // namespace
+
+std::optional<QString> CaptureFileProblem(const QString& name) {
+    if (name.trimmed().isEmpty())
+        return QStringLiteral("No capture file is named.");
+    const std::string utf8 = fw::Utf8(name);
+    const bool existed = win::FileExists(utf8);
+    const win::HANDLE file =
+        win::CreateFileA(utf8.c_str(), win::GENERIC_WRITE, win::FILE_SHARE_READ, nullptr,
+                         win::OPEN_ALWAYS, win::FILE_ATTRIBUTE_NORMAL, 0);
+    if (file == win::INVALID_HANDLE_VALUE) {
+        const win::DWORD error = win::GetLastError();
+        return QStringLiteral("The capture file %1 cannot be created: %2.")
+            .arg(name, CreateProblem(name, error));
+    }
+    win::CloseHandle(file);
+    if (!existed)
+        win::DeleteFileA(utf8.c_str());
+    return std::nullopt;
+}
+
+}  // namespace ronvix::capture
 
 namespace ronvix::app {
 
@@ -34,6 +115,9 @@ void PlacePreview(TMainForm& form) {
 }  // namespace
 
 void TMainForm::StartButtonClick(QObject* sender) {
+    // A start that does not get a graph running leaves the rate tick as it
+    // found it.
+    const bool rate_was_on = Timer3->Enabled();
     CaptureCounters.Start(1, 1, 0);
     Timer3->SetEnabled(true);
     const bool from_button = sender && fw::TagOf(sender) == kStartButtonTag;
@@ -49,18 +133,58 @@ void TMainForm::StartButtonClick(QObject* sender) {
                             win::MB_OKCANCEL) != win::IDOK)
             return;
     }
+    const bool capture = from_button || !m_capture.preview;
+    // A file that cannot be created is found out before the graph is
+    // touched, so a running preview goes on, and the user learns what is
+    // wrong with the name (the writer would only say that a file was not
+    // found).
+    if (capture) {
+        if (const auto problem = capture::CaptureFileProblem(savedialog->FileName())) {
+            Timer3->SetEnabled(rate_was_on);
+            throw fw::Exception(*problem);
+        }
+    }
     // Every start works on a freshly built graph holding every bound filter.
     CaptureGraph->SetActive(false);
     CaptureGraph->SetActive(true);
     m_capture.file_name = savedialog->FileName();
 
-    if (from_button || !m_capture.preview) {
+    if (capture) {
         m_capture.mux = mediagraph::AddCaptureFile(CaptureGraph, m_capture.file_name);
         mediagraph::RenderCapturePreview(CaptureGraph, VideoSourceFilter, videowindow);
         PlacePreview(*this);
         mediagraph::RenderCaptureStreams(
             {CaptureGraph, VideoSourceFilter, AudioSourceFilter, SampleGrabber, sync},
             m_capture.mux.Get());
+        // The page shows a capture only once the graph really runs. A run
+        // that fails (a device that cannot be opened) leaves no half-built
+        // graph behind: the page stays stopped, the failure is shown once,
+        // and the preview comes back when it was on.
+        bool running = false;
+        std::exception_ptr failure;
+        try {
+            running = CaptureGraph->Play();
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        if (!running) {
+            CaptureGraph->SetActive(false);
+            Timer3->SetEnabled(rate_was_on);
+            // The preview comes back; when it fails as well (the same device
+            // cannot be opened), the capture's failure below already says
+            // why, and the user is told once.
+            if (m_capture.preview) {
+                try {
+                    StartButtonClick(nullptr);
+                } catch (...) {
+                    if (!failure)
+                        throw;
+                }
+            }
+            if (failure)
+                std::rethrow_exception(failure);  // reported once, by the handler's entry
+            return;
+        }
         StopButton->setEnabled(true);
         for (QWidget* w :
              {static_cast<QWidget*>(StartButton), static_cast<QWidget*>(preview),
@@ -69,7 +193,9 @@ void TMainForm::StartButtonClick(QObject* sender) {
             w->setEnabled(false);
         Timer->SetEnabled(true);
         m_capture.capturing = true;
-        CaptureGraph->Play();
+        m_capture.last_delivered = 0;
+        m_capture.delivered_at_ms = win::GetTickCount64();
+        Signal_info->hide();
     } else {
         mediagraph::RenderCapturePreview(CaptureGraph, VideoSourceFilter, videowindow);
         PlacePreview(*this);
@@ -104,10 +230,18 @@ void TMainForm::previewClick(QObject*) {
 void TMainForm::CaptureGraphGraphErrorAbort(QObject*, com::HRESULT result) {
     // A capture the engine gave up on (a full disk, a lost device) must not
     // go on looking like a capture: it ends as "Stop" ends it, and the
-    // reason is shown once. Aborts of a preview alone, or a second abort
-    // event of the same capture, change nothing.
-    if (!m_capture.capturing)
+    // reason is shown once. A preview alone that the engine gave up on (a
+    // camera read error) stops rather than freezing on its last picture,
+    // and is reported once too; the "Preview" choice stays. A second abort
+    // of the same session finds it ended and changes nothing.
+    if (!m_capture.capturing) {
+        if (!CaptureGraph->Active() || CaptureGraph->State() != 3)
+            return;
+        CaptureGraph->Stop();
+        fw::ReportMessage(QStringLiteral("The preview has been stopped: ") +
+                          mediagraph::ResultText(result));
         return;
+    }
     StopButtonClick(StopButton);
     fw::ReportMessage(mediagraph::ResultText(result));
 }

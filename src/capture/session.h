@@ -34,6 +34,11 @@ struct TCaptureSession {
     int64_t rate = 0;
     // Dropped frames at the previous statistics tick.
     int32_t previous_dropped = 0;
+    // The video device's delivered count as the statistics tick last saw
+    // it change, and when (GetTickCount64, ms): a count that stands still
+    // while the capture runs is a device that went quiet.
+    int32_t last_delivered = 0;
+    uint64_t delivered_at_ms = 0;
     // Made by the window's creation, freed by its destruction.
     std::unique_ptr<mediagraph::TSysDevEnum> devices;
     std::unique_ptr<mediagraph::TEnumMediaType> video_types;
@@ -49,8 +54,9 @@ QString FolderPart(const QString& name);
 QString GeneratedFileName(const QString& current, const win::SYSTEMTIME& now);
 
 // The folder whose volume holds the capture file: the folder part of
-// `file_name` when it has one, else the folder of `program_path`.
-QString CaptureFolder(const QString& file_name, const QString& program_path);
+// `file_name` when it has one, else the current folder ("."), against which
+// the file writer resolves a bare name.
+QString CaptureFolder(const QString& file_name);
 
 // "hh:mm:ss" of a stream position in 100 ns units, wrapped at 24 hours.
 QString ElapsedText(int64_t position_100ns);
@@ -62,7 +68,22 @@ std::optional<QString> RemainingText(uint64_t free_bytes, int64_t rate_kb);
 // " М" figure of the free space in whole megabytes.
 QString FreeSpaceText(uint64_t free_bytes);
 
+// How long a video device may deliver nothing before the capture page
+// says so.
+inline constexpr uint64_t kNoSignalAfter_ms = 3000;
+
+// The statistics line of a video device that has delivered nothing for
+// `quiet_ms`: "No signal for N s".
+QString NoSignalText(uint64_t quiet_ms);
+
 // The data rate the quality slider's value implies: "(v*65+700)/10" + "0 K/sec".
 QString QualityText(int value);
+
+// Why the capture file `name` (a name of the program's, drive letters
+// allowed) cannot be created, as a sentence for the user; none when it can.
+// Finds out by creating the file as the file writer will (through the
+// platform's file functions); a file made only to find out is deleted
+// again, an existing file is neither truncated nor removed.
+std::optional<QString> CaptureFileProblem(const QString& name);
 
 }  // namespace ronvix::capture

@@ -8,6 +8,7 @@
 #include "mediagraph/dsutil.h"
 #include "platform/media/types.h"
 #include "platform/win/files.h"
+#include "platform/win/kernel.h"
 
 namespace ronvix::app {
 
@@ -59,10 +60,23 @@ void TMainForm::TimerTimer(QObject*) {
     if (drops) {
         Capture_info->setText(QString::number(captured));
         Dropped_info->setText(QString::number(dropped));
+        // A device that stops delivering without an error (a cable pulled
+        // on a capture card, a stalled driver, blank tape) is shown, and the
+        // capture goes on: analog cards go quiet on blank tape, and an
+        // unattended capture must not end there. Only a device that is
+        // really gone ends it (CaptureGraphGraphDeviceLost).
+        const uint64_t now_ms = win::GetTickCount64();
+        if (captured != m_capture.last_delivered) {
+            m_capture.last_delivered = captured;
+            m_capture.delivered_at_ms = now_ms;
+            Signal_info->hide();
+        } else if (now_ms - m_capture.delivered_at_ms >= capture::kNoSignalAfter_ms) {
+            Signal_info->setText(capture::NoSignalText(now_ms - m_capture.delivered_at_ms));
+            Signal_info->show();
+        }
     }
 
-    const QString folder =
-        capture::CaptureFolder(savedialog->FileName(), fw::FromUtf8(win::ProgramPath()));
+    const QString folder = capture::CaptureFolder(savedialog->FileName());
     uint64_t free_bytes = 0;
     // A failed query leaves the free-space figures as they were rather than
     // showing a volume with no room.

@@ -28,11 +28,12 @@ QString GeneratedFileName(const QString& current, const win::SYSTEMTIME& now) {
     return FolderPart(current) + parts.join(u'_') + QStringLiteral(".avi");
 }
 
-QString CaptureFolder(const QString& file_name, const QString& program_path) {
+QString CaptureFolder(const QString& file_name) {
     // A name has a folder when it names a drive or contains a delimiter; a
-    // bare name is relative to the program, as the platform resolves it.
+    // bare name is written in the current folder, so that volume is the one
+    // that fills up.
     const QString folder = FolderPart(file_name);
-    return folder.isEmpty() ? FolderPart(program_path) : folder;
+    return folder.isEmpty() ? QStringLiteral(".") : folder;
 }
 
 QString ElapsedText(int64_t position_100ns) {
@@ -67,6 +68,10 @@ std::optional<QString> RemainingText(uint64_t free_bytes, int64_t rate_kb) {
 
 QString FreeSpaceText(uint64_t free_bytes) {
     return QString::number(free_bytes / 1024 / 1024) + QStringLiteral(" \u041C");
+}
+
+QString NoSignalText(uint64_t quiet_ms) {
+    return QStringLiteral("No signal for %1 s").arg(quiet_ms / 1000);
 }
 
 QString QualityText(int value) {

@@ -9,6 +9,7 @@
 #include "platform/com/moniker.h"
 #include "platform/com/rot.h"
 #include "platform/win/files.h"
+#include "platform/win/priority.h"
 
 namespace ronvix::mediagraph {
 
@@ -345,7 +346,12 @@ bool TFilterGraph::Play() {
     if (!control)
         return false;
     NotifyControls(ControlRun, 0);
-    CheckResult(control->Run());
+    const HRESULT hr = control->Run();
+    // The streaming threads just started inherited this thread's priority,
+    // which may have been raised above the chosen class (the "Filename"
+    // group click raises the interface thread): they take the class.
+    win::SettleThreadPriorities();
+    CheckResult(hr);
     return true;
 }
 
@@ -354,7 +360,9 @@ bool TFilterGraph::Pause() {
     if (!control)
         return false;
     NotifyControls(ControlPause, 0);
-    return CheckResult(control->Pause()) == com::S_OK;
+    const HRESULT hr = control->Pause();
+    win::SettleThreadPriorities();  // as in Play
+    return CheckResult(hr) == com::S_OK;
 }
 
 bool TFilterGraph::Stop() {

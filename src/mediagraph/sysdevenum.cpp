@@ -45,6 +45,7 @@ TSysDevEnum::TSysDevEnum(const com::GUID& category) {
 
 void TSysDevEnum::SelectCategory(const com::GUID& category) {
     m_devices.clear();
+    m_display_names.clear();
     m_category = category;
     ComPtr<com::IEnumMoniker> monikers = Enumerate(category);
     if (!monikers)
@@ -77,7 +78,14 @@ void TSysDevEnum::SelectCategory(const com::GUID& category) {
             }
         }
         m_devices.push_back(std::move(entry));
+        m_display_names.push_back(QString::fromStdU16String(com::DisplayNameOf(moniker.Get())));
     }
+}
+
+QString TSysDevEnum::DeviceDisplayName(int index) const {
+    if (index < 0 || index >= static_cast<int>(m_display_names.size()))
+        return {};
+    return m_display_names[static_cast<size_t>(index)];
 }
 
 TDeviceEntry TSysDevEnum::DeviceInfo(int index) const {

@@ -1,10 +1,11 @@
 #pragma once
 // TSysDevEnum: the devices of one category as the platform lists them, with
 // a display name and a class id each, and the moniker of the device at a
-// position. Positions are the only link between a list entry and a device:
-// each DeviceMoniker call enumerates the category afresh and takes the
-// device at that position. User interface thread only; nothing platform-side
-// is kept between calls.
+// position. DeviceMoniker enumerates the category afresh and takes the
+// device at that position; DeviceDisplayName gives the unique name of the
+// device listed at a position, which names that device however the list
+// changes later. User interface thread only; nothing platform-side is kept
+// between calls.
 
 #include <QString>
 #include <array>
@@ -46,10 +47,14 @@ public:
     // The moniker at `index` of a fresh enumeration of Category; null
     // outside 0..DeviceCount-1 or when the category is empty now.
     com::ComPtr<com::IMoniker> DeviceMoniker(int index) const;
+    // The display name of the moniker of the device listed at `index` by
+    // the last SelectCategory; empty outside 0..DeviceCount-1.
+    QString DeviceDisplayName(int index) const;
 
 private:
     com::GUID m_category;
     std::vector<std::unique_ptr<TDeviceEntry>> m_devices;
+    std::vector<QString> m_display_names;  // parallel to m_devices
 };
 
 }  // namespace ronvix::mediagraph

@@ -45,6 +45,12 @@ void TMainForm::BindTapeHandlers() {
     new KeyUpFilter(DSTrackBar1, [this](QObject* sender, int& key, Qt::KeyboardModifiers shift) {
         DSTrackBar1KeyUp(sender, key, shift);
     });
+    OutGraph->OnGraphErrorAbort = [this](QObject* sender, com::HRESULT result) {
+        fw::SafeCall([&] { OutGraphGraphErrorAbort(sender, result); });
+    };
+    OutGraph->OnGraphDeviceLost = [this](QObject* sender, com::IUnknown* device, bool removed) {
+        fw::SafeCall([&] { OutGraphGraphDeviceLost(sender, device, removed); });
+    };
     Timer2->OnTimer = [this](QObject* sender) { fw::SafeCall([&] { Timer2Timer(sender); }); };
     Timer4->OnTimer = [this](QObject* sender) { fw::SafeCall([&] { Timer4Timer(sender); }); };
     // Runs on the streaming thread: no SafeCall (it would show a message box

@@ -19,6 +19,8 @@
 #include <string>
 
 #include "app/mainform.h"
+#include "framework/application.h"
+#include "framework/exceptions.h"
 #include "mediagraph/dsutil.h"
 #include "mediagraph/workflowgraphs.h"
 #include "platform/media/interfaces.h"
@@ -64,8 +66,18 @@ void TMainForm::Start_printClick(QObject* /*sender*/) {
     // The capture side stops first; whatever fails there never keeps the
     // tape output from starting. When Stop throws, "Preview" stays ticked.
     // Unticking runs the box's own handler here rather than through its
-    // binding, so that a failure in it is swallowed too, not reported.
+    // binding, so that a failure in it is swallowed too, not reported. A
+    // capture in progress ends as "Stop" ends it (its file finished, the
+    // "Capture" page restored) rather than being left looking alive with
+    // its graph stopped; the user is told why once.
+    const bool capture_ended = m_capture.capturing;
     try {
+        if (m_capture.capturing) {
+            const bool preview_on = m_capture.preview;
+            m_capture.preview = false;  // no preview restart: the preview ends below
+            StopButtonClick(StopButton);
+            m_capture.preview = preview_on;
+        }
         CaptureGraph->Stop();
         if (preview->isChecked()) {
             {
@@ -76,6 +88,8 @@ void TMainForm::Start_printClick(QObject* /*sender*/) {
         }
     } catch (const std::exception&) {
     }
+    if (capture_ended)
+        fw::ReportMessage(QStringLiteral("The capture was stopped to play the file."));
 
     CaptureCounters.Start(0, 0, 0);
     Start_print->setEnabled(false);
@@ -124,7 +138,16 @@ void TMainForm::Start_printClick(QObject* /*sender*/) {
     seeking->GetStopPosition(&stop_100ns);
     DSTrackBar1->SetMax(static_cast<int32_t>(static_cast<uint32_t>(stop_100ns)));
 
-    OutGraph->Play();
+    // A run that fails (an output device that cannot be opened now, a
+    // picture that reaches no window) leaves no session looking alive: the
+    // page returns to idle as after "Stop", and the reason is shown once.
+    try {
+        OutGraph->Play();
+    } catch (const std::exception& error) {
+        Stop_printClick(Stop_print);
+        throw fw::Exception(QStringLiteral("Playback could not start: ") +
+                            QString::fromUtf8(error.what()));
+    }
 }
 
 void TMainForm::Stop_printClick(QObject* /*sender*/) {
@@ -138,6 +161,30 @@ void TMainForm::Stop_printClick(QObject* /*sender*/) {
     DSTrackBar1->setEnabled(false);
     PageControl1->setTabVisible(PageControl1->indexOf(TabSheet1), true);
     SourceFilename->setEnabled(true);
+}
+
+bool TMainForm::EndPlayout() {
+    if (!m_tape.built)
+        return false;
+    Stop_printClick(Stop_print);
+    return true;
+}
+
+void TMainForm::OutGraphGraphErrorAbort(QObject* /*sender*/, com::HRESULT result) {
+    // A second abort of the same play-out finds it ended and changes nothing.
+    if (!EndPlayout())
+        return;
+    fw::ReportMessage(QStringLiteral("Playback has been stopped: ") +
+                      mediagraph::ResultText(result));
+}
+
+void TMainForm::OutGraphGraphDeviceLost(QObject* /*sender*/, com::IUnknown* /*device*/,
+                                        bool removed) {
+    // `removed` true says a device came back: nothing to do.
+    if (removed || !EndPlayout())
+        return;
+    fw::ReportMessage(
+        QStringLiteral("The output device was disconnected. Playback has been stopped."));
 }
 
 void TMainForm::Button33Click(QObject* /*sender*/) {

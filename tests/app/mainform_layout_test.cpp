@@ -46,6 +46,7 @@ const Expect kExpected[] = {
     {"Label10", "GroupBox3", "Free space:", 120, 87, 56, 13, -1, true},
     {"Label20", "GroupBox3", "Remaining time:", 101, 111, 75, 13, -1, true},
     {"Label19", "GroupBox3", "Average data rate:", 88, 135, 88, 13, -1, true},
+    {"Signal_info", "GroupBox3", "", 8, 106, 78, 28, -1, true},
     {"Time_info", "GroupBox3", "", 180, 14, 110, 17, 6, true},
     {"Capture_info", "GroupBox3", "", 180, 38, 110, 17, 5, true},
     {"Dropped_info", "GroupBox3", "", 180, 61, 110, 17, 3, true},

@@ -2,7 +2,15 @@
 // service, never the test process's own scheduling), the "Filename" group
 // click, and closing the main window ending the program.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
 #include <QTest>
+#include <cerrno>
 #include <mutex>
 #include <vector>
 
@@ -80,6 +88,132 @@ TEST(Shell, FilenameGroupClickRaisesTheInterfaceThread) {
     ASSERT_EQ(fake.threads.size(), 2u);
     EXPECT_EQ(fake.threads[0].first, win::GetCurrentThreadId());
     EXPECT_EQ(fake.threads[0].second, 128u);
+}
+
+namespace {
+
+// A user without a nice limit: nice only goes up, so after "Idle" every
+// other class is refused (and "High" and "Realtime" from the start).
+class OneWayNice : public win::PriorityService {
+public:
+    bool SetProcessClass(win::DWORD, win::DWORD wanted) override {
+        std::lock_guard g(lock);
+        if (Nice(wanted) < Nice(in_force))
+            return false;
+        in_force = wanted;
+        return true;
+    }
+    win::DWORD ProcessClass(win::DWORD) override {
+        std::lock_guard g(lock);
+        return in_force;
+    }
+    bool SetThreadLevel(win::DWORD, int) override { return false; }
+    static int Nice(win::DWORD c) {
+        return c == win::REALTIME_PRIORITY_CLASS ? -21
+               : c == win::HIGH_PRIORITY_CLASS   ? -10
+               : c == win::IDLE_PRIORITY_CLASS   ? 19
+                                                 : 0;
+    }
+    std::mutex lock;
+    win::DWORD in_force = win::NORMAL_PRIORITY_CLASS;
+};
+
+void Choose(QComboBox* combo, const QString& item) {
+    const int index = combo->findText(item);
+    ASSERT_GE(index, 0);
+    combo->setCurrentIndex(index);
+    emit combo->activated(index);
+}
+
+}  // namespace
+
+TEST(Shell, APriorityTheSystemRefusesShowsAndStoresTheClassInForce) {
+    OneWayNice fake;
+    win::ScopedPriorityService scope(&fake);
+    ronvix::testing::ScopedSettingsFolder settings;
+    win::ScriptedDialogs dialogs;
+    auto form = std::make_unique<TMainForm>();
+    form->Show();
+    EXPECT_EQ(form->ComboBox1->currentText(), "Normal") << "\"High\" is refused at the start";
+    Choose(form->ComboBox1, "Idle");
+    EXPECT_EQ(form->ComboBox1->currentText(), "Idle");
+    for (const char* refused : {"Normal", "High", "Realtime"}) {
+        Choose(form->ComboBox1, refused);
+        EXPECT_EQ(form->ComboBox1->currentText(), "Idle")
+            << refused << " is shown but not in force";
+    }
+    form->Close();
+    form.reset();
+    QFile ini(QString::fromStdString(settings.Folder().string()) + "/ronvix/ZELK.ini");
+    ASSERT_TRUE(ini.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(ini.readAll().contains("ComboBox1_ItemIndex=3")) << "not the class in force saved";
+    form = std::make_unique<TMainForm>();
+    form->Show();
+    EXPECT_EQ(form->ComboBox1->currentText(), "Idle");
+    EXPECT_TRUE(dialogs.boxes.empty());
+}
+
+// The real scheduling, in a child process (this test program run again for
+// this test alone), so the test process keeps its own.
+TEST(Shell, TheFilenameClickRaisesOnlyTheInterfaceThreadNotTheStreamingThreadsStartedAfter) {
+    if (!qEnvironmentVariableIsSet("RONVIX_PRIORITY_CHILD")) {
+        const pid_t probe = fork();
+        if (probe == 0)
+            _exit(setpriority(PRIO_PROCESS, 0, -1) == 0 ? 0 : 1);
+        int status = 1;
+        waitpid(probe, &status, 0);
+        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+            GTEST_SKIP() << "raising a thread needs CAP_SYS_NICE or a nice limit (CI runs as root)";
+        QProcess child;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("RONVIX_PRIORITY_CHILD", "1");
+        child.setProcessEnvironment(env);
+        child.setProcessChannelMode(QProcess::MergedChannels);
+        child.start(
+            QCoreApplication::applicationFilePath(),
+            {"--gtest_filter=Shell."
+             "TheFilenameClickRaisesOnlyTheInterfaceThreadNotTheStreamingThreadsStartedAfter"});
+        ASSERT_TRUE(child.waitForFinished(120000));
+        EXPECT_EQ(child.exitCode(), 0) << child.readAll().toStdString();
+        return;
+    }
+    win::ScopedPriorityService real(&win::SystemPriorityService());
+    ronvix::testing::ScopedSettingsFolder settings;
+    win::ScriptedDialogs dialogs;
+    TMainForm form;
+    form.Show();
+    Choose(form.ComboBox1, "Normal");
+    QTest::mouseClick(form.GroupBox4, Qt::LeftButton, {}, QPoint(150, 5));
+    const pid_t ui = static_cast<pid_t>(syscall(SYS_gettid));
+    ASSERT_EQ(getpriority(PRIO_PROCESS, static_cast<id_t>(ui)), -15);
+    // Streaming threads start from the raised thread.
+    auto threads = [] {
+        return QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    };
+    const QStringList before = threads();
+    form.PageControl1->setCurrentIndex(2);
+    Choose(form.VideoCapFilters, "Test Pattern Camera");
+    form.preview->setChecked(true);
+    ASSERT_EQ(form.CaptureGraph->State(), 3);
+    int started = 0;
+    for (const QString& task : threads()) {
+        const pid_t tid = task.toInt();
+        if (tid == ui)
+            continue;
+        errno = 0;
+        const int nice = getpriority(PRIO_PROCESS, static_cast<id_t>(tid));
+        if (errno != 0)
+            continue;  // ended meanwhile
+        started += !before.contains(task);
+        EXPECT_EQ(nice, 0) << "thread " << tid << " runs above the chosen class";
+    }
+    EXPECT_GT(started, 0) << "no streaming thread was started";
+    EXPECT_EQ(getpriority(PRIO_PROCESS, static_cast<id_t>(ui)), -15) << "the raise was lost";
+    EXPECT_EQ(form.ComboBox1->currentText(), "Normal");
+    // A new class keeps the raise above it.
+    Choose(form.ComboBox1, "Idle");
+    EXPECT_EQ(getpriority(PRIO_PROCESS, static_cast<id_t>(ui)), 4);
+    form.preview->setChecked(false);
 }
 
 TEST(Shell, ClosingTheMainWindowClosesTheSplashAndEndsTheProgram) {

@@ -1,13 +1,17 @@
 // The splash window: its banner and shape, the fade over 50 ticks, the
 // pause, the hand-over to the main window and the command-line rules.
 #include <gtest/gtest.h>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QMessageBox>
 #include <QTemporaryDir>
 
 #include "app/mainform.h"
 #include "app/splash.h"
 #include "framework/application.h"
+#include "platform/com/devices.h"
+#include "support/modal.h"
 #include "support/sandbox.h"
 
 using namespace ronvix;
@@ -172,5 +176,62 @@ TEST(Splash, FoldersMissingFilesAndEarlierFilesLeaveTheCapturePage) {
         EXPECT_EQ(s.splash->StartPage(), 0);
         EXPECT_EQ(s.main_form->PageControl1->currentIndex(), 0);
         EXPECT_EQ(s.main_form->SourceFilename->Text(), "c:\\capture.avi");
+    }
+}
+
+// Start-up as the entry point runs it, with a message box shown while the
+// main window is being built (as a device list that fails to enumerate
+// shows one): the box runs its own event loop, in which the splash's timer
+// ticks before there is a main window to hand over to.
+TEST(Splash, ABoxWhileTheMainWindowIsBuiltStillLeadsToTheMainWindowAndLaterBoxesOpenOverIt) {
+    for (const QStringList& args : {QStringList{"ronvix"}, QStringList{"ronvix", "-nosplash"}}) {
+        SCOPED_TRACE(args.join(' ').toStdString());
+        ronvix::testing::ScopedSettingsFolder settings;
+        fw::TApplication::Instance()->SetParams(args);
+        auto splash = std::make_unique<TForm1>(args);
+        ASSERT_EQ(fw::TApplication::Instance()->MainForm(), splash.get());
+        splash->SleepFor = [](int) {};
+        bool reported = false;
+        auto& devices = com::DeviceRegistry::Instance();
+        const auto provider = devices.AddProvider(
+            com::CLSID_VideoInputDeviceCategory, com::ProviderKind::Virtual, [&reported] {
+                if (!reported) {
+                    reported = true;
+                    fw::ReportMessage(QStringLiteral("The devices could not be listed"));
+                }
+                return std::vector<com::DeviceDescription>();
+            });
+        {
+            // The user reads the box for a while: long enough for the whole
+            // fade, and for far more than the one tick "-nosplash" needs.
+            ronvix::testing::ModalAnswer<QMessageBox> answer([&](QMessageBox* box) {
+                QDeadlineTimer reading(1500);
+                while (!reading.hasExpired() && splash->Timer1->Enabled())
+                    QApplication::processEvents(QEventLoop::AllEvents, 20);
+                box->accept();
+            });
+            auto main_form = std::make_unique<TMainForm>();
+            devices.RemoveProvider(provider);
+            EXPECT_TRUE(answer.Answered()) << "no box while the window was built";
+            splash->SetMainForm(main_form.get());
+            splash->Show();  // as the message loop starts
+            QDeadlineTimer deadline(10000);
+            while (!main_form->isVisible() && !deadline.hasExpired())
+                QApplication::processEvents(QEventLoop::AllEvents, 20);
+            EXPECT_TRUE(main_form->isVisible()) << "the program runs without a window";
+            EXPECT_FALSE(splash->isVisible());
+
+            // A box after start-up opens over the main window, not over the
+            // hidden splash that is the application's main form.
+            QWidget* over = nullptr;
+            ronvix::testing::ModalAnswer<QMessageBox> later([&](QMessageBox* box) {
+                over = box->parentWidget();
+                box->accept();
+            });
+            fw::ReportMessage(QStringLiteral("Later"));
+            EXPECT_EQ(over, main_form.get());
+            main_form.reset();
+        }
+        splash.reset();
     }
 }

@@ -81,10 +81,10 @@ TEST(CaptureTexts, GeneratedNamesKeepTheFolderAndUseTwoDigitFields) {
 }
 
 TEST(CaptureTexts, FreeSpaceIsMeasuredInTheCaptureFilesFolder) {
-    EXPECT_EQ(capture::CaptureFolder("c:\\video\\a.avi", "/opt/ronvix/ronvix"), "c:\\video\\");
-    EXPECT_EQ(capture::CaptureFolder("/home/me/Videos/a.avi", "/opt/ronvix/ronvix"),
-              "/home/me/Videos/");
-    EXPECT_EQ(capture::CaptureFolder("a.avi", "/opt/ronvix/ronvix"), "/opt/ronvix/");
+    EXPECT_EQ(capture::CaptureFolder("c:\\video\\a.avi"), "c:\\video\\");
+    EXPECT_EQ(capture::CaptureFolder("/home/me/Videos/a.avi"), "/home/me/Videos/");
+    EXPECT_EQ(capture::CaptureFolder("a.avi"), ".")
+        << "a bare name is written in the current folder";
 }
 
 TEST(CaptureTexts, StatisticsFormats) {

@@ -80,6 +80,30 @@ TEST_F(CaptureWindow, StatisticsTickShowsTheCaptureVolumesFreeSpaceAndTheDropCol
     ExpectNoBox();
 }
 
+TEST_F(CaptureWindow, ABareFileNamesFreeSpaceIsThatOfTheFolderItIsWrittenIn) {
+    // The program runs in a folder on a 64 MB volume; the file is named
+    // without a folder, so it is written there.
+    SmallVolume volume(scratch.filePath("cwd"), 64);
+    ASSERT_TRUE(volume.mounted) << errno;
+    const QString previous = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(scratch.filePath("cwd")));
+    struct Back {
+        QString folder;
+        ~Back() { QDir::setCurrent(folder); }
+    } back{previous};
+    ChooseDevices(false, true);
+    form->savedialog->SetFileName("bare.avi");
+    form->StartButton->click();
+    ASSERT_TRUE(form->StopButton->isEnabled());
+    form->TimerTimer(form->Timer);
+    form->StopButton->click();
+    const int megabytes = form->FreeSpaceText->text().section(' ', 0, 0).toInt();
+    EXPECT_GT(megabytes, 32) << form->FreeSpaceText->text().toStdString();
+    EXPECT_LE(megabytes, 64) << "not the volume the file is written to";
+    EXPECT_TRUE(QFileInfo::exists(scratch.filePath("cwd/bare.avi")));
+    ExpectNoBox();
+}
+
 TEST_F(CaptureWindow, EitherGraphsBufferingReportChangesTheFreeSpaceLabel) {
     EXPECT_EQ(form->Label10->text(), "Free space:");
     form->CaptureGraph->DispatchGraphEvent(media::EC_BUFFERING_DATA, 1, 0);
@@ -114,6 +138,25 @@ TEST_F(CaptureWindow, DeviceListsActOnTheUsersPickOnlyAndAPickLoadsTheDevice) {
     ExpectNoBox();
 }
 
+TEST_F(CaptureWindow, AnAbortDuringAPreviewAloneStopsItAndIsReportedOnce) {
+    ChooseDevices(true, false);
+    form->preview->setChecked(true);
+    ASSERT_EQ(form->CaptureGraph->State(), 3);
+    dialogs.QueueBoxAnswer(win::IDOK);
+    // A camera read error, as the engine reports it; a second report of
+    // the same failure finds the preview already stopped.
+    const auto read_error = com::HResultFromErrno(EIO);
+    form->CaptureGraph->DispatchGraphEvent(media::EC_ERRORABORT, read_error, 0);
+    form->CaptureGraph->DispatchGraphEvent(media::EC_ERRORABORT, read_error, 0);
+    ASSERT_EQ(dialogs.boxes.size(), 1u);
+    EXPECT_TRUE(dialogs.boxes[0].text.contains("preview has been stopped"))
+        << dialogs.boxes[0].text.toStdString();
+    EXPECT_NE(form->CaptureGraph->State(), 3) << "a frozen preview goes on";
+    EXPECT_TRUE(form->preview->isChecked()) << "the user's choice stays";
+    EXPECT_TRUE(form->StartButton->isEnabled());
+    EXPECT_TRUE(dialogs.unexpected.empty());
+}
+
 // The orders a user can produce, with the window's own answers checked:
 // no error box, every capture file complete.
 TEST_F(CaptureWindow, CallSiteReplay) {
@@ -134,6 +177,7 @@ TEST_F(CaptureWindow, CallSiteReplay) {
     Pick(form->VideoCapFilters, media::kTestCameraName);
     Pick(form->AudioCapFilters, media::kToneGeneratorName);
     Spin(300);
+    EXPECT_EQ(form->CaptureGraph->State(), 3) << "a device choice ended the preview";
     form->PageControl1->setCurrentIndex(0);
 
     // Start while previewing; controls moved while capturing.

@@ -10,7 +10,9 @@
 
 #include "capture_fixture.h"
 #include "framework/application.h"
+#include "platform/com/moniker.h"
 #include "platform/media/clock.h"
+#include "platform/media/devices/audiooutput.h"
 #include "platform/media/devices/v4l2/fake_v4l2.h"
 
 using namespace ronvix;
@@ -39,14 +41,15 @@ constexpr char kNode[] = "/dev/video0";
 constexpr char kCard[] = "Fake YUYV Camera";
 
 // Feeds the camera a frame every 1/30 s while its stream is on, as a driver
-// does, with its sequence number and capture time.
+// does, with its sequence number and capture time; paused, it feeds nothing
+// and reports no error, as a capture card does on blank tape.
 class FrameFeeder {
 public:
     explicit FrameFeeder(media::test::FakeV4l2System& fake)
-        : m_thread([&fake](std::stop_token stop) {
+        : m_thread([&fake, this](std::stop_token stop) {
               uint32_t sequence = 0;
               while (!stop.stop_requested()) {
-                  if (fake.Streaming(kNode) && fake.PendingFrames(kNode) < 2)
+                  if (!m_paused && fake.Streaming(kNode) && fake.PendingFrames(kNode) < 2)
                       fake.Feed(kNode, media::test::FakeFrame{
                                            media::test::YuyvFrame(320, 240, uint8_t(sequence)),
                                            sequence++, media::MonotonicNow100ns(), 0});
@@ -54,7 +57,10 @@ public:
               }
           }) {}
 
+    void Pause(bool paused) { m_paused = paused; }
+
 private:
+    std::atomic<bool> m_paused{false};
     std::jthread m_thread;
 };
 
@@ -166,6 +172,161 @@ TEST_F(V4l2CaptureWindow, UnpluggingTheCameraDuringAPreviewStopsItAndReportsItOn
     EXPECT_FALSE(form->StopButton->isEnabled());
     EXPECT_FALSE(QFileInfo::exists(DriveC("preview-only.avi"))) << "a preview writes no file";
     EXPECT_TRUE(dialogs.unexpected.empty()) << dialogs.unexpected.front().toStdString();
+}
+
+TEST_F(V4l2CaptureWindow, PictureControlsTheCameraLacksAreDisabledAndTheStoredFormatIsKept) {
+    media::test::FakeNode plain = media::test::YuyvCamera("Fake Plain Camera");
+    plain.controls.erase(V4L2_CID_SHARPNESS);
+    fake->AddNode("/dev/video2", plain);
+    form.reset();
+    Open();
+    form->PageControl1->setCurrentIndex(2);
+    Pick(form->VideoCapFilters, "Fake Plain Camera");
+    ExpectNoBox();
+    EXPECT_FALSE(form->sharpness_slider->isEnabled());
+    EXPECT_TRUE(form->StaticText3->text().isEmpty());
+    const std::pair<controls::TSlider*, QLabel*> working[] = {
+        {form->Brightness_slider, form->StaticText1},
+        {form->Contrast_SLIDER, form->StaticText2},
+        {form->saturation_slider, form->StaticText4}};
+    for (const auto& [slider, field] : working) {
+        EXPECT_TRUE(slider->isEnabled()) << slider->objectName().toStdString();
+        EXPECT_EQ(field->text(), QString::number(slider->Value() - 128));
+    }
+    ASSERT_GT(form->VideoFormats->count(), 1);
+    form->VideoFormats->setCurrentIndex(1);
+
+    // The next start chooses the camera again with the stored format.
+    form->Close();
+    form.reset();
+    Open();
+    EXPECT_EQ(form->VideoCapFilters->currentText(), "Fake Plain Camera");
+    EXPECT_EQ(form->VideoFormats->currentIndex(), 1) << "the stored format was skipped";
+    EXPECT_FALSE(form->sharpness_slider->isEnabled());
+    ExpectNoBox();
+    // A camera that has the control gets its slider back.
+    form->PageControl1->setCurrentIndex(2);
+    Pick(form->VideoCapFilters, QString::fromUtf8(kCard));
+    EXPECT_TRUE(form->sharpness_slider->isEnabled());
+    EXPECT_EQ(form->StaticText3->text(), QString::number(form->sharpness_slider->Value() - 128));
+    ExpectNoBox();
+}
+
+TEST_F(V4l2CaptureWindow, FormatLinesOfOneSizeAtSeveralRatesNameTheRate) {
+    ChooseCamera("c:\\rates.avi");
+    QStringList lines;
+    for (int i = 0; i < form->VideoFormats->count(); ++i)
+        lines << form->VideoFormats->itemText(i);
+    EXPECT_EQ(lines.size(), form->m_capture.video_types->Count()) << "one line per format";
+    EXPECT_EQ(QSet<QString>(lines.begin(), lines.end()).size(), lines.size())
+        << lines.join('\n').toStdString();
+    EXPECT_TRUE(lines.filter(QStringLiteral(", 30 fps")).size() >= 2);
+    EXPECT_TRUE(lines.filter(QStringLiteral(", 15 fps")).size() >= 2);
+    // The test camera offers one rate per size: its own lines, which the
+    // list shows once it is chosen, name none.
+    form->PageControl1->setCurrentIndex(2);
+    Pick(form->VideoCapFilters, QString::fromUtf8(media::kTestCameraName));
+    ASSERT_TRUE(form->VideoFormats->itemText(0).contains("MJPG 720X576"))
+        << form->VideoFormats->itemText(0).toStdString();
+    for (int i = 0; i < form->VideoFormats->count(); ++i)
+        EXPECT_FALSE(form->VideoFormats->itemText(i).contains(" fps"))
+            << form->VideoFormats->itemText(i).toStdString();
+    ExpectNoBox();
+}
+
+TEST_F(V4l2CaptureWindow, DeviceChoicesFollowTheDeviceWhereverItIsListed) {
+    // A default sound output that cannot be opened at the moment.
+    media::AlsaPlaybackApi busy;
+    busy.open = [](const std::string&, int, int, int, void**) { return -EBUSY; };
+    busy.wait = [](void*, int) { return 0; };
+    busy.write = [](void*, const uint8_t*, long) -> long { return -EIO; };
+    busy.recover = [](void*, int error) { return error; };
+    busy.close = [](void*) {};
+    media::SetAlsaPlaybackApi(busy);
+    struct RealAlsa {
+        ~RealAlsa() { media::SetAlsaPlaybackApi({}); }
+    } real_alsa;
+    media::test::FakeNode b = media::test::YuyvCamera("Camera B", "/dev/v4l/by-id/usb-B-index0");
+    b.formats = {{V4L2_PIX_FMT_YUYV, {{320, 240, {{1, 30}}}}}};
+    b.width = 320;
+    b.height = 240;
+    fake->AddNode("/dev/video4",
+                  media::test::YuyvCamera("Camera A", "/dev/v4l/by-id/usb-A-index0"));
+    fake->AddNode("/dev/video6", b);
+    auto names = [this] {
+        QStringList shown;
+        for (int i = 0; i < form->VideoCapFilters->count(); ++i)
+            shown << form->VideoCapFilters->itemText(i);
+        return shown;
+    };
+    auto chosen = [this] {
+        return QString::fromStdU16String(
+            com::DisplayNameOf(form->VideoSourceFilter->BaseFilter().StoredMoniker().Get()));
+    };
+    form.reset();
+    Open();
+    EXPECT_EQ(form->AudioDestFilters->itemText(0), media::kAlsaDefaultOutputName)
+        << "the default output is left out while it cannot be opened";
+    const QStringList listed = names();
+    ASSERT_EQ(listed.indexOf("Camera A") + 1, listed.indexOf("Camera B"));
+
+    // Camera A is taken by another program: picking B still chooses B.
+    fake->SetOpenError("/dev/video4", EBUSY);
+    form->PageControl1->setCurrentIndex(2);
+    Pick(form->VideoCapFilters, "Camera B");
+    EXPECT_TRUE(chosen().contains("usb-B")) << chosen().toStdString();
+    EXPECT_EQ(form->VideoFormats->count(), form->m_capture.video_types->Count());
+    // A list made while A cannot be opened holds it in its place.
+    form->Close();
+    form.reset();
+    Open();
+    EXPECT_EQ(names(), listed) << "the list changed with the state of a device";
+    EXPECT_EQ(form->VideoCapFilters->currentText(), "Camera B");
+    form->Close();
+    form.reset();
+
+    // A camera plugged in ahead of both: the stored position now names
+    // another device, the stored moniker still B.
+    fake->SetOpenError("/dev/video4", 0);
+    fake->AddNode("/dev/video2",
+                  media::test::YuyvCamera("Camera C", "/dev/v4l/by-id/usb-C-index0"));
+    Open();
+    EXPECT_EQ(form->VideoCapFilters->currentText(), "Camera B");
+    EXPECT_TRUE(chosen().contains("usb-B")) << chosen().toStdString();
+    form->Close();
+    form.reset();
+    // B is unplugged: nothing is chosen, rather than the device in its place.
+    fake->Remove("/dev/video6");
+    Open();
+    EXPECT_EQ(form->VideoCapFilters->currentIndex(), -1);
+    ExpectNoBox();
+}
+
+TEST_F(V4l2CaptureWindow, ACameraThatGoesQuietIsShownAndTheCaptureGoesOn) {
+    ChooseCamera("c:\\quiet.avi");
+    form->StartButton->click();
+    ASSERT_TRUE(form->StopButton->isEnabled());
+    ASSERT_TRUE(SpinUntil([&] { return form->Capture_info->text().toInt() > 0; }, 10000))
+        << "no frame arrived";
+    EXPECT_TRUE(form->Signal_info->isHidden());
+
+    // The camera sends nothing, and no error, for a few seconds; the
+    // window's own statistics tick runs meanwhile.
+    feeder.Pause(true);
+    ASSERT_TRUE(SpinUntil([&] { return !form->Signal_info->isHidden(); }, 10000))
+        << "the quiet camera was not shown";
+    EXPECT_TRUE(form->Signal_info->text().startsWith("No signal for "))
+        << form->Signal_info->text().toStdString();
+    EXPECT_TRUE(form->StopButton->isEnabled()) << "the capture ended";
+    EXPECT_EQ(form->CaptureGraph->State(), 3);
+
+    // Frames again: the line goes, and the capture still runs.
+    feeder.Pause(false);
+    ASSERT_TRUE(SpinUntil([&] { return form->Signal_info->isHidden(); }, 10000));
+    EXPECT_TRUE(form->StopButton->isEnabled());
+    form->StopButton->click();
+    ExpectNoBox();
+    EXPECT_GE(VideoPackets(DriveC("quiet.avi")), kMinPacketsPerSecond);
 }
 
 }  // namespace

@@ -302,3 +302,49 @@ TEST_F(CaptureWindow, AFullDiskStopsTheCaptureAndIsReportedOnce) {
     EXPECT_FALSE(form->CaptureGraph->Active());
     EXPECT_GT(QFileInfo(mount_point + "/full.avi").size(), 1000000);
 }
+
+TEST_F(CaptureWindow, AStartWhoseFileCannotBeCreatedSaysWhyAndLeavesThePageStopped) {
+    const QString plain = scratch.filePath("plain.txt");
+    {
+        QFile file(plain);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    }
+    const QString read_only = scratch.filePath("read-only");
+    ASSERT_TRUE(QDir().mkpath(read_only));
+    ASSERT_EQ(mount("tmpfs", read_only.toUtf8().constData(), "tmpfs", MS_RDONLY, "size=1m"), 0)
+        << errno;
+    struct Unmount {
+        QByteArray path;
+        ~Unmount() { umount2(path.constData(), MNT_DETACH); }
+    } unmount{read_only.toUtf8()};
+    ChooseDevices();
+    form->preview->setChecked(true);
+    ASSERT_EQ(form->CaptureGraph->State(), 3);
+    const struct {
+        QString name;
+        QString mapped;
+        const char* reason;
+    } cases[] = {
+        {"c:\\no folder\\x.avi", DriveC("no folder/x.avi"), "does not exist"},
+        {plain + "/x.avi", plain + "/x.avi", "is a file, not a folder"},
+        {read_only + "/x.avi", read_only + "/x.avi", "read-only"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name.toStdString());
+        dialogs.boxes.clear();
+        dialogs.QueueBoxAnswer(win::IDOK);
+        form->savedialog->SetFileName(c.name);
+        form->StartButton->click();
+        ASSERT_EQ(dialogs.boxes.size(), 1u);
+        EXPECT_TRUE(dialogs.boxes[0].text.contains("cannot be created") &&
+                    dialogs.boxes[0].text.contains(c.reason))
+            << dialogs.boxes[0].text.toStdString();
+        EXPECT_FALSE(form->StopButton->isEnabled()) << "it looks like a capture";
+        EXPECT_TRUE(form->StartButton->isEnabled());
+        EXPECT_TRUE(form->VideoCapFilters->isEnabled());
+        EXPECT_FALSE(form->Timer->Enabled()) << "statistics of no capture";
+        EXPECT_EQ(form->CaptureGraph->State(), 3) << "the preview did not go on";
+        EXPECT_FALSE(QFileInfo::exists(c.mapped));
+    }
+    EXPECT_TRUE(dialogs.unexpected.empty());
+}

@@ -24,6 +24,8 @@
 #include "mediagraph/dsutil.h"
 #include "mediagraph/platform.h"
 #include "platform/com/oleauto.h"
+#include "platform/media/devices/audiooutput.h"
+#include "platform/media/devices/v4l2/fake_v4l2.h"
 #include "platform/media/devices/virtualdevices.h"
 #include "platform/media/filters/playback_files.h"
 #include "platform/media/graph.h"
@@ -45,6 +47,15 @@ void Spin(int ms) {
     QDeadlineTimer deadline(ms);
     while (!deadline.hasExpired())
         QApplication::processEvents(QEventLoop::AllEvents, 20);
+}
+
+// Spins until `done` holds or `ms` pass; returns whether it holds.
+template <class F>
+bool SpinUntil(F done, int ms) {
+    QDeadlineTimer deadline(ms);
+    while (!done() && !deadline.hasExpired())
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+    return done();
 }
 
 // `ms` of live capture from the test camera and the tone generator
@@ -463,15 +474,139 @@ TEST_F(PrintToTape, WithNothingForTheVideoWindowTheRunReportsItUnconnected) {
     ASSERT_EQ(m_dialogs.boxes.size(), 1u);
     EXPECT_EQ(m_dialogs.boxes[0].caption, "Ronvix");
     EXPECT_EQ(m_dialogs.boxes[0].text,
-              mediagraph::ResultText(com::VFW_E_NOT_CONNECTED) + " ($80040209).");
+              "Playback could not start: " + mediagraph::ResultText(com::VFW_E_NOT_CONNECTED) +
+                  " ($80040209).");
     EXPECT_TRUE(m_dialogs.unexpected.empty());
 
-    // The session's controls were set before the run failed; "Stop" still
-    // returns them to idle.
+    // A run that failed leaves no session on the page.
+    ExpectRow(Row::Idle);
+    EXPECT_FALSE(m_form->OutGraph->Active());
+    EXPECT_EQ(m_dialogs.boxes.size(), 1u);
+}
+
+TEST_F(PrintToTape, PlayDuringACaptureEndsItAsStopDoesAndSaysSoOnce) {
+    m_form->PageControl1->setCurrentWidget(m_form->TabSheet2);
+    Pick(m_form->VideoCapFilters, "Test Pattern Camera");
+    Pick(m_form->AudioCapFilters, "Test Tone Generator");
+    m_form->savedialog->SetFileName("c:\\during.avi");
+    m_form->OverCheck->setChecked(true);
+    m_form->StartButton->click();
+    ASSERT_TRUE(m_form->StopButton->isEnabled()) << "the capture did not start";
+    Spin(1000);
+
+    m_form->PageControl1->setCurrentWidget(m_form->TabSheet3);
+    m_dialogs.QueueBoxAnswer(win::IDOK);
+    m_form->Start_print->click();
+    ASSERT_EQ(m_dialogs.boxes.size(), 1u);
+    EXPECT_TRUE(m_dialogs.boxes[0].text.contains("capture was stopped"))
+        << m_dialogs.boxes[0].text.toStdString();
+    // The "Capture" page as "Stop" leaves it, and the file finished.
+    EXPECT_FALSE(m_form->StopButton->isEnabled()) << "the page still claims a capture";
+    EXPECT_TRUE(m_form->StartButton->isEnabled());
+    EXPECT_TRUE(m_form->VideoCapFilters->isEnabled());
+    EXPECT_FALSE(m_form->Timer->Enabled());
+    EXPECT_FALSE(m_form->CaptureGraph->Active());
+    const auto streams = media::test::ProbeStreams(
+        QDir(qEnvironmentVariable("RONVIX_DRIVE_C")).filePath("during.avi"));
+    ASSERT_TRUE(streams) << "the capture file is not complete";
+    EXPECT_EQ(streams->size(), 2u);
+    EXPECT_EQ(m_form->OutGraph->State(), 3);
     ExpectRow(Row::Playing);
     m_form->Stop_print->click();
-    ExpectRow(Row::Idle);
     EXPECT_EQ(m_dialogs.boxes.size(), 1u);
+    EXPECT_TRUE(m_dialogs.unexpected.empty());
+}
+
+TEST_F(PrintToTape, ChoosingAnOutputDeviceDuringPlaybackEndsItAndSaysWhy) {
+    for (QComboBox* list : {m_form->AudioDestFilters, m_form->VideoOutFilters}) {
+        SCOPED_TRACE(list->objectName().toStdString());
+        m_dialogs.boxes.clear();
+        m_form->Start_print->click();
+        ASSERT_EQ(m_form->OutGraph->State(), 3);
+        m_form->PageControl1->setCurrentWidget(m_form->TabSheet2);
+        m_dialogs.QueueBoxAnswer(win::IDOK);
+        Pick(list, list->currentText());
+        ASSERT_EQ(m_dialogs.boxes.size(), 1u);
+        EXPECT_TRUE(m_dialogs.boxes[0].text.contains("stopped to change the output device"))
+            << m_dialogs.boxes[0].text.toStdString();
+        ExpectRow(Row::Idle);
+        EXPECT_NE(m_form->OutGraph->State(), 3);
+        m_form->PageControl1->setCurrentWidget(m_form->TabSheet3);
+    }
+    // Chosen while nothing plays: nothing to say.
+    m_dialogs.boxes.clear();
+    Pick(m_form->AudioDestFilters, "Silent Audio Output");
+    EXPECT_TRUE(m_dialogs.boxes.empty());
+    EXPECT_TRUE(m_dialogs.unexpected.empty());
+}
+
+TEST_F(PrintToTape, ADefaultSoundOutputThatCannotBeOpenedFailsThePlayOnceAndLeavesItIdle) {
+    media::AlsaPlaybackApi busy;
+    busy.open = [](const std::string&, int, int, int, void**) { return -EBUSY; };
+    busy.wait = [](void*, int) { return 0; };
+    busy.write = [](void*, const uint8_t*, long) -> long { return -EIO; };
+    busy.recover = [](void*, int error) { return error; };
+    busy.close = [](void*) {};
+    media::SetAlsaPlaybackApi(busy);
+    struct RealAlsa {
+        ~RealAlsa() { media::SetAlsaPlaybackApi({}); }
+    } real_alsa;
+    m_form->PageControl1->setCurrentWidget(m_form->TabSheet2);
+    Pick(m_form->AudioDestFilters, media::kAlsaDefaultOutputName);
+    Pick(m_form->VideoOutFilters, "Virtual Tape Deck");
+    m_form->PageControl1->setCurrentWidget(m_form->TabSheet3);
+    m_dialogs.QueueBoxAnswer(win::IDOK);
+    m_form->Start_print->click();
+    ASSERT_EQ(m_dialogs.boxes.size(), 1u);
+    EXPECT_TRUE(m_dialogs.boxes[0].text.startsWith("Playback could not start: "))
+        << m_dialogs.boxes[0].text.toStdString();
+    ExpectRow(Row::Idle);
+    EXPECT_TRUE(m_dialogs.unexpected.empty());
+}
+
+// A V4L2 output device (a loopback node on the scripted V4L2 system),
+// listed before the window is made.
+class PrintToV4l2 : public PrintToTape {
+protected:
+    PrintToV4l2() {
+        media::test::FakeNode loopback;
+        loopback.card = "Loopback Out";
+        loopback.caps = V4L2_CAP_VIDEO_OUTPUT | V4L2_CAP_READWRITE;
+        loopback.output_formats = {V4L2_PIX_FMT_YUYV};
+        m_fake->AddNode(kOutputNode, loopback);
+    }
+    static constexpr char kOutputNode[] = "/dev/video9";
+    media::test::ScopedFakeV4l2 m_fake;
+};
+
+TEST_F(PrintToV4l2, ALostOrFailingOutputEndsThePlayoutAndIsReportedOnce) {
+    Pick(m_form->VideoOutFilters, "Loopback Out");
+    // The engine gives up on the play-out.
+    m_form->Start_print->click();
+    ASSERT_EQ(m_form->OutGraph->State(), 3);
+    m_dialogs.QueueBoxAnswer(win::IDOK);
+    m_form->OutGraph->DispatchGraphEvent(media::EC_ERRORABORT, com::E_FAIL, 0);
+    m_form->OutGraph->DispatchGraphEvent(media::EC_ERRORABORT, com::E_FAIL, 0);
+    ASSERT_EQ(m_dialogs.boxes.size(), 1u) << "not reported, or reported twice";
+    EXPECT_TRUE(m_dialogs.boxes[0].text.contains("Playback has been stopped"));
+    ExpectRow(Row::Idle);
+
+    // The output is unplugged while it plays.
+    m_dialogs.boxes.clear();
+    m_form->Start_print->click();
+    ASSERT_EQ(m_form->OutGraph->State(), 3);
+    Spin(500);
+    m_dialogs.QueueBoxAnswer(win::IDOK);
+    m_fake->Remove(kOutputNode);
+    ASSERT_TRUE(SpinUntil([&] { return !m_dialogs.boxes.empty(); }, 10000))
+        << "the lost output was not reported";
+    Spin(500);
+    ASSERT_EQ(m_dialogs.boxes.size(), 1u);
+    EXPECT_TRUE(m_dialogs.boxes[0].text.contains("disconnected"))
+        << m_dialogs.boxes[0].text.toStdString();
+    ExpectRow(Row::Idle);
+    EXPECT_FALSE(m_form->OutGraph->Active());
+    EXPECT_TRUE(m_dialogs.unexpected.empty()) << m_dialogs.unexpected.front().toStdString();
 }
 
 }  // namespace

@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <map>
+#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
@@ -120,6 +122,27 @@ std::vector<pid_t> ListThreads(DWORD pid) {
     return out;
 }
 
+DWORD ClassOfState(const ThreadState& s) {
+    if (IsRealtime(s.policy))
+        return REALTIME_PRIORITY_CLASS;
+    if (s.nice <= -10)
+        return HIGH_PRIORITY_CLASS;
+    if (s.nice < 0)
+        return ABOVE_NORMAL_PRIORITY_CLASS;
+    if (s.nice == 0)
+        return NORMAL_PRIORITY_CLASS;
+    if (s.nice < 19)
+        return BELOW_NORMAL_PRIORITY_CLASS;
+    return IDLE_PRIORITY_CLASS;
+}
+
+bool SameScheduling(const ThreadState& a, const ThreadState& b) {
+    if (a.policy != b.policy)
+        return false;
+    return IsRealtime(a.policy) ? a.param.sched_priority == b.param.sched_priority
+                                : a.nice == b.nice;
+}
+
 class SystemPriority final : public PriorityService {
 public:
     bool SetProcessClass(DWORD pid, DWORD priority_class) override {
@@ -128,8 +151,66 @@ public:
             errno = EINVAL;
             return false;
         }
+        std::lock_guard guard(m_lock);
+        if (!ApplyClass(pid, *target))
+            return false;
+        if (pid == static_cast<DWORD>(getpid()))
+            KeepRaises();
+        return true;
+    }
+
+    DWORD ProcessClass(DWORD pid) override {
+        std::lock_guard guard(m_lock);
+        if (pid == static_cast<DWORD>(getpid())) {
+            // The class in force is what the threads that were not raised
+            // have: the interface thread after a raise says nothing of it.
+            if (m_base)
+                return ClassOfState(*m_base);
+        }
+        auto s = ReadState(static_cast<pid_t>(pid));
+        return s ? ClassOfState(*s) : 0;
+    }
+
+    bool SetThreadLevel(DWORD tid, int level) override {
+        std::lock_guard guard(m_lock);
+        if (static_cast<pid_t>(tid) == 0)
+            return false;
+        // The threads that are not raised keep the state the raised one had
+        // before its first raise, when no class was set since.
+        if (!m_base && !m_raised.count(static_cast<pid_t>(tid))) {
+            if (auto before = ReadState(static_cast<pid_t>(tid)))
+                m_base = *before;
+        }
+        if (!ApplyLevel(static_cast<pid_t>(tid), level))
+            return false;
+        m_raised[static_cast<pid_t>(tid)] = level;
+        return true;
+    }
+
+    void SettleThreads(DWORD pid) override {
+        std::lock_guard guard(m_lock);
+        if (m_raised.empty() || !m_base || pid != static_cast<DWORD>(getpid()))
+            return;
+        for (pid_t tid : ListThreads(pid)) {
+            if (m_raised.count(tid))
+                continue;
+            auto now = ReadState(tid);
+            if (!now || SameScheduling(*now, *m_base))
+                continue;
+            // Down to the class from an inherited raise: always allowed.
+            ThreadState back = *m_base;
+            back.tid = tid;
+            Restore(back);
+        }
+    }
+
+private:
+    // Applies `target` to every thread of `pid`, all or nothing; records
+    // the class state of this process on success. Under m_lock.
+    bool ApplyClass(DWORD pid, const Target& target) {
         std::vector<ThreadState> changed;
         std::set<pid_t> done;
+        std::optional<pid_t> sample;  // a changed thread, to read the class state from
         // Threads started while we work inherit from a thread that may not
         // have been changed yet; pass again until no new thread shows up.
         for (int pass = 0; pass < 8; ++pass) {
@@ -141,8 +222,8 @@ public:
                 auto before = ReadState(tid);
                 if (!before)
                     continue;  // the thread ended meanwhile
-                bool ok = target->realtime ? ApplyRealtime(tid, kRealtimePriority)
-                                           : ApplyNice(*before, target->nice);
+                bool ok = target.realtime ? ApplyRealtime(tid, kRealtimePriority)
+                                          : ApplyNice(*before, target.nice);
                 if (!ok) {
                     if (errno == ESRCH)
                         continue;
@@ -155,6 +236,8 @@ public:
                     return false;
                 }
                 changed.push_back(*before);
+                if (!sample)
+                    sample = tid;
             }
             if (!found_new)
                 break;
@@ -163,28 +246,28 @@ public:
             errno = ESRCH;
             return false;
         }
+        if (pid == static_cast<DWORD>(getpid()) && sample) {
+            if (auto state = ReadState(*sample))
+                m_base = *state;
+        }
         return true;
     }
 
-    DWORD ProcessClass(DWORD pid) override {
-        auto s = ReadState(static_cast<pid_t>(pid));
-        if (!s)
-            return 0;
-        if (IsRealtime(s->policy))
-            return REALTIME_PRIORITY_CLASS;
-        if (s->nice <= -10)
-            return HIGH_PRIORITY_CLASS;
-        if (s->nice < 0)
-            return ABOVE_NORMAL_PRIORITY_CLASS;
-        if (s->nice == 0)
-            return NORMAL_PRIORITY_CLASS;
-        if (s->nice < 19)
-            return BELOW_NORMAL_PRIORITY_CLASS;
-        return IDLE_PRIORITY_CLASS;
+    // The class put every raised thread back to the class; each gets its
+    // raise again above the new class. One the system refuses now is an
+    // ordinary thread from then on. Under m_lock.
+    void KeepRaises() {
+        for (auto it = m_raised.begin(); it != m_raised.end();) {
+            if (ApplyLevel(it->first, it->second))
+                ++it;
+            else
+                it = m_raised.erase(it);
+        }
     }
 
-    bool SetThreadLevel(DWORD tid, int level) override {
-        auto s = ReadState(static_cast<pid_t>(tid));
+    // Sets thread `tid` to `level` above the class in force. Under m_lock.
+    bool ApplyLevel(pid_t tid, int level) {
+        auto s = ReadState(tid);
         if (!s)
             return false;
         int clamped = std::clamp(level, -2, 2);
@@ -198,7 +281,8 @@ public:
         }
         // Levels are relative to the class of the process the thread is in.
         int base = 0;
-        switch (ProcessClass(static_cast<DWORD>(getpid()))) {
+        const DWORD in_force = m_base ? ClassOfState(*m_base) : ClassOfState(*s);
+        switch (in_force) {
             case HIGH_PRIORITY_CLASS:
                 base = -10;
                 break;
@@ -221,6 +305,13 @@ public:
         nice = std::clamp(nice, -20, 19);
         return setpriority(PRIO_PROCESS, static_cast<id_t>(s->tid), nice) == 0;
     }
+
+    std::mutex m_lock;
+    // Guarded by m_lock: the scheduling of the threads of this process that
+    // are not raised (known once a class was set or a thread raised), and
+    // the raised threads with their levels.
+    std::optional<ThreadState> m_base;
+    std::map<pid_t, int> m_raised;
 };
 
 std::atomic<PriorityService*> g_service{nullptr};
@@ -274,6 +365,10 @@ BOOL SetThreadPriority(DWORD thread_id, int level) {
         return FALSE;
     }
     return TRUE;
+}
+
+void SettleThreadPriorities() {
+    CurrentPriorityService().SettleThreads(GetCurrentProcessId());
 }
 
 }  // namespace ronvix::win

@@ -9,6 +9,13 @@
 // Linux schedules threads, not processes, so a class is applied to every
 // thread listed in /proc/<pid>/task; threads made later inherit it from
 // their creator. A change the system refuses leaves every thread as it was.
+// Without CAP_SYS_NICE or a nice limit, nice only goes up: after Idle the
+// other classes are refused, and the class in force stays Idle.
+//
+// A thread raised with SetThreadPriority keeps its level above the class
+// (also across class changes), but the threads it starts inherit the raise:
+// SettleThreadPriorities puts every other thread of the process back to the
+// class in force, and is called after starting threads from a raised one.
 //
 // The functions go through a replaceable service so that tests of higher
 // layers can record what would be set without touching the test process.
@@ -45,6 +52,10 @@ public:
     // above THREAD_PRIORITY_HIGHEST (TIME_CRITICAL, or any larger value)
     // ask for the most the system allows a normal thread. False when refused.
     virtual bool SetThreadLevel(DWORD tid, int level) = 0;
+    // Puts every thread of process `pid` that was not raised by
+    // SetThreadLevel back to the class in force (threads a raised thread
+    // started inherited its raise). Nothing when no thread was raised.
+    virtual void SettleThreads(DWORD /*pid*/) {}
 };
 
 // The service that changes real scheduling.
@@ -74,5 +85,8 @@ BOOL SetPriorityClass(HANDLE process, DWORD priority_class);
 DWORD GetPriorityClass(HANDLE process);
 // `thread_id` is the kernel thread id (GetCurrentThreadId).
 BOOL SetThreadPriority(DWORD thread_id, int level);
+// The threads of this process that were not raised take the class in force
+// again (see above). Cheap when no thread was raised; never fails.
+void SettleThreadPriorities();
 
 }  // namespace ronvix::win

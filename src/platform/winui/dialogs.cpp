@@ -2,19 +2,73 @@
 
 #include <QApplication>
 #include <QDialog>
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QWidget>
+#include <algorithm>
+
+#include "platform/win/paths.h"
 
 namespace ronvix::win {
 namespace {
 
+// The window a dialog opens over. A dialog belongs over the window the user
+// works in: an owner that is not shown (the splash after it handed over, or
+// no owner at all) would centre the dialog on the screen, away from
+// everything, so the active window, or else the first shown top-level
+// window, takes its place.
 QWidget* OwnerWidget(HWND owner) {
-    QObject* o = WindowObject(owner);
-    if (auto* w = qobject_cast<QWidget*>(o))
-        return w;
-    return QApplication::activeWindow();
+    auto* widget = qobject_cast<QWidget*>(WindowObject(owner));
+    if (widget && widget->window()->isVisible())
+        return widget;
+    if (QWidget* active = QApplication::activeWindow(); active && active->isVisible())
+        return active;
+    for (QWidget* top : QApplication::topLevelWidgets())
+        if (top->isVisible() && top->windowType() == Qt::Window)
+            return top;
+    return widget;
+}
+
+// Where a file dialog opens: a Linux folder and a file name in it. The
+// request holds the program's names ("c:\capture.avi"), which the dialog
+// cannot know: they are mapped as every file operation maps them, so the
+// dialog opens in the drive's folder with the file's own name, and what the
+// user picks comes back as a Linux path. The preset file's folder wins over
+// the initial folder when it exists.
+struct DialogPlace {
+    QString folder;
+    QString name;
+};
+
+DialogPlace PlaceOf(const FileDialogRequest& r) {
+    DialogPlace place;
+    if (!r.initial_dir.isEmpty()) {
+        const auto mapped = MapPath(r.initial_dir.toStdString());
+        if (mapped && QFileInfo(QString::fromStdString(*mapped)).isDir())
+            place.folder = QString::fromStdString(*mapped);
+    }
+    if (r.file_name.isEmpty())
+        return place;
+    // A save dialog may name a file on drive C: before its folder was ever
+    // made; it is made now, as writing there would make it.
+    const std::string name = r.file_name.toStdString();
+    const auto mapped = r.kind == FileDialogKind::Save ? MapPathForWriting(name) : MapPath(name);
+    if (!mapped) {
+        // An unmapped drive: only the name part means anything here.
+        const qsizetype cut =
+            std::max({r.file_name.lastIndexOf(u'\\'), r.file_name.lastIndexOf(u'/'),
+                      r.file_name.lastIndexOf(u':')});
+        place.name = r.file_name.mid(cut + 1);
+        return place;
+    }
+    const QFileInfo file(QString::fromStdString(*mapped));
+    if (file.absoluteDir().exists())
+        place.folder = file.absolutePath();
+    place.name = file.fileName();
+    return place;
 }
 
 class QtDialogs : public DialogService {
@@ -86,7 +140,11 @@ public:
     }
 
     FileDialogResult FileDialog(HWND owner, const FileDialogRequest& r) override {
-        QFileDialog dialog(OwnerWidget(owner), r.title, r.initial_dir);
+        const DialogPlace place = PlaceOf(r);
+        QFileDialog dialog(OwnerWidget(owner), r.title, place.folder);
+        // The filter's own labels are shown as they are written ("All
+        // files (*.*)"), not followed by a second list of the patterns.
+        dialog.setOption(QFileDialog::HideNameFilterDetails);
         dialog.setAcceptMode(r.kind == FileDialogKind::Save ? QFileDialog::AcceptSave
                                                             : QFileDialog::AcceptOpen);
         if (r.kind == FileDialogKind::Open)
@@ -103,8 +161,8 @@ public:
         }
         if (!r.default_ext.isEmpty())
             dialog.setDefaultSuffix(r.default_ext);
-        if (!r.file_name.isEmpty())
-            dialog.selectFile(r.file_name);
+        if (!place.name.isEmpty())
+            dialog.selectFile(place.name);
         FileDialogResult result;
         if (dialog.exec() == QDialog::Accepted) {
             result.files = dialog.selectedFiles();
@@ -156,9 +214,15 @@ QStringList FilterToQt(const QString& filter) {
     QStringList out;
     const QStringList parts = filter.split(QLatin1Char('|'));
     for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
-        QString patterns = parts[i + 1];
-        patterns.replace(QLatin1Char(';'), QLatin1Char(' '));
-        out << QStringLiteral("%1 (%2)").arg(parts[i], patterns.simplified());
+        QStringList patterns;
+        for (const QString& pattern : parts[i + 1].split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+            // "*.*" means every file on the platform the filters were
+            // written for, also one without an extension; Qt's "*.*" wants
+            // a dot in the name.
+            const QString p = pattern.trimmed();
+            patterns << (p == QLatin1String("*.*") ? QStringLiteral("*") : p);
+        }
+        out << QStringLiteral("%1 (%2)").arg(parts[i], patterns.join(QLatin1Char(' ')));
     }
     return out;
 }

@@ -2,7 +2,11 @@
 // Message boxes and common file dialogs.
 //
 // Every message box and file dialog of the program goes through the one
-// installed DialogService. The default service shows real Qt dialogs; tests
+// installed DialogService. The default service shows real Qt dialogs over
+// the owner, or over the window in use when the owner is hidden or null; a
+// file dialog's names are the program's (drive letters allowed) and are
+// mapped to Linux paths as the file functions map them, and the files the
+// user picks come back as Linux paths. Tests
 // install a ScriptedDialogs that answers from a queue and records what was
 // asked, so no test ever blocks on a modal dialog. UI thread only.
 
@@ -86,7 +90,9 @@ void SetDialogService(DialogService* service);
 int MessageBox(HWND owner, const QString& text, const QString& caption, UINT type);
 int ExecDialog(QDialog& dialog);
 
-// Converts "Name|*.a;*.b|Name2|*.c" to Qt's "Name (*.a *.b);;Name2 (*.c)".
+// Converts "Name|*.a;*.b|Name2|*.c" to Qt's "Name (*.a *.b);;Name2 (*.c)";
+// "*.*" becomes "*", every file. The default service shows the labels as
+// written, without the pattern list Qt would add.
 QStringList FilterToQt(const QString& filter);
 
 // A scripted service for tests. Answers come from queues in order; a

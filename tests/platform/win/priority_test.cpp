@@ -139,6 +139,12 @@ TEST(Priority, ClassesMapToEveryThreadOfTheProcess) {
             return 10;
         if (getpriority(PRIO_PROCESS, 0) != -15)
             return 11;
+        // The class in force is still the class, not the raised thread's.
+        if (GetPriorityClass(self) != NORMAL_PRIORITY_CLASS)
+            return 12;
+        // A new class keeps the raise above it.
+        if (!SetPriorityClass(self, IDLE_PRIORITY_CLASS) || getpriority(PRIO_PROCESS, 0) != 4)
+            return 13;
         CloseHandle(self);
         return 0;
     });

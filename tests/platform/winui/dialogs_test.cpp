@@ -31,9 +31,10 @@ TEST(Dialogs, ScriptedAnswersInOrderAndUnexpectedQuestionsAreRecorded) {
 }
 
 TEST(Dialogs, FilterConversion) {
+    // "*.*" is every file, also one without an extension.
     EXPECT_EQ(FilterToQt("AVI file|*.avi|All files (*.*)|*.*"),
-              (QStringList{"AVI file (*.avi)", "All files (*.*) (*.*)"}));
-    EXPECT_EQ(FilterToQt("Media|*.avi;*.mjpeg"), QStringList{"Media (*.avi *.mjpeg)"});
+              (QStringList{"AVI file (*.avi)", "All files (*.*) (*)"}));
+    EXPECT_EQ(FilterToQt("Media|*.avi; *.mjpeg"), QStringList{"Media (*.avi *.mjpeg)"});
     EXPECT_TRUE(FilterToQt("").isEmpty());
     EXPECT_TRUE(FilterToQt("dangling").isEmpty());
 }

@@ -285,10 +285,15 @@ void RegisterAudioOutputs() {
                           {}});
         DeviceRegistry& devices = DeviceRegistry::Instance();
         devices.AddProvider(CLSID_AudioRendererCategory, ProviderKind::Backend, [] {
+            // The default device leads the list whether or not it opens at
+            // this moment: a list that changed with the state of the sound
+            // system would move every device after it, and a position
+            // chosen earlier would then name another device. A default
+            // device that does not open fails the play-out that needs it,
+            // with its error.
             std::vector<DeviceDescription> list;
-            if (DefaultDeviceOpens())
-                list.push_back({kAlsaDefaultOutputName, "alsa:default", CLSID_AlsaDefaultOutput,
-                                CreateAlsaDefaultOutput});
+            list.push_back({kAlsaDefaultOutputName, "alsa:default", CLSID_AlsaDefaultOutput,
+                            CreateAlsaDefaultOutput});
             for (const AlsaCard& card : ListAlsaCards(CurrentApi().cards)) {
                 if (card.playback_device < 0)
                     continue;

@@ -1,7 +1,8 @@
 #pragma once
 // Audio outputs of the audio renderer category: the ALSA default device,
-// listed when it opens, then one output per sound card with a playback PCM
-// (by card number), and the Silent Audio Output, always listed last.
+// always listed first (whether or not it opens at that moment, so the list
+// keeps its order), then one output per sound card with a playback PCM (by
+// card number), and the Silent Audio Output, always listed last.
 //
 // What a caller may rely on:
 // - Each is a renderer with one input pin, "Audio Input pin", taking PCM
@@ -74,11 +75,9 @@ HRESULT CreateAlsaDefaultOutput(REFIID riid, void** out);
 HRESULT CreateAlsaCardOutput(const AlsaCard& card, REFIID riid, void** out);
 
 // Adds the audio renderer category's providers to the device registry (the
-// ALSA default device when it opens at enumeration, the cards, then the
-// silent output last) and both classes to the class registry. Graph building inserts the
-// silent output only when no other renderer is found, and the ALSA output
-// only when its device opened when this was first called. Idempotent and
-// thread-safe.
+// ALSA default device, the cards, then the silent output last) and both classes to the class
+// registry. Graph building inserts the silent output only when no other renderer is found, and the
+// ALSA output only when its device opened when this was first called. Idempotent and thread-safe.
 void RegisterAudioOutputs();
 
 }  // namespace ronvix::media

@@ -176,7 +176,22 @@ uint32_t FourccOfSubtype(const GUID& subtype) {
     return 0;
 }
 
-std::vector<V4l2Node> FindV4l2Nodes(V4l2System& system, V4l2Direction direction) {
+void V4l2NodeMemory::Remember(const V4l2Node& node) {
+    std::lock_guard guard(m_lock);
+    m_nodes[node.path] = node;
+}
+
+std::optional<V4l2Node> V4l2NodeMemory::Recall(const std::string& path,
+                                               const std::string& identity) const {
+    std::lock_guard guard(m_lock);
+    const auto it = m_nodes.find(path);
+    if (it == m_nodes.end() || it->second.identity != identity)
+        return std::nullopt;
+    return it->second;
+}
+
+std::vector<V4l2Node> FindV4l2Nodes(V4l2System& system, V4l2Direction direction,
+                                    V4l2NodeMemory* memory) {
     std::vector<std::string> paths = system.VideoNodes();
     std::sort(paths.begin(), paths.end(), [](const std::string& a, const std::string& b) {
         const long na = NodeNumber(a), nb = NodeNumber(b);
@@ -184,25 +199,34 @@ std::vector<V4l2Node> FindV4l2Nodes(V4l2System& system, V4l2Direction direction)
     });
     std::vector<V4l2Node> nodes;
     for (const std::string& path : paths) {
-        NodeFd fd(system, path);
-        if (fd.Get() < 0)
-            continue;
-        v4l2_capability cap{};
-        if (system.Ioctl(fd.Get(), VIDIOC_QUERYCAP, &cap) != 0)
-            continue;
-        // A node's own capabilities, not those of the whole device (a
-        // camera's metadata node shares the camera's).
-        const uint32_t caps =
-            (cap.capabilities & V4L2_CAP_DEVICE_CAPS) ? cap.device_caps : cap.capabilities;
-        const bool wanted = direction == V4l2Direction::Capture
-                                ? (caps & V4L2_CAP_VIDEO_CAPTURE) && (caps & V4L2_CAP_STREAMING)
-                                : (caps & V4L2_CAP_VIDEO_OUTPUT) && (caps & V4L2_CAP_READWRITE);
-        if (!wanted)
-            continue;
         std::string identity = system.StableName(path);
         if (identity.empty())
             identity = path;
-        nodes.push_back(V4l2Node{path, std::move(identity), CardName(cap), caps});
+        std::optional<V4l2Node> node;
+        {
+            NodeFd fd(system, path);
+            v4l2_capability cap{};
+            if (fd.Get() >= 0 && system.Ioctl(fd.Get(), VIDIOC_QUERYCAP, &cap) == 0) {
+                // A node's own capabilities, not those of the whole device
+                // (a camera's metadata node shares the camera's).
+                const uint32_t caps =
+                    (cap.capabilities & V4L2_CAP_DEVICE_CAPS) ? cap.device_caps : cap.capabilities;
+                node = V4l2Node{path, identity, CardName(cap), caps};
+                if (memory)
+                    memory->Remember(*node);
+            } else if (memory) {
+                // Present but not answering now: listed as it was.
+                node = memory->Recall(path, identity);
+            }
+        }
+        if (!node)
+            continue;
+        const uint32_t caps = node->caps;
+        const bool wanted = direction == V4l2Direction::Capture
+                                ? (caps & V4L2_CAP_VIDEO_CAPTURE) && (caps & V4L2_CAP_STREAMING)
+                                : (caps & V4L2_CAP_VIDEO_OUTPUT) && (caps & V4L2_CAP_READWRITE);
+        if (wanted)
+            nodes.push_back(std::move(*node));
     }
     return nodes;
 }
@@ -412,16 +436,42 @@ double V4l2Controls::Quality() {
     return m_quality;
 }
 
+namespace {
+
+// The node memory of `system`, made on first use and kept while the system
+// lives (a memory whose system is gone is dropped when its place is asked
+// for again).
+std::shared_ptr<V4l2NodeMemory> MemoryOf(const std::shared_ptr<V4l2System>& system) {
+    struct Entry {
+        std::weak_ptr<V4l2System> system;
+        std::shared_ptr<V4l2NodeMemory> memory;
+    };
+    static std::mutex lock;
+    static std::map<const V4l2System*, Entry> memories;  // guarded by lock
+    std::lock_guard guard(lock);
+    std::erase_if(memories, [](const auto& e) { return e.second.system.expired(); });
+    Entry& entry = memories[system.get()];
+    if (!entry.memory) {
+        entry.system = system;
+        entry.memory = std::make_shared<V4l2NodeMemory>();
+    }
+    return entry.memory;
+}
+
+}  // namespace
+
 void RegisterV4l2Devices() {
     static std::once_flag once;
     std::call_once(once, [] {
         // Each enumeration looks at /dev afresh, on the system installed
-        // then; the devices it finds keep that system.
+        // then; the devices it finds keep that system. What was learned of
+        // a system's nodes lasts as long as the system does.
         auto provider = [](V4l2Direction direction) {
             return [direction] {
                 const std::shared_ptr<V4l2System> system = CurrentV4l2System();
                 std::vector<DeviceDescription> devices;
-                for (const V4l2Node& node : FindV4l2Nodes(*system, direction)) {
+                for (const V4l2Node& node :
+                     FindV4l2Nodes(*system, direction, MemoryOf(system).get())) {
                     const bool capture = direction == V4l2Direction::Capture;
                     devices.push_back(DeviceDescription{
                         node.card, node.identity, capture ? CLSID_V4l2Capture : CLSID_V4l2Output,

@@ -10,7 +10,12 @@
 //   last enumeration is listed, one that went is not. A device's identity
 //   is its /dev/v4l/by-id link (else its by-path link, else the node
 //   path), its friendly name the card name the driver reports; two devices
-//   of one name are both listed and each binds to its own node.
+//   of one name are both listed and each binds to its own node. A node
+//   that is present but cannot be opened or queried at that moment (busy
+//   with a driver that takes one opener, a probe that failed) keeps its
+//   place with what an earlier enumeration learned of it, as long as its
+//   stable name is still the same; the list of a category does not change
+//   with the state its devices are in.
 // - A device filter is cheap: it opens its node when its graph leaves
 //   Stopped and closes it when stopped. Controls (picture amplifier, JPEG
 //   quality) act on the device whether or not the filter is in a graph and
@@ -23,8 +28,10 @@
 // The system calls go through V4l2System (v4l2system.h), so tests run the
 // devices against a scripted fake.
 
+#include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -51,9 +58,26 @@ struct V4l2Node {
 
 enum class V4l2Direction { Capture, Output };
 
+// What enumerations learned of the nodes of one system, by path, so that a
+// node that cannot be probed now keeps its place. Thread-safe.
+class V4l2NodeMemory {
+public:
+    void Remember(const V4l2Node& node);
+    // The node last learned at `path`, when its identity is still
+    // `identity`.
+    std::optional<V4l2Node> Recall(const std::string& path, const std::string& identity) const;
+
+private:
+    mutable std::mutex m_lock;
+    std::map<std::string, V4l2Node> m_nodes;  // guarded by m_lock
+};
+
 // The nodes of `system` that can stream in `direction`, sorted by node
-// number. Nodes that cannot be opened or queried are left out.
-std::vector<V4l2Node> FindV4l2Nodes(V4l2System& system, V4l2Direction direction);
+// number. A node that cannot be opened or queried is left out, unless
+// `memory` knows it (under the same stable name): it is then listed as it
+// was learned. Every node probed is remembered in `memory`.
+std::vector<V4l2Node> FindV4l2Nodes(V4l2System& system, V4l2Direction direction,
+                                    V4l2NodeMemory* memory = nullptr);
 
 // The engine subtype of a V4L2 pixel format (MJPG and JPEG as MJPG, YUYV as
 // YUY2), or GUID_NULL when the engine cannot carry it.

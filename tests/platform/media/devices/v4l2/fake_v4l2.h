@@ -96,6 +96,13 @@ public:
         }
         m_cv.notify_all();
     }
+    // Opening `path` fails with `error` (EBUSY: another program has a
+    // device that takes one opener) until it is set back to 0; the node
+    // stays present.
+    void SetOpenError(const std::string& path, int error) {
+        std::lock_guard guard(m_lock);
+        m_nodes[path].open_error = error;
+    }
     // The next `count` VIDIOC_DQBUF (or write) calls on `path` fail with
     // EAGAIN even though poll reported the device ready.
     void ScriptEagain(const std::string& path, int count) {
@@ -143,6 +150,8 @@ public:
         auto it = m_nodes.find(path);
         if (it == m_nodes.end() || !it->second.present)
             return errno = ENOENT, -1;
+        if (it->second.open_error)
+            return errno = it->second.open_error, -1;
         const int fd = m_next_fd++;
         m_fds[fd] = path;
         return fd;
@@ -245,6 +254,7 @@ private:
         std::deque<uint32_t> queued;  // buffer indices the driver holds
         std::deque<FakeFrame> pending;
         int eagain = 0;
+        int open_error = 0;
         int polls = 0;
         uint32_t out_fourcc = 0;
         std::vector<std::vector<uint8_t>> written;
