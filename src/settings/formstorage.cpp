@@ -140,15 +140,20 @@ QString TFormPlacement::ReadEntry(const QString& section, const QString& key, co
 
 void TFormPlacement::Change(win::ProfileChange change, const QString& key) {
     using win::ProfileDocument;
-    const bool valid = ProfileDocument::ValidSection(change.section) &&
-                       (!change.key || ProfileDocument::ValidKey(*change.key)) &&
-                       (!change.value || ProfileDocument::ValidValue(*change.value));
-    if (!valid) {
+    const bool name_valid = ProfileDocument::ValidSection(change.section) &&
+                            (!change.key || ProfileDocument::ValidKey(*change.key));
+    if (!name_valid || (change.value && !ProfileDocument::ValidValue(*change.value))) {
+        const QString why = name_valid ? QStringLiteral(
+                                             "its value holds a line break, which a settings "
+                                             "file cannot keep")
+                                       : QStringLiteral("a settings file cannot keep that name");
+        const QString message =
+            QStringLiteral("Unable to write %1 to %2: %3").arg(key, IniFileName(), why);
         // Left out, so that the rest of a save still reaches the file.
         if (!m_queue)
-            ThrowUnwritable(key);
+            throw fw::Exception(message);
         if (m_left_out.isEmpty())
-            m_left_out = key;
+            m_left_out = message;
         return;
     }
     if (m_queue) {
@@ -171,12 +176,6 @@ bool TFormPlacement::WriteQueued() {
 
 void TFormPlacement::ThrowWriteError() const {
     throw fw::Exception(QStringLiteral("Unable to write to %1").arg(IniFileName()));
-}
-
-void TFormPlacement::ThrowUnwritable(const QString& key) const {
-    throw fw::Exception(
-        QStringLiteral("Unable to write %1 to %2: a settings file cannot keep its line breaks")
-            .arg(key, IniFileName()));
 }
 
 void TFormPlacement::WriteEntry(const QString& section, const QString& key, const QString& value) {
@@ -316,7 +315,7 @@ void TFormPlacement::SaveFormState() {
     m_saved = true;
     if (!m_left_out.isEmpty()) {
         m_save_failed = true;
-        ThrowUnwritable(m_left_out);
+        throw fw::Exception(m_left_out);
     }
 }
 

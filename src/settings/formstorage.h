@@ -213,7 +213,6 @@ private:
     bool WriteQueued();
     std::string FileArgument() const;
     [[noreturn]] void ThrowWriteError() const;
-    [[noreturn]] void ThrowUnwritable(const QString& key) const;
 
     bool m_active = true;
     QString m_ini_file_name;
@@ -235,7 +234,8 @@ private:
     bool m_destroying = false;
     // A save failed since the last restore (and was reported).
     bool m_save_failed = false;
-    // The changes of the running save, and the first key it left out.
+    // The changes of the running save, and the report of the first key it
+    // left out.
     std::optional<std::vector<win::ProfileChange>> m_queue;
     QString m_left_out;
 

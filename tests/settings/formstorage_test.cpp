@@ -437,9 +437,9 @@ TEST_F(FormStorageTest, ALineBreakLeavesOutOnlyItsKey) {
         form.close();
     }
     ASSERT_EQ(dialogs.boxes.size(), 1u);
-    EXPECT_TRUE(dialogs.boxes[0].text.startsWith(
-        QStringLiteral("Unable to write SourceFilename_Text to ZELK.ini")))
-        << dialogs.boxes[0].text.toStdString();
+    EXPECT_EQ(dialogs.boxes[0].text,
+              QStringLiteral("Unable to write SourceFilename_Text to ZELK.ini: its value holds a "
+                             "line break, which a settings file cannot keep."));
     EXPECT_EQ(Raw(QStringLiteral("SourceFilename_Text")), QStringLiteral("/tmp/old.avi"));
     EXPECT_EQ(Raw(QStringLiteral("ComboBox1_ItemIndex")), QStringLiteral("2"));
     EXPECT_EQ(Raw(QStringLiteral("OverCheck_Checked")), QStringLiteral("True"));
