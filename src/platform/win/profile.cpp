@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -85,22 +86,27 @@ std::optional<std::string> ReadRegularFile(const std::string& path, FileIdentity
         return fail(EFBIG);
     if (identity)
         *identity = IdentityOf(st);
-    std::string text;
-    text.reserve(static_cast<size_t>(st.st_size));
-    char buf[65536];
+    // Read straight into the text; a file that grows meanwhile is read on,
+    // up to the limit.
+    std::string text(static_cast<size_t>(st.st_size) + 1, '\0');
+    size_t done = 0;
     for (;;) {
-        ssize_t n = read(fd, buf, sizeof buf);
+        if (done == text.size()) {
+            if (text.size() > static_cast<size_t>(kMaxProfileBytes))
+                return fail(EFBIG);
+            text.resize(std::min(text.size() * 2, static_cast<size_t>(kMaxProfileBytes) + 1));
+        }
+        const ssize_t n = read(fd, text.data() + done, text.size() - done);
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
             return fail(errno);
         if (n == 0)
             break;
-        text.append(buf, static_cast<size_t>(n));
-        if (text.size() > static_cast<size_t>(kMaxProfileBytes))
-            return fail(EFBIG);
+        done += static_cast<size_t>(n);
     }
     close(fd);
+    text.resize(done);
     return text;
 }
 
@@ -171,7 +177,8 @@ bool IsReadOnly(const std::string& path, const struct stat& st, int* err) {
 // Replaces `path` with `text`: the old file stays whole until the new one is
 // complete on disk. The new file takes the old one's mode, and its owner and
 // group where the caller may give them. errno tells why when it fails.
-bool ReplaceFile(const std::string& path, std::string_view text, const struct stat* old) {
+bool ReplaceFile(const std::string& path, const std::vector<std::string_view>& pieces,
+                 const struct stat* old) {
     const std::string folder = FolderOf(path);
     std::string temp = Companion(path, ".XXXXXX");
     int fd = mkostemp(temp.data(), O_CLOEXEC);
@@ -180,7 +187,10 @@ bool ReplaceFile(const std::string& path, std::string_view text, const struct st
     if (old && fchown(fd, old->st_uid, old->st_gid) != 0)
         (void)!fchown(fd, static_cast<uid_t>(-1), old->st_gid);
     const mode_t mode = old ? (old->st_mode & 07777) : 0644;
-    bool ok = fchmod(fd, mode) == 0 && WriteAll(fd, text) && fsync(fd) == 0;
+    bool ok = fchmod(fd, mode) == 0;
+    for (const std::string_view piece : pieces)
+        ok = ok && WriteAll(fd, piece);
+    ok = ok && fsync(fd) == 0;
     int err = errno;
     if (close(fd) != 0 && ok) {
         ok = false;
@@ -423,15 +433,20 @@ private:
             return FailWithErrno(errno);
         if (exists && !S_ISREG(st.st_mode))
             return FailWithErrno(NotRegularError(st));
-        std::string text;
-        if (exists) {
+        // The text kept from the last read serves while the file is that
+        // one still; from here on the lock keeps other instances out.
+        std::optional<ProfileDocument> doc;
+        if (!exists) {
+            doc.emplace();
+        } else if (auto kept = Cache().Find(*path, IdentityOf(st))) {
+            doc.emplace(*kept);
+        } else {
             auto read = ReadRegularFile(target, nullptr);
             if (!read)
                 return FailWithErrno(errno);
-            text = std::move(*read);
+            doc.emplace(std::move(*read));
         }
-        ProfileDocument doc(std::move(text));
-        if (!change(doc)) {
+        if (!change(*doc)) {
             SetLastError(0);
             return true;
         }
@@ -439,14 +454,14 @@ private:
             return FailWithErrno(lock_error);
         if (int err = 0; exists && IsReadOnly(target, st, &err))
             return FailWithErrno(err);
-        if (!ReplaceFile(target, doc.Content(), exists ? &st : nullptr))
+        if (!ReplaceFile(target, doc->Pieces(), exists ? &st : nullptr))
             return FailWithErrno(errno);
         // The reads that follow find the new text; nobody else can have
         // replaced the file yet, as the lock is still held.
         struct stat now {};
         if (stat(path->c_str(), &now) == 0)
             Cache().Store(*path, IdentityOf(now),
-                          std::make_shared<const ProfileDocument>(std::move(doc)));
+                          std::make_shared<const ProfileDocument>(std::move(*doc)));
         SetLastError(0);
         return true;
     }

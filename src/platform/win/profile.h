@@ -17,7 +17,8 @@
 // the file under a lock that holds across processes: flock on the lock file
 // ".<name>.lock" beside the file, waited for at most 2 s (then the write
 // fails with ERROR_SHARING_VIOLATION and changes nothing), removed by its
-// holder when done. The file is replaced atomically (a temporary file in
+// holder when done. Under the lock the file is read again unless it is
+// still the one whose text was kept. The file is replaced atomically (a temporary file in
 // the same folder, fsync, rename, folder fsync), keeping its mode and, where
 // allowed, its owner and group, so a crash or a full disk never leaves a
 // half-written file. A change that leaves the file's text as it is writes

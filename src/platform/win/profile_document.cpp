@@ -37,17 +37,20 @@ char AsciiLower(char c) {
 
 // Names compare without regard to case: ASCII directly, other text through
 // Unicode case folding of its UTF-8 reading.
+bool SameAscii(std::string_view a, std::string_view b) {
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (AsciiLower(a[i]) != AsciiLower(b[i]))
+            return false;
+    return true;
+}
+
 bool NamesMatch(std::string_view a, std::string_view b) {
     a = Trim(a);
     b = Trim(b);
-    if (IsAscii(a) && IsAscii(b)) {
-        if (a.size() != b.size())
-            return false;
-        for (size_t i = 0; i < a.size(); ++i)
-            if (AsciiLower(a[i]) != AsciiLower(b[i]))
-                return false;
-        return true;
-    }
+    if (IsAscii(a) && IsAscii(b))
+        return SameAscii(a, b);
     if (a == b)
         return true;
     QString qa = QString::fromUtf8(a.data(), static_cast<qsizetype>(a.size()));
@@ -148,43 +151,61 @@ private:
 
 }  // namespace
 
-ProfileDocument::ProfileDocument(std::string content) : m_original(std::move(content)) {
-    const std::string_view text = m_original;
+ProfileDocument::ProfileDocument(std::string content)
+    : m_original(std::make_shared<const std::string>(std::move(content))) {
+    const std::string_view text = *m_original;
     // Section headers start the segments. A "[" starts a header only as the
-    // first non-blank character of its line, so the search skips to the
-    // next line after every "[" it meets.
-    std::vector<size_t> headers;
-    for (size_t pos = text.find('['); pos != npos;) {
+    // first non-blank character of its line (after the byte order mark on
+    // the first line), which the blanks before it tell.
+    size_t start = 0;
+    for (size_t pos = text.find('['); pos != npos; pos = text.find('[', pos + 1)) {
         size_t b = pos;
         while (b > 0 && IsBlank(text[b - 1]))
             --b;
+        size_t line = npos;
         if (b == 0 || text[b - 1] == '\n')
-            headers.push_back(b);
+            line = b;
         else if (b == kByteOrderMark.size() && text.substr(0, b) == kByteOrderMark)
-            headers.push_back(0);
-        const size_t nl = text.find('\n', pos);
-        pos = nl == npos ? npos : text.find('[', nl + 1);
+            line = 0;
+        if (line == npos || line == 0)
+            continue;
+        m_segments.push_back(Section(start, line));
+        start = line;
     }
-    if (text.empty())
-        return;
-    if (headers.empty() || headers.front() != 0)
-        m_segments.push_back(Segment{0, headers.empty() ? text.size() : headers.front()});
-    for (size_t i = 0; i < headers.size(); ++i) {
-        const size_t end = i + 1 < headers.size() ? headers[i + 1] : text.size();
-        Segment s{headers[i], end - headers[i]};
-        const LineRef line = LineAt(text, headers[i]);
-        const std::string_view name =
-            *HeaderName(text.substr(line.begin, line.end - line.begin), headers[i] == 0);
-        s.header = true;
-        s.name_pos = static_cast<size_t>(name.data() - text.data()) - headers[i];
-        s.name_length = name.size();
-        m_segments.push_back(std::move(s));
+    if (!text.empty())
+        m_segments.push_back(Section(start, text.size()));
+}
+
+ProfileDocument::Segment ProfileDocument::Section(size_t start, size_t end) const {
+    Segment s;
+    s.start = start;
+    s.length = end - start;
+    ReadHeader(s, std::string_view(*m_original).substr(start, end - start), start == 0);
+    return s;
+}
+
+void ProfileDocument::ReadHeader(Segment& s, std::string_view text, bool first) {
+    const LineRef line = LineAt(text, 0);
+    const auto name = HeaderName(text.substr(line.begin, line.end - line.begin), first);
+    s.header = name.has_value();
+    if (name) {
+        s.name_pos = static_cast<uint32_t>(name->data() - text.data());
+        s.name_length = static_cast<uint32_t>(name->size());
+        s.ascii = IsAscii(*name);
     }
 }
 
+void ProfileDocument::EndLastLine(size_t index, const std::string& eol) {
+    Segment& s = m_segments[index];
+    Own(s) += eol;
+    // A header line that ended in a lone "\r" now ends in "\r\n", which
+    // takes the "\r" out of the name.
+    ReadHeader(s, Text(s), index == 0);
+}
+
 std::string_view ProfileDocument::Text(const Segment& s) const {
-    return s.owned ? std::string_view(s.text)
-                   : std::string_view(m_original).substr(s.start, s.length);
+    return s.owned != kNotOwned ? std::string_view(m_owned[s.owned])
+                                : std::string_view(*m_original).substr(s.start, s.length);
 }
 
 std::string_view ProfileDocument::Name(const Segment& s) const {
@@ -192,16 +213,27 @@ std::string_view ProfileDocument::Name(const Segment& s) const {
 }
 
 std::string& ProfileDocument::Own(Segment& s) {
-    if (!s.owned) {
-        s.text = std::string(Text(s));
-        s.owned = true;
+    if (s.owned == kNotOwned) {
+        m_owned.emplace_back(Text(s));
+        s.owned = static_cast<uint32_t>(m_owned.size() - 1);
     }
-    return s.text;
+    return m_owned[s.owned];
+}
+
+bool ProfileDocument::Names(const Segment& s, std::string_view name, bool ascii) const {
+    if (!s.header)
+        return false;
+    // Most names are ASCII: most headers differ from the name in length.
+    if (s.ascii && ascii)
+        return s.name_length == name.size() && SameAscii(Name(s), name);
+    return NamesMatch(Name(s), name);
 }
 
 size_t ProfileDocument::Find(std::string_view section) const {
+    section = Trim(section);
+    const bool ascii = IsAscii(section);
     for (size_t i = 0; i < m_segments.size(); ++i)
-        if (m_segments[i].header && NamesMatch(Name(m_segments[i]), section))
+        if (Names(m_segments[i], section, ascii))
             return i;
     return npos;
 }
@@ -281,18 +313,15 @@ bool ProfileDocument::Set(std::string_view section, std::string_view key, std::s
     line.append("=").append(value).append(eol);
     const size_t i = Find(section);
     if (i == npos) {
-        if (!m_segments.empty()) {
-            Segment& last = m_segments.back();
-            if (Text(last).back() != '\n')
-                Own(last) += eol;
-        }
+        if (!m_segments.empty() && Text(m_segments.back()).back() != '\n')
+            EndLastLine(m_segments.size() - 1, eol);
         Segment s;
-        s.owned = true;
         s.header = true;
         s.name_pos = 1;
-        s.name_length = Trim(section).size();
-        s.text.append("[").append(Trim(section)).append("]").append(eol).append(line);
-        m_segments.push_back(std::move(s));
+        s.name_length = static_cast<uint32_t>(Trim(section).size());
+        s.ascii = IsAscii(Trim(section));
+        Own(s).append("[").append(Trim(section)).append("]").append(eol).append(line);
+        m_segments.push_back(s);
         return true;
     }
     Segment& seg = m_segments[i];
@@ -315,13 +344,12 @@ bool ProfileDocument::Set(std::string_view section, std::string_view key, std::s
         Own(seg).replace(l.begin, l.end - l.begin, replaced);
         return true;
     }
-    std::string& owned = Own(seg);
     size_t at = last.next;
     if (last.next == last.end) {
-        owned.insert(last.end, eol);
-        at = last.end + eol.size();
+        EndLastLine(i, eol);
+        at = Text(seg).size();
     }
-    owned.insert(at, line);
+    Own(seg).insert(at, line);
     return true;
 }
 
@@ -341,18 +369,17 @@ bool ProfileDocument::DeleteKey(std::string_view section, std::string_view key) 
             kept.append(text.substr(l.begin, l.next - l.begin));
         pos = l.next;
     }
-    if (changed) {
-        Segment& seg = m_segments[i];
-        seg.text = std::move(kept);
-        seg.owned = true;
-    }
+    if (changed)
+        Own(m_segments[i]) = std::move(kept);
     return changed;
 }
 
 bool ProfileDocument::EraseSection(std::string_view section) {
+    section = Trim(section);
+    const bool ascii = IsAscii(section);
     bool changed = false;
     for (size_t i = 0; i < m_segments.size();) {
-        if (!m_segments[i].header || !NamesMatch(Name(m_segments[i]), section)) {
+        if (!Names(m_segments[i], section, ascii)) {
             ++i;
             continue;
         }
@@ -362,9 +389,9 @@ bool ProfileDocument::EraseSection(std::string_view section) {
         changed = true;
         if (bom) {
             Segment mark;
-            mark.owned = true;
-            mark.text = std::string(kByteOrderMark) + NewLineEnding();
-            m_segments.insert(m_segments.begin(), std::move(mark));
+            Own(mark) = std::string(kByteOrderMark);
+            m_segments.insert(m_segments.begin(), mark);
+            m_owned[m_segments[0].owned] += NewLineEnding();
             i = 1;
         }
     }
@@ -378,11 +405,27 @@ size_t ProfileDocument::Size() const {
     return n;
 }
 
+std::vector<std::string_view> ProfileDocument::Pieces() const {
+    // Unedited neighbours are one range of the original text.
+    std::vector<std::string_view> pieces;
+    const Segment* previous = nullptr;
+    for (const Segment& s : m_segments) {
+        const std::string_view text = Text(s);
+        if (previous && previous->owned == kNotOwned && s.owned == kNotOwned &&
+            previous->start + previous->length == s.start)
+            pieces.back() = std::string_view(pieces.back().data(), pieces.back().size() + s.length);
+        else
+            pieces.push_back(text);
+        previous = &s;
+    }
+    return pieces;
+}
+
 std::string ProfileDocument::Content() const {
     std::string out;
     out.reserve(Size());
-    for (const Segment& s : m_segments)
-        out += Text(s);
+    for (const std::string_view piece : Pieces())
+        out += piece;
     return out;
 }
 

@@ -17,9 +17,13 @@
 //
 // Cost: reading a text finds its section headers and nothing else, so a
 // large file is scanned once; a lookup or an edit then works on the lines
-// of one section. A document is a value (copyable, not thread-safe).
+// of one section. A document is a value; copies share the text they were
+// read from, so a copy costs its section table, not its text. Its const
+// members may be used from several threads at once. Texts up to 4 GiB.
 
 #include <cstddef>
+#include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -62,31 +66,48 @@ public:
 
     std::string Content() const;
     size_t Size() const;
+    // The content as consecutive pieces (what Content joins), so that a
+    // large text can be written out without one more copy. Valid until the
+    // next edit.
+    std::vector<std::string_view> Pieces() const;
 
 private:
+    static constexpr uint32_t kNotOwned = UINT32_MAX;
+
     // A run of whole lines: the lines before the first section header, or
     // one section from its header line up to the next header. Unedited
     // segments are ranges of the text the document was read from; an edited
-    // one holds its own text.
+    // one has its own text in m_owned.
     struct Segment {
-        size_t start = 0;  // in m_original, while not owned
+        size_t start = 0;  // in the original text, while not owned
         size_t length = 0;
-        bool owned = false;
-        std::string text;     // when owned
+        uint32_t owned = kNotOwned;  // index in m_owned
+        uint32_t name_pos = 0;       // the section's name within the text
+        uint32_t name_length = 0;
         bool header = false;  // starts with a section header line
-        size_t name_pos = 0;  // the section's name within the segment's text
-        size_t name_length = 0;
+        bool ascii = true;    // the name is ASCII (compared without Unicode)
     };
 
     std::string_view Text(const Segment& s) const;
     std::string_view Name(const Segment& s) const;
     std::string& Own(Segment& s);
+    Segment Section(size_t start, size_t end) const;
+    // Whether the segment starts with a header, and its name; `first` for
+    // the document's first segment (which may start with a byte order mark).
+    static void ReadHeader(Segment& s, std::string_view text, bool first);
+    // Gives the segment's last line (the document's last) its ending.
+    void EndLastLine(size_t index, const std::string& eol);
+    // Whether a segment is a section of that name (trimmed, and whether it
+    // is ASCII).
+    bool Names(const Segment& s, std::string_view name, bool ascii) const;
     // The first segment of `section`, or npos.
     size_t Find(std::string_view section) const;
     std::string NewLineEnding() const;
 
-    std::string m_original;
+    // Shared between copies: edits never change it.
+    std::shared_ptr<const std::string> m_original;
     std::vector<Segment> m_segments;
+    std::vector<std::string> m_owned;
 };
 
 }  // namespace ronvix::win
