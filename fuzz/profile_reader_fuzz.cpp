@@ -303,16 +303,18 @@ bool Edited(const std::pair<std::string, std::string>& name, const std::string& 
 }
 
 // Whether an entry the edit did not name still reads the same. The one
-// exception: a value on a last line that ends in a lone "\r" loses that
-// "\r" when the edit gives the line its "\n" (its bytes stay; they now end
-// in "\r\n", as every later read of the file sees them).
+// exception: a value on a last line that ends in a lone "\r" (which, not
+// being a blank, kept the blanks before it) reads as the text before the
+// "\r" once the edit gives the line its "\n": its bytes stay, and end in
+// "\r\n" as every later read of the file sees them.
 bool Kept(const std::string& before, const std::optional<std::string>& after) {
     if (!after)
         return false;
     if (before == *after)
         return true;
     return !before.empty() && before.back() == '\r' &&
-           before.substr(0, before.size() - 1) == *after;
+           ProfileDocument::ReadBack(std::string_view(before).substr(0, before.size() - 1)) ==
+               *after;
 }
 
 }  // namespace
