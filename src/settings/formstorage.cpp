@@ -300,8 +300,8 @@ void TFormPlacement::SaveFormState() {
         fw::Fire(OnSavePlacement, this);
     } catch (...) {
         m_save_failed = true;
-        // What the save had gathered before the failing step is kept, as
-        // when every key was written at once.
+        // The keys gathered before the step that failed are still written,
+        // as they were when each key went to the file as it came.
         if (outermost)
             WriteQueued();
         throw;
