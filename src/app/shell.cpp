@@ -10,6 +10,7 @@
 #include "platform/win/files.h"
 #include "platform/win/kernel.h"
 #include "platform/win/priority.h"
+#include "settings/values.h"
 
 namespace ronvix::app {
 
@@ -33,6 +34,14 @@ void TMainForm::BindShellHandlers() {
 }
 
 void TMainForm::FormShow(QObject*) {
+    // A stored priority that names no class of the list (letters, which
+    // restore as index 0, or a number out of range) is taken as the designed
+    // class, High, never as the strongest one.
+    const auto stored = settings::ParseInteger(
+        FormStorage1->ReadStrValue(QStringLiteral("ComboBox1_ItemIndex"), QStringLiteral("1"))
+            .trimmed());
+    if (!stored || *stored < 0 || *stored >= static_cast<qint64>(std::size(kPriorityClasses)))
+        ComboBox1->setCurrentIndex(1);
     // The capture priority applies before anything else of the sequence.
     ComboBox1Change(ComboBox1);
     // A file named as the last argument is what the user wants to play out.

@@ -9,6 +9,8 @@
 #include "framework/exceptions.h"
 #include "framework/strings.h"
 #include "platform/win/profile.h"
+#include "platform/win/profile_document.h"
+#include "settings/values.h"
 
 namespace ronvix::settings {
 
@@ -102,19 +104,74 @@ void TFormPlacement::CloseProfile() {
     m_profile.reset();
 }
 
+std::string TFormPlacement::FileArgument() const {
+    return m_profile ? m_profile->file : fw::Utf8(IniFileName());
+}
+
+std::optional<std::optional<std::string>> TFormPlacement::Queued(std::string_view section,
+                                                                 std::string_view key) const {
+    if (!m_queue)
+        return std::nullopt;
+    for (auto it = m_queue->rbegin(); it != m_queue->rend(); ++it) {
+        if (!win::ProfileDocument::SameName(it->section, section))
+            continue;
+        if (!it->key)
+            return std::optional<std::string>();
+        if (!win::ProfileDocument::SameName(*it->key, key))
+            continue;
+        if (!it->value)
+            return std::optional<std::string>();
+        return std::optional<std::string>(win::ProfileDocument::ReadBack(*it->value));
+    }
+    return std::nullopt;
+}
+
 QString TFormPlacement::ReadEntry(const QString& section, const QString& key, const QString& def) {
-    const std::string file = m_profile ? m_profile->file : fw::Utf8(IniFileName());
+    const std::string s = EncodeStoredText(section);
+    const std::string k = EncodeStoredText(key);
+    // A read during a save sees what the save has queued.
+    if (auto queued = Queued(s, k))
+        return *queued ? DecodeStoredText(**queued) : def;
     // Read in full through the service: the platform's fixed-size read
     // buffer would cut long values (file names may reach 4095 bytes).
-    auto value = win::CurrentProfileService().Read(file, fw::Utf8(section), fw::Utf8(key));
-    return value ? fw::FromUtf8(*value) : def;
+    auto value = win::CurrentProfileService().Read(FileArgument(), s, k);
+    return value ? DecodeStoredText(*value) : def;
+}
+
+void TFormPlacement::Change(win::ProfileChange change, const QString& key) {
+    using win::ProfileDocument;
+    const bool name_valid = ProfileDocument::ValidSection(change.section) &&
+                            (!change.key || ProfileDocument::ValidKey(*change.key));
+    if (!name_valid || (change.value && !ProfileDocument::ValidValue(*change.value))) {
+        const QString why = name_valid ? QStringLiteral(
+                                             "its value holds a line break, which a settings "
+                                             "file cannot keep")
+                                       : QStringLiteral("a settings file cannot keep that name");
+        const QString message =
+            QStringLiteral("Unable to write %1 to %2: %3").arg(key, IniFileName(), why);
+        // Left out, so that the rest of a save still reaches the file.
+        if (!m_queue)
+            throw fw::Exception(message);
+        if (m_left_out.isEmpty())
+            m_left_out = message;
+        return;
+    }
+    if (m_queue) {
+        m_queue->push_back(std::move(change));
+        return;
+    }
+    if (!win::CurrentProfileService().Apply(FileArgument(), std::span(&change, 1)))
+        ThrowWriteError();
 }
 
 void TFormPlacement::WriteRaw(const QString& section, const QString& key, const QString& value) {
-    const std::string file = m_profile ? m_profile->file : fw::Utf8(IniFileName());
-    if (!win::WritePrivateProfileStringA(fw::Utf8(section).c_str(), fw::Utf8(key).c_str(),
-                                         fw::Utf8(value).c_str(), file.c_str()))
-        ThrowWriteError();
+    Change({EncodeStoredText(section), EncodeStoredText(key), EncodeStoredText(value)}, key);
+}
+
+bool TFormPlacement::WriteQueued() {
+    std::vector<win::ProfileChange> changes = std::move(*m_queue);
+    m_queue->clear();
+    return changes.empty() || win::CurrentProfileService().Apply(FileArgument(), changes);
 }
 
 void TFormPlacement::ThrowWriteError() const {
@@ -128,9 +185,7 @@ void TFormPlacement::WriteEntry(const QString& section, const QString& key, cons
 }
 
 void TFormPlacement::EraseSection(const QString& section) {
-    const std::string file = m_profile ? m_profile->file : fw::Utf8(IniFileName());
-    if (!win::WritePrivateProfileStringA(fw::Utf8(section).c_str(), nullptr, nullptr, file.c_str()))
-        ThrowWriteError();
+    Change({EncodeStoredText(section), std::nullopt, std::nullopt}, section);
 }
 
 int TFormPlacement::ReadIntValue(const QString& key, int def) {
@@ -210,7 +265,7 @@ void TFormPlacement::FormCloseQuery(QObject* sender, bool& can_close) {
 
 void TFormPlacement::FormDestroy(QObject* sender) {
     m_form_going = true;
-    if (m_active && !m_saved) {
+    if (m_active && !m_saved && !m_save_failed) {
         m_destroying = true;
         fw::SafeCall([&] { SaveFormState(); });
         m_destroying = false;
@@ -228,14 +283,45 @@ void TFormPlacement::SaveFormState() {
         if (opened)
             CloseProfile();
     }};
-    WriteIntValue(kFormVersion, m_version);
-    StoreSettings();
-    fw::Fire(OnSavePlacement, this);
+    // The keys are queued and written in one edit at the end; a save that
+    // runs inside another (from OnSavePlacement) joins it.
+    const bool outermost = !m_queue;
+    if (outermost) {
+        m_queue.emplace();
+        m_left_out.clear();
+    }
+    AtExit drop{[&] {
+        if (outermost)
+            m_queue.reset();
+    }};
+    try {
+        WriteIntValue(kFormVersion, m_version);
+        StoreSettings();
+        fw::Fire(OnSavePlacement, this);
+    } catch (...) {
+        m_save_failed = true;
+        // The keys gathered before the step that failed are still written,
+        // as they were when each key went to the file as it came.
+        if (outermost)
+            WriteQueued();
+        throw;
+    }
+    if (!outermost)
+        return;
+    if (!WriteQueued()) {
+        m_save_failed = true;
+        ThrowWriteError();
+    }
     m_saved = true;
+    if (!m_left_out.isEmpty()) {
+        m_save_failed = true;
+        throw fw::Exception(m_left_out);
+    }
 }
 
 void TFormPlacement::RestoreFormState() {
     m_saved = false;
+    m_save_failed = false;
     {
         const bool opened = !m_profile;
         if (opened)
@@ -339,12 +425,16 @@ void TFormPlacement::ReadPlacement() {
         }
         const int ppi = ReadIntValue(kPixelsPerInch, screen.pixels_per_inch);
         if (found && ppi == screen.pixels_per_inch) {
-            // A form whose user cannot resize it keeps its designed size.
-            if (!IsSizeable(BorderStyleOf(window))) {
-                r.right = r.left + size.width();
-                r.bottom = r.top + size.height();
-            }
-            if (r.left < r.right) {
+            // A form whose user cannot resize it keeps its designed size; a
+            // rectangle on a screen that is gone comes onto the primary one.
+            const std::optional<QSize> keep_size =
+                IsSizeable(BorderStyleOf(window)) ? std::nullopt : std::optional(size);
+            QList<QRect> screens;
+            for (const QRect& s : screen.screens)
+                screens.push_back(s.translated(-origin));
+            if (const auto placed =
+                    PlacedNormalRect(r, keep_size, screens, screen.work_area.translated(-origin))) {
+                r = *placed;
                 const TPosition rule = FormPosition(window);
                 if (rule == TPosition::poScreenCenter || rule == TPosition::poDesktopCenter)
                     SetFormPosition(window, TPosition::poDesigned);

@@ -11,15 +11,27 @@
 //
 // - Show: restores (if Active), then calls the form's own OnShow.
 // - Close query: calls the form's own handler; if closing is allowed, saves.
-// - Destroy: saves with "Visible" = 1 unless a save already ran since the
-//   last restore, then calls the form's own OnDestroy.
+// - Destroy: saves with "Visible" = 1 unless a save already ran (or failed)
+//   since the last restore, then calls the form's own OnDestroy.
 // A failure while restoring or saving from these handlers is shown through
 // the application's error report and the form's own handler still runs.
 //
 // A form that was never shown (no restore ran) is never saved, so design
-// values never overwrite the file. Saving stops at the first write that
-// fails, with "Unable to write to <IniFileName>"; every write replaces the
-// file atomically, so what the file held stays readable.
+// values never overwrite the file. A save gathers all its keys and writes
+// them in one edit of the file (one read, one replace, under the profile
+// service's cross-process lock), so a large file costs one read and one
+// write, and another instance's keys in between are kept. When the file
+// cannot be written the save fails with "Unable to write to <IniFileName>"
+// and the file stays as it was. A value the file cannot hold (a line break)
+// is left out and its key keeps what the file had; the other keys are
+// written and the save then fails naming that key. Once a save has failed
+// since the last restore, the destroy handler does not try again, so the
+// user is told once.
+//
+// Text: values are read with DecodeStoredText and written with
+// EncodeStoredText (values.h), so bytes that are not UTF-8 read without loss
+// and, written back unchanged, stay as they were; a key whose stored value
+// already reads as the new one is not rewritten.
 //
 // Files: IniFileName goes unchanged to the private-profile service
 // (platform/win/profile.h), which keeps bare names in $XDG_CONFIG_HOME/ronvix.
@@ -39,10 +51,14 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
 
 #include "framework/component.h"
 #include "framework/events.h"
 #include "framework/form.h"
+#include "platform/win/profile.h"
 #include "settings/placement.h"
 #include "settings/propinfo.h"
 #include "settings/propsstorage.h"
@@ -134,8 +150,8 @@ public:
     bool Destroying() const { return m_destroying; }
     bool ProfileOpen() const { return m_profile.has_value(); }
 
-    // Writes everything now. Throws on a write failure (after closing the
-    // profile); what was written before stays written.
+    // Writes everything now, in one edit of the file. Throws when the file
+    // cannot be written (after closing the profile) or a value was left out.
     void SaveFormState();
     // Reads and applies everything now.
     void RestoreFormState();
@@ -188,6 +204,14 @@ private:
     void AdjustMaxPosition();
     void ApplySizeLimits();
     void WriteRaw(const QString& section, const QString& key, const QString& value);
+    // Queues the change while a save runs, else writes it now.
+    void Change(win::ProfileChange change, const QString& key);
+    // What the running save queued for a key: nothing when it queued
+    // nothing; an empty value when it deleted the key or erased its section.
+    std::optional<std::optional<std::string>> Queued(std::string_view section,
+                                                     std::string_view key) const;
+    bool WriteQueued();
+    std::string FileArgument() const;
     [[noreturn]] void ThrowWriteError() const;
 
     bool m_active = true;
@@ -208,6 +232,12 @@ private:
     bool m_restored = false;
     bool m_saved = false;
     bool m_destroying = false;
+    // A save failed since the last restore (and was reported).
+    bool m_save_failed = false;
+    // The changes of the running save, and the report of the first key it
+    // left out.
+    std::optional<std::vector<win::ProfileChange>> m_queue;
+    QString m_left_out;
 
     // The form's own handlers while ours are in their place.
     QPointer<fw::TForm> m_hooked_form;

@@ -2,9 +2,9 @@
 
 #include <QGuiApplication>
 #include <QMetaEnum>
-#include <QRegularExpression>
 #include <QScreen>
 #include <QVariant>
+#include <algorithm>
 
 #include "settings/propinfo.h"
 
@@ -26,7 +26,19 @@ QPoint KeptPoint(const QWidget* w, const char* name) {
     return v.isValid() ? v.toPoint() : QPoint(-1, -1);
 }
 
+// A record's rectangle in global coordinates, computed in 64 bits and cut
+// to what a window can have.
+QRect GlobalRect(const TRectL& r, QPoint origin) {
+    auto cut = [](qint64 v) {
+        return static_cast<int>(std::clamp<qint64>(v, -kMaxWindowExtent, kMaxWindowExtent));
+    };
+    return QRect(cut(qint64{r.left} + origin.x()), cut(qint64{r.top} + origin.y()),
+                 cut(qint64{r.right} - r.left), cut(qint64{r.bottom} - r.top));
+}
+
 }  // namespace
+
+static_assert(kMaxWindowExtent == QWIDGETSIZE_MAX);
 
 TScreenMetrics PrimaryScreenMetrics() {
     TScreenMetrics m;
@@ -35,6 +47,8 @@ TScreenMetrics PrimaryScreenMetrics() {
         m.pixels_per_inch = qRound(s->logicalDotsPerInch());
         m.work_area = s->availableGeometry();
     }
+    for (QScreen* s : QGuiApplication::screens())
+        m.screens.push_back(s->geometry());
     return m;
 }
 
@@ -131,9 +145,7 @@ void SetWindowPlacement(QWidget* window, const TWindowPlacement& p, QPoint works
     if (current & shape)
         window->setWindowState(current & ~shape);
     const QMargins frame = FrameMargins(window);
-    const QRect outer(
-        QPoint(p.normal_position.left, p.normal_position.top) + workspace_origin,
-        QPoint(p.normal_position.right - 1, p.normal_position.bottom - 1) + workspace_origin);
+    const QRect outer = GlobalRect(p.normal_position, workspace_origin);
     window->move(outer.topLeft());
     const QSize client = outer.marginsRemoved(frame).size();
     if (client.isValid() && client != window->size())
@@ -156,26 +168,6 @@ void SetWindowPlacement(QWidget* window, const TWindowPlacement& p, QPoint works
             window->move(outer.topLeft());
         }
     }
-}
-
-QString ScreenSizeSuffix(QSize screen) {
-    return QStringLiteral("(%1x%2)").arg(screen.width()).arg(screen.height());
-}
-
-QString PositionsText(int a, int b, int c, int d) {
-    return QStringLiteral("%1,%2,%3,%4").arg(a).arg(b).arg(c).arg(d);
-}
-
-std::array<std::optional<int>, 4> PositionWords(const QString& text) {
-    static const QRegularExpression separators(QStringLiteral("[, ]+"));
-    const QStringList words = text.split(separators, Qt::SkipEmptyParts);
-    std::array<std::optional<int>, 4> out;
-    for (int i = 0; i < 4 && i < words.size(); ++i) {
-        const auto v = ParseInteger(words[i]);
-        if (v && *v >= std::numeric_limits<int>::min() && *v <= std::numeric_limits<int>::max())
-            out[i] = static_cast<int>(*v);
-    }
-    return out;
 }
 
 TFormBorderStyle BorderStyleOf(const QWidget* window) {

@@ -32,6 +32,7 @@
 //
 // UI thread only.
 
+#include <QList>
 #include <QMargins>
 #include <QPoint>
 #include <QRect>
@@ -40,6 +41,8 @@
 #include <QWidget>
 #include <array>
 #include <optional>
+
+#include "settings/values.h"
 
 namespace ronvix::settings {
 
@@ -60,15 +63,6 @@ inline constexpr int WPF_SETMINPOSITION = 1;
 inline constexpr int WPF_RESTORETOMAXIMIZED = 2;
 inline constexpr int WPF_ASYNCWINDOWPLACEMENT = 4;
 
-// The platform's rectangle: right and bottom are exclusive.
-struct TRectL {
-    int left = 0;
-    int top = 0;
-    int right = 0;
-    int bottom = 0;
-    bool operator==(const TRectL&) const = default;
-};
-
 struct TWindowPlacement {
     int flags = 0;
     int show_cmd = SW_SHOWNORMAL;
@@ -79,15 +73,20 @@ struct TWindowPlacement {
 };
 
 // The screen as the storage sees it: pixel size of the primary screen, its
-// logical pixels per inch, and its work area (the workspace origin).
+// logical pixels per inch, its work area (the workspace origin), and the
+// geometry of every screen in global coordinates (none listed: the work
+// area is the only screen).
 struct TScreenMetrics {
     QSize size;
     int pixels_per_inch = 96;
     QRect work_area;
+    QList<QRect> screens;
 };
 TScreenMetrics PrimaryScreenMetrics();
 
 TWindowPlacement GetWindowPlacement(const QWidget* window, QPoint workspace_origin);
+// Applies the record. Coordinates and extents beyond kMaxWindowExtent are
+// cut to it, so no record overflows the window's geometry.
 void SetWindowPlacement(QWidget* window, const TWindowPlacement& placement,
                         QPoint workspace_origin);
 
@@ -101,14 +100,6 @@ std::optional<Qt::WindowStates> StateForShowCmd(int show_cmd, int flags);
 // minimized; 3 maximized; nothing otherwise.
 enum class TWindowState { wsNormal, wsMinimized, wsMaximized };
 std::optional<TWindowState> StoredWindowState(int show_cmd);
-
-// "(%dx%d)" of a screen size: the suffix of the screen-specific keys.
-QString ScreenSizeSuffix(QSize screen);
-// "%d,%d,%d,%d".
-QString PositionsText(int a, int b, int c, int d);
-// Words 1 to 4 of a text split at runs of commas and blanks; a missing or
-// unparsable word is nothing.
-std::array<std::optional<int>, 4> PositionWords(const QString& text);
 
 // How a form is bordered, derived from its window flags and size limits:
 // frameless is bsNone; a fixed size is bsSingle, bsDialog (Qt::Dialog) or

@@ -34,27 +34,6 @@ int CompareText(const QString& a, const QString& b) {
     return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
 }
 
-std::optional<qint64> ParseInteger(const QString& text) {
-    bool ok = false;
-    qint64 value = 0;
-    if (text.size() > 2 && text[0] == u'0' && (text[1] == u'x' || text[1] == u'X')) {
-        const QStringView digits = QStringView(text).mid(2);
-        // toLongLong would accept a sign or blanks after the prefix.
-        if (!digits.front().isLetterOrNumber())
-            return std::nullopt;
-        const quint64 u = digits.toULongLong(&ok, 16);
-        if (!ok || u > static_cast<quint64>(std::numeric_limits<qint64>::max()))
-            return std::nullopt;
-        return static_cast<qint64>(u);
-    }
-    if (text.isEmpty() || text.front().isSpace() || text.back().isSpace())
-        return std::nullopt;
-    value = text.toLongLong(&ok, 10);
-    if (!ok)
-        return std::nullopt;
-    return value;
-}
-
 namespace {
 
 struct Alias {

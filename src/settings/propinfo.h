@@ -21,6 +21,8 @@
 #include <QVariant>
 #include <optional>
 
+#include "settings/values.h"
+
 namespace ronvix::settings {
 
 // ASCII-only case-insensitive comparison (letters A to Z), the rule for
@@ -29,11 +31,6 @@ int CompareText(const QString& a, const QString& b);
 inline bool SameText(const QString& a, const QString& b) {
     return CompareText(a, b) == 0;
 }
-
-// The decimal integer a text stands for: an optional sign and digits, or
-// "0x"/"0X" followed by hexadecimal digits when the text is longer than two
-// characters. Nothing for anything else (blanks included) or overflow.
-std::optional<qint64> ParseInteger(const QString& text);
 
 // How a property's value is kept.
 enum class TPropKind {

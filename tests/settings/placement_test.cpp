@@ -155,5 +155,38 @@ TEST(MainWindowSettings, TenPropertiesRoundTrip) {
         ADD_FAILURE() << "unexpected message: " << box.text.toStdString();
 }
 
+// A stored priority that names no class of the list (letters restore as
+// index 0, "Realtime") starts the window at the designed class, High.
+TEST(MainWindowSettings, APriorityThatNamesNoClassIsHigh) {
+    testing::ConfigHome home;
+    win::ScriptedDialogs dialogs;
+    class Recording : public win::PriorityService {
+    public:
+        bool SetProcessClass(win::DWORD, win::DWORD priority_class) override {
+            applied = priority_class;
+            return true;
+        }
+        win::DWORD ProcessClass(win::DWORD) override { return applied; }
+        bool SetThreadLevel(win::DWORD, int) override { return true; }
+        win::DWORD applied = 0;
+    } fake;
+    win::ScopedPriorityService scope(&fake);
+    const std::pair<const char*, win::DWORD> cases[] = {
+        {"junk", win::HIGH_PRIORITY_CLASS},  {"", win::HIGH_PRIORITY_CLASS},
+        {"7", win::HIGH_PRIORITY_CLASS},     {"-1", win::HIGH_PRIORITY_CLASS},
+        {"0", win::REALTIME_PRIORITY_CLASS}, {"3", win::IDLE_PRIORITY_CLASS},
+    };
+    for (const auto& [text, expected] : cases) {
+        SCOPED_TRACE(text);
+        home.Write(QByteArray("[TMainForm]\nComboBox1_ItemIndex=") + text + "\n");
+        fake.applied = 0;
+        app::TMainForm form;
+        form.show();
+        EXPECT_EQ(fake.applied, expected);
+        EXPECT_EQ(form.ComboBox1->currentIndex(),
+                  expected == win::HIGH_PRIORITY_CLASS ? 1 : std::atoi(text));
+    }
+}
+
 }  // namespace
 }  // namespace ronvix::settings

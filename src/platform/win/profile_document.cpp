@@ -1,10 +1,14 @@
 #include "platform/win/profile_document.h"
 
 #include <QString>
+#include <unordered_set>
 
 namespace ronvix::win {
 
 namespace {
+
+constexpr size_t npos = std::string::npos;
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
 bool IsBlank(char c) {
     return c == ' ' || c == '\t';
@@ -27,23 +31,26 @@ bool IsAscii(std::string_view s) {
     return true;
 }
 
+char AsciiLower(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
+}
+
 // Names compare without regard to case: ASCII directly, other text through
 // Unicode case folding of its UTF-8 reading.
+bool SameAscii(std::string_view a, std::string_view b) {
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (AsciiLower(a[i]) != AsciiLower(b[i]))
+            return false;
+    return true;
+}
+
 bool NamesMatch(std::string_view a, std::string_view b) {
     a = Trim(a);
     b = Trim(b);
-    if (IsAscii(a) && IsAscii(b)) {
-        if (a.size() != b.size())
-            return false;
-        for (size_t i = 0; i < a.size(); ++i) {
-            auto lower = [](char c) {
-                return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
-            };
-            if (lower(a[i]) != lower(b[i]))
-                return false;
-        }
-        return true;
-    }
+    if (IsAscii(a) && IsAscii(b))
+        return SameAscii(a, b);
     if (a == b)
         return true;
     QString qa = QString::fromUtf8(a.data(), static_cast<qsizetype>(a.size()));
@@ -62,116 +69,220 @@ std::string_view Unquote(std::string_view v) {
     return v;
 }
 
-constexpr size_t npos = std::string::npos;
+// One line of a text: [begin, end) without its line ending; `next` is where
+// the following line starts (end when the line has no ending).
+struct LineRef {
+    size_t begin = 0;
+    size_t end = 0;
+    size_t next = 0;
+};
+
+LineRef LineAt(std::string_view text, size_t pos) {
+    const size_t nl = text.find('\n', pos);
+    if (nl == npos)
+        return {pos, text.size(), text.size()};
+    const size_t end = (nl > pos && text[nl - 1] == '\r') ? nl - 1 : nl;
+    return {pos, end, nl + 1};
+}
+
+// The name a section header line gives, or nothing for another line. The
+// document's first line may start with a byte order mark, which belongs to
+// the file, not to the line's meaning.
+std::optional<std::string_view> HeaderName(std::string_view line, bool first_line) {
+    if (first_line && line.substr(0, 3) == kByteOrderMark)
+        line.remove_prefix(3);
+    const std::string_view t = Trim(line);
+    if (t.empty() || t.front() != '[')
+        return std::nullopt;
+    const size_t close = t.find(']');
+    return Trim(t.substr(1, close == npos ? npos : close - 1));
+}
+
+// A key line inside a section: its trimmed name and where its "=" is.
+struct KeyRef {
+    std::string_view name;
+    size_t equals = 0;
+};
+
+std::optional<KeyRef> KeyOf(std::string_view line) {
+    const std::string_view t = Trim(line);
+    if (t.empty() || t.front() == ';' || t.front() == '[')
+        return std::nullopt;
+    const size_t eq = line.find('=');
+    if (eq == npos)
+        return std::nullopt;
+    return KeyRef{Trim(line.substr(0, eq)), eq};
+}
+
+// Each name once, in first-seen order, under the name rule. ASCII names are
+// found through a set of their lower-case spellings; the few others are
+// compared one by one.
+class NameList {
+public:
+    void Add(std::string_view name) {
+        if (IsAscii(name)) {
+            std::string lower(name);
+            for (char& c : lower)
+                c = AsciiLower(c);
+            if (m_ascii.contains(lower) || MatchesOther(name))
+                return;
+            m_ascii.insert(std::move(lower));
+        } else {
+            for (const auto& n : m_names)
+                if (NamesMatch(n, name))
+                    return;
+            m_others.emplace_back(name);
+        }
+        m_names.emplace_back(name);
+    }
+    std::vector<std::string> Take() { return std::move(m_names); }
+
+private:
+    bool MatchesOther(std::string_view name) const {
+        for (const auto& n : m_others)
+            if (NamesMatch(n, name))
+                return true;
+        return false;
+    }
+    std::vector<std::string> m_names;
+    std::unordered_set<std::string> m_ascii;
+    std::vector<std::string> m_others;
+};
 
 }  // namespace
 
-ProfileDocument::ProfileDocument(std::string_view content) {
+ProfileDocument::ProfileDocument(std::string content)
+    : m_original(std::make_shared<const std::string>(std::move(content))) {
+    const std::string_view text = *m_original;
+    // Section headers start the segments. A "[" starts a header only as the
+    // first non-blank character of its line (after the byte order mark on
+    // the first line), which the blanks before it tell.
     size_t start = 0;
-    while (start < content.size()) {
-        const size_t nl = content.find('\n', start);
-        if (nl == npos) {
-            m_lines.push_back(Line{std::string(content.substr(start)), std::string()});
-            break;
-        }
-        const bool crlf = nl > start && content[nl - 1] == '\r';
-        const size_t end = crlf ? nl - 1 : nl;
-        m_lines.push_back(Line{std::string(content.substr(start, end - start)),
-                               std::string(crlf ? "\r\n" : "\n")});
-        start = nl + 1;
+    for (size_t pos = text.find('['); pos != npos; pos = text.find('[', pos + 1)) {
+        size_t b = pos;
+        while (b > 0 && IsBlank(text[b - 1]))
+            --b;
+        size_t line = npos;
+        if (b == 0 || text[b - 1] == '\n')
+            line = b;
+        else if (b == kByteOrderMark.size() && text.substr(0, b) == kByteOrderMark)
+            line = 0;
+        if (line == npos || line == 0)
+            continue;
+        m_segments.push_back(Section(start, line));
+        start = line;
+    }
+    if (!text.empty())
+        m_segments.push_back(Section(start, text.size()));
+}
+
+ProfileDocument::Segment ProfileDocument::Section(size_t start, size_t end) const {
+    Segment s;
+    s.start = start;
+    s.length = end - start;
+    ReadHeader(s, std::string_view(*m_original).substr(start, end - start), start == 0);
+    return s;
+}
+
+void ProfileDocument::ReadHeader(Segment& s, std::string_view text, bool first) {
+    const LineRef line = LineAt(text, 0);
+    const auto name = HeaderName(text.substr(line.begin, line.end - line.begin), first);
+    s.header = name.has_value();
+    if (name) {
+        s.name_pos = static_cast<uint32_t>(name->data() - text.data());
+        s.name_length = static_cast<uint32_t>(name->size());
+        s.ascii = IsAscii(*name);
     }
 }
 
-ProfileDocument::Parsed ProfileDocument::Parse(size_t index) const {
-    std::string_view text = m_lines[index].text;
-    // A byte order mark belongs to the file, not to the first line's meaning.
-    if (index == 0 && text.substr(0, 3) == "\xEF\xBB\xBF")
-        text.remove_prefix(3);
-    Parsed p;
-    std::string_view t = Trim(text);
-    if (t.empty()) {
-        p.kind = Kind::Blank;
-    } else if (t.front() == ';') {
-        p.kind = Kind::Comment;
-    } else if (t.front() == '[') {
-        p.kind = Kind::Section;
-        size_t close = t.find(']');
-        p.name = Trim(t.substr(1, close == npos ? npos : close - 1));
-    } else if (size_t eq = text.find('='); eq != npos) {
-        p.kind = Kind::Key;
-        p.name = Trim(text.substr(0, eq));
-        p.value = Unquote(Trim(text.substr(eq + 1)));
-        p.key_end = eq + (m_lines[index].text.size() - text.size());
-    }
-    return p;
+void ProfileDocument::EndLastLine(size_t index, const std::string& eol) {
+    Segment& s = m_segments[index];
+    Own(s) += eol;
+    // A header line that ended in a lone "\r" now ends in "\r\n", which
+    // takes the "\r" out of the name.
+    ReadHeader(s, Text(s), index == 0);
 }
 
-size_t ProfileDocument::FindSection(std::string_view section, size_t from) const {
-    for (size_t i = from; i < m_lines.size(); ++i) {
-        Parsed p = Parse(i);
-        if (p.kind == Kind::Section && NamesMatch(p.name, section))
+std::string_view ProfileDocument::Text(const Segment& s) const {
+    return s.owned != kNotOwned ? std::string_view(m_owned[s.owned])
+                                : std::string_view(*m_original).substr(s.start, s.length);
+}
+
+std::string_view ProfileDocument::Name(const Segment& s) const {
+    return Text(s).substr(s.name_pos, s.name_length);
+}
+
+std::string& ProfileDocument::Own(Segment& s) {
+    if (s.owned == kNotOwned) {
+        m_owned.emplace_back(Text(s));
+        s.owned = static_cast<uint32_t>(m_owned.size() - 1);
+    }
+    return m_owned[s.owned];
+}
+
+bool ProfileDocument::Names(const Segment& s, std::string_view name, bool ascii) const {
+    if (!s.header)
+        return false;
+    // Most names are ASCII: most headers differ from the name in length.
+    if (s.ascii && ascii)
+        return s.name_length == name.size() && SameAscii(Name(s), name);
+    return NamesMatch(Name(s), name);
+}
+
+size_t ProfileDocument::Find(std::string_view section) const {
+    section = Trim(section);
+    const bool ascii = IsAscii(section);
+    for (size_t i = 0; i < m_segments.size(); ++i)
+        if (Names(m_segments[i], section, ascii))
             return i;
-    }
     return npos;
-}
-
-size_t ProfileDocument::SectionEnd(size_t header) const {
-    size_t i = header + 1;
-    while (i < m_lines.size() && Parse(i).kind != Kind::Section)
-        ++i;
-    return i;
 }
 
 std::optional<std::string> ProfileDocument::Get(std::string_view section,
                                                 std::string_view key) const {
-    size_t header = FindSection(section);
-    if (header == npos)
+    const size_t i = Find(section);
+    if (i == npos)
         return std::nullopt;
-    size_t end = SectionEnd(header);
-    for (size_t i = header + 1; i < end; ++i) {
-        Parsed p = Parse(i);
-        if (p.kind == Kind::Key && NamesMatch(p.name, key))
-            return std::string(p.value);
+    const std::string_view text = Text(m_segments[i]);
+    for (size_t pos = LineAt(text, 0).next; pos < text.size();) {
+        const LineRef l = LineAt(text, pos);
+        const std::string_view line = text.substr(l.begin, l.end - l.begin);
+        if (auto k = KeyOf(line); k && NamesMatch(k->name, key))
+            return std::string(ReadBack(line.substr(k->equals + 1)));
+        pos = l.next;
     }
     return std::nullopt;
 }
 
 std::vector<std::string> ProfileDocument::SectionNames() const {
-    std::vector<std::string> out;
-    for (size_t i = 0; i < m_lines.size(); ++i) {
-        Parsed p = Parse(i);
-        if (p.kind != Kind::Section)
-            continue;
-        bool seen = false;
-        for (const auto& s : out)
-            seen = seen || NamesMatch(s, p.name);
-        if (!seen)
-            out.emplace_back(p.name);
-    }
-    return out;
+    NameList names;
+    for (const Segment& s : m_segments)
+        if (s.header)
+            names.Add(Name(s));
+    return names.Take();
 }
 
 std::vector<std::string> ProfileDocument::KeyNames(std::string_view section) const {
-    std::vector<std::string> out;
-    size_t header = FindSection(section);
-    if (header == npos)
-        return out;
-    size_t end = SectionEnd(header);
-    for (size_t i = header + 1; i < end; ++i) {
-        Parsed p = Parse(i);
-        if (p.kind != Kind::Key)
-            continue;
-        bool seen = false;
-        for (const auto& k : out)
-            seen = seen || NamesMatch(k, p.name);
-        if (!seen)
-            out.emplace_back(p.name);
+    NameList names;
+    const size_t i = Find(section);
+    if (i == npos)
+        return {};
+    const std::string_view text = Text(m_segments[i]);
+    for (size_t pos = LineAt(text, 0).next; pos < text.size();) {
+        const LineRef l = LineAt(text, pos);
+        if (auto k = KeyOf(text.substr(l.begin, l.end - l.begin)))
+            names.Add(k->name);
+        pos = l.next;
     }
-    return out;
+    return names.Take();
 }
 
 bool ProfileDocument::SameName(std::string_view a, std::string_view b) {
     return NamesMatch(a, b);
+}
+
+std::string_view ProfileDocument::ReadBack(std::string_view text) {
+    return Unquote(Trim(text));
 }
 
 bool ProfileDocument::ValidSection(std::string_view section) {
@@ -188,87 +299,133 @@ bool ProfileDocument::ValidValue(std::string_view value) {
 }
 
 std::string ProfileDocument::NewLineEnding() const {
-    for (const auto& l : m_lines)
-        if (!l.eol.empty())
-            return l.eol;
+    for (const Segment& s : m_segments) {
+        const std::string_view text = Text(s);
+        if (const size_t nl = text.find('\n'); nl != npos)
+            return nl > 0 && text[nl - 1] == '\r' ? "\r\n" : "\n";
+    }
     return "\n";
 }
 
 bool ProfileDocument::Set(std::string_view section, std::string_view key, std::string_view value) {
-    std::string eol = NewLineEnding();
-    size_t header = FindSection(section);
-    if (header == npos) {
-        if (!m_lines.empty() && m_lines.back().eol.empty())
-            m_lines.back().eol = eol;
-        std::string header_text(1, '[');
-        header_text.append(Trim(section)).push_back(']');
-        m_lines.push_back(Line{std::move(header_text), eol});
-        m_lines.push_back(Line{std::string(Trim(key)) + "=" + std::string(value), eol});
+    const std::string eol = NewLineEnding();
+    std::string line(Trim(key));
+    line.append("=").append(value).append(eol);
+    const size_t i = Find(section);
+    if (i == npos) {
+        if (!m_segments.empty() && Text(m_segments.back()).back() != '\n')
+            EndLastLine(m_segments.size() - 1, eol);
+        Segment s;
+        s.header = true;
+        s.name_pos = 1;
+        s.name_length = static_cast<uint32_t>(Trim(section).size());
+        s.ascii = IsAscii(Trim(section));
+        Own(s).append("[").append(Trim(section)).append("]").append(eol).append(line);
+        m_segments.push_back(s);
         return true;
     }
-    size_t end = SectionEnd(header);
-    size_t last_key = header;
-    for (size_t i = header + 1; i < end; ++i) {
-        Parsed p = Parse(i);
-        if (p.kind != Kind::Key)
+    Segment& seg = m_segments[i];
+    const std::string_view text = Text(seg);
+    LineRef last = LineAt(text, 0);
+    for (size_t pos = last.next; pos < text.size();) {
+        const LineRef l = LineAt(text, pos);
+        pos = l.next;
+        const std::string_view current = text.substr(l.begin, l.end - l.begin);
+        const auto k = KeyOf(current);
+        if (!k)
             continue;
-        last_key = i;
-        if (!NamesMatch(p.name, key))
+        last = l;
+        if (!NamesMatch(k->name, key))
             continue;
-        std::string text = m_lines[i].text.substr(0, p.key_end) + "=" + std::string(value);
-        if (text == m_lines[i].text)
+        if (ReadBack(current.substr(k->equals + 1)) == ReadBack(value))
             return false;
-        m_lines[i].text = std::move(text);
+        std::string replaced(current.substr(0, k->equals + 1));
+        replaced.append(value);
+        Own(seg).replace(l.begin, l.end - l.begin, replaced);
         return true;
     }
-    if (m_lines[last_key].eol.empty())
-        m_lines[last_key].eol = eol;
-    m_lines.insert(m_lines.begin() + static_cast<ptrdiff_t>(last_key + 1),
-                   Line{std::string(Trim(key)) + "=" + std::string(value), eol});
+    size_t at = last.next;
+    if (last.next == last.end) {
+        EndLastLine(i, eol);
+        at = Text(seg).size();
+    }
+    Own(seg).insert(at, line);
     return true;
 }
 
 bool ProfileDocument::DeleteKey(std::string_view section, std::string_view key) {
-    size_t header = FindSection(section);
-    if (header == npos)
+    const size_t i = Find(section);
+    if (i == npos)
         return false;
-    size_t end = SectionEnd(header);
+    const std::string_view text = Text(m_segments[i]);
+    std::string kept;
     bool changed = false;
-    for (size_t i = header + 1; i < end;) {
-        Parsed p = Parse(i);
-        if (p.kind == Kind::Key && NamesMatch(p.name, key)) {
-            m_lines.erase(m_lines.begin() + static_cast<ptrdiff_t>(i));
-            --end;
+    for (size_t pos = 0; pos < text.size();) {
+        const LineRef l = LineAt(text, pos);
+        const auto k = pos == 0 ? std::nullopt : KeyOf(text.substr(l.begin, l.end - l.begin));
+        if (k && NamesMatch(k->name, key))
             changed = true;
-        } else {
+        else
+            kept.append(text.substr(l.begin, l.next - l.begin));
+        pos = l.next;
+    }
+    if (changed)
+        Own(m_segments[i]) = std::move(kept);
+    return changed;
+}
+
+bool ProfileDocument::EraseSection(std::string_view section) {
+    section = Trim(section);
+    const bool ascii = IsAscii(section);
+    bool changed = false;
+    for (size_t i = 0; i < m_segments.size();) {
+        if (!Names(m_segments[i], section, ascii)) {
             ++i;
+            continue;
+        }
+        // A byte order mark on an erased first line stays with the file.
+        const bool bom = i == 0 && Text(m_segments[0]).substr(0, 3) == kByteOrderMark;
+        m_segments.erase(m_segments.begin() + static_cast<ptrdiff_t>(i));
+        changed = true;
+        if (bom) {
+            Segment mark;
+            Own(mark) = std::string(kByteOrderMark);
+            m_segments.insert(m_segments.begin(), mark);
+            m_owned[m_segments[0].owned] += NewLineEnding();
+            i = 1;
         }
     }
     return changed;
 }
 
-bool ProfileDocument::EraseSection(std::string_view section) {
-    bool changed = false;
-    for (size_t header = FindSection(section); header != npos;
-         header = FindSection(section, header)) {
-        size_t end = SectionEnd(header);
-        // A byte order mark on an erased first line stays with the file.
-        bool bom = header == 0 && m_lines[0].text.substr(0, 3) == "\xEF\xBB\xBF";
-        m_lines.erase(m_lines.begin() + static_cast<ptrdiff_t>(header),
-                      m_lines.begin() + static_cast<ptrdiff_t>(end));
-        if (bom)
-            m_lines.insert(m_lines.begin(), Line{"\xEF\xBB\xBF", NewLineEnding()});
-        changed = true;
+size_t ProfileDocument::Size() const {
+    size_t n = 0;
+    for (const Segment& s : m_segments)
+        n += Text(s).size();
+    return n;
+}
+
+std::vector<std::string_view> ProfileDocument::Pieces() const {
+    // Unedited neighbours are one range of the original text.
+    std::vector<std::string_view> pieces;
+    const Segment* previous = nullptr;
+    for (const Segment& s : m_segments) {
+        const std::string_view text = Text(s);
+        if (previous && previous->owned == kNotOwned && s.owned == kNotOwned &&
+            previous->start + previous->length == s.start)
+            pieces.back() = std::string_view(pieces.back().data(), pieces.back().size() + s.length);
+        else
+            pieces.push_back(text);
+        previous = &s;
     }
-    return changed;
+    return pieces;
 }
 
 std::string ProfileDocument::Content() const {
     std::string out;
-    for (const auto& l : m_lines) {
-        out += l.text;
-        out += l.eol;
-    }
+    out.reserve(Size());
+    for (const std::string_view piece : Pieces())
+        out += piece;
     return out;
 }
 

@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 #include <QDir>
+#include <array>
 
 #include "platform/win/profile.h"
 #include "platform/win/profile_document.h"
@@ -10,7 +13,10 @@
 
 using namespace ronvix::win;
 using ronvix::win::testing::ReadText;
+using ronvix::win::testing::RunInChild;
 using ronvix::win::testing::ScopedEnv;
+using ronvix::win::testing::StartChild;
+using ronvix::win::testing::WaitChild;
 using ronvix::win::testing::WriteText;
 
 namespace {
@@ -29,6 +35,11 @@ protected:
     }
     std::string Path(const std::string& name = "ZELK.ini") {
         return m_dir.path().toStdString() + "/config/ronvix/" + name;
+    }
+    // The names of the settings folder's files, hidden ones included.
+    QStringList Files() {
+        return QDir(QString::fromStdString(m_dir.path().toStdString() + "/config/ronvix"))
+            .entryList(QDir::Files | QDir::Hidden | QDir::System);
     }
     void Seed(const std::string& text) {
         QDir().mkpath(QString::fromStdString(m_dir.path().toStdString() + "/config/ronvix"));
@@ -110,6 +121,11 @@ TEST_F(ProfileTest, WritesKeepEveryOtherLineByteForByte) {
     expected += "\r\n[New]\r\nk=v\r\n";
     EXPECT_EQ(ReadText(Path()), expected);
     EXPECT_EQ(Get("Other", "X"), "1");
+
+    // A value that already reads as the one written keeps its line as it is.
+    ASSERT_TRUE(WritePrivateProfileStringA("Other", "x", "\"1\" ", "ZELK.ini"));
+    ASSERT_TRUE(WritePrivateProfileStringA("TMainForm", "NormPos", " 1,2,3,4", "ZELK.ini"));
+    EXPECT_EQ(ReadText(Path()), expected);
 }
 
 TEST_F(ProfileTest, DeleteKeyAndEraseSection) {
@@ -183,4 +199,156 @@ TEST(ProfileDocument, HostileTextReadsWithoutHarm) {
     std::string after = doc.Content();
     EXPECT_EQ(after.substr(0, after.size() - 1), before.substr(0, before.size() - 1));
     EXPECT_EQ(doc.Get("T", "k"), "4");
+}
+
+// A batch is one edit: all of its changes or, when one of them could not be
+// read back, none.
+TEST_F(ProfileTest, ABatchAppliesAllOrNothing) {
+    Seed("; kept\n[S]\na=1\nb=2\n[T]\nx=1\n");
+    const std::array<ProfileChange, 5> changes{{{"S", "a", "10"},
+                                                {"S", "b", std::nullopt},
+                                                {"T", std::nullopt, std::nullopt},
+                                                {"S", "c", "3"},
+                                                {"U", "u", "1"}}};
+    ASSERT_TRUE(FileProfileService().Apply("ZELK.ini", changes));
+    EXPECT_EQ(ReadText(Path()), "; kept\n[S]\na=10\nc=3\n[U]\nu=1\n");
+
+    const std::array<ProfileChange, 2> bad{{{"S", "a", "11"}, {"S", "b", "x\ny"}}};
+    EXPECT_FALSE(FileProfileService().Apply("ZELK.ini", bad));
+    EXPECT_EQ(GetLastError(), ronvix::com::ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(ReadText(Path()), "; kept\n[S]\na=10\nc=3\n[U]\nu=1\n");
+}
+
+namespace {
+
+// Tries every kind of change on a file the caller may not write; returns
+// what went wrong, or nothing.
+std::string ReadOnlyFaults(const std::string& path) {
+    std::string faults;
+    struct stat before {};
+    stat(path.c_str(), &before);
+    const std::string text = ReadText(path);
+    if (WritePrivateProfileStringA("S", "k", "new", "ZELK.ini") ||
+        GetLastError() != ronvix::com::ERROR_ACCESS_DENIED)
+        faults += "a new value was written; ";
+    if (WritePrivateProfileStringA("S", "k", nullptr, "ZELK.ini"))
+        faults += "a key was deleted; ";
+    if (WritePrivateProfileStringA("S", nullptr, nullptr, "ZELK.ini"))
+        faults += "the section was erased; ";
+    if (!WritePrivateProfileStringA("S", "k", "old", "ZELK.ini"))
+        faults += "a write that changes nothing failed; ";
+    struct stat after {};
+    stat(path.c_str(), &after);
+    if (ReadText(path) != text || after.st_ino != before.st_ino ||
+        after.st_mode != before.st_mode || after.st_gid != before.st_gid)
+        faults += "the file changed; ";
+    if (QDir(QString::fromStdString(path.substr(0, path.rfind('/'))))
+            .entryList(QDir::Files | QDir::Hidden)
+            .size() != 1)
+        faults += "a file was left beside it; ";
+    return faults;
+}
+
+}  // namespace
+
+// A file nobody may write is read-only for root as well (the kernel lets
+// root write, and a rename ignores the mode), and a file of another user is
+// not replaced through a folder the caller may write.
+TEST_F(ProfileTest, ReadOnlyFilesStayAsTheyAre) {
+    Seed("[S]\nk=old\n");
+    ASSERT_EQ(chmod(Path().c_str(), 0444), 0);
+    EXPECT_EQ(ReadOnlyFaults(Path()), "");
+    EXPECT_EQ(Get("S", "k"), "old");
+    if (geteuid() != 0)
+        return;
+
+    // The same as an unprivileged user: once with a file of its own, once
+    // with root's file, writable only by root, in a folder it may write.
+    constexpr uid_t kNobody = 65534;
+    const std::string folder = Path().substr(0, Path().rfind('/'));
+    ASSERT_EQ(chmod(m_dir.path().toStdString().c_str(), 0755), 0);
+    ASSERT_EQ(chmod((m_dir.path().toStdString() + "/config").c_str(), 0755), 0);
+    ASSERT_EQ(chmod(folder.c_str(), 0777), 0);
+    for (const bool own_file : {true, false}) {
+        ASSERT_EQ(chmod(Path().c_str(), own_file ? 0444 : 0644), 0);
+        ASSERT_EQ(chown(Path().c_str(), own_file ? kNobody : 0, own_file ? kNobody : 0), 0);
+        std::string faults;
+        const int code = RunInChild([&] {
+            if (setgid(kNobody) != 0 || setuid(kNobody) != 0)
+                return 2;
+            faults = ReadOnlyFaults(Path());
+            std::fputs(faults.c_str(), stderr);
+            return faults.empty() ? 0 : 1;
+        });
+        EXPECT_EQ(code, 0) << (own_file ? "own file" : "root's file");
+        EXPECT_EQ(ReadText(Path()), "[S]\nk=old\n");
+    }
+}
+
+// A FIFO, a link to one and a folder under the settings name read as a
+// missing file at once, and no write replaces them.
+TEST_F(ProfileTest, OnlyRegularFilesAreReadOrReplaced) {
+    Seed("");
+    ASSERT_EQ(mkfifo(Path("fifo.ini").c_str(), 0644), 0);
+    ASSERT_EQ(symlink(Path("fifo.ini").c_str(), Path("link.ini").c_str()), 0);
+    ASSERT_EQ(mkdir(Path("dir.ini").c_str(), 0755), 0);
+    for (const char* name : {"fifo.ini", "link.ini", "dir.ini"}) {
+        const int code = RunInChild(
+            [&] {
+                if (Get("S", "k", "<default>", name) != "<default>")
+                    return 1;
+                if (WritePrivateProfileStringA("S", "k", "v", name))
+                    return 2;
+                return 0;
+            },
+            std::chrono::seconds(5));
+        EXPECT_EQ(code, 0) << name << " (-1: it hung)";
+    }
+    struct stat st {};
+    ASSERT_EQ(lstat(Path("fifo.ini").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+    ASSERT_EQ(lstat(Path("link.ini").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    ASSERT_EQ(lstat(Path("dir.ini").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISDIR(st.st_mode));
+}
+
+// Two processes that change the same file at the same time lose none of
+// each other's keys; a lock that another process never lets go makes a
+// write give up (within the bound) without changing anything.
+TEST_F(ProfileTest, ProcessesTakeTurnsThroughTheLockFile) {
+    Seed("[S]\n");
+    constexpr int kKeys = 100;
+    std::array<pid_t, 2> children{};
+    for (int who = 0; who < 2; ++who)
+        children[static_cast<size_t>(who)] = StartChild([who] {
+            for (int i = 0; i < kKeys; ++i) {
+                const std::string key = "p" + std::to_string(who) + "_" + std::to_string(i);
+                if (!WritePrivateProfileStringA("S", key.c_str(), "v", "ZELK.ini"))
+                    return 1;
+            }
+            return 0;
+        });
+    for (pid_t child : children)
+        EXPECT_EQ(WaitChild(child), 0);
+    int kept = 0;
+    for (int who = 0; who < 2; ++who)
+        for (int i = 0; i < kKeys; ++i)
+            kept += Get("S", ("p" + std::to_string(who) + "_" + std::to_string(i)).c_str()) == "v";
+    EXPECT_EQ(kept, 2 * kKeys);
+    EXPECT_EQ(Files(), QStringList{"ZELK.ini"});
+
+    const std::string lock_file = Path(".ZELK.ini.lock");
+    const int held = open(lock_file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(flock(held, LOCK_EX), 0);
+    const std::string before = ReadText(Path());
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(WritePrivateProfileStringA("S", "late", "v", "ZELK.ini"));
+    EXPECT_EQ(GetLastError(), ronvix::com::ERROR_SHARING_VIOLATION);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    EXPECT_EQ(ReadText(Path()), before);
+    close(held);
+    unlink(lock_file.c_str());
+    EXPECT_TRUE(WritePrivateProfileStringA("S", "late", "v", "ZELK.ini"));
 }
