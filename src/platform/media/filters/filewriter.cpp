@@ -142,6 +142,13 @@ public:
         *bytes = m_queued_bytes;
         return S_OK;
     }
+    HRESULT GetFileSize(uint64_t* bytes) override {
+        if (!bytes)
+            return E_POINTER;
+        std::lock_guard guard(m_lock);
+        *bytes = m_size;
+        return S_OK;
+    }
     HRESULT SetDiskWrite(DiskWrite write) override {
         std::lock_guard guard(m_lock);
         if (m_thread.joinable())

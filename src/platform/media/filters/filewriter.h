@@ -49,6 +49,10 @@ struct IFileWriterQueue : IUnknown {
                                    uint64_t limit_bytes) = 0;
     // Bytes waiting for the disk now. Any thread.
     virtual HRESULT GetQueuedBytes(uint64_t* bytes) = 0;
+    // The size of the file being written (or the last one), counting what
+    // is still queued: every byte the file has gained, frames, sound and
+    // the file's own structure alike. Any thread.
+    virtual HRESULT GetFileSize(uint64_t* bytes) = 0;
 
     // Writes `size` bytes at `offset` of descriptor `fd`; 0 or an errno
     // value. Called on the write-behind thread (or the stopping caller's).
