@@ -609,7 +609,8 @@ struct ILiveCaptureEnd : IUnknown {
 // in sample frames.
 struct MUX_STREAM_COUNTS {
     LONGLONG written = 0;   // Frames (video) or sample frames (audio) written.
-    LONGLONG lost = 0;      // Video: empty places where the source lost frames.
+    LONGLONG lost = 0;      // Video: empty places where the source lost frames,
+                            // or the disk's queue had no room for one.
     LONGLONG inserted = 0;  // Video: empty places inserted to keep time (a late
                             // start, a camera behind the audio clock).
     LONGLONG left_out = 0;  // Video: frames left out to keep time.

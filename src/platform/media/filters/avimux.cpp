@@ -1,20 +1,20 @@
-// The AVI Mux: libavformat's AVI writer behind a custom I/O context whose
-// writes and seeks go through the downstream pin's IStream. See avimux.h.
+// The AVI Mux: every sample goes where the capture timeline places it, and
+// the container (aviwriter.h) puts it in the file through the downstream
+// pin's write queue (the File Writer's) or its IStream. See avimux.h.
 
 #include "platform/media/filters/avimux.h"
 
 extern "C" {
-#include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
-#include <libavformat/avio.h>
-#include <libavutil/channel_layout.h>
 #include <libavutil/mathematics.h>
-#include <libavutil/mem.h>
 }
 
 #include <algorithm>
+#include <chrono>
 #include <climits>
 #include <cmath>
+#include <cstring>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -23,6 +23,8 @@ extern "C" {
 #include "platform/com/object.h"
 #include "platform/com/objidl.h"
 #include "platform/media/filter.h"
+#include "platform/media/filters/aviwriter.h"
+#include "platform/media/filters/filewriter.h"
 #include "platform/media/filters/timeline.h"
 
 namespace ronvix::media {
@@ -31,18 +33,11 @@ using namespace com;
 
 namespace {
 
-// libavformat's writes reach the writer in runs of this size (and at every
-// seek), so each block the writer queues is large.
-constexpr int kIoBufferBytes = 1 << 20;
 constexpr REFERENCE_TIME kUnitsPerSecond = 10'000'000;
-// How far one stream may run ahead of another before libavformat writes
-// what it holds without waiting for the other (a stream that stalls).
-constexpr int64_t kMaxInterleaveDelay_us = 2'000'000;
-// The header waits for each video stream's first frame (which may bring
-// the rate the device really runs at) and, for a stream that names no
-// rate, for a second of its frames to measure it; at most this much
-// stream time or this many bytes are held meanwhile.
-constexpr REFERENCE_TIME kMaxHeaderWait = 5 * kUnitsPerSecond;
+// How often the file's indexes, sizes and counts are brought up to date.
+constexpr auto kCheckpointEvery = std::chrono::seconds(1);
+// A video stream that names no rate waits (copied) for a second of its
+// frames to measure it; at most this many bytes wait.
 constexpr size_t kMaxHeldBytes = 64u << 20;
 constexpr REFERENCE_TIME kRateMeasureSpan = kUnitsPerSecond;
 
@@ -95,7 +90,8 @@ bool IsRgb(const BITMAPINFOHEADER& bih) {
            (bih.biBitCount == 16 || bih.biBitCount == 24 || bih.biBitCount == 32);
 }
 
-// The codec libavformat should record for a VideoInfo stream, and the tag.
+// The codec of a VideoInfo stream, as the AVI format knows it, and its
+// four-character code.
 AVCodecID VideoCodec(const AM_MEDIA_TYPE& mt, const VIDEOINFOHEADER& vih, uint32_t* tag) {
     *tag = 0;
     if (IsRgb(vih.bmiHeader))
@@ -141,7 +137,7 @@ const WAVEFORMATEX* WaveFormatOf(const AM_MEDIA_TYPE& mt) {
 
 class AviMux;
 
-// A copy of a sample's data and times, kept while the file's header waits.
+// A copy of a frame and its times, kept while its stream's rate is measured.
 struct HeldSample {
     std::vector<uint8_t> data;
     std::optional<REFERENCE_TIME> stamp;
@@ -149,13 +145,39 @@ struct HeldSample {
     bool sync_point = false;
 };
 
-// A packet placed before the header was written, written after it.
-struct PendingPacket {
-    int stream = 0;
-    int64_t pts = 0;
-    int64_t duration = 1;
-    bool key = false;
-    std::vector<uint8_t> data;
+// The container's bytes into the downstream pin: through the File Writer's
+// queue when it has one (gathered blocks, barriers, room), else through
+// IStream's positioned writes.
+class MuxSink final : public AviSink {
+public:
+    MuxSink(ComPtr<IStream> stream, ComPtr<IFileWriterQueue> queue)
+        : m_stream(std::move(stream)), m_queue(std::move(queue)) {}
+
+    HRESULT WriteAt(uint64_t offset, std::span<const std::span<const uint8_t>> parts) override {
+        if (m_queue)
+            return m_queue->WriteParts(offset, parts);
+        HRESULT hr = m_stream->Seek(static_cast<int64_t>(offset), STREAM_SEEK_SET, nullptr);
+        for (const auto& p : parts) {
+            if (FAILED(hr) || p.empty())
+                continue;
+            ULONG written = 0;
+            hr = m_stream->Write(p.data(), static_cast<ULONG>(p.size()), &written);
+        }
+        return hr;
+    }
+    HRESULT Barrier() override { return m_queue ? m_queue->Barrier() : S_OK; }
+    // Bytes a frame may take now without filling the queue.
+    uint64_t Room() const {
+        uint64_t room = UINT64_MAX;
+        if (m_queue)
+            m_queue->GetRoom(&room);
+        return room;
+    }
+    HRESULT Commit() { return m_stream->Commit(0); }
+
+private:
+    const ComPtr<IStream> m_stream;
+    const ComPtr<IFileWriterQueue> m_queue;
 };
 
 class MuxInputPin final : public BaseInputPin {
@@ -189,7 +211,8 @@ public:
         bool video = false;
         std::optional<Rate> rate;  // Video: unknown until named or measured.
         bool first_seen = false;   // Video: its first frame came.
-        bool placed = false;       // Video: a packet of it was written.
+        int64_t next_place = 0;    // Video: the next place without a chunk.
+        bool all_key = true;       // Video: every frame stands alone (MJPG, raw).
         int block_align = 1;       // Audio.
         uint8_t silence = 0;       // Audio: the byte of a silent sample.
         bool ended = false;
@@ -294,11 +317,9 @@ public:
             std::lock_guard guard(m_file_lock);
             auto& in = static_cast<MuxInputPin&>(pin);
             in.stream.ended = true;
-            if (m_ctx && AllStreamsEnded()) {
+            if (m_file && AllStreamsEnded()) {
                 Finish();
                 finished = true;
-            } else if (m_ctx && m_pending) {
-                WriteHeaderWhenReady(false);
             }
         }
         if (finished)
@@ -348,116 +369,48 @@ private:
     HRESULT ReceiveVideo(MuxInputPin& pin, IMediaSample* sample, const BYTE* data, LONG length);
     HRESULT ReceiveAudio(MuxInputPin& pin, IMediaSample* sample, const BYTE* data, LONG length);
     // Places one video frame and writes it; S_SAMPLE_LEFT_OUT when the
-    // timeline left it out.
+    // timeline left it out or the disk's queue had no room for it.
     HRESULT PlaceFrame(MuxInputPin& pin, const uint8_t* data, size_t length,
                        std::optional<REFERENCE_TIME> stamp, std::optional<int64_t> number, bool key,
                        bool allow_left_out);
+    // Empty chunks for the places of `s` before `place`.
+    HRESULT FillPlaces(MuxInputPin::Stream& s, int64_t place);
     // A rate for a video stream that names none, from the frames it held:
     // once they span a second, or with `force` from what there is.
     void MeasureRate(MuxInputPin& pin, bool force);
-    // Writes the header once every video stream has its rate and its first
-    // frame (or with `force` now), then what waited for it.
-    void WriteHeaderWhenReady(bool force);
-    // A packet of `stream`, written now or kept until the header is out.
-    HRESULT WritePacket(int stream, const uint8_t* data, size_t length, int64_t pts,
-                        int64_t duration, bool key);
-    HRESULT WriteSilence(MuxInputPin::Stream& s, int64_t position, int64_t frames);
+    void SetRate(MuxInputPin::Stream& s, Rate rate);
+    HRESULT WriteSilence(MuxInputPin::Stream& s, int64_t frames);
+    // The file's indexes and counts, once a second of writing.
+    void MaybeCheckpoint();
+    HRESULT Track(HRESULT hr) {
+        if (FAILED(hr) && SUCCEEDED(m_error))
+            m_error = hr;
+        return hr;
+    }
     void Publish(MuxInputPin& pin) { pin.PublishCounts(m_timeline.Counts(pin.stream.line)); }
     void Finish();
-    HRESULT IoFailure(int averror) const {
-        if (FAILED(m_io_error))
-            return m_io_error;
-        return averror == AVERROR(ENOMEM) ? E_OUTOFMEMORY : E_FAIL;
-    }
-
-    static int WritePacket(void* opaque,
-#if LIBAVFORMAT_VERSION_MAJOR >= 61
-                           const uint8_t* buf,
-#else
-                           uint8_t* buf,
-#endif
-                           int size);
-    static int64_t SeekPacket(void* opaque, int64_t offset, int whence);
 
     AviOutputPin* m_out = nullptr;
     int m_inputs = 0;  // Control thread only.
 
     // Held while the file is opened, written or finished: by Receive on
     // streaming threads and by state changes on the control thread. Held
-    // across calls into the writer, which may wait for room in its queue;
-    // the writer's stop ends that wait.
+    // across calls into the writer, which waits for room only when its queue
+    // is twice over its limit; the writer's stop ends that wait.
     std::mutex m_file_lock;
     // Guarded by m_file_lock (and each input's `stream`).
-    AVFormatContext* m_ctx = nullptr;
-    AVPacket* m_packet = nullptr;
-    ComPtr<IStream> m_stream;
-    HRESULT m_io_error = S_OK;
+    std::unique_ptr<MuxSink> m_sink;
+    std::unique_ptr<AviFileWriter> m_file;
     HRESULT m_error = S_OK;  // The file failed; Receive reports it.
     CaptureTimeline m_timeline;
-    bool m_pending = false;  // The header is not written yet.
-    bool m_header_written = false;
-    std::vector<PendingPacket> m_pending_packets;
     size_t m_held_bytes = 0;
-    std::optional<REFERENCE_TIME> m_first_stamp, m_last_stamp;  // Of any stream, while pending.
+    std::chrono::steady_clock::time_point m_last_checkpoint;
 };
 
-int AviMux::WritePacket(void* opaque,
-#if LIBAVFORMAT_VERSION_MAJOR >= 61
-                        const uint8_t* buf,
-#else
-                        uint8_t* buf,
-#endif
-                        int size) {
-    auto* self = static_cast<AviMux*>(opaque);
-    ULONG written = 0;
-    const HRESULT hr = self->m_stream->Write(buf, static_cast<ULONG>(size), &written);
-    if (FAILED(hr)) {
-        self->m_io_error = hr;
-        return AVERROR(EIO);
-    }
-    return size;
-}
-
-int64_t AviMux::SeekPacket(void* opaque, int64_t offset, int whence) {
-    auto* self = static_cast<AviMux*>(opaque);
-    if (whence & AVSEEK_SIZE) {
-        STATSTG stat;
-        if (FAILED(self->m_stream->Stat(&stat, STATFLAG_NONAME)))
-            return AVERROR(ENOSYS);
-        return static_cast<int64_t>(stat.cbSize);
-    }
-    DWORD origin = STREAM_SEEK_SET;
-    switch (whence & ~AVSEEK_FORCE) {
-        case SEEK_SET:
-            origin = STREAM_SEEK_SET;
-            break;
-        case SEEK_CUR:
-            origin = STREAM_SEEK_CUR;
-            break;
-        case SEEK_END:
-            origin = STREAM_SEEK_END;
-            break;
-        default:
-            return AVERROR(EINVAL);
-    }
-    uint64_t position = 0;
-    const HRESULT hr = self->m_stream->Seek(offset, origin, &position);
-    if (FAILED(hr)) {
-        self->m_io_error = hr;
-        return AVERROR(EIO);
-    }
-    return static_cast<int64_t>(position);
-}
-
 HRESULT AviMux::Open() {
-    m_io_error = S_OK;
     m_error = S_OK;
     m_timeline = CaptureTimeline();
-    m_pending = false;
-    m_pending_packets.clear();
     m_held_bytes = 0;
-    m_first_stamp.reset();
-    m_last_stamp.reset();
     for (MuxInputPin* in : Inputs()) {
         in->stream = MuxInputPin::Stream{};
         in->PublishCounts({});
@@ -470,30 +423,13 @@ HRESULT AviMux::Open() {
         any = any || in->IsConnected();
     if (!any)
         return S_OK;
-    if (FAILED(peer->QueryInterface(IStream::iid, m_stream.OutVoid())))
+    ComPtr<IStream> stream;
+    if (FAILED(peer->QueryInterface(IStream::iid, stream.OutVoid())))
         return VFW_E_NO_TRANSPORT;
-
-    if (avformat_alloc_output_context2(&m_ctx, nullptr, "avi", nullptr) < 0 || !m_ctx)
-        return E_OUTOFMEMORY;
-    auto* buffer = static_cast<unsigned char*>(av_malloc(kIoBufferBytes));
-    if (!buffer)
-        return E_OUTOFMEMORY;
-    m_ctx->pb =
-        avio_alloc_context(buffer, kIoBufferBytes, 1, this, nullptr, WritePacket, SeekPacket);
-    if (!m_ctx->pb) {
-        av_free(buffer);
-        return E_OUTOFMEMORY;
-    }
-    // Seekable output: the header is patched at the end and OpenDML
-    // indexes are reserved up front.
-    m_ctx->pb->seekable = AVIO_SEEKABLE_NORMAL;
-    m_ctx->flags |= AVFMT_FLAG_CUSTOM_IO;
-    m_ctx->flush_packets = 0;
-    m_ctx->max_interleave_delta = kMaxInterleaveDelay_us;
-    m_packet = av_packet_alloc();
-    if (!m_packet)
-        return E_OUTOFMEMORY;
-
+    ComPtr<IFileWriterQueue> queue;
+    peer->QueryInterface(IFileWriterQueue::iid, queue.OutVoid());
+    m_sink = std::make_unique<MuxSink>(std::move(stream), std::move(queue));
+    m_file = std::make_unique<AviFileWriter>(*m_sink);
     for (MuxInputPin* in : Inputs()) {
         if (!in->IsConnected())
             continue;
@@ -501,52 +437,55 @@ HRESULT AviMux::Open() {
         if (FAILED(hr))
             return hr;
     }
-    m_pending = true;
-    return S_OK;
+    // The header goes out at once: the file is a valid (empty) AVI from
+    // the first moment.
+    m_last_checkpoint = std::chrono::steady_clock::now();
+    return Track(m_file->Begin());
 }
 
 HRESULT AviMux::AddStream(MuxInputPin& pin) {
     const MediaType mt = pin.ConnectionType();
-    AVStream* st = avformat_new_stream(m_ctx, nullptr);
-    if (!st)
-        return E_OUTOFMEMORY;
-    AVCodecParameters* par = st->codecpar;
     MuxInputPin::Stream& s = pin.stream;
-    s.index = st->index;
     if (const VIDEOINFOHEADER* vih = VideoInfoOf(mt.Get())) {
         uint32_t tag = 0;
-        par->codec_type = AVMEDIA_TYPE_VIDEO;
-        par->codec_id = VideoCodec(mt.Get(), *vih, &tag);
-        par->codec_tag = tag;
-        par->width = vih->bmiHeader.biWidth;
-        par->height = std::abs(vih->bmiHeader.biHeight);
-        par->bits_per_coded_sample = vih->bmiHeader.biBitCount;
-        if (par->codec_id == AV_CODEC_ID_RAWVIDEO)
-            par->format = vih->bmiHeader.biBitCount == 32   ? AV_PIX_FMT_BGRA
-                          : vih->bmiHeader.biBitCount == 24 ? AV_PIX_FMT_BGR24
-                                                            : AV_PIX_FMT_RGB555LE;
+        const AVCodecID codec = VideoCodec(mt.Get(), *vih, &tag);
+        s.all_key = codec == AV_CODEC_ID_MJPEG || codec == AV_CODEC_ID_RAWVIDEO;
+        AviVideoFormat format;
+        const auto* bih = reinterpret_cast<const uint8_t*>(&vih->bmiHeader);
+        // The picture's header and what follows it in the type (a palette).
+        format.strf.assign(bih, bih + sizeof(BITMAPINFOHEADER));
+        if (mt->cbFormat > sizeof(VIDEOINFOHEADER))
+            format.strf.insert(format.strf.end(), mt->pbFormat + sizeof(VIDEOINFOHEADER),
+                               mt->pbFormat + mt->cbFormat);
+        format.handler = tag;
+        format.compressed = !IsRgb(vih->bmiHeader);
+        format.width = vih->bmiHeader.biWidth;
+        format.height = vih->bmiHeader.biHeight;
         s.video = true;
         if (vih->AvgTimePerFrame > 0)
             s.rate = RateOfPeriod(vih->AvgTimePerFrame);
         const Rate r = s.rate.value_or(Rate{});
+        format.rate_num = r.num;
+        format.rate_den = r.den;
+        s.index = m_file->AddVideo(std::move(format));
         s.line = m_timeline.AddVideo(r.num, r.den);
         return S_OK;
     }
     const WAVEFORMATEX* wfx = WaveFormatOf(mt.Get());
     if (!wfx)
         return VFW_E_TYPE_NOT_ACCEPTED;
-    par->codec_type = AVMEDIA_TYPE_AUDIO;
-    par->codec_id = PcmCodec(wfx->wBitsPerSample);
-    par->codec_tag = WAVE_FORMAT_PCM;
-    par->sample_rate = static_cast<int>(wfx->nSamplesPerSec);
-    av_channel_layout_default(&par->ch_layout, wfx->nChannels);
-    par->bits_per_coded_sample = wfx->wBitsPerSample;
-    par->block_align = wfx->nBlockAlign;
-    par->bit_rate = int64_t(wfx->nSamplesPerSec) * wfx->nBlockAlign * 8;
+    AviAudioFormat format;
+    WAVEFORMATEX header = *wfx;
+    header.cbSize = 0;
+    const auto* bytes = reinterpret_cast<const uint8_t*>(&header);
+    format.strf.assign(bytes, bytes + sizeof(WAVEFORMATEX));
+    format.block_align = wfx->nBlockAlign;
+    format.bytes_per_second = wfx->nSamplesPerSec * wfx->nBlockAlign;
+    format.sample_rate = wfx->nSamplesPerSec;
     s.video = false;
     s.block_align = wfx->nBlockAlign;
     s.silence = wfx->wBitsPerSample == 8 ? 0x80 : 0;  // 8-bit PCM is unsigned.
-    st->time_base = {1, static_cast<int>(wfx->nSamplesPerSec)};
+    s.index = m_file->AddAudio(std::move(format));
     s.line = m_timeline.AddAudio(wfx->nSamplesPerSec);
     return S_OK;
 }
@@ -554,7 +493,7 @@ HRESULT AviMux::AddStream(MuxInputPin& pin) {
 HRESULT AviMux::OnReceive(BaseInputPin& pin, IMediaSample* sample) {
     std::lock_guard guard(m_file_lock);
     auto& in = static_cast<MuxInputPin&>(pin);
-    if (!m_ctx || in.stream.index < 0)
+    if (!m_file || in.stream.index < 0)
         return S_OK;  // Not part of a file: nothing to write.
     if (FAILED(m_error))
         return m_error;
@@ -563,20 +502,18 @@ HRESULT AviMux::OnReceive(BaseInputPin& pin, IMediaSample* sample) {
     const LONG length = sample->GetActualDataLength();
     if (!data || length <= 0)
         return S_OK;
-    if (m_pending) {
-        REFERENCE_TIME start = 0, stop = 0;
-        if (SUCCEEDED(sample->GetTime(&start, &stop))) {
-            m_first_stamp = std::min(m_first_stamp.value_or(start), start);
-            m_last_stamp = std::max(m_last_stamp.value_or(start), start);
-        }
-    }
     HRESULT hr = in.stream.video ? ReceiveVideo(in, sample, data, length)
                                  : ReceiveAudio(in, sample, data, length);
-    if (SUCCEEDED(hr) && m_pending)
-        WriteHeaderWhenReady(false);
+    MaybeCheckpoint();
     if (SUCCEEDED(hr) && FAILED(m_error))
         hr = m_error;
     return hr;
+}
+
+void AviMux::SetRate(MuxInputPin::Stream& s, Rate rate) {
+    s.rate = rate;
+    m_timeline.SetVideoRate(s.line, rate.num, rate.den);
+    m_file->SetVideoRate(s.index, rate.num, rate.den);
 }
 
 HRESULT AviMux::ReceiveVideo(MuxInputPin& pin, IMediaSample* sample, const BYTE* data,
@@ -585,14 +522,11 @@ HRESULT AviMux::ReceiveVideo(MuxInputPin& pin, IMediaSample* sample, const BYTE*
     if (!s.first_seen) {
         s.first_seen = true;
         // A source may bring the rate its device really runs at on its
-        // first frame; the header has not been written yet.
+        // first frame; no frame of the stream is in the file yet.
         AM_MEDIA_TYPE* type = nullptr;
         if (sample->GetMediaType(&type) == S_OK && type) {
-            if (const VIDEOINFOHEADER* vih = VideoInfoOf(*type);
-                vih && vih->AvgTimePerFrame > 0 && m_pending) {
-                s.rate = RateOfPeriod(vih->AvgTimePerFrame);
-                m_timeline.SetVideoRate(s.line, s.rate->num, s.rate->den);
-            }
+            if (const VIDEOINFOHEADER* vih = VideoInfoOf(*type); vih && vih->AvgTimePerFrame > 0)
+                SetRate(s, RateOfPeriod(vih->AvgTimePerFrame));
             DeleteMediaType(type);
         }
     }
@@ -616,26 +550,41 @@ HRESULT AviMux::ReceiveVideo(MuxInputPin& pin, IMediaSample* sample, const BYTE*
     return PlaceFrame(pin, data, size_t(length), stamp, number, key, true);
 }
 
+HRESULT AviMux::FillPlaces(MuxInputPin::Stream& s, int64_t place) {
+    for (; s.next_place < place; ++s.next_place) {
+        const HRESULT hr = Track(m_file->Write(s.index, {}, false));
+        if (FAILED(hr))
+            return hr;
+    }
+    return S_OK;
+}
+
 HRESULT AviMux::PlaceFrame(MuxInputPin& pin, const uint8_t* data, size_t length,
                            std::optional<REFERENCE_TIME> stamp, std::optional<int64_t> number,
                            bool key, bool allow_left_out) {
     MuxInputPin::Stream& s = pin.stream;
     const CaptureTimeline::VideoPlace place =
         m_timeline.PlaceVideo(s.line, stamp, number, allow_left_out);
-    Publish(pin);
-    if (place.left_out)
+    if (place.left_out) {
+        Publish(pin);
         return S_SAMPLE_LEFT_OUT;
-    const AVCodecID codec = m_ctx->streams[s.index]->codecpar->codec_id;
-    key = key || codec == AV_CODEC_ID_MJPEG || codec == AV_CODEC_ID_RAWVIDEO;
-    if (!s.placed && place.place > 0) {
-        // Empty places before a late first frame: the writer fills the
-        // places between two packets, so one empty packet opens the stream.
-        const HRESULT hr = WritePacket(s.index, nullptr, 0, 0, 1, true);
-        if (FAILED(hr))
-            return hr;
     }
-    s.placed = true;
-    return WritePacket(s.index, data, length, place.place, 1, key);
+    HRESULT hr = FillPlaces(s, place.place);
+    if (FAILED(hr))
+        return hr;
+    if (allow_left_out && m_sink->Room() < length + 64) {
+        // The disk is behind and its queue is full: the frame's place stays
+        // empty, the source counts it as dropped, and nothing waits.
+        m_timeline.DropPlaced(s.line);
+        Publish(pin);
+        hr = FillPlaces(s, place.place + 1);
+        return FAILED(hr) ? hr : S_SAMPLE_LEFT_OUT;
+    }
+    Publish(pin);
+    hr = Track(m_file->Write(s.index, {data, length}, key || s.all_key));
+    if (SUCCEEDED(hr))
+        s.next_place = place.place + 1;
+    return hr;
 }
 
 HRESULT AviMux::ReceiveAudio(MuxInputPin& pin, IMediaSample* sample, const BYTE* data,
@@ -656,59 +605,38 @@ HRESULT AviMux::ReceiveAudio(MuxInputPin& pin, IMediaSample* sample, const BYTE*
         m_timeline.PlaceAudio(s.line, frames, stamp, position, sample->IsDiscontinuity() == S_OK);
     Publish(pin);
     if (place.silence > 0) {
-        const HRESULT hr = WriteSilence(s, place.position - place.silence, place.silence);
+        const HRESULT hr = WriteSilence(s, place.silence);
         if (FAILED(hr))
             return hr;
     }
     const int64_t written = frames - place.skip;
     if (written <= 0)
         return S_OK;
-    return WritePacket(s.index, data + place.skip * s.block_align, size_t(written * s.block_align),
-                       place.position, written, true);
+    return Track(m_file->Write(
+        s.index, {data + place.skip * s.block_align, size_t(written * s.block_align)}, true));
 }
 
-HRESULT AviMux::WriteSilence(MuxInputPin::Stream& s, int64_t position, int64_t frames) {
-    const int64_t rate = m_ctx->streams[s.index]->codecpar->sample_rate;
-    // In packets of at most a second, so a long gap needs no large buffer.
-    const int64_t chunk = std::min<int64_t>(frames, std::max<int64_t>(rate, 1));
+HRESULT AviMux::WriteSilence(MuxInputPin::Stream& s, int64_t frames) {
+    const int64_t rate = std::max<int64_t>(1, int64_t(m_timeline.SampleRate(s.line)));
+    // In chunks of at most a second, so a long gap needs no large buffer.
+    const int64_t chunk = std::min<int64_t>(frames, rate);
     const std::vector<uint8_t> zeros(size_t(chunk * s.block_align), s.silence);
     for (int64_t done = 0; done < frames; done += chunk) {
         const int64_t n = std::min(chunk, frames - done);
         const HRESULT hr =
-            WritePacket(s.index, zeros.data(), size_t(n * s.block_align), position + done, n, true);
+            Track(m_file->Write(s.index, {zeros.data(), size_t(n * s.block_align)}, true));
         if (FAILED(hr))
             return hr;
     }
     return S_OK;
 }
 
-HRESULT AviMux::WritePacket(int stream, const uint8_t* data, size_t length, int64_t pts,
-                            int64_t duration, bool key) {
-    if (m_pending) {
-        m_pending_packets.push_back(
-            {stream, pts, duration, key,
-             data ? std::vector<uint8_t>(data, data + length) : std::vector<uint8_t>()});
-        m_held_bytes += length;
-        return S_OK;
-    }
-    // The packet does not own the buffer; libavformat copies what it keeps
-    // for interleaving. Times are in the stream's own units (frames, audio
-    // sample frames), which are its time base.
-    m_packet->data = const_cast<uint8_t*>(data);
-    m_packet->size = static_cast<int>(length);
-    m_packet->stream_index = stream;
-    m_packet->pts = m_packet->dts = pts;
-    m_packet->duration = duration;
-    m_packet->flags = key ? AV_PKT_FLAG_KEY : 0;
-    int ret = av_interleaved_write_frame(m_ctx, m_packet);
-    av_packet_unref(m_packet);
-    if (ret >= 0 && m_ctx->pb->error < 0)
-        ret = m_ctx->pb->error;  // A write that failed inside the I/O context.
-    if (ret < 0) {
-        m_error = IoFailure(ret);
-        return m_error;
-    }
-    return S_OK;
+void AviMux::MaybeCheckpoint() {
+    const auto now = std::chrono::steady_clock::now();
+    if (!m_file || now - m_last_checkpoint < kCheckpointEvery)
+        return;
+    m_last_checkpoint = now;
+    Track(m_file->Checkpoint());
 }
 
 void AviMux::MeasureRate(MuxInputPin& pin, bool force) {
@@ -737,8 +665,7 @@ void AviMux::MeasureRate(MuxInputPin& pin, bool force) {
                          periods.end());
         rate = NearestStandardRate(double(kUnitsPerSecond) / periods[periods.size() / 2]);
     }
-    s.rate = rate;
-    m_timeline.SetVideoRate(s.line, rate.num, rate.den);
+    SetRate(s, rate);
     // The frames that waited are placed now; none is left out (its source
     // counted it as delivered long ago): a correction waits for the next.
     std::vector<HeldSample> held = std::move(s.held);
@@ -751,74 +678,24 @@ void AviMux::MeasureRate(MuxInputPin& pin, bool force) {
     }
 }
 
-void AviMux::WriteHeaderWhenReady(bool force) {
-    if (!m_pending)
-        return;
-    const bool waited_enough =
-        force || m_held_bytes > kMaxHeldBytes ||
-        (m_first_stamp && m_last_stamp && *m_last_stamp - *m_first_stamp > kMaxHeaderWait);
-    for (MuxInputPin* in : Inputs()) {
-        MuxInputPin::Stream& s = in->stream;
-        if (s.index < 0 || !s.video)
-            continue;
-        if (waited_enough) {
-            MeasureRate(*in, true);
-        } else if (!s.ended && (!s.rate || !s.first_seen)) {
-            return;  // Waits for this stream's first frame or its rate.
-        }
-    }
-    // Every video stream's rate is known: the file's time bases.
-    for (MuxInputPin* in : Inputs()) {
-        MuxInputPin::Stream& s = in->stream;
-        if (s.index < 0 || !s.video)
-            continue;
-        const Rate r = s.rate.value_or(Rate{});
-        AVStream* st = m_ctx->streams[s.index];
-        st->time_base = {int(r.den), int(r.num)};
-        st->avg_frame_rate = {int(r.num), int(r.den)};
-        st->r_frame_rate = st->avg_frame_rate;
-    }
-    m_pending = false;
-    const int ret = avformat_write_header(m_ctx, nullptr);
-    if (ret < 0) {
-        m_error = IoFailure(ret);
-        m_pending_packets.clear();
-        return;
-    }
-    m_header_written = true;
-    std::vector<PendingPacket> packets = std::move(m_pending_packets);
-    m_pending_packets.clear();
-    m_held_bytes = 0;
-    for (const PendingPacket& p : packets)
-        if (FAILED(WritePacket(p.stream, p.data.empty() ? nullptr : p.data.data(), p.data.size(),
-                               p.pts, p.duration, p.key)))
-            break;
-}
-
 void AviMux::Finish() {
-    if (m_ctx) {
-        if (m_pending && SUCCEEDED(m_error))
-            WriteHeaderWhenReady(true);
-        if (m_header_written && SUCCEEDED(m_error))
-            av_write_trailer(m_ctx);  // Index and header sizes.
-        m_header_written = false;
-        m_pending = false;
-        m_pending_packets.clear();
-        if (m_ctx->pb) {
-            avio_flush(m_ctx->pb);
-            av_freep(&m_ctx->pb->buffer);
-            avio_context_free(&m_ctx->pb);
-        }
-        avformat_free_context(m_ctx);
-        m_ctx = nullptr;
+    if (m_file) {
+        // Frames still waiting for a rate go in with what was measured.
+        for (MuxInputPin* in : Inputs())
+            if (in->stream.index >= 0 && in->stream.video && !in->stream.rate)
+                MeasureRate(*in, true);
+        // The writer reports a failure of the disk itself (once, as
+        // EC_ERRORABORT); what the file's finish found is the mux's to
+        // report when the writer had not.
+        Track(m_file->Finish());
+        m_file.reset();
     }
-    av_packet_free(&m_packet);
     for (MuxInputPin* in : Inputs()) {
         in->stream.index = -1;
         in->stream.held.clear();
     }
-    if (ComPtr<IStream> stream = std::move(m_stream))
-        stream->Commit(0);
+    if (std::unique_ptr<MuxSink> sink = std::move(m_sink))
+        sink->Commit();
 }
 
 }  // namespace

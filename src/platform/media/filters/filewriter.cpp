@@ -6,7 +6,10 @@
 #include <unistd.h>
 
 #include <pthread.h>
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <cmath>
 #include <condition_variable>
 #include <cstring>
 #include <deque>
@@ -149,6 +152,16 @@ public:
         *bytes = m_size;
         return S_OK;
     }
+    HRESULT GetRoom(uint64_t* bytes) override {
+        if (!bytes)
+            return E_POINTER;
+        std::lock_guard guard(m_lock);
+        const uint64_t limit = EffectiveLimit();
+        *bytes = m_queued_bytes < limit ? limit - m_queued_bytes : 0;
+        return S_OK;
+    }
+    HRESULT WriteParts(uint64_t offset, std::span<const std::span<const uint8_t>> parts) override;
+    HRESULT Barrier() override;
     HRESULT SetDiskWrite(DiskWrite write) override {
         std::lock_guard guard(m_lock);
         if (m_thread.joinable())
@@ -158,7 +171,10 @@ public:
     }
 
     // The producer side, from the pin's IStream or its samples. Any thread.
-    HRESULT WriteAt(uint64_t offset, const uint8_t* data, size_t size);
+    HRESULT WriteAt(uint64_t offset, const uint8_t* data, size_t size) {
+        const std::span<const uint8_t> parts[] = {{data, size}};
+        return WriteParts(offset, parts);
+    }
     // Every block written, the file closed. Called by the producer.
     HRESULT FinishFile() {
         StopThread();
@@ -195,6 +211,11 @@ protected:
         return BaseFilter::QueryInterfaceExtra(riid, out);
     }
 
+public:
+    // The queue for a producer that holds the input pin only.
+    HRESULT QueryQueue(void** out) { return ReturnInterface<IFileWriterQueue>(this, out); }
+
+protected:
     HRESULT OnActivate() override {
         // A file still open from the last run is finished before the next
         // one replaces it.
@@ -222,6 +243,9 @@ protected:
         std::lock_guard guard(m_lock);
         m_fd = static_cast<int>(fd);
         m_size = 0;
+        m_written_end = 0;
+        m_rate_bytes = 0;
+        m_rate_seconds = 0;
         m_queued_bytes = 0;
         m_queue.clear();
         m_error = S_OK;
@@ -258,10 +282,24 @@ private:
     struct Block {
         uint64_t offset = 0;
         std::vector<uint8_t> data;
+        bool barrier = false;  // Sync everything before it.
     };
 
     void WriteBehind(std::stop_token stop);
-    HRESULT WriteNow(uint64_t offset, const uint8_t* data, size_t size, const DiskWrite& disk);
+    // Writes `block` (or syncs, for a barrier) on the calling thread;
+    // m_io_lock held. A block that would grow the file after a failure is
+    // discarded.
+    HRESULT WriteBlock(const Block& block, const DiskWrite& disk, std::stop_token stop);
+    // Three seconds of what the disk was seen to write, within the limits.
+    // m_lock held.
+    uint64_t EffectiveLimit() const {
+        constexpr uint64_t kFloor = 8ull << 20;
+        const uint64_t floor = std::min(kFloor, m_limit);
+        if (m_rate_bytes < (4ull << 20) || m_rate_seconds <= 0)
+            return m_limit;
+        const auto seen = uint64_t(3.0 * double(m_rate_bytes) / m_rate_seconds);
+        return std::clamp(seen, floor, m_limit);
+    }
     void StopThread() {
         {
             std::lock_guard guard(m_lock);
@@ -285,8 +323,19 @@ private:
             m_fd = -1;
             error = m_error;
         }
-        if (fd >= 0 && ::close(fd) != 0 && SUCCEEDED(error))
-            error = HResultFromErrno(errno);
+        if (fd < 0)
+            return error;
+        // What was written is on the disk before the file is called done;
+        // a failure here is the file's like any other, and is reported.
+        HRESULT closing = S_OK;
+        if (::fdatasync(fd) != 0 && errno != EINVAL)
+            closing = HResultFromErrno(errno);
+        if (::close(fd) != 0 && SUCCEEDED(closing))
+            closing = HResultFromErrno(errno);
+        if (FAILED(closing) && SUCCEEDED(error)) {
+            Fail(closing);
+            error = closing;
+        }
         return error;
     }
     // Raises EC_BUFFERING_DATA for the queue's state now, if the last one
@@ -316,8 +365,6 @@ private:
             first = SUCCEEDED(m_error);
             if (first)
                 m_error = hr;
-            m_queue.clear();
-            m_queued_bytes = 0;
         }
         m_cv.notify_all();
         if (first)
@@ -343,7 +390,10 @@ private:
     int m_fd = -1;
     std::deque<Block> m_queue;
     uint64_t m_queued_bytes = 0;
-    uint64_t m_size = 0;  // End of the furthest block written or queued.
+    uint64_t m_size = 0;         // End of the furthest block written or queued.
+    uint64_t m_written_end = 0;  // End of the furthest block on the disk.
+    uint64_t m_rate_bytes = 0;   // What the disk wrote lately, and in how long
+    double m_rate_seconds = 0;   // (decaying sums).
     uint64_t m_low = kFileWriterLowBytes;
     uint64_t m_high = kFileWriterHighBytes;
     uint64_t m_limit = kFileWriterLimitBytes;
@@ -359,6 +409,8 @@ WriterInputPin::WriterInputPin(FileWriter& writer)
     : BaseInputPin(writer, u"in"), m_writer(writer) {}
 
 HRESULT WriterInputPin::QueryInterface(REFIID riid, void** out) {
+    if (out && riid == IFileWriterQueue::iid)
+        return m_writer.QueryQueue(out);
     if (out && (riid == IStream::iid || riid == ISequentialStream::iid)) {
         m_writer.ClaimStream();
         *out = static_cast<IStream*>(this);
@@ -421,27 +473,35 @@ HRESULT WriterInputPin::Stat(STATSTG* stat, DWORD) {
     return S_OK;
 }
 
-HRESULT FileWriter::WriteAt(uint64_t offset, const uint8_t* data, size_t size) {
+HRESULT FileWriter::WriteParts(uint64_t offset, std::span<const std::span<const uint8_t>> parts) {
+    size_t size = 0;
+    for (const auto& p : parts)
+        size += p.size();
+    Block block;
+    block.offset = offset;
+    block.data.reserve(size);
+    for (const auto& p : parts)
+        block.data.insert(block.data.end(), p.begin(), p.end());
     DiskWrite disk;
     bool raise = false;
     {
         std::unique_lock guard(m_lock);
         if (m_fd < 0)
             return VFW_E_WRONG_STATE;
-        if (FAILED(m_error))
+        // After a failure only what overwrites the disk's bytes is written.
+        if (FAILED(m_error) && offset + size > m_written_end)
             return m_error;
         m_size = std::max(m_size, offset + size);
         if (m_thread_running) {
-            // Back-pressure only at the hard limit, and never while stopping.
+            // A producer waits only past twice the limit (one that asks
+            // GetRoom first never gets there), and never while stopping.
             m_cv.wait(guard, [&] {
-                return m_stopping || m_queued_bytes == 0 || m_queued_bytes + size <= m_limit ||
-                       FAILED(m_error);
+                return m_stopping || m_queued_bytes == 0 ||
+                       m_queued_bytes + size <= 2 * EffectiveLimit() || FAILED(m_error);
             });
-            if (FAILED(m_error))
-                return m_error;
             if (!m_stopping) {
-                m_queue.push_back({offset, std::vector<uint8_t>(data, data + size)});
                 m_queued_bytes += size;
+                m_queue.push_back(std::move(block));
                 if (!m_buffering && m_queued_bytes >= m_high) {
                     m_buffering = true;
                     raise = true;
@@ -451,8 +511,6 @@ HRESULT FileWriter::WriteAt(uint64_t offset, const uint8_t* data, size_t size) {
                 // this block follows directly, so a producer that keeps
                 // going cannot keep the stop from finishing.
                 m_cv.wait(guard, [&] { return !m_thread_running; });
-                if (FAILED(m_error))
-                    return m_error;
                 disk = m_disk;
             }
         } else {
@@ -466,52 +524,117 @@ HRESULT FileWriter::WriteAt(uint64_t offset, const uint8_t* data, size_t size) {
         return S_OK;
     }
     // The write-behind thread has ended (the writer stopped): write at once.
-    return WriteNow(offset, data, size, disk);
+    std::lock_guard io(m_io_lock);
+    std::stop_source stopped;
+    stopped.request_stop();
+    return WriteBlock(block, disk, stopped.get_token());
 }
 
-HRESULT FileWriter::WriteNow(uint64_t offset, const uint8_t* data, size_t size,
-                             const DiskWrite& disk) {
+HRESULT FileWriter::Barrier() {
+    Block block;
+    block.barrier = true;
+    DiskWrite disk;
+    {
+        std::lock_guard guard(m_lock);
+        if (m_fd < 0)
+            return VFW_E_WRONG_STATE;
+        if (m_thread_running && !m_stopping) {
+            m_queue.push_back(std::move(block));
+            m_cv.notify_all();
+            return S_OK;
+        }
+        disk = m_disk;
+    }
     std::lock_guard io(m_io_lock);
+    std::stop_source stopped;
+    stopped.request_stop();
+    return WriteBlock(block, disk, stopped.get_token());
+}
+
+HRESULT FileWriter::WriteBlock(const Block& block, const DiskWrite& disk, std::stop_token stop) {
     int fd = -1;
     {
         std::lock_guard guard(m_lock);
         fd = m_fd;
+        if (FAILED(m_error) && !block.barrier && block.offset + block.data.size() > m_written_end)
+            return m_error;  // It would grow a file that failed.
     }
     if (fd < 0)
         return VFW_E_WRONG_STATE;
-    std::stop_source stopped;
-    stopped.request_stop();
-    const int err = disk(fd, data, size, static_cast<int64_t>(offset), stopped.get_token());
-    if (err == 0)
-        return S_OK;
-    const HRESULT hr = HResultFromErrno(err);
-    Fail(hr);
-    return hr;
+    const auto start = std::chrono::steady_clock::now();
+    if (block.barrier) {
+        if (::fdatasync(fd) == 0 || errno == EINVAL) {
+            // The disk's pace counts the time its syncs take.
+            std::lock_guard guard(m_lock);
+            m_rate_seconds +=
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+            return S_OK;
+        }
+        const HRESULT hr = HResultFromErrno(errno);
+        Fail(hr);
+        return hr;
+    }
+    const int err =
+        disk(fd, block.data.data(), block.data.size(), static_cast<int64_t>(block.offset), stop);
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    if (err != 0) {
+        const HRESULT hr = HResultFromErrno(err);
+        Fail(hr);
+        return hr;
+    }
+    std::lock_guard guard(m_lock);
+    m_written_end = std::max(m_written_end, block.offset + block.data.size());
+    // The disk's pace over roughly the last 64 MiB written.
+    const double keep = std::exp(-double(block.data.size()) / double(64ull << 20));
+    m_rate_bytes = uint64_t(double(m_rate_bytes) * keep) + block.data.size();
+    m_rate_seconds = m_rate_seconds * keep + seconds;
+    return S_OK;
 }
 
 void FileWriter::WriteBehind(std::stop_token stop) {
+    auto synced = std::chrono::steady_clock::now();
+    bool unsynced = false;
     for (;;) {
         Block block;
-        int fd = -1;
         DiskWrite disk;
         {
             std::unique_lock guard(m_lock);
-            m_cv.wait(guard, [&] { return !m_queue.empty() || m_stopping; });
-            if (m_queue.empty()) {
+            m_cv.wait_for(guard, std::chrono::seconds(1),
+                          [&] { return !m_queue.empty() || m_stopping; });
+            if (m_queue.empty() && m_stopping) {
                 m_thread_running = false;  // From now on blocks are written at once.
                 m_cv.notify_all();
                 return;
             }
-            block = std::move(m_queue.front());
-            m_queue.pop_front();
-            fd = m_fd;
+            if (!m_queue.empty()) {
+                block = std::move(m_queue.front());
+                m_queue.pop_front();
+            } else {
+                block.barrier = unsynced;  // Idle: what was written is synced.
+                if (!block.barrier)
+                    continue;
+            }
             disk = m_disk;
         }
-        const int err = disk(fd, block.data.data(), block.data.size(),
-                             static_cast<int64_t>(block.offset), stop);
-        if (err != 0) {
-            Fail(HResultFromErrno(err));
-            continue;
+        {
+            std::lock_guard io(m_io_lock);
+            WriteBlock(block, disk, stop);
+        }
+        if (block.barrier) {
+            synced = std::chrono::steady_clock::now();
+            unsynced = false;
+        } else {
+            unsynced = true;
+            if (std::chrono::steady_clock::now() - synced >= std::chrono::seconds(1)) {
+                // About once a second, what was written reaches the disk.
+                Block sync;
+                sync.barrier = true;
+                std::lock_guard io(m_io_lock);
+                WriteBlock(sync, disk, stop);
+                synced = std::chrono::steady_clock::now();
+                unsynced = false;
+            }
         }
         bool lowered = false;
         {

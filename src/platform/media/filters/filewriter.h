@@ -14,23 +14,38 @@
 //   file (every block written, the file closed). Samples received on the pin
 //   are blocks too: their start time is the byte offset.
 // - Blocks are queued in order and written by the filter's own write-behind
-//   thread while the graph runs, so a producer never waits for the disk
-//   unless the queue holds `limit` bytes. When the queue rises to the high
-//   watermark the graph gets EC_BUFFERING_DATA 1; when it falls back to the
-//   low one, EC_BUFFERING_DATA 0. The two alternate, and the last one
-//   raised matches the queue, whichever threads crossed the watermarks.
+//   thread while the graph runs, so a producer never waits for the disk.
+//   The queue is bounded: its limit follows the disk, three seconds of what
+//   the disk was seen to write (between 8 MiB and the set limit, 64 MiB by
+//   default), so that Stop drains it in a few seconds even on a slow USB
+//   stick. `GetRoom` tells a producer whether a block fits; a producer that
+//   can drop what does not fit (a video frame) asks first and never waits.
+//   Only past twice the limit does a write wait for room. When the queue
+//   rises to the high watermark the graph gets EC_BUFFERING_DATA 1; when it
+//   falls back to the low one, EC_BUFFERING_DATA 0. The two alternate, and
+//   the last one raised matches the queue, whichever threads crossed the
+//   watermarks.
+// - Durability: the thread makes what it wrote durable (fdatasync) about
+//   once a second, at each barrier a producer queues (everything before it
+//   is on the disk before anything after it is written), and at close. A
+//   crash loses at most the queue and the last second.
 // - Stopping writes out everything queued before the thread is joined; what
 //   arrives after that (a multiplexer's closing header patches) is written at
 //   once on the caller's thread. A file written through `IStream` stays open
 //   until `Commit`, the next run, a disconnection or the filter's end, so a
-//   multiplexer that stops after the writer can still finish it.
+//   multiplexer that stops after the writer can still finish it. `Commit`
+//   returns the first failure of the file, of its last sync or of its
+//   closing.
 // - A failed write (a full disk) raises EC_ERRORABORT once with the error in
-//   param1; later blocks are discarded and `Write` reports the error. The
-//   file keeps everything written before the failure.
+//   param1; later blocks that would grow the file are discarded and report
+//   the error, while blocks that only overwrite what is on the disk (header
+//   patches) are still written. The file keeps everything written before
+//   the failure.
 
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <span>
 #include <stop_token>
 
 #include "platform/com/classregistry.h"
@@ -53,6 +68,16 @@ struct IFileWriterQueue : IUnknown {
     // is still queued: every byte the file has gained, frames, sound and
     // the file's own structure alike. Any thread.
     virtual HRESULT GetFileSize(uint64_t* bytes) = 0;
+    // Bytes a block may have now without passing the queue's limit (0 when
+    // it is full). Any thread.
+    virtual HRESULT GetRoom(uint64_t* bytes) = 0;
+    // One block of `parts` written one after another at `offset`: a chunk's
+    // header and data without a copy into one buffer first. Producer.
+    virtual HRESULT WriteParts(uint64_t offset,
+                               std::span<const std::span<const uint8_t>> parts) = 0;
+    // Everything queued before is durable before anything queued after is
+    // written. Producer.
+    virtual HRESULT Barrier() = 0;
 
     // Writes `size` bytes at `offset` of descriptor `fd`; 0 or an errno
     // value. Called on the write-behind thread (or the stopping caller's).
@@ -68,10 +93,10 @@ protected:
     ~IFileWriterQueue() = default;
 };
 
-// Default watermarks: enough for a few seconds of large frames.
-inline constexpr uint64_t kFileWriterLowBytes = 16ull << 20;
-inline constexpr uint64_t kFileWriterHighBytes = 64ull << 20;
-inline constexpr uint64_t kFileWriterLimitBytes = 256ull << 20;
+// Default watermarks and limit: enough for a few seconds of large frames.
+inline constexpr uint64_t kFileWriterLowBytes = 8ull << 20;
+inline constexpr uint64_t kFileWriterHighBytes = 32ull << 20;
+inline constexpr uint64_t kFileWriterLimitBytes = 64ull << 20;
 
 com::ClassEntry FileWriterClassEntry();
 

@@ -58,6 +58,14 @@ void CaptureTimeline::SetVideoRate(int stream, int64_t rate_num, int64_t rate_de
     }
 }
 
+void CaptureTimeline::DropPlaced(int stream) {
+    Stream& s = m_streams.at(size_t(stream));
+    if (s.counts.written > 0) {
+        --s.counts.written;
+        ++s.counts.lost;
+    }
+}
+
 MUX_STREAM_COUNTS CaptureTimeline::Counts(int stream) const {
     return m_streams.at(size_t(stream)).counts;
 }

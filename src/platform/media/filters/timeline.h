@@ -78,7 +78,13 @@ public:
     AudioPlace PlaceAudio(int stream, int64_t frames, std::optional<REFERENCE_TIME> stamp,
                           std::optional<int64_t> position, bool discontinuity);
 
+    // The frame just placed could not be written (the disk's queue was
+    // full): its place stays empty and counts with the lost ones.
+    void DropPlaced(int stream);
+
     MUX_STREAM_COUNTS Counts(int stream) const;
+    // An audio stream's frames per second.
+    int64_t SampleRate(int stream) const { return m_streams.at(size_t(stream)).rate_num; }
     // How far the audio clock ran ahead of the graph's at stream time
     // `at`, 100 ns units: from the audio samples around that time, so that
     // frames placed while the sound runs ahead of them (or behind) still

@@ -1,0 +1,199 @@
+#pragma once
+// The capture file's container: AVI with the OpenDML extensions, written so
+// that the file on the disk is a valid AVI at every moment, up to the last
+// checkpoint.
+//
+// What a caller may rely on:
+// - The layout is the usual one: RIFF 'AVI ' with the header list (main
+//   header, a stream list per stream with its OpenDML super index, the
+//   OpenDML extended header) and the 'movi' list of chunks; past the RIFF
+//   limit (1 GiB) the file continues in RIFF 'AVIX' lists. Video chunks
+//   "NNdc" ("NNdb" for uncompressed pictures), one per place (an empty one
+//   for a place without a picture: the frame before shows again), audio
+//   chunks "NNwb".
+// - Indexes: each stream's chunks are listed in OpenDML standard index
+//   chunks ("ixNN") inside 'movi', reserved ahead at the end of the data
+//   (room for 4096 entries each) and filled in at each checkpoint, each one
+//   named by an entry of the stream's super index ('indx') in the header.
+//   The legacy index ('idx1') of the first RIFF is written when that RIFF
+//   closes (at the limit or at Finish); until then readers use the OpenDML
+//   indexes, as every current one does.
+// - Checkpoint: every byte written so far is made durable (the sink's
+//   barrier), then the indexes, the sizes of the current RIFF and its
+//   'movi' list and the frame counts are patched to cover it. Between
+//   checkpoints, new chunks lie past the sizes the header declares, so a
+//   reader sees the file as it was at the last checkpoint. A crash loses
+//   what came after it.
+// - Finish: a last checkpoint, the legacy index when the file has one RIFF
+//   (or its first is still open), the final counts, a barrier. The header
+//   is patched even after a failed chunk write: that needs no new space.
+// - Rates: a video stream's rate may change until its first chunk (the
+//   header is patched).
+//
+// Errors: the first failure of the sink is returned by every later call
+// (the patches of Finish are still attempted). Not thread-safe: one user.
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "platform/media/types.h"
+
+namespace ronvix::media {
+
+// Where the container's bytes go.
+class AviSink {
+public:
+    virtual ~AviSink() = default;
+    // Writes the parts, one after another, at byte `offset` of the file.
+    virtual HRESULT WriteAt(uint64_t offset, std::span<const std::span<const uint8_t>> parts) = 0;
+    // Everything written before is durable before anything written after.
+    virtual HRESULT Barrier() = 0;
+};
+
+// The display properties of a video stream ('vprp'): interlacing and the
+// shape of the picture.
+struct AviVideoProperties {
+    bool interlaced = false;
+    uint16_t aspect_x = 0;  // Display aspect, e.g. 4:3; 0: square pixels.
+    uint16_t aspect_y = 0;
+    uint32_t refresh_hz = 0;  // Fields a second for interlaced video, else frames.
+};
+
+struct AviVideoFormat {
+    std::vector<uint8_t> strf;  // BITMAPINFOHEADER and what follows it.
+    uint32_t handler = 0;       // Four-character code of the codec.
+    bool compressed = true;     // "dc" chunks; uncompressed pictures are "db".
+    int32_t width = 0;
+    int32_t height = 0;
+    int64_t rate_num = 25, rate_den = 1;
+    std::optional<AviVideoProperties> properties;
+};
+
+struct AviAudioFormat {
+    std::vector<uint8_t> strf;  // WAVEFORMATEX and what follows it.
+    uint16_t block_align = 1;
+    uint32_t bytes_per_second = 0;
+    uint32_t sample_rate = 0;
+};
+
+class AviFileWriter {
+public:
+    struct Options {
+        uint64_t riff_limit = 1ull << 30;      // A RIFF closes before it passes this.
+        uint32_t index_capacity = 4096;        // Entries of each reserved standard index.
+        uint32_t super_index_capacity = 2048;  // Standard indexes per stream.
+    };
+
+    explicit AviFileWriter(AviSink& sink);
+    AviFileWriter(AviSink& sink, Options options);
+
+    // Before Begin. Returns the stream's number (its chunk id "NN").
+    int AddVideo(AviVideoFormat format);
+    int AddAudio(AviAudioFormat format);
+
+    // Writes the header and opens the first 'movi' list.
+    HRESULT Begin();
+    // A video stream's rate, before its first chunk.
+    HRESULT SetVideoRate(int stream, int64_t rate_num, int64_t rate_den);
+    // Appends one chunk of `stream`: a picture (size 0: an empty place) or
+    // sound. `key`: a picture that decodes on its own.
+    HRESULT Write(int stream, std::span<const uint8_t> data, bool key = true);
+    HRESULT Checkpoint();
+    HRESULT Finish();
+
+    // The end of the file: every byte written so far.
+    uint64_t Size() const { return m_end; }
+    // Chunks of `stream` so far (video: places).
+    int64_t Chunks(int stream) const;
+    // Whether something was written since the last checkpoint.
+    bool Dirty() const { return m_dirty; }
+
+private:
+    struct Entry {
+        uint64_t offset;  // Of the chunk's data.
+        uint32_t size;
+        bool key;
+    };
+    struct Stream {
+        bool video = false;
+        AviVideoFormat video_format;
+        AviAudioFormat audio_format;
+        uint32_t chunk_id = 0;  // "NNdc", "NNwb"
+        uint32_t index_id = 0;  // "ixNN"
+        // Header places.
+        uint64_t strh = 0;  // Offset of the strh chunk's data.
+        uint64_t indx = 0;  // Offset of the indx chunk's data.
+        // Counts.
+        int64_t chunks = 0;
+        int64_t first_riff_chunks = 0;
+        uint64_t bytes = 0;
+        uint32_t largest = 0;
+        // The standard index being filled: its chunk's offset, its base,
+        // the entries written to it and those still to write.
+        std::optional<uint64_t> ix;
+        std::optional<uint32_t> ix_slot;  // Its entry in the super index.
+        uint64_t ix_base = 0;
+        uint32_t ix_written = 0;
+        std::vector<Entry> pending;
+        int64_t ix_duration = 0;     // Stream ticks its entries span.
+        uint32_t super_entries = 0;  // In use, written to the header.
+    };
+    struct OldEntry {
+        uint32_t id;
+        uint32_t flags;
+        uint32_t offset;  // From the 'movi' fourcc.
+        uint32_t size;
+    };
+    // What a checkpoint made the header say.
+    struct Snapshot {
+        struct Counts {
+            int64_t chunks = 0;
+            int64_t first_riff_chunks = 0;
+            uint64_t bytes = 0;
+            uint32_t largest = 0;
+        };
+        uint64_t end = 0;
+        uint64_t riff = 0;
+        uint64_t movi = 0;
+        bool old_index = false;
+        std::vector<Counts> counts;
+    };
+
+    HRESULT Put(uint64_t offset, std::span<const uint8_t> bytes);
+    HRESULT Put(uint64_t offset, std::span<const std::span<const uint8_t>> parts);
+    HRESULT PutU32(uint64_t offset, uint32_t value);
+    // Reserves a standard index for `s` at the end of the data.
+    HRESULT Reserve(Stream& s);
+    // Writes `s`'s pending entries into its standard index and that index's
+    // super index entry.
+    HRESULT FlushIndex(Stream& s);
+    HRESULT PatchCounts(const Snapshot& at);
+    Snapshot Take() const;
+    // Closes the current RIFF and opens an 'AVIX' one.
+    HRESULT NextRiff();
+    HRESULT WriteOldIndex();
+    int64_t Ticks(const Stream& s, uint32_t size) const;
+
+    AviSink& m_sink;
+    const Options m_options;
+    std::vector<Stream> m_streams;
+    HRESULT m_error = com::S_OK;
+    bool m_begun = false;
+    bool m_finished = false;
+    bool m_dirty = false;
+    uint64_t m_end = 0;
+    // Header places.
+    uint64_t m_avih = 0;  // Offset of the avih chunk's data.
+    uint64_t m_dmlh = 0;  // Offset of the dmlh chunk's data.
+    // The current RIFF and its 'movi' list.
+    uint64_t m_riff = 0;
+    uint64_t m_movi = 0;  // Offset of the 'LIST' of 'movi'.
+    int m_riffs = 0;
+    bool m_old_index_written = false;
+    std::vector<OldEntry> m_old_index;     // Chunks of the first RIFF.
+    std::optional<Snapshot> m_checkpoint;  // The last one made.
+};
+
+}  // namespace ronvix::media
