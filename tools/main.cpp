@@ -28,6 +28,7 @@
 #include "options.h"
 #include "platform/com/moniker.h"
 #include "platform/media/devices/virtualdevices.h"
+#include "platform/media/filters/avirepair.h"
 #include "platform/media/types.h"
 
 namespace ronvix::tools {
@@ -52,7 +53,8 @@ void PrintError(const QString& text) {
     std::fprintf(stderr, "ronvix-capture: %s\n", text.toLocal8Bit().constData());
 }
 
-// SIGINT and SIGTERM end a capture or a play as its time running out does.
+// SIGINT, SIGTERM and SIGHUP end a capture or a play as its time running
+// out does: the file is finished.
 std::atomic<bool> g_interrupted{false};
 
 extern "C" void OnSignal(int) {
@@ -310,8 +312,13 @@ int Capture(const Options& o) {
     m.CaptureGraph->Stop();
     const double elapsed = static_cast<double>(clock.nsecsElapsed()) / 1e9;
     const Counts final_counts = counts();
+    // The file is finished by the stop: a failure then (its last sync, a
+    // disk that filled while the indexes were written) is heard here.
+    QCoreApplication::processEvents();
     drops = nullptr;
-    // Deactivating releases the file writer, which completes the file.
+    // Deactivating releases the file writer, which completes the file; a
+    // failure while finishing (the last sync, a full disk) arrives as an
+    // abort like any other.
     m.CaptureGraph->SetActive(false);
     media::SetTestCameraUnpaced(false);
     QCoreApplication::processEvents();
@@ -331,6 +338,39 @@ int Capture(const Options& o) {
         PrintError(QStringLiteral("the capture stopped with an error: %1")
                        .arg(mediagraph::ResultText(abort_result).trimmed()));
         return kExitFailed;
+    }
+    return kExitOk;
+}
+
+int Repair(const Options& o) {
+    const QString file = ReadableInput(o.repair);
+    const QByteArray path = QFile::encodeName(file);
+    media::AviRepairReport report;
+    com::HRESULT hr = com::S_OK;
+    if (o.out.isEmpty()) {
+        hr = media::RepairAviInPlace(path.toStdString(), &report);
+    } else {
+        const QString out = WritableOutput(o.out);
+        hr = media::RepairAvi(path.toStdString(), QFile::encodeName(out).toStdString(), &report);
+    }
+    if (hr == com::VFW_E_INVALID_FILE_FORMAT)
+        throw Failure{kExitFileError,
+                      QStringLiteral("%1 is not an AVI file with streams").arg(o.repair)};
+    if (com::FAILED(hr))
+        throw Failure{
+            kExitFailed,
+            QStringLiteral("the repair failed: %1").arg(mediagraph::ResultText(hr).trimmed())};
+    Print(QStringLiteral("recovered %1 video frames (%2 pictures, %3 s) and %4 s of sound from %5")
+              .arg(report.video_frames)
+              .arg(report.pictures)
+              .arg(report.video_seconds, 0, 'f', 2)
+              .arg(report.audio_seconds, 0, 'f', 2)
+              .arg(o.repair));
+    if (o.out.isEmpty() && !report.replaced) {
+        Print(QStringLiteral("%1 was left as it was: its own indexes name more (%2 chunks) than "
+                             "the repair found")
+                  .arg(o.repair)
+                  .arg(report.chunks_indexed_before));
     }
     return kExitOk;
 }
@@ -434,6 +474,7 @@ int main(int argc, char** argv) {
     const Options& o = *parsed.options;
     std::signal(SIGINT, OnSignal);
     std::signal(SIGTERM, OnSignal);
+    std::signal(SIGHUP, OnSignal);
     try {
         switch (o.command) {
             case Command::Help:
@@ -453,6 +494,8 @@ int main(int argc, char** argv) {
                 return Capture(o);
             case Command::Play:
                 return Play(o);
+            case Command::Repair:
+                return Repair(o);
             default:
                 return kExitUsage;
         }

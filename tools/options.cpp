@@ -19,6 +19,7 @@ QString UsageText() {
         "  ronvix-capture [--video DEVICE] [--audio DEVICE] [--seconds N] --out FILE "
         "[--unpaced]\n"
         "  ronvix-capture --play FILE --to DEVICE [--audio-out DEVICE]\n"
+        "  ronvix-capture --repair FILE [--out FIXED]\n"
         "  ronvix-capture --help | --version\n"
         "\n"
         "Captures from capture devices into an AVI file, or plays an AVI file out to a\n"
@@ -39,6 +40,10 @@ QString UsageText() {
         "  --to DEVICE        the video output device to play to\n"
         "  --audio-out DEVICE the audio output device for the file's sound\n"
         "                     (default: the first audio renderer that accepts it)\n"
+        "  --repair FILE      rebuild the sizes and indexes of an AVI file cut short\n"
+        "                     (a crash, a power loss, a full disk); with --out the\n"
+        "                     repaired copy goes there, else FILE is replaced when the\n"
+        "                     repair holds at least what FILE's own indexes name\n"
         "  --help             print this text\n"
         "  --version          print the version\n"
         "\n"
@@ -61,7 +66,7 @@ ParseResult ParseOptions(const QStringList& arguments) {
     Options o;
     bool list = false, help = false, version = false;
     bool has_video = false, has_audio = false, has_out = false, has_play = false;
-    bool has_to = false, has_audio_out = false;
+    bool has_to = false, has_audio_out = false, has_repair = false;
     for (qsizetype i = 0; i < arguments.size(); ++i) {
         const QString& arg = arguments[i];
         // An option that takes a value: the next argument, or "--opt=value".
@@ -112,6 +117,8 @@ ParseResult ParseOptions(const QStringList& arguments) {
             error = value(o.out, has_out);
         } else if (name == QLatin1String("--play")) {
             error = value(o.play, has_play);
+        } else if (name == QLatin1String("--repair")) {
+            error = value(o.repair, has_repair);
         } else if (name == QLatin1String("--to")) {
             error = value(o.to, has_to);
         } else if (name == QLatin1String("--audio-out")) {
@@ -139,9 +146,10 @@ ParseResult ParseOptions(const QStringList& arguments) {
             return Refuse(*error);
     }
 
-    const bool capture = has_video || has_audio || has_out || o.seconds || o.unpaced;
+    const bool capture =
+        has_video || has_audio || (has_out && !has_repair) || o.seconds || o.unpaced;
     const bool play = has_play || has_to || has_audio_out;
-    const int commands = int(list) + int(capture) + int(play);
+    const int commands = int(list) + int(capture) + int(play) + int(has_repair);
     if (help || version) {
         if (commands > 0 || (help && version))
             return Refuse(QStringLiteral("--help and --version take no other option"));
@@ -149,9 +157,14 @@ ParseResult ParseOptions(const QStringList& arguments) {
         return {o, {}};
     }
     if (commands == 0)
-        return Refuse(QStringLiteral("nothing to do: give --list, a capture or --play"));
+        return Refuse(QStringLiteral("nothing to do: give --list, a capture, --play or --repair"));
     if (commands > 1)
-        return Refuse(QStringLiteral("--list, capture options and --play do not go together"));
+        return Refuse(
+            QStringLiteral("--list, capture options, --play and --repair do not go together"));
+    if (has_repair) {
+        o.command = Command::Repair;
+        return {o, {}};
+    }
     if (list) {
         o.command = Command::List;
         return {o, {}};

@@ -19,7 +19,7 @@ enum ExitCode : int {
     kExitFileError = 4,  // a missing input file or an output that cannot be written
 };
 
-enum class Command { Help, Version, List, Capture, Play };
+enum class Command { Help, Version, List, Capture, Play, Repair };
 
 struct Options {
     Command command = Command::Help;
@@ -30,6 +30,9 @@ struct Options {
     std::optional<int> seconds;
     QString out;
     bool unpaced = false;
+    // Repair: the file to repair; `out`, when given, receives the repaired
+    // copy instead of the file being replaced.
+    QString repair;
     // Play.
     QString play;
     QString to;

@@ -347,8 +347,10 @@ HRESULT AviFileWriter::Write(int stream, std::span<const uint8_t> data, bool key
             return hr;
     }
     if (!s.ix || s.ix_written + s.pending.size() >= m_options.index_capacity) {
+        // A full index is filled in by a checkpoint, so its entries reach
+        // the disk after the chunks they name, like every other entry.
         if (s.ix) {
-            const HRESULT hr = FlushIndex(s);
+            const HRESULT hr = Checkpoint();
             if (FAILED(hr))
                 return hr;
         }
