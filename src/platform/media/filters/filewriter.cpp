@@ -293,7 +293,7 @@ private:
     // Three seconds of what the disk was seen to write, within the limits.
     // m_lock held.
     uint64_t EffectiveLimit() const {
-        constexpr uint64_t kFloor = 8ull << 20;
+        constexpr uint64_t kFloor = 2ull << 20;
         const uint64_t floor = std::min(kFloor, m_limit);
         if (m_rate_bytes < (4ull << 20) || m_rate_seconds <= 0)
             return m_limit;

@@ -16,7 +16,7 @@
 // - Blocks are queued in order and written by the filter's own write-behind
 //   thread while the graph runs, so a producer never waits for the disk.
 //   The queue is bounded: its limit follows the disk, three seconds of what
-//   the disk was seen to write (between 8 MiB and the set limit, 64 MiB by
+//   the disk was seen to write (between 2 MiB and the set limit, 64 MiB by
 //   default), so that Stop drains it in a few seconds even on a slow USB
 //   stick. `GetRoom` tells a producer whether a block fits; a producer that
 //   can drop what does not fit (a video frame) asks first and never waits.

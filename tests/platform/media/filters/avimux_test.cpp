@@ -393,37 +393,127 @@ TEST_F(CaptureFile, StopReturnsWhileTheProducerWaitsForTheDisk) {
     EXPECT_LE(frames, pushed.load() + 1);
 }
 
-TEST_F(CaptureFile, AFullDiskAbortsWithTheErrorAndLeavesAPlayableFile) {
-    std::atomic<int64_t> room{3 << 20};
-    ASSERT_EQ(m_queue->SetDiskWrite(
-                  [&](int fd, const uint8_t* data, size_t size, int64_t offset, std::stop_token) {
-                      if (room.fetch_sub(int64_t(size)) < int64_t(size))
-                          return ENOSPC;
-                      return ::pwrite(fd, data, size, offset) == ssize_t(size) ? 0 : EIO;
-                  }),
+// A disk that fills up, while capturing or only while the file is being
+// finished (its legacy index needs new space): the error reaches the graph
+// once, the producer learns it, and the file opens with a header and
+// indexes that cover every frame up to the last checkpoint.
+TEST(CaptureFileFullDisk, TheErrorIsReportedAndTheFileCoversTheLastCheckpoint) {
+    for (const bool while_finishing : {false, true}) {
+        SCOPED_TRACE(while_finishing ? "while finishing" : "while capturing");
+        QTemporaryDir dir;
+        const QString path = dir.filePath("full.avi");
+        const CaptureFileGraph file = MakeCaptureFileGraph(path.toStdU16String());
+        ASSERT_TRUE(file.mux);
+        ComPtr<IFileWriterQueue> writer;
+        ComPtr<IPin> out = PinNamed(file.mux.Get(), u"AVI Out"), peer;
+        out->ConnectedTo(peer.ReleaseAndGetAddressOf());
+        ASSERT_EQ(peer->QueryInterface(IFileWriterQueue::iid, writer.OutVoid()), S_OK);
+        std::atomic<int64_t> room{while_finishing ? int64_t(1) << 40 : int64_t(3) << 20};
+        std::atomic<int64_t> size{0};
+        ASSERT_EQ(writer->SetDiskWrite(
+                      [&](int fd, const uint8_t* data, size_t n, int64_t offset, std::stop_token) {
+                          const int64_t growth = std::max<int64_t>(0, offset + int64_t(n) - size);
+                          if (growth > 0 && room.fetch_sub(growth) < growth)
+                              return ENOSPC;
+                          size = std::max<int64_t>(size, offset + int64_t(n));
+                          return ::pwrite(fd, data, n, offset) == ssize_t(n) ? 0 : EIO;
+                      }),
+                  S_OK);
+        TestSource::Options options;
+        options.types = {MediaType::Video(MEDIASUBTYPE_MJPG, 64, 48, 24, kFrame)};
+        options.buffer_size = 64 * 1024;
+        ComPtr<TestSource> video = TestSource::Make(options);
+        file.graph->AddFilter(video->Filter(), u"Source");
+        ASSERT_EQ(
+            file.builder->RenderStream(nullptr, nullptr, video->Filter(), nullptr, file.mux.Get()),
+            S_OK);
+        auto events = file.graph.As<IMediaEventEx>();
+        ASSERT_EQ(file.graph.As<IMediaControl>()->Run(), S_OK);
+        const std::vector<uint8_t> jpeg = SmallJpeg(64, 48);
+        HRESULT last = S_OK;
+        int accepted = 0;
+        auto push = [&](int count) {
+            for (int i = 0; i < count && SUCCEEDED(last); ++i) {
+                last = video->Push(Frame(jpeg, uint32_t(accepted), 32 << 10), accepted * kFrame,
+                                   (accepted + 1) * kFrame);
+                accepted += last == S_OK;
+            }
+        };
+        push(60);
+        // A second later the next frame brings a checkpoint.
+        std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+        push(1);
+        const int checkpointed = accepted;
+        int aborts = 0;
+        auto drain = [&](int wait_ms) {
+            LONG code = 0;
+            LONG_PTR p1 = 0, p2 = 0;
+            while (events->GetEvent(&code, &p1, &p2, wait_ms) == S_OK) {
+                if (code == EC_ERRORABORT) {
+                    ++aborts;
+                    EXPECT_EQ(HRESULT(p1), HRESULT_FROM_WIN32(ERROR_DISK_FULL));
+                }
+                events->FreeEventParams(code, p1, p2);
+                if (aborts > 0)
+                    wait_ms = 0;
+            }
+        };
+        if (while_finishing) {
+            push(20);
+            room = 0;  // Nothing more fits: the finish needs new space.
+        } else {
+            push(200);  // 6.4 MB more: the disk fills on the way.
+            drain(10000);
+            push(100);
+            EXPECT_EQ(last, HRESULT_FROM_WIN32(ERROR_DISK_FULL)) << "the producer learns it";
+        }
+        ASSERT_EQ(file.graph.As<IMediaControl>()->Stop(), S_OK);
+        drain(0);
+        EXPECT_EQ(aborts, 1);
+        const auto streams = ProbeStreams(path);
+        ASSERT_TRUE(streams && !streams->empty());
+        EXPECT_GE((*streams)[0].frames, checkpointed);
+        EXPECT_LE((*streams)[0].frames, accepted);
+        const auto mediainfo = RunTool("mediainfo", {"--Inform=Video;%FrameCount%", path});
+        ASSERT_TRUE(mediainfo);
+        EXPECT_EQ(mediainfo->trimmed().toLong(), (*streams)[0].frames);
+    }
+}
+
+// A disk slower than the capture (2 MB/s against 3.2 MB/s of frames, for
+// six seconds): the queue holds what the disk writes in about three
+// seconds, frames that find it full are dropped and keep their places, and
+// Stop returns within five seconds with every frame that was taken in the
+// file.
+TEST_F(CaptureFile, ASlowDiskStopsWithinFiveSecondsWithEveryFrameTaken) {
+    constexpr double kDiskBytesPerSecond = 2e6;
+    ASSERT_EQ(m_queue->SetDiskWrite([&](int fd, const uint8_t* data, size_t n, int64_t offset,
+                                        std::stop_token) {
+        std::this_thread::sleep_for(std::chrono::duration<double>(double(n) / kDiskBytesPerSecond));
+        return ::pwrite(fd, data, n, offset) == ssize_t(n) ? 0 : EIO;
+    }),
               S_OK);
-    TestSource* video = AddVideo();
+    TestSource* video = AddVideo(LONG(128 << 10));
     ASSERT_EQ(m_control->Run(), S_OK);
     const std::vector<uint8_t> jpeg = SmallJpeg(64, 48);
-    HRESULT last = S_OK;
-    int accepted = 0;
-    auto push = [&](int count) {
-        for (int i = 0; i < count && last == S_OK; ++i) {
-            last = video->Push(Frame(jpeg, uint32_t(accepted), 32 << 10), accepted * kFrame,
-                               (accepted + 1) * kFrame);
-            accepted += last == S_OK;
-        }
-    };
-    push(200);  // 6.4 MB: the disk fills on the way.
-    EXPECT_EQ(WaitEvent(EC_ERRORABORT), HRESULT_FROM_WIN32(ERROR_DISK_FULL));
-    // The writer has failed: the producer learns it at the mux's next write.
-    push(100);
-    EXPECT_EQ(last, HRESULT_FROM_WIN32(ERROR_DISK_FULL)) << "a full disk must reach the producer";
+    constexpr int kFrames = 150;  // 25 a second for six seconds.
+    int taken = 0;
+    const auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < kFrames; ++i) {
+        std::this_thread::sleep_until(start + std::chrono::milliseconds(40 * i));
+        const HRESULT hr =
+            video->Push(Frame(jpeg, uint32_t(i), 128 << 10), i * kFrame, (i + 1) * kFrame);
+        ASSERT_TRUE(hr == S_OK || hr == S_SAMPLE_LEFT_OUT) << i;
+        taken += hr == S_OK;
+    }
+    const auto stopping = std::chrono::steady_clock::now();
     ASSERT_EQ(m_control->Stop(), S_OK);
-
-    const long frames = CountPackets(m_path, "v:0");
-    EXPECT_GT(frames, 50) << "the frames written before the failure are lost";
-    EXPECT_LE(frames, accepted);
+    EXPECT_LT(std::chrono::steady_clock::now() - stopping, std::chrono::seconds(5));
+    EXPECT_LT(taken, kFrames) << "the disk could not have kept up";
+    EXPECT_EQ(CountPackets(m_path, "v:0"), taken);
+    const auto streams = ProbeStreams(m_path);
+    ASSERT_TRUE(streams && !streams->empty());
+    EXPECT_EQ((*streams)[0].frames, kFrames);
 }
 
 TEST_F(CaptureFile, ReleasingTheGraphWhileCapturingLeavesACompleteFile) {
