@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "app/mainform.h"
+#include "app/shutdown.h"
 #include "app/splash.h"
 #include "framework/application.h"
 
@@ -40,6 +41,10 @@ int main(int argc, char** argv) {
     auto* form1 = new ronvix::app::TForm1(app.arguments());
     auto* main_form = new ronvix::app::TMainForm();
     form1->SetMainForm(main_form);
+    // A kill, a closed terminal or the end of the session closes the
+    // window as the user would: the capture's file finished, the settings
+    // written.
+    ronvix::app::InstallShutdownRequests([main_form] { main_form->Close(); });
     const int rc = app.Run();
     // The main window goes first, as the application frees its forms.
     delete main_form;

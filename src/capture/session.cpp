@@ -209,13 +209,24 @@ void TMainForm::StopButtonClick(QObject*) {
     StopButton->setEnabled(false);
     StartButton->setEnabled(true);
     preview->setEnabled(true);
+    const bool capturing = m_capture.capturing;
     m_capture.capturing = false;
+    m_capture.stopping = capturing;
+    m_capture.finish_failure = com::S_OK;
+    // Stopping finishes the file; a failure then (its last sync, a disk that
+    // filled while its indexes were written) is heard before the graph goes.
     CaptureGraph->Stop();
+    CaptureGraph->DeliverQueuedEvents();
+    m_capture.stopping = false;
+    const com::HRESULT finish_failure = m_capture.finish_failure;
     // Deactivating releases the file writer, which completes the file.
     CaptureGraph->SetActive(false);
     for (QWidget* w : {static_cast<QWidget*>(AudioFormats), static_cast<QWidget*>(AudioCapFilters),
                        static_cast<QWidget*>(VideoFormats), static_cast<QWidget*>(VideoCapFilters)})
         w->setEnabled(true);
+    if (com::FAILED(finish_failure))
+        fw::ReportMessage(QStringLiteral("The capture file could not be finished: ") +
+                          mediagraph::ResultText(finish_failure));
     if (m_capture.preview)
         StartButtonClick(nullptr);
 }
@@ -233,7 +244,14 @@ void TMainForm::CaptureGraphGraphErrorAbort(QObject*, com::HRESULT result) {
     // reason is shown once. A preview alone that the engine gave up on (a
     // camera read error) stops rather than freezing on its last picture,
     // and is reported once too; the "Preview" choice stays. A second abort
-    // of the same session finds it ended and changes nothing.
+    // of the same session finds it ended and changes nothing. An abort while
+    // a capture is being stopped is the file's finish failing: the stop
+    // reports it, once.
+    if (m_capture.stopping) {
+        if (com::SUCCEEDED(m_capture.finish_failure))
+            m_capture.finish_failure = result;
+        return;
+    }
     if (!m_capture.capturing) {
         if (!CaptureGraph->Active() || CaptureGraph->State() != 3)
             return;

@@ -25,6 +25,10 @@ struct TCaptureSession {
     // cleared by its stop. An engine abort acts only while it is set, so
     // the abort is reported once.
     bool capturing = false;
+    // A capture is being stopped (its file finished); an engine abort then
+    // is the finish's failure, kept here and reported once by the stop.
+    bool stopping = false;
+    com::HRESULT finish_failure = com::S_OK;
     // The output file name taken at the last start.
     QString file_name;
     // The multiplexer the builder made for the last capture; replaced at

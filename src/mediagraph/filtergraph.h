@@ -175,6 +175,11 @@ public:
     fw::TNotifyEvent OnDVDWarningSeek;
     fw::TNotifyEvent OnDVDWarningRead;
 
+    // Delivers the events the graph queued so far to the handlers now, on
+    // the calling (user interface) thread, so that a stop that finished a
+    // file hears at once whether finishing it failed.
+    void DeliverQueuedEvents() { DrainEvents(); }
+
 private:
     void Activate();
     void Deactivate();
