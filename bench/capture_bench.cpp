@@ -30,6 +30,7 @@
 #include "platform/com/object.h"
 #include "platform/media/devices/virtualdevices.h"
 #include "platform/media/filter.h"
+#include "platform/media/filters/filewriter.h"
 #include "platform/media/filters/filters.h"
 #include "platform/media/graph.h"
 #include "platform/media/pinutil.h"
@@ -136,6 +137,10 @@ struct CaptureGraph {
                                               mux.ReleaseAndGetAddressOf(),
                                               sink.ReleaseAndGetAddressOf())))
             return false;
+        // The sources here outrun any disk; the queue may hold what they
+        // make, as ffmpeg waits for the disk, so that every frame is written.
+        if (ComPtr<IFileWriterQueue> queue = sink.As<IFileWriterQueue>())
+            queue->SetQueueLimits(64ull << 20, 512ull << 20, 4ull << 30);
         return SUCCEEDED(builder->RenderStream(&PIN_CATEGORY_CAPTURE, nullptr, source,
                                                grabber.Get(), sync.Get())) &&
                SUCCEEDED(builder->RenderStream(nullptr, nullptr, sync.Get(), nullptr, mux.Get()));
