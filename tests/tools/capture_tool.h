@@ -30,10 +30,10 @@ inline QString ToolPath() {
     return QString::fromLocal8Bit(qgetenv("RONVIX_BUILD_DIR")) + QStringLiteral("/ronvix-capture");
 }
 
-// `program` (found on PATH) with `args`; its output goes through files, so
-// nothing it prints can stall it.
-inline ToolRun RunProgram(const QString& program, const QStringList& args) {
-    QTemporaryDir dir;
+// Starts `program` (found on PATH) with `args`, its output going to the
+// files `out` and `err`; -1 when it could not start.
+inline pid_t SpawnProgram(const QString& program, const QStringList& args, const std::string& out,
+                          const std::string& err) {
     std::vector<std::string> words{program.toStdString()};
     for (const QString& a : args)
         words.push_back(a.toStdString());
@@ -41,28 +41,38 @@ inline ToolRun RunProgram(const QString& program, const QStringList& args) {
     for (std::string& w : words)
         argv.push_back(w.data());
     argv.push_back(nullptr);
-    const std::string out = dir.filePath(QStringLiteral("out")).toStdString();
-    const std::string err = dir.filePath(QStringLiteral("err")).toStdString();
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     pid_t pid = -1;
+    if (::posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0)
+        pid = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
+}
+
+inline QString ReadText(const std::string& path) {
+    QFile f(QString::fromStdString(path));
+    return f.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(f.readAll()) : QString();
+}
+
+// `program` with `args` to its end; its output goes through files, so
+// nothing it prints can stall it.
+inline ToolRun RunProgram(const QString& program, const QStringList& args) {
+    QTemporaryDir dir;
+    const std::string out = dir.filePath(QStringLiteral("out")).toStdString();
+    const std::string err = dir.filePath(QStringLiteral("err")).toStdString();
     ToolRun run;
-    if (::posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
+    if (const pid_t pid = SpawnProgram(program, args, out, err); pid > 0) {
         int status = 0;
         while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
         }
         run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
-    posix_spawn_file_actions_destroy(&actions);
-    auto read = [](const std::string& path) {
-        QFile f(QString::fromStdString(path));
-        return f.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(f.readAll()) : QString();
-    };
-    run.out = read(out);
-    run.err = read(err);
+    run.out = ReadText(out);
+    run.err = ReadText(err);
     return run;
 }
 

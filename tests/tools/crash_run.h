@@ -11,7 +11,6 @@
 #include <QTemporaryDir>
 
 #include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 
@@ -37,25 +36,11 @@ inline Killed KillCapture(const QStringList& args, const QString& file, int64_t 
                           double seconds) {
     QTemporaryDir dir;
     const std::string out = dir.filePath(QStringLiteral("out")).toStdString();
-    std::vector<std::string> words{ToolPath().toStdString()};
-    for (const QString& a : args)
-        words.push_back(a.toStdString());
-    std::vector<char*> argv;
-    for (std::string& w : words)
-        argv.push_back(w.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    pid_t pid = -1;
     Killed k;
     const auto start = std::chrono::steady_clock::now();
-    if (::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) {
-        posix_spawn_file_actions_destroy(&actions);
+    const pid_t pid = SpawnProgram(ToolPath(), args, out, "/dev/null");
+    if (pid < 0)
         return k;
-    }
-    posix_spawn_file_actions_destroy(&actions);
     const QByteArray path = QFile::encodeName(file);
     for (;;) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -67,10 +52,7 @@ inline Killed KillCapture(const QStringList& args, const QString& file, int64_t 
     }
     ::kill(pid, SIGKILL);
     ::waitpid(pid, nullptr, 0);
-    QFile f(QString::fromStdString(out));
-    if (!f.open(QIODevice::ReadOnly))
-        return k;
-    const QString report = QString::fromLocal8Bit(f.readAll());
+    const QString report = ReadText(out);
     const QRegularExpression line(QStringLiteral("^(\\d+) s: captured (\\d+),"),
                                   QRegularExpression::MultilineOption);
     for (auto it = line.globalMatch(report); it.hasNext();) {
@@ -81,48 +63,20 @@ inline Killed KillCapture(const QStringList& args, const QString& file, int64_t 
     return k;
 }
 
-struct FileReaders {
-    long header = -1;          // The header's video frame count (ffprobe).
-    long mediainfo = -1;       // MediaInfo's frame count.
-    long gstreamer = -1;       // Pictures GStreamer's AVI demuxer delivers.
-    bool seek_to_end = false;  // A picture decodes one second before the end.
-    double duration = 0;
-};
-
-inline FileReaders ReadFile(const QString& path) {
-    using media::test::RunTool;
-    FileReaders r;
-    if (const auto streams = media::test::ProbeStreams(path); streams && !streams->empty()) {
-        r.header = (*streams)[0].frames;
-        r.duration = (*streams)[0].duration_s;
-    }
-    if (const auto out = RunTool("mediainfo", {"--Inform=Video;%FrameCount%", path}))
-        r.mediainfo = out->trimmed().toLong();
-    if (const auto out =
-            RunTool("gst-launch-1.0", {"-v", "filesrc", "location=" + path, "!", "avidemux",
-                                       "name=d", "d.video_0", "!", "fakesink", "silent=false"}))
-        r.gstreamer = long(out->count("chain   ******* (fakesink0:sink)"));
-    const QString at = QString::number(std::max(0.0, r.duration - 1.0), 'f', 3);
-    if (const auto out = RunTool("ffmpeg", {"-v", "error", "-ss", at, "-i", path, "-map", "0:v:0",
-                                            "-frames:v", "1", "-f", "framecrc", "-"}))
-        r.seek_to_end = out->contains("0,");
-    return r;
-}
-
 // The file a killed capture left, as the readers see it and after a
 // repair: at least `share` (before) and `repaired_share` of the counted
 // frames.
 inline void ExpectSurvives(const Killed& k, const QString& file, double share,
                            double repaired_share) {
     ASSERT_GT(k.counted, 0) << "no report before the kill";
-    const FileReaders before = ReadFile(file);
+    const media::test::OtherReaders before = media::test::ReadWithOtherReaders(file);
     EXPECT_GE(double(before.header), share * double(k.counted));
     EXPECT_GE(double(before.mediainfo), share * double(k.counted));
     EXPECT_GE(double(before.gstreamer), share * double(k.counted));
     EXPECT_TRUE(before.seek_to_end) << "the index does not reach the end";
     const ToolRun repair = RunCapture({"--repair", file});
     ASSERT_EQ(repair.status, 0) << repair.err.toStdString();
-    const FileReaders after = ReadFile(file);
+    const media::test::OtherReaders after = media::test::ReadWithOtherReaders(file);
     EXPECT_GE(double(after.header), repaired_share * double(k.counted)) << repair.out.toStdString();
     EXPECT_GE(double(after.gstreamer), repaired_share * double(k.counted));
     EXPECT_GE(after.header, before.header) << "a repair never makes a file worse";

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/media/filters/aviwriter.h"
+#include "platform/media/filters/riff.h"
 
 namespace ronvix::media {
 
@@ -21,21 +22,9 @@ using namespace com;
 
 namespace {
 
-constexpr uint32_t Fcc(const char (&s)[5]) {
-    return uint32_t(uint8_t(s[0])) | uint32_t(uint8_t(s[1])) << 8 | uint32_t(uint8_t(s[2])) << 16 |
-           uint32_t(uint8_t(s[3])) << 24;
-}
-
-uint32_t U32(const uint8_t* p) {
-    uint32_t v = 0;
-    std::memcpy(&v, p, 4);
-    return v;
-}
-uint16_t U16(const uint8_t* p) {
-    uint16_t v = 0;
-    std::memcpy(&v, p, 2);
-    return v;
-}
+using riff::Fcc;
+using riff::U16;
+using riff::U32;
 
 // A file descriptor that closes itself.
 class Fd {

@@ -6,26 +6,17 @@
 #include <array>
 #include <cstring>
 
+#include "platform/media/filters/riff.h"
+
 namespace ronvix::media {
 
 using namespace com;
 
 namespace {
 
-constexpr uint32_t Fcc(const char (&s)[5]) {
-    return uint32_t(uint8_t(s[0])) | uint32_t(uint8_t(s[1])) << 8 | uint32_t(uint8_t(s[2])) << 16 |
-           uint32_t(uint8_t(s[3])) << 24;
-}
-
-// The two-digit stream number before a two-letter chunk type: "00dc".
-uint32_t StreamFcc(int stream, const char (&type)[3]) {
-    const char id[5] = {char('0' + stream / 10), char('0' + stream % 10), type[0], type[1], 0};
-    return Fcc(id);
-}
-uint32_t IndexFcc(int stream) {
-    const char id[5] = {'i', 'x', char('0' + stream / 10), char('0' + stream % 10), 0};
-    return Fcc(id);
-}
+using riff::Fcc;
+using riff::IndexFcc;
+using riff::StreamFcc;
 
 constexpr uint32_t kAvifHasIndex = 0x10;
 constexpr uint32_t kAvifIsInterleaved = 0x100;

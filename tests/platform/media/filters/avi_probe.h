@@ -216,4 +216,39 @@ inline long CountPackets(const QString& path, const QString& selector) {
     return out ? out->trimmed().toLong() : -1;
 }
 
+// What readers that share none of the program's code make of a file: the
+// header's video frame count and the video packets ffprobe reads (it also
+// reads on past the indexes), MediaInfo's frame count, the pictures
+// GStreamer's AVI demuxer delivers (it passes over empty places), and
+// whether a picture decodes one second before the end (the index reaches
+// it).
+struct OtherReaders {
+    long header = -1;
+    long packets = -1;
+    long mediainfo = -1;
+    long gstreamer = -1;
+    double duration = 0;
+    bool seek_to_end = false;
+};
+
+inline OtherReaders ReadWithOtherReaders(const QString& path) {
+    OtherReaders r;
+    if (const auto streams = ProbeStreams(path); streams && !streams->empty()) {
+        r.header = (*streams)[0].frames;
+        r.duration = (*streams)[0].duration_s;
+    }
+    r.packets = CountPackets(path, "v:0");
+    if (const auto out = RunTool("mediainfo", {"--Inform=Video;%FrameCount%", path}))
+        r.mediainfo = out->trimmed().toLong();
+    if (const auto out =
+            RunTool("gst-launch-1.0", {"-v", "filesrc", "location=" + path, "!", "avidemux",
+                                       "name=d", "d.video_0", "!", "fakesink", "silent=false"}))
+        r.gstreamer = long(out->count("chain   ******* (fakesink0:sink)"));
+    const QString at = QString::number(std::max(0.0, r.duration - 1.0), 'f', 3);
+    if (const auto out = RunTool("ffmpeg", {"-v", "error", "-ss", at, "-i", path, "-map", "0:v:0",
+                                            "-frames:v", "1", "-f", "framecrc", "-"}))
+        r.seek_to_end = out->contains("0,");
+    return r;
+}
+
 }  // namespace ronvix::media::test

@@ -61,27 +61,10 @@ public:
     std::function<void()> on_barrier;
 };
 
-struct Readers {
-    long ffprobe_header = -1;   // The header's video frame count.
-    long ffprobe_packets = -1;  // Video packets ffprobe reads.
-    long mediainfo = -1;        // MediaInfo's frame count.
-    long gstreamer = -1;        // Pictures GStreamer's demuxer delivers (it
-                                // passes over empty places).
-};
+using Readers = OtherReaders;
 
 Readers Read(const QString& path) {
-    Readers r;
-    if (const auto streams = ProbeStreams(path); streams && !streams->empty())
-        r.ffprobe_header = (*streams)[0].frames;
-    r.ffprobe_packets = CountPackets(path, "v:0");
-    if (const auto out = RunTool("mediainfo", {"--Inform=Video;%FrameCount%", path}))
-        r.mediainfo = out->trimmed().toLong();
-    // Every buffer the demuxer pushes on its first video pad.
-    if (const auto out =
-            RunTool("gst-launch-1.0", {"-v", "filesrc", "location=" + path, "!", "avidemux",
-                                       "name=d", "d.video_0", "!", "fakesink", "silent=false"}))
-        r.gstreamer = long(out->count("chain   ******* (fakesink0:sink)"));
-    return r;
+    return ReadWithOtherReaders(path);
 }
 
 std::vector<uint8_t> Jpeg(uint32_t index) {
@@ -173,8 +156,8 @@ TEST(AviContainer, ReadersAgreeOnTheFinishedFileAndOnEveryCheckpointACrashLeaves
     // Finished: 601 places, 541 pictures, in several RIFFs.
     save(w->sink.writes.size());
     const Readers done = Read(path);
-    EXPECT_EQ(done.ffprobe_header, 601);
-    EXPECT_EQ(done.ffprobe_packets, 541);
+    EXPECT_EQ(done.header, 601);
+    EXPECT_EQ(done.packets, 541);
     EXPECT_EQ(done.mediainfo, 601);
     EXPECT_EQ(done.gstreamer, 541);
     const auto packets = PacketChecksums(path);
@@ -199,11 +182,11 @@ TEST(AviContainer, ReadersAgreeOnTheFinishedFileAndOnEveryCheckpointACrashLeaves
         const Readers r = Read(path);
         const int64_t places = w->places_at_barrier[i - 1];
         SCOPED_TRACE(places);
-        EXPECT_EQ(r.ffprobe_header, places);
+        EXPECT_EQ(r.header, places);
         EXPECT_EQ(r.mediainfo, places);
         EXPECT_GE(r.gstreamer, Pictures(places));
         EXPECT_LE(r.gstreamer, Pictures(w->places_at_barrier[i]));
-        EXPECT_GE(r.ffprobe_packets, Pictures(places));
+        EXPECT_GE(r.packets, Pictures(places));
         ++checked;
     }
     EXPECT_GE(checked, 4);
@@ -223,10 +206,10 @@ TEST(AviContainer, ARepairRecoversEveryWholeChunkWhereverTheFileWasCut) {
         AviRepairReport report;
         ASSERT_EQ(RepairAvi(cut.toStdString(), fixed.toStdString(), &report), S_OK);
         const Readers r = Read(fixed);
-        EXPECT_EQ(r.ffprobe_header, report.video_frames);
+        EXPECT_EQ(r.header, report.video_frames);
         EXPECT_EQ(r.mediainfo, report.video_frames);
         EXPECT_EQ(r.gstreamer, report.pictures);
-        EXPECT_EQ(r.ffprobe_packets, report.pictures);
+        EXPECT_EQ(r.packets, report.pictures);
         // Every chunk that was whole: nearly all of the share of the file.
         EXPECT_GE(double(report.video_frames), 601 * share * 0.9);
         if (share == 1.0) {
@@ -236,7 +219,7 @@ TEST(AviContainer, ARepairRecoversEveryWholeChunkWhereverTheFileWasCut) {
         // In place: a cut file is replaced by its repair, never made worse.
         ASSERT_EQ(RepairAviInPlace(cut.toStdString(), &report), S_OK);
         EXPECT_TRUE(report.replaced);
-        EXPECT_EQ(Read(cut).ffprobe_header, report.video_frames);
+        EXPECT_EQ(Read(cut).header, report.video_frames);
     }
     // A file another writer made (no OpenDML index until it is finished),
     // cut in the middle: its whole chunks come back.
@@ -256,7 +239,7 @@ TEST(AviContainer, ARepairRecoversEveryWholeChunkWhereverTheFileWasCut) {
     ASSERT_EQ(RepairAvi(cut.toStdString(), fixed.toStdString(), &half), S_OK);
     EXPECT_GE(half.video_frames, 40);
     EXPECT_LE(half.video_frames, 60);
-    EXPECT_EQ(Read(fixed).ffprobe_header, half.video_frames);
+    EXPECT_EQ(Read(fixed).header, half.video_frames);
     EXPECT_NEAR(half.audio_seconds, half.video_seconds, 0.2);
 
     QFile text(cut);
