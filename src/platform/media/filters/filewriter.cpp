@@ -136,6 +136,7 @@ public:
         m_low = low;
         m_high = high;
         m_limit = limit;
+        m_fixed_limit = true;
         return S_OK;
     }
     HRESULT GetQueuedBytes(uint64_t* bytes) override {
@@ -295,7 +296,7 @@ private:
     uint64_t EffectiveLimit() const {
         constexpr uint64_t kFloor = 2ull << 20;
         const uint64_t floor = std::min(kFloor, m_limit);
-        if (m_rate_bytes < (4ull << 20) || m_rate_seconds <= 0)
+        if (m_fixed_limit || m_rate_bytes < (4ull << 20) || m_rate_seconds <= 0)
             return m_limit;
         const auto seen = uint64_t(3.0 * double(m_rate_bytes) / m_rate_seconds);
         return std::clamp(seen, floor, m_limit);
@@ -397,6 +398,7 @@ private:
     uint64_t m_low = kFileWriterLowBytes;
     uint64_t m_high = kFileWriterHighBytes;
     uint64_t m_limit = kFileWriterLimitBytes;
+    bool m_fixed_limit = false;  // Set by the owner: not scaled to the disk.
     HRESULT m_error = S_OK;
     bool m_buffering = false;       // Above the high watermark and not yet back to the low.
     bool m_stream_user = false;     // See ClaimStream.

@@ -59,7 +59,9 @@ struct IFileWriterQueue : IUnknown {
     static constexpr GUID iid = RONVIX_GUID("{6F1D52A0-3C4B-4E7A-9B21-8D0E4A7C5F11}");
     using base = IUnknown;
 
-    // Bytes; needs low < high <= limit. E_INVALIDARG otherwise.
+    // Bytes; needs low < high <= limit. E_INVALIDARG otherwise. Limits set
+    // here hold as they are; without them the queue holds what the disk
+    // was seen to write in three seconds, up to the default limit.
     virtual HRESULT SetQueueLimits(uint64_t low_bytes, uint64_t high_bytes,
                                    uint64_t limit_bytes) = 0;
     // Bytes waiting for the disk now. Any thread.
