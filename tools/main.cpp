@@ -148,24 +148,6 @@ bool InputConnected(com::IUnknown* component) {
     return false;
 }
 
-// The capture file's counts for its video stream: the mux input that takes
-// video. Null when the file has no video.
-ComPtr<media::IMuxStreamCounts> VideoStreamCounts(media::IBaseFilter* mux) {
-    const mediagraph::TPinList pins(mux);
-    for (int i = 0; i < pins.Count(); ++i) {
-        media::AM_MEDIA_TYPE mt{};
-        if (pins.PinAt(i)->ConnectionMediaType(&mt) != com::S_OK)
-            continue;
-        const bool video = mt.majortype == media::MEDIATYPE_Video;
-        media::FreeMediaType(mt);
-        ComPtr<media::IMuxStreamCounts> counts;
-        if (video && pins.PinAt(i)->QueryInterface(media::IMuxStreamCounts::iid,
-                                                   counts.OutVoid()) == com::S_OK)
-            return counts;
-    }
-    return nullptr;
-}
-
 // Runs the event loop once a second until `tick` returns false (it is told
 // the whole seconds elapsed), an abort is seen, or a signal arrives.
 void RunTicks(const std::function<bool(int)>& tick, const std::atomic<bool>& stop) {
@@ -269,7 +251,7 @@ int Capture(const Options& o) {
         builder->FindInterface(&media::PIN_CATEGORY_CAPTURE, &media::MEDIATYPE_Video, source.Get(),
                                media::IAMDroppedFrames::iid, drops.OutVoid());
     }
-    const ComPtr<media::IMuxStreamCounts> timeline = VideoStreamCounts(mux.Get());
+    const ComPtr<media::IMuxStreamCounts> timeline = mediagraph::VideoStreamCounts(mux.Get());
     struct Counts {
         int64_t captured = 0, dropped = 0, left_out = 0, inserted = 0;
     };

@@ -125,6 +125,24 @@ void TFilterList::Delete(int index) {
 
 // ------------------------------------------------------- property pages
 
+ComPtr<media::IMuxStreamCounts> VideoStreamCounts(IBaseFilter* mux) {
+    if (!mux)
+        return nullptr;
+    const TPinList pins(mux);
+    for (int i = 0; i < pins.Count(); ++i) {
+        media::AM_MEDIA_TYPE mt{};
+        if (pins.PinAt(i)->ConnectionMediaType(&mt) != com::S_OK)
+            continue;
+        const bool video = mt.majortype == media::MEDIATYPE_Video;
+        media::FreeMediaType(mt);
+        ComPtr<media::IMuxStreamCounts> counts;
+        if (video && pins.PinAt(i)->QueryInterface(media::IMuxStreamCounts::iid,
+                                                   counts.OutVoid()) == com::S_OK)
+            return counts;
+    }
+    return nullptr;
+}
+
 HRESULT ShowFilterPropertyPages(win::HWND owner, IBaseFilter* filter, uint8_t kind) {
     if (!filter)
         return com::S_FALSE;

@@ -120,6 +120,10 @@ enum TPropertyPage : uint8_t {
 // Never throws.
 HRESULT ShowFilterPropertyPages(win::HWND owner, media::IBaseFilter* filter, uint8_t kind);
 
+// What the capture file's mux made of its video stream: the counts of the
+// mux input that takes video; null when it has none. Any thread.
+ComPtr<media::IMuxStreamCounts> VideoStreamCounts(media::IBaseFilter* mux);
+
 // Interface `I` of `object` or EIntfCastError ("Interface not supported"):
 // the checked cast the workflows use on components and platform objects.
 template <class I>

@@ -611,6 +611,8 @@ struct MUX_STREAM_COUNTS {
     LONGLONG written = 0;   // Frames (video) or sample frames (audio) written.
     LONGLONG lost = 0;      // Video: empty places where the source lost frames,
                             // or the disk's queue had no room for one.
+    LONGLONG no_room = 0;   // Video: of those, frames the disk's queue had no
+                            // room for (the disk fell behind).
     LONGLONG inserted = 0;  // Video: empty places inserted to keep time (a late
                             // start, a camera behind the audio clock).
     LONGLONG left_out = 0;  // Video: frames left out to keep time.

@@ -63,6 +63,7 @@ void CaptureTimeline::DropPlaced(int stream) {
     if (s.counts.written > 0) {
         --s.counts.written;
         ++s.counts.lost;
+        ++s.counts.no_room;
     }
 }
 
