@@ -305,5 +305,49 @@ TEST_F(TapeDeckTest, ADeckThatCannotCreateItsTapeRefusesToRun) {
     EXPECT_EQ(state, State_Stopped);
 }
 
+// With nothing on its monitor the deck is where a play-out ends: the graph
+// completes once the deck ran to the end of its input, also when that end
+// came while paused; with a monitor the end passes on to it instead.
+TEST_F(TapeDeckTest, WithoutAMonitorTheDeckEndsThePlayOnceItRanToTheEnd) {
+    for (const bool monitored : {false, true}) {
+        SCOPED_TRACE(monitored ? "monitored" : "no monitor");
+        FilterHarness h(m_deck);
+        TestSource* source =
+            h.AddSource({.types = {MediaType::Video(MEDIASUBTYPE_MJPG, 64, 48, 24, 400000)},
+                         .buffer_size = 1 << 16});
+        ASSERT_EQ(h.ConnectIn(source, u"Video In"), S_OK);
+        TestSink* monitor = monitored ? h.AddSink() : nullptr;
+        if (monitor) {
+            ASSERT_EQ(h.ConnectOut(u"Monitor Out", monitor), S_OK);
+        }
+        ComPtr<IMediaEvent> events = ComPtr<IFilterGraph2>(h.Graph()).As<IMediaEvent>();
+        LONG code = 0;
+
+        // One frame, then the end, while running.
+        ASSERT_EQ(h.Control()->Run(), S_OK);
+        h.Step(kSecond);
+        const std::vector<uint8_t> frame = Jpeg(1);
+        ASSERT_EQ(source->Push(frame, 0, 400000), S_OK);
+        ASSERT_EQ(source->PushEndOfStream(), S_OK);
+        ASSERT_EQ(events->WaitForCompletion(5000, &code), S_OK);
+        EXPECT_EQ(code, EC_COMPLETE);
+        if (monitor) {
+            EXPECT_EQ(monitor->EndOfStreams(), 1);
+        }
+        ASSERT_EQ(h.Control()->Stop(), S_OK);
+        const auto tape = PacketDigests(LastRecording(), "v");
+        ASSERT_TRUE(tape);
+        EXPECT_EQ(*tape, std::vector<QByteArray>{Md5Hex(frame)});
+
+        // The end while paused completes once the graph runs, not before.
+        ASSERT_EQ(h.Control()->Pause(), S_OK);
+        ASSERT_EQ(source->PushEndOfStream(), S_OK);
+        EXPECT_EQ(events->WaitForCompletion(200, &code), E_ABORT);
+        ASSERT_EQ(h.Control()->Run(), S_OK);
+        ASSERT_EQ(events->WaitForCompletion(5000, &code), S_OK);
+        EXPECT_EQ(code, EC_COMPLETE);
+    }
+}
+
 }  // namespace
 }  // namespace ronvix::media::test
