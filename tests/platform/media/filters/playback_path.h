@@ -3,9 +3,12 @@
 // and the same graph-building calls: the File Source and the AVI Splitter,
 // the video through a Sample Grabber that takes MJPG into the Virtual Tape
 // Deck (which records it), "Stream 01" rendered with a Silent Audio Output
-// in the graph. Every output pin left unconnected then goes into a sink
-// that takes samples as a renderer does, so every pin's pool is decided
-// and used. The graph has no clock: everything is due at once.
+// in the graph. Files of an even length whose video reaches the deck play
+// with its monitor shown (as the window shows it, so every frame is
+// decoded for it), other files without (as ronvix-capture plays). Every output pin left
+// unconnected then goes into a sink that takes samples as a renderer does,
+// so every pin's pool is decided and used. The graph has no clock:
+// everything is due at once.
 //
 // Shared by the AVI playback fuzz target and the test that replays its
 // corpus, so both drive one path. No test framework here: PlayTapePath
@@ -162,6 +165,16 @@ inline TapePathResult PlayTapePath(const std::u16string& path, int64_t file_byte
     ComPtr<IPin> deck_in;
     deck->FindPin(u"Video In", deck_in.ReleaseAndGetAddressOf());
     result.video_to_deck = deck_in && PinIsConnected(deck_in.Get());
+    // A monitor shows what the deck receives; with nothing received it
+    // would wait for ever, as a window does.
+    ComPtr<CheckingSink> monitor;
+    if (file_bytes % 2 == 0 && result.video_to_deck) {
+        monitor = com::MakeCom<CheckingSink>();
+        graph->AddFilter(monitor.Get(), u"VideoWindow1");
+        builder->RenderStream(nullptr, nullptr, deck.Get(), nullptr, monitor.Get());
+        if (!PinIsConnected(monitor->Input()))
+            fault("the deck's monitor did not connect");
+    }
 
     std::vector<ComPtr<CheckingSink>> sinks;
     for (ComPtr<IPin>& pin : FilterPins(splitter.Get())) {
@@ -212,6 +225,8 @@ inline TapePathResult PlayTapePath(const std::u16string& path, int64_t file_byte
     control->Stop();
     if (std::chrono::steady_clock::now() - stop_began > std::chrono::seconds(5))
         fault("Stop took longer than five seconds");
+    if (monitor)
+        sinks.push_back(monitor);
     for (ComPtr<CheckingSink>& sink : sinks)
         for (std::string& f : sink->Faults())
             fault(std::move(f));
