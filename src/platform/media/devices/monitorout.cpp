@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <optional>
 #include <span>
 
@@ -156,14 +157,28 @@ void MonitorFeed::ShowRgb32(const uint8_t* picture, int width, int height, IMedi
     const size_t stride = size_t(kMonitorWidth) * 4;
     if (!dst || size_t(out->GetSize()) < stride * kMonitorHeight)
         return;
-    // Nearest-neighbour scaling into bottom-up rows.
+    // Nearest-neighbour scaling into bottom-up rows: the source column of
+    // each monitor column is worked out once per picture width, and a row
+    // that repeats the one before is copied whole.
+    if (m_columns_width != width) {
+        m_columns.resize(kMonitorWidth);
+        for (int x = 0; x < kMonitorWidth; ++x)
+            m_columns[size_t(x)] = int(int64_t(x) * width / kMonitorWidth);
+        m_columns_width = width;
+    }
+    int previous = -1;
     for (int y = 0; y < kMonitorHeight; ++y) {
         const int sy = int(int64_t(y) * height / kMonitorHeight);
+        auto* drow = reinterpret_cast<uint32_t*>(dst + stride * size_t(kMonitorHeight - 1 - y));
+        if (sy == previous) {
+            std::memcpy(drow, drow + kMonitorWidth, stride);  // The previous row, just written.
+            continue;
+        }
+        previous = sy;
         const auto* srow =
             reinterpret_cast<const uint32_t*>(picture + size_t(sy) * size_t(width) * 4);
-        auto* drow = reinterpret_cast<uint32_t*>(dst + stride * size_t(kMonitorHeight - 1 - y));
         for (int x = 0; x < kMonitorWidth; ++x)
-            drow[x] = srow[int64_t(x) * width / kMonitorWidth];
+            drow[x] = srow[m_columns[size_t(x)]];
     }
     out->SetActualDataLength(static_cast<LONG>(stride * kMonitorHeight));
     REFERENCE_TIME start = 0, end = 0;

@@ -58,6 +58,8 @@ private:
     MonitorOutPin& m_pin;
     void* m_decoder = nullptr;  // A TurboJPEG decompressor.
     std::vector<uint8_t> m_picture;
+    std::vector<int> m_columns;  // The source column of each monitor column,
+    int m_columns_width = -1;    // for pictures this wide.
 };
 
 class PresentationGate {

@@ -284,6 +284,8 @@ HRESULT AviDemuxer::Open(ByteReader reader, std::unique_ptr<AviDemuxer>* out) {
             s.type = AudioType(*st);
             s.max_packet_bytes =
                 PacketBound(indexed, HeaderPacketEstimate(par, s.type), file_bytes);
+        } else {
+            s.max_packet_bytes = PacketBound(indexed, 0, file_bytes);  // Its packets are skipped.
         }
         any = any || s.type->majortype != GUID_NULL;
         demux->m_duration = std::max(demux->m_duration, s.duration);

@@ -326,16 +326,31 @@ TEST_F(TapeDeckTest, WithoutAMonitorTheDeckEndsThePlayOnceItRanToTheEnd) {
         ComPtr<IMediaEvent> events = ComPtr<IFilterGraph2>(h.Graph()).As<IMediaEvent>();
         LONG code = 0;
 
-        // One frame, then the end, while running.
+        // One frame, then the end, while running. The frame's picture is
+        // dark top left and bottom right, bright elsewhere.
+        std::vector<uint8_t> rgb(size_t(64) * 48 * 4);
+        for (size_t i = 0; i < rgb.size(); ++i)
+            rgb[i] = (i / 4 % 64 < 32) == (i / 4 / 64 < 24) ? 0 : 255;
+        std::vector<uint8_t> frame(JpegEncoder::MaxSize(64, 48));
+        frame.resize(JpegEncoder().EncodeRgb32(rgb.data(), 64, 48, false, 90, frame));
         ASSERT_EQ(h.Control()->Run(), S_OK);
         h.Step(kSecond);
-        const std::vector<uint8_t> frame = Jpeg(1);
         ASSERT_EQ(source->Push(frame, 0, 400000), S_OK);
         ASSERT_EQ(source->PushEndOfStream(), S_OK);
         ASSERT_EQ(events->WaitForCompletion(5000, &code), S_OK);
         EXPECT_EQ(code, EC_COMPLETE);
         if (monitor) {
             EXPECT_EQ(monitor->EndOfStreams(), 1);
+            // Scaled to 720 x 576 in bottom-up rows: the picture's top is
+            // the end of the buffer.
+            const auto shown = monitor->ReceivedSamples();
+            ASSERT_EQ(shown.size(), 1u);
+            ASSERT_EQ(shown[0].data.size(), size_t(720) * 576 * 4);
+            auto at = [&](int x, int y) { return shown[0].data[(size_t(575 - y) * 720 + x) * 4]; };
+            EXPECT_LT(at(100, 75), 30);
+            EXPECT_GT(at(600, 75), 225);
+            EXPECT_GT(at(100, 500), 225);
+            EXPECT_LT(at(600, 500), 30);
         }
         ASSERT_EQ(h.Control()->Stop(), S_OK);
         const auto tape = PacketDigests(LastRecording(), "v");
