@@ -38,6 +38,9 @@
 
 namespace ronvix::media::test {
 
+using com::FAILED;
+using com::SUCCEEDED;
+
 inline void RegisterTapePathClasses() {
     RegisterEngineClasses();
     RegisterPlaybackClasses();
