@@ -27,6 +27,7 @@
 #include "platform/media/devices/audiooutput.h"
 #include "platform/media/devices/v4l2/fake_v4l2.h"
 #include "platform/media/devices/virtualdevices.h"
+#include "platform/media/filters/handmade_avi.h"
 #include "platform/media/filters/playback_files.h"
 #include "platform/media/graph.h"
 #include "platform/media/interfaces.h"
@@ -566,6 +567,43 @@ TEST_F(PrintToTape, ADefaultSoundOutputThatCannotBeOpenedFailsThePlayOnceAndLeav
 
 // A V4L2 output device (a loopback node on the scripted V4L2 system),
 // listed before the window is made.
+// Files the splitter refuses (a picture over 8192 pixels, no AVI at all):
+// "Play" says why once, as any play that cannot start, and the page stays
+// idle instead of running with nothing to play.
+TEST_F(PrintToTape, AFileTheSplitterRefusesIsReportedOnceAndThePageStaysIdle) {
+    const struct {
+        const char* name;
+        QByteArray bytes;
+        com::HRESULT reason;
+    } cases[] = {
+        {"huge.avi", media::test::HandmadeAvi{16000, 16000, {"\xFF\xD8\xFF\xD9"}}.Bytes(),
+         com::VFW_E_UNSUPPORTED_VIDEO},
+        {"text.avi", QByteArray("this is a text file, not a movie\n").repeated(20),
+         com::VFW_E_INVALID_FILE_FORMAT},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString path = s_dir->filePath(QString::fromLatin1(c.name));
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(c.bytes);
+        file.close();
+        m_form->SourceFilename->SetText(path);
+        m_dialogs.boxes.clear();
+        m_dialogs.QueueBoxAnswer(win::IDOK);
+
+        m_form->Start_print->click();
+        ASSERT_EQ(m_dialogs.boxes.size(), 1u);
+        EXPECT_EQ(m_dialogs.boxes[0].text,
+                  "Playback could not start: " + mediagraph::ResultText(c.reason) + " ($" +
+                      QString::number(uint32_t(c.reason), 16).toUpper() + ").");
+        ExpectRow(Row::Idle);
+        EXPECT_FALSE(m_form->OutGraph->Active());
+        EXPECT_TRUE(QDir(m_tape_dir.path()).entryList(QDir::Files).isEmpty());
+    }
+    EXPECT_TRUE(m_dialogs.unexpected.empty());
+}
+
 class PrintToV4l2 : public PrintToTape {
 protected:
     PrintToV4l2() {

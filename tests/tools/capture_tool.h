@@ -11,6 +11,7 @@
 
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 
 #include <string>
@@ -24,6 +25,7 @@ struct ToolRun {
     int status = -1;  // exit status; -1 when it did not exit normally
     QString out;
     QString err;
+    long peak_kb = -1;  // the program's peak resident memory (VmHWM), KiB
 };
 
 inline QString ToolPath() {
@@ -67,9 +69,11 @@ inline ToolRun RunProgram(const QString& program, const QStringList& args) {
     ToolRun run;
     if (const pid_t pid = SpawnProgram(program, args, out, err); pid > 0) {
         int status = 0;
-        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        struct rusage usage {};
+        while (::wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {
         }
         run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        run.peak_kb = usage.ru_maxrss;
     }
     run.out = ReadText(out);
     run.err = ReadText(err);

@@ -13,6 +13,7 @@
 
 #include "capture_tool.h"
 #include "platform/media/filters/avi_probe.h"
+#include "platform/media/filters/handmade_avi.h"
 
 namespace ronvix::tools {
 namespace {
@@ -112,6 +113,79 @@ TEST(RonvixCapture, CapturesTestDevicesAndPlaysTheFileToTheTapeDeck) {
         if (p.stream == 0 && p.size > 0)
             tape_video.push_back(p.adler);
     EXPECT_EQ(tape_video, source_video);
+}
+
+// Files of a few hundred bytes that declare pictures, audio and chunks they
+// do not hold, played to the tape deck: one the engine refuses fails with
+// status 1 at once; one that holds a frame plays it, ends and records it.
+// Either way the tool's peak memory stays within 64 MiB of a play of a tiny
+// valid file (measured without a sanitizer, which has its own overhead).
+TEST(RonvixCapture, FilesThatDeclareMoreThanTheyHoldCostOnlyWhatTheyHold) {
+    QTemporaryDir dir;
+    const QString jpeg_path = dir.filePath(QStringLiteral("frame.jpg"));
+    ASSERT_EQ(RunProgram(QStringLiteral("ffmpeg"),
+                         {"-v", "error", "-f", "lavfi", "-i", "testsrc=size=64x48", "-frames:v",
+                          "1", "-y", jpeg_path})
+                  .status,
+              0);
+    QFile jpeg_file(jpeg_path);
+    ASSERT_TRUE(jpeg_file.open(QIODevice::ReadOnly));
+    const QByteArray frame = jpeg_file.readAll();
+    ASSERT_FALSE(frame.isEmpty());
+
+    const QString tape_dir = QString::fromLocal8Bit(qgetenv("RONVIX_TAPE_DIR"));
+    ASSERT_FALSE(tape_dir.isEmpty());
+    using media::test::HandmadeAvi;
+    const HandmadeAvi::Pcm wide_pcm{64, 1'000'000, 16, QByteArray(64, '\0')};
+    struct Case {
+        const char* name;
+        HandmadeAvi avi;
+        int status;
+    };
+    const Case cases[] = {
+        {"tiny and valid", {64, 48, {frame}}, 0},  // The measure for the others.
+        {"one 16000x16000 frame", {16000, 16000, {"\xFF\xD8\xFF\xD9"}}, 1},
+        {"a 32768x32768 stream", {32768, 32768, {}, {}, false}, 1},
+        {"32768x32768 and 64 channels at 1 MHz", {32768, 32768, {}, wide_pcm, false}, 1},
+        {"8000x8000, an index claiming 2 GiB", {8000, 8000, {frame}, {}, true, 0x7FFFFFFF}, 0},
+        {"8192x8192 and 64 channels at 1 MHz",
+         {8192, 8192, {frame}, wide_pcm, true, 0xFFFFFFF0},
+         0},
+    };
+    long baseline_kb = -1;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString file = dir.filePath(QStringLiteral("declares.avi"));
+        {
+            QFile f(file);
+            ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            ASSERT_LT(f.write(c.avi.Bytes()), 4096);
+        }
+        const QStringList before = QDir(tape_dir).entryList(QDir::Files);
+        const ToolRun run = RunCapture({"--play", file, "--to", "Virtual Tape Deck"});
+        ASSERT_EQ(run.status, c.status) << run.err.toStdString() << run.out.toStdString();
+        if (c.status == 0) {
+            EXPECT_TRUE(run.out.contains(QLatin1String("sent 1 frames,"))) << run.out.toStdString();
+            EXPECT_FALSE(run.out.contains(QLatin1String("stopped before the end")));
+            QStringList tapes = QDir(tape_dir).entryList(QDir::Files);
+            for (const QString& old : before)
+                tapes.removeAll(old);
+            ASSERT_EQ(tapes.size(), 1);
+            const auto recorded = media::test::PacketChecksums(tape_dir + '/' + tapes[0]);
+            ASSERT_TRUE(recorded);
+            EXPECT_EQ(recorded->size(), 1u);
+        } else {
+            EXPECT_TRUE(run.err.contains(QLatin1String("holds no MJPG video stream")))
+                << run.err.toStdString();
+        }
+        ASSERT_GT(run.peak_kb, 0);
+        if (baseline_kb < 0)
+            baseline_kb = run.peak_kb;
+#if !defined(__SANITIZE_ADDRESS__)
+        EXPECT_LE(run.peak_kb - baseline_kb, 64 * 1024)
+            << "peak " << run.peak_kb << " KiB against " << baseline_kb << " KiB";
+#endif
+    }
 }
 
 TEST(RonvixCapture, BadArgumentsAreRefusedWithStatus2) {

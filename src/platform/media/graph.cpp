@@ -1139,6 +1139,15 @@ HRESULT FilterGraph::SetPositions(LONGLONG* current, DWORD current_flags, LONGLO
         target = how == AM_SEEKING_RelativePositioning ? now + *current : *current;
         target = std::max<LONGLONG>(target, 0);
     }
+    if (how != AM_SEEKING_NoPositioning) {
+        // The renderers reach the end of the new segment again: a graph that
+        // had completed completes once more (a seek after the end plays on).
+        // Armed before the source seeks, since its new segment may reach
+        // every renderer's end before SetPositions returns.
+        std::lock_guard events(m_event_lock);
+        m_completed.clear();
+        m_running_for_events = m_state == State_Running;
+    }
     LONGLONG new_current = target;
     const HRESULT hr = s->SetPositions(
         how != AM_SEEKING_NoPositioning ? &new_current : nullptr,
@@ -1151,13 +1160,6 @@ HRESULT FilterGraph::SetPositions(LONGLONG* current, DWORD current_flags, LONGLO
     // The new segment starts at stream time zero: rebase the stream time so
     // playback goes on from the new position at once.
     m_segment_start = target;
-    {
-        // The renderers reach the end of the new segment again: a graph that
-        // had completed completes once more (a seek after the end plays on).
-        std::lock_guard events(m_event_lock);
-        m_completed.clear();
-        m_running_for_events = m_state == State_Running;
-    }
     if (m_state == State_Running) {
         const REFERENCE_TIME start = Now();
         m_start = start;

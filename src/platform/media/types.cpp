@@ -185,7 +185,11 @@ MediaType MediaType::Video(const GUID& subtype, int width, int height, int bits,
     vih.bmiHeader.biBitCount = static_cast<WORD>(bits);
     const bool rgb = subtype == MEDIASUBTYPE_RGB32 || subtype == MEDIASUBTYPE_RGB24;
     vih.bmiHeader.biCompression = rgb ? 0 : subtype.Data1;
-    vih.bmiHeader.biSizeImage = static_cast<DWORD>(width * height * (bits ? bits : 24) / 8);
+    // In 64 bits: a device or a file may name any size, and the product of
+    // two such values overflows an int long before it means anything.
+    const int64_t image = int64_t(width) * std::abs(int64_t(height)) * (bits ? bits : 24) / 8;
+    vih.bmiHeader.biSizeImage =
+        width > 0 && image > 0 && image <= int64_t(UINT32_MAX) ? static_cast<DWORD>(image) : 0;
     t.m_mt.bFixedSizeSamples = subtype != MEDIASUBTYPE_MJPG;
     t.m_mt.bTemporalCompression = 0;
     t.m_mt.lSampleSize = t.m_mt.bFixedSizeSamples ? vih.bmiHeader.biSizeImage : 1;
@@ -203,8 +207,12 @@ MediaType MediaType::Pcm(int rate, int bits, int channels) {
     wfx.nChannels = static_cast<WORD>(channels);
     wfx.nSamplesPerSec = static_cast<DWORD>(rate);
     wfx.wBitsPerSample = static_cast<WORD>(bits);
-    wfx.nBlockAlign = static_cast<WORD>(channels * bits / 8);
-    wfx.nAvgBytesPerSec = wfx.nSamplesPerSec * wfx.nBlockAlign;
+    const int64_t block = int64_t(channels) * bits / 8;
+    const int64_t per_second = block * rate;
+    if (rate > 0 && block > 0 && block <= 0xFFFF && per_second <= int64_t(UINT32_MAX)) {
+        wfx.nBlockAlign = static_cast<WORD>(block);
+        wfx.nAvgBytesPerSec = static_cast<DWORD>(per_second);
+    }
     t.m_mt.bFixedSizeSamples = 1;
     t.m_mt.lSampleSize = wfx.nBlockAlign;
     t.SetFormat(&wfx, sizeof wfx);

@@ -155,6 +155,17 @@ std::string DescribeMediaType(const AM_MEDIA_TYPE& mt);
 // A four-character code as a subtype GUID ({XXXXXXXX-0000-0010-8000-00AA00389B71}).
 GUID SubtypeFromFourcc(uint32_t fourcc);
 
+// The largest picture side the engine takes, in pixels. A file or a device
+// that declares a wider or taller picture is refused: every size computed
+// from a picture within it fits in 32 bits, and one RGB32 frame of it
+// (256 MiB) is the most a single picture can ask for.
+inline constexpr int kMaxPictureSide = 8192;
+// Whether a picture of `width` x |`height`| is one the engine takes.
+constexpr bool PictureSizeAllowed(int64_t width, int64_t height) {
+    return width > 0 && height != 0 && width <= kMaxPictureSide && height <= kMaxPictureSide &&
+           height >= -kMaxPictureSide;
+}
+
 // Owning wrapper: copying deep-copies, destruction frees. Not thread-safe.
 class MediaType {
 public:
@@ -166,10 +177,13 @@ public:
     MediaType& operator=(MediaType&& other) noexcept;
     ~MediaType() { FreeMediaType(m_mt); }
 
-    // A video type with a VideoInfo block.
+    // A video type with a VideoInfo block. biSizeImage is width x |height|
+    // x bits / 8, or 0 when that does not fit its 32 bits.
     static MediaType Video(const GUID& subtype, int width, int height, int bits,
                            REFERENCE_TIME time_per_frame_100ns = 0);
-    // A PCM type with a WaveFormatEx block.
+    // A PCM type with a WaveFormatEx block. The block alignment and byte
+    // rate are 0 when they do not fit their fields (an invalid format that
+    // every consumer refuses), never a wrapped value.
     static MediaType Pcm(int rate, int bits, int channels);
     // Only major and sub type (format type left null): a pattern, not a type.
     static MediaType Partial(const GUID& major, const GUID& subtype = {}, const GUID& format = {});

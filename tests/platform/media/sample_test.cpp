@@ -42,6 +42,43 @@ TEST(MediaTypes, CopiesOwnTheirFormatAndMatchPartially) {
     EXPECT_EQ(pcm.WaveFormat()->nBlockAlign, 2);
 }
 
+// Sizes from device or file values are computed without wrapping: what
+// does not fit its field is 0 (unknown, or a format every consumer
+// refuses), never a wrapped or negative number.
+TEST(MediaTypes, SizesFromAnyValuesNeverWrap) {
+    struct VideoCase {
+        GUID subtype;
+        int width, height, bits;
+        DWORD image;
+    };
+    for (const VideoCase& c : {
+             VideoCase{MEDIASUBTYPE_RGB32, 8192, 8192, 32, 256u << 20},
+             VideoCase{MEDIASUBTYPE_RGB32, 720, -576, 32, 720 * 576 * 4},
+             VideoCase{MEDIASUBTYPE_YUY2, 46340, 46340, 16, 4294791200u},
+             VideoCase{MEDIASUBTYPE_YUY2, 65535, 65535, 16, 0},
+             VideoCase{MEDIASUBTYPE_RGB32, -640, 480, 32, 0},
+         }) {
+        const MediaType t = MediaType::Video(c.subtype, c.width, c.height, c.bits);
+        EXPECT_EQ(t.VideoInfo()->bmiHeader.biSizeImage, c.image) << c.width << "x" << c.height;
+        EXPECT_EQ(t->lSampleSize, c.image) << c.width << "x" << c.height;
+    }
+    struct PcmCase {
+        int rate, bits, channels;
+        WORD align;
+        DWORD per_second;
+    };
+    for (const PcmCase& c : {
+             PcmCase{1'000'000, 16, 64, 128, 128'000'000},
+             PcmCase{768'000, 32, 65535, 0, 0},
+             PcmCase{2'147'483'647, 32, 8, 0, 0},
+             PcmCase{-48000, 16, 2, 0, 0},
+         }) {
+        const MediaType t = MediaType::Pcm(c.rate, c.bits, c.channels);
+        EXPECT_EQ(t.WaveFormat()->nBlockAlign, c.align) << c.rate << "/" << c.channels;
+        EXPECT_EQ(t.WaveFormat()->nAvgBytesPerSec, c.per_second) << c.rate << "/" << c.channels;
+    }
+}
+
 ComPtr<MemAllocator> Pool(LONG count, LONG size) {
     auto pool = MakeCom<MemAllocator>();
     ALLOCATOR_PROPERTIES want{count, size, 1, 0}, got{};

@@ -37,8 +37,7 @@ const VIDEOINFOHEADER* MjpgInfo(const AM_MEDIA_TYPE& mt) {
         mt.formattype != FORMAT_VideoInfo || !mt.pbFormat || mt.cbFormat < sizeof(VIDEOINFOHEADER))
         return nullptr;
     const auto* vih = reinterpret_cast<const VIDEOINFOHEADER*>(mt.pbFormat);
-    if (vih->bmiHeader.biWidth <= 0 || vih->bmiHeader.biHeight == 0 ||
-        vih->bmiHeader.biWidth > 16384 || std::abs(vih->bmiHeader.biHeight) > 16384)
+    if (!PictureSizeAllowed(vih->bmiHeader.biWidth, vih->bmiHeader.biHeight))
         return nullptr;
     return vih;
 }
@@ -84,19 +83,32 @@ public:
     }
 
 protected:
+    // Each buffer holds one received frame: the type's biSizeImage when it
+    // names one, which is the largest frame the source delivers (a file's
+    // splitter sets it from what the file holds, so a file whose header
+    // names a huge picture costs only what the file holds), else the
+    // encoder's bound for the picture; with room for headers either way,
+    // and at most the largest packet a splitter delivers.
     HRESULT DecideBufferSize(ALLOCATOR_PROPERTIES& props) override {
-        // A JPEG frame never exceeds the encoder's bound for its size.
         const MediaType mt = ConnectionType();
         const VIDEOINFOHEADER* vih = MjpgInfo(mt.Get());
         if (!vih)
             return VFW_E_TYPE_NOT_ACCEPTED;
-        const size_t bound =
-            JpegEncoder::MaxSize(vih->bmiHeader.biWidth, std::abs(vih->bmiHeader.biHeight)) +
-            (1 << 16);
-        props.cBuffers = std::max<LONG>(props.cBuffers, 4);
-        props.cbBuffer = std::max<LONG>(props.cbBuffer, static_cast<LONG>(bound));
+        const int64_t frame = vih->bmiHeader.biSizeImage > 0
+                                  ? int64_t(vih->bmiHeader.biSizeImage)
+                                  : int64_t(JpegEncoder::MaxSize(
+                                        vih->bmiHeader.biWidth, std::abs(vih->bmiHeader.biHeight)));
+        const int64_t size = std::min<int64_t>(frame + kHeaderRoom, kMaxFrameBytes);
+        props.cBuffers = std::max<LONG>(
+            props.cBuffers, static_cast<LONG>(std::clamp<int64_t>(kPoolBudget / size, 2, 4)));
+        props.cbBuffer = std::max<LONG>(props.cbBuffer, static_cast<LONG>(size));
         return S_OK;
     }
+
+private:
+    static constexpr int64_t kHeaderRoom = 1 << 16;
+    static constexpr int64_t kMaxFrameBytes = (int64_t(64) << 20) + kHeaderRoom;
+    static constexpr int64_t kPoolBudget = int64_t(64) << 20;
 };
 
 class TapeDeck final : public BaseFilter, public ITapeDeck, public ISpecifyPropertyPages {
@@ -148,10 +160,31 @@ public:
             DropRecorder();
     }
 
+    // With nothing on "Monitor Out" the deck is where the stream ends, as
+    // a renderer is: the graph waits for it, and it reports the end of the
+    // stream itself once it ran to it. With a monitor the end passes on.
+    ULONG GetMiscFlags() override {
+        return m_monitor->IsConnected() ? 0 : AM_FILTER_MISC_FLAGS_IS_RENDERER;
+    }
+
     HRESULT OnReceive(BaseInputPin& pin, IMediaSample* sample) override;
-    void OnEndOfStream(BaseInputPin&) override { m_monitor->DeliverEndOfStream(); }
+    void OnEndOfStream(BaseInputPin&) override {
+        if (m_monitor->IsConnected()) {
+            m_monitor->DeliverEndOfStream();
+            return;
+        }
+        {
+            std::lock_guard guard(m_end_lock);
+            m_ended = true;
+        }
+        MaybeComplete();
+    }
     void OnBeginFlush(BaseInputPin& pin) override {
         BaseFilter::OnBeginFlush(pin);
+        {
+            std::lock_guard guard(m_end_lock);
+            m_ended = m_complete_sent = false;
+        }
         m_monitor->DeliverBeginFlush();
     }
     void OnEndFlush(BaseInputPin&) override { m_monitor->DeliverEndFlush(); }
@@ -169,12 +202,32 @@ protected:
         return BaseFilter::QueryInterfaceExtra(riid, out);
     }
 
-    HRESULT OnActivate() override { return StartRecording(); }
-    void OnRun(REFERENCE_TIME) override { m_gate.Wake(); }
+    HRESULT OnActivate() override {
+        {
+            std::lock_guard guard(m_end_lock);
+            m_ended = m_complete_sent = false;
+        }
+        return StartRecording();
+    }
+    void OnRun(REFERENCE_TIME) override {
+        m_gate.Wake();
+        MaybeComplete();  // An end that came while paused.
+    }
     void OnStopRequest() override { m_gate.Wake(); }
     void OnStopJoin() override { FinishRecording(); }
 
 private:
+    // EC_COMPLETE once per run, when the stream ended and the deck runs.
+    void MaybeComplete() {
+        {
+            std::lock_guard guard(m_end_lock);
+            if (!m_ended || m_complete_sent || State() != State_Running)
+                return;
+            m_complete_sent = true;
+        }
+        NotifyEvent(EC_COMPLETE, S_OK, reinterpret_cast<LONG_PTR>(static_cast<IBaseFilter*>(this)));
+    }
+
     void MakeRecorder(const MediaType& type);
     void DropRecorder();
     HRESULT StartRecording();
@@ -200,6 +253,11 @@ private:
 
     std::mutex m_name_lock;
     std::string m_last_recording;  // Guarded by m_name_lock.
+
+    // The end of the stream without a monitor; guarded by m_end_lock.
+    std::mutex m_end_lock;
+    bool m_ended = false;
+    bool m_complete_sent = false;
 
     // Streaming thread only.
     std::unique_ptr<MonitorFeed> m_feed;

@@ -3,9 +3,10 @@
 // that records what it is sent.
 //
 // What a caller may rely on:
-// - Pins: input "Video In" (MJPG video of any size with a VideoInfo block)
-//   and output "Monitor Out", the deck's own fixed video output: RGB32
-//   720x576 at 25 fps, offered before the input is connected.
+// - Pins: input "Video In" (MJPG video with a VideoInfo block, pictures up
+//   to kMaxPictureSide on each side) and output "Monitor Out", the deck's
+//   own fixed video output: RGB32 720x576 at 25 fps, offered before the
+//   input is connected.
 // - Like a real deck it presents at sample time: a frame is taken when the
 //   graph's clock reaches its start time (at once when late or untimed);
 //   a paused deck holds the frame until the graph runs. Every wait ends
@@ -23,6 +24,13 @@
 //   "Monitor Out" with its times; a frame that does not decode is recorded
 //   but not shown. Flushes, new segments and end of stream on "Video In"
 //   pass to "Monitor Out".
+// - With "Monitor Out" unconnected the deck is the end of the stream: it
+//   counts as a renderer (AM_FILTER_MISC_FLAGS_IS_RENDERER) and raises
+//   EC_COMPLETE once its input ended while running, so a play-out with no
+//   monitor completes.
+// - Its recorder's buffers hold the largest frame the input's type names
+//   (biSizeImage, which a file's splitter sets from what the file holds),
+//   else the JPEG encoder's bound for the picture.
 
 #include "platform/com/classregistry.h"
 #include "platform/media/interfaces.h"

@@ -11,6 +11,7 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 namespace ronvix::media {
@@ -30,31 +31,73 @@ REFERENCE_TIME ToUnits(int64_t value, AVRational time_base) {
     return av_rescale_q(value, time_base, kUnits100ns);
 }
 
-MediaType VideoType(const AVStream& st, REFERENCE_TIME time_per_frame) {
+// Whether the stream's picture is larger than the engine takes. A picture
+// with no size at all is not "too large": it has an empty type instead.
+bool PictureTooLarge(const AVCodecParameters& par) {
+    return par.width > kMaxPictureSide || std::abs(int64_t(par.height)) > kMaxPictureSide;
+}
+
+bool IsRgb(const AVCodecParameters& par) {
+    return par.codec_id == AV_CODEC_ID_RAWVIDEO && (par.codec_tag == 0 || par.codec_tag == 3);
+}
+
+// One uncompressed RGB frame: rows padded to four bytes. 0 when the bit
+// depth is not one we describe.
+int64_t RgbFrameBytes(const AVCodecParameters& par) {
+    const int bits = par.bits_per_coded_sample;
+    if (bits != 24 && bits != 32)
+        return 0;
+    return ((int64_t(par.width) * bits / 8 + 3) & ~int64_t(3)) * std::abs(int64_t(par.height));
+}
+
+// What the headers say one packet of the stream takes: a frame of video
+// (three bytes a pixel for a compressed one, a generous bound for JPEG), a
+// quarter second of audio.
+int64_t HeaderPacketEstimate(const AVCodecParameters& par, const MediaType& type) {
+    if (const WAVEFORMATEX* wfx = type.WaveFormat())
+        return std::max<int64_t>(wfx->nBlockAlign, wfx->nAvgBytesPerSec / 4);
+    if (IsRgb(par))
+        return RgbFrameBytes(par);
+    return int64_t(par.width) * std::abs(int64_t(par.height)) * 3;
+}
+
+// The largest packet a stream delivers: what its index lists when it has
+// one, else what its headers estimate, and never more than the file holds
+// (a packet lies inside the file).
+int64_t PacketBound(int64_t indexed, int64_t estimate, int64_t file_bytes) {
+    const int64_t size = std::min(indexed > 0 ? indexed : estimate, file_bytes);
+    return std::clamp(size, kMinPacketBytes, kMaxPacketBytes);
+}
+
+// The stream's video type; `packet_bytes` becomes the biSizeImage of a
+// compressed picture (the largest frame the stream delivers).
+MediaType VideoType(const AVStream& st, REFERENCE_TIME time_per_frame, int64_t packet_bytes) {
     const AVCodecParameters& par = *st.codecpar;
-    if (par.width <= 0 || par.height <= 0 || par.width > 32768 || par.height > 32768)
+    if (par.width <= 0 || par.height <= 0 || PictureTooLarge(par))
         return {};
     VIDEOINFOHEADER vih{};
     vih.bmiHeader.biWidth = par.width;
     vih.bmiHeader.biHeight = par.height;
     vih.AvgTimePerFrame = time_per_frame;
     GUID subtype;
-    if (par.codec_id == AV_CODEC_ID_RAWVIDEO && (par.codec_tag == 0 || par.codec_tag == 3)) {
-        const int bits = par.bits_per_coded_sample;
-        if (bits != 24 && bits != 32)
+    if (IsRgb(par)) {
+        const int64_t frame = RgbFrameBytes(par);
+        if (frame <= 0)
             return {};
+        const int bits = par.bits_per_coded_sample;
         subtype = bits == 24 ? MEDIASUBTYPE_RGB24 : MEDIASUBTYPE_RGB32;
         vih.bmiHeader.biBitCount = static_cast<WORD>(bits);
-        vih.bmiHeader.biSizeImage =
-            static_cast<DWORD>(((par.width * bits / 8 + 3) & ~3) * int64_t(par.height));
+        vih.bmiHeader.biSizeImage = static_cast<DWORD>(frame);  // At most 256 MiB.
     } else {
         if (par.codec_tag == 0)
             return {};
         subtype = SubtypeFromFourcc(par.codec_tag);
         vih.bmiHeader.biCompression = par.codec_tag;
         vih.bmiHeader.biBitCount =
-            static_cast<WORD>(par.bits_per_coded_sample > 0 ? par.bits_per_coded_sample : 24);
-        vih.bmiHeader.biSizeImage = static_cast<DWORD>(int64_t(par.width) * par.height * 3);
+            static_cast<WORD>(par.bits_per_coded_sample > 0 && par.bits_per_coded_sample <= 0xFFFF
+                                  ? par.bits_per_coded_sample
+                                  : 24);
+        vih.bmiHeader.biSizeImage = static_cast<DWORD>(packet_bytes);
     }
     vih.rcSource = {0, 0, par.width, par.height};
     vih.rcTarget = vih.rcSource;
@@ -83,9 +126,10 @@ MediaType AudioType(const AVStream& st) {
     wfx.nBlockAlign = static_cast<WORD>(par.block_align);
     wfx.nAvgBytesPerSec = static_cast<DWORD>(std::clamp<int64_t>(par.bit_rate / 8, 0, UINT32_MAX));
     if (wfx.wFormatTag == WAVE_FORMAT_PCM) {
-        if (wfx.wBitsPerSample == 0 || wfx.nBlockAlign == 0)
+        const int64_t per_second = int64_t(wfx.nSamplesPerSec) * wfx.nBlockAlign;
+        if (wfx.wBitsPerSample == 0 || wfx.nBlockAlign == 0 || per_second > int64_t(UINT32_MAX))
             return {};
-        wfx.nAvgBytesPerSec = wfx.nSamplesPerSec * wfx.nBlockAlign;
+        wfx.nAvgBytesPerSec = static_cast<DWORD>(per_second);
     }
     const int extra = par.extradata && par.extradata_size > 0
                           ? std::min(par.extradata_size, 0xFFFF - int(sizeof(wfx)))
@@ -210,26 +254,38 @@ HRESULT AviDemuxer::Open(ByteReader reader, std::unique_ptr<AviDemuxer>* out) {
         return VFW_E_INVALID_FILE_FORMAT;
     }
 
+    const int64_t file_bytes = demux->m_io->reader.length;
     bool any = false;
     for (unsigned i = 0; i < demux->m_ctx->nb_streams; ++i) {
-        const AVStream& st = *demux->m_ctx->streams[i];
+        AVStream* st = demux->m_ctx->streams[i];
+        const AVCodecParameters& par = *st->codecpar;
         DemuxStream s;
-        s.duration = ToUnits(st.duration, st.time_base);
-        if (st.codecpar->codec_type == AVMEDIA_TYPE_VIDEO) {
-            AVRational rate = st.avg_frame_rate.num > 0 && st.avg_frame_rate.den > 0
-                                  ? st.avg_frame_rate
-                                  : st.r_frame_rate;
+        s.duration = ToUnits(st->duration, st->time_base);
+        int64_t indexed = 0;
+        const int entries = avformat_index_get_entries_count(st);
+        for (int e = 0; e < entries; ++e) {
+            if (const AVIndexEntry* entry = avformat_index_get_entry(st, e))
+                indexed = std::max<int64_t>(indexed, entry->size);
+        }
+        if (par.codec_type == AVMEDIA_TYPE_VIDEO) {
+            // A picture larger than the engine takes refuses the file as a
+            // whole: playing its other streams alone would hide the refusal.
+            if (PictureTooLarge(par))
+                return VFW_E_UNSUPPORTED_VIDEO;
+            AVRational rate = st->avg_frame_rate.num > 0 && st->avg_frame_rate.den > 0
+                                  ? st->avg_frame_rate
+                                  : st->r_frame_rate;
             if (rate.num > 0 && rate.den > 0)
                 s.time_per_frame = av_rescale(10'000'000, rate.den, rate.num);
-            s.type = VideoType(st, s.time_per_frame);
-        } else if (st.codecpar->codec_type == AVMEDIA_TYPE_AUDIO) {
-            s.type = AudioType(st);
-        }
-        AVStream* mutable_st = demux->m_ctx->streams[i];
-        const int entries = avformat_index_get_entries_count(mutable_st);
-        for (int e = 0; e < entries; ++e) {
-            if (const AVIndexEntry* entry = avformat_index_get_entry(mutable_st, e))
-                s.max_packet_bytes = std::max<int64_t>(s.max_packet_bytes, entry->size);
+            s.max_packet_bytes =
+                PacketBound(indexed, HeaderPacketEstimate(par, MediaType()), file_bytes);
+            s.type = VideoType(*st, s.time_per_frame, s.max_packet_bytes);
+        } else if (par.codec_type == AVMEDIA_TYPE_AUDIO) {
+            s.type = AudioType(*st);
+            s.max_packet_bytes =
+                PacketBound(indexed, HeaderPacketEstimate(par, s.type), file_bytes);
+        } else {
+            s.max_packet_bytes = PacketBound(indexed, 0, file_bytes);  // Its packets are skipped.
         }
         any = any || s.type->majortype != GUID_NULL;
         demux->m_duration = std::max(demux->m_duration, s.duration);

@@ -6,9 +6,17 @@
 //
 // Contract:
 // - Open fails with VFW_E_FILE_TOO_SHORT for a file too short to hold an AVI
-//   header and VFW_E_INVALID_FILE_FORMAT for anything libavformat's AVI
-//   reader refuses or that holds no stream we can describe. It never reads
-//   past the reader's length, whatever the headers claim.
+//   header, VFW_E_UNSUPPORTED_VIDEO for a file with a video stream whose
+//   picture is larger than the engine takes (kMaxPictureSide), and
+//   VFW_E_INVALID_FILE_FORMAT for anything libavformat's AVI reader refuses
+//   or that holds no stream we can describe. It never reads past the
+//   reader's length, whatever the headers claim.
+// - Sizes come from what the file can hold: each stream's largest packet
+//   (max_packet_bytes) is the largest its index lists, else what its
+//   headers say one frame or a quarter second takes, and never more than
+//   the file's length. A compressed video type carries that size as its
+//   biSizeImage, so filters downstream size their buffers from the file
+//   too. Header fields that claim more than the file holds cost nothing.
 // - Streams keep the file's order. Streams whose codec has no media type
 //   here are listed with an empty type and their packets are skipped.
 // - Next() returns packets in file order: S_OK with a packet, S_FALSE at the
@@ -35,11 +43,17 @@ struct ByteReader {
     int64_t length = 0;
 };
 
+// Bounds of DemuxStream::max_packet_bytes.
+inline constexpr int64_t kMinPacketBytes = 4096;
+inline constexpr int64_t kMaxPacketBytes = int64_t(64) << 20;
+
 struct DemuxStream {
     MediaType type;                     // Empty (null major type) when not described.
     REFERENCE_TIME duration = 0;        // 100 ns; 0 when unknown.
     REFERENCE_TIME time_per_frame = 0;  // Video only.
-    // The largest packet the file's index lists; 0 without an index.
+    // The largest packet the stream delivers, at least kMinPacketBytes and
+    // at most kMaxPacketBytes: a packet larger than this is corrupt and is
+    // left out by the splitter.
     int64_t max_packet_bytes = 0;
 };
 

@@ -21,6 +21,9 @@ using namespace com;
 
 namespace {
 
+// What one output pin's pool may take when its packets are large.
+constexpr int64_t kPoolBudgetBytes = int64_t(64) << 20;
+
 constexpr DWORD kSeekingCaps = AM_SEEKING_CanSeekAbsolute | AM_SEEKING_CanSeekForwards |
                                AM_SEEKING_CanSeekBackwards | AM_SEEKING_CanGetCurrentPos |
                                AM_SEEKING_CanGetStopPos | AM_SEEKING_CanGetDuration;
@@ -178,19 +181,16 @@ protected:
             return ReturnInterface<IMediaSeeking>(this, out);
         return BasePin::QueryPinInterface(riid, out);
     }
+    // Buffers hold the largest packet the file can deliver on this stream
+    // (see DemuxStream): never a size only a header field names. A pool of
+    // very large packets gets fewer buffers, so one pool stays near
+    // kPoolBudgetBytes whatever the file.
     HRESULT DecideBufferSize(ALLOCATOR_PROPERTIES& props) override {
         std::lock_guard guard(m_type_lock);
-        int64_t size = std::max<int64_t>(m_max_packet, m_type->lSampleSize);
-        if (const VIDEOINFOHEADER* vih = m_type.VideoInfo()) {
-            size = std::max<int64_t>(size, vih->bmiHeader.biSizeImage);
-            props.cBuffers = std::max<LONG>(props.cBuffers, 8);
-        } else if (const WAVEFORMATEX* wfx = m_type.WaveFormat()) {
-            size = std::max<int64_t>(size, wfx->nAvgBytesPerSec / 4);
-            props.cBuffers = std::max<LONG>(props.cBuffers, 16);
-        }
-        // A corrupt index may claim anything: a packet larger than the pool's
-        // buffers is skipped rather than taking the memory it names.
-        size = std::clamp<int64_t>(size, 4096, 64 << 20);
+        const int64_t size = std::clamp(m_max_packet, kMinPacketBytes, kMaxPacketBytes);
+        const LONG wanted = m_type.WaveFormat() ? 16 : 8;
+        const LONG affordable = static_cast<LONG>(std::max<int64_t>(kPoolBudgetBytes / size, 2));
+        props.cBuffers = std::max<LONG>(props.cBuffers, std::min(wanted, affordable));
         props.cbBuffer = std::max<LONG>(props.cbBuffer, static_cast<LONG>(size));
         return S_OK;
     }
@@ -219,6 +219,7 @@ public:
                     AddPin(std::make_unique<SplitterOutputPin>(*this, i))));
             m_outputs[i]->SetStream(i < streams.size() ? &streams[i] : nullptr);
         }
+        m_refused = S_OK;
         std::lock_guard guard(m_read_lock);
         m_duration = demux->Duration();
         m_stop = m_duration;
@@ -226,6 +227,19 @@ public:
         m_last_delivered = 0;
         m_resume = false;
         m_demux = std::move(demux);
+    }
+
+    // Control thread, under the control lock: the input refused a file
+    // with `reason`.
+    void Refuse(HRESULT reason) { m_refused = reason; }
+
+    // A filter that leaves its graph forgets the file it refused there.
+    HRESULT JoinFilterGraph(IFilterGraph* graph, LPCWSTR name) override {
+        {
+            std::lock_guard control(ControlLock());
+            m_refused = S_OK;
+        }
+        return BaseFilter::JoinFilterGraph(graph, name);
     }
 
     void OnDisconnected(BasePin& pin) override {
@@ -280,6 +294,10 @@ public:
 
 protected:
     HRESULT OnActivate() override {
+        // A graph built around a file the splitter refused would run with
+        // nothing to play: it fails to start with the reason instead.
+        if (FAILED(m_refused) && !m_input->IsConnected())
+            return m_refused;
         std::lock_guard guard(m_read_lock);
         if (!m_demux)
             return S_OK;
@@ -324,6 +342,7 @@ private:
     SplitterInputPin* m_input = nullptr;
     std::vector<SplitterOutputPin*> m_outputs;  // Control lock; only grows.
     std::jthread m_thread;                      // Control lock.
+    HRESULT m_refused = S_OK;  // Control lock: why the last file offered was refused.
 
     std::mutex m_read_lock;
     // Guarded by m_read_lock (taken by the streaming thread around each
@@ -356,8 +375,10 @@ HRESULT SplitterInputPin::ReceiveConnection(IPin* connector, const AM_MEDIA_TYPE
     if (FAILED(connector->QueryInterface(IAsyncReader::iid, reader.OutVoid())) || !reader)
         return VFW_E_NO_TRANSPORT;
     LONGLONG total = 0;
-    if (FAILED(reader->Length(&total, nullptr)))
+    if (FAILED(reader->Length(&total, nullptr))) {
+        m_splitter.Refuse(VFW_E_FILE_TOO_SHORT);
         return VFW_E_FILE_TOO_SHORT;
+    }
     ByteReader bytes;
     bytes.length = total;
     bytes.read = [reader, total](int64_t position, uint8_t* buffer, int64_t size) -> int64_t {
@@ -370,8 +391,10 @@ HRESULT SplitterInputPin::ReceiveConnection(IPin* connector, const AM_MEDIA_TYPE
     };
     std::unique_ptr<AviDemuxer> demux;
     HRESULT hr = AviDemuxer::Open(std::move(bytes), &demux);
-    if (FAILED(hr))
+    if (FAILED(hr)) {
+        m_splitter.Refuse(hr);
         return hr;
+    }
     hr = BaseInputPin::ReceiveConnection(connector, mt);
     if (FAILED(hr))
         return hr;
@@ -427,10 +450,14 @@ HRESULT AviSplitter::SetPositions(LONGLONG* current, DWORD current_flags, LONGLO
     }
     HRESULT hr = S_OK;
     {
+        // A seek the file cannot make (no index, say) keeps the segment:
+        // reading goes on with the times it had, and the caller is told.
         std::lock_guard guard(m_read_lock);
         hr = m_demux->Seek(target);
-        m_segment_start = target;
-        m_last_delivered = target;
+        if (SUCCEEDED(hr)) {
+            m_segment_start = target;
+            m_last_delivered = target;
+        }
         m_resume = false;
     }
     if (streaming) {
@@ -443,7 +470,7 @@ HRESULT AviSplitter::SetPositions(LONGLONG* current, DWORD current_flags, LONGLO
         std::lock_guard guard(m_read_lock);
         StartThreadLocked();
     }
-    if (current)
+    if (current && SUCCEEDED(hr))
         *current = target;
     return hr;
 }
@@ -482,7 +509,7 @@ void AviSplitter::Stream(std::stop_token stop) {
         BYTE* data = nullptr;
         sample->GetPointer(&data);
         if (!data || packet.data.size() > size_t(sample->GetSize()))
-            continue;  // Larger than any packet the index listed: corrupt.
+            continue;  // Larger than the file lets a packet of this stream be: corrupt.
         std::memcpy(data, packet.data.data(), packet.data.size());
         sample->SetActualDataLength(static_cast<LONG>(packet.data.size()));
         REFERENCE_TIME start = packet.start - segment, end = packet.stop - segment;

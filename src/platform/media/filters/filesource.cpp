@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <cstring>
 #include <deque>
 #include <mutex>
@@ -165,7 +166,9 @@ public:
     HRESULT SyncRead(LONGLONG position, LONG length, BYTE* buffer) override {
         if (!buffer)
             return E_POINTER;
-        if (position < 0 || length < 0)
+        // A position from a file's headers may be anything: the last byte
+        // asked for must still be a file offset.
+        if (position < 0 || length < 0 || position > INT64_MAX - length)
             return E_INVALIDARG;
         int fd = -1;
         {

@@ -21,7 +21,8 @@ public:
 
     HRESULT CheckInputType(const AM_MEDIA_TYPE& in) override {
         VideoGeometry g;
-        if (in.subtype != MEDIASUBTYPE_MJPG || !ReadGeometry(in, &g))
+        if (in.subtype != MEDIASUBTYPE_MJPG || !ReadGeometry(in, &g) ||
+            !PictureSizeAllowed(g.width, g.height))
             return VFW_E_TYPE_NOT_ACCEPTED;
         return S_OK;
     }
@@ -70,6 +71,11 @@ public:
         const size_t size = Yuy2ImageSize(go.width, go.height);
         if (size > static_cast<size_t>(out->GetSize()))
             return E_UNEXPECTED;
+        // The picture's own headers first: nothing is allocated for a frame
+        // that is no JPEG of the connection's size.
+        int w = 0, h = 0;
+        if (!m_decoder.ReadSize(jpeg, &w, &h) || w != gi.width || h != gi.height)
+            return S_FALSE;
         m_rgb.resize(Rgb32ImageSize(gi.width, gi.height));
         if (!m_decoder.DecodeRgb32(jpeg, gi.width, gi.height, false, m_rgb.data()))
             return S_FALSE;

@@ -11,10 +11,20 @@
 //   the source itself streams nothing.
 // - AVI Splitter (CLSID_AviSplitter): its input ("Input") connects only to
 //   a pin that answers IAsyncReader, and only when the file's headers can be
-//   read: a zero-length or truncated header gives VFW_E_FILE_TOO_SHORT,
+//   read: a zero-length or truncated header gives VFW_E_FILE_TOO_SHORT, a
+//   picture wider or taller than kMaxPictureSide VFW_E_UNSUPPORTED_VIDEO,
 //   anything else that is not a readable AVI file VFW_E_INVALID_FILE_FORMAT.
 //   On connection it adds the output pins "Stream 00", "Stream 01", ... in
 //   the file's order, each offering the stream's type from the headers.
+// - A splitter whose input refused the last file it was offered, and that
+//   is still without one, fails to leave Stopped with that same result, so
+//   a graph built around an unplayable file reports why instead of running
+//   with nothing to play. Leaving the graph forgets the refusal.
+// - Buffers are sized from what the file can hold: each output pin's pool
+//   holds the largest packet of its stream as the index lists it (or as
+//   the headers estimate it without an index), never more than the file's
+//   length, whatever the headers claim. A packet larger than that is
+//   corrupt and is left out.
 //   Pins stay for the filter's life (pins are never removed): a later
 //   connection to a file with fewer streams leaves the extra pins offering
 //   nothing.

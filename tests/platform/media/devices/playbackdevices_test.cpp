@@ -9,6 +9,7 @@
 #include <QTemporaryDir>
 
 #include <cerrno>
+#include <cstring>
 #include <thread>
 
 #include "platform/com/devices.h"
@@ -19,6 +20,8 @@
 #include "platform/media/filters/filters.h"
 #include "platform/media/filters/jpegcodec.h"
 #include "platform/media/filters/playback_files.h"
+
+#include <turbojpeg.h>
 
 namespace ronvix::media::test {
 namespace {
@@ -303,6 +306,139 @@ TEST_F(TapeDeckTest, ADeckThatCannotCreateItsTapeRefusesToRun) {
     FILTER_STATE state = State_Running;
     m_deck->GetState(0, &state);
     EXPECT_EQ(state, State_Stopped);
+}
+
+// With nothing on its monitor the deck is where a play-out ends: the graph
+// completes once the deck ran to the end of its input, also when that end
+// came while paused; with a monitor the end passes on to it instead.
+TEST_F(TapeDeckTest, WithoutAMonitorTheDeckEndsThePlayOnceItRanToTheEnd) {
+    for (const bool monitored : {false, true}) {
+        SCOPED_TRACE(monitored ? "monitored" : "no monitor");
+        FilterHarness h(m_deck);
+        TestSource* source =
+            h.AddSource({.types = {MediaType::Video(MEDIASUBTYPE_MJPG, 64, 48, 24, 400000)},
+                         .buffer_size = 1 << 16});
+        ASSERT_EQ(h.ConnectIn(source, u"Video In"), S_OK);
+        TestSink* monitor = monitored ? h.AddSink() : nullptr;
+        if (monitor) {
+            ASSERT_EQ(h.ConnectOut(u"Monitor Out", monitor), S_OK);
+        }
+        ComPtr<IMediaEvent> events = ComPtr<IFilterGraph2>(h.Graph()).As<IMediaEvent>();
+        LONG code = 0;
+
+        // One frame, then the end, while running. The frame's picture is
+        // dark top left and bottom right, bright elsewhere.
+        std::vector<uint8_t> rgb(size_t(64) * 48 * 4);
+        for (size_t i = 0; i < rgb.size(); ++i)
+            rgb[i] = (i / 4 % 64 < 32) == (i / 4 / 64 < 24) ? 0 : 255;
+        std::vector<uint8_t> frame(JpegEncoder::MaxSize(64, 48));
+        frame.resize(JpegEncoder().EncodeRgb32(rgb.data(), 64, 48, false, 90, frame));
+        ASSERT_EQ(h.Control()->Run(), S_OK);
+        h.Step(kSecond);
+        ASSERT_EQ(source->Push(frame, 0, 400000), S_OK);
+        ASSERT_EQ(source->PushEndOfStream(), S_OK);
+        ASSERT_EQ(events->WaitForCompletion(5000, &code), S_OK);
+        EXPECT_EQ(code, EC_COMPLETE);
+        if (monitor) {
+            EXPECT_EQ(monitor->EndOfStreams(), 1);
+            // Scaled to 720 x 576 in bottom-up rows: the picture's top is
+            // the end of the buffer.
+            const auto shown = monitor->ReceivedSamples();
+            ASSERT_EQ(shown.size(), 1u);
+            ASSERT_EQ(shown[0].data.size(), size_t(720) * 576 * 4);
+            auto at = [&](int x, int y) { return shown[0].data[(size_t(575 - y) * 720 + x) * 4]; };
+            EXPECT_LT(at(100, 75), 30);
+            EXPECT_GT(at(600, 75), 225);
+            EXPECT_GT(at(100, 500), 225);
+            EXPECT_LT(at(600, 500), 30);
+        }
+        ASSERT_EQ(h.Control()->Stop(), S_OK);
+        const auto tape = PacketDigests(LastRecording(), "v");
+        ASSERT_TRUE(tape);
+        EXPECT_EQ(*tape, std::vector<QByteArray>{Md5Hex(frame)});
+
+        // The end while paused completes once the graph runs, not before.
+        ASSERT_EQ(h.Control()->Pause(), S_OK);
+        ASSERT_EQ(source->PushEndOfStream(), S_OK);
+        EXPECT_EQ(events->WaitForCompletion(200, &code), E_ABORT);
+        ASSERT_EQ(h.Control()->Run(), S_OK);
+        ASSERT_EQ(events->WaitForCompletion(5000, &code), S_OK);
+        EXPECT_EQ(code, EC_COMPLETE);
+    }
+}
+
+// The peak resident memory of this process since `Reset`, in bytes.
+struct PeakMemory {
+    static long Field(const char* name) {
+        QFile status("/proc/self/status");
+        if (!status.open(QIODevice::ReadOnly))
+            return -1;
+        for (const QByteArray& line : status.readAll().split('\n'))
+            if (line.startsWith(name))
+                return line.mid(int(std::strlen(name))).trimmed().split(' ').first().toLong() *
+                       1024;
+        return -1;
+    }
+    PeakMemory() {
+        QFile clear("/proc/self/clear_refs");  // "5" resets the peak to now.
+        EXPECT_TRUE(clear.open(QIODevice::WriteOnly) && clear.write("5") == 1);
+        clear.close();
+        start = Field("VmRSS:");
+    }
+    long Growth() const { return Field("VmHWM:") - start; }
+    long start = 0;
+};
+
+// A monitor frame takes what the monitor shows, not what a JPEG's header
+// names: a frame whose header declares 8192 x 8192 over a few kilobytes of
+// data is decoded at the scale the monitor needs (and shown), and one the
+// decoder would have to hold whole (progressive) is not decoded at all.
+TEST_F(TapeDeckTest, AMonitorFrameCostsWhatTheMonitorShowsNotWhatItsHeaderNames) {
+    // Small JPEGs whose frame header is made to declare 8192 x 8192.
+    auto declaring_8192 = [](int flags, uint8_t sof_marker) {
+        std::vector<uint8_t> rgb(size_t(64) * 48 * 4, 0x40);
+        tjhandle encoder = tjInitCompress();
+        unsigned char* out = nullptr;
+        unsigned long size = 0;
+        EXPECT_EQ(tjCompress2(encoder, rgb.data(), 64, 0, 48, TJPF_BGRX, &out, &size, TJSAMP_420,
+                              75, flags),
+                  0);
+        std::vector<uint8_t> jpeg(out, out + size);
+        tjFree(out);
+        tjDestroy(encoder);
+        for (size_t at = 0; at + 9 < jpeg.size(); ++at) {
+            if (jpeg[at] == 0xFF && jpeg[at + 1] == sof_marker) {
+                for (size_t field : {at + 5, at + 7}) {
+                    jpeg[field] = 0x20;  // 8192, big-endian.
+                    jpeg[field + 1] = 0x00;
+                }
+                return jpeg;
+            }
+        }
+        ADD_FAILURE() << "no frame header";
+        return jpeg;
+    };
+    const std::vector<uint8_t> baseline = declaring_8192(0, 0xC0);
+    const std::vector<uint8_t> progressive = declaring_8192(TJFLAG_PROGRESSIVE, 0xC2);
+
+    MediaType declared = MediaType::Video(MEDIASUBTYPE_MJPG, 8192, 8192, 24, 400000);
+    reinterpret_cast<VIDEOINFOHEADER*>(declared->pbFormat)->bmiHeader.biSizeImage = 1 << 16;
+    FilterHarness h(m_deck);
+    TestSource* source = h.AddSource({.types = {declared}, .buffer_size = 1 << 16});
+    TestSink* monitor = h.AddSink();
+    ASSERT_EQ(h.ConnectIn(source, u"Video In"), S_OK);
+    ASSERT_EQ(h.ConnectOut(u"Monitor Out", monitor), S_OK);
+    ASSERT_EQ(h.Control()->Run(), S_OK);
+    h.Step(kSecond);
+    const PeakMemory peak;
+    ASSERT_EQ(source->Push(baseline, 0, 400000), S_OK);
+    ASSERT_EQ(source->Push(progressive, 400000, 800000), S_OK);
+    EXPECT_LT(peak.Growth(), 64L << 20);
+    EXPECT_EQ(monitor->Count(), 1u);  // The baseline frame only.
+    ASSERT_EQ(h.Control()->Stop(), S_OK);
+    const auto tape = PacketDigests(LastRecording(), "v");
+    ASSERT_TRUE(tape);
+    EXPECT_EQ(*tape, (std::vector<QByteArray>{Md5Hex(baseline), Md5Hex(progressive)}));
 }
 
 }  // namespace

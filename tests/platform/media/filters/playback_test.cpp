@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <cstdlib>
@@ -12,8 +13,11 @@
 #include "platform/com/oleauto.h"
 #include "platform/media/engine_harness.h"
 #include "platform/media/filters/filters.h"
+#include "platform/media/filters/handmade_avi.h"
+#include "platform/media/filters/jpegcodec.h"
 #include "platform/media/filters/playback.h"
 #include "platform/media/filters/playback_files.h"
+#include "platform/media/filters/playback_path.h"
 #include "platform/media/sample.h"
 
 namespace ronvix::media::test {
@@ -254,6 +258,100 @@ TEST_F(Playback, FilesThatAreNotReadableAviFailToConnectWithAClearResult) {
     }
 }
 
+// Files of a few hundred bytes whose headers declare what they do not hold
+// (the pictures, audio and index sizes of files that once made playback
+// take gigabytes) cost only what the file holds: a picture larger than the
+// engine takes refuses the file, and the graph around it refuses to run
+// with the same result; anything else plays what it holds to the tape
+// deck, with every buffer sized from the file, and ends.
+TEST_F(Playback, FilesThatDeclareMoreThanTheyHoldCostOnlyWhatTheyHold) {
+    std::vector<uint8_t> jpeg(JpegEncoder::MaxSize(64, 48));
+    {
+        std::vector<uint8_t> rgb(size_t(64) * 48 * 4, 0x80);
+        JpegEncoder encoder;
+        jpeg.resize(encoder.EncodeRgb32(rgb.data(), 64, 48, false, 75, jpeg));
+        ASSERT_FALSE(jpeg.empty());
+    }
+    const QByteArray frame(reinterpret_cast<const char*>(jpeg.data()), qsizetype(jpeg.size()));
+    const HandmadeAvi::Pcm wide_pcm{64, 1'000'000, 16, QByteArray(64, '\0')};
+    struct Case {
+        const char* name;
+        HandmadeAvi avi;
+        HRESULT connect;
+        int tape_frames;  // Frames the deck records, when the file plays.
+    };
+    const Case cases[] = {
+        {"one 16000x16000 frame", {16000, 16000, {"\xFF\xD8\xFF\xD9"}}, VFW_E_UNSUPPORTED_VIDEO, 0},
+        {"a 32768x32768 stream", {32768, 32768, {}, {}, false}, VFW_E_UNSUPPORTED_VIDEO, 0},
+        {"32768x32768 and 64 channels at 1 MHz",
+         {32768, 32768, {}, wide_pcm, false},
+         VFW_E_UNSUPPORTED_VIDEO,
+         0},
+        {"8193 wide", {8193, 16, {frame}}, VFW_E_UNSUPPORTED_VIDEO, 0},
+        {"8000x8000, an index claiming 2 GiB",
+         {8000, 8000, {frame}, {}, true, 0x7FFFFFFF},
+         S_OK,
+         1},
+        {"8192x8192 and 64 channels at 1 MHz",
+         {8192, 8192, {frame}, wide_pcm, true, 0xFFFFFFF0},
+         S_OK,
+         1},
+        {"8192x8192 without an index", {8192, 8192, {frame, frame}, {}, false}, S_OK, 2},
+    };
+    RegisterTapePathClasses();
+    const QString tapes = m_dir.filePath("tapes");
+    qputenv("RONVIX_TAPE_DIR", tapes.toUtf8());
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QByteArray bytes = c.avi.Bytes();
+        ASSERT_LT(bytes.size(), 2048);
+        const QString path = m_dir.filePath("declares.avi");
+        {
+            QFile f(path);
+            ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            f.write(bytes);
+        }
+        ASSERT_EQ(Open(path), c.connect);
+        if (SUCCEEDED(c.connect)) {
+            // Every pin's type and pool hold what the file can, no more.
+            for (ComPtr<IPin>& pin : FilterPins(m_splitter.Get())) {
+                if (PinDirection(pin.Get()) != PINDIR_OUTPUT)
+                    continue;
+                auto sink = MakeCom<CheckingSink>();
+                ASSERT_TRUE(SUCCEEDED(m_graph->AddFilter(sink.Get(), u"Checker")));
+                ASSERT_EQ(m_graph->ConnectDirect(pin.Get(), sink->Input(), nullptr), S_OK);
+                AM_MEDIA_TYPE connected{};
+                ASSERT_EQ(pin->ConnectionMediaType(&connected), S_OK);
+                const MediaType type(connected);
+                FreeMediaType(connected);
+                if (const VIDEOINFOHEADER* vih = type.VideoInfo()) {
+                    EXPECT_EQ(vih->bmiHeader.biSizeImage, DWORD(kMinPacketBytes));
+                }
+                EXPECT_EQ(sink->Pool().cbBuffer, LONG(kMinPacketBytes));
+            }
+        }
+        TearDown();
+        m_splitter = nullptr;
+
+        QDir(tapes).removeRecursively();
+        const TapePathResult played =
+            PlayTapePath(path.toStdU16String(), bytes.size(), 10000, false);
+        EXPECT_EQ(played.connect, c.connect);
+        for (const std::string& fault : played.faults)
+            ADD_FAILURE() << fault;
+        if (FAILED(c.connect))
+            continue;
+        EXPECT_TRUE(played.video_to_deck);
+        EXPECT_TRUE(played.completed);
+        const QStringList recorded = QDir(tapes).entryList(QDir::Files);
+        ASSERT_EQ(recorded.size(), 1);
+        const auto tape = PacketDigests(QDir(tapes).filePath(recorded[0]), "v");
+        ASSERT_TRUE(tape);
+        EXPECT_EQ(*tape, std::vector<QByteArray>(size_t(c.tape_frames), Md5Hex(jpeg)));
+    }
+    qunsetenv("RONVIX_TAPE_DIR");
+}
+
 TEST_F(Playback, TruncatedAndDamagedFilesPlayWhatIsReadableAndEnd) {
     const auto digests = PacketDigests(m_clip, "v");
     ASSERT_TRUE(digests);
@@ -306,39 +404,37 @@ TEST_F(Playback, TruncatedAndDamagedFilesPlayWhatIsReadableAndEnd) {
 }
 
 // Every input the fuzzer kept (and any crash it finds, once added there)
-// goes through the real filters in a running graph: it either fails to
-// connect with a file result or plays to its end.
+// goes the fuzz target's way, played out as "Print to Tape" plays a file: it
+// either fails to connect with a file result and fails to run with that
+// result, or plays to its end, with every pool sized from the file.
 TEST_F(Playback, EveryFuzzCorpusInputFailsCleanlyOrPlaysToTheEnd) {
     const QByteArray source_dir = qgetenv("RONVIX_SOURCE_DIR");
     ASSERT_FALSE(source_dir.isEmpty());
     const QDir corpus(QString::fromUtf8(source_dir) + "/fuzz/corpus/avi_splitter");
     const QStringList inputs = corpus.entryList(QDir::Files);
     ASSERT_GT(inputs.size(), 10);
-    int played = 0;
+    RegisterTapePathClasses();
+    qputenv("RONVIX_TAPE_DIR", m_dir.filePath("tapes").toUtf8());
+    int played = 0, refused = 0;
     for (const QString& input : inputs) {
-        const HRESULT hr = Open(corpus.filePath(input));
-        if (FAILED(hr)) {
-            EXPECT_TRUE(hr == VFW_E_FILE_TOO_SHORT || hr == VFW_E_INVALID_FILE_FORMAT)
-                << input.toStdString() << ": " << std::hex << hr;
+        const QFileInfo file(corpus.filePath(input));
+        const TapePathResult result =
+            PlayTapePath(file.filePath().toStdU16String(), file.size(), 10000);
+        for (const std::string& fault : result.faults)
+            ADD_FAILURE() << input.toStdString() << ": " << fault;
+        if (FAILED(result.connect)) {
+            EXPECT_TRUE(result.connect == VFW_E_FILE_TOO_SHORT ||
+                        result.connect == VFW_E_INVALID_FILE_FORMAT ||
+                        result.connect == VFW_E_UNSUPPORTED_VIDEO)
+                << input.toStdString() << ": " << std::hex << result.connect;
+            ++refused;
         } else {
-            for (ComPtr<IPin>& pin : FilterPins(m_splitter.Get())) {
-                PIN_DIRECTION dir = PINDIR_INPUT;
-                pin->QueryDirection(&dir);
-                if (dir != PINDIR_OUTPUT)
-                    continue;
-                m_sinks.push_back(TestSink::Make());
-                m_graph->AddFilter(m_sinks.back()->Filter(), u"Sink");
-                m_graph->ConnectDirect(pin.Get(), m_sinks.back()->Input(), nullptr);
-            }
-            ASSERT_TRUE(SUCCEEDED(m_graph.As<IMediaControl>()->Run()));
-            EXPECT_EQ(WaitForCompletion(10000), EC_COMPLETE) << input.toStdString();
             ++played;
         }
-        TearDown();
-        m_sinks.clear();
-        m_splitter = nullptr;
     }
+    qunsetenv("RONVIX_TAPE_DIR");
     EXPECT_GT(played, 0);
+    EXPECT_GT(refused, 0);
 }
 
 TEST_F(Playback, SeekingARunningGraphFlushesAndPlaysOnFromTheNewPosition) {
