@@ -227,3 +227,25 @@ TEST_F(CaptureWindow, QualityFollowsAMouseDragButNotAMereMove) {
     EXPECT_EQ(form->Quality_text->text(), capture::QualityText(form->Quality_slider->Value()));
     ExpectNoBox();
 }
+
+TEST_F(CaptureWindow, ASliderWithTheKeyboardFocusDrawsAFocusMark) {
+    ChooseDevices();
+    form->activateWindow();
+    QApplication::setActiveWindow(form.get());
+    for (controls::TSlider* slider :
+         {form->Brightness_slider, form->Contrast_SLIDER, form->sharpness_slider,
+          form->saturation_slider, form->Quality_slider, form->VolumeSlider}) {
+        SCOPED_TRACE(slider->objectName().toStdString());
+        form->OverCheck->setFocus(Qt::TabFocusReason);
+        const QImage without = slider->grab().toImage();
+        slider->setFocus(Qt::TabFocusReason);
+        ASSERT_TRUE(slider->hasFocus());
+        const QImage with = slider->grab().toImage();
+        // The mark runs along the working area, two pixels inside it.
+        const QRect mark = slider->WorkingArea().adjusted(2, 2, -3, -3);
+        int marked = 0;
+        for (int x = mark.left(); x <= mark.right(); ++x)
+            marked += with.pixel(x, mark.top()) != without.pixel(x, mark.top());
+        EXPECT_GT(marked, mark.width() / 4) << "no focus mark along the top";
+    }
+}
