@@ -235,10 +235,6 @@ int Capture(const Options& o) {
                                       .arg(QLatin1String(media::kTestCameraName))};
     const QString out = WritableOutput(o.out);
 
-    std::atomic<int64_t> bytes{0};
-    m.SampleGrabber->OnBuffer = [&](QObject*, double, void*, int length) {
-        bytes.fetch_add(length > 0 ? length : 0, std::memory_order_relaxed);
-    };
     std::atomic<bool> aborted{false};
     com::HRESULT abort_result = com::S_OK;
     m.CaptureGraph->OnGraphErrorAbort = [&](QObject*, com::HRESULT result) {
@@ -248,7 +244,10 @@ int Capture(const Options& o) {
 
     media::SetTestCameraUnpaced(o.unpaced);
     m.CaptureGraph->SetActive(true);
-    const ComPtr<media::IBaseFilter> mux = mediagraph::AddCaptureFile(m.CaptureGraph, out);
+    // The file's own size is what the rates and the summary count: every
+    // byte it gained, frames, sound and its own structure alike.
+    ComPtr<media::IFileWriterQueue> writer;
+    const ComPtr<media::IBaseFilter> mux = mediagraph::AddCaptureFile(m.CaptureGraph, out, &writer);
     if (!mux)
         throw Failure{kExitFailed, QStringLiteral("cannot make the AVI writer for %1").arg(o.out)};
     mediagraph::RenderCaptureStreams(
@@ -288,13 +287,20 @@ int Capture(const Options& o) {
         return c;
     };
 
+    auto file_bytes = [&]() -> int64_t {
+        uint64_t size = 0;
+        if (writer && com::SUCCEEDED(writer->GetFileSize(&size)))
+            return static_cast<int64_t>(size);
+        return 0;
+    };
+
     QElapsedTimer clock;
     clock.start();
     m.CaptureGraph->Play();
     int64_t last_bytes = 0;
     RunTicks(
         [&](int second) {
-            const int64_t b = bytes.load();
+            const int64_t b = file_bytes();
             const Counts c = counts();
             Print(QStringLiteral("%1 s: captured %2, dropped %3, left out %4, inserted %5, %6 KB/s")
                       .arg(second)
@@ -318,8 +324,11 @@ int Capture(const Options& o) {
     drops = nullptr;
     // Deactivating releases the file writer, which completes the file; a
     // failure while finishing (the last sync, a full disk) arrives as an
-    // abort like any other.
+    // abort like any other. The writer's count then holds the finished
+    // file's every byte.
     m.CaptureGraph->SetActive(false);
+    const int64_t final_bytes = file_bytes();
+    writer = nullptr;
     media::SetTestCameraUnpaced(false);
     QCoreApplication::processEvents();
 
@@ -329,7 +338,7 @@ int Capture(const Options& o) {
               .arg(final_counts.dropped)
               .arg(final_counts.left_out)
               .arg(final_counts.inserted)
-              .arg(bytes.load())
+              .arg(final_bytes)
               .arg(elapsed, 0, 'f', 2)
               .arg(elapsed > 0 ? static_cast<double>(final_counts.captured) / elapsed : 0.0, 0, 'f',
                    1)

@@ -34,13 +34,19 @@ QString PinName(const media::PIN_INFO& info) {
 
 }  // namespace
 
-ComPtr<media::IBaseFilter> AddCaptureFile(TFilterGraph* graph, const QString& file) {
+ComPtr<media::IBaseFilter> AddCaptureFile(TFilterGraph* graph, const QString& file,
+                                          ComPtr<media::IFileWriterQueue>* writer) {
     auto builder = Supports<media::ICaptureGraphBuilder2>(graph);
     const std::u16string name = file.toStdU16String();
     ComPtr<media::IBaseFilter> mux;
     ComPtr<media::IFileSinkFilter> sink;
     builder->SetOutputFileName(&media::MEDIASUBTYPE_Avi, name.c_str(), mux.ReleaseAndGetAddressOf(),
                                sink.ReleaseAndGetAddressOf());
+    if (writer) {
+        *writer = nullptr;
+        if (sink)
+            sink->QueryInterface(media::IFileWriterQueue::iid, writer->OutVoid());
+    }
     return mux;
 }
 

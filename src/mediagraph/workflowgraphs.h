@@ -15,6 +15,7 @@
 #include "mediagraph/filter.h"
 #include "mediagraph/filtergraph.h"
 #include "mediagraph/samplegrabber.h"
+#include "platform/media/filters/filewriter.h"
 
 namespace ronvix::mediagraph {
 
@@ -29,8 +30,12 @@ struct TCaptureGraphParts {
 };
 
 // The AVI mux and its file writer for `file`; returns the mux (null when
-// the builder could not make them).
-com::ComPtr<media::IBaseFilter> AddCaptureFile(TFilterGraph* graph, const QString& file);
+// the builder could not make them). `writer`, when given, receives the file
+// writer's size report (IFileWriterQueue::GetFileSize: every byte the file
+// has gained), or null when the writer offers none.
+com::ComPtr<media::IBaseFilter> AddCaptureFile(
+    TFilterGraph* graph, const QString& file,
+    com::ComPtr<media::IFileWriterQueue>* writer = nullptr);
 
 // The video source's preview into `renderer`, when the source holds a
 // device moniker. Comes before the capture streams: a source without a

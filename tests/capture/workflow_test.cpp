@@ -3,6 +3,8 @@
 // and ffmpeg, the statistics, the overwrite question, the preview, the
 // picture, quality and input line controls, an engine abort and a restart.
 #include <sys/mount.h>
+#include <sys/statvfs.h>
+#include <QElapsedTimer>
 #include <QRegularExpression>
 #include <QTest>
 
@@ -58,6 +60,8 @@ TEST_F(CaptureWindow, CaptureWritesAFileOtherPlayersReadAndShowsItsStatistics) {
     ASSERT_TRUE(form->StopButton->isEnabled());
     EXPECT_FALSE(form->StartButton->isEnabled());
     EXPECT_FALSE(form->VideoCapFilters->isEnabled());
+    // One rate tick over the whole three seconds: the test ticks.
+    form->Timer3->SetEnabled(false);
     Spin(3000);
     form->Timer3Timer(form->Timer3);
     form->TimerTimer(form->Timer);
@@ -103,6 +107,68 @@ TEST_F(CaptureWindow, CaptureWritesAFileOtherPlayersReadAndShowsItsStatistics) {
     const auto samples = Samples(path);
     EXPECT_GT(samples.size(), 48000u * 2) << "less than two seconds of sound";
     EXPECT_LT(samples.size(), 48000u * 5);
+}
+
+// Over a ten-second capture the data rate counts every byte the file
+// gains, frames, sound and the file's own structure: the kilobytes the
+// shown rates add up to over the seconds they cover are the finished
+// file's size, and the remaining time is the free space at the rate shown.
+TEST_F(CaptureWindow, TheRateCountsEveryByteOfTheFileAndTheRemainingTimeFollowsIt) {
+    ChooseDevices();
+    form->savedialog->SetFileName("c:\\counted.avi");
+    form->StartButton->click();
+    QElapsedTimer clock;
+    clock.start();
+    ASSERT_TRUE(form->StopButton->isEnabled());
+    ASSERT_TRUE(form->m_capture.writer);
+    // The test ticks, at the seconds it measures.
+    form->Timer3->SetEnabled(false);
+    form->Timer->SetEnabled(false);
+    double counted_kb = 0;
+    qint64 last_ms = 0;
+    auto tick = [&] {
+        form->Timer3Timer(form->Timer3);
+        const qint64 now_ms = clock.elapsed();
+        const QString shown = form->StaticText6->text();
+        EXPECT_TRUE(Matches(shown, "^[0-9]+ \u041A/sec$")) << shown.toStdString();
+        counted_kb += shown.section(u' ', 0, 0).toDouble() * double(now_ms - last_ms) / 1000;
+        last_ms = now_ms;
+    };
+    for (int second = 1; second <= 10; ++second) {
+        SpinUntil([&] { return clock.elapsed() >= second * 1000; }, 2000);
+        tick();
+    }
+    // The multiplexer hands its bytes to the writer in runs: the last tick
+    // comes right after one arrived, so the file's size then is its size at
+    // the stop but for the last moments and the closing index.
+    auto size = [&] {
+        uint64_t bytes = 0;
+        form->m_capture.writer->GetFileSize(&bytes);
+        return bytes;
+    };
+    const uint64_t before = size();
+    ASSERT_TRUE(SpinUntil([&] { return size() != before; }, 5000)) << "the file stopped growing";
+    tick();
+    form->TimerTimer(form->Timer);
+    const QString rate_text = form->StaticText6->text();
+    const QString remaining = form->StaticText7->text();
+    struct statvfs volume {};
+    ASSERT_EQ(statvfs(DriveC(QString()).toLocal8Bit().constData(), &volume), 0);
+    form->StopButton->click();
+    ExpectNoBox();
+
+    const double file_bytes = double(QFileInfo(DriveC("counted.avi")).size());
+    ASSERT_GT(file_bytes, 0);
+    EXPECT_NEAR(counted_kb * 1024, file_bytes, 0.02 * file_bytes)
+        << "the rates counted " << counted_kb << " KB of a file of " << file_bytes << " bytes";
+    const double rate_kb = rate_text.section(u' ', 0, 0).toDouble();
+    ASSERT_GT(rate_kb, 0);
+    const QStringList hms = remaining.split(u':');
+    ASSERT_EQ(hms.size(), 3) << remaining.toStdString();
+    const double shown_s = hms[0].toDouble() * 3600 + hms[1].toDouble() * 60 + hms[2].toDouble();
+    const double free_kb = double(volume.f_bavail) * double(volume.f_frsize) / 1024;
+    EXPECT_NEAR(shown_s, free_kb / rate_kb, 0.01 * free_kb / rate_kb + 2)
+        << remaining.toStdString() << " at " << rate_text.toStdString();
 }
 
 TEST_F(CaptureWindow, OverwriteIsAskedOnlyFromTheButtonAndCancelKeepsTheOldFile) {
