@@ -120,6 +120,26 @@ void TMainForm::Start_printClick(QObject* /*sender*/) {
         return;
     }
 
+    // The graph is built before the page shows a session: a file that
+    // cannot play leaves the page stopped and says why, once. Without a
+    // chosen device the run itself reports what is missing.
+    m_tape.built = true;
+    mediagraph::TTapeGraphResult built;
+    try {
+        built = mediagraph::BuildTapeGraph(
+            {OutGraph, VideoDestFilter, OutGrabber, Splitter, VideoWindow1}, file);
+    } catch (...) {
+        Stop_printClick(Stop_print);
+        throw;
+    }
+    if (built.video != mediagraph::TTapeVideo::Connected &&
+        built.video != mediagraph::TTapeVideo::NoDevice) {
+        Stop_printClick(Stop_print);
+        throw fw::Exception(
+            QStringLiteral("%1 cannot be played: %2")
+                .arg(file, mediagraph::TapeVideoProblem(built, VideoOutFilters->currentText())));
+    }
+
     Timer4->SetEnabled(true);
     SourceFilename->setEnabled(false);
     Stop_print->setEnabled(true);
@@ -127,10 +147,6 @@ void TMainForm::Start_printClick(QObject* /*sender*/) {
     Start_print->setEnabled(false);
     DSTrackBar1->setEnabled(true);
     PageControl1->setTabVisible(PageControl1->indexOf(TabSheet1), false);
-    m_tape.built = true;
-
-    mediagraph::BuildTapeGraph({OutGraph, VideoDestFilter, OutGrabber, Splitter, VideoWindow1},
-                               file);
 
     // The bar's range until its first tick replaces it with its own steps:
     // the stop position's low 32 bits, which the bar refuses when negative.

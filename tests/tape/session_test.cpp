@@ -382,6 +382,55 @@ TEST_F(PrintToTape, TheRateIsTheFilesBytesASecondZeroWhilePausedAndStaysOnItsPag
     EXPECT_TRUE(m_dialogs.unexpected.empty());
 }
 
+// Files the chosen device cannot be sent: the user is told once what is
+// wrong, the page stays stopped and the deck records nothing; a playable
+// file plays afterwards.
+TEST_F(PrintToTape, AFileWithoutPlayableVideoIsReportedOnceAndThePageStaysStopped) {
+    const QString mpeg4 = s_dir->filePath("mpeg4.avi");
+    ASSERT_TRUE(media::test::RunTool("ffmpeg", {"-v", "error", "-y", "-f", "lavfi", "-i",
+                                                "testsrc=duration=1:size=320x240:rate=25", "-c:v",
+                                                "mpeg4", "-vtag", "XVID", mpeg4}));
+    const QString text = s_dir->filePath("notes.avi");
+    {
+        QFile file(text);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(QByteArray(4096, 'x'));
+    }
+    const QString sound_only = s_dir->filePath("sound only.avi");
+    ASSERT_TRUE(MakeCapture(sound_only, 1000, false, true));
+    const struct {
+        QString file;
+        const char* reason;
+    } cases[] = {
+        {mpeg4, "its video is XVID, not MJPG"},
+        {text, "it is not an AVI file"},
+        {sound_only, "it holds no video stream"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file.toStdString());
+        m_dialogs.boxes.clear();
+        m_dialogs.QueueBoxAnswer(win::IDOK);
+        m_form->SourceFilename->SetText(c.file);
+        m_form->Start_print->click();
+        ASSERT_EQ(m_dialogs.boxes.size(), 1u);
+        EXPECT_EQ(m_dialogs.boxes[0].caption, "Ronvix");
+        EXPECT_TRUE(m_dialogs.boxes[0].text.startsWith(c.file + " cannot be played: ") &&
+                    m_dialogs.boxes[0].text.contains(QLatin1String(c.reason)))
+            << m_dialogs.boxes[0].text.toStdString();
+        ExpectRow(Row::Idle);
+        EXPECT_FALSE(m_form->OutGraph->Active());
+    }
+    EXPECT_TRUE(QDir(m_tape_dir.path()).entryList(QDir::Files).isEmpty())
+        << "the deck recorded a play that did not happen";
+
+    m_form->SourceFilename->SetText(s_capture);
+    m_form->Start_print->click();
+    EXPECT_EQ(m_form->OutGraph->State(), 3);
+    m_form->Stop_print->click();
+    EXPECT_EQ(m_dialogs.boxes.size(), 1u);
+    EXPECT_TRUE(m_dialogs.unexpected.empty()) << m_dialogs.unexpected.front().toStdString();
+}
+
 TEST_F(PrintToTape, DraggingTheThumbToTheMiddleSeeksThere) {
     m_form->Start_print->click();
     Spin(600);
