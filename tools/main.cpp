@@ -9,6 +9,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFile>
 #include <QFileInfo>
 #include <QTimer>
 #include <atomic>
@@ -19,6 +20,7 @@
 #include <cstring>
 #include <exception>
 #include <functional>
+#include <optional>
 
 #include "mediagraph/dsutil.h"
 #include "mediagraph/formdata.h"
@@ -146,6 +148,48 @@ bool InputConnected(com::IUnknown* component) {
             return true;
     }
     return false;
+}
+
+// The video frames an AVI file's header says it holds: the length of its
+// first video stream (or, without a stream header, the main header's frame
+// count); none when the header cannot be read. The header is read from the
+// file itself, because the splitter measures a stream by what it can read
+// of it, and a file whose frames cannot be read is what this is for.
+std::optional<int64_t> HeaderVideoFrames(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    const QByteArray head = file.read(1 << 20);
+    auto u32 = [&](qsizetype at) -> uint32_t {
+        if (at < 0 || at + 4 > head.size())
+            return 0;
+        const auto* b = reinterpret_cast<const uint8_t*>(head.constData() + at);
+        return uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 | uint32_t(b[3]) << 24;
+    };
+    auto tag = [&](qsizetype at) { return head.mid(at, 4); };
+    if (tag(0) != "RIFF" || tag(8) != "AVI ")
+        return std::nullopt;
+    std::optional<int64_t> total;
+    // Chunks of the first RIFF list: the header list "hdrl" holds "avih" and
+    // a "strl" list per stream, each beginning with its "strh".
+    qsizetype at = 12;
+    int chunks = 0;
+    while (at + 8 <= head.size() && chunks++ < 4096) {
+        const QByteArray id = tag(at);
+        const qsizetype size = u32(at + 4);
+        if (id == "LIST") {
+            if (tag(at + 8) == "movi")
+                break;  // the header ends where the data begins
+            at += 12;   // into the list
+            continue;
+        }
+        if (id == "avih" && size >= 20)
+            total = u32(at + 8 + 16);
+        if (id == "strh" && size >= 36 && tag(at + 8) == "vids")
+            return u32(at + 8 + 32);
+        at += 8 + size + (size & 1);
+    }
+    return total;
 }
 
 // The capture file's counts for its video stream: the mux input that takes
@@ -419,12 +463,15 @@ int Play(const Options& o) {
 
     m.OutGraph->SetActive(true);
     // No window shows the device's own output.
-    mediagraph::BuildTapeGraph({m.OutGraph, m.VideoDestFilter, m.OutGrabber, m.Splitter, nullptr},
-                               file);
-    if (!InputConnected(m.VideoDestFilter))
-        throw Failure{
-            kExitFailed,
-            QStringLiteral("%1 holds no MJPG video stream that %2 takes").arg(o.play, to_name)};
+    const mediagraph::TTapeGraphResult built = mediagraph::BuildTapeGraph(
+        {m.OutGraph, m.VideoDestFilter, m.OutGrabber, m.Splitter, nullptr}, file);
+    if (built.video != mediagraph::TTapeVideo::Connected)
+        throw Failure{kExitFailed,
+                      QStringLiteral("%1 holds no MJPG video stream that %2 takes: %3")
+                          .arg(o.play, to_name, mediagraph::TapeVideoProblem(built, to_name))};
+    // A file whose header counts frames must send some, or the play failed
+    // however quietly the graph ran.
+    const int64_t file_frames = HeaderVideoFrames(file).value_or(0);
 
     QElapsedTimer clock;
     clock.start();
@@ -456,6 +503,13 @@ int Play(const Options& o) {
     if (aborted) {
         PrintError(QStringLiteral("the play stopped with an error: %1")
                        .arg(mediagraph::ResultText(abort_result).trimmed()));
+        return kExitFailed;
+    }
+    // A play that ran to the end of a file with frames without sending one
+    // is a failure, not a success with nothing in it. (A play interrupted
+    // before its first frame was stopped, not failed.)
+    if (frames.load() == 0 && file_frames > 0 && !g_interrupted.load()) {
+        PrintError(QStringLiteral("no frame of %1 could be sent to %2").arg(o.play, to_name));
         return kExitFailed;
     }
     return kExitOk;
