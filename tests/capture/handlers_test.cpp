@@ -43,6 +43,11 @@ TEST_F(CaptureWindow, RateTickShowsWhatTheFileGainedInTheLastSecondAndNothingFor
             *bytes = size;
             return com::S_OK;
         }
+        com::HRESULT GetRoom(uint64_t*) override { return com::E_NOTIMPL; }
+        com::HRESULT WriteParts(uint64_t, std::span<const std::span<const uint8_t>>) override {
+            return com::E_NOTIMPL;
+        }
+        com::HRESULT Barrier() override { return com::E_NOTIMPL; }
         com::HRESULT SetDiskWrite(DiskWrite) override { return com::E_NOTIMPL; }
         uint64_t size = 0;
     };
