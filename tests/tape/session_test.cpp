@@ -325,20 +325,19 @@ TEST_F(PrintToTape, PauseHoldsPositionAndZeroRateAndPlayResumesTheSameRecording)
     EXPECT_TRUE(m_dialogs.unexpected.empty());
 }
 
-// The rate is the bytes sent to the device a second, measured against the
-// file's own video bytes a second, 0 while paused; and the capture page's
-// rate tick, which a preview ended by "Play" leaves running, neither
-// resets the tape page's count nor takes the tape's figure.
-TEST_F(PrintToTape, TheRateIsTheFilesBytesASecondZeroWhilePausedAndStaysOnItsPage) {
+// The rate is the bytes sent to the device a second: the rates shown, each
+// times the time it covers, add up to the file's video bytes once the file
+// has played (whatever the machine's load made of each second). The
+// capture page's rate tick, which a preview ended by "Play" leaves
+// running, neither resets the tape page's count nor takes its figure.
+TEST_F(PrintToTape, TheRatesAddUpToTheFilesVideoBytesAndStayOnTheirPage) {
     const auto packets = media::test::ProbePackets(s_capture);
-    const auto streams = media::test::ProbeStreams(s_capture);
-    ASSERT_TRUE(packets && streams && !streams->empty());
+    ASSERT_TRUE(packets);
     int64_t video_bytes = 0;
     for (const auto& p : *packets)
         if (p.stream == 0)
             video_bytes += p.size;
-    const double file_kb = double(video_bytes) / (*streams)[0].duration_s / 1024;
-    ASSERT_GT(file_kb, 100);
+    ASSERT_GT(video_bytes, 0);
 
     m_form->PageControl1->setCurrentWidget(m_form->TabSheet2);
     Pick(m_form->VideoCapFilters, "Test Pattern Camera");
@@ -346,38 +345,45 @@ TEST_F(PrintToTape, TheRateIsTheFilesBytesASecondZeroWhilePausedAndStaysOnItsPag
     ASSERT_EQ(m_form->CaptureGraph->State(), 3);
     const QString capture_rate = m_form->StaticText6->text();
     m_form->PageControl1->setCurrentWidget(m_form->TabSheet3);
+    // The page's clock, with the moments it was read: the start of the
+    // measurement in "Play", then one reading a tick.
+    static std::vector<uint64_t> readings;
+    readings.clear();
+    m_form->m_tape.now_ms = [] {
+        readings.push_back(win::GetTickCount64());
+        return readings.back();
+    };
     m_form->Start_print->click();
     ASSERT_EQ(m_form->OutGraph->State(), 3);
     ASSERT_TRUE(m_form->Timer3->Enabled()) << "the case this test is about";
-    // The test ticks both, at the moments it chooses.
+    ASSERT_EQ(readings.size(), 1u);
+    // The test ticks both, half a second apart, the capture page's between.
     m_form->Timer3->SetEnabled(false);
     m_form->Timer4->SetEnabled(false);
-    // A second of play, with the capture page's tick in the middle of it.
-    auto second = [&] {
-        Spin(500);
+    double counted_kb = 0;
+    auto tick = [&] {
+        Spin(250);
         m_form->Timer3Timer(m_form->Timer3);
-        Spin(500);
+        Spin(250);
         m_form->Timer4->Tick();
-        return RateOf(m_form->StaticText9->text());
+        const std::optional<int64_t> rate = RateOf(m_form->StaticText9->text());
+        EXPECT_TRUE(rate) << m_form->StaticText9->text().toStdString();
+        const size_t n = readings.size();
+        counted_kb += double(rate.value_or(0)) * double(readings[n - 1] - readings[n - 2]) / 1000;
     };
-    // The device's queue fills at the start: the first figure is left out.
-    Spin(300);
-    m_form->Timer4->Tick();
-    const std::optional<int64_t> playing = second();
-    ASSERT_TRUE(playing) << m_form->StaticText9->text().toStdString();
-    EXPECT_NEAR(double(*playing), file_kb, 0.15 * file_kb);
-
-    m_form->Button33->click();
-    EXPECT_EQ(m_form->StaticText9->text(), "0" + kRateUnit);
-    EXPECT_EQ(second(), 0);
-    m_form->Start_print->click();
-    const std::optional<int64_t> resumed = second();
-    ASSERT_TRUE(resumed);
-    EXPECT_NEAR(double(*resumed), file_kb, 0.15 * file_kb);
+    while (!m_completed && readings.size() < 200)
+        tick();
+    ASSERT_TRUE(m_completed) << "the file did not play to its end";
+    tick();  // what was sent up to the end
+    tick();
+    EXPECT_EQ(m_form->StaticText9->text(), "0" + kRateUnit) << "the end of the file sends nothing";
+    EXPECT_NEAR(counted_kb * 1024, double(video_bytes), 0.01 * double(video_bytes))
+        << "the rates counted " << counted_kb << " KB of " << video_bytes << " bytes sent";
 
     m_form->Stop_print->click();
     m_form->Timer3Timer(m_form->Timer3);
     EXPECT_EQ(m_form->StaticText6->text(), capture_rate) << "the tape's figure on the capture page";
+    m_form->m_tape.now_ms = &win::GetTickCount64;
     EXPECT_TRUE(m_dialogs.boxes.empty());
     EXPECT_TRUE(m_dialogs.unexpected.empty());
 }
