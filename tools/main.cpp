@@ -31,6 +31,7 @@
 #include "platform/com/moniker.h"
 #include "platform/media/devices/virtualdevices.h"
 #include "platform/media/filters/avirepair.h"
+#include "platform/media/filters/riff.h"
 #include "platform/media/types.h"
 
 namespace ronvix::tools {
@@ -156,37 +157,35 @@ bool InputConnected(com::IUnknown* component) {
 // file itself, because the splitter measures a stream by what it can read
 // of it, and a file whose frames cannot be read is what this is for.
 std::optional<int64_t> HeaderVideoFrames(const QString& path) {
+    using media::riff::Fcc;
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return std::nullopt;
     const QByteArray head = file.read(1 << 20);
+    const auto* bytes = reinterpret_cast<const uint8_t*>(head.constData());
+    // A little-endian word at `at`, 0 past the bytes read.
     auto u32 = [&](qsizetype at) -> uint32_t {
-        if (at < 0 || at + 4 > head.size())
-            return 0;
-        const auto* b = reinterpret_cast<const uint8_t*>(head.constData() + at);
-        return uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 | uint32_t(b[3]) << 24;
+        return at >= 0 && at + 4 <= head.size() ? media::riff::U32(bytes + at) : 0;
     };
-    auto tag = [&](qsizetype at) { return head.mid(at, 4); };
-    if (tag(0) != "RIFF" || tag(8) != "AVI ")
+    if (u32(0) != Fcc("RIFF") || u32(8) != Fcc("AVI "))
         return std::nullopt;
     std::optional<int64_t> total;
     // Chunks of the first RIFF list: the header list "hdrl" holds "avih" and
     // a "strl" list per stream, each beginning with its "strh".
     qsizetype at = 12;
-    int chunks = 0;
-    while (at + 8 <= head.size() && chunks++ < 4096) {
-        const QByteArray id = tag(at);
+    for (int chunks = 0; at + 8 <= head.size() && chunks < 4096; ++chunks) {
+        const uint32_t id = u32(at);
         const qsizetype size = u32(at + 4);
-        if (id == "LIST") {
-            if (tag(at + 8) == "movi")
+        if (id == Fcc("LIST")) {
+            if (u32(at + 8) == Fcc("movi"))
                 break;  // the header ends where the data begins
             at += 12;   // into the list
             continue;
         }
-        if (id == "avih" && size >= 20)
-            total = u32(at + 8 + 16);
-        if (id == "strh" && size >= 36 && tag(at + 8) == "vids")
-            return u32(at + 8 + 32);
+        if (id == Fcc("avih") && size >= 20)
+            total = u32(at + 8 + 16);  // dwTotalFrames
+        if (id == Fcc("strh") && size >= 36 && u32(at + 8) == Fcc("vids"))
+            return u32(at + 8 + 32);  // the video stream's dwLength
         at += 8 + size + (size & 1);
     }
     return total;
