@@ -9,6 +9,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFile>
 #include <QFileInfo>
 #include <QTimer>
 #include <atomic>
@@ -19,6 +20,7 @@
 #include <cstring>
 #include <exception>
 #include <functional>
+#include <optional>
 
 #include "mediagraph/dsutil.h"
 #include "mediagraph/formdata.h"
@@ -29,6 +31,7 @@
 #include "platform/com/moniker.h"
 #include "platform/media/devices/virtualdevices.h"
 #include "platform/media/filters/avirepair.h"
+#include "platform/media/filters/riff.h"
 #include "platform/media/types.h"
 
 namespace ronvix::tools {
@@ -148,6 +151,46 @@ bool InputConnected(com::IUnknown* component) {
     return false;
 }
 
+// The video frames an AVI file's header says it holds: the length of its
+// first video stream (or, without a stream header, the main header's frame
+// count); none when the header cannot be read. The header is read from the
+// file itself, because the splitter measures a stream by what it can read
+// of it, and a file whose frames cannot be read is what this is for.
+std::optional<int64_t> HeaderVideoFrames(const QString& path) {
+    using media::riff::Fcc;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    const QByteArray head = file.read(1 << 20);
+    const auto* bytes = reinterpret_cast<const uint8_t*>(head.constData());
+    // A little-endian word at `at`, 0 past the bytes read.
+    auto u32 = [&](qsizetype at) -> uint32_t {
+        return at >= 0 && at + 4 <= head.size() ? media::riff::U32(bytes + at) : 0;
+    };
+    if (u32(0) != Fcc("RIFF") || u32(8) != Fcc("AVI "))
+        return std::nullopt;
+    std::optional<int64_t> total;
+    // Chunks of the first RIFF list: the header list "hdrl" holds "avih" and
+    // a "strl" list per stream, each beginning with its "strh".
+    qsizetype at = 12;
+    for (int chunks = 0; at + 8 <= head.size() && chunks < 4096; ++chunks) {
+        const uint32_t id = u32(at);
+        const qsizetype size = u32(at + 4);
+        if (id == Fcc("LIST")) {
+            if (u32(at + 8) == Fcc("movi"))
+                break;  // the header ends where the data begins
+            at += 12;   // into the list
+            continue;
+        }
+        if (id == Fcc("avih") && size >= 20)
+            total = u32(at + 8 + 16);  // dwTotalFrames
+        if (id == Fcc("strh") && size >= 36 && u32(at + 8) == Fcc("vids"))
+            return u32(at + 8 + 32);  // the video stream's dwLength
+        at += 8 + size + (size & 1);
+    }
+    return total;
+}
+
 // Runs the event loop once a second until `tick` returns false (it is told
 // the whole seconds elapsed), an abort is seen, or a signal arrives.
 void RunTicks(const std::function<bool(int)>& tick, const std::atomic<bool>& stop) {
@@ -217,10 +260,6 @@ int Capture(const Options& o) {
                                       .arg(QLatin1String(media::kTestCameraName))};
     const QString out = WritableOutput(o.out);
 
-    std::atomic<int64_t> bytes{0};
-    m.SampleGrabber->OnBuffer = [&](QObject*, double, void*, int length) {
-        bytes.fetch_add(length > 0 ? length : 0, std::memory_order_relaxed);
-    };
     std::atomic<bool> aborted{false};
     com::HRESULT abort_result = com::S_OK;
     m.CaptureGraph->OnGraphErrorAbort = [&](QObject*, com::HRESULT result) {
@@ -230,7 +269,10 @@ int Capture(const Options& o) {
 
     media::SetTestCameraUnpaced(o.unpaced);
     m.CaptureGraph->SetActive(true);
-    const ComPtr<media::IBaseFilter> mux = mediagraph::AddCaptureFile(m.CaptureGraph, out);
+    // The file's own size is what the rates and the summary count: every
+    // byte it gained, frames, sound and its own structure alike.
+    ComPtr<media::IFileWriterQueue> writer;
+    const ComPtr<media::IBaseFilter> mux = mediagraph::AddCaptureFile(m.CaptureGraph, out, &writer);
     if (!mux)
         throw Failure{kExitFailed, QStringLiteral("cannot make the AVI writer for %1").arg(o.out)};
     mediagraph::RenderCaptureStreams(
@@ -270,13 +312,20 @@ int Capture(const Options& o) {
         return c;
     };
 
+    auto file_bytes = [&]() -> int64_t {
+        uint64_t size = 0;
+        if (writer && com::SUCCEEDED(writer->GetFileSize(&size)))
+            return static_cast<int64_t>(size);
+        return 0;
+    };
+
     QElapsedTimer clock;
     clock.start();
     m.CaptureGraph->Play();
     int64_t last_bytes = 0;
     RunTicks(
         [&](int second) {
-            const int64_t b = bytes.load();
+            const int64_t b = file_bytes();
             const Counts c = counts();
             Print(QStringLiteral("%1 s: captured %2, dropped %3, left out %4, inserted %5, %6 KB/s")
                       .arg(second)
@@ -300,8 +349,11 @@ int Capture(const Options& o) {
     drops = nullptr;
     // Deactivating releases the file writer, which completes the file; a
     // failure while finishing (the last sync, a full disk) arrives as an
-    // abort like any other.
+    // abort like any other. The writer's count then holds the finished
+    // file's every byte.
     m.CaptureGraph->SetActive(false);
+    const int64_t final_bytes = file_bytes();
+    writer = nullptr;
     media::SetTestCameraUnpaced(false);
     QCoreApplication::processEvents();
 
@@ -311,7 +363,7 @@ int Capture(const Options& o) {
               .arg(final_counts.dropped)
               .arg(final_counts.left_out)
               .arg(final_counts.inserted)
-              .arg(bytes.load())
+              .arg(final_bytes)
               .arg(elapsed, 0, 'f', 2)
               .arg(elapsed > 0 ? static_cast<double>(final_counts.captured) / elapsed : 0.0, 0, 'f',
                    1)
@@ -392,12 +444,15 @@ int Play(const Options& o) {
 
     m.OutGraph->SetActive(true);
     // No window shows the device's own output.
-    mediagraph::BuildTapeGraph({m.OutGraph, m.VideoDestFilter, m.OutGrabber, m.Splitter, nullptr},
-                               file);
-    if (!InputConnected(m.VideoDestFilter))
-        throw Failure{
-            kExitFailed,
-            QStringLiteral("%1 holds no MJPG video stream that %2 takes").arg(o.play, to_name)};
+    const mediagraph::TTapeGraphResult built = mediagraph::BuildTapeGraph(
+        {m.OutGraph, m.VideoDestFilter, m.OutGrabber, m.Splitter, nullptr}, file);
+    if (built.video != mediagraph::TTapeVideo::Connected)
+        throw Failure{kExitFailed,
+                      QStringLiteral("%1 holds no MJPG video stream that %2 takes: %3")
+                          .arg(o.play, to_name, mediagraph::TapeVideoProblem(built, to_name))};
+    // A file whose header counts frames must send some, or the play failed
+    // however quietly the graph ran.
+    const int64_t file_frames = HeaderVideoFrames(file).value_or(0);
 
     QElapsedTimer clock;
     clock.start();
@@ -429,6 +484,13 @@ int Play(const Options& o) {
     if (aborted) {
         PrintError(QStringLiteral("the play stopped with an error: %1")
                        .arg(mediagraph::ResultText(abort_result).trimmed()));
+        return kExitFailed;
+    }
+    // A play that ran to the end of a file with frames without sending one
+    // is a failure, not a success with nothing in it. (A play interrupted
+    // before its first frame was stopped, not failed.)
+    if (frames.load() == 0 && file_frames > 0 && !g_interrupted.load()) {
+        PrintError(QStringLiteral("no frame of %1 could be sent to %2").arg(o.play, to_name));
         return kExitFailed;
     }
     return kExitOk;

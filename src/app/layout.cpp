@@ -148,7 +148,10 @@ QWidget* Create(const ControlSpec& s, QWidget* parent) {
         }
         case K::Slider: {
             auto* sl = new controls::TSlider(parent);
-            sl->SetOptions(controls::TCustomSlider::soSmooth);
+            // A slider with the keyboard focus shows it, as every other
+            // control of the window does: the arrow keys move that slider.
+            sl->SetOptions(controls::TCustomSlider::soSmooth |
+                           controls::TCustomSlider::soShowFocus);
             return sl;
         }
         case K::FilenameEdit: {

@@ -17,7 +17,6 @@
 #include <QStatusBar>
 #include <QTabWidget>
 
-#include "capture/counters.h"
 #include "capture/session.h"
 #include "controls/appevents.h"
 #include "controls/filenameedit.h"
@@ -179,9 +178,8 @@ public:
     void CaptureGraphGraphErrorAbort(QObject* sender, com::HRESULT result);
     // A capture device of the capture graph vanished (EC_DEVICE_LOST).
     void CaptureGraphGraphDeviceLost(QObject* sender, com::IUnknown* device, bool removed);
-    // Statistics. SampleGrabberBuffer runs on the streaming thread and only
-    // adds to CaptureCounters; the rest run on the user interface thread.
-    void SampleGrabberBuffer(QObject* sender, double sample_time, void* buffer, int buffer_len);
+    // Statistics, on the user interface thread. The data rate and the
+    // remaining time count the capture file's own growth (capture/counters.h).
     void Timer3Timer(QObject* sender);
     void TimerTimer(QObject* sender);
     void CaptureGraphGraphBufferingData(QObject* sender, bool buffering);
@@ -194,9 +192,6 @@ public:
     void VolumeSliderChange(QObject* sender);
     void SLiderChange(QObject* sender);
 
-    // The counters both sample grabbers feed and both rate ticks read and
-    // reset (capture/counters.h).
-    capture::TCaptureCounters CaptureCounters;
     // What the capture handlers keep between them (capture/session.h).
     capture::TCaptureSession m_capture;
 
@@ -214,7 +209,8 @@ public:
     // The time display, at every position change of the seek bar.
     void DSTrackBar1Change(QObject* sender);
     void DSTrackBar1KeyUp(QObject* sender, int& key, Qt::KeyboardModifiers shift);
-    // Streaming thread: counts one buffer sent to the output device.
+    // Streaming thread: counts the bytes of one buffer sent to the output
+    // device, into the tape page's own count.
     void OutGrabberBuffer(QObject* sender, double sample_time, void* buffer, int buffer_len);
     // The engine gave up on the play-out (a failing output), or one of its
     // devices vanished (EC_DEVICE_LOST): the play-out ends as "Stop" ends

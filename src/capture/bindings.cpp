@@ -67,11 +67,6 @@ void TMainForm::BindCaptureHandlers() {
                   [this](QObject* s) { StopButtonClick(s); });
     fw::BindClick(preview, [this](QObject* s) { previewClick(s); });
 
-    // The buffer handler runs on the streaming thread and cannot fail: one
-    // atomic addition, nothing that throws, no report from that thread.
-    SampleGrabber->OnBuffer = [this](QObject* s, double time, void* buffer, int length) {
-        SampleGrabberBuffer(s, time, buffer, length);
-    };
     Timer3->OnTimer = Safe([this](QObject* s) { Timer3Timer(s); });
     Timer->OnTimer = Safe([this](QObject* s) { TimerTimer(s); });
     auto buffering = [this](QObject* s, bool on) {

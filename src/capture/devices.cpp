@@ -3,8 +3,10 @@
 // from the video device, and the devices' property pages.
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
+#include <utility>
 
 #include "app/mainform.h"
 #include "capture/pins.h"
@@ -97,6 +99,94 @@ QString PinName(const TPinList& pins, int index) {
     return QString::fromUtf16(info.achName, static_cast<qsizetype>(n));
 }
 
+// Shows `value` on `slider` without running its change handler: the value
+// came from the device, and sending it back could move it (the page rounds
+// a quality or a level to whole per cent, and a picture value is sent with
+// other flags than the device has).
+void ShowQuietly(controls::TSlider* slider, int value) {
+    struct Restore {
+        controls::TSlider* slider;
+        fw::TNotifyEvent handler;
+        ~Restore() { slider->OnChange = std::move(handler); }
+    } restore{slider, std::exchange(slider->OnChange, fw::TNotifyEvent())};
+    slider->SetValue(value);
+}
+
+struct Picture {
+    com::LONG property;
+    controls::TSlider* slider;
+    QLabel* field;
+};
+
+std::array<Picture, 4> Pictures(TMainForm& f) {
+    return {{{media::VideoProcAmp_Brightness, f.Brightness_slider, f.StaticText1},
+             {media::VideoProcAmp_Contrast, f.Contrast_SLIDER, f.StaticText2},
+             {media::VideoProcAmp_Saturation, f.saturation_slider, f.StaticText4},
+             {media::VideoProcAmp_Sharpness, f.sharpness_slider, f.StaticText3}}};
+}
+
+// The quality slider and its text as the video device has the quality.
+void ShowQuality(TMainForm& f, media::IPin* capture_pin) {
+    com::ComPtr<media::IAMVideoCompression> compression;
+    if (!capture_pin || com::FAILED(capture_pin->QueryInterface(media::IAMVideoCompression::iid,
+                                                                compression.OutVoid())))
+        return;
+    double quality = 0;
+    if (com::FAILED(compression->get_Quality(&quality)))
+        return;
+    ShowQuietly(f.Quality_slider,
+                static_cast<int>(std::lround(std::clamp(quality, 0.0, 1.0) * 100)));
+    f.Quality_text->setText(capture::QualityText(f.Quality_slider->Value()));
+}
+
+// After the video device's property frame closed: the picture sliders and
+// the quality as the device has them now (its pages may have changed them),
+// nothing sent back. A property the page does not show stays as it is.
+void ShowVideoDeviceValues(TMainForm& f) {
+    const com::ComPtr<media::IBaseFilter> source = f.VideoSourceFilter->Query<media::IBaseFilter>();
+    if (!source)
+        return;
+    com::ComPtr<media::IAMVideoProcAmp> amp;
+    if (com::SUCCEEDED(source->QueryInterface(media::IAMVideoProcAmp::iid, amp.OutVoid())))
+        for (const Picture& p : Pictures(f)) {
+            com::LONG value = 0, flags = 0;
+            if (!p.slider->isEnabled() || com::FAILED(amp->Get(p.property, &value, &flags)))
+                continue;
+            ShowQuietly(p.slider, value);
+            p.field->setText(QString::number(p.slider->Value() - 128));
+        }
+    const TPinList pins(source.Get());
+    if (pins.Count() > 0)
+        ShowQuality(f, pins.FirstPin().Get());
+}
+
+// After the audio device's property frame closed: the input line the device
+// has enabled, and its level, nothing sent back.
+void ShowAudioDeviceValues(TMainForm& f) {
+    const com::ComPtr<media::IBaseFilter> source = f.AudioSourceFilter->Query<media::IBaseFilter>();
+    if (!source)
+        return;
+    TPinList pins(source.Get());
+    TakePins(pins, media::PINDIR_OUTPUT);  // The input pins, in pin order.
+    if (pins.Count() != f.InputLines->count())
+        return;  // not the lines the page lists
+    for (int i = 0; i < pins.Count(); ++i) {
+        com::ComPtr<media::IAMAudioInputMixer> mixer;
+        com::BOOL enabled = 0;
+        double level = 0;
+        if (com::FAILED(
+                pins.PinAt(i)->QueryInterface(media::IAMAudioInputMixer::iid, mixer.OutVoid())) ||
+            com::FAILED(mixer->get_Enable(&enabled)) || !enabled ||
+            com::FAILED(mixer->get_MixLevel(&level)))
+            continue;
+        f.InputLines->setCurrentIndex(i);
+        ShowQuietly(f.VolumeSlider,
+                    static_cast<int>(std::lround(std::clamp(level, 0.0, 1.0) * 100)));
+        f.StaticText8->setText(QString::number(f.VolumeSlider->Value()) + QStringLiteral(" %"));
+        return;
+    }
+}
+
 }  // namespace
 
 void TakePins(TPinList& pins, media::PIN_DIRECTION dir, mediagraph::TEnumMediaType* types) {
@@ -187,11 +277,11 @@ void TMainForm::VideoCapFiltersClick(QObject*) {
             TPinList pins(VideoSourceFilter->Query<media::IBaseFilter>().Get());
             VideoFormats->clear();
             m_capture.video_types->LoadFromPin(pins.FirstPin().Get());
-            auto compression = Supports<media::IAMVideoCompression>(pins.FirstPin().Get());
-            double quality = 0;
-            compression->get_Quality(&quality);
-            Quality_slider->SetValue(static_cast<int>(std::lround(quality * 100)));
-            Quality_text->setText(capture::QualityText(Quality_slider->Value()));
+            // A device without a quality control is reported; one with it
+            // shows its quality as it has it (the slider's own handler would
+            // send the rounded figure back).
+            Supports<media::IAMVideoCompression>(pins.FirstPin().Get());
+            ShowQuality(*this, pins.FirstPin().Get());
             VideoFormats->addItems(FormatLines(*m_capture.video_types));
             CaptureGraph->SetActive(false);
         }
@@ -211,20 +301,12 @@ void TMainForm::VideoCapFiltersClick(QObject*) {
     }
     CaptureGraph->SetActive(true);
     auto amp = Supports<media::IAMVideoProcAmp>(VideoSourceFilter);
-    struct Picture {
-        com::LONG property;
-        controls::TSlider* slider;
-        QLabel* field;
-    };
-    const Picture pictures[] = {{media::VideoProcAmp_Brightness, Brightness_slider, StaticText1},
-                                {media::VideoProcAmp_Contrast, Contrast_SLIDER, StaticText2},
-                                {media::VideoProcAmp_Saturation, saturation_slider, StaticText4},
-                                {media::VideoProcAmp_Sharpness, sharpness_slider, StaticText3}};
     // A property the device lacks (its range or value query fails, or its
     // range is empty) is a disabled slider with an empty field: it neither
     // raises an error nor keeps another property's figures, and the other
     // sliders work. A step the slider cannot take is brought into range.
-    for (const Picture& p : pictures) {
+    // The values are shown as the device has them and not sent back.
+    for (const Picture& p : Pictures(*this)) {
         com::LONG min = 0, max = 0, step = 0, def = 0, caps = 0, value = 0, flags = 0;
         if (com::FAILED(amp->GetRange(p.property, &min, &max, &step, &def, &caps)) ||
             com::FAILED(amp->Get(p.property, &value, &flags)) || max <= min) {
@@ -235,7 +317,7 @@ void TMainForm::VideoCapFiltersClick(QObject*) {
         p.slider->SetMinValue(min);
         p.slider->SetMaxValue(max);
         p.slider->SetIncrement(std::clamp<com::LONG>(step, 1, max - min));
-        p.slider->SetValue(std::clamp(value, min, max));
+        ShowQuietly(p.slider, std::clamp(value, min, max));
         p.field->setText(QString::number(p.slider->Value() - 128));
     }
 }
@@ -326,11 +408,14 @@ void TMainForm::AudioDestFiltersClick(QObject*) {
 
 // The property frames open at the main window's corner (the frame call's
 // position 0, 0 of its owner), over the window the user works in.
+// The frame is modal: once it has closed (OK, or Cancel after Apply), the
+// page's controls show what the device has now.
 void TMainForm::VideoCapFiltersDblClick(QObject*) {
     CaptureGraph->SetActive(true);
     auto filter = Supports<media::IBaseFilter>(VideoSourceFilter);
     mediagraph::ShowFilterPropertyPages(win::WidgetHandle(this), filter.Get(),
                                         mediagraph::ppDefault);
+    ShowVideoDeviceValues(*this);
 }
 
 void TMainForm::AudioCapFiltersDblClick(QObject*) {
@@ -338,6 +423,7 @@ void TMainForm::AudioCapFiltersDblClick(QObject*) {
     auto filter = Supports<media::IBaseFilter>(AudioSourceFilter);
     mediagraph::ShowFilterPropertyPages(win::WidgetHandle(this), filter.Get(),
                                         mediagraph::ppDefault);
+    ShowAudioDeviceValues(*this);
 }
 
 void TMainForm::Button333Click(QObject*) {

@@ -118,7 +118,6 @@ void TMainForm::StartButtonClick(QObject* sender) {
     // A start that does not get a graph running leaves the rate tick as it
     // found it.
     const bool rate_was_on = Timer3->Enabled();
-    CaptureCounters.Start(1, 1, 0);
     Timer3->SetEnabled(true);
     const bool from_button = sender && fw::TagOf(sender) == kStartButtonTag;
     if (CheckBox2->isChecked()) {
@@ -150,7 +149,8 @@ void TMainForm::StartButtonClick(QObject* sender) {
     m_capture.file_name = savedialog->FileName();
 
     if (capture) {
-        m_capture.mux = mediagraph::AddCaptureFile(CaptureGraph, m_capture.file_name);
+        com::ComPtr<media::IFileWriterQueue> writer;
+        m_capture.mux = mediagraph::AddCaptureFile(CaptureGraph, m_capture.file_name, &writer);
         mediagraph::RenderCapturePreview(CaptureGraph, VideoSourceFilter, videowindow);
         PlacePreview(*this);
         mediagraph::RenderCaptureStreams(
@@ -162,12 +162,16 @@ void TMainForm::StartButtonClick(QObject* sender) {
         // and the preview comes back when it was on.
         bool running = false;
         std::exception_ptr failure;
+        // The file starts empty when the graph runs: the first rate tick
+        // counts its header too.
+        const uint64_t started_ms = m_capture.now_ms();
         try {
             running = CaptureGraph->Play();
         } catch (...) {
             failure = std::current_exception();
         }
         if (!running) {
+            writer = nullptr;  // no reference of ours outlives the graph
             CaptureGraph->SetActive(false);
             Timer3->SetEnabled(rate_was_on);
             // The preview comes back; when it fails as well (the same device
@@ -193,6 +197,8 @@ void TMainForm::StartButtonClick(QObject* sender) {
             w->setEnabled(false);
         Timer->SetEnabled(true);
         m_capture.capturing = true;
+        m_capture.writer = std::move(writer);
+        m_capture.meter.Start(0, started_ms);
         m_capture.last_delivered = 0;
         m_capture.delivered_at_ms = win::GetTickCount64();
         Signal_info->hide();
@@ -211,6 +217,7 @@ void TMainForm::StopButtonClick(QObject*) {
     preview->setEnabled(true);
     const bool capturing = m_capture.capturing;
     m_capture.capturing = false;
+    m_capture.writer = nullptr;
     m_capture.stopping = capturing;
     m_capture.finish_failure = com::S_OK;
     // Stopping finishes the file; a failure then (its last sync, a disk that

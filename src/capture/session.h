@@ -10,9 +10,11 @@
 #include <memory>
 #include <optional>
 
+#include "capture/counters.h"
 #include "mediagraph/mediatype.h"
 #include "mediagraph/sysdevenum.h"
 #include "platform/com/comptr.h"
+#include "platform/media/filters/filewriter.h"
 #include "platform/media/interfaces.h"
 #include "platform/win/kernel.h"
 
@@ -34,8 +36,17 @@ struct TCaptureSession {
     // The multiplexer the builder made for the last capture; replaced at
     // each capture start, released with the session.
     com::ComPtr<media::IBaseFilter> mux;
-    // Kilobytes per rate tick, as the last successful rate tick computed it.
+    // The file writer of the running capture: its size is what the data
+    // rate and the remaining time count. Set when a capture runs, released
+    // by its stop (a preview alone writes nothing and has none).
+    com::ComPtr<media::IFileWriterQueue> writer;
+    // The capture file's growth between two rate ticks.
+    TRateMeter meter;
+    // Kilobytes a second the capture file grew over the last rate tick's
+    // second; the remaining time divides the free space by it.
     int64_t rate = 0;
+    // The clock of the rate ticks, in milliseconds (monotonic).
+    uint64_t (*now_ms)() = &win::GetTickCount64;
     // Dropped frames at the previous statistics tick.
     int32_t previous_dropped = 0;
     // The video device's delivered count as the statistics tick last saw
@@ -79,6 +90,9 @@ inline constexpr uint64_t kNoSignalAfter_ms = 3000;
 // The statistics line of a video device that has delivered nothing for
 // `quiet_ms`: "No signal for N s".
 QString NoSignalText(uint64_t quiet_ms);
+
+// A data rate in kilobytes a second as the statistics show it: "N К/sec".
+QString RateText(int64_t rate_kb);
 
 // The data rate the quality slider's value implies: "(v*65+700)/10" + "0 K/sec".
 QString QualityText(int value);

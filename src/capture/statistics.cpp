@@ -1,5 +1,5 @@
-// The capture statistics: the grabber's buffer count, the once-a-second
-// rate tick and statistics tick, and the buffering indication.
+// The capture statistics: the once-a-second rate tick over the capture
+// file's size and the statistics tick, and the buffering indication.
 
 #include <QApplication>
 
@@ -14,17 +14,22 @@ namespace ronvix::app {
 
 using mediagraph::Supports;
 
-void TMainForm::SampleGrabberBuffer(QObject*, double, void*, int buffer_len) {
-    CaptureCounters.AddBuffer(buffer_len);
-}
-
 void TMainForm::Timer3Timer(QObject*) {
-    // No buffer since the last tick leaves the rate and its text as they
-    // were; the counters start again from 0 in every case.
-    const auto rate = capture::TCaptureCounters::Rate(CaptureCounters.Take());
-    if (rate) {
-        m_capture.rate = *rate;
-        StaticText6->setText(QString::number(*rate) + QStringLiteral(" \u041A/sec"));
+    // The rate is what the capture file gained over the last second, every
+    // byte of it (frames, sound, the file's own structure, bytes still
+    // queued for the disk), so the remaining time is the time until the
+    // disk is full. A preview alone writes nothing: its ticks leave the last
+    // capture's figures as they were. A tick that finds no time passed, or
+    // a size it cannot read, changes nothing either.
+    if (m_capture.writer) {
+        uint64_t size = 0;
+        if (com::SUCCEEDED(m_capture.writer->GetFileSize(&size))) {
+            if (const auto rate =
+                    m_capture.meter.Tick(static_cast<int64_t>(size), m_capture.now_ms())) {
+                m_capture.rate = *rate;
+                StaticText6->setText(capture::RateText(*rate));
+            }
+        }
     }
     QCoreApplication::processEvents();
 }

@@ -70,6 +70,10 @@ QString FreeSpaceText(uint64_t free_bytes) {
     return QString::number(free_bytes / 1024 / 1024) + QStringLiteral(" \u041C");
 }
 
+QString RateText(int64_t rate_kb) {
+    return QString::number(rate_kb) + QStringLiteral(" \u041A/sec");
+}
+
 QString NoSignalText(uint64_t quiet_ms) {
     return QStringLiteral("No signal for %1 s").arg(quiet_ms / 1000);
 }

@@ -1,8 +1,11 @@
 #include "mediagraph/workflowgraphs.h"
 
+#include <cstring>
+#include <optional>
 #include <string>
 
 #include "mediagraph/dsutil.h"
+#include "mediagraph/mediatype.h"
 #include "platform/media/types.h"
 
 namespace ronvix::mediagraph {
@@ -32,15 +35,75 @@ QString PinName(const media::PIN_INFO& info) {
     return QString::fromUtf16(info.achName, length);
 }
 
+media::PIN_DIRECTION Direction(media::IPin* pin) {
+    media::PIN_DIRECTION dir = media::PINDIR_INPUT;
+    pin->QueryDirection(&dir);
+    return dir;
+}
+
+// Whether an input pin of `filter` is connected.
+bool InputConnected(media::IBaseFilter* filter) {
+    const TPinList pins(filter);
+    for (int i = 0; i < pins.Count(); ++i) {
+        const ComPtr<media::IPin> pin = pins.PinAt(i);
+        ComPtr<media::IPin> peer;
+        if (Direction(pin.Get()) == media::PINDIR_INPUT &&
+            pin->ConnectedTo(peer.ReleaseAndGetAddressOf()) == com::S_OK)
+            return true;
+    }
+    return false;
+}
+
+// The compression a video type names: the bitmap code of its format block
+// ("FMP4", "H264", "RGB"), else the subtype's name, else the four
+// characters a subtype made from a code carries.
+QString CompressionOf(const media::AM_MEDIA_TYPE& mt) {
+    if (mt.formattype == media::FORMAT_VideoInfo && mt.pbFormat &&
+        mt.cbFormat >= sizeof(media::VIDEOINFOHEADER)) {
+        media::VIDEOINFOHEADER header;
+        std::memcpy(&header, mt.pbFormat, sizeof header);
+        const QString text = CompressionText(header.bmiHeader.biCompression);
+        if (!text.trimmed().isEmpty())
+            return text;
+    }
+    if (const char* name = SubtypeName(mt.subtype))
+        return QString::fromLatin1(name);
+    const QString code = CompressionText(mt.subtype.Data1);
+    return code.trimmed().isEmpty() ? QStringLiteral("of an unknown kind") : code;
+}
+
+// The compression of the first type an output pin of `filter` offers for
+// video; none when no output offers video.
+std::optional<QString> VideoOutputCompression(media::IBaseFilter* filter) {
+    const TPinList pins(filter);
+    for (int i = 0; i < pins.Count(); ++i) {
+        const ComPtr<media::IPin> pin = pins.PinAt(i);
+        if (Direction(pin.Get()) != media::PINDIR_OUTPUT)
+            continue;
+        TEnumMediaType types;
+        types.LoadFromPin(pin.Get());
+        for (int t = 0; t < types.Count(); ++t)
+            if (types.Item(t)->MediaRecord().majortype == media::MEDIATYPE_Video)
+                return CompressionOf(types.Item(t)->MediaRecord());
+    }
+    return std::nullopt;
+}
+
 }  // namespace
 
-ComPtr<media::IBaseFilter> AddCaptureFile(TFilterGraph* graph, const QString& file) {
+ComPtr<media::IBaseFilter> AddCaptureFile(TFilterGraph* graph, const QString& file,
+                                          ComPtr<media::IFileWriterQueue>* writer) {
     auto builder = Supports<media::ICaptureGraphBuilder2>(graph);
     const std::u16string name = file.toStdU16String();
     ComPtr<media::IBaseFilter> mux;
     ComPtr<media::IFileSinkFilter> sink;
     builder->SetOutputFileName(&media::MEDIASUBTYPE_Avi, name.c_str(), mux.ReleaseAndGetAddressOf(),
                                sink.ReleaseAndGetAddressOf());
+    if (writer) {
+        *writer = nullptr;
+        if (sink)
+            sink->QueryInterface(media::IFileWriterQueue::iid, writer->OutVoid());
+    }
     return mux;
 }
 
@@ -71,7 +134,7 @@ void RenderCaptureStreams(const TCaptureGraphParts& parts, media::IBaseFilter* m
     }
 }
 
-void BuildTapeGraph(const TTapeGraphParts& parts, const QString& file) {
+TTapeGraphResult BuildTapeGraph(const TTapeGraphParts& parts, const QString& file) {
     const ComPtr<media::IGraphBuilder> graph = Supports<media::IGraphBuilder>(parts.graph);
     const std::u16string name = file.toStdU16String();
     ComPtr<media::IBaseFilter> source;
@@ -106,6 +169,45 @@ void BuildTapeGraph(const TTapeGraphParts& parts, const QString& file) {
     }
     if (audio)
         graph->Render(audio.Get());
+
+    // What became of the video, for a caller that must say why nothing
+    // plays; the checks follow the path from the file to the device.
+    TTapeGraphResult result;
+    if (!device)
+        result.video = TTapeVideo::NoDevice;
+    else if (InputConnected(device.Get()))
+        result.video = TTapeVideo::Connected;
+    else if (!splitter || !InputConnected(splitter.Get()))
+        result.video = TTapeVideo::NotReadable;
+    else if (const std::optional<QString> video = VideoOutputCompression(splitter.Get()); !video)
+        result.video = TTapeVideo::NoVideo;
+    else if (!InputConnected(grabber.Get())) {
+        result.video = TTapeVideo::NotMjpg;
+        result.codec = *video;
+    } else {
+        result.video = TTapeVideo::DeviceRefused;
+    }
+    return result;
+}
+
+QString TapeVideoProblem(const TTapeGraphResult& result, const QString& device) {
+    switch (result.video) {
+        case TTapeVideo::Connected:
+            return {};
+        case TTapeVideo::NoDevice:
+            return QStringLiteral("no video output device is chosen");
+        case TTapeVideo::NotReadable:
+            return QStringLiteral("it is not an AVI file that can be read");
+        case TTapeVideo::NoVideo:
+            return QStringLiteral("it holds no video stream");
+        case TTapeVideo::NotMjpg:
+            return QStringLiteral(
+                       "its video is %1, not MJPG, and only MJPG video can be played out")
+                .arg(result.codec);
+        case TTapeVideo::DeviceRefused:
+            return QStringLiteral("%1 does not take its MJPG video").arg(device);
+    }
+    return {};
 }
 
 }  // namespace ronvix::mediagraph

@@ -15,6 +15,7 @@
 #include "mediagraph/filter.h"
 #include "mediagraph/filtergraph.h"
 #include "mediagraph/samplegrabber.h"
+#include "platform/media/filters/filewriter.h"
 
 namespace ronvix::mediagraph {
 
@@ -29,8 +30,12 @@ struct TCaptureGraphParts {
 };
 
 // The AVI mux and its file writer for `file`; returns the mux (null when
-// the builder could not make them).
-com::ComPtr<media::IBaseFilter> AddCaptureFile(TFilterGraph* graph, const QString& file);
+// the builder could not make them). `writer`, when given, receives the file
+// writer's size report (IFileWriterQueue::GetFileSize: every byte the file
+// has gained), or null when the writer offers none.
+com::ComPtr<media::IBaseFilter> AddCaptureFile(
+    TFilterGraph* graph, const QString& file,
+    com::ComPtr<media::IFileWriterQueue>* writer = nullptr);
 
 // The video source's preview into `renderer`, when the source holds a
 // device moniker. Comes before the capture streams: a source without a
@@ -53,10 +58,34 @@ struct TTapeGraphParts {
     IFilterLink* monitor = nullptr;
 };
 
+// Whether the file's video reached the output device, and when it did not,
+// the first thing that stood in its way.
+enum class TTapeVideo {
+    Connected,      // splitter -> grabber -> device
+    NoDevice,       // no output device is chosen: nothing could take the video
+    NotReadable,    // the splitter could not read the file (not an AVI)
+    NoVideo,        // the file holds no video stream
+    NotMjpg,        // its video is not MJPG, which the grabber takes only
+    DeviceRefused,  // the device (even through a converter) does not take it
+};
+
+struct TTapeGraphResult {
+    TTapeVideo video = TTapeVideo::Connected;
+    // The compression of the file's video (its four characters, or a type
+    // name) when it is NotMjpg.
+    QString codec;
+};
+
 // file source -> splitter (video) -> grabber -> device, the device's own
 // output into the monitor, and the splitter's audio stream (the last pin
 // whose name holds "stream 01") rendered, which prefers an audio renderer
-// already in the graph. A file without audio plays without it.
-void BuildTapeGraph(const TTapeGraphParts& parts, const QString& file);
+// already in the graph. A file without audio plays without it. The result
+// says whether the video reached the device.
+TTapeGraphResult BuildTapeGraph(const TTapeGraphParts& parts, const QString& file);
+
+// Why a file whose graph gave `result` plays nothing on `device` (its
+// name), as a clause for the user: "it is not an AVI file", "its video is
+// FMP4, not MJPG", ... Empty when the video reached the device.
+QString TapeVideoProblem(const TTapeGraphResult& result, const QString& device);
 
 }  // namespace ronvix::mediagraph

@@ -91,13 +91,14 @@ void TMainForm::Start_printClick(QObject* /*sender*/) {
     if (capture_ended)
         fw::ReportMessage(QStringLiteral("The capture was stopped to play the file."));
 
-    CaptureCounters.Start(0, 0, 0);
     Start_print->setEnabled(false);
     Button33->setEnabled(true);
 
     if (OutGraph->State() == 2) {
         if (m_tape.built) {
             OutGraph->Play();
+            // The rate counts from the resume: the paused time sent nothing.
+            m_tape.meter.Start(m_tape.sent.Total(), m_tape.now_ms());
             return;
         }
         // Paused during the missing-file flash: nothing to resume.
@@ -119,6 +120,26 @@ void TMainForm::Start_printClick(QObject* /*sender*/) {
         return;
     }
 
+    // The graph is built before the page shows a session: a file that
+    // cannot play leaves the page stopped and says why, once. Without a
+    // chosen device the run itself reports what is missing.
+    m_tape.built = true;
+    mediagraph::TTapeGraphResult built;
+    try {
+        built = mediagraph::BuildTapeGraph(
+            {OutGraph, VideoDestFilter, OutGrabber, Splitter, VideoWindow1}, file);
+    } catch (...) {
+        Stop_printClick(Stop_print);
+        throw;
+    }
+    if (built.video != mediagraph::TTapeVideo::Connected &&
+        built.video != mediagraph::TTapeVideo::NoDevice) {
+        Stop_printClick(Stop_print);
+        throw fw::Exception(
+            QStringLiteral("%1 cannot be played: %2")
+                .arg(file, mediagraph::TapeVideoProblem(built, VideoOutFilters->currentText())));
+    }
+
     Timer4->SetEnabled(true);
     SourceFilename->setEnabled(false);
     Stop_print->setEnabled(true);
@@ -126,10 +147,6 @@ void TMainForm::Start_printClick(QObject* /*sender*/) {
     Start_print->setEnabled(false);
     DSTrackBar1->setEnabled(true);
     PageControl1->setTabVisible(PageControl1->indexOf(TabSheet1), false);
-    m_tape.built = true;
-
-    mediagraph::BuildTapeGraph({OutGraph, VideoDestFilter, OutGrabber, Splitter, VideoWindow1},
-                               file);
 
     // The bar's range until its first tick replaces it with its own steps:
     // the stop position's low 32 bits, which the bar refuses when negative.
@@ -141,6 +158,7 @@ void TMainForm::Start_printClick(QObject* /*sender*/) {
     // A run that fails (an output device that cannot be opened now, a
     // picture that reaches no window) leaves no session looking alive: the
     // page returns to idle as after "Stop", and the reason is shown once.
+    m_tape.meter.Start(m_tape.sent.Total(), m_tape.now_ms());
     try {
         OutGraph->Play();
     } catch (const std::exception& error) {
@@ -191,6 +209,9 @@ void TMainForm::Button33Click(QObject* /*sender*/) {
     OutGraph->Pause();
     Start_print->setEnabled(true);
     Button33->setEnabled(false);
+    // A pause sends nothing: the rate says so at once, not a second later.
+    m_tape.meter.Start(m_tape.sent.Total(), m_tape.now_ms());
+    StaticText9->setText(capture::RateText(0));
 }
 
 void TMainForm::Timer2Timer(QObject* /*sender*/) {
@@ -202,10 +223,18 @@ void TMainForm::Timer2Timer(QObject* /*sender*/) {
 }
 
 void TMainForm::Timer4Timer(QObject* /*sender*/) {
-    // One read-and-reset: a buffer delivered meanwhile counts in the next
-    // second. A second without buffers (paused, ended) keeps the last text.
-    if (const auto rate = capture::TCaptureCounters::Rate(CaptureCounters.Take()))
-        StaticText9->setText(QString::number(*rate) + QStringLiteral(" \u041A/sec"));
+    // The bytes sent to the device over the last second, whatever the
+    // tick's own lateness: steady for a steady file. While paused nothing is
+    // sent, and a frame that was already on its way when the pause came is
+    // not shown as a rate; at the end of the file the figure falls to 0.
+    const int64_t sent = m_tape.sent.Total();
+    const uint64_t now = m_tape.now_ms();
+    if (OutGraph->Active() && OutGraph->State() == 2) {
+        m_tape.meter.Start(sent, now);
+        StaticText9->setText(capture::RateText(0));
+    } else if (const auto rate = m_tape.meter.Tick(sent, now)) {
+        StaticText9->setText(capture::RateText(*rate));
+    }
     QCoreApplication::processEvents();
 }
 
@@ -223,7 +252,7 @@ void TMainForm::DSTrackBar1KeyUp(QObject* /*sender*/, int& /*key*/,
 
 void TMainForm::OutGrabberBuffer(QObject* /*sender*/, double /*sample_time*/, void* /*buffer*/,
                                  int buffer_len) {
-    CaptureCounters.AddBuffer(buffer_len);
+    m_tape.sent.Add(buffer_len);
 }
 
 }  // namespace ronvix::app

@@ -221,7 +221,8 @@ TEST_F(MainFormLayout, InitialStatesBeforeAnyDeviceIsChosen) {
     EXPECT_EQ(form.Quality_slider->Value(), 1);
     EXPECT_EQ(form.Brightness_slider->MaxValue(), 100);
     EXPECT_EQ(form.Brightness_slider->Increment(), 10);
-    EXPECT_EQ(form.Brightness_slider->Options(), controls::TCustomSlider::soSmooth);
+    EXPECT_EQ(form.Brightness_slider->Options(),
+              controls::TCustomSlider::soSmooth | controls::TCustomSlider::soShowFocus);
     EXPECT_EQ(form.ComboBox1->count(), 4);
     EXPECT_EQ(form.ComboBox1->itemText(0), "Realtime");
     EXPECT_EQ(form.ComboBox1->itemText(3), "Idle");

@@ -1,6 +1,8 @@
-// The capture counters and the capture page's text rules.
+// The pages' byte counts and rates, and the capture page's text rules.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -8,61 +10,57 @@
 #include "capture/session.h"
 
 using namespace ronvix;
-using capture::TCaptureCounters;
+using capture::TByteCounter;
+using capture::TRateMeter;
 
-TEST(CaptureCounters, FirstTickAfterAStartCountsTheStartValues) {
-    TCaptureCounters counters;
-    counters.Start(1, 1, 0);
-    // N = 50 buffers of 40 000 bytes: ((B + 1) / (N + 1) / 1024) * N.
-    for (int i = 0; i < 50; ++i)
-        counters.AddBuffer(40000);
-    const auto v = counters.Take();
-    EXPECT_EQ(v.bytes, 2000001);
-    EXPECT_EQ(v.divisor, 51);
-    EXPECT_EQ(v.multiplier, 50);
-    EXPECT_EQ(TCaptureCounters::Rate(v), (2000001 / 51) / 1024 * 50);
-    // A tick without buffers: no rate, and everything is back at 0.
-    const auto empty = counters.Take();
-    EXPECT_EQ(empty.bytes, 0);
-    EXPECT_EQ(empty.divisor, 0);
-    EXPECT_FALSE(TCaptureCounters::Rate(empty));
-    // Right after a start, before any buffer, the rate is 0, not a failure.
-    counters.Start(1, 1, 0);
-    EXPECT_EQ(TCaptureCounters::Rate(counters.Take()), 0);
+TEST(RateMeter, KilobytesASecondOfWhatTheTotalGainedBetweenTwoReadings) {
+    TRateMeter meter;
+    EXPECT_FALSE(meter.Tick(1 << 20, 5000)) << "no figure before a start";
+    meter.Start(0, 1000);
+    struct Step {
+        int64_t total;
+        uint64_t at_ms;
+        std::optional<int64_t> rate;
+    };
+    const Step steps[] = {
+        {1000 * 1024, 2000, 1000},                       // a kilobyte a millisecond
+        {1000 * 1024, 3000, 0},                          // nothing gained: 0, not the last figure
+        {1000 * 1024 + 512 * 1024, 3500, 1024},          // half a second counts as half
+        {1000 * 1024 + 512 * 1024, 3500, std::nullopt},  // no time passed
+        {2 * 1000 * 1024 + 1023, 4500, 488},             // truncated: 488.28... whole kilobytes
+        {100, 5500, std::nullopt},                       // a new, smaller file starts over
+        {100 + 2048 * 1024, 6500, 2048},
+        {int64_t(3) << 40, 6500 + 3600 * 1000, (int64_t(3) << 30) / 3600},  // no overflow
+    };
+    for (const Step& s : steps)
+        EXPECT_EQ(meter.Tick(s.total, s.at_ms), s.rate) << s.total << " at " << s.at_ms;
 }
 
-TEST(CaptureCounters, NoBufferIsLostOrCountedTwiceBetweenStreamingThreadsAndTicks) {
-    TCaptureCounters counters;
-    counters.Start(0, 0, 0);
+TEST(ByteCounter, NoBufferIsLostBetweenStreamingThreadsAndReaders) {
+    TByteCounter counter;
     constexpr int kThreads = 2;
     constexpr int kBuffers = 200000;
     std::atomic<bool> done{false};
-    int64_t bytes = 0, divisor = 0, multiplier = 0;
     std::vector<std::thread> grabbers;
     for (int t = 0; t < kThreads; ++t)
         grabbers.emplace_back([&, t] {
             for (int i = 0; i < kBuffers; ++i)
-                counters.AddBuffer(1000 + t);
+                counter.Add(1000 + t);
+            counter.Add(-5);  // a negative length adds nothing
         });
-    std::thread ticks([&] {
+    std::thread reader([&] {
+        int64_t last = 0;
         while (!done.load()) {
-            const auto v = counters.Take();
-            // Every buffer is whole in one tick: its bytes and its count
-            // arrive together.
-            ASSERT_EQ(v.divisor, v.multiplier);
-            bytes += v.bytes;
-            divisor += v.divisor;
-            multiplier += v.multiplier;
+            const int64_t now = counter.Total();
+            ASSERT_GE(now, last) << "a total went back";
+            last = now;
         }
     });
     for (auto& g : grabbers)
         g.join();
     done = true;
-    ticks.join();
-    const auto rest = counters.Take();
-    EXPECT_EQ(divisor + rest.divisor, int64_t(kThreads) * kBuffers);
-    EXPECT_EQ(multiplier + rest.multiplier, int64_t(kThreads) * kBuffers);
-    EXPECT_EQ(bytes + rest.bytes, int64_t(kBuffers) * 1000 + int64_t(kBuffers) * 1001);
+    reader.join();
+    EXPECT_EQ(counter.Total(), int64_t(kBuffers) * 1000 + int64_t(kBuffers) * 1001);
 }
 
 TEST(CaptureTexts, GeneratedNamesKeepTheFolderAndUseTwoDigitFields) {
@@ -97,6 +95,7 @@ TEST(CaptureTexts, StatisticsFormats) {
     // 100 ns units; a day and 5 seconds wraps to 00:00:05.
     EXPECT_EQ(capture::ElapsedText(int64_t(3723) * 10000000), "01:02:03");
     EXPECT_EQ(capture::ElapsedText(int64_t(86405) * 10000000), "00:00:05");
+    EXPECT_EQ(capture::RateText(958), QStringLiteral("958 \u041A/sec"));
     EXPECT_EQ(capture::QualityText(0), "700 K/sec");
     EXPECT_EQ(capture::QualityText(100), "7200 K/sec");
     EXPECT_EQ(capture::QualityText(33), "2840 K/sec");

@@ -1,13 +1,19 @@
 // The real dialogs of the capture and tape pages: the Qt file dialogs of
 // both file name fields, opened from the fields' folder buttons with names
 // in the program's drive form, and the file "Start" then writes; and the
-// property frames of the devices, placed at the main window.
+// property frames of the devices, placed at the main window, whose changes
+// the page's controls then show.
+#include <QCheckBox>
 #include <QComboBox>
+#include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QListView>
+#include <QPushButton>
+#include <QSlider>
 
 #include "capture_fixture.h"
+#include "mediagraph/dsutil.h"
 #include "platform/media/devices/audiooutput.h"
 #include "platform/media/devices/tapedeck.h"
 #include "support/modal.h"
@@ -132,5 +138,76 @@ TEST_F(CaptureWindow, DevicePropertyFramesOpenAtTheMainWindowsCorner) {
         EXPECT_EQ(parent, form.get());
         EXPECT_EQ(at, form->mapToGlobal(QPoint(0, 0))) << button->objectName().toStdString();
     }
+    ExpectNoBox();
+}
+
+// What the devices' own property pages change shows on the page once the
+// frame has closed (Apply then Cancel, or OK), and nothing goes back: a
+// device value the page can only show rounded stays as the device has it.
+TEST_F(CaptureWindow, ThePagesControlsFollowTheDevicesPropertyPagesAndSendNothingBack) {
+    ChooseDevices();
+    // Other instances of the same devices: their state is the device's.
+    com::ComPtr<media::IBaseFilter> camera, tone;
+    ASSERT_EQ(media::CreateTestCamera(media::IBaseFilter::iid, camera.OutVoid()), com::S_OK);
+    ASSERT_EQ(media::CreateToneGenerator(media::IBaseFilter::iid, tone.OutVoid()), com::S_OK);
+    const auto amp = camera.As<media::IAMVideoProcAmp>();
+    const auto compression =
+        mediagraph::TPinList(camera.Get()).FirstPin().As<media::IAMVideoCompression>();
+    com::ComPtr<media::IAMAudioInputMixer> microphone;
+    {
+        mediagraph::TPinList pins(tone.Get());
+        for (int i = 0; i < pins.Count(); ++i) {
+            media::PIN_INFO info{};
+            pins.PinInfoAt(i, info);
+            if (info.pFilter)
+                info.pFilter->Release();
+            if (QString::fromUtf16(info.achName) == "Microphone")
+                microphone = pins.PinAt(i).As<media::IAMAudioInputMixer>();
+        }
+    }
+    ASSERT_TRUE(amp && compression && microphone);
+    com::LONG min = 0, max = 0, step = 0, def = 0, caps = 0;
+    ASSERT_EQ(amp->GetRange(media::VideoProcAmp_Brightness, &min, &max, &step, &def, &caps),
+              com::S_OK);
+    amp->Set(media::VideoProcAmp_Brightness, min, media::VideoProcAmp_Flags_Manual);
+    compression->put_Quality(0.555);
+    microphone->put_MixLevel(0.333);
+    form->PageControl1->setCurrentIndex(2);
+
+    dialogs.QueueDialogAnswer([&](QDialog& frame) {
+        auto* brightness = frame.findChild<QSlider*>(QStringLiteral("Brightness"));
+        EXPECT_TRUE(brightness) << "no Brightness on the camera's pages";
+        if (brightness)
+            brightness->setValue(brightness->maximum());
+        frame.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Apply)->click();
+        return int(QDialog::Rejected);  // closed with Cancel after Apply
+    });
+    form->Button1->click();
+    EXPECT_EQ(form->Brightness_slider->Value(), max);
+    EXPECT_EQ(form->StaticText1->text(), QString::number(max - 128));
+    EXPECT_EQ(form->Quality_slider->Value(), 56);
+    EXPECT_EQ(form->Quality_text->text(), capture::QualityText(56));
+
+    dialogs.QueueDialogAnswer([&](QDialog& frame) {
+        auto* line = frame.findChild<QCheckBox*>(QStringLiteral("Microphone"));
+        EXPECT_TRUE(line) << "no Microphone on the tone generator's pages";
+        if (line)
+            line->setChecked(true);
+        frame.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
+        return int(QDialog::Accepted);
+    });
+    form->Button2->click();
+    EXPECT_EQ(form->InputLines->currentText(), "Microphone");
+    EXPECT_EQ(form->VolumeSlider->Value(), 33);
+    EXPECT_EQ(form->StaticText8->text(), "33 %");
+
+    com::LONG brightness = 0, flags = 0;
+    amp->Get(media::VideoProcAmp_Brightness, &brightness, &flags);
+    EXPECT_EQ(brightness, max);
+    double quality = 0, level = 0;
+    compression->get_Quality(&quality);
+    microphone->get_MixLevel(&level);
+    EXPECT_EQ(quality, 0.555) << "the page's rounded quality reached the camera";
+    EXPECT_EQ(level, 0.333) << "the page's rounded level reached the tone generator";
     ExpectNoBox();
 }

@@ -5,6 +5,7 @@
 #include <QTest>
 
 #include "capture_fixture.h"
+#include "platform/com/object.h"
 #include "platform/media/interfaces.h"
 
 using namespace ronvix;
@@ -29,19 +30,50 @@ struct SmallVolume {
 
 }  // namespace
 
-TEST_F(CaptureWindow, RateTickAveragesTheBuffersSinceTheLastTickAndKeepsItsTextWithoutAny) {
-    form->CaptureCounters.Start(1, 1, 0);
-    for (int i = 0; i < 25; ++i)
-        form->SampleGrabber->OnBuffer(form->SampleGrabber, 0.0, nullptr, 60000);
+TEST_F(CaptureWindow, RateTickShowsWhatTheFileGainedInTheLastSecondAndNothingForAPreview) {
+    // The capture's file writer as the tick sees it, on a clock of the
+    // test's own.
+    class Writer : public com::ComObject<media::IFileWriterQueue> {
+    public:
+        com::HRESULT SetQueueLimits(uint64_t, uint64_t, uint64_t) override {
+            return com::E_NOTIMPL;
+        }
+        com::HRESULT GetQueuedBytes(uint64_t*) override { return com::E_NOTIMPL; }
+        com::HRESULT GetFileSize(uint64_t* bytes) override {
+            *bytes = size;
+            return com::S_OK;
+        }
+        com::HRESULT GetRoom(uint64_t*) override { return com::E_NOTIMPL; }
+        com::HRESULT WriteParts(uint64_t, std::span<const std::span<const uint8_t>>) override {
+            return com::E_NOTIMPL;
+        }
+        com::HRESULT Barrier() override { return com::E_NOTIMPL; }
+        com::HRESULT SetDiskWrite(DiskWrite) override { return com::E_NOTIMPL; }
+        uint64_t size = 0;
+    };
+    static uint64_t now_ms = 0;
+    form->m_capture.now_ms = [] { return now_ms; };
+    com::ComPtr<Writer> writer;
+    writer.Attach(new Writer);
+    form->m_capture.writer = writer.Get();
+    form->m_capture.meter.Start(0, now_ms);
+    writer->size = 980 * 1024;
+    now_ms += 1000;
     form->Timer3Timer(form->Timer3);
-    EXPECT_EQ(form->StaticText6->text(),
-              QString::number((1500001 / 26) / 1024 * 25) + QStringLiteral(" \u041A/sec"));
-    EXPECT_EQ(form->m_capture.rate, (1500001 / 26) / 1024 * 25);
-    const QString shown = form->StaticText6->text();
+    EXPECT_EQ(form->StaticText6->text(), capture::RateText(980));
+    EXPECT_EQ(form->m_capture.rate, 980);
+    // A late tick: the kilobytes a second, not a second's worth more.
+    writer->size += 1500 * 1024;
+    now_ms += 1500;
     form->Timer3Timer(form->Timer3);
-    EXPECT_EQ(form->StaticText6->text(), shown);
-    EXPECT_EQ(form->CaptureCounters.Peek().divisor, 0);
-    EXPECT_EQ(form->CaptureCounters.Peek().bytes, 0);
+    EXPECT_EQ(form->m_capture.rate, 1000);
+    // A preview alone writes no file: the last capture's figures stay.
+    form->m_capture.writer = nullptr;
+    now_ms += 1000;
+    form->Timer3Timer(form->Timer3);
+    EXPECT_EQ(form->StaticText6->text(), capture::RateText(1000));
+    EXPECT_EQ(form->m_capture.rate, 1000);
+    form->m_capture.now_ms = &win::GetTickCount64;
     ExpectNoBox();
 }
 
@@ -226,4 +258,26 @@ TEST_F(CaptureWindow, QualityFollowsAMouseDragButNotAMereMove) {
     QApplication::sendEvent(form->Quality_slider, &drag);
     EXPECT_EQ(form->Quality_text->text(), capture::QualityText(form->Quality_slider->Value()));
     ExpectNoBox();
+}
+
+TEST_F(CaptureWindow, ASliderWithTheKeyboardFocusDrawsAFocusMark) {
+    ChooseDevices();
+    form->activateWindow();
+    QApplication::setActiveWindow(form.get());
+    for (controls::TSlider* slider :
+         {form->Brightness_slider, form->Contrast_SLIDER, form->sharpness_slider,
+          form->saturation_slider, form->Quality_slider, form->VolumeSlider}) {
+        SCOPED_TRACE(slider->objectName().toStdString());
+        form->OverCheck->setFocus(Qt::TabFocusReason);
+        const QImage without = slider->grab().toImage();
+        slider->setFocus(Qt::TabFocusReason);
+        ASSERT_TRUE(slider->hasFocus());
+        const QImage with = slider->grab().toImage();
+        // The mark runs along the working area, two pixels inside it.
+        const QRect mark = slider->WorkingArea().adjusted(2, 2, -3, -3);
+        int marked = 0;
+        for (int x = mark.left(); x <= mark.right(); ++x)
+            marked += with.pixel(x, mark.top()) != without.pixel(x, mark.top());
+        EXPECT_GT(marked, mark.width() / 4) << "no focus mark along the top";
+    }
 }

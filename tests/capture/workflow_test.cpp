@@ -3,6 +3,7 @@
 // and ffmpeg, the statistics, the overwrite question, the preview, the
 // picture, quality and input line controls, an engine abort and a restart.
 #include <sys/mount.h>
+#include <sys/statvfs.h>
 #include <QRegularExpression>
 #include <QTest>
 
@@ -58,6 +59,8 @@ TEST_F(CaptureWindow, CaptureWritesAFileOtherPlayersReadAndShowsItsStatistics) {
     ASSERT_TRUE(form->StopButton->isEnabled());
     EXPECT_FALSE(form->StartButton->isEnabled());
     EXPECT_FALSE(form->VideoCapFilters->isEnabled());
+    // One rate tick over the whole three seconds: the test ticks.
+    form->Timer3->SetEnabled(false);
     Spin(3000);
     form->Timer3Timer(form->Timer3);
     form->TimerTimer(form->Timer);
@@ -103,6 +106,75 @@ TEST_F(CaptureWindow, CaptureWritesAFileOtherPlayersReadAndShowsItsStatistics) {
     const auto samples = Samples(path);
     EXPECT_GT(samples.size(), 48000u * 2) << "less than two seconds of sound";
     EXPECT_LT(samples.size(), 48000u * 5);
+}
+
+// Over a ten-second capture the data rate counts every byte the file
+// gains, frames, sound and the file's own structure: the kilobytes the
+// shown rates add up to over the seconds they cover are the finished
+// file's size, and the remaining time is the free space at the rate shown.
+TEST_F(CaptureWindow, TheRateCountsEveryByteOfTheFileAndTheRemainingTimeFollowsIt) {
+    ChooseDevices();
+    form->savedialog->SetFileName("c:\\counted.avi");
+    // The page's clock, with the moments it was read: the start of the
+    // measurement, then one reading a rate tick.
+    static std::vector<uint64_t> readings;
+    readings.clear();
+    form->m_capture.now_ms = [] {
+        readings.push_back(win::GetTickCount64());
+        return readings.back();
+    };
+    form->StartButton->click();
+    ASSERT_TRUE(form->StopButton->isEnabled());
+    ASSERT_TRUE(form->m_capture.writer);
+    ASSERT_EQ(readings.size(), 1u);
+    // The test ticks, a second apart.
+    form->Timer3->SetEnabled(false);
+    form->Timer->SetEnabled(false);
+    double counted_kb = 0;
+    auto tick = [&] {
+        form->Timer3Timer(form->Timer3);
+        const QString shown = form->StaticText6->text();
+        EXPECT_TRUE(Matches(shown, "^[0-9]+ \u041A/sec$")) << shown.toStdString();
+        const size_t n = readings.size();
+        counted_kb +=
+            shown.section(u' ', 0, 0).toDouble() * double(readings[n - 1] - readings[n - 2]) / 1000;
+    };
+    for (int second = 1; second <= 10; ++second) {
+        Spin(1000);
+        tick();
+    }
+    // The last tick comes right after the file grew, so the file's size
+    // then is its size at the stop but for the last moments and what
+    // finishing it adds.
+    auto size = [&] {
+        uint64_t bytes = 0;
+        form->m_capture.writer->GetFileSize(&bytes);
+        return bytes;
+    };
+    const uint64_t before = size();
+    ASSERT_TRUE(SpinUntil([&] { return size() != before; }, 5000)) << "the file stopped growing";
+    tick();
+    form->TimerTimer(form->Timer);
+    const QString rate_text = form->StaticText6->text();
+    const QString remaining = form->StaticText7->text();
+    struct statvfs volume {};
+    ASSERT_EQ(statvfs(DriveC(QString()).toLocal8Bit().constData(), &volume), 0);
+    form->StopButton->click();
+    form->m_capture.now_ms = &win::GetTickCount64;
+    ExpectNoBox();
+
+    const double file_bytes = double(QFileInfo(DriveC("counted.avi")).size());
+    ASSERT_GT(file_bytes, 0);
+    EXPECT_NEAR(counted_kb * 1024, file_bytes, 0.02 * file_bytes)
+        << "the rates counted " << counted_kb << " KB of a file of " << file_bytes << " bytes";
+    const double rate_kb = rate_text.section(u' ', 0, 0).toDouble();
+    ASSERT_GT(rate_kb, 0);
+    const QStringList hms = remaining.split(u':');
+    ASSERT_EQ(hms.size(), 3) << remaining.toStdString();
+    const double shown_s = hms[0].toDouble() * 3600 + hms[1].toDouble() * 60 + hms[2].toDouble();
+    const double free_kb = double(volume.f_bavail) * double(volume.f_frsize) / 1024;
+    EXPECT_NEAR(shown_s, free_kb / rate_kb, 0.01 * free_kb / rate_kb + 2)
+        << remaining.toStdString() << " at " << rate_text.toStdString();
 }
 
 TEST_F(CaptureWindow, OverwriteIsAskedOnlyFromTheButtonAndCancelKeepsTheOldFile) {
@@ -227,10 +299,16 @@ TEST_F(CaptureWindow, AnAudioOnlyCaptureRecordsSoundAndItsStatisticsRaiseNothing
     form->Capture_info->setText("-");
     form->StartButton->click();
     ASSERT_TRUE(form->StopButton->isEnabled());
+    form->Timer3->SetEnabled(false);  // one rate tick over the two seconds
     Spin(2000);
     form->TimerTimer(form->Timer);
     form->Timer3Timer(form->Timer3);
     EXPECT_EQ(form->Capture_info->text(), "-") << "no video stream, no frame counts";
+    // The sound's bytes are counted: 48 kHz stereo is 187.5 KB a second,
+    // and the file's header comes on top in the first seconds.
+    const int rate = form->StaticText6->text().section(u' ', 0, 0).toInt();
+    EXPECT_GE(rate, 150) << form->StaticText6->text().toStdString();
+    EXPECT_LE(rate, 300) << form->StaticText6->text().toStdString();
     EXPECT_TRUE(Matches(form->Time_info->text(), "^00:00:0[1-3]$"));
     EXPECT_TRUE(Matches(form->FreeSpaceText->text(), "^[0-9]+ \u041C$"));
     form->StopButton->click();

@@ -286,7 +286,7 @@ TEST_F(PrintToTape, PlayPutsEveryFrameOnTapeInOrderWithTimeRateRangeAndLog) {
     EXPECT_TRUE(m_dialogs.unexpected.empty()) << m_dialogs.unexpected.front().toStdString();
 }
 
-TEST_F(PrintToTape, PauseHoldsPositionAndRateAndPlayResumesTheSameRecording) {
+TEST_F(PrintToTape, PauseHoldsPositionAndZeroRateAndPlayResumesTheSameRecording) {
     m_form->Start_print->click();
     const ComPtr<media::IBaseFilter> source = SourceFilter(s_capture);
     ASSERT_TRUE(source);
@@ -300,15 +300,15 @@ TEST_F(PrintToTape, PauseHoldsPositionAndRateAndPlayResumesTheSameRecording) {
         ExpectRow(Row::Paused);
     }
     EXPECT_EQ(m_form->OutGraph->State(), 2);
-    // Buffers already on their way when the pause came are counted by the
-    // next tick; after that no buffer arrives and the text stays.
+    // Nothing is sent while paused, and the rate says so at once; a frame
+    // already on its way when the pause came does not show as a rate.
+    EXPECT_EQ(m_form->StaticText9->text(), "0" + kRateUnit);
     Spin(300);
     m_form->Timer4->Tick();
-    const QString rate_text = m_form->StaticText9->text();
     const LONGLONG held = Position();
     Spin(600);
     m_form->Timer4->Tick();
-    EXPECT_EQ(m_form->StaticText9->text(), rate_text);
+    EXPECT_EQ(m_form->StaticText9->text(), "0" + kRateUnit);
     EXPECT_EQ(Position(), held);
     m_form->DSTrackBar1Change(m_form->DSTrackBar1);
     EXPECT_EQ(m_form->StaticText5->text(), tape::PlayTimeText(held));
@@ -324,6 +324,118 @@ TEST_F(PrintToTape, PauseHoldsPositionAndRateAndPlayResumesTheSameRecording) {
     m_form->Stop_print->click();
     EXPECT_EQ(TapeDigests(), s_digests) << "a pause continues the same recording";
     EXPECT_TRUE(m_dialogs.unexpected.empty());
+}
+
+// The rate is the bytes sent to the device a second: the rates shown, each
+// times the time it covers, add up to the file's video bytes once the file
+// has played (whatever the machine's load made of each second). The
+// capture page's rate tick, which a preview ended by "Play" leaves
+// running, neither resets the tape page's count nor takes its figure.
+TEST_F(PrintToTape, TheRatesAddUpToTheFilesVideoBytesAndStayOnTheirPage) {
+    const auto packets = media::test::ProbePackets(s_capture);
+    ASSERT_TRUE(packets);
+    int64_t video_bytes = 0;
+    for (const auto& p : *packets)
+        if (p.stream == 0)
+            video_bytes += p.size;
+    ASSERT_GT(video_bytes, 0);
+
+    m_form->PageControl1->setCurrentWidget(m_form->TabSheet2);
+    Pick(m_form->VideoCapFilters, "Test Pattern Camera");
+    m_form->preview->setChecked(true);
+    ASSERT_EQ(m_form->CaptureGraph->State(), 3);
+    const QString capture_rate = m_form->StaticText6->text();
+    m_form->PageControl1->setCurrentWidget(m_form->TabSheet3);
+    // The page's clock, with the moments it was read: the start of the
+    // measurement in "Play", then one reading a tick.
+    static std::vector<uint64_t> readings;
+    readings.clear();
+    m_form->m_tape.now_ms = [] {
+        readings.push_back(win::GetTickCount64());
+        return readings.back();
+    };
+    m_form->Start_print->click();
+    ASSERT_EQ(m_form->OutGraph->State(), 3);
+    ASSERT_TRUE(m_form->Timer3->Enabled()) << "the case this test is about";
+    ASSERT_EQ(readings.size(), 1u);
+    // The test ticks both, half a second apart, the capture page's between.
+    m_form->Timer3->SetEnabled(false);
+    m_form->Timer4->SetEnabled(false);
+    double counted_kb = 0;
+    auto tick = [&] {
+        Spin(250);
+        m_form->Timer3Timer(m_form->Timer3);
+        Spin(250);
+        m_form->Timer4->Tick();
+        const std::optional<int64_t> rate = RateOf(m_form->StaticText9->text());
+        EXPECT_TRUE(rate) << m_form->StaticText9->text().toStdString();
+        const size_t n = readings.size();
+        counted_kb += double(rate.value_or(0)) * double(readings[n - 1] - readings[n - 2]) / 1000;
+    };
+    while (!m_completed && readings.size() < 200)
+        tick();
+    ASSERT_TRUE(m_completed) << "the file did not play to its end";
+    tick();  // what was sent up to the end
+    tick();
+    EXPECT_EQ(m_form->StaticText9->text(), "0" + kRateUnit) << "the end of the file sends nothing";
+    EXPECT_NEAR(counted_kb * 1024, double(video_bytes), 0.01 * double(video_bytes))
+        << "the rates counted " << counted_kb << " KB of " << video_bytes << " bytes sent";
+
+    m_form->Stop_print->click();
+    m_form->Timer3Timer(m_form->Timer3);
+    EXPECT_EQ(m_form->StaticText6->text(), capture_rate) << "the tape's figure on the capture page";
+    m_form->m_tape.now_ms = &win::GetTickCount64;
+    EXPECT_TRUE(m_dialogs.boxes.empty());
+    EXPECT_TRUE(m_dialogs.unexpected.empty());
+}
+
+// Files the chosen device cannot be sent: the user is told once what is
+// wrong, the page stays stopped and the deck records nothing; a playable
+// file plays afterwards.
+TEST_F(PrintToTape, AFileWithoutPlayableVideoIsReportedOnceAndThePageStaysStopped) {
+    const QString mpeg4 = s_dir->filePath("mpeg4.avi");
+    ASSERT_TRUE(media::test::RunTool("ffmpeg", {"-v", "error", "-y", "-f", "lavfi", "-i",
+                                                "testsrc=duration=1:size=320x240:rate=25", "-c:v",
+                                                "mpeg4", "-vtag", "XVID", mpeg4}));
+    const QString text = s_dir->filePath("notes.avi");
+    {
+        QFile file(text);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(QByteArray(4096, 'x'));
+    }
+    const QString sound_only = s_dir->filePath("sound only.avi");
+    ASSERT_TRUE(MakeCapture(sound_only, 1000, false, true));
+    const struct {
+        QString file;
+        const char* reason;
+    } cases[] = {
+        {mpeg4, "its video is XVID, not MJPG"},
+        {text, "it is not an AVI file"},
+        {sound_only, "it holds no video stream"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file.toStdString());
+        m_dialogs.boxes.clear();
+        m_dialogs.QueueBoxAnswer(win::IDOK);
+        m_form->SourceFilename->SetText(c.file);
+        m_form->Start_print->click();
+        ASSERT_EQ(m_dialogs.boxes.size(), 1u);
+        EXPECT_EQ(m_dialogs.boxes[0].caption, "Ronvix");
+        EXPECT_TRUE(m_dialogs.boxes[0].text.startsWith(c.file + " cannot be played: ") &&
+                    m_dialogs.boxes[0].text.contains(QLatin1String(c.reason)))
+            << m_dialogs.boxes[0].text.toStdString();
+        ExpectRow(Row::Idle);
+        EXPECT_FALSE(m_form->OutGraph->Active());
+    }
+    EXPECT_TRUE(QDir(m_tape_dir.path()).entryList(QDir::Files).isEmpty())
+        << "the deck recorded a play that did not happen";
+
+    m_form->SourceFilename->SetText(s_capture);
+    m_form->Start_print->click();
+    EXPECT_EQ(m_form->OutGraph->State(), 3);
+    m_form->Stop_print->click();
+    EXPECT_EQ(m_dialogs.boxes.size(), 1u);
+    EXPECT_TRUE(m_dialogs.unexpected.empty()) << m_dialogs.unexpected.front().toStdString();
 }
 
 TEST_F(PrintToTape, DraggingTheThumbToTheMiddleSeeksThere) {

@@ -1,5 +1,5 @@
-// The tape output handlers that need no playing graph: the time text, the
-// rate tick over the shared counters, and the counters' reset by "Play".
+// The tape output handlers that need no playing graph: the time text and
+// the rate tick over the page's own count of the bytes sent.
 
 #include <gtest/gtest.h>
 
@@ -37,40 +37,54 @@ TEST(PlayTimeText, SplitsTheMillisecondsAsATimeOfDay) {
 
 class RateTick : public ::testing::Test {
 protected:
-    void SetUp() override { m_form = std::make_unique<TMainForm>(); }
+    void SetUp() override {
+        m_form = std::make_unique<TMainForm>();
+        s_now_ms = 1000;
+        m_form->m_tape.now_ms = [] { return s_now_ms; };
+        m_form->m_capture.now_ms = [] { return s_now_ms; };
+    }
     void Buffer(int length) { m_form->OutGrabberBuffer(m_form->OutGrabber, 0.0, nullptr, length); }
     QString Rate() const { return m_form->StaticText9->text(); }
 
+    static inline uint64_t s_now_ms = 0;
     testing::ScopedSettingsFolder m_settings;
     win::ScriptedDialogs m_dialogs;
     std::unique_ptr<TMainForm> m_form;
 };
 
-TEST_F(RateTick, ShowsTheAverageBufferInWholeKilobytesTimesTheBuffers) {
-    Buffer(10000);
-    Buffer(20000);
-    Buffer(30000);
+TEST_F(RateTick, ShowsTheBytesSentInTheLastSecondAndZeroWhenNoneWereSent) {
+    m_form->m_tape.meter.Start(m_form->m_tape.sent.Total(), s_now_ms);
+    for (int i = 0; i < 25; ++i)
+        Buffer(32 * 1024);
+    s_now_ms += 1000;
     m_form->Timer4->Tick();
-    // (60000 / 3) / 1024 = 19 kilobytes a buffer, three buffers.
-    EXPECT_EQ(Rate(), QStringLiteral("57 \u041A/sec"));
-
-    // A second without buffers keeps the text; the next second counts anew.
+    EXPECT_EQ(Rate(), QStringLiteral("800 \u041A/sec"));
+    // The same file sends the same a second: the figure stays.
+    for (int i = 0; i < 25; ++i)
+        Buffer(32 * 1024);
+    s_now_ms += 1000;
     m_form->Timer4->Tick();
-    EXPECT_EQ(Rate(), QStringLiteral("57 \u041A/sec"));
-    Buffer(1023);
+    EXPECT_EQ(Rate(), QStringLiteral("800 \u041A/sec"));
+    // A second without buffers (the end of the file) is 0, not the last figure.
+    s_now_ms += 1000;
     m_form->Timer4->Tick();
     EXPECT_EQ(Rate(), QStringLiteral("0 \u041A/sec"));
     EXPECT_TRUE(m_dialogs.unexpected.empty());
 }
 
-TEST_F(RateTick, PlayStartsTheCountersAtZero) {
-    const QString before = Rate();
-    Buffer(4096);
-    Buffer(4096);
-    m_form->SourceFilename->SetText(QStringLiteral("c:\\not here.avi"));
-    m_form->Start_print->click();
+TEST_F(RateTick, EachPageReadsItsOwnCounts) {
+    // The capture page's tick neither reads nor resets what the tape page
+    // sent, and the tape page's bytes never show on the capture page.
+    m_form->m_tape.meter.Start(m_form->m_tape.sent.Total(), s_now_ms);
+    const QString capture_rate = m_form->StaticText6->text();
+    for (int i = 0; i < 10; ++i) {
+        Buffer(102400);
+        s_now_ms += 100;
+        m_form->Timer3Timer(m_form->Timer3);
+    }
+    EXPECT_EQ(m_form->StaticText6->text(), capture_rate);
     m_form->Timer4->Tick();
-    EXPECT_EQ(Rate(), before) << "the buffers before Play were dropped";
+    EXPECT_EQ(Rate(), QStringLiteral("1000 \u041A/sec"));
     EXPECT_TRUE(m_dialogs.boxes.empty());
 }
 

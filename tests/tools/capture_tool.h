@@ -114,6 +114,24 @@ inline CaptureReport ParseCaptureReport(const QString& out) {
     return r;
 }
 
+// The bytes a capture's summary reports; -1 without a summary.
+inline qint64 SummaryBytes(const QString& out) {
+    const QRegularExpression summary(QStringLiteral("^captured .* (\\d+) bytes in "),
+                                     QRegularExpression::MultilineOption);
+    const auto m = summary.match(out);
+    return m.hasMatch() ? m.captured(1).toLongLong() : -1;
+}
+
+// The kilobytes of every per-second line's rate, added up.
+inline qint64 RatesKb(const QString& out) {
+    const QRegularExpression tick(QStringLiteral("^\\d+ s: .*, (\\d+) KB/s$"),
+                                  QRegularExpression::MultilineOption);
+    qint64 sum = 0;
+    for (auto it = tick.globalMatch(out); it.hasNext();)
+        sum += it.next().captured(1).toLongLong();
+    return sum;
+}
+
 // What the file holds against what the tool counted: its video frames are
 // the frames captured, and its video places (the header's count, empty
 // places included) are the captured and dropped frames less those left out,

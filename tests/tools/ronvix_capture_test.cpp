@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <cstdlib>
@@ -86,6 +87,10 @@ TEST(RonvixCapture, CapturesTestDevicesAndPlaysTheFileToTheTapeDeck) {
     EXPECT_EQ((*streams)[1].type, QStringLiteral("audio"));
     EXPECT_EQ((*streams)[1].codec, QStringLiteral("pcm_s16le"));
     ExpectCountsMatchTheFile(report, file);
+    // The bytes are the file's: the summary's are its size, and the
+    // per-second rates never count more than it holds.
+    EXPECT_EQ(SummaryBytes(run.out), QFileInfo(file).size()) << run.out.toStdString();
+    EXPECT_LE(RatesKb(run.out), QFileInfo(file).size() / 1024 + report.ticks);
     const long video_packets = media::test::CountPackets(file, QStringLiteral("v:0"));
 
     const QString tape_dir = QString::fromLocal8Bit(qgetenv("RONVIX_TAPE_DIR"));
@@ -188,6 +193,17 @@ TEST(RonvixCapture, FilesThatDeclareMoreThanTheyHoldCostOnlyWhatTheyHold) {
     }
 }
 
+// A capture of sound alone counts the bytes of its file as any other.
+TEST(RonvixCapture, AnAudioOnlyCaptureReportsItsFilesBytes) {
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("sound.avi"));
+    const ToolRun run = RunCapture({"--audio", "0", "--seconds", "2", "--out", file});
+    ASSERT_EQ(run.status, 0) << run.err.toStdString() << run.out.toStdString();
+    EXPECT_EQ(ParseCaptureReport(run.out).captured, 0);
+    EXPECT_GT(QFileInfo(file).size(), 2 * 48000 * 4 * 9 / 10) << "less than two seconds of sound";
+    EXPECT_EQ(SummaryBytes(run.out), QFileInfo(file).size()) << run.out.toStdString();
+}
+
 TEST(RonvixCapture, BadArgumentsAreRefusedWithStatus2) {
     QTemporaryDir dir;
     const QString out = dir.filePath(QStringLiteral("x.avi"));
@@ -286,8 +302,29 @@ TEST(RonvixCapture, FileProblemsAreRefusedWithStatus4AndBrokenInputWith1) {
     text.close();
     const ToolRun broken = RunCapture({"--play", text.fileName(), "--to", "0"});
     EXPECT_EQ(broken.status, 1);
-    EXPECT_TRUE(broken.err.contains(QLatin1String("holds no MJPG video stream")))
+    EXPECT_TRUE(broken.err.contains(QLatin1String("holds no MJPG video stream")) &&
+                broken.err.contains(QLatin1String("it is not an AVI file")))
         << broken.err.toStdString();
+
+    // A file whose header counts frames that cannot be read (cut off where
+    // its data begins) sends none: a failure, not "sent 0 frames" and 0.
+    const QString whole = dir.filePath(QStringLiteral("whole.avi"));
+    ASSERT_EQ(RunCapture({"--video", "0", "--audio", "0", "--seconds", "1", "--out", whole}).status,
+              0);
+    QFile source(whole);
+    ASSERT_TRUE(source.open(QIODevice::ReadOnly));
+    QByteArray bytes = source.readAll();
+    const qsizetype data = bytes.indexOf("movi");
+    ASSERT_GT(data, 0);
+    QFile cut(dir.filePath(QStringLiteral("cut.avi")));
+    ASSERT_TRUE(cut.open(QIODevice::WriteOnly));
+    cut.write(bytes.left(data + 4));
+    cut.close();
+    const ToolRun nothing_sent = RunCapture({"--play", cut.fileName(), "--to", "Virtual Tape Deck",
+                                             "--audio-out", "Silent Audio Output"});
+    EXPECT_EQ(nothing_sent.status, 1) << nothing_sent.out.toStdString();
+    EXPECT_TRUE(nothing_sent.err.contains(QLatin1String("no frame of")))
+        << nothing_sent.err.toStdString();
 }
 
 // A disk that fills up during the capture: the engine aborts, the tool says
