@@ -131,6 +131,15 @@ public:
         return false;
     }
     const std::string& Fifo() const { return m_fifo; }
+    // The daemon goes, as a server that crashed or was restarted.
+    void Kill() {
+        if (m_pid <= 0)
+            return;
+        ::kill(m_pid, SIGKILL);
+        int status = 0;
+        ::waitpid(m_pid, &status, 0);
+        m_pid = -1;
+    }
 
 private:
     QTemporaryDir m_dir;
@@ -313,6 +322,106 @@ TEST_F(PulseDaemonTest, TenSecondsOfAToneBesideTheCameraKeepTheToneAndAConstantO
     // rate would drift 15 ms a second, 135 ms over the run.
     EXPECT_LE(high - low, 1.5 * period) << "offsets spread over " << (high - low) << " s";
     EXPECT_EQ(dropped, 0);
+}
+
+// Sound played to the "Tone Output" sink through its output filter, as
+// Print to Tape plays a file's sound, comes back on the sink's monitor.
+TEST_F(PulseDaemonTest, SoundPlayedToASinkComesBackOnItsMonitor) {
+    ComPtr<IBaseFilter> output, monitor;
+    const std::u16string renderers = ToUtf16(CLSID_AudioRendererCategory.ToString());
+    const std::u16string inputs = ToUtf16(CLSID_AudioInputDeviceCategory.ToString());
+    const auto sink = DeviceRegistry::Instance().Find(u"@device:pnp:pulse:tone_out\\" + renderers);
+    const auto back =
+        DeviceRegistry::Instance().Find(u"@device:pnp:pulse:tone_out.monitor\\" + inputs);
+    ASSERT_TRUE(sink && back);
+    ASSERT_EQ(sink->description.create(IBaseFilter::iid, output.OutVoid()), S_OK);
+    ASSERT_EQ(back->description.create(IBaseFilter::iid, monitor.OutVoid()), S_OK);
+
+    ComPtr<IFilterGraph2> graph = CreateFilterGraph();
+    ComPtr<TestSource> source = TestSource::Make({.types = {MediaType::Pcm(kRate, 16, 2)}});
+    ComPtr<TestSink> heard = TestSink::Make({{MediaType::Partial(MEDIATYPE_Audio)}});
+    graph->AddFilter(source->Filter(), u"Source");
+    graph->AddFilter(output.Get(), u"Output");
+    graph->AddFilter(monitor.Get(), u"Monitor");
+    graph->AddFilter(heard->Filter(), u"Heard");
+    ASSERT_EQ(graph->ConnectDirect(source->Output(),
+                                   PinNamed(output.Get(), u"Audio Input pin").Get(), nullptr),
+              S_OK);
+    const MediaType stereo = MediaType::Pcm(kRate, 16, 2);
+    ASSERT_EQ(graph->ConnectDirect(PinNamed(monitor.Get(), u"Capture").Get(), heard->Input(),
+                                   &stereo.Get()),
+              S_OK);
+    ASSERT_EQ(graph.As<IMediaControl>()->Run(), S_OK);
+    // Two seconds of a 1 kHz tone, untimed: played as fast as the sink takes it.
+    for (int chunk = 0; chunk < 100; ++chunk) {
+        std::vector<uint8_t> data(size_t(kRate / 50) * 4);
+        for (int i = 0; i < kRate / 50; ++i) {
+            const int k = chunk * (kRate / 50) + i;
+            const auto v = int16_t(
+                std::lround(10000 * std::sin(2 * std::numbers::pi * 1000.0 * double(k) / kRate)));
+            std::memcpy(&data[size_t(i) * 4], &v, 2);
+            std::memcpy(&data[size_t(i) * 4 + 2], &v, 2);
+        }
+        ASSERT_EQ(source->Push(data), S_OK);
+    }
+    std::this_thread::sleep_for(500ms);
+    graph.As<IMediaControl>()->Stop();
+    std::vector<int16_t> samples;
+    for (const TestSink::Received& r : heard->ReceivedSamples())
+        for (size_t i = 0; i + 4 <= r.data.size(); i += 4)
+            samples.push_back(int16_t(uint16_t(r.data[i] | (r.data[i + 1] << 8))));
+    // A second of the tone somewhere in what came back.
+    size_t best = 0;
+    for (size_t from = 0; from + kRate / 4 <= samples.size(); from += kRate / 10) {
+        int crossings = 0, peak = 0;
+        for (size_t i = from + 1; i < from + kRate / 4; ++i) {
+            crossings += (samples[i - 1] < 0) != (samples[i] < 0);
+            peak = std::max(peak, std::abs(int(samples[i])));
+        }
+        if (std::abs(crossings * 4 - 2000) <= 40 && peak > 9000 && peak < 11000)
+            ++best;
+    }
+    EXPECT_GE(best, 5u) << "the tone did not come back (" << samples.size() << " samples)";
+    graph->RemoveFilter(source->Filter());
+    graph->RemoveFilter(output.Get());
+    graph->RemoveFilter(monitor.Get());
+    graph->RemoveFilter(heard->Filter());
+}
+
+// A server that goes in the middle of a capture ends the stream like a
+// card that was unplugged: once, and Stop returns.
+TEST_F(PulseDaemonTest, AServerThatGoesEndsTheCaptureAsALostDevice) {
+    ComPtr<IBaseFilter> card;
+    const auto found =
+        DeviceRegistry::Instance().Find(u"@device:pnp:pulse:tone_out.monitor\\" +
+                                        ToUtf16(CLSID_AudioInputDeviceCategory.ToString()));
+    ASSERT_TRUE(found);
+    ASSERT_EQ(found->description.create(IBaseFilter::iid, card.OutVoid()), S_OK);
+    ComPtr<IFilterGraph2> graph = CreateFilterGraph();
+    ComPtr<TestSink> sink = TestSink::Make({{MediaType::Partial(MEDIATYPE_Audio)}});
+    graph->AddFilter(card.Get(), u"Card");
+    graph->AddFilter(sink->Filter(), u"Sink");
+    ASSERT_EQ(graph->ConnectDirect(PinNamed(card.Get(), u"Capture").Get(), sink->Input(), nullptr),
+              S_OK);
+    ComPtr<IMediaEvent> events = graph.As<IMediaEvent>();
+    ASSERT_EQ(graph.As<IMediaControl>()->Run(), S_OK);
+    ASSERT_TRUE(sink->WaitForSamples(10));
+    m_daemon.Kill();
+    int lost = 0;
+    LONG code = 0;
+    LONG_PTR p1 = 0, p2 = 0;
+    while (events->GetEvent(&code, &p1, &p2, lost ? 300 : 5000) == S_OK) {
+        lost += code == EC_DEVICE_LOST;
+        events->FreeEventParams(code, p1, p2);
+    }
+    EXPECT_EQ(lost, 1);
+    EXPECT_EQ(sink->EndOfStreams(), 1);
+    const auto before = std::chrono::steady_clock::now();
+    EXPECT_EQ(graph.As<IMediaControl>()->Stop(), S_OK);
+    EXPECT_LT(std::chrono::steady_clock::now() - before, 5s);
+    events = nullptr;
+    graph->RemoveFilter(card.Get());
+    graph->RemoveFilter(sink->Filter());
 }
 
 }  // namespace
