@@ -160,11 +160,15 @@ double PatchMean(const std::vector<uint8_t>& bgrx, int width, const Patch& p) {
     return sum / n;
 }
 
-// A camera of one raw format, through the MJPEG Compressor into a sink, as
-// a capture graph has it.
+// A camera of one raw format, through a converter into a sink: the MJPEG
+// Compressor, as a capture graph has it, or the Colour Space Converter, as
+// the preview has it.
 class CompressedCapture {
 public:
-    CompressedCapture(ScopedFakeV4l2& fake, FakeNode node) : m_fake(fake) {
+    CompressedCapture(ScopedFakeV4l2& fake, FakeNode node,
+                      const com::ClassEntry& converter = MjpegCompressorClassEntry(),
+                      const GUID& output = MEDIASUBTYPE_MJPG)
+        : m_fake(fake), sink(TestSink::Make({{MediaType::Partial(MEDIATYPE_Video, output)}})) {
         m_fake->AddNode(kCam, std::move(node));
         RegisterV4l2Devices();
         RegisterCodecClasses();
@@ -174,7 +178,7 @@ public:
         if (devices.empty())
             return;
         EXPECT_EQ(devices[0].description.create(IBaseFilter::iid, camera.OutVoid()), S_OK);
-        EXPECT_EQ(MjpegCompressorClassEntry().create(IBaseFilter::iid, compressor.OutVoid()), S_OK);
+        EXPECT_EQ(converter.create(IBaseFilter::iid, compressor.OutVoid()), S_OK);
         graph->AddFilter(camera.Get(), u"Camera");
         graph->AddFilter(compressor.Get(), u"Compressor");
         graph->AddFilter(sink->Filter(), u"Sink");
@@ -210,8 +214,7 @@ public:
     ComPtr<IFilterGraph2> graph = CreateFilterGraph();
     ComPtr<IBaseFilter> camera;
     ComPtr<IBaseFilter> compressor;
-    ComPtr<TestSink> sink =
-        TestSink::Make({{MediaType::Partial(MEDIATYPE_Video, MEDIASUBTYPE_MJPG)}});
+    ComPtr<TestSink> sink;
 };
 
 FakeNode RawCamera(uint32_t fourcc, uint32_t width, uint32_t height, uint32_t pad) {
@@ -279,6 +282,46 @@ TEST(V4l2Formats, EachYuvLayoutIsCompressedFromTheDevicePictureWithItsRangeExpan
         EXPECT_GE(PatchMean(decoded, kW, patches[0]), 250.0) << "super-white is white";
         EXPECT_LE(PatchMean(decoded, kW, patches[1]), 5.0) << "sub-black is black";
         EXPECT_EQ(received[1].data, received[0].data) << "the same picture codes the same";
+    }
+}
+
+TEST(V4l2Formats, EachYuvLayoutIsPreviewedWithItsRangeExpanded) {
+    constexpr int kW = 64, kH = 48;
+    const Picture picture = TestPicture(kW, kH);
+    const std::vector<Patch> patches = {SuperWhite(picture), SubBlack(picture)};
+    for (uint32_t fourcc :
+         {V4L2_PIX_FMT_YUYV, V4L2_PIX_FMT_UYVY, V4L2_PIX_FMT_NV12, V4L2_PIX_FMT_YUV420}) {
+        SCOPED_TRACE(std::string(reinterpret_cast<const char*>(&fourcc), 4));
+        ScopedFakeV4l2 fake;
+        CompressedCapture preview(fake, RawCamera(fourcc, kW, kH, 16), ColourConverterClassEntry(),
+                                  MEDIASUBTYPE_RGB32);
+        ASSERT_EQ(preview.Connect(), S_OK);
+        ASSERT_TRUE(SUCCEEDED(preview.Run()));
+        preview.Feed(0, DeviceFrame(picture, fourcc, 16, patches));
+        ASSERT_TRUE(preview.sink->WaitForSamples(1));
+        const std::vector<uint8_t> shown = preview.sink->ReceivedSamples()[0].data;
+        ASSERT_EQ(shown.size(), size_t(kW) * kH * 4);
+        // Bottom-up rows, as RGB32 with a positive height has them.
+        std::vector<uint8_t> top_down(shown.size());
+        for (int y = 0; y < kH; ++y)
+            std::memcpy(&top_down[size_t(y) * kW * 4], &shown[size_t(kH - 1 - y) * kW * 4],
+                        size_t(kW) * 4);
+        for (const Patch& p : patches)
+            EXPECT_NEAR(PatchMean(top_down, kW, p), p.rgb, 1.0);
+        // Chroma at half resolution blurs the gradient's edges a little.
+        EXPECT_GE(
+            Psnr(top_down,
+                 [&] {
+                     Picture shown_picture = picture;
+                     for (const Patch& p : patches)
+                         for (int y = p.y0; y < p.y1; ++y)
+                             for (int x = p.x0; x < p.x1; ++x)
+                                 for (int c = 0; c < 3; ++c)
+                                     shown_picture.bgrx[(size_t(y) * kW + x) * 4 + size_t(c)] =
+                                         p.rgb;
+                     return shown_picture.bgrx;
+                 }()),
+            35.0);
     }
 }
 
