@@ -42,7 +42,8 @@ protected:
     com::IUnknown& m_owner;
 };
 
-// A camera's property pages: its picture amplifier and its capture pin.
+// The test camera's property pages: its picture amplifier and its capture
+// pin (a V4L2 camera lists the pages of what its device has).
 class CameraPages final : public Delegating<ISpecifyPropertyPages> {
 public:
     using Delegating::Delegating;

@@ -17,10 +17,29 @@
 //   stable name is still the same; the list of a category does not change
 //   with the state its devices are in.
 // - A device filter is cheap: it opens its node when its graph leaves
-//   Stopped and closes it when stopped. Controls (picture amplifier, JPEG
-//   quality) act on the device whether or not the filter is in a graph and
-//   go through one control handle per device, which every filter instance
-//   of that device shares for the life of the process.
+//   Stopped and closes it when stopped. Controls (picture amplifier, camera
+//   controls, JPEG quality, the analog input and standard) act on the
+//   device whether or not the filter is in a graph and go through one
+//   control handle per device, which every filter instance of that device
+//   shares for the life of the process.
+// - The capture pin offers MJPG (and JPEG), YUYV, UYVY, NV12 and YU12
+//   pictures (as YUY2, UYVY, NV12 and I420), every size and rate the driver
+//   lists (a television decoder that lists none: its standard's full and
+//   half frame). H.264 and other codecs are not offered: the capture path
+//   takes MJPG, and a stream coded across frames cannot have frames left
+//   out to keep time. An uncompressed frame goes out packed (the driver's
+//   row padding left out) and only when the driver filled all of it
+//   (bytesused); one cut short is dropped and counted.
+// - Fields: a television decoder is asked for both fields in each frame;
+//   the order the driver answers (or its standard's, 525 lines bottom field
+//   first) is read back, fields stored one after the other are woven line
+//   by line, and a driver that gives one field per buffer fails the start
+//   (VFW_E_TYPE_NOT_ACCEPTED). The first frame of an interlaced or analog
+//   stream carries a VideoInfo2 type: the rate the driver runs at, the
+//   interlace flags with the field order, and the display aspect (4:3 for
+//   an analog frame, whatever its pixel count); a progressive camera's
+//   first frame carries a VideoInfo type with the driver's rate when it
+//   differs from the connection's.
 // - A node that vanishes while streaming ends the stream and raises
 //   EC_DEVICE_LOST (param1 the filter's IUnknown, param2 0) in the
 //   filter's graph, once per run.
