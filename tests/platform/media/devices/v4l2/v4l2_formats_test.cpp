@@ -9,10 +9,12 @@
 #include <cmath>
 
 #include "platform/com/devices.h"
+#include "platform/media/capturebuilder.h"
 #include "platform/media/devices/v4l2/fake_v4l2.h"
 #include "platform/media/devices/v4l2device.h"
 #include "platform/media/engine_harness.h"
 #include "platform/media/filters/codecs.h"
+#include "platform/media/filters/filters.h"
 #include "platform/media/filters/jpegcodec.h"
 #include "platform/media/filters/videotransform.h"
 #include "platform/media/graph.h"
@@ -442,6 +444,74 @@ TEST(V4l2Formats, AnAnalogCardOffersItsStandardFrameAndItsFirstFrameTellsFieldsA
             EXPECT_EQ(line1, 40);
         }
     }
+}
+
+// The capture stream as the window builds it (a Smart Tee for the
+// preview, the MJPEG Compressor the MJPG-only grabber needs, the grabber,
+// sync) hands the first frame's VideoInfo2 type on to what takes the
+// stream (the mux): MJPG now, with the fields and the aspect.
+TEST(V4l2Formats, TheFirstFramesFieldsAndAspectReachTheEndOfTheCapturePath) {
+    ScopedFakeV4l2 fake;
+    fake->AddNode(kCam, AnalogCard(V4L2_FIELD_INTERLACED));
+    RegisterV4l2Devices();
+    RegisterEngineClasses();
+    RegisterCodecClasses();
+    const auto devices = com::DeviceRegistry::Instance().Enumerate(CLSID_VideoInputDeviceCategory);
+    ASSERT_EQ(devices.size(), 1u);
+    ComPtr<IBaseFilter> camera, grabber, sync, preview;
+    ASSERT_EQ(devices[0].description.create(IBaseFilter::iid, camera.OutVoid()), S_OK);
+    ASSERT_EQ(SampleGrabberClassEntry().create(IBaseFilter::iid, grabber.OutVoid()), S_OK);
+    ASSERT_EQ(SyncClassEntry().create(IBaseFilter::iid, sync.OutVoid()), S_OK);
+    const MediaType mjpg = MediaType::Partial(MEDIATYPE_Video, MEDIASUBTYPE_MJPG, FORMAT_VideoInfo);
+    ASSERT_EQ(grabber.As<ISampleGrabber>()->SetMediaType(&mjpg.Get()), S_OK);
+    ComPtr<TestSink> mux = TestSink::Make({{MediaType::Partial(MEDIATYPE_Video)}});
+    ComPtr<TestSink> screen = TestSink::Make({{MediaType::Partial(MEDIATYPE_Video)}});
+    ComPtr<IFilterGraph2> graph = CreateFilterGraph();
+    ComPtr<ICaptureGraphBuilder2> builder;
+    ASSERT_EQ(CreateCaptureGraphBuilderInstance(ICaptureGraphBuilder2::iid, builder.OutVoid()),
+              S_OK);
+    ASSERT_EQ(builder->SetFiltergraph(graph.Get()), S_OK);
+    for (auto [filter, name] : {std::pair{camera.Get(), u"Camera"},
+                                {grabber.Get(), u"Grabber"},
+                                {sync.Get(), u"sync"},
+                                {mux->Filter(), u"Mux"},
+                                {screen->Filter(), u"Screen"}})
+        ASSERT_EQ(graph->AddFilter(filter, name), S_OK);
+    // Through a Smart Tee: the camera has no preview pin of its own.
+    ASSERT_TRUE(SUCCEEDED(builder->RenderStream(&PIN_CATEGORY_PREVIEW, nullptr, camera.Get(),
+                                                nullptr, screen->Filter())));
+    ASSERT_EQ(builder->RenderStream(&PIN_CATEGORY_CAPTURE, nullptr, camera.Get(), grabber.Get(),
+                                    sync.Get()),
+              S_OK);
+    ASSERT_EQ(builder->RenderStream(nullptr, nullptr, sync.Get(), nullptr, mux->Filter()), S_OK);
+    ASSERT_TRUE(SUCCEEDED(graph.As<IMediaControl>()->Run()));
+    ASSERT_TRUE(mux->WaitFor([&] { return fake->Streaming(kCam); }));
+    for (uint32_t i = 0; i < 3; ++i)
+        fake->Feed(kCam, FakeFrame{std::vector<uint8_t>(size_t(720) * 576 * 2, 0x80), i,
+                                   MonotonicNow100ns(), 0});
+    ASSERT_TRUE(mux->WaitForSamples(3));
+    graph.As<IMediaControl>()->Stop();
+
+    const auto frames = mux->ReceivedSamples();
+    const MediaType& type = frames[0].type;
+    EXPECT_EQ(type->subtype, MEDIASUBTYPE_MJPG);
+    ASSERT_EQ(type->formattype, FORMAT_VideoInfo2);
+    ASSERT_EQ(type->cbFormat, sizeof(VIDEOINFOHEADER2));
+    VIDEOINFOHEADER2 vih2;
+    std::memcpy(&vih2, type->pbFormat, sizeof vih2);
+    EXPECT_EQ(vih2.dwInterlaceFlags, AMINTERLACE_IsInterlaced | AMINTERLACE_Field1First |
+                                         AMINTERLACE_FieldPatBothRegular |
+                                         AMINTERLACE_DisplayModeBobOrWeave);
+    EXPECT_EQ(vih2.dwPictAspectRatioX, 4u);
+    EXPECT_EQ(vih2.dwPictAspectRatioY, 3u);
+    EXPECT_EQ(vih2.AvgTimePerFrame, 400'000);
+    EXPECT_EQ(vih2.bmiHeader.biCompression, MEDIASUBTYPE_MJPG.Data1);
+    EXPECT_EQ(vih2.bmiHeader.biWidth, 720);
+    EXPECT_EQ(vih2.bmiHeader.biHeight, 576);
+    EXPECT_EQ(frames[1].type->formattype, GUID_NULL);
+    for (IBaseFilter* f :
+         {camera.Get(), grabber.Get(), sync.Get(), mux->Filter(), screen->Filter()})
+        graph->RemoveFilter(f);
 }
 
 TEST(V4l2Formats, ADriverThatSendsOneFieldPerBufferIsRefusedWhenTheStreamStarts) {
