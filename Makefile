@@ -9,14 +9,15 @@ BUILD_DIR := build
 PACKAGES := cmake ninja-build g++ pkg-config \
 	qt6-base-dev libgl-dev libxkbcommon-dev \
 	libturbojpeg0-dev libjpeg-dev libavformat-dev libavcodec-dev libavutil-dev \
-	libasound2-dev fonts-liberation fonts-dejavu-core \
+	libasound2-dev libpulse-dev fonts-liberation fonts-dejavu-core \
 	libgtest-dev libgmock-dev libbenchmark-dev \
 	librsvg2-bin
 # Test oracles; the packaging test builds the .deb (dpkg-dev, file),
 # validates the installed desktop entry and metainfo, and renders the manual
-# pages (groff-base).
+# pages (groff-base); the sound server tests start a private PulseAudio
+# daemon (pulseaudio).
 TEST_PACKAGES := ffmpeg xvfb xauth \
-	dpkg-dev file desktop-file-utils appstream groff-base
+	dpkg-dev file desktop-file-utils appstream groff-base pulseaudio
 # scripts/screenshots.sh: a virtual display, clicks and captures.
 SCREENSHOT_PACKAGES := xvfb xdotool imagemagick
 

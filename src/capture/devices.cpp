@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "app/mainform.h"
+#include "capture/analogsetup.h"
 #include "capture/pins.h"
 #include "framework/application.h"
 #include "mediagraph/dsutil.h"
@@ -273,6 +274,14 @@ void TMainForm::VideoCapFiltersClick(QObject*) {
         // and is started again below.)
         CaptureGraph->SetActive(false);
         CaptureGraph->SetActive(true);
+        // A card's remembered input and standard; the standard decides the
+        // frames it offers, so they are listed by a filter made after it.
+        if (capture::RestoreAnalogSetup(*FormStorage1,
+                                        VideoCapFilters->itemData(index, kMonikerRole).toString(),
+                                        VideoSourceFilter->Query<media::IBaseFilter>().Get())) {
+            CaptureGraph->SetActive(false);
+            CaptureGraph->SetActive(true);
+        }
         {
             TPinList pins(VideoSourceFilter->Query<media::IBaseFilter>().Get());
             VideoFormats->clear();
@@ -415,6 +424,8 @@ void TMainForm::VideoCapFiltersDblClick(QObject*) {
     auto filter = Supports<media::IBaseFilter>(VideoSourceFilter);
     mediagraph::ShowFilterPropertyPages(win::WidgetHandle(this), filter.Get(),
                                         mediagraph::ppDefault);
+    capture::RememberAnalogSetup(
+        *FormStorage1, VideoCapFilters->currentData(kMonikerRole).toString(), filter.Get());
     ShowVideoDeviceValues(*this);
 }
 

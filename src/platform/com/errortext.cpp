@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <mutex>
+#include <optional>
+#include <vector>
 
 namespace ronvix::com {
 
@@ -146,9 +149,59 @@ constexpr Win32Text kWin32Texts[] = {
     {ERROR_IO_DEVICE, "The device reported an input/output error."},
 };
 
+// The texts ErrorWithText gave codes to, by code (index = code - base).
+constexpr uint32_t kTextBase = 0x8004FD00u;
+constexpr size_t kTextCodes = 256;
+struct GivenTexts {
+    std::mutex lock;
+    std::vector<std::string> texts;  // Guarded by lock.
+    size_t next = 0;                 // The code given next once all are used.
+};
+GivenTexts& Given() {
+    static GivenTexts given;
+    return given;
+}
+
+std::optional<std::string> GivenText(HRESULT hr) {
+    const uint32_t code = static_cast<uint32_t>(hr);
+    if (code < kTextBase || code >= kTextBase + kTextCodes)
+        return std::nullopt;
+    GivenTexts& g = Given();
+    std::lock_guard guard(g.lock);
+    const size_t index = code - kTextBase;
+    if (index >= g.texts.size())
+        return std::nullopt;
+    return g.texts[index];
+}
+
 }  // namespace
 
+HRESULT ErrorWithText(std::string text) {
+    if (text.size() > 255) {
+        size_t cut = 255;
+        while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80)
+            --cut;  // Not inside a UTF-8 character.
+        text.resize(cut);
+    }
+    GivenTexts& g = Given();
+    std::lock_guard guard(g.lock);
+    const auto it = std::find(g.texts.begin(), g.texts.end(), text);
+    size_t index = size_t(it - g.texts.begin());
+    if (it == g.texts.end()) {
+        if (g.texts.size() < kTextCodes) {
+            g.texts.push_back(std::move(text));
+        } else {
+            index = g.next;
+            g.texts[index] = std::move(text);
+            g.next = (g.next + 1) % kTextCodes;
+        }
+    }
+    return MakeHr(kTextBase + uint32_t(index));
+}
+
 std::string ErrorText(HRESULT hr) {
+    if (std::optional<std::string> given = GivenText(hr))
+        return *given;
     for (const auto& t : kTexts)
         if (t.code == hr)
             return t.text;

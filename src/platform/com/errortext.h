@@ -16,4 +16,12 @@ DWORD AMGetErrorTextA(HRESULT hr, char* buffer, DWORD max_len);
 // The same text as a string.
 std::string ErrorText(HRESULT hr);
 
+// A failure whose text names what only the failing call knows (a device in
+// use names the program that holds it): a code of the engine's own range
+// 0x8004FD00..0x8004FDFF whose ErrorText is `text` (cut to 255 bytes at a
+// character boundary), so every layer that reports the code reports the
+// text. One text always gets the same code; when all 256 are given, the
+// code of the text given longest ago is taken for the new one. Thread-safe.
+HRESULT ErrorWithText(std::string text);
+
 }  // namespace ronvix::com

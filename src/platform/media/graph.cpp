@@ -428,7 +428,13 @@ HRESULT FilterGraph::Connect(IPin* out, IPin* in) {
         return hr;
     if (hr == VFW_E_ALREADY_CONNECTED || hr == VFW_E_NOT_STOPPED || hr == VFW_E_INVALID_DIRECTION)
         return hr;
-    hr = ConnectThroughTransforms(out, in, kMaxTransformChain);
+    // The shortest chain that bridges the types, by merit within a length:
+    // a converter of high merit whose output another one can take must not
+    // put itself before one that bridges alone (YUV to RGB and on to the
+    // MJPEG Compressor, where the compressor takes the YUV itself).
+    for (int length = 1; length <= kMaxTransformChain; ++length)
+        if (SUCCEEDED(hr = ConnectThroughTransforms(out, in, length)))
+            break;
     Log("Connect (intelligent) " + PinLabel(out) + " -> " + PinLabel(in) + ": " + HrText(hr));
     return hr;
 }

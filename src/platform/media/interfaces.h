@@ -412,6 +412,109 @@ struct IAMVideoProcAmp : IUnknown {
     virtual HRESULT Get(LONG property, LONG* value, LONG* flags) = 0;
 };
 
+// The processing amplifier's power-line frequency (anti-flicker): the
+// platform's kernel-streaming property number, which its amplifier
+// interface passes through. A named value: 0 off, 1 50 Hz, 2 60 Hz, 3 auto
+// where the device has it.
+inline constexpr LONG VideoProcAmp_PowerlineFrequency = 13;
+
+enum CameraControlProperty : LONG {
+    CameraControl_Pan = 0,
+    CameraControl_Tilt = 1,
+    CameraControl_Roll = 2,
+    CameraControl_Zoom = 3,
+    CameraControl_Exposure = 4,
+    CameraControl_Iris = 5,
+    CameraControl_Focus = 6,
+};
+inline constexpr LONG CameraControl_Flags_Auto = 0x1;
+inline constexpr LONG CameraControl_Flags_Manual = 0x2;
+
+// A camera's lens and exposure controls. Values are in the device's own
+// units (V4L2: exposure in 100 us steps, zoom and focus as the device
+// counts them, pan and tilt in arc seconds).
+struct IAMCameraControl : IUnknown {
+    static constexpr GUID iid = RONVIX_GUID("{C6E13370-30AC-11D0-A18C-00A0C9118956}");
+    using base = IUnknown;
+    virtual HRESULT GetRange(LONG property, LONG* min, LONG* max, LONG* step, LONG* def,
+                             LONG* caps_flags) = 0;
+    virtual HRESULT Set(LONG property, LONG value, LONG flags) = 0;
+    virtual HRESULT Get(LONG property, LONG* value, LONG* flags) = 0;
+};
+
+// Analog television standards, as flags (AnalogVideoStandard).
+inline constexpr LONG AnalogVideo_None = 0x00000000;
+inline constexpr LONG AnalogVideo_NTSC_M = 0x00000001;
+inline constexpr LONG AnalogVideo_NTSC_M_J = 0x00000002;
+inline constexpr LONG AnalogVideo_NTSC_433 = 0x00000004;
+inline constexpr LONG AnalogVideo_PAL_B = 0x00000010;
+inline constexpr LONG AnalogVideo_PAL_D = 0x00000020;
+inline constexpr LONG AnalogVideo_PAL_G = 0x00000040;
+inline constexpr LONG AnalogVideo_PAL_H = 0x00000080;
+inline constexpr LONG AnalogVideo_PAL_I = 0x00000100;
+inline constexpr LONG AnalogVideo_PAL_M = 0x00000200;
+inline constexpr LONG AnalogVideo_PAL_N = 0x00000400;
+inline constexpr LONG AnalogVideo_PAL_60 = 0x00000800;
+inline constexpr LONG AnalogVideo_SECAM_B = 0x00001000;
+inline constexpr LONG AnalogVideo_SECAM_D = 0x00002000;
+inline constexpr LONG AnalogVideo_SECAM_G = 0x00004000;
+inline constexpr LONG AnalogVideo_SECAM_H = 0x00008000;
+inline constexpr LONG AnalogVideo_SECAM_K = 0x00010000;
+inline constexpr LONG AnalogVideo_SECAM_K1 = 0x00020000;
+inline constexpr LONG AnalogVideo_SECAM_L = 0x00040000;
+inline constexpr LONG AnalogVideo_SECAM_L1 = 0x00080000;
+inline constexpr LONG AnalogVideo_PAL_N_COMBO = 0x00100000;
+
+// The analog video decoder of a capture card: the television standard.
+struct IAMAnalogVideoDecoder : IUnknown {
+    static constexpr GUID iid = RONVIX_GUID("{C6E13350-30AC-11D0-A18C-00A0C9118956}");
+    using base = IUnknown;
+    // The standards the decoder takes (AnalogVideo_* flags).
+    virtual HRESULT get_AvailableTVFormats(LONG* formats) = 0;
+    // One standard (a single flag).
+    virtual HRESULT put_TVFormat(LONG format) = 0;
+    virtual HRESULT get_TVFormat(LONG* format) = 0;
+    // 1 when the decoder is locked to a signal's lines, 0 when not.
+    virtual HRESULT get_HorizontalLocked(LONG* locked) = 0;
+    virtual HRESULT put_VCRHorizontalLocking(LONG vcr) = 0;
+    virtual HRESULT get_VCRHorizontalLocking(LONG* vcr) = 0;
+    // Lines of the current standard (525 or 625).
+    virtual HRESULT get_NumberOfLines(LONG* lines) = 0;
+    virtual HRESULT put_OutputEnable(LONG enable) = 0;
+    virtual HRESULT get_OutputEnable(LONG* enable) = 0;
+};
+
+// Connector kinds of a crossbar's pins (PhysicalConnectorType).
+inline constexpr LONG PhysConn_Video_Tuner = 1;
+inline constexpr LONG PhysConn_Video_Composite = 2;
+inline constexpr LONG PhysConn_Video_SVideo = 3;
+inline constexpr LONG PhysConn_Video_RGB = 4;
+inline constexpr LONG PhysConn_Video_YRYBY = 5;
+inline constexpr LONG PhysConn_Video_SerialDigital = 6;
+inline constexpr LONG PhysConn_Video_ParallelDigital = 7;
+inline constexpr LONG PhysConn_Video_VideoDecoder = 12;
+inline constexpr LONG PhysConn_Video_SCART = 14;
+inline constexpr LONG PhysConn_Audio_Tuner = 0x1000;
+inline constexpr LONG PhysConn_Audio_Line = 0x1001;
+inline constexpr LONG PhysConn_Audio_Mic = 0x1002;
+inline constexpr LONG PhysConn_Audio_AudioDecoder = 0x1009;
+
+// The input switch of a capture card: which connector feeds its video
+// decoder (output pin 0) and, where the card routes sound, which feeds its
+// audio (output pin 1). Input pins are numbered from 0, video inputs first.
+struct IAMCrossbar : IUnknown {
+    static constexpr GUID iid = RONVIX_GUID("{C6E13380-30AC-11D0-A18C-00A0C9118956}");
+    using base = IUnknown;
+    virtual HRESULT get_PinCounts(LONG* outputs, LONG* inputs) = 0;
+    // S_OK when `input` can feed `output`, S_FALSE when not.
+    virtual HRESULT CanRoute(LONG output, LONG input) = 0;
+    virtual HRESULT Route(LONG output, LONG input) = 0;
+    virtual HRESULT get_IsRoutedTo(LONG output, LONG* input) = 0;
+    // `related`: the pin of the other kind that goes with this one (a video
+    // input's sound), -1 when none; `type`: a PhysConn_* value.
+    virtual HRESULT get_CrossbarPinInfo(BOOL is_input, LONG index, LONG* related, LONG* type) = 0;
+};
+
 struct IAMVideoCompression : IUnknown {
     static constexpr GUID iid = RONVIX_GUID("{C6E13343-30AC-11D0-A18C-00A0C9118956}");
     using base = IUnknown;
@@ -624,6 +727,34 @@ struct IMuxStreamCounts : IUnknown {
     using base = IUnknown;
     // E_POINTER without `counts`. Any thread.
     virtual HRESULT GetCounts(MUX_STREAM_COUNTS* counts) = 0;
+};
+
+// What a capture card tells of its analog side beyond the decoder and
+// crossbar interfaces: its own names of the crossbar's pins ("Composite1",
+// "S-Video"), and the standard its decoder detects. Control thread.
+struct IAnalogVideoDetails : IUnknown {
+    static constexpr GUID iid = RONVIX_GUID("{3D4C8B51-6E2A-4F90-B7C3-1A85E06D2F94}");
+    using base = IUnknown;
+    // The name of crossbar pin `index` (input pins when `is_input`), from
+    // the task allocator.
+    virtual HRESULT GetPinName(BOOL is_input, LONG index, LPWSTR* name) = 0;
+    // The standard (one AnalogVideo_* flag, or several when the decoder can
+    // only narrow it down) of the signal on the current input. S_FALSE with
+    // AnalogVideo_None when there is no signal or the decoder cannot tell.
+    virtual HRESULT GetDetectedTVFormat(LONG* formats) = 0;
+};
+
+// The names of the values of a device control that takes a few named
+// values (a menu: the power-line frequency's "50 Hz"). `set` is the
+// interface the property belongs to (IAMVideoProcAmp::iid or
+// IAMCameraControl::iid). Control thread.
+struct IDeviceControlNames : IUnknown {
+    static constexpr GUID iid = RONVIX_GUID("{8A17F0C2-4B3D-4E65-9D18-C27E5B0A9F36}");
+    using base = IUnknown;
+    // The name of `value` (task-allocated). S_FALSE with no name when the
+    // property is not a menu; E_PROP_ID_UNSUPPORTED when the device lacks
+    // it; E_INVALIDARG for a value the menu does not have.
+    virtual HRESULT GetValueName(REFIID set, LONG property, LONG value, LPWSTR* name) = 0;
 };
 
 // Class identifiers of the engine's objects.

@@ -43,6 +43,14 @@ inline constexpr GUID MEDIATYPE_Interleaved = RONVIX_GUID("{73766169-0000-0010-8
 // Subtypes.
 inline constexpr GUID MEDIASUBTYPE_MJPG = RONVIX_GUID("{47504A4D-0000-0010-8000-00AA00389B71}");
 inline constexpr GUID MEDIASUBTYPE_YUY2 = RONVIX_GUID("{32595559-0000-0010-8000-00AA00389B71}");
+// Uncompressed YUV as capture devices deliver it (four-character-code
+// subtypes): UYVY is packed 4:2:2 with chroma first (U Y0 V Y1); NV12 is
+// 4:2:0 with a luma plane and one plane of interleaved Cb, Cr pairs; I420
+// (V4L2's YU12) is 4:2:0 with a luma plane, then Cb, then Cr, each chroma
+// plane of half the width and half the height. Rows are packed, top-down.
+inline constexpr GUID MEDIASUBTYPE_UYVY = RONVIX_GUID("{59565955-0000-0010-8000-00AA00389B71}");
+inline constexpr GUID MEDIASUBTYPE_NV12 = RONVIX_GUID("{3231564E-0000-0010-8000-00AA00389B71}");
+inline constexpr GUID MEDIASUBTYPE_I420 = RONVIX_GUID("{30323449-0000-0010-8000-00AA00389B71}");
 inline constexpr GUID MEDIASUBTYPE_RGB24 = RONVIX_GUID("{E436EB7D-524F-11CE-9F53-0020AF0BA770}");
 inline constexpr GUID MEDIASUBTYPE_RGB32 = RONVIX_GUID("{E436EB7E-524F-11CE-9F53-0020AF0BA770}");
 inline constexpr GUID MEDIASUBTYPE_PCM = RONVIX_GUID("{00000001-0000-0010-8000-00AA00389B71}");
@@ -120,6 +128,42 @@ struct VIDEOINFOHEADER {
     BITMAPINFOHEADER bmiHeader;
 };
 static_assert(sizeof(VIDEOINFOHEADER) == 88);
+
+// The VideoInfo2 block (FORMAT_VideoInfo2): VideoInfo's fields with the
+// interlacing and the picture's display aspect ratio, 112 bytes on the
+// platform. AvgTimePerFrame sits at the same offset as in VIDEOINFOHEADER.
+struct VIDEOINFOHEADER2 {
+    RECT rcSource;
+    RECT rcTarget;
+    DWORD dwBitRate = 0;
+    DWORD dwBitErrorRate = 0;
+    REFERENCE_TIME AvgTimePerFrame = 0;
+    DWORD dwInterlaceFlags = 0;  // AMINTERLACE_*
+    DWORD dwCopyProtectFlags = 0;
+    DWORD dwPictAspectRatioX = 0;  // The whole picture's display aspect,
+    DWORD dwPictAspectRatioY = 0;  // 4:3 for an analog television frame.
+    DWORD dwControlFlags = 0;
+    DWORD dwReserved2 = 0;
+    BITMAPINFOHEADER bmiHeader;
+};
+static_assert(sizeof(VIDEOINFOHEADER2) == 112);
+
+// dwInterlaceFlags. A frame that holds both fields woven line by line is
+// IsInterlaced with FieldPatBothRegular; Field1First says the top field
+// (the frame's first line) is the earlier one, its absence that the bottom
+// field is.
+inline constexpr DWORD AMINTERLACE_IsInterlaced = 0x1;
+inline constexpr DWORD AMINTERLACE_1FieldPerSample = 0x2;
+inline constexpr DWORD AMINTERLACE_Field1First = 0x4;
+inline constexpr DWORD AMINTERLACE_FieldPatternMask = 0x30;
+inline constexpr DWORD AMINTERLACE_FieldPatField1Only = 0x0;
+inline constexpr DWORD AMINTERLACE_FieldPatField2Only = 0x10;
+inline constexpr DWORD AMINTERLACE_FieldPatBothRegular = 0x20;
+inline constexpr DWORD AMINTERLACE_FieldPatBothIrregular = 0x30;
+inline constexpr DWORD AMINTERLACE_DisplayModeMask = 0xC0;
+inline constexpr DWORD AMINTERLACE_DisplayModeBobOnly = 0x0;
+inline constexpr DWORD AMINTERLACE_DisplayModeWeaveOnly = 0x40;
+inline constexpr DWORD AMINTERLACE_DisplayModeBobOrWeave = 0x80;
 
 struct AM_MEDIA_TYPE {
     GUID majortype;

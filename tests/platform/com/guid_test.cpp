@@ -90,6 +90,24 @@ TEST(ErrorText, KnownCodesHaveTheirOwnTextAndTheBufferLimitHolds) {
     EXPECT_EQ(AMGetErrorTextA(E_FAIL, buf, 255), ErrorText(E_FAIL).size());
 }
 
+TEST(ErrorText, ATextGivenACodeIsThatCodesTextAlwaysTheSameCode) {
+    const HRESULT busy = ErrorWithText("The sound device \"USB Audio\" is in use by arecord.");
+    EXPECT_TRUE(FAILED(busy));
+    EXPECT_EQ(ErrorText(busy), "The sound device \"USB Audio\" is in use by arecord.");
+    EXPECT_EQ(ErrorWithText("The sound device \"USB Audio\" is in use by arecord."), busy);
+    const HRESULT other = ErrorWithText("Another text.");
+    EXPECT_NE(other, busy);
+    EXPECT_EQ(ErrorText(busy), "The sound device \"USB Audio\" is in use by arecord.");
+    // Cut to what AMGetErrorTextA can hand out, not inside a character.
+    const HRESULT long_text = ErrorWithText(std::string(254, 'a') + "\xC3\xA9 and more");
+    EXPECT_EQ(ErrorText(long_text), std::string(254, 'a'));
+    // Every code of the range has one text at a time: after 256 more, the
+    // oldest code says the newest text.
+    for (int i = 0; i < 256; ++i)
+        ErrorWithText("text " + std::to_string(i));
+    EXPECT_NE(ErrorText(busy), "The sound device \"USB Audio\" is in use by arecord.");
+}
+
 TEST(OleAuto, BstrAndVariantConversions) {
     BSTR s = SysAllocString(u"Camera");
     EXPECT_EQ(SysStringLen(s), 6u);

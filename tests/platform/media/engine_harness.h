@@ -264,6 +264,7 @@ public:
         REFERENCE_TIME start = 0;
         bool discontinuity = false;
         REFERENCE_TIME type_period = -1;  // The frame period of a type the sample carried.
+        MediaType type;                   // That type (empty when it carried none).
     };
 
     class Pin final : public BaseInputPin {
@@ -308,8 +309,9 @@ public:
         r.discontinuity = sample->IsDiscontinuity() == com::S_OK;
         AM_MEDIA_TYPE* type = nullptr;
         if (sample->GetMediaType(&type) == com::S_OK && type) {
-            if (const MediaType t(*type); t.VideoInfo())
-                r.type_period = t.VideoInfo()->AvgTimePerFrame;
+            r.type = MediaType(*type);
+            if (r.type.VideoInfo())
+                r.type_period = r.type.VideoInfo()->AvgTimePerFrame;
             DeleteMediaType(type);
         }
         {

@@ -5,7 +5,11 @@
 
 #include <alsa/asoundlib.h>
 
+#include <unistd.h>
+
 #include <cerrno>
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <mutex>
 
@@ -112,9 +116,13 @@ std::vector<AlsaCard> ListAlsaCards(const AlsaCardApi& api) {
             for (int devices = 0; devices < 256; ++devices) {
                 if (api.next_pcm_device(ctl, &device) < 0 || device < 0)
                     break;
-                if (card.capture_device < 0 && api.pcm_info(ctl, device, true) == 0)
-                    card.capture_device = device;
-                if (card.playback_device < 0 && api.pcm_info(ctl, device, false) == 0)
+                std::string pcm;
+                if (api.pcm_info(ctl, device, true, &pcm) == 0) {
+                    card.captures.push_back({device, pcm});
+                    if (card.capture_device < 0)
+                        card.capture_device = device;
+                }
+                if (card.playback_device < 0 && api.pcm_info(ctl, device, false, nullptr) == 0)
                     card.playback_device = device;
             }
             if (card.name.empty())
@@ -178,13 +186,16 @@ AlsaCardApi RealAlsaCardApi() {
     api.next_pcm_device = [](void* ctl, int* device) {
         return snd_ctl_pcm_next_device(static_cast<snd_ctl_t*>(ctl), device);
     };
-    api.pcm_info = [](void* ctl, int device, bool capture) {
+    api.pcm_info = [](void* ctl, int device, bool capture, std::string* name) {
         snd_pcm_info_t* info = nullptr;
         snd_pcm_info_alloca(&info);
         snd_pcm_info_set_device(info, unsigned(device));
         snd_pcm_info_set_subdevice(info, 0);
         snd_pcm_info_set_stream(info, capture ? SND_PCM_STREAM_CAPTURE : SND_PCM_STREAM_PLAYBACK);
-        return snd_ctl_pcm_info(static_cast<snd_ctl_t*>(ctl), info);
+        const int err = snd_ctl_pcm_info(static_cast<snd_ctl_t*>(ctl), info);
+        if (err == 0 && name)
+            *name = snd_pcm_info_get_name(info);
+        return err;
     };
     api.close_control = [](void* ctl) { snd_ctl_close(static_cast<snd_ctl_t*>(ctl)); };
     return api;
@@ -322,7 +333,36 @@ AlsaCaptureApi RealAlsaCaptureApi() {
         return err;
     };
     api.close_mixer = [](void* mixer) { snd_mixer_close(static_cast<snd_mixer_t*>(mixer)); };
+    api.holder = [](int card, int device) {
+        return AlsaDeviceHolders("/dev/snd/pcmC" + std::to_string(card) + "D" +
+                                 std::to_string(device) + "c");
+    };
     return api;
+}
+
+std::string AlsaDeviceHolders(const std::string& node) {
+    std::string holders;
+    std::error_code ec;
+    const std::string self = std::to_string(::getpid());
+    for (const auto& process : std::filesystem::directory_iterator("/proc", ec)) {
+        const std::string pid = process.path().filename().string();
+        if (pid.empty() || pid.find_first_not_of("0123456789") != std::string::npos || pid == self)
+            continue;
+        std::error_code fd_ec;
+        for (const auto& fd : std::filesystem::directory_iterator(process.path() / "fd", fd_ec)) {
+            std::error_code link_ec;
+            if (std::filesystem::read_symlink(fd.path(), link_ec).string() != node || link_ec)
+                continue;
+            std::string name;
+            std::ifstream comm(process.path() / "comm");
+            std::getline(comm, name);
+            if (!holders.empty())
+                holders += ", ";
+            holders += (name.empty() ? std::string("a program") : name) + " (process " + pid + ")";
+            break;
+        }
+    }
+    return holders;
 }
 
 }  // namespace ronvix::media

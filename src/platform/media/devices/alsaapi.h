@@ -28,19 +28,25 @@ struct AlsaCardApi {
     std::function<int(void* ctl, std::string* id, std::string* name)> card_info;
     // The PCM device after `*device` (-1 asks for the first); -1 when none.
     std::function<int(void* ctl, int* device)> next_pcm_device;
-    // 0 when `device` has a stream in that direction.
-    std::function<int(void* ctl, int device, bool capture)> pcm_info;
+    // 0 when `device` has a stream in that direction; its name (the
+    // driver's, "USB Audio", "ALC892 Alt Analog") in `*name` when given.
+    std::function<int(void* ctl, int device, bool capture, std::string* name)> pcm_info;
     std::function<void(void* ctl)> close_control;
 };
 
 // A card as the backends list it: its first capture and its first playback
-// PCM device (-1 when it has none).
+// PCM device (-1 when it has none), and every capture device with its name.
 struct AlsaCard {
+    struct Pcm {
+        int device = -1;
+        std::string name;
+    };
     int number = -1;
     std::string id;
     std::string name;
     int capture_device = -1;
     int playback_device = -1;
+    std::vector<Pcm> captures;
 };
 
 // The cards present now, by card number. A card whose control interface
@@ -109,7 +115,16 @@ struct AlsaCaptureApi {
     std::function<int(void* element, unsigned* item)> get_item;
     std::function<int(void* element, unsigned item)> set_item;
     std::function<void(void* mixer)> close_mixer;
+
+    // What holds capture device `device` of card `card` open, when another
+    // program does: "pulseaudio (process 812)"; empty when it cannot tell.
+    std::function<std::string(int card, int device)> holder;
 };
+
+// The programs that have a sound device node (/dev/snd/...) open, from
+// the open descriptors /proc shows: "name (process pid)" each, joined by
+// ", "; empty when none is seen (or /proc hides them).
+std::string AlsaDeviceHolders(const std::string& node);
 
 // The real library. Each keeps ALSA's own error printing quiet: failures
 // are reported as results.

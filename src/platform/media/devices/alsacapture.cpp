@@ -7,8 +7,10 @@
 #include <mutex>
 
 #include "platform/com/devices.h"
+#include "platform/com/errortext.h"
 #include "platform/media/devices/alsamixer.h"
 #include "platform/media/devices/livesource.h"
+#include "platform/media/devices/pulsecapture.h"
 
 namespace ronvix::media {
 
@@ -42,44 +44,51 @@ CurrentCalls Calls() {
     return CallsLocked();
 }
 
-// What every filter instance of one card's capture device shares: its
-// input lines (the card's mixer) and the formats its PCM takes. Thread-safe.
+// What every filter instance of one capture device of a card shares: its
+// input lines (the card's mixer) and the formats its PCM takes.
+// Thread-safe.
 class AlsaCaptureDevice {
 public:
-    AlsaCaptureDevice(AlsaCaptureApi api, AlsaCard card)
+    AlsaCaptureDevice(AlsaCaptureApi api, AlsaCard card, int device)
         : m_api(std::move(api)),
           m_card(std::move(card)),
+          m_device(device),
           m_lines(std::make_shared<AlsaInputLines>(m_api, m_card.id)) {}
 
-    // The shared state of `card`'s capture device through the current
-    // calls; made when no instance holds one.
-    static std::shared_ptr<AlsaCaptureDevice> For(const AlsaCard& card) {
+    // The shared state of `card`'s capture device `device` through the
+    // current calls; made when no instance holds one.
+    static std::shared_ptr<AlsaCaptureDevice> For(const AlsaCard& card, int device) {
         CurrentCalls calls = Calls();
-        const std::string key = std::to_string(calls.generation) + "/" + card.id + "/" +
-                                std::to_string(card.capture_device);
+        const std::string key =
+            std::to_string(calls.generation) + "/" + card.id + "/" + std::to_string(device);
         static std::mutex lock;
         static std::map<std::string, std::weak_ptr<AlsaCaptureDevice>> devices;
         std::lock_guard guard(lock);
         std::erase_if(devices, [](const auto& entry) { return entry.second.expired(); });
-        if (std::shared_ptr<AlsaCaptureDevice> device = devices[key].lock())
-            return device;
-        auto device = std::make_shared<AlsaCaptureDevice>(std::move(calls.api), card);
-        devices[key] = device;
-        return device;
+        if (std::shared_ptr<AlsaCaptureDevice> found = devices[key].lock())
+            return found;
+        auto made = std::make_shared<AlsaCaptureDevice>(std::move(calls.api), card, device);
+        devices[key] = made;
+        return made;
     }
 
     const AlsaCaptureApi& Api() const { return m_api; }
-    std::string PcmName() const { return AlsaPcmName("hw", m_card, m_card.capture_device); }
+    std::string PcmName() const { return AlsaPcmName("hw", m_card, m_device); }
     std::shared_ptr<AudioInputLines> Lines() const { return m_lines; }
 
-    // Probed when first asked; a probe that fails (the device busy, say) is
-    // tried again at the next call.
+    // Probed when first asked; a probe that fails is tried again at the
+    // next call. A device another program holds offers the usual format
+    // meanwhile, so that a graph can be built and its start fails with
+    // what holds the device (OpenError) rather than leaving the sound out.
     std::vector<MediaType> Formats() {
         std::lock_guard guard(m_lock);
         if (m_formats)
             return *m_formats;
         void* probe = nullptr;
-        if (m_api.open_probe(PcmName(), &probe) < 0 || !probe)
+        const int err = m_api.open_probe(PcmName(), &probe);
+        if (err == -EBUSY)
+            return {MediaType::Pcm(48000, 16, 2), MediaType::Pcm(44100, 16, 2)};
+        if (err < 0 || !probe)
             return {};
         std::vector<MediaType> formats;
         for (int bits : kBits)
@@ -92,9 +101,22 @@ public:
         return formats;
     }
 
+    // The failure of an open that returned `err`: one that names what holds
+    // the device when it is in use.
+    HRESULT OpenError(int err) const {
+        if (err != -EBUSY)
+            return HResultFromErrno(err < 0 ? -err : EIO);
+        const std::string holder =
+            m_api.holder ? m_api.holder(m_card.number, m_device) : std::string();
+        return ErrorWithText("The sound device \"" + m_card.name + "\" is in use by " +
+                             (holder.empty() ? std::string("another program") : holder) +
+                             ". Close it, or capture through the desktop's sound server.");
+    }
+
 private:
     const AlsaCaptureApi m_api;
     const AlsaCard m_card;
+    const int m_device;
     const std::shared_ptr<AudioInputLines> m_lines;
 
     std::mutex m_lock;
@@ -124,7 +146,7 @@ protected:
                                    int(format.nSamplesPerSec), &m_pcm);
         if (err < 0 || !m_pcm) {
             m_pcm = nullptr;
-            return HResultFromErrno(err < 0 ? -err : EIO);
+            return m_device->OpenError(err);
         }
         return S_OK;
     }
@@ -195,7 +217,7 @@ void AlsaCapture::Stream(std::stop_token stop, const WAVEFORMATEX& format) {
     m_overrun = false;
 
     // Nothing is captured before the graph first runs.
-    if (!Pacer().WaitRunning(stop))
+    if (!WaitRunningOrEnd(stop))
         return;
     if (const int err = m_api.start(m_pcm); err < 0) {
         Fail(err);
@@ -313,31 +335,55 @@ void SetAlsaCaptureApi(AlsaCaptureApi api) {
 }
 
 HRESULT CreateAlsaCapture(const AlsaCard& card, REFIID riid, void** out) {
+    return CreateAlsaCapture(card, card.capture_device, riid, out);
+}
+
+HRESULT CreateAlsaCapture(const AlsaCard& card, int device, REFIID riid, void** out) {
     if (!out)
         return E_POINTER;
     *out = nullptr;
-    if (card.capture_device < 0)
+    if (device < 0)
         return MK_E_NOOBJECT;
-    ComPtr<AlsaCapture> filter = MakeCom<AlsaCapture>(AlsaCaptureDevice::For(card));
+    ComPtr<AlsaCapture> filter = MakeCom<AlsaCapture>(AlsaCaptureDevice::For(card, device));
     return static_cast<IBaseFilter*>(filter.Get())->QueryInterface(riid, out);
+}
+
+std::vector<DeviceDescription> AudioCaptureDevices() {
+    std::vector<DeviceDescription> list;
+    // A sound server owns the cards when it runs: they are reached through it.
+    if (const std::optional<PulseServer> server = PulseDevices()) {
+        for (const PulseDevice& source : ListedSources(*server))
+            list.push_back({source.description.empty() ? source.name : source.description,
+                            "pulse:" + source.name, CLSID_PulseCapture,
+                            [source](REFIID riid, void** out) {
+                                return CreatePulseCapture(source, riid, out);
+                            }});
+        return list;
+    }
+    for (const AlsaCard& card : ListAlsaCards(Calls().api.cards)) {
+        for (const AlsaCard::Pcm& pcm : card.captures) {
+            // A card's first capture device is the card, as it always was
+            // listed; a second one (an other input converter, a digital
+            // input) names itself after the card.
+            const bool first = pcm.device == card.capture_device;
+            list.push_back(
+                {first ? card.name
+                       : card.name + ": " +
+                             (pcm.name.empty() ? "device " + std::to_string(pcm.device) : pcm.name),
+                 first ? "alsa:" + card.id : "alsa:" + card.id + "," + std::to_string(pcm.device),
+                 CLSID_AlsaCapture, [card, device = pcm.device](REFIID riid, void** out) {
+                     return CreateAlsaCapture(card, device, riid, out);
+                 }});
+        }
+    }
+    return list;
 }
 
 void RegisterAlsaDevices() {
     static std::once_flag once;
     std::call_once(once, [] {
-        DeviceRegistry::Instance().AddProvider(
-            CLSID_AudioInputDeviceCategory, ProviderKind::Backend, [] {
-                std::vector<DeviceDescription> list;
-                for (const AlsaCard& card : ListAlsaCards(Calls().api.cards)) {
-                    if (card.capture_device < 0)
-                        continue;
-                    list.push_back({card.name, "alsa:" + card.id, CLSID_AlsaCapture,
-                                    [card](REFIID riid, void** out) {
-                                        return CreateAlsaCapture(card, riid, out);
-                                    }});
-                }
-                return list;
-            });
+        DeviceRegistry::Instance().AddProvider(CLSID_AudioInputDeviceCategory,
+                                               ProviderKind::Backend, AudioCaptureDevices);
     });
 }
 

@@ -1,21 +1,30 @@
 #pragma once
-// Sound cards as audio capture devices (audio input category).
+// Sound cards as audio capture devices (audio input category), when no
+// sound server runs (with one, the category lists the server's sources:
+// pulsecapture.h).
 //
 // What a caller may rely on:
-// - One device per card that has a capture PCM, listed before the virtual
-//   devices, by card number. The friendly name is the card's name; the
-//   moniker names the card id ("@device:pnp:alsa:<id>\{category}"), so two
-//   cards of one name are both listed and each binds to its own.
+// - One device per capture PCM device of each card, listed before the
+//   virtual devices, by card number and device. A card's first capture
+//   device is named as the card, and its moniker names the card id
+//   ("@device:pnp:alsa:<id>\{category}"); another one is named
+//   "<card>: <PCM name>" and its moniker adds the device
+//   ("alsa:<id>,<device>"). So two cards of one name are both listed and
+//   each binds to its own.
 // - The filter is a LiveAudioSource (livesource.h): the "Capture" pin
-//   offers the PCM formats the card's first capture device takes (8, 16,
+//   offers the PCM formats the capture device takes (8, 16,
 //   24 or 32-bit integer samples, 1 to 8 channels, the usual rates from
 //   8000 to 96000 Hz; 16-bit before the others, 48000 Hz stereo first when
 //   the card takes it); the input pins are the lines of the card's mixer
 //   (alsamixer.h). The lines and formats belong to the card: every filter
 //   instance of it shares them.
 // - The device "hw:CARD=<id>,DEV=<n>" opens when the graph leaves Stopped
-//   (that state change fails with the device's error when it cannot open,
-//   for example while another program holds it) and closes when stopped.
+//   and closes when stopped. That state change fails with the device's
+//   error when it cannot open; while another program holds the device the
+//   error's text names that program ("... is in use by pulseaudio (process
+//   812)"), and the pin offers 48000 and 44100 Hz 16-bit stereo until the
+//   device's own formats can be read, so that a graph is built and its
+//   start says why it cannot run.
 //   Capture starts when the graph first runs; a paused graph's samples are
 //   read and let go. The card holds half a second of samples, so a
 //   consumer that stalls for less loses none. Reads wait in steps of at
@@ -36,6 +45,7 @@
 //   cannot be recovered ends it with EC_ERRORABORT. Stop joins either way.
 
 #include "platform/com/classregistry.h"
+#include "platform/com/devices.h"
 #include "platform/media/devices/alsaapi.h"
 #include "platform/media/interfaces.h"
 
@@ -48,13 +58,20 @@ inline constexpr GUID CLSID_AlsaCapture = RONVIX_GUID("{5C2D7E90-3B14-4A6F-8E0D-
 // on (tests); an empty `api.open` restores the real library. Thread-safe.
 void SetAlsaCaptureApi(AlsaCaptureApi api);
 
-// A new capture filter of `card` through the current calls; interface
-// `riid` of it in `out`. MK_E_NOOBJECT when the card has no capture device.
+// A new capture filter of `card`'s first capture device (or of capture
+// device `device`) through the current calls; interface `riid` of it in
+// `out`. MK_E_NOOBJECT when there is no such device.
 HRESULT CreateAlsaCapture(const AlsaCard& card, REFIID riid, void** out);
+HRESULT CreateAlsaCapture(const AlsaCard& card, int device, REFIID riid, void** out);
 
-// Adds the sound cards to the audio input category of the device registry
-// (as a backend, so before the virtual devices). Idempotent and
-// thread-safe; the sound card outputs are listed by RegisterAudioOutputs.
+// The audio capture devices now: the sound server's sources when one
+// answers, else every capture device of the sound cards.
+std::vector<com::DeviceDescription> AudioCaptureDevices();
+
+// Adds the audio capture devices to the audio input category of the
+// device registry (as a backend, so before the virtual devices).
+// Idempotent and thread-safe; the outputs are listed by
+// RegisterAudioOutputs.
 void RegisterAlsaDevices();
 
 }  // namespace ronvix::media

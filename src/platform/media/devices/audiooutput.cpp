@@ -5,11 +5,13 @@
 
 #include <alsa/asoundlib.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <condition_variable>
 #include <mutex>
 
 #include "platform/com/devices.h"
+#include "platform/media/devices/pulsecapture.h"
 #include "platform/media/filter.h"
 
 namespace ronvix::media {
@@ -202,6 +204,65 @@ private:
     size_t m_block_align = 1;
 };
 
+// A sink of the sound server. The stream opens with the graph and plays
+// what it is given as it is given (the server converts the format); Write
+// waits for room in steps that check the stop.
+class PulseOutput final : public AudioOutput {
+public:
+    explicit PulseOutput(std::string sink)
+        : AudioOutput(CLSID_PulseOutput), m_sink(std::move(sink)) {}
+    ~PulseOutput() override { Close(); }
+
+protected:
+    HRESULT Open(const WAVEFORMATEX& format) override {
+        Close();
+        m_api = CurrentPulseApi();
+        const int err = m_api.open_playback(m_sink, format.wBitsPerSample, format.nChannels,
+                                            int(format.nSamplesPerSec), &m_handle);
+        if (err < 0 || !m_handle) {
+            m_handle = nullptr;
+            return HResultFromErrno(err < 0 ? -err : EIO);
+        }
+        m_block_align = format.nBlockAlign;
+        return S_OK;
+    }
+    HRESULT Write(const BYTE* data, size_t bytes, std::stop_token stop) override {
+        if (!m_handle)
+            return S_OK;
+        long frames = long(bytes / m_block_align);
+        while (frames > 0 && !stop.stop_requested()) {
+            const long n = m_api.write(m_handle, data, frames);
+            if (n < 0) {
+                NotifyEvent(EC_ERRORABORT, HResultFromErrno(int(-n)), 0);
+                return HResultFromErrno(int(-n));
+            }
+            if (n == 0) {
+                if (const int waited = m_api.wait_writable(m_handle, kDeviceWaitStepMs);
+                    waited < 0) {
+                    NotifyEvent(EC_ERRORABORT, HResultFromErrno(-waited), 0);
+                    return HResultFromErrno(-waited);
+                }
+                continue;
+            }
+            data += size_t(n) * m_block_align;
+            frames -= n;
+        }
+        return S_OK;
+    }
+    void Close() override {
+        if (m_handle)
+            m_api.close_playback(m_handle);
+        m_handle = nullptr;
+    }
+
+private:
+    const std::string m_sink;
+    // Guarded by the base's device lock.
+    PulseApi m_api;
+    void* m_handle = nullptr;
+    size_t m_block_align = 1;
+};
+
 // Whether the default device opens now (it is closed again at once).
 bool DefaultDeviceOpens() {
     AlsaPlaybackApi api = CurrentApi();
@@ -255,6 +316,13 @@ HRESULT CreateAlsaDefaultOutput(REFIID riid, void** out) {
     return output->QueryInterface(riid, out);
 }
 
+HRESULT CreatePulseOutput(const std::string& sink, REFIID riid, void** out) {
+    if (!out)
+        return E_POINTER;
+    ComPtr<PulseOutput> output = MakeCom<PulseOutput>(sink);
+    return output->QueryInterface(riid, out);
+}
+
 HRESULT CreateAlsaCardOutput(const AlsaCard& card, REFIID riid, void** out) {
     if (!out)
         return E_POINTER;
@@ -294,6 +362,20 @@ void RegisterAudioOutputs() {
             std::vector<DeviceDescription> list;
             list.push_back({kAlsaDefaultOutputName, "alsa:default", CLSID_AlsaDefaultOutput,
                             CreateAlsaDefaultOutput});
+            // With a sound server, the cards are its sinks.
+            if (const std::optional<PulseServer> server = PulseDevices()) {
+                std::vector<PulseDevice> sinks = server->sinks;
+                std::sort(
+                    sinks.begin(), sinks.end(),
+                    [](const PulseDevice& a, const PulseDevice& b) { return a.name < b.name; });
+                for (const PulseDevice& sink : sinks)
+                    list.push_back({sink.description.empty() ? sink.name : sink.description,
+                                    "pulse:" + sink.name, CLSID_PulseOutput,
+                                    [name = sink.name](REFIID riid, void** out) {
+                                        return CreatePulseOutput(name, riid, out);
+                                    }});
+                return list;
+            }
             for (const AlsaCard& card : ListAlsaCards(CurrentApi().cards)) {
                 if (card.playback_device < 0)
                     continue;

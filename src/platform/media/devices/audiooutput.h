@@ -1,8 +1,10 @@
 #pragma once
 // Audio outputs of the audio renderer category: the ALSA default device,
 // always listed first (whether or not it opens at that moment, so the list
-// keeps its order), then one output per sound card with a playback PCM (by
-// card number), and the Silent Audio Output, always listed last.
+// keeps its order), then the sound server's sinks by their descriptions
+// (sorted by name) when a server answers, else one output per sound card
+// with a playback PCM (by card number), and the Silent Audio Output, always
+// listed last.
 //
 // What a caller may rely on:
 // - Each is a renderer with one input pin, "Audio Input pin", taking PCM
@@ -19,6 +21,10 @@
 //   playback device), which converts whatever PCM the pin took to what the
 //   card plays. Its moniker names the card id, so two cards of one name
 //   each bind to their own.
+// - A sink plays through the server, which converts whatever PCM the pin
+//   took; its moniker names the sink ("pulse:<name>"). It opens when its
+//   graph leaves Stopped (that state change fails with the server's error
+//   when it cannot) and closes when stopped.
 // - An ALSA output opens the device when its graph leaves Stopped (that
 //   state change fails with the device's error when it cannot open) and
 //   closes it when stopped. Writes never block a stop: the streaming thread
@@ -40,6 +46,8 @@ inline constexpr GUID CLSID_AlsaDefaultOutput =
     RONVIX_GUID("{6B0C5E21-47A3-4F0B-9D4E-2C51A8F3B7D2}");
 // The class of every sound card's output (made through its moniker only).
 inline constexpr GUID CLSID_AlsaCardOutput = RONVIX_GUID("{0E6F3A52-81C4-4D5B-A7E2-5B9D04C3F611}");
+// The class of every sound server sink's output (made through its moniker).
+inline constexpr GUID CLSID_PulseOutput = RONVIX_GUID("{7D3A90E6-25C1-4B8F-9E04-A6C12F58D3B7}");
 
 inline constexpr char kSilentAudioOutputName[] = "Silent Audio Output";
 inline constexpr char kAlsaDefaultOutputName[] = "Default ALSA Device";
@@ -71,6 +79,8 @@ void SetAlsaPlaybackApi(AlsaPlaybackApi api);
 
 HRESULT CreateSilentAudioOutput(REFIID riid, void** out);
 HRESULT CreateAlsaDefaultOutput(REFIID riid, void** out);
+// An output that plays on the server's sink `sink`.
+HRESULT CreatePulseOutput(const std::string& sink, REFIID riid, void** out);
 // An output that plays on `card`'s first playback device.
 HRESULT CreateAlsaCardOutput(const AlsaCard& card, REFIID riid, void** out);
 

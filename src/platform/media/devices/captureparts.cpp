@@ -7,6 +7,7 @@
 
 #include "platform/media/devices/livesource.h"
 #include "platform/media/devices/propertypages.h"
+#include "platform/media/filters/colourspace.h"
 #include "platform/media/filters/jpegcodec.h"
 #include "platform/media/filters/videotransform.h"
 
@@ -94,8 +95,17 @@ MediaType CaptureMediaType(const CaptureFormat& f) {
         t.SetFormat(&vih, sizeof vih);
         return t;
     }
-    return MediaType::Video(f.subtype, f.width, f.height, f.subtype == MEDIASUBTYPE_RGB32 ? 32 : 16,
-                            f.period);
+    return MediaType::Video(f.subtype, f.width, f.height, BitsPerPixel(f.subtype), f.period);
+}
+
+int BitsPerPixel(const GUID& subtype) {
+    if (subtype == MEDIASUBTYPE_RGB32)
+        return 32;
+    if (subtype == MEDIASUBTYPE_RGB24 || subtype == MEDIASUBTYPE_MJPG)
+        return 24;
+    if (const std::optional<YuvLayout> layout = YuvLayoutOf(subtype); layout && IsYuv420(*layout))
+        return 12;
+    return 16;
 }
 
 std::optional<CaptureFormat> FindCaptureFormat(const std::vector<CaptureFormat>& formats,
@@ -177,7 +187,8 @@ HRESULT FormatStreamConfig::GetStreamCaps(int index, AM_MEDIA_TYPE** mt, BYTE* c
         f.subtype == MEDIASUBTYPE_MJPG
             ? static_cast<LONG>(std::min<uint64_t>(INT32_MAX, type.VideoInfo()->dwBitRate))
             : static_cast<LONG>(std::min<int64_t>(
-                  INT32_MAX, int64_t(f.width) * f.height * 16 * 10'000'000 / period));
+                  INT32_MAX,
+                  int64_t(f.width) * f.height * BitsPerPixel(f.subtype) * 10'000'000 / period));
     c.MinBitsPerSecond = c.MaxBitsPerSecond = bits;
     std::memcpy(caps, &c, sizeof c);
     return S_OK;

@@ -42,7 +42,8 @@ protected:
     com::IUnknown& m_owner;
 };
 
-// A camera's property pages: its picture amplifier and its capture pin.
+// The test camera's property pages: its picture amplifier and its capture
+// pin (a V4L2 camera lists the pages of what its device has).
 class CameraPages final : public Delegating<ISpecifyPropertyPages> {
 public:
     using Delegating::Delegating;
@@ -88,6 +89,8 @@ struct CaptureFormat {
 // The media type of `f`; MJPG types carry the JPEG size bound as image size
 // and a bit rate from it.
 MediaType CaptureMediaType(const CaptureFormat& f);
+// Bits per pixel of an uncompressed subtype's frames (12 for 4:2:0 YUV).
+int BitsPerPixel(const GUID& subtype);
 // The format of `formats` that `mt` names (size and subtype; a period of 0
 // in `mt` matches any), or nothing.
 std::optional<CaptureFormat> FindCaptureFormat(const std::vector<CaptureFormat>& formats,

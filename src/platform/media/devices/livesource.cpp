@@ -89,10 +89,12 @@ bool LivePacer::TakeRestart(int slot) {
     return m_restart.fetch_and(~bit) & bit;
 }
 
-bool LivePacer::WaitRunning(std::stop_token stop) {
+bool LivePacer::WaitRunning(std::stop_token stop, const std::atomic<bool>* give_up) {
     std::unique_lock guard(m_lock);
-    m_wake.wait(guard, stop, [&] { return m_filter.State() != State_Paused; });
-    return !stop.stop_requested() && m_filter.State() == State_Running;
+    m_wake.wait(guard, stop,
+                [&] { return m_filter.State() != State_Paused || (give_up && give_up->load()); });
+    return !stop.stop_requested() && m_filter.State() == State_Running &&
+           !(give_up && give_up->load());
 }
 
 bool LivePacer::WaitFor(REFERENCE_TIME time, std::stop_token stop) {

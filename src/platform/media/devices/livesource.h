@@ -49,8 +49,10 @@ public:
 
     // The current stream time.
     REFERENCE_TIME Now() const;
-    // Waits while the filter is paused. False when stopped or stop requested.
-    bool WaitRunning(std::stop_token stop);
+    // Waits while the filter is paused. False when stopped, stop requested,
+    // or `give_up` (when given) was set and the waiters woken: a capture a
+    // stopping graph ends while it is paused has nothing more to hand on.
+    bool WaitRunning(std::stop_token stop, const std::atomic<bool>* give_up = nullptr);
     // Waits until the stream time reaches `time`. False when the filter
     // left Running or stop was requested meanwhile.
     bool WaitFor(REFERENCE_TIME time, std::stop_token stop);
@@ -224,6 +226,9 @@ protected:
     DropCounter& Drops();
     // The graph is stopping: Stream delivers what was captured and returns.
     bool CaptureEnding() const { return m_ending.load(); }
+    // Waits until the graph runs; false when it stopped, a stop was
+    // requested or the capture was ended first (see LivePacer::WaitRunning).
+    bool WaitRunningOrEnd(std::stop_token stop) { return m_pacer.WaitRunning(stop, &m_ending); }
 
     HRESULT QueryInterfaceExtra(REFIID riid, void** out) override;
     HRESULT OnActivate() override;

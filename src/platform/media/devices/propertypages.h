@@ -8,9 +8,23 @@
 
 namespace ronvix::media {
 
-// "Video Proc Amp": a slider per picture property of IAMVideoProcAmp.
+// "Video Proc Amp": a control per picture property of IAMVideoProcAmp (a
+// slider, or a list of the device's named values), with its automatic
+// mode where the device has one.
 inline constexpr com::GUID CLSID_VideoProcAmpPropertyPage =
     RONVIX_GUID("{F051650C-5E9A-4D07-9C0A-580F9B45DD4E}");
+// "Camera Control": a slider per camera control of IAMCameraControl, with
+// its automatic mode where the device has one.
+inline constexpr com::GUID CLSID_CameraControlPropertyPage =
+    RONVIX_GUID("{9C1E4A27-D3B8-4F06-A5E1-6B20F7C94D83}");
+// "Video Decoder": the television standard of IAMAnalogVideoDecoder, with
+// the one the decoder detects.
+inline constexpr com::GUID CLSID_VideoDecoderPropertyPage =
+    RONVIX_GUID("{E4B7215A-0C96-4D3F-8A72-F15D39C6B0E8}");
+// "Crossbar": the video input of IAMCrossbar and the audio input that goes
+// with it.
+inline constexpr com::GUID CLSID_CrossbarPropertyPage =
+    RONVIX_GUID("{51F08D6C-7A2E-4B19-9C43-D8E6A0B5F217}");
 // "Capture": the compression quality and the current format of the capture
 // pin (IAMVideoCompression, IAMStreamConfig).
 inline constexpr com::GUID CLSID_CapturePropertyPage =

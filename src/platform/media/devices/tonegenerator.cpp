@@ -103,7 +103,7 @@ void ToneGenerator::Stream(std::stop_token stop, const WAVEFORMATEX& wfx) {
     int64_t buffer = 0;  // Buffers so far, for the drop counter.
     bool discontinuity = false;
     while (!stop.stop_requested() && !CaptureEnding()) {
-        if (!pacer.WaitRunning(stop)) {
+        if (!WaitRunningOrEnd(stop)) {
             if (stop.stop_requested() || State() == State_Stopped)
                 return;
             continue;

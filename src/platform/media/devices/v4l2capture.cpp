@@ -20,6 +20,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <numeric>
 #include <optional>
 #include <thread>
 
@@ -29,6 +30,7 @@
 #include "platform/media/devices/livesource.h"
 #include "platform/media/devices/propertypages.h"
 #include "platform/media/devices/v4l2device.h"
+#include "platform/media/devices/v4l2interfaces.h"
 #include "platform/media/filters/codecs.h"
 #include "platform/media/filters/colourspace.h"
 #include "platform/media/filters/jpegcodec.h"
@@ -50,23 +52,84 @@ constexpr REFERENCE_TIME kDefaultPeriod = 333'333;
 
 class V4l2Camera;
 
-class ProcAmp final : public Delegating<IAMVideoProcAmp> {
+// The pages of a V4L2 camera: the picture amplifier, and each of the camera
+// controls, the video decoder and the crossbar where the device has them,
+// then the capture pin's.
+class V4l2Pages final : public Delegating<ISpecifyPropertyPages> {
 public:
-    ProcAmp(IUnknown& owner, std::shared_ptr<V4l2Controls> controls)
-        : Delegating(owner), m_controls(std::move(controls)) {}
-    HRESULT GetRange(LONG property, LONG* min, LONG* max, LONG* step, LONG* def,
-                     LONG* caps) override {
-        return m_controls->GetRange(property, min, max, step, def, caps);
+    V4l2Pages(IUnknown& owner, bool camera, bool decoder, bool crossbar) : Delegating(owner) {
+        m_ids.push_back(CLSID_VideoProcAmpPropertyPage);
+        if (camera)
+            m_ids.push_back(CLSID_CameraControlPropertyPage);
+        if (decoder)
+            m_ids.push_back(CLSID_VideoDecoderPropertyPage);
+        if (crossbar)
+            m_ids.push_back(CLSID_CrossbarPropertyPage);
+        m_ids.push_back(CLSID_CapturePropertyPage);
     }
-    HRESULT Set(LONG property, LONG value, LONG flags) override {
-        return m_controls->Set(property, value, flags);
-    }
-    HRESULT Get(LONG property, LONG* value, LONG* flags) override {
-        return m_controls->Get(property, value, flags);
+    HRESULT GetPages(CAUUID* pages) override {
+        return FillPages(pages, m_ids.data(), ULONG(m_ids.size()));
     }
 
 private:
-    const std::shared_ptr<V4l2Controls> m_controls;
+    std::vector<GUID> m_ids;
+};
+
+// How a driver's buffer holds an uncompressed frame, and its copy into a
+// sample: planes packed to the engine's layout (no row padding), and the
+// two fields of a sequential frame (all of one field's lines, then the
+// other's) woven line by line.
+struct RawFrame {
+    YuvLayout layout = YuvLayout::Yuy2;
+    int width = 0;
+    int height = 0;
+    size_t stride = 0;          // Bytes per luma (or packed) row in the buffer.
+    bool sequential = false;    // V4L2_FIELD_SEQ_TB or _BT.
+    bool bottom_first = false;  // Sequential: the bottom field's lines come first.
+
+    struct Plane {
+        size_t offset;  // In the buffer.
+        size_t stride;  // Of the buffer's rows.
+        size_t row;     // Bytes of one row, packed.
+        int rows;
+    };
+    std::vector<Plane> Planes() const {
+        const size_t w = size_t(width), s = stride;
+        const int h = height;
+        switch (layout) {
+            case YuvLayout::Yuy2:
+            case YuvLayout::Uyvy:
+                return {{0, s, w * 2, h}};
+            case YuvLayout::Nv12:
+                return {{0, s, w, h}, {s * size_t(h), s, w, h / 2}};
+            case YuvLayout::I420:
+                return {{0, s, w, h},
+                        {s * size_t(h), s / 2, w / 2, h / 2},
+                        {s * size_t(h) + (s / 2) * size_t(h / 2), s / 2, w / 2, h / 2}};
+        }
+        return {};
+    }
+    // The bytes a driver must have filled for a whole frame.
+    size_t Needed() const {
+        const Plane last = Planes().back();
+        return last.offset + last.stride * size_t(last.rows - 1) + last.row;
+    }
+    // The buffer row that holds frame row `row` of a plane of `rows` rows.
+    size_t SourceRow(int row, int rows) const {
+        if (!sequential)
+            return size_t(row);
+        const int first = (rows + 1) / 2;  // Lines of the field stored first.
+        const bool in_first = (row % 2 == 0) != bottom_first;
+        return size_t(in_first ? row / 2 : first + row / 2);
+    }
+    void Copy(const uint8_t* src, uint8_t* dst) const {
+        for (const Plane& p : Planes()) {
+            for (int row = 0; row < p.rows; ++row)
+                std::memcpy(dst + p.row * size_t(row),
+                            src + p.offset + p.stride * SourceRow(row, p.rows), p.row);
+            dst += p.row * size_t(p.rows);
+        }
+    }
 };
 
 class V4l2CapturePin final : public BaseOutputPin {
@@ -92,13 +155,20 @@ public:
           m_system(std::move(system)),
           m_node(std::move(node)),
           m_controls(std::move(controls)),
+          m_analog(m_controls->AnalogSide()),
+          m_has_camera(m_controls->HasCameraControls()),
           m_drops(AsUnknown()),
           m_config(AsUnknown(), *this, std::move(formats)),
           m_compression(AsUnknown(), u"V4L2 JPEG quality", kDefaultJpegQuality,
                         {[this](double q) { return SetQuality(q); },
                          [this] { return m_controls->Quality(); }}),
           m_procamp(AsUnknown(), m_controls),
-          m_pages(AsUnknown()),
+          m_camera_control(AsUnknown(), m_controls),
+          m_names(AsUnknown(), m_controls),
+          m_decoder(AsUnknown(), m_controls),
+          m_crossbar(AsUnknown(), m_controls),
+          m_details(AsUnknown(), m_controls),
+          m_pages(AsUnknown(), m_has_camera, m_analog.HasDecoder(), m_analog.HasCrossbar()),
           m_capture_end(AsUnknown(), {[this] { EndCapture(); },
                                       [this](auto deadline) { return WaitDelivered(deadline); }}) {
         m_pin = static_cast<V4l2CapturePin*>(AddPin(std::make_unique<V4l2CapturePin>(*this)));
@@ -124,6 +194,16 @@ protected:
     HRESULT QueryInterfaceExtra(REFIID riid, void** out) override {
         if (riid == IAMVideoProcAmp::iid)
             return ReturnInterface<IAMVideoProcAmp>(&m_procamp, out);
+        if (riid == IAMCameraControl::iid && m_has_camera)
+            return ReturnInterface<IAMCameraControl>(&m_camera_control, out);
+        if (riid == IDeviceControlNames::iid)
+            return ReturnInterface<IDeviceControlNames>(&m_names, out);
+        if (riid == IAMAnalogVideoDecoder::iid && m_analog.HasDecoder())
+            return ReturnInterface<IAMAnalogVideoDecoder>(&m_decoder, out);
+        if (riid == IAMCrossbar::iid && m_analog.HasCrossbar())
+            return ReturnInterface<IAMCrossbar>(&m_crossbar, out);
+        if (riid == IAnalogVideoDetails::iid && (m_analog.HasDecoder() || m_analog.HasCrossbar()))
+            return ReturnInterface<IAnalogVideoDetails>(&m_details, out);
         if (riid == IAMDroppedFrames::iid)
             return ReturnInterface<IAMDroppedFrames>(&m_drops, out);
         if (riid == ISpecifyPropertyPages::iid)
@@ -196,11 +276,19 @@ private:
     const std::shared_ptr<V4l2System> m_system;
     const V4l2Node m_node;
     const std::shared_ptr<V4l2Controls> m_controls;
+    // What the device has, read when the filter was made.
+    const V4l2AnalogSide m_analog;
+    const bool m_has_camera;
     DropCounter m_drops;
     FormatStreamConfig m_config;
     JpegQualityCompression m_compression;
-    ProcAmp m_procamp;
-    CameraPages m_pages;
+    V4l2ProcAmp m_procamp;
+    V4l2CameraControl m_camera_control;
+    V4l2ControlNames m_names;
+    V4l2Decoder m_decoder;
+    V4l2Crossbar m_crossbar;
+    V4l2AnalogDetails m_details;
+    V4l2Pages m_pages;
     LiveCaptureEnd m_capture_end;
     V4l2CapturePin* m_pin = nullptr;
     // The delivery thread, which a blocking consumer holds; made once the
@@ -217,12 +305,16 @@ private:
     bool m_streaming = false;
     int m_width = 0;
     int m_height = 0;
-    uint32_t m_stride = 0;
-    bool m_yuy2 = false;
+    // An uncompressed stream's frames as the driver lays them out; nothing
+    // for a compressed one (whose frames go as the driver filled them).
+    std::optional<RawFrame> m_raw;
     REFERENCE_TIME m_period = kDefaultPeriod;
-    // The frame period the driver reports after the rate was set, when it
-    // differs from the connection's: the first frame carries it as a type.
-    std::optional<MediaType> m_actual_type;
+    // What the file must know that the connection's type cannot say, carried
+    // by the first frame as its type: the frame period the driver really
+    // runs at, when it differs from the connection's (a VideoInfo type), or,
+    // for an interlaced or analog picture, a VideoInfo2 type with that
+    // period, the interlacing and the display aspect.
+    std::optional<MediaType> m_first_type;
 
     // Capture thread only.
     bool m_have_sequence = false;
@@ -315,12 +407,18 @@ HRESULT V4l2Camera::OpenDevice(const MediaType& mt) {
     m_fd = m_system->Open(m_node.path, O_RDWR | O_NONBLOCK);
     if (m_fd < 0)
         return HResultFromErrno(errno);
+    // The input and standard chosen this session come first: the standard
+    // decides the frame the format below can have.
+    m_controls->ApplyChoices(m_fd);
     v4l2_format format{};
     format.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
     format.fmt.pix.width = uint32_t(g.width);
     format.fmt.pix.height = uint32_t(g.height);
     format.fmt.pix.pixelformat = FourccOfSubtype(mt->subtype);
-    format.fmt.pix.field = V4L2_FIELD_ANY;
+    // A television decoder is asked for both fields in each frame (some
+    // would otherwise deliver one field per buffer); a camera takes what
+    // its driver does. Either way the answer is read back below.
+    format.fmt.pix.field = m_analog.HasDecoder() ? V4L2_FIELD_INTERLACED : V4L2_FIELD_ANY;
     if (m_system->Ioctl(m_fd, VIDIOC_S_FMT, &format) != 0)
         return HResultFromErrno(errno);
     // The driver may adjust what it cannot do; a different frame is not the
@@ -330,10 +428,52 @@ HRESULT V4l2Camera::OpenDevice(const MediaType& mt) {
         return VFW_E_TYPE_NOT_ACCEPTED;
     m_width = g.width;
     m_height = g.height;
-    m_yuy2 = mt->subtype == MEDIASUBTYPE_YUY2;
-    m_stride = format.fmt.pix.bytesperline;
+
+    // How the frame's fields lie. A driver that puts one field in each
+    // buffer (alternate) gives half pictures that no file type here takes.
+    uint64_t std = 0;
+    const bool has_std =
+        m_analog.HasDecoder() && m_system->Ioctl(m_fd, VIDIOC_G_STD, &std) == 0 && std != 0;
+    const bool bottom_first_system = has_std ? Is525Lines(std) : m_height == 480 || m_height == 486;
+    bool interlaced = true, top_first = true, sequential = false;
+    switch (format.fmt.pix.field) {
+        case V4L2_FIELD_INTERLACED:
+            top_first = !bottom_first_system;  // The order the standard has.
+            break;
+        case V4L2_FIELD_INTERLACED_TB:
+            break;
+        case V4L2_FIELD_INTERLACED_BT:
+            top_first = false;
+            break;
+        case V4L2_FIELD_SEQ_TB:
+            sequential = true;
+            break;
+        case V4L2_FIELD_SEQ_BT:
+            sequential = true;
+            top_first = false;
+            break;
+        case V4L2_FIELD_ALTERNATE:
+            return VFW_E_TYPE_NOT_ACCEPTED;
+        default:  // None, any, or a single field: a progressive picture.
+            interlaced = false;
+            break;
+    }
+
+    m_raw.reset();
+    if (const std::optional<YuvLayout> layout = YuvLayoutOf(mt->subtype)) {
+        RawFrame raw;
+        raw.layout = *layout;
+        raw.width = m_width;
+        raw.height = m_height;
+        const size_t packed = IsYuv420(*layout) ? size_t(m_width) : size_t(m_width) * 2;
+        raw.stride = std::max<size_t>(format.fmt.pix.bytesperline, packed);
+        raw.sequential = sequential;
+        raw.bottom_first = !top_first;
+        m_raw = raw;
+    }
+
     m_period = g.time_per_frame > 0 ? g.time_per_frame : kDefaultPeriod;
-    m_actual_type.reset();
+    REFERENCE_TIME actual_period = g.time_per_frame;
     if (g.time_per_frame > 0) {
         v4l2_streamparm parm{};
         parm.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
@@ -349,17 +489,40 @@ HRESULT V4l2Camera::OpenDevice(const MediaType& mt) {
     if (m_system->Ioctl(m_fd, VIDIOC_G_PARM, &actual) == 0) {
         const v4l2_fract f = actual.parm.capture.timeperframe;
         if (f.numerator > 0 && f.denominator > 0) {
-            const auto period = REFERENCE_TIME(
+            actual_period = REFERENCE_TIME(
                 std::llround(double(f.numerator) * 10'000'000.0 / double(f.denominator)));
-            if (period != g.time_per_frame) {
-                m_period = period;
-                MediaType type = mt;
-                VIDEOINFOHEADER vih = *type.VideoInfo();
-                vih.AvgTimePerFrame = period;
-                type.SetFormat(&vih, sizeof vih);
-                m_actual_type = std::move(type);
-            }
+            m_period = actual_period;
         }
+    }
+    m_first_type.reset();
+    const VIDEOINFOHEADER& vih = *mt.VideoInfo();
+    if (interlaced || has_std) {
+        // An analog television frame fills a 4:3 screen whatever its pixel
+        // count; a camera's pixels are square.
+        VIDEOINFOHEADER2 vih2;
+        vih2.rcSource = vih.rcSource;
+        vih2.rcTarget = vih.rcTarget;
+        vih2.dwBitRate = vih.dwBitRate;
+        vih2.AvgTimePerFrame = actual_period;
+        vih2.bmiHeader = vih.bmiHeader;
+        if (interlaced)
+            vih2.dwInterlaceFlags = AMINTERLACE_IsInterlaced | AMINTERLACE_FieldPatBothRegular |
+                                    AMINTERLACE_DisplayModeBobOrWeave |
+                                    (top_first ? AMINTERLACE_Field1First : 0);
+        const DWORD common = DWORD(std::gcd(m_width, m_height));
+        vih2.dwPictAspectRatioX = has_std ? 4 : DWORD(m_width) / common;
+        vih2.dwPictAspectRatioY = has_std ? 3 : DWORD(m_height) / common;
+        MediaType type = MediaType::Partial(MEDIATYPE_Video, mt->subtype, FORMAT_VideoInfo2);
+        type.SetFormat(&vih2, sizeof vih2);
+        type->bFixedSizeSamples = mt->bFixedSizeSamples;
+        type->lSampleSize = mt->lSampleSize;
+        m_first_type = std::move(type);
+    } else if (actual_period != g.time_per_frame) {
+        MediaType type = mt;
+        VIDEOINFOHEADER changed = vih;
+        changed.AvgTimePerFrame = actual_period;
+        type.SetFormat(&changed, sizeof changed);
+        m_first_type = std::move(type);
     }
 
     v4l2_requestbuffers request{};
@@ -547,11 +710,12 @@ void V4l2Camera::Take(const v4l2_buffer& buffer) {
         return;  // Captured before the graph ran.
 
     const Mapping& mapping = m_buffers[buffer.index];
-    size_t length = std::min<size_t>(buffer.bytesused, mapping.length);
-    const size_t row = size_t(m_width) * 2;
-    if (m_yuy2)
-        length = row * size_t(m_height);
-    if (length == 0 || (m_yuy2 && size_t(m_stride) * size_t(m_height - 1) + row > mapping.length)) {
+    // Only what the driver filled counts: a frame it cut short (bytesused
+    // below a whole picture) would otherwise go out with the lines of an
+    // older frame, so it is dropped.
+    const size_t filled = std::min<size_t>(buffer.bytesused, mapping.length);
+    const size_t length = m_raw ? YuvImageSize(m_raw->layout, m_raw->width, m_raw->height) : filled;
+    if (length == 0 || (m_raw && filled < m_raw->Needed())) {
         m_drops.Dropped(sequence);
         return;
     }
@@ -568,12 +732,10 @@ void V4l2Camera::Take(const v4l2_buffer& buffer) {
     BYTE* data = nullptr;
     sample->GetPointer(&data);
     const auto* src = static_cast<const uint8_t*>(mapping.address);
-    if (m_yuy2 && m_stride != row) {
-        for (int y = 0; y < m_height; ++y)
-            std::memcpy(data + row * size_t(y), src + size_t(m_stride) * size_t(y), row);
-    } else {
+    if (m_raw)
+        m_raw->Copy(src, data);
+    else
         std::memcpy(data, src, length);
-    }
     sample->SetActualDataLength(static_cast<LONG>(length));
     REFERENCE_TIME end = start + m_period;
     REFERENCE_TIME begin = start;
@@ -581,10 +743,10 @@ void V4l2Camera::Take(const v4l2_buffer& buffer) {
     LONGLONG media_start = sequence, media_end = LONGLONG(sequence) + 1;
     sample->SetMediaTime(&media_start, &media_end);
     sample->SetSyncPoint(TRUE);
-    if (m_actual_type) {
-        // Once: the stream's real frame period, for the file's header.
-        sample->SetMediaType(const_cast<AM_MEDIA_TYPE*>(&m_actual_type->Get()));
-        m_actual_type.reset();
+    if (m_first_type) {
+        // Once, for the file's header: see m_first_type.
+        sample->SetMediaType(&m_first_type->Get());
+        m_first_type.reset();
     }
     m_delivery->Push(Frame{std::move(sample), sequence, length, false});
 }

@@ -12,8 +12,8 @@
 #include <map>
 
 #include "platform/com/devices.h"
-#include "platform/media/devices/devicecontrols.h"
 #include "platform/media/filters/codecs.h"
+#include "platform/media/filters/colourspace.h"
 
 namespace ronvix::media {
 
@@ -28,24 +28,6 @@ long NodeNumber(const std::string& path) {
         return LONG_MAX;
     return std::strtol(path.c_str() + digits + 1, nullptr, 10);
 }
-
-// Closes a node when the scope ends.
-class NodeFd {
-public:
-    NodeFd(V4l2System& system, const std::string& path)
-        : m_system(system), m_fd(system.Open(path, O_RDWR | O_NONBLOCK)) {}
-    ~NodeFd() {
-        if (m_fd >= 0)
-            m_system.Close(m_fd);
-    }
-    NodeFd(const NodeFd&) = delete;
-    NodeFd& operator=(const NodeFd&) = delete;
-    int Get() const { return m_fd; }
-
-private:
-    V4l2System& m_system;
-    const int m_fd;
-};
 
 std::string CardName(const v4l2_capability& cap) {
     const auto* card = reinterpret_cast<const char*>(cap.card);
@@ -114,44 +96,36 @@ std::vector<Size> Sizes(V4l2System& system, int fd, uint32_t fourcc) {
 bool Usable(const GUID& subtype, uint32_t width, uint32_t height) {
     if (width == 0 || height == 0 || width > 16384 || height > 16384)
         return false;
-    return subtype != MEDIASUBTYPE_YUY2 || width % 2 == 0;
+    if (const std::optional<YuvLayout> layout = YuvLayoutOf(subtype))
+        return YuvSizeUsable(*layout, int(width), int(height));
+    return true;
 }
 
-// The platform's picture amplifier properties and the V4L2 controls that
-// carry them (and their automatic-mode control, 0 when none).
-struct ControlMap {
-    LONG property;
-    uint32_t id;
-    uint32_t auto_id;
-};
-constexpr ControlMap kControls[] = {
-    {VideoProcAmp_Brightness, V4L2_CID_BRIGHTNESS, 0},
-    {VideoProcAmp_Contrast, V4L2_CID_CONTRAST, 0},
-    {VideoProcAmp_Hue, V4L2_CID_HUE, V4L2_CID_HUE_AUTO},
-    {VideoProcAmp_Saturation, V4L2_CID_SATURATION, 0},
-    {VideoProcAmp_Sharpness, V4L2_CID_SHARPNESS, 0},
-    {VideoProcAmp_Gamma, V4L2_CID_GAMMA, 0},
-    {VideoProcAmp_WhiteBalance, V4L2_CID_WHITE_BALANCE_TEMPERATURE, V4L2_CID_AUTO_WHITE_BALANCE},
-    {VideoProcAmp_BacklightCompensation, V4L2_CID_BACKLIGHT_COMPENSATION, 0},
-    {VideoProcAmp_Gain, V4L2_CID_GAIN, V4L2_CID_AUTOGAIN},
-};
-
-const ControlMap* FindControl(LONG property) {
-    for (const ControlMap& c : kControls)
-        if (c.property == property)
-            return &c;
-    return nullptr;
-}
-
-// The control's description; false when the device lacks it.
-bool QueryControl(V4l2System& system, int fd, uint32_t id, v4l2_queryctrl* q) {
-    *q = v4l2_queryctrl{};
-    q->id = id;
-    return system.Ioctl(fd, VIDIOC_QUERYCTRL, q) == 0 && !(q->flags & V4L2_CTRL_FLAG_DISABLED);
-}
-
-HRESULT LastError() {
-    return HResultFromErrno(errno ? errno : EIO);
+// The frame sizes a decoder of analog television gives at its current
+// standard when the driver lists none (a card that scales to any size):
+// the full frame and half of it, as the driver adjusts them.
+std::vector<Size> AnalogSizes(V4l2System& system, int fd, uint32_t fourcc) {
+    v4l2_std_id std = 0;
+    if (system.Ioctl(fd, VIDIOC_G_STD, &std) != 0 || std == 0)
+        return {};
+    const uint32_t lines = Is525Lines(std) ? 480 : 576;
+    std::vector<Size> sizes;
+    for (const Size wanted : {Size{720, lines}, Size{360, lines / 2}}) {
+        v4l2_format f{};
+        f.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+        f.fmt.pix.width = wanted.width;
+        f.fmt.pix.height = wanted.height;
+        f.fmt.pix.pixelformat = fourcc;
+        f.fmt.pix.field = V4L2_FIELD_ANY;
+        if (system.Ioctl(fd, VIDIOC_TRY_FMT, &f) != 0 || f.fmt.pix.pixelformat != fourcc)
+            continue;
+        const Size got{f.fmt.pix.width, f.fmt.pix.height};
+        if (std::none_of(sizes.begin(), sizes.end(), [&](const Size& s) {
+                return s.width == got.width && s.height == got.height;
+            }))
+            sizes.push_back(got);
+    }
+    return sizes;
 }
 
 }  // namespace
@@ -163,6 +137,12 @@ GUID SubtypeOfFourcc(uint32_t fourcc) {
             return MEDIASUBTYPE_MJPG;
         case V4L2_PIX_FMT_YUYV:
             return MEDIASUBTYPE_YUY2;
+        case V4L2_PIX_FMT_UYVY:
+            return MEDIASUBTYPE_UYVY;
+        case V4L2_PIX_FMT_NV12:
+            return MEDIASUBTYPE_NV12;
+        case V4L2_PIX_FMT_YUV420:
+            return MEDIASUBTYPE_I420;
         default:
             return GUID_NULL;
     }
@@ -173,6 +153,12 @@ uint32_t FourccOfSubtype(const GUID& subtype) {
         return V4L2_PIX_FMT_MJPEG;
     if (subtype == MEDIASUBTYPE_YUY2)
         return V4L2_PIX_FMT_YUYV;
+    if (subtype == MEDIASUBTYPE_UYVY)
+        return V4L2_PIX_FMT_UYVY;
+    if (subtype == MEDIASUBTYPE_NV12)
+        return V4L2_PIX_FMT_NV12;
+    if (subtype == MEDIASUBTYPE_I420)
+        return V4L2_PIX_FMT_YUV420;
     return 0;
 }
 
@@ -204,7 +190,7 @@ std::vector<V4l2Node> FindV4l2Nodes(V4l2System& system, V4l2Direction direction,
             identity = path;
         std::optional<V4l2Node> node;
         {
-            NodeFd fd(system, path);
+            V4l2Fd fd(system, path);
             v4l2_capability cap{};
             if (fd.Get() >= 0 && system.Ioctl(fd.Get(), VIDIOC_QUERYCAP, &cap) == 0) {
                 // A node's own capabilities, not those of the whole device
@@ -242,7 +228,10 @@ std::vector<CaptureFormat> ReadCaptureFormats(V4l2System& system, int fd) {
         const GUID subtype = SubtypeOfFourcc(d.pixelformat);
         if (subtype == GUID_NULL)
             continue;  // Not a format the engine carries.
-        for (const Size& s : Sizes(system, fd, d.pixelformat)) {
+        std::vector<Size> sizes = Sizes(system, fd, d.pixelformat);
+        if (sizes.empty())
+            sizes = AnalogSizes(system, fd, d.pixelformat);
+        for (const Size& s : sizes) {
             if (!Usable(subtype, s.width, s.height))
                 continue;
             std::vector<REFERENCE_TIME> periods =
@@ -283,157 +272,6 @@ std::vector<CaptureFormat> ReadCaptureFormats(V4l2System& system, int fd) {
     }
     formats.insert(formats.begin(), first);
     return formats;
-}
-
-std::shared_ptr<V4l2Controls> V4l2Controls::For(const std::shared_ptr<V4l2System>& system,
-                                                const V4l2Node& node) {
-    static std::mutex lock;
-    // Guarded by `lock`. A handle keeps its system alive, so a system's
-    // address names one system for the life of the process.
-    static std::map<std::pair<V4l2System*, std::string>, std::shared_ptr<V4l2Controls>> handles;
-    std::lock_guard guard(lock);
-    auto& handle = handles[{system.get(), node.identity}];
-    if (!handle)
-        handle = std::make_shared<V4l2Controls>(system, node.path);
-    else
-        handle->SetPath(node.path);
-    return handle;
-}
-
-V4l2Controls::V4l2Controls(std::shared_ptr<V4l2System> system, std::string path)
-    : m_system(std::move(system)), m_path(std::move(path)), m_quality(kDefaultJpegQuality) {}
-
-void V4l2Controls::SetPath(const std::string& path) {
-    std::lock_guard guard(m_lock);
-    m_path = path;
-}
-
-std::string V4l2Controls::Path() const {
-    std::lock_guard guard(m_lock);
-    return m_path;
-}
-
-int V4l2Controls::OpenControl() const {
-    return m_system->Open(Path(), O_RDWR | O_NONBLOCK);
-}
-
-HRESULT V4l2Controls::GetRange(LONG property, LONG* min, LONG* max, LONG* step, LONG* def,
-                               LONG* caps) {
-    if (!min || !max || !step || !def || !caps)
-        return E_POINTER;
-    const ControlMap* c = FindControl(property);
-    if (!c)
-        return E_PROP_ID_UNSUPPORTED;
-    NodeFd fd(*m_system, Path());
-    if (fd.Get() < 0)
-        return LastError();
-    v4l2_queryctrl q;
-    if (!QueryControl(*m_system, fd.Get(), c->id, &q))
-        return E_PROP_ID_UNSUPPORTED;
-    v4l2_queryctrl automatic;
-    const bool has_auto = c->auto_id && QueryControl(*m_system, fd.Get(), c->auto_id, &automatic);
-    *min = q.minimum;
-    *max = q.maximum;
-    *step = std::max<LONG>(q.step, 1);
-    *def = q.default_value;
-    *caps = VideoProcAmp_Flags_Manual | (has_auto ? VideoProcAmp_Flags_Auto : 0);
-    return S_OK;
-}
-
-HRESULT V4l2Controls::Set(LONG property, LONG value, LONG flags) {
-    const ControlMap* c = FindControl(property);
-    if (!c)
-        return E_PROP_ID_UNSUPPORTED;
-    NodeFd fd(*m_system, Path());
-    if (fd.Get() < 0)
-        return LastError();
-    v4l2_queryctrl q;
-    if (!QueryControl(*m_system, fd.Get(), c->id, &q))
-        return E_PROP_ID_UNSUPPORTED;
-    v4l2_queryctrl automatic;
-    const bool has_auto = c->auto_id && QueryControl(*m_system, fd.Get(), c->auto_id, &automatic);
-    if (has_auto) {
-        v4l2_control mode{c->auto_id, (flags & VideoProcAmp_Flags_Auto) ? 1 : 0};
-        if (m_system->Ioctl(fd.Get(), VIDIOC_S_CTRL, &mode) != 0)
-            return LastError();
-        if (mode.value)
-            return S_OK;  // The driver chooses the value now.
-    }
-    if (value < q.minimum || value > q.maximum)
-        return E_INVALIDARG;
-    v4l2_control ctrl{c->id, value};
-    return m_system->Ioctl(fd.Get(), VIDIOC_S_CTRL, &ctrl) == 0 ? S_OK : LastError();
-}
-
-HRESULT V4l2Controls::Get(LONG property, LONG* value, LONG* flags) {
-    if (!value || !flags)
-        return E_POINTER;
-    const ControlMap* c = FindControl(property);
-    if (!c)
-        return E_PROP_ID_UNSUPPORTED;
-    NodeFd fd(*m_system, Path());
-    if (fd.Get() < 0)
-        return LastError();
-    v4l2_queryctrl q;
-    if (!QueryControl(*m_system, fd.Get(), c->id, &q))
-        return E_PROP_ID_UNSUPPORTED;
-    v4l2_control ctrl{c->id, 0};
-    if (m_system->Ioctl(fd.Get(), VIDIOC_G_CTRL, &ctrl) != 0)
-        return LastError();
-    *value = ctrl.value;
-    *flags = VideoProcAmp_Flags_Manual;
-    v4l2_queryctrl automatic;
-    if (c->auto_id && QueryControl(*m_system, fd.Get(), c->auto_id, &automatic)) {
-        v4l2_control mode{c->auto_id, 0};
-        if (m_system->Ioctl(fd.Get(), VIDIOC_G_CTRL, &mode) == 0 && mode.value)
-            *flags = VideoProcAmp_Flags_Auto;
-    }
-    return S_OK;
-}
-
-bool V4l2Controls::HasJpegQuality() {
-    NodeFd fd(*m_system, Path());
-    v4l2_queryctrl q;
-    return fd.Get() >= 0 &&
-           QueryControl(*m_system, fd.Get(), V4L2_CID_JPEG_COMPRESSION_QUALITY, &q) &&
-           q.maximum > q.minimum;
-}
-
-HRESULT V4l2Controls::SetQuality(double quality) {
-    if (!(quality >= 0.0 && quality <= 1.0))
-        return E_INVALIDARG;
-    NodeFd fd(*m_system, Path());
-    v4l2_queryctrl q;
-    if (fd.Get() >= 0 && QueryControl(*m_system, fd.Get(), V4L2_CID_JPEG_COMPRESSION_QUALITY, &q) &&
-        q.maximum > q.minimum) {
-        const int64_t step = std::max<int64_t>(q.step, 1);
-        const int64_t span = int64_t(q.maximum) - q.minimum;
-        const int64_t steps = std::llround(quality * double(span) / double(step));
-        v4l2_control ctrl{
-            V4L2_CID_JPEG_COMPRESSION_QUALITY,
-            static_cast<int32_t>(std::min<int64_t>(q.minimum + steps * step, q.maximum))};
-        if (m_system->Ioctl(fd.Get(), VIDIOC_S_CTRL, &ctrl) != 0)
-            return LastError();
-    }
-    // Kept in any case: it is what an MJPEG Compressor behind a device
-    // without its own JPEG control encodes with.
-    std::lock_guard guard(m_lock);
-    m_quality = quality;
-    return S_OK;
-}
-
-double V4l2Controls::Quality() {
-    NodeFd fd(*m_system, Path());
-    v4l2_queryctrl q;
-    if (fd.Get() >= 0 && QueryControl(*m_system, fd.Get(), V4L2_CID_JPEG_COMPRESSION_QUALITY, &q) &&
-        q.maximum > q.minimum) {
-        v4l2_control ctrl{V4L2_CID_JPEG_COMPRESSION_QUALITY, 0};
-        if (m_system->Ioctl(fd.Get(), VIDIOC_G_CTRL, &ctrl) == 0)
-            return std::clamp(double(ctrl.value - q.minimum) / double(q.maximum - q.minimum), 0.0,
-                              1.0);
-    }
-    std::lock_guard guard(m_lock);
-    return m_quality;
 }
 
 namespace {

@@ -17,10 +17,29 @@
 //   stable name is still the same; the list of a category does not change
 //   with the state its devices are in.
 // - A device filter is cheap: it opens its node when its graph leaves
-//   Stopped and closes it when stopped. Controls (picture amplifier, JPEG
-//   quality) act on the device whether or not the filter is in a graph and
-//   go through one control handle per device, which every filter instance
-//   of that device shares for the life of the process.
+//   Stopped and closes it when stopped. Controls (picture amplifier, camera
+//   controls, JPEG quality, the analog input and standard) act on the
+//   device whether or not the filter is in a graph and go through one
+//   control handle per device, which every filter instance of that device
+//   shares for the life of the process.
+// - The capture pin offers MJPG (and JPEG), YUYV, UYVY, NV12 and YU12
+//   pictures (as YUY2, UYVY, NV12 and I420), every size and rate the driver
+//   lists (a television decoder that lists none: its standard's full and
+//   half frame). H.264 and other codecs are not offered: the capture path
+//   takes MJPG, and a stream coded across frames cannot have frames left
+//   out to keep time. An uncompressed frame goes out packed (the driver's
+//   row padding left out) and only when the driver filled all of it
+//   (bytesused); one cut short is dropped and counted.
+// - Fields: a television decoder is asked for both fields in each frame;
+//   the order the driver answers (or its standard's, 525 lines bottom field
+//   first) is read back, fields stored one after the other are woven line
+//   by line, and a driver that gives one field per buffer fails the start
+//   (VFW_E_TYPE_NOT_ACCEPTED). The first frame of an interlaced or analog
+//   stream carries a VideoInfo2 type: the rate the driver runs at, the
+//   interlace flags with the field order, and the display aspect (4:3 for
+//   an analog frame, whatever its pixel count); a progressive camera's
+//   first frame carries a VideoInfo type with the driver's rate when it
+//   differs from the connection's.
 // - A node that vanishes while streaming ends the stream and raises
 //   EC_DEVICE_LOST (param1 the filter's IUnknown, param2 0) in the
 //   filter's graph, once per run.
@@ -79,8 +98,9 @@ private:
 std::vector<V4l2Node> FindV4l2Nodes(V4l2System& system, V4l2Direction direction,
                                     V4l2NodeMemory* memory = nullptr);
 
-// The engine subtype of a V4L2 pixel format (MJPG and JPEG as MJPG, YUYV as
-// YUY2), or GUID_NULL when the engine cannot carry it.
+// The engine subtype of a V4L2 pixel format (MJPG and JPEG as MJPG, YUYV
+// as YUY2, UYVY, NV12, YU12 as I420), or GUID_NULL when the engine cannot
+// carry it.
 GUID SubtypeOfFourcc(uint32_t fourcc);
 uint32_t FourccOfSubtype(const GUID& subtype);
 
@@ -96,6 +116,36 @@ HRESULT CreateV4l2Capture(const std::shared_ptr<V4l2System>& system, const V4l2N
 HRESULT CreateV4l2Output(const std::shared_ptr<V4l2System>& system, const V4l2Node& node,
                          REFIID riid, void** out);
 
+// The V4L2 standard bits of an analog television standard flag
+// (AnalogVideo_*; one flag), and the flags a set of V4L2 standard bits
+// touches. A flag stands for every V4L2 variant it covers (PAL_D for PAL-D,
+// -D1 and -K).
+uint64_t V4l2StdOfTvFormat(LONG format);
+LONG TvFormatsOfV4l2Std(uint64_t std);
+// Whether the standard bits name a 525-line (60 field) system.
+bool Is525Lines(uint64_t std);
+
+// The interfaces a device's controls are asked through.
+enum class ControlSet { ProcAmp, Camera };
+
+// A capture card's analog side, as its driver describes it.
+struct V4l2AnalogSide {
+    struct Input {
+        std::string name;
+        uint32_t type = 0;      // V4L2_INPUT_TYPE_*
+        uint64_t std = 0;       // the standards it takes; 0 for a digital input
+        uint32_t audioset = 0;  // bit n: audio input n goes with it
+    };
+    std::vector<Input> inputs;
+    std::vector<std::string> audio_inputs;
+    uint64_t standards = 0;  // every standard the decoder takes
+
+    // A decoder to set the standard of, and an input switch worth showing
+    // (more than one input, a tuner, or sound to route).
+    bool HasDecoder() const { return standards != 0; }
+    bool HasCrossbar() const;
+};
+
 // A device's control handle, shared by every filter instance of the device.
 // Thread-safe. Each call opens the node, makes its control calls and closes
 // it, so a control works while a stream runs and fails cleanly
@@ -108,15 +158,24 @@ public:
 
     V4l2Controls(std::shared_ptr<V4l2System> system, std::string path);
 
-    // IAMVideoProcAmp over the device's V4L2 controls, with the device's
-    // ranges, steps and defaults. Brightness, contrast, saturation and
-    // sharpness have no automatic mode: Set applies the value whatever its
-    // flags. Hue, white balance and gain follow their driver's automatic
-    // control where it has one. E_PROP_ID_UNSUPPORTED for a property the
-    // device lacks, E_INVALIDARG for a value outside its range.
-    HRESULT GetRange(LONG property, LONG* min, LONG* max, LONG* step, LONG* def, LONG* caps);
-    HRESULT Set(LONG property, LONG value, LONG flags);
-    HRESULT Get(LONG property, LONG* value, LONG* flags);
+    // IAMVideoProcAmp and IAMCameraControl over the device's V4L2 controls,
+    // with the device's ranges, steps and defaults. The amplifier's
+    // brightness, contrast, saturation and sharpness have no automatic
+    // mode: Set applies the value whatever its flags. Hue, white balance,
+    // gain, exposure and focus follow their driver's automatic control
+    // where it has one: Set with the automatic flag hands the value to the
+    // driver, with the manual flag takes it back and applies the value.
+    // E_PROP_ID_UNSUPPORTED for a property the device lacks, E_INVALIDARG
+    // for a value outside its range.
+    HRESULT GetRange(ControlSet set, LONG property, LONG* min, LONG* max, LONG* step, LONG* def,
+                     LONG* caps);
+    HRESULT Set(ControlSet set, LONG property, LONG value, LONG flags);
+    HRESULT Get(ControlSet set, LONG property, LONG* value, LONG* flags);
+    // The name of `value` of a menu control (the power-line frequency):
+    // S_OK with the name, S_FALSE when the property is no menu.
+    HRESULT ValueName(ControlSet set, LONG property, LONG value, std::u16string* name);
+    // Whether the device has any camera control at all.
+    bool HasCameraControls();
 
     // The JPEG quality (0..1): the device's V4L2_CID_JPEG_COMPRESSION_QUALITY
     // scaled over its range when it has one, otherwise a value kept here for
@@ -124,6 +183,32 @@ public:
     bool HasJpegQuality();
     HRESULT SetQuality(double quality);
     double Quality();
+
+    // The analog side, read from the driver once (the first call that
+    // reaches the node).
+    V4l2AnalogSide AnalogSide();
+    // The video input (VIDIOC_S_INPUT), the audio input (VIDIOC_S_AUDIO)
+    // and the standard (VIDIOC_S_STD, V4L2 bits) the session chose. Each
+    // is set on the device at once and kept here for the session: a stream
+    // that opens the node sets them again before its format (ApplyChoices),
+    // so the choice holds whatever the driver does between openings.
+    HRESULT SetInput(int input);
+    HRESULT GetInput(int* input);
+    HRESULT SetAudioInput(int input);
+    HRESULT GetAudioInput(int* input);
+    HRESULT SetStandard(uint64_t std);
+    HRESULT GetStandard(uint64_t* std);
+    // The standard this session set, if any.
+    std::optional<uint64_t> ChosenStandard() const;
+    // What the decoder detects on its input (VIDIOC_QUERYSTD): S_FALSE with
+    // 0 when nothing (no signal, or the driver cannot tell).
+    HRESULT DetectStandard(uint64_t* std);
+    // The status bits of the current input (V4L2_IN_ST_*).
+    HRESULT InputStatus(uint32_t* status);
+    // On a node a stream just opened: the session's choices, in the order
+    // the driver needs them (input, audio, standard). Failures are left to
+    // the format that follows.
+    void ApplyChoices(int fd);
 
     // The node the device has now (a device that came back may have
     // another).
@@ -139,6 +224,10 @@ private:
     // Guarded by m_lock.
     std::string m_path;
     double m_quality;
+    std::optional<V4l2AnalogSide> m_analog;
+    std::optional<int> m_input;
+    std::optional<int> m_audio_input;
+    std::optional<uint64_t> m_std;
 };
 
 }  // namespace ronvix::media

@@ -88,6 +88,17 @@ std::shared_ptr<V4l2System> RealSystem() {
 
 }  // namespace
 
+V4l2Fd::V4l2Fd(V4l2System& system, const std::string& path)
+    : m_system(system), m_fd(system.Open(path, O_RDWR | O_NONBLOCK)) {}
+
+V4l2Fd::~V4l2Fd() {
+    if (m_fd >= 0) {
+        const int saved = errno;
+        m_system.Close(m_fd);
+        errno = saved;
+    }
+}
+
 std::shared_ptr<V4l2System> CurrentV4l2System() {
     std::lock_guard guard(g_lock);
     return g_system ? g_system : RealSystem();

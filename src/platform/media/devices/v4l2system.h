@@ -43,6 +43,21 @@ public:
     virtual std::string StableName(const std::string& node) = 0;
 };
 
+// A node opened on a system (read-write, non-blocking) for the life of the
+// object; Get() is -1 with errno set when it did not open.
+class V4l2Fd {
+public:
+    V4l2Fd(V4l2System& system, const std::string& path);
+    ~V4l2Fd();
+    V4l2Fd(const V4l2Fd&) = delete;
+    V4l2Fd& operator=(const V4l2Fd&) = delete;
+    int Get() const { return m_fd; }
+
+private:
+    V4l2System& m_system;
+    const int m_fd;
+};
+
 // The system the V4L2 backends use now. Thread-safe.
 std::shared_ptr<V4l2System> CurrentV4l2System();
 // Installs `system` (null: the real one again) and returns the one it

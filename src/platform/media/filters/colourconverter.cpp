@@ -1,5 +1,6 @@
-// Colour Space Converter: YUY2, RGB24 or RGB32 frames to RGB32 of the same
-// size (RGB32 passes straight to the renderer and needs no converter).
+// Colour Space Converter: studio-range YUV (YUY2, UYVY, NV12, I420) or RGB24
+// frames to RGB32 of the same size (RGB32 passes straight to the renderer
+// and needs no converter).
 
 #include "platform/com/object.h"
 #include "platform/media/filters/codecs.h"
@@ -20,8 +21,8 @@ public:
         VideoGeometry g;
         if (!ReadGeometry(in, &g))
             return VFW_E_TYPE_NOT_ACCEPTED;
-        if (in.subtype == MEDIASUBTYPE_YUY2 && g.width % 2 == 0)
-            return S_OK;
+        if (const std::optional<YuvLayout> layout = YuvLayoutOf(in.subtype))
+            return YuvSizeUsable(*layout, g.width, g.height) ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
         if (in.subtype == MEDIASUBTYPE_RGB24)
             return S_OK;
         return VFW_E_TYPE_NOT_ACCEPTED;
@@ -56,10 +57,10 @@ public:
         if (size > static_cast<size_t>(out->GetSize()))
             return E_UNEXPECTED;
         const size_t have = static_cast<size_t>(std::max<LONG>(0, in->GetActualDataLength()));
-        if (in_type->subtype == MEDIASUBTYPE_YUY2) {
-            if (have < Yuy2ImageSize(gi.width, gi.height))
+        if (const std::optional<YuvLayout> layout = YuvLayoutOf(in_type->subtype)) {
+            if (have < YuvImageSize(*layout, gi.width, gi.height))
                 return S_FALSE;
-            Yuy2ToRgb32(src, gi.width, gi.height, dst, go.bottom_up);
+            StudioYuvToRgb32(src, *layout, gi.width, gi.height, dst, go.bottom_up);
         } else {
             if (have < Rgb24ImageSize(gi.width, gi.height))
                 return S_FALSE;

@@ -1,7 +1,11 @@
 #include "platform/media/filters/colourspace.h"
 
 #include <algorithm>
+#include <array>
+#include <cmath>
 #include <cstring>
+
+#include "platform/media/types.h"
 
 namespace ronvix::media {
 
@@ -66,7 +70,161 @@ inline uint8_t* DestRow(uint8_t* dst, int stride, int height, int row, bool bott
     return dst + static_cast<ptrdiff_t>(bottom_up ? height - 1 - row : row) * stride;
 }
 
+// Studio range to the JPEG range, one table per component kind.
+struct RangeTables {
+    std::array<uint8_t, 256> luma{}, chroma{};
+    RangeTables() {
+        for (int i = 0; i < 256; ++i) {
+            luma[size_t(i)] = Clamp8(int(std::lround((i - 16) * 255.0 / 219.0)));
+            chroma[size_t(i)] = Clamp8(128 + int(std::lround((i - 128) * 255.0 / 224.0)));
+        }
+    }
+};
+const RangeTables& Ranges() {
+    static const RangeTables tables;
+    return tables;
+}
+
+// Where the components of one frame of a layout are: the byte offsets of
+// pixel (x, y)'s luma and of its chroma pair.
+struct YuvReader {
+    const uint8_t* src;
+    YuvLayout layout;
+    int width;
+    int height;
+
+    uint8_t Y(int x, int y) const {
+        switch (layout) {
+            case YuvLayout::Yuy2:
+                return src[size_t(y) * size_t(width) * 2 + size_t(x) * 2];
+            case YuvLayout::Uyvy:
+                return src[size_t(y) * size_t(width) * 2 + size_t(x) * 2 + 1];
+            default:
+                return src[size_t(y) * size_t(width) + size_t(x)];
+        }
+    }
+    // The chroma of the pair of pixels at column 2 * cx in chroma row cy
+    // (a picture row for 4:2:2, a pair of rows for 4:2:0).
+    void Chroma(int cx, int cy, uint8_t* cb, uint8_t* cr) const {
+        const size_t w = size_t(width), luma = w * size_t(height);
+        switch (layout) {
+            case YuvLayout::Yuy2: {
+                const uint8_t* p = src + size_t(cy) * w * 2 + size_t(cx) * 4;
+                *cb = p[1];
+                *cr = p[3];
+                return;
+            }
+            case YuvLayout::Uyvy: {
+                const uint8_t* p = src + size_t(cy) * w * 2 + size_t(cx) * 4;
+                *cb = p[0];
+                *cr = p[2];
+                return;
+            }
+            case YuvLayout::Nv12: {
+                const uint8_t* p = src + luma + size_t(cy) * w + size_t(cx) * 2;
+                *cb = p[0];
+                *cr = p[1];
+                return;
+            }
+            case YuvLayout::I420: {
+                const size_t cw = w / 2, plane = cw * size_t(height / 2);
+                *cb = src[luma + size_t(cy) * cw + size_t(cx)];
+                *cr = src[luma + plane + size_t(cy) * cw + size_t(cx)];
+                return;
+            }
+        }
+    }
+};
+
 }  // namespace
+
+std::optional<YuvLayout> YuvLayoutOf(const com::GUID& subtype) {
+    if (subtype == MEDIASUBTYPE_YUY2)
+        return YuvLayout::Yuy2;
+    if (subtype == MEDIASUBTYPE_UYVY)
+        return YuvLayout::Uyvy;
+    if (subtype == MEDIASUBTYPE_NV12)
+        return YuvLayout::Nv12;
+    if (subtype == MEDIASUBTYPE_I420)
+        return YuvLayout::I420;
+    return std::nullopt;
+}
+
+bool YuvSizeUsable(YuvLayout layout, int width, int height) {
+    return width > 0 && height > 0 && width % 2 == 0 && (!IsYuv420(layout) || height % 2 == 0);
+}
+
+size_t YuvImageSize(YuvLayout layout, int width, int height) {
+    if (!YuvSizeUsable(layout, width, height))
+        return 0;
+    const size_t pixels = size_t(width) * size_t(height);
+    return IsYuv420(layout) ? pixels + pixels / 2 : pixels * 2;
+}
+
+void YuvPlanes::Resize(int w, int h, bool chroma_half_height) {
+    width = std::max(0, w) & ~1;
+    half_height = chroma_half_height;
+    height = std::max(0, h) & (half_height ? ~1 : ~0);
+    y.resize(size_t(width) * size_t(height));
+    u.resize(size_t(ChromaWidth()) * size_t(ChromaHeight()));
+    v.resize(u.size());
+}
+
+uint8_t StudioToFullLuma(uint8_t y) {
+    return Ranges().luma[y];
+}
+
+uint8_t StudioToFullChroma(uint8_t c) {
+    return Ranges().chroma[c];
+}
+
+void StudioYuvToPlanes(const uint8_t* src, YuvLayout layout, int width, int height,
+                       YuvPlanes* dst) {
+    dst->Resize(width, height, IsYuv420(layout));
+    if (!YuvSizeUsable(layout, width, height))
+        return;
+    const RangeTables& t = Ranges();
+    const YuvReader in{src, layout, width, height};
+    if (layout == YuvLayout::Yuy2 || layout == YuvLayout::Uyvy) {
+        const size_t luma_at = layout == YuvLayout::Yuy2 ? 0 : 1;
+        for (int row = 0; row < height; ++row) {
+            const uint8_t* p = src + size_t(row) * size_t(width) * 2;
+            uint8_t* y = dst->y.data() + size_t(row) * size_t(width);
+            for (int x = 0; x < width; ++x)
+                y[x] = t.luma[p[2 * size_t(x) + luma_at]];
+        }
+    } else {
+        for (size_t i = 0; i < dst->y.size(); ++i)
+            dst->y[i] = t.luma[src[i]];
+    }
+    const int cw = dst->ChromaWidth(), ch = dst->ChromaHeight();
+    for (int cy = 0; cy < ch; ++cy)
+        for (int cx = 0; cx < cw; ++cx) {
+            uint8_t cb = 128, cr = 128;
+            in.Chroma(cx, cy, &cb, &cr);
+            const size_t at = size_t(cy) * size_t(cw) + size_t(cx);
+            dst->u[at] = t.chroma[cb];
+            dst->v[at] = t.chroma[cr];
+        }
+}
+
+void StudioYuvToRgb32(const uint8_t* src, YuvLayout layout, int width, int height, uint8_t* dst,
+                      bool dst_bottom_up) {
+    if (!YuvSizeUsable(layout, width, height))
+        return;
+    const YuvReader in{src, layout, width, height};
+    const bool half = IsYuv420(layout);
+    for (int row = 0; row < height; ++row) {
+        uint8_t* out = DestRow(dst, Rgb32Stride(width), height, row, dst_bottom_up);
+        const int cy = half ? row / 2 : row;
+        for (int cx = 0; cx < width / 2; ++cx) {
+            uint8_t cb = 128, cr = 128;
+            in.Chroma(cx, cy, &cb, &cr);
+            StudioToRgb(in.Y(2 * cx, row), cb, cr, out + 8 * cx);
+            StudioToRgb(in.Y(2 * cx + 1, row), cb, cr, out + 8 * cx + 4);
+        }
+    }
+}
 
 void Yuv422Image::Resize(int w, int h) {
     width = std::max(0, w) & ~1;

@@ -13,12 +13,24 @@
 //   chroma at half horizontal resolution; what the test camera draws and
 //   what the JPEG coder compresses without a colour conversion.
 //
+// - Studio-range YUV as capture devices deliver it (YuvLayout): YUY2 and
+//   UYVY (packed 4:2:2), NV12 and I420 (4:2:0: a luma plane, then the
+//   chroma at half the width and half the height, NV12's interleaved
+//   Cb, Cr, I420's Cb plane then Cr plane). Rows packed, top-down; luma
+//   16..235 and chroma 16..240 are the nominal range, as in BT.601.
+// - YuvPlanes: a planar picture in the JPEG (full) range with 4:2:2 or
+//   4:2:0 chroma, what the JPEG coder compresses as it is.
+//
 // Every function is pure and thread-safe; widths are even where YUY2 or
-// Yuv422Image is involved (odd widths are rounded down to even pixels).
+// Yuv422Image is involved (odd widths are rounded down to even pixels), and
+// widths and heights are even for the 4:2:0 layouts.
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <vector>
+
+#include "platform/com/guid.h"
 
 namespace ronvix::media {
 
@@ -32,6 +44,50 @@ struct Yuv422Image {
     void Resize(int w, int h);
     int ChromaWidth() const { return width / 2; }
 };
+
+enum class YuvLayout { Yuy2, Uyvy, Nv12, I420 };
+
+// The layout of a video subtype, or nothing for one that is not studio YUV.
+std::optional<YuvLayout> YuvLayoutOf(const com::GUID& subtype);
+// Whether the layout's chroma has half the picture's height.
+inline bool IsYuv420(YuvLayout layout) {
+    return layout == YuvLayout::Nv12 || layout == YuvLayout::I420;
+}
+// Whether the layout can carry a picture of this size (even widths; even
+// heights too for 4:2:0) and how many bytes one packed frame takes (0 when
+// it cannot).
+bool YuvSizeUsable(YuvLayout layout, int width, int height);
+size_t YuvImageSize(YuvLayout layout, int width, int height);
+
+// A planar picture in the JPEG range; chroma of ChromaWidth() x
+// ChromaHeight().
+struct YuvPlanes {
+    int width = 0;
+    int height = 0;
+    bool half_height = false;  // 4:2:0 chroma; otherwise 4:2:2.
+    std::vector<uint8_t> y, u, v;
+
+    void Resize(int w, int h, bool chroma_half_height);
+    int ChromaWidth() const { return width / 2; }
+    int ChromaHeight() const { return half_height ? height / 2 : height; }
+};
+
+// Studio range to the JPEG range, exactly: luma 16..235 to 0..255 and
+// chroma 16..240 to 0..255 around 128. Full range has no code beyond
+// white and black, so what a camera puts above studio white (up to 254)
+// or below studio black saturates there: it is not cut at the studio
+// limit before the scaling, and never wraps round. Chroma stays chroma
+// (the picture never goes through RGB), so a bright highlight keeps its
+// colour where an RGB detour would clip each channel on its own.
+uint8_t StudioToFullLuma(uint8_t y);
+uint8_t StudioToFullChroma(uint8_t c);
+
+// A frame of `layout` (width x height, packed as above) into `dst`, in the
+// JPEG range, with the layout's own chroma sampling (4:2:2 or 4:2:0).
+void StudioYuvToPlanes(const uint8_t* src, YuvLayout layout, int width, int height, YuvPlanes* dst);
+// A frame of `layout` to RGB32 (the studio range expanded as above).
+void StudioYuvToRgb32(const uint8_t* src, YuvLayout layout, int width, int height, uint8_t* dst,
+                      bool dst_bottom_up);
 
 // Row strides in bytes.
 inline int Rgb32Stride(int width) {

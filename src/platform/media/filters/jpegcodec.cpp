@@ -42,6 +42,22 @@ size_t JpegEncoder::EncodeYuv422(const Yuv422Image& image, int quality, std::spa
     return static_cast<size_t>(size);
 }
 
+size_t JpegEncoder::EncodeYuvPlanes(const YuvPlanes& image, int quality, std::span<uint8_t> dst) {
+    if (!m_handle || image.width <= 0 || image.height <= 0 ||
+        dst.size() < MaxSize(image.width, image.height))
+        return 0;
+    const unsigned char* planes[3] = {image.y.data(), image.u.data(), image.v.data()};
+    const int strides[3] = {image.width, image.ChromaWidth(), image.ChromaWidth()};
+    unsigned char* out = dst.data();
+    unsigned long size = static_cast<unsigned long>(dst.size());
+    if (tjCompressFromYUVPlanes(m_handle, planes, image.width, strides, image.height,
+                                image.half_height ? TJSAMP_420 : TJSAMP_422, &out, &size,
+                                std::clamp(quality, 1, 100),
+                                TJFLAG_NOREALLOC | TJFLAG_FASTDCT) != 0)
+        return 0;
+    return static_cast<size_t>(size);
+}
+
 size_t JpegEncoder::EncodePacked(const uint8_t* pixels, int width, int height, int stride,
                                  int format, bool bottom_up, int quality, std::span<uint8_t> dst) {
     if (!m_handle || !pixels || width <= 0 || height <= 0 || dst.size() < MaxSize(width, height))

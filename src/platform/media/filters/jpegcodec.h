@@ -41,6 +41,8 @@ public:
     // Each returns the bytes written to `dst`, or 0 when the frame could not
     // be encoded (bad size, destination smaller than MaxSize, codec error).
     size_t EncodeYuv422(const Yuv422Image& image, int quality, std::span<uint8_t> dst);
+    // The planes as they are (4:2:2 or 4:2:0 sampling as they have it).
+    size_t EncodeYuvPlanes(const YuvPlanes& image, int quality, std::span<uint8_t> dst);
     size_t EncodeRgb32(const uint8_t* pixels, int width, int height, bool bottom_up, int quality,
                        std::span<uint8_t> dst);
     size_t EncodeRgb24(const uint8_t* pixels, int width, int height, bool bottom_up, int quality,

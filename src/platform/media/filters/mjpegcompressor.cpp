@@ -1,8 +1,14 @@
-// MJPEG Compressor: YUY2, RGB24 or RGB32 frames to MJPG of the same size, at
-// the quality set through IAMVideoCompression (on the filter and on its
-// output pin).
+// MJPEG Compressor: studio-range YUV (YUY2, UYVY, NV12, I420), RGB24 or
+// RGB32 frames to MJPG of the same size, at the quality set through
+// IAMVideoCompression (on the filter and on its output pin).
+//
+// YUV goes to the JPEG coder as planes, with its own chroma sampling and
+// its range expanded to the JPEG range (colourspace.h), never through RGB:
+// the picture loses nothing to a colour round trip and the coder does no
+// colour conversion.
 
 #include <atomic>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -105,8 +111,8 @@ public:
         VideoGeometry g;
         if (!ReadGeometry(in, &g))
             return VFW_E_TYPE_NOT_ACCEPTED;
-        if (in.subtype == MEDIASUBTYPE_YUY2 && g.width % 2 == 0)
-            return S_OK;
+        if (const std::optional<YuvLayout> layout = YuvLayoutOf(in.subtype))
+            return YuvSizeUsable(*layout, g.width, g.height) ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
         if (in.subtype == MEDIASUBTYPE_RGB24 || in.subtype == MEDIASUBTYPE_RGB32)
             return S_OK;
         return VFW_E_TYPE_NOT_ACCEPTED;
@@ -144,13 +150,13 @@ public:
         const int quality = m_control.JpegQuality();
         const size_t have = static_cast<size_t>(std::max<LONG>(0, in->GetActualDataLength()));
         size_t written = 0;
-        if (in_type->subtype == MEDIASUBTYPE_YUY2) {
-            if (have < Yuy2ImageSize(g.width, g.height))
+        if (const std::optional<YuvLayout> layout = YuvLayoutOf(in_type->subtype)) {
+            // A short frame is skipped: coding it would show what the
+            // buffer held before.
+            if (have < YuvImageSize(*layout, g.width, g.height))
                 return S_FALSE;
-            m_rgb.resize(Rgb32ImageSize(g.width, g.height));
-            Yuy2ToRgb32(src, g.width, g.height, m_rgb.data(), false);
-            written =
-                m_encoder.EncodeRgb32(m_rgb.data(), g.width, g.height, false, quality, target);
+            StudioYuvToPlanes(src, *layout, g.width, g.height, &m_planes);
+            written = m_encoder.EncodeYuvPlanes(m_planes, quality, target);
         } else if (in_type->subtype == MEDIASUBTYPE_RGB24) {
             if (have < Rgb24ImageSize(g.width, g.height))
                 return S_FALSE;
@@ -166,6 +172,29 @@ public:
         return S_OK;
     }
 
+    // The same description for the coded frames: a VideoInfo or VideoInfo2
+    // block (rate, interlacing, aspect) with the MJPG bitmap header.
+    std::optional<MediaType> OutputTypeFor(const AM_MEDIA_TYPE& in) override {
+        if (in.majortype != MEDIATYPE_Video || !in.pbFormat)
+            return std::nullopt;
+        MediaType t = MediaType::Partial(MEDIATYPE_Video, MEDIASUBTYPE_MJPG, in.formattype);
+        if (in.formattype == FORMAT_VideoInfo && in.cbFormat >= sizeof(VIDEOINFOHEADER)) {
+            VIDEOINFOHEADER vih;
+            std::memcpy(&vih, in.pbFormat, sizeof vih);
+            Recode(vih.bmiHeader);
+            t.SetFormat(&vih, sizeof vih);
+        } else if (in.formattype == FORMAT_VideoInfo2 && in.cbFormat >= sizeof(VIDEOINFOHEADER2)) {
+            VIDEOINFOHEADER2 vih;
+            std::memcpy(&vih, in.pbFormat, sizeof vih);
+            Recode(vih.bmiHeader);
+            t.SetFormat(&vih, sizeof vih);
+        } else {
+            return std::nullopt;
+        }
+        t->lSampleSize = 1;
+        return t;
+    }
+
 protected:
     HRESULT QueryInterfaceExtra(REFIID riid, void** out) override {
         if (riid == IAMVideoCompression::iid)
@@ -174,10 +203,17 @@ protected:
     }
 
 private:
+    static void Recode(BITMAPINFOHEADER& header) {
+        header.biCompression = MEDIASUBTYPE_MJPG.Data1;
+        header.biBitCount = 24;
+        header.biSizeImage =
+            static_cast<DWORD>(JpegEncoder::MaxSize(header.biWidth, std::abs(header.biHeight)));
+    }
+
     CompressionControl m_control;
     // Used on the streaming thread only.
     JpegEncoder m_encoder;
-    std::vector<uint8_t> m_rgb;
+    YuvPlanes m_planes;
 };
 
 }  // namespace

@@ -104,6 +104,12 @@ HRESULT VideoTransformFilter::OnReceive(BaseInputPin& pin, IMediaSample* sample)
     LONGLONG media_start = 0, media_stop = 0;
     if (sample->GetMediaTime(&media_start, &media_stop) == S_OK)
         out->SetMediaTime(&media_start, &media_stop);
+    AM_MEDIA_TYPE* changed = nullptr;
+    if (sample->GetMediaType(&changed) == S_OK && changed) {
+        if (std::optional<MediaType> type = OutputTypeFor(*changed))
+            out->SetMediaType(&type->Get());
+        DeleteMediaType(changed);
+    }
     out->SetSyncPoint(TRUE);  // Every output frame stands alone.
     out->SetDiscontinuity(sample->IsDiscontinuity() == S_OK);
     out->SetPreroll(sample->IsPreroll() == S_OK);

@@ -9,9 +9,12 @@
 // output buffer (back-pressure; a stop or flush wakes it), converts and
 // delivers. A frame that cannot be converted (a corrupt JPEG) is skipped and
 // counted; the stream goes on. Flushes, end of stream and new segments go
-// downstream unchanged.
+// downstream unchanged. A type an input sample carries (a source telling
+// its real frame rate, interlacing or display aspect on its first frame)
+// goes on with the output sample as the filter's OutputTypeFor makes it.
 
 #include <atomic>
+#include <optional>
 
 #include "platform/media/filter.h"
 
@@ -61,6 +64,13 @@ public:
     // Called on the streaming thread with the connection types.
     virtual HRESULT Transform(IMediaSample* in, const MediaType& in_type, IMediaSample* out,
                               const MediaType& out_type) = 0;
+    // The type an output sample carries for an input sample that carried
+    // `in_change`; nothing (the default) passes no type on. The conversion
+    // itself keeps the connection types. Streaming thread.
+    virtual std::optional<MediaType> OutputTypeFor(const AM_MEDIA_TYPE& in_change) {
+        (void)in_change;
+        return std::nullopt;
+    }
 
     HRESULT OnReceive(BaseInputPin& pin, IMediaSample* sample) override;
     void OnEndOfStream(BaseInputPin& pin) override;

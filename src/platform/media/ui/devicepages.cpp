@@ -1,14 +1,19 @@
-// The property pages of the engine's devices: "Video Proc Amp" (a slider per
-// picture property), "Capture" (compression quality and current format) and
-// "Audio Mixer" (each input line's enable and level) and "Tape" (where a tape
-// deck records).
+// The property pages of the engine's devices: "Video Proc Amp" and "Camera
+// Control" (a control per property the device has), "Video Decoder" (the
+// television standard), "Crossbar" (the inputs), "Capture" (compression
+// quality and current format), "Audio Mixer" (each input line's enable and
+// level) and "Tape" (where a tape deck records).
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QGridLayout>
 #include <QLabel>
+#include <QPushButton>
 #include <QSignalBlocker>
 #include <QSlider>
 #include <cmath>
+#include <map>
+#include <span>
 
 #include "platform/com/oleauto.h"
 #include "platform/media/devices/propertypages.h"
@@ -39,6 +44,14 @@ QLabel* ValueLabel(QWidget* parent, const QString& name, int value) {
     return label;
 }
 
+template <class I>
+ComPtr<I> Query(IUnknown* object) {
+    ComPtr<I> found;
+    if (FAILED(object->QueryInterface(I::iid, found.OutVoid())))
+        return nullptr;
+    return found;
+}
+
 // The first output pin of the object's filter that answers `I`.
 template <class I>
 ComPtr<I> FromPins(IUnknown* object, PIN_DIRECTION dir) {
@@ -52,59 +65,380 @@ ComPtr<I> FromPins(IUnknown* object, PIN_DIRECTION dir) {
     return nullptr;
 }
 
-class VideoProcAmpPage final : public PropertyPage {
+// One row per control the device has: a slider (or, for a control that
+// takes named values, a list of them) over the device's range, the value,
+// and an "Auto" box where the device has an automatic mode. "Default" puts
+// every value at the device's default. A change reaches the device on
+// Apply, which then shows what the device made of it.
+template <class Controls>
+class ControlPage final : public PropertyPage {
 public:
-    explicit VideoProcAmpPage(ComPtr<IAMVideoProcAmp> amp) : m_amp(std::move(amp)) {
+    struct Property {
+        LONG id;
+        const char* name;
+    };
+
+    ControlPage(QString title, ComPtr<Controls> controls, ComPtr<IDeviceControlNames> names,
+                std::span<const Property> properties)
+        : m_title(std::move(title)), m_controls(std::move(controls)) {
         auto* grid = new QGridLayout(this);
-        struct Property {
-            LONG id;
-            const char* name;
-        };
-        const Property properties[] = {{VideoProcAmp_Brightness, "Brightness"},
-                                       {VideoProcAmp_Contrast, "Contrast"},
-                                       {VideoProcAmp_Saturation, "Saturation"},
-                                       {VideoProcAmp_Sharpness, "Sharpness"}};
         int row = 0;
         for (const Property& p : properties) {
             LONG min = 0, max = 0, step = 0, def = 0, caps = 0, value = 0, flags = 0;
-            if (FAILED(m_amp->GetRange(p.id, &min, &max, &step, &def, &caps)) ||
-                FAILED(m_amp->Get(p.id, &value, &flags)))
+            if (FAILED(m_controls->GetRange(p.id, &min, &max, &step, &def, &caps)) ||
+                FAILED(m_controls->Get(p.id, &value, &flags)) || max < min)
                 continue;
+            Row r{p.id, nullptr, nullptr, nullptr, nullptr, def, false};
             const QString name = QString::fromLatin1(p.name);
-            QSlider* slider = MakeSlider(this, name, min, max, step, value);
-            QLabel* label = ValueLabel(this, name, value);
             grid->addWidget(new QLabel(name, this), row, 0);
-            grid->addWidget(slider, row, 1);
-            grid->addWidget(label, row, 2);
-            ++row;
-            m_sliders.push_back({p.id, slider, false});
-            const size_t index = m_sliders.size() - 1;
-            connect(slider, &QSlider::valueChanged, this, [this, label, index](int v) {
-                label->setText(QString::number(v));
-                m_sliders[index].changed = true;
-                SetDirty();
-            });
-        }
-    }
-    bool Empty() const { return m_sliders.empty(); }
-    QString Title() const override { return QStringLiteral("Video Proc Amp"); }
-    void Apply() override {
-        for (Entry& e : m_sliders)
-            if (e.changed) {
-                m_amp->Set(e.id, e.slider->value(), VideoProcAmp_Flags_Manual);
-                e.changed = false;
+            if (QComboBox* menu = MenuOf(names, p.id, min, max, step, name)) {
+                r.menu = menu;
+                grid->addWidget(menu, row, 1, 1, 2);
+                connect(menu, &QComboBox::activated, this, [this, i = m_rows.size()] {
+                    m_rows[i].changed = true;
+                    SetDirty();
+                });
+            } else {
+                r.slider = MakeSlider(this, name, min, max, step, std::clamp(value, min, max));
+                r.label = ValueLabel(this, name, value);
+                grid->addWidget(r.slider, row, 1);
+                grid->addWidget(r.label, row, 2);
+                connect(r.slider, &QSlider::valueChanged, this,
+                        [this, label = r.label, i = m_rows.size()](int v) {
+                            label->setText(QString::number(v));
+                            m_rows[i].changed = true;
+                            SetDirty();
+                        });
             }
+            if (caps & VideoProcAmp_Flags_Auto) {
+                r.automatic = new QCheckBox(QStringLiteral("Auto"), this);
+                r.automatic->setObjectName(name + QStringLiteral(" Auto"));
+                // Without a manual mode the value is always the device's.
+                r.automatic->setEnabled((caps & VideoProcAmp_Flags_Manual) != 0);
+                grid->addWidget(r.automatic, row, 3);
+                connect(r.automatic, &QCheckBox::toggled, this, [this, i = m_rows.size()](bool on) {
+                    m_rows[i].changed = true;
+                    Widget(m_rows[i])->setEnabled(!on);
+                    SetDirty();
+                });
+            }
+            m_rows.push_back(r);
+            Show(m_rows.back(), value, flags);
+            ++row;
+        }
+        if (m_rows.empty())
+            return;
+        auto* defaults = new QPushButton(QStringLiteral("Default"), this);
+        defaults->setObjectName(QStringLiteral("Default"));
+        grid->addWidget(defaults, row, 0);
+        connect(defaults, &QPushButton::clicked, this, [this] {
+            for (Row& r : m_rows) {
+                SetValue(r, r.def);
+                r.changed = true;
+            }
+            SetDirty();
+        });
+        grid->setColumnStretch(1, 1);
+    }
+    bool Empty() const { return m_rows.empty(); }
+    QString Title() const override { return m_title; }
+    void Apply() override {
+        for (Row& r : m_rows)
+            if (r.changed) {
+                const bool automatic = r.automatic && r.automatic->isChecked();
+                m_controls->Set(r.id, Value(r),
+                                automatic ? VideoProcAmp_Flags_Auto : VideoProcAmp_Flags_Manual);
+                r.changed = false;
+            }
+        for (Row& r : m_rows) {
+            LONG value = 0, flags = 0;
+            if (SUCCEEDED(m_controls->Get(r.id, &value, &flags)))
+                Show(r, value, flags);
+        }
         SetClean();
     }
 
 private:
-    struct Entry {
+    struct Row {
         LONG id;
         QSlider* slider;
+        QLabel* label;
+        QComboBox* menu;
+        QCheckBox* automatic;
+        LONG def;
         bool changed;
     };
-    ComPtr<IAMVideoProcAmp> m_amp;
-    std::vector<Entry> m_sliders;
+
+    // A list of the control's named values, or null when it has none.
+    QComboBox* MenuOf(const ComPtr<IDeviceControlNames>& names, LONG id, LONG min, LONG max,
+                      LONG step, const QString& name) {
+        if (!names)
+            return nullptr;
+        QComboBox* menu = nullptr;
+        for (LONG v = min, n = 0; v <= max && n < 64; v += std::max<LONG>(step, 1), ++n) {
+            LPWSTR text = nullptr;
+            const HRESULT hr = names->GetValueName(Controls::iid, id, v, &text);
+            if (hr == S_FALSE || (FAILED(hr) && hr != E_INVALIDARG))
+                break;  // Not a menu.
+            if (hr == S_OK) {
+                if (!menu) {
+                    menu = new QComboBox(this);
+                    menu->setObjectName(name);
+                }
+                menu->addItem(QString::fromUtf16(text), int(v));
+            }
+            CoTaskMemFree(text);
+        }
+        return menu;
+    }
+    QWidget* Widget(const Row& r) const {
+        return r.menu ? static_cast<QWidget*>(r.menu) : static_cast<QWidget*>(r.slider);
+    }
+    LONG Value(const Row& r) const {
+        return r.menu ? LONG(r.menu->currentData().toInt()) : LONG(r.slider->value());
+    }
+    void SetValue(Row& r, LONG value) {
+        if (r.menu) {
+            r.menu->setCurrentIndex(r.menu->findData(int(value)));
+        } else {
+            const QSignalBlocker quiet(r.slider);
+            r.slider->setValue(value);
+            r.label->setText(QString::number(r.slider->value()));
+        }
+    }
+    // The device's value and mode, without marking anything changed.
+    void Show(Row& r, LONG value, LONG flags) {
+        SetValue(r, value);
+        const bool automatic = (flags & VideoProcAmp_Flags_Auto) != 0;
+        if (r.automatic) {
+            const QSignalBlocker quiet(r.automatic);
+            r.automatic->setChecked(automatic);
+        }
+        Widget(r)->setEnabled(!(r.automatic && automatic));
+    }
+
+    const QString m_title;
+    ComPtr<Controls> m_controls;
+    std::vector<Row> m_rows;
+};
+
+using ProcAmpPage = ControlPage<IAMVideoProcAmp>;
+constexpr ProcAmpPage::Property kProcAmpProperties[] = {
+    {VideoProcAmp_Brightness, "Brightness"},
+    {VideoProcAmp_Contrast, "Contrast"},
+    {VideoProcAmp_Hue, "Hue"},
+    {VideoProcAmp_Saturation, "Saturation"},
+    {VideoProcAmp_Sharpness, "Sharpness"},
+    {VideoProcAmp_Gamma, "Gamma"},
+    {VideoProcAmp_WhiteBalance, "White Balance"},
+    {VideoProcAmp_BacklightCompensation, "Backlight Comp"},
+    {VideoProcAmp_Gain, "Gain"},
+    {VideoProcAmp_PowerlineFrequency, "PowerLine Frequency"},
+};
+
+using CameraControlPage = ControlPage<IAMCameraControl>;
+constexpr CameraControlPage::Property kCameraProperties[] = {
+    {CameraControl_Exposure, "Exposure"}, {CameraControl_Focus, "Focus"},
+    {CameraControl_Iris, "Iris"},         {CameraControl_Zoom, "Zoom"},
+    {CameraControl_Pan, "Pan"},           {CameraControl_Tilt, "Tilt"},
+    {CameraControl_Roll, "Roll"},
+};
+
+// The television standards by flag, in the order the page lists them.
+struct StandardName {
+    LONG format;
+    const char* name;
+};
+constexpr StandardName kStandardNames[] = {
+    {AnalogVideo_NTSC_M, "NTSC_M"},     {AnalogVideo_NTSC_M_J, "NTSC_M_J"},
+    {AnalogVideo_NTSC_433, "NTSC_433"}, {AnalogVideo_PAL_B, "PAL_B"},
+    {AnalogVideo_PAL_D, "PAL_D"},       {AnalogVideo_PAL_G, "PAL_G"},
+    {AnalogVideo_PAL_H, "PAL_H"},       {AnalogVideo_PAL_I, "PAL_I"},
+    {AnalogVideo_PAL_M, "PAL_M"},       {AnalogVideo_PAL_N, "PAL_N"},
+    {AnalogVideo_PAL_60, "PAL_60"},     {AnalogVideo_PAL_N_COMBO, "PAL_N_COMBO"},
+    {AnalogVideo_SECAM_B, "SECAM_B"},   {AnalogVideo_SECAM_D, "SECAM_D"},
+    {AnalogVideo_SECAM_G, "SECAM_G"},   {AnalogVideo_SECAM_H, "SECAM_H"},
+    {AnalogVideo_SECAM_K, "SECAM_K"},   {AnalogVideo_SECAM_K1, "SECAM_K1"},
+    {AnalogVideo_SECAM_L, "SECAM_L"},   {AnalogVideo_SECAM_L1, "SECAM_L1"},
+};
+
+QString StandardsText(LONG formats) {
+    QStringList names;
+    for (const StandardName& s : kStandardNames)
+        if (formats & s.format)
+            names << QString::fromLatin1(s.name);
+    return names.isEmpty() ? QStringLiteral("None") : names.join(QStringLiteral(", "));
+}
+
+// The standard, with what the decoder detects and whether it has a signal
+// (read when the page opens and after Apply).
+class VideoDecoderPage final : public PropertyPage {
+public:
+    VideoDecoderPage(ComPtr<IAMAnalogVideoDecoder> decoder, ComPtr<IAnalogVideoDetails> details)
+        : m_decoder(std::move(decoder)), m_details(std::move(details)) {
+        auto* grid = new QGridLayout(this);
+        LONG available = 0;
+        m_decoder->get_AvailableTVFormats(&available);
+        m_standard = new QComboBox(this);
+        m_standard->setObjectName(QStringLiteral("Standard"));
+        for (const StandardName& s : kStandardNames)
+            if (available & s.format)
+                m_standard->addItem(QString::fromLatin1(s.name), int(s.format));
+        grid->addWidget(new QLabel(QStringLiteral("Video Standard"), this), 0, 0);
+        grid->addWidget(m_standard, 0, 1);
+        m_detected = AddText(grid, 1, QStringLiteral("Detected"));
+        m_signal = AddText(grid, 2, QStringLiteral("Signal"));
+        m_lines = AddText(grid, 3, QStringLiteral("Lines"));
+        grid->setColumnStretch(1, 1);
+        grid->setRowStretch(4, 1);
+        connect(m_standard, &QComboBox::activated, this, [this] { SetDirty(); });
+        Read();
+    }
+    bool Empty() const { return m_standard->count() == 0; }
+    QString Title() const override { return QStringLiteral("Video Decoder"); }
+    void Apply() override {
+        m_decoder->put_TVFormat(LONG(m_standard->currentData().toInt()));
+        Read();
+        SetClean();
+    }
+
+private:
+    QLabel* AddText(QGridLayout* grid, int row, const QString& name) {
+        grid->addWidget(new QLabel(name, this), row, 0);
+        auto* label = new QLabel(QStringLiteral("-"), this);
+        label->setObjectName(name);
+        grid->addWidget(label, row, 1);
+        return label;
+    }
+    void Read() {
+        LONG format = 0, locked = 0, lines = 0, detected = 0;
+        if (SUCCEEDED(m_decoder->get_TVFormat(&format)))
+            m_standard->setCurrentIndex(m_standard->findData(int(format)));
+        if (m_details) {
+            const HRESULT hr = m_details->GetDetectedTVFormat(&detected);
+            m_detected->setText(SUCCEEDED(hr) ? StandardsText(detected) : QStringLiteral("-"));
+        }
+        if (SUCCEEDED(m_decoder->get_HorizontalLocked(&locked)))
+            m_signal->setText(locked ? QStringLiteral("Locked") : QStringLiteral("No signal"));
+        if (SUCCEEDED(m_decoder->get_NumberOfLines(&lines)))
+            m_lines->setText(QString::number(lines));
+    }
+
+    ComPtr<IAMAnalogVideoDecoder> m_decoder;
+    ComPtr<IAnalogVideoDetails> m_details;
+    QComboBox* m_standard = nullptr;
+    QLabel* m_detected = nullptr;
+    QLabel* m_signal = nullptr;
+    QLabel* m_lines = nullptr;
+};
+
+QString ConnectorName(LONG type) {
+    switch (type) {
+        case PhysConn_Video_Tuner:
+        case PhysConn_Audio_Tuner:
+            return QStringLiteral("Tuner");
+        case PhysConn_Video_Composite:
+            return QStringLiteral("Composite");
+        case PhysConn_Video_SVideo:
+            return QStringLiteral("S-Video");
+        case PhysConn_Video_RGB:
+            return QStringLiteral("RGB");
+        case PhysConn_Video_YRYBY:
+            return QStringLiteral("Component");
+        case PhysConn_Video_SerialDigital:
+        case PhysConn_Video_ParallelDigital:
+            return QStringLiteral("Digital");
+        case PhysConn_Video_SCART:
+            return QStringLiteral("SCART");
+        case PhysConn_Audio_Line:
+            return QStringLiteral("Line");
+        case PhysConn_Audio_Mic:
+            return QStringLiteral("Microphone");
+        default:
+            return QStringLiteral("Input");
+    }
+}
+
+// The video input, and the audio input that goes with it: choosing a video
+// input chooses the sound the card pairs with it, which the user may change.
+class CrossbarPage final : public PropertyPage {
+public:
+    CrossbarPage(ComPtr<IAMCrossbar> crossbar, ComPtr<IAnalogVideoDetails> details)
+        : m_crossbar(std::move(crossbar)) {
+        auto* grid = new QGridLayout(this);
+        LONG outputs = 0, inputs = 0;
+        m_crossbar->get_PinCounts(&outputs, &inputs);
+        m_video = AddList(grid, 0, QStringLiteral("Video Input"));
+        if (outputs > 1)
+            m_audio = AddList(grid, 1, QStringLiteral("Audio Input"));
+        for (LONG i = 0; i < inputs; ++i) {
+            LONG related = -1, type = 0;
+            if (FAILED(m_crossbar->get_CrossbarPinInfo(TRUE, i, &related, &type)))
+                continue;
+            const bool audio = type >= PhysConn_Audio_Tuner;
+            QComboBox* list = audio ? m_audio : m_video;
+            if (!list)
+                continue;
+            QString text = QString::number(i) + QStringLiteral(": ") + ConnectorName(type);
+            LPWSTR name = nullptr;
+            if (details && SUCCEEDED(details->GetPinName(TRUE, i, &name)) && name)
+                text = QString::fromUtf16(name) + QStringLiteral(" (") + ConnectorName(type) +
+                       QStringLiteral(")");
+            CoTaskMemFree(name);
+            list->addItem(text, int(i));
+            m_related[i] = related;
+        }
+        grid->setColumnStretch(1, 1);
+        grid->setRowStretch(2, 1);
+        connect(m_video, &QComboBox::activated, this, [this] {
+            if (m_audio) {
+                const LONG related = m_related[LONG(m_video->currentData().toInt())];
+                if (related >= 0)
+                    m_audio->setCurrentIndex(m_audio->findData(int(related)));
+            }
+            SetDirty();
+        });
+        if (m_audio)
+            connect(m_audio, &QComboBox::activated, this, [this] { SetDirty(); });
+        Read();
+    }
+    bool Empty() const { return m_video->count() == 0; }
+    QString Title() const override { return QStringLiteral("Crossbar"); }
+    void Apply() override {
+        const int video = m_video->currentData().toInt();
+        const int audio = m_audio ? m_audio->currentData().toInt() : -1;
+        if (m_video->currentIndex() >= 0)
+            m_crossbar->Route(0, video);
+        // Routing the video brought its own sound; another one chosen goes
+        // after it.
+        LONG routed = -1;
+        if (m_audio && m_audio->currentIndex() >= 0 &&
+            (FAILED(m_crossbar->get_IsRoutedTo(1, &routed)) || routed != audio))
+            m_crossbar->Route(1, audio);
+        Read();
+        SetClean();
+    }
+
+private:
+    QComboBox* AddList(QGridLayout* grid, int row, const QString& name) {
+        grid->addWidget(new QLabel(name, this), row, 0);
+        auto* list = new QComboBox(this);
+        list->setObjectName(name);
+        grid->addWidget(list, row, 1);
+        return list;
+    }
+    void Read() {
+        LONG routed = -1;
+        if (SUCCEEDED(m_crossbar->get_IsRoutedTo(0, &routed)))
+            m_video->setCurrentIndex(m_video->findData(int(routed)));
+        if (m_audio && SUCCEEDED(m_crossbar->get_IsRoutedTo(1, &routed)))
+            m_audio->setCurrentIndex(m_audio->findData(int(routed)));
+    }
+
+    ComPtr<IAMCrossbar> m_crossbar;
+    QComboBox* m_video = nullptr;
+    QComboBox* m_audio = nullptr;
+    std::map<LONG, LONG> m_related;
 };
 
 class CapturePage final : public PropertyPage {
@@ -255,19 +589,52 @@ private:
 }  // namespace
 
 void RegisterDevicePropertyPages() {
-    RegisterPropertyPage(
-        CLSID_VideoProcAmpPropertyPage,
-        [](std::span<IUnknown* const> objects) -> std::unique_ptr<PropertyPage> {
-            for (IUnknown* o : objects) {
-                ComPtr<IAMVideoProcAmp> amp;
-                if (SUCCEEDED(o->QueryInterface(IAMVideoProcAmp::iid, amp.OutVoid()))) {
-                    auto page = std::make_unique<VideoProcAmpPage>(amp);
-                    if (!page->Empty())
-                        return page;
-                }
-            }
-            return nullptr;
-        });
+    RegisterPropertyPage(CLSID_VideoProcAmpPropertyPage,
+                         [](std::span<IUnknown* const> objects) -> std::unique_ptr<PropertyPage> {
+                             for (IUnknown* o : objects)
+                                 if (auto amp = Query<IAMVideoProcAmp>(o)) {
+                                     auto page = std::make_unique<ProcAmpPage>(
+                                         QStringLiteral("Video Proc Amp"), amp,
+                                         Query<IDeviceControlNames>(o), kProcAmpProperties);
+                                     if (!page->Empty())
+                                         return page;
+                                 }
+                             return nullptr;
+                         });
+    RegisterPropertyPage(CLSID_CameraControlPropertyPage,
+                         [](std::span<IUnknown* const> objects) -> std::unique_ptr<PropertyPage> {
+                             for (IUnknown* o : objects)
+                                 if (auto lens = Query<IAMCameraControl>(o)) {
+                                     auto page = std::make_unique<CameraControlPage>(
+                                         QStringLiteral("Camera Control"), lens,
+                                         Query<IDeviceControlNames>(o), kCameraProperties);
+                                     if (!page->Empty())
+                                         return page;
+                                 }
+                             return nullptr;
+                         });
+    RegisterPropertyPage(CLSID_VideoDecoderPropertyPage,
+                         [](std::span<IUnknown* const> objects) -> std::unique_ptr<PropertyPage> {
+                             for (IUnknown* o : objects)
+                                 if (auto decoder = Query<IAMAnalogVideoDecoder>(o)) {
+                                     auto page = std::make_unique<VideoDecoderPage>(
+                                         decoder, Query<IAnalogVideoDetails>(o));
+                                     if (!page->Empty())
+                                         return page;
+                                 }
+                             return nullptr;
+                         });
+    RegisterPropertyPage(CLSID_CrossbarPropertyPage,
+                         [](std::span<IUnknown* const> objects) -> std::unique_ptr<PropertyPage> {
+                             for (IUnknown* o : objects)
+                                 if (auto crossbar = Query<IAMCrossbar>(o)) {
+                                     auto page = std::make_unique<CrossbarPage>(
+                                         crossbar, Query<IAnalogVideoDetails>(o));
+                                     if (!page->Empty())
+                                         return page;
+                                 }
+                             return nullptr;
+                         });
     RegisterPropertyPage(
         CLSID_CapturePropertyPage,
         [](std::span<IUnknown* const> objects) -> std::unique_ptr<PropertyPage> {

@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "fake_alsa.h"
+#include "platform/com/errortext.h"
 #include "platform/media/devices/alsacapture.h"
 #include "platform/media/devices/imperfections.h"
 #include "platform/media/devices/livesource.h"
@@ -135,23 +136,38 @@ TEST_F(AlsaCaptureTest, OffersTheFormatsTheCardTakesAndOpensTheChosenOne) {
     h.Teardown();
 }
 
-TEST_F(AlsaCaptureTest, ABusyCardOffersNothingUntilItIsFree) {
+TEST_F(AlsaCaptureTest, ABusyCardStillMakesAGraphWhoseStartNamesWhatHoldsIt) {
     m_alsa().probe_busy = true;
+    m_alsa().open_busy = true;
+    m_alsa().holder = "pulseaudio (process 812)";
     ComPtr<IBaseFilter> filter = NewCapture();
     ComPtr<IAMStreamConfig> config;
     PinNamed(filter.Get(), u"Capture")->QueryInterface(IAMStreamConfig::iid, config.OutVoid());
     int count = -1, size = 0;
     config->GetNumberOfCapabilities(&count, &size);
-    EXPECT_EQ(count, 0);
+    EXPECT_EQ(count, 2) << "the usual formats, until the card's own can be read";
     AM_MEDIA_TYPE* mt = nullptr;
-    EXPECT_EQ(config->GetFormat(&mt), VFW_E_NO_TYPES);
-    EXPECT_EQ(mt, nullptr);
-    m_alsa().probe_busy = false;
-    config->GetNumberOfCapabilities(&count, &size);
-    EXPECT_EQ(count, 4);
     ASSERT_EQ(config->GetFormat(&mt), S_OK);
     EXPECT_TRUE(SameType(*mt, MediaType::Pcm(48000, 16, 2).Get()));
     DeleteMediaType(mt);
+    config = nullptr;
+    {
+        FilterHarness h(filter);
+        TestSink* sink = h.AddSink();
+        ASSERT_EQ(h.ConnectOut(u"Capture", sink), S_OK);
+        m_alsa().clock = h.Clock();
+        const HRESULT hr = h.Control()->Pause();
+        ASSERT_TRUE(FAILED(hr));
+        EXPECT_EQ(ErrorText(hr),
+                  "The sound device \"Fake Card\" is in use by pulseaudio (process 812). Close "
+                  "it, or capture through the desktop's sound server.");
+    }
+    // Free again: the card's own formats.
+    m_alsa().probe_busy = false;
+    m_alsa().open_busy = false;
+    PinNamed(filter.Get(), u"Capture")->QueryInterface(IAMStreamConfig::iid, config.OutVoid());
+    config->GetNumberOfCapabilities(&count, &size);
+    EXPECT_EQ(count, 4);
 }
 
 // A simulated minute of capture with the card's clock at `ratio` of the

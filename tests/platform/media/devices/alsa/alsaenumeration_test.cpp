@@ -8,6 +8,7 @@
 #include "platform/com/devices.h"
 #include "platform/com/moniker.h"
 #include "platform/media/devices/alsacapture.h"
+#include "platform/media/devices/pulse/fake_pulse.h"
 #include "platform/media/devices/virtualdevices.h"
 
 namespace ronvix::media::test {
@@ -24,9 +25,9 @@ protected:
     }
     void SetUp() override {
         // Listed out of order: the enumeration goes by card number.
-        m_alsa.cards = {FakeCard{3, "NVidia", "HDA NVidia", -1, 3, {}},
-                        FakeCard{0, "Device", "USB Audio Device", 0, 0, {}},
-                        FakeCard{1, "Device_1", "USB Audio Device", 1, 0, {}}};
+        m_alsa.cards = {FakeCard{3, "NVidia", "HDA NVidia", -1, 3, {}, {}},
+                        FakeCard{0, "Device", "USB Audio Device", 0, 0, {}, {}},
+                        FakeCard{1, "Device_1", "USB Audio Device", 1, 0, {}, {}}};
         SetAlsaCaptureApi(m_alsa.CaptureApi());
         SetAlsaPlaybackApi(m_alsa.PlaybackApi());
     }
@@ -53,6 +54,7 @@ protected:
         return std::exchange(m_alsa.opened, {});
     }
 
+    NoSoundServer m_no_server;
     FakeAlsa m_alsa;
 };
 

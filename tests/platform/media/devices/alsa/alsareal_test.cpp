@@ -16,6 +16,7 @@
 
 #include "platform/media/devices/alsacapture.h"
 #include "platform/media/devices/audiooutput.h"
+#include "platform/media/devices/pulsecapture.h"
 #include "platform/media/engine_harness.h"
 
 namespace ronvix::media::test {
@@ -88,7 +89,7 @@ AlsaCardApi OneCard() {
         *device = *device < 0 ? 0 : -1;
         return 0;
     };
-    api.pcm_info = [](void*, int, bool) { return 0; };
+    api.pcm_info = [](void*, int, bool, std::string*) { return 0; };
     api.close_control = [](void*) {};
     return api;
 }
@@ -164,10 +165,17 @@ TEST_F(AlsaRealTest, CapturedSamplesAreTheCardsSamples) {
     AlsaCaptureApi api = RealAlsaCaptureApi();
     api.cards = OneCard();
     SetAlsaCaptureApi(api);
+    // No sound server answers (the real library finds none at this
+    // address): the card is listed and captured through ALSA.
+    qputenv("PULSE_SERVER", ("unix:" + Path("no-server")).toUtf8());
+    SetPulseApi({});
+    const std::vector<com::DeviceDescription> devices = AudioCaptureDevices();
+    qunsetenv("PULSE_SERVER");
+    SetPulseApi({});
+    ASSERT_EQ(devices.size(), 1u);
+    EXPECT_EQ(devices[0].friendly_name, "Tone Card");
     ComPtr<IBaseFilter> capture;
-    ASSERT_EQ(
-        CreateAlsaCapture(ListAlsaCards(api.cards).at(0), IBaseFilter::iid, capture.OutVoid()),
-        S_OK);
+    ASSERT_EQ(devices[0].create(IBaseFilter::iid, capture.OutVoid()), S_OK);
     ComPtr<IPin> pin = PinNamed(capture.Get(), u"Capture");
     ASSERT_TRUE(pin);
     ComPtr<IEnumMediaTypes> types;

@@ -40,6 +40,7 @@ struct FakeCard {
     int capture_device = 0;   // -1: none
     int playback_device = 0;  // -1: none
     std::vector<FakeElement> elements;
+    std::vector<int> more_captures;  // Capture devices after the first.
 };
 
 class FakeAlsa {
@@ -67,6 +68,8 @@ public:
     std::vector<int> accept_channels{1, 2};
     std::vector<int> accept_rates{44100, 48000};
     bool probe_busy = false;
+    bool open_busy = false;                               // The capture open fails with EBUSY.
+    std::string holder;                                   // What the holder lookup names.
     int open_bits = 0, open_channels = 0, open_rate = 0;  // Of the last capture open.
     // Instead of frame numbers, 16-bit sound: a quiet tone with a loud 3 kHz
     // burst for 20 ms from each whole second of the true clock.
@@ -99,16 +102,26 @@ public:
         };
         api.next_pcm_device = [](void* ctl, int* device) {
             const auto* c = static_cast<FakeCard*>(ctl);
+            std::vector<int> all = c->more_captures;
+            all.push_back(c->capture_device);
+            all.push_back(c->playback_device);
             int next = -1;
-            for (int d : {c->capture_device, c->playback_device})
+            for (int d : all)
                 if (d > *device && (next < 0 || d < next))
                     next = d;
             *device = next;
             return 0;
         };
-        api.pcm_info = [](void* ctl, int device, bool capture) {
+        api.pcm_info = [](void* ctl, int device, bool capture, std::string* name) {
             const auto* c = static_cast<FakeCard*>(ctl);
-            return (capture ? c->capture_device : c->playback_device) == device ? 0 : -ENOENT;
+            const bool has = capture
+                                 ? c->capture_device == device ||
+                                       std::find(c->more_captures.begin(), c->more_captures.end(),
+                                                 device) != c->more_captures.end()
+                                 : c->playback_device == device;
+            if (has && name)
+                *name = "PCM " + std::to_string(device);
+            return has ? 0 : -ENOENT;
         };
         api.close_control = [](void*) {};
         return api;
@@ -141,6 +154,8 @@ public:
             opened.push_back(pcm);
             if (!present)
                 return -ENODEV;
+            if (open_busy)
+                return -EBUSY;
             open_bits = bits;
             open_channels = channels;
             open_rate = rate;
@@ -249,6 +264,10 @@ public:
         api.get_item = [this](void* e, unsigned* v) { return Get(e, v, &FakeElement::item); };
         api.set_item = [this](void* e, unsigned v) { return Set(e, v, &FakeElement::item); };
         api.close_mixer = [](void*) {};
+        api.holder = [this](int, int) {
+            std::lock_guard guard(lock);
+            return holder;
+        };
         return api;
     }
 

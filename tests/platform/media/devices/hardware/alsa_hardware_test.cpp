@@ -1,5 +1,6 @@
 // Checks on the machine's real sound cards: the first card with a capture
-// device is listed first among the audio capture devices and captures two
+// device (or, where a sound server owns the cards, the server's first
+// input) is listed first among the audio capture devices and captures two
 // seconds of samples at its first format. Skipped where no card captures.
 
 #include <gtest/gtest.h>
@@ -9,6 +10,7 @@
 
 #include "platform/com/devices.h"
 #include "platform/media/devices/alsacapture.h"
+#include "platform/media/devices/pulsecapture.h"
 #include "platform/media/engine_harness.h"
 #include "platform/media/filters/filters.h"
 
@@ -29,9 +31,18 @@ TEST(AlsaHardware, TheFirstCaptureCardIsListedAndCapturesTwoSeconds) {
 
     const auto devices = com::DeviceRegistry::Instance().Enumerate(CLSID_AudioInputDeviceCategory);
     ASSERT_FALSE(devices.empty());
-    EXPECT_EQ(devices[0].description.friendly_name, cards[0].name);
-    std::cout << "capturing from " << AlsaPcmName("hw", cards[0], cards[0].capture_device) << " ("
-              << cards[0].name << ")\n";
+    // A desktop's sound server owns the cards: its first input is listed
+    // first and captured through it; without one, the first card.
+    if (const std::optional<PulseServer> server = PulseDevices()) {
+        const std::vector<PulseDevice> sources = ListedSources(*server);
+        ASSERT_FALSE(sources.empty());
+        EXPECT_EQ(devices[0].description.friendly_name, sources[0].description);
+        std::cout << "capturing through the sound server from " << sources[0].name << "\n";
+    } else {
+        EXPECT_EQ(devices[0].description.friendly_name, cards[0].name);
+        std::cout << "capturing from " << AlsaPcmName("hw", cards[0], cards[0].capture_device)
+                  << " (" << cards[0].name << ")\n";
+    }
     ComPtr<IBaseFilter> card;
     ASSERT_EQ(devices[0].description.create(IBaseFilter::iid, card.OutVoid()), S_OK);
     for (ComPtr<IPin>& pin : FilterPins(card.Get())) {

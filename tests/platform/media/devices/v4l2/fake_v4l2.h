@@ -1,9 +1,11 @@
 #pragma once
 // A scripted V4L2 system for the device tests: nodes with capabilities,
-// formats, sizes, intervals and controls; a capture stream whose frames the
-// test feeds (with their sequence numbers and driver times); scripted EAGAIN
-// answers; removal of a node in the middle of a stream; and an output node
-// that records what is written to it.
+// formats, sizes, intervals and controls (integer, boolean and menu); a
+// capture stream whose frames the test feeds (with their sequence numbers
+// and driver times), laid out with the node's row padding and field order;
+// an analog side (inputs, audio inputs, standards, a detected standard);
+// scripted EAGAIN answers; removal of a node in the middle of a stream; and
+// an output node that records what is written to it.
 //
 // Threads: made and scripted on the test's thread; the device filters call
 // it from their control and streaming threads. All state is guarded by
@@ -48,6 +50,17 @@ struct FakeControl {
     int32_t step = 1;
     int32_t default_value = 128;
     int32_t value = 128;
+    uint32_t type = V4L2_CTRL_TYPE_INTEGER;
+    // A menu's item names by index; an index missing here is not an item.
+    std::map<int32_t, std::string> menu;
+};
+
+struct FakeInput {
+    std::string name;
+    uint32_t type = V4L2_INPUT_TYPE_CAMERA;
+    v4l2_std_id std = 0;
+    uint32_t audioset = 0;
+    uint32_t status = 0;
 };
 
 struct FakeFrame {
@@ -71,7 +84,25 @@ struct FakeNode {
     std::map<uint32_t, FakeControl> controls;
     // Output nodes: the pixel formats S_FMT on the output type keeps.
     std::vector<uint32_t> output_formats;
+    // Bytes of padding after each row of the buffer (bytesperline).
+    uint32_t row_padding = 0;
+    // The field order S_FMT answers: V4L2_FIELD_NONE for a camera; a
+    // television decoder answers what it was asked when it can.
+    uint32_t field = V4L2_FIELD_NONE;
+    bool field_as_asked = false;
+    // The analog side: no inputs means the driver answers none of its
+    // ioctls (a camera whose driver lacks them).
+    std::vector<FakeInput> inputs;
+    std::vector<std::string> audio_inputs;
+    std::vector<std::pair<std::string, v4l2_std_id>> standards;
+    uint32_t input = 0;
+    uint32_t audio_input = 0;
+    v4l2_std_id std = 0;
+    v4l2_std_id detected = 0;  // QUERYSTD's answer (0: no signal).
 };
+
+// What the device was told, in order ("S_INPUT 1", "S_STD 0x...", ...).
+using FakeLog = std::vector<std::string>;
 
 class FakeV4l2System final : public V4l2System {
 public:
@@ -142,6 +173,20 @@ public:
     uint32_t OutputFourcc(const std::string& path) {
         std::lock_guard guard(m_lock);
         return m_nodes[path].out_fourcc;
+    }
+    FakeLog Log(const std::string& path) {
+        std::lock_guard guard(m_lock);
+        return m_nodes[path].log;
+    }
+    FakeNode State(const std::string& path) {
+        std::lock_guard guard(m_lock);
+        return m_nodes[path].node;
+    }
+    // Changes the node as the driver would by itself (a signal appears).
+    template <class Change>
+    void Modify(const std::string& path, Change change) {
+        std::lock_guard guard(m_lock);
+        change(m_nodes[path].node);
     }
 
     // --- V4l2System ---
@@ -258,6 +303,7 @@ private:
         int polls = 0;
         uint32_t out_fourcc = 0;
         std::vector<std::vector<uint8_t>> written;
+        FakeLog log;
     };
 
     // Guarded by m_lock. Null with errno set when `fd` is not open or its
@@ -272,9 +318,22 @@ private:
         return &n;
     }
 
+    static bool Planar(uint32_t fourcc) {
+        return fourcc == V4L2_PIX_FMT_NV12 || fourcc == V4L2_PIX_FMT_YUV420;
+    }
+    static bool Raw(uint32_t fourcc) {
+        return Planar(fourcc) || fourcc == V4L2_PIX_FMT_YUYV || fourcc == V4L2_PIX_FMT_UYVY;
+    }
+    static uint32_t BytesPerLine(const FakeNode& node) {
+        if (!Raw(node.fourcc))
+            return 0;
+        return node.width * (Planar(node.fourcc) ? 1 : 2) + node.row_padding;
+    }
     static size_t ImageSize(const FakeNode& node) {
-        return node.fourcc == V4L2_PIX_FMT_YUYV ? size_t(node.width) * node.height * 2
-                                                : size_t(node.width) * node.height * 2 + 4096;
+        if (!Raw(node.fourcc))
+            return size_t(node.width) * node.height * 2 + 4096;
+        const size_t rows = Planar(node.fourcc) ? node.height + node.height / 2 : node.height;
+        return size_t(BytesPerLine(node)) * rows;
     }
 
     const FakeFormat* FindFormat(const FakeNode& node, uint32_t fourcc) {
@@ -336,8 +395,17 @@ private:
                 f->fmt.pix.width = node.width;
                 f->fmt.pix.height = node.height;
                 f->fmt.pix.pixelformat = node.fourcc;
-                f->fmt.pix.bytesperline = node.fourcc == V4L2_PIX_FMT_YUYV ? node.width * 2 : 0;
+                f->fmt.pix.bytesperline = BytesPerLine(node);
                 f->fmt.pix.sizeimage = uint32_t(ImageSize(node));
+                f->fmt.pix.field = node.field;
+                return 0;
+            }
+            case VIDIOC_TRY_FMT: {
+                // A scaler: any size up to the first listed one.
+                auto* f = static_cast<v4l2_format*>(arg);
+                if (f->type != V4L2_BUF_TYPE_VIDEO_CAPTURE ||
+                    !FindFormat(node, f->fmt.pix.pixelformat))
+                    return errno = EINVAL, -1;
                 return 0;
             }
             case VIDIOC_S_FMT: {
@@ -360,12 +428,21 @@ private:
                 if (!format)
                     format = &node.formats.front();
                 node.fourcc = format->fourcc;
-                const FakeSize* size = &format->sizes.front();
-                for (const FakeSize& s : format->sizes)
-                    if (s.width == f->fmt.pix.width && s.height == f->fmt.pix.height)
-                        size = &s;
-                node.width = size->width;
-                node.height = size->height;
+                if (format->sizes.empty()) {
+                    // A scaler that lists no sizes takes any.
+                    node.width = f->fmt.pix.width;
+                    node.height = f->fmt.pix.height;
+                } else {
+                    const FakeSize* size = &format->sizes.front();
+                    for (const FakeSize& s : format->sizes)
+                        if (s.width == f->fmt.pix.width && s.height == f->fmt.pix.height)
+                            size = &s;
+                    node.width = size->width;
+                    node.height = size->height;
+                }
+                if (node.field_as_asked && f->fmt.pix.field != V4L2_FIELD_ANY)
+                    node.field = f->fmt.pix.field;
+                n.log.push_back("S_FMT");
                 return Call(n, VIDIOC_G_FMT, arg);
             }
             case VIDIOC_G_PARM:
@@ -427,6 +504,7 @@ private:
                 return 0;
             }
             case VIDIOC_STREAMON:
+                n.log.push_back("STREAMON");
                 n.streaming = true;
                 m_cv.notify_all();
                 return 0;
@@ -443,7 +521,106 @@ private:
                 q->maximum = it->second.maximum;
                 q->step = it->second.step;
                 q->default_value = it->second.default_value;
+                q->type = it->second.type;
                 q->flags = 0;
+                return 0;
+            }
+            case VIDIOC_QUERYMENU: {
+                auto* m = static_cast<v4l2_querymenu*>(arg);
+                auto it = node.controls.find(m->id);
+                if (it == node.controls.end() || !it->second.menu.count(int32_t(m->index)))
+                    return errno = EINVAL, -1;
+                std::snprintf(reinterpret_cast<char*>(m->name), sizeof m->name, "%s",
+                              it->second.menu.at(int32_t(m->index)).c_str());
+                return 0;
+            }
+            case VIDIOC_ENUMINPUT: {
+                auto* in = static_cast<v4l2_input*>(arg);
+                if (in->index >= node.inputs.size())
+                    return errno = EINVAL, -1;
+                const FakeInput& f = node.inputs[in->index];
+                std::snprintf(reinterpret_cast<char*>(in->name), sizeof in->name, "%s",
+                              f.name.c_str());
+                in->type = f.type;
+                in->std = f.std;
+                in->audioset = f.audioset;
+                in->status = f.status;
+                return 0;
+            }
+            case VIDIOC_G_INPUT:
+            case VIDIOC_S_INPUT: {
+                auto* index = static_cast<int*>(arg);
+                if (node.inputs.empty())
+                    return errno = ENOTTY, -1;
+                if (request == VIDIOC_G_INPUT) {
+                    *index = int(node.input);
+                    return 0;
+                }
+                if (*index < 0 || size_t(*index) >= node.inputs.size())
+                    return errno = EINVAL, -1;
+                if (n.streaming)
+                    return errno = EBUSY, -1;
+                node.input = uint32_t(*index);
+                n.log.push_back("S_INPUT " + std::to_string(*index));
+                return 0;
+            }
+            case VIDIOC_ENUMAUDIO:
+            case VIDIOC_G_AUDIO:
+            case VIDIOC_S_AUDIO: {
+                auto* a = static_cast<v4l2_audio*>(arg);
+                if (request == VIDIOC_G_AUDIO)
+                    a->index = node.audio_input;
+                if (a->index >= node.audio_inputs.size())
+                    return errno = EINVAL, -1;
+                std::snprintf(reinterpret_cast<char*>(a->name), sizeof a->name, "%s",
+                              node.audio_inputs[a->index].c_str());
+                if (request == VIDIOC_S_AUDIO) {
+                    node.audio_input = a->index;
+                    n.log.push_back("S_AUDIO " + std::to_string(a->index));
+                }
+                return 0;
+            }
+            case VIDIOC_ENUMSTD: {
+                auto* e = static_cast<v4l2_standard*>(arg);
+                if (e->index >= node.standards.size())
+                    return errno = EINVAL, -1;
+                e->id = node.standards[e->index].second;
+                std::snprintf(reinterpret_cast<char*>(e->name), sizeof e->name, "%s",
+                              node.standards[e->index].first.c_str());
+                return 0;
+            }
+            case VIDIOC_G_STD:
+            case VIDIOC_S_STD:
+            case VIDIOC_QUERYSTD: {
+                auto* id = static_cast<v4l2_std_id*>(arg);
+                if (node.standards.empty())
+                    return errno = ENODATA, -1;
+                if (request == VIDIOC_G_STD) {
+                    *id = node.std;
+                    return 0;
+                }
+                if (request == VIDIOC_QUERYSTD) {
+                    *id = node.detected;
+                    return 0;
+                }
+                v4l2_std_id known = 0;
+                for (const auto& s : node.standards)
+                    known |= s.second;
+                if (!(*id & known))
+                    return errno = EINVAL, -1;
+                if (n.streaming)
+                    return errno = EBUSY, -1;
+                // As drivers do: the first standard entry the bits touch.
+                for (const auto& s : node.standards)
+                    if (*id & s.second) {
+                        node.std = s.second;
+                        break;
+                    }
+                char text[32];
+                std::snprintf(text, sizeof text, "S_STD 0x%llx", (unsigned long long)*id);
+                n.log.push_back(text);
+                // The standard decides the frame: 480 or 576 lines.
+                node.height = (node.std & V4L2_STD_525_60) ? 480 : 576;
                 return 0;
             }
             case VIDIOC_G_CTRL:
