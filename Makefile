@@ -15,9 +15,11 @@ PACKAGES := cmake ninja-build g++ pkg-config \
 # Test oracles; the packaging test builds the .deb (dpkg-dev, file),
 # validates the installed desktop entry and metainfo, and renders the manual
 # pages (groff-base); the sound server tests start a private PulseAudio
-# daemon (pulseaudio).
+# daemon (pulseaudio); capture files are read back by other readers too
+# (mediainfo, GStreamer's avidemux).
 TEST_PACKAGES := ffmpeg xvfb xauth \
-	dpkg-dev file desktop-file-utils appstream groff-base pulseaudio
+	dpkg-dev file desktop-file-utils appstream groff-base pulseaudio \
+	mediainfo gstreamer1.0-tools gstreamer1.0-plugins-good
 # scripts/screenshots.sh: a virtual display, clicks and captures.
 SCREENSHOT_PACKAGES := xvfb xdotool imagemagick
 
