@@ -177,9 +177,14 @@ TTapeGraphResult BuildTapeGraph(const TTapeGraphParts& parts, const QString& fil
         result.video = TTapeVideo::NoDevice;
     else if (InputConnected(device.Get()))
         result.video = TTapeVideo::Connected;
-    else if (!splitter || !InputConnected(splitter.Get()))
+    else if (!splitter || !InputConnected(splitter.Get())) {
         result.video = TTapeVideo::NotReadable;
-    else if (const std::optional<QString> video = VideoOutputCompression(splitter.Get()); !video)
+        // The splitter's own answer to the file says why.
+        const TPinList out(source.Get()), in(splitter.Get());
+        if (out.Count() > 0 && in.Count() > 0)
+            result.refused =
+                graph->ConnectDirect(out.FirstPin().Get(), in.FirstPin().Get(), nullptr);
+    } else if (const std::optional<QString> video = VideoOutputCompression(splitter.Get()); !video)
         result.video = TTapeVideo::NoVideo;
     else if (!InputConnected(grabber.Get())) {
         result.video = TTapeVideo::NotMjpg;
@@ -197,6 +202,10 @@ QString TapeVideoProblem(const TTapeGraphResult& result, const QString& device) 
         case TTapeVideo::NoDevice:
             return QStringLiteral("no video output device is chosen");
         case TTapeVideo::NotReadable:
+            // The splitter refuses a readable file only for its picture size.
+            if (result.refused == com::VFW_E_UNSUPPORTED_VIDEO)
+                return QStringLiteral("its pictures are larger than %1 pixels a side")
+                    .arg(media::kMaxPictureSide);
             return QStringLiteral("it is not an AVI file that can be read");
         case TTapeVideo::NoVideo:
             return QStringLiteral("it holds no video stream");

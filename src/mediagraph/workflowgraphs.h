@@ -74,6 +74,8 @@ struct TTapeGraphResult {
     // The compression of the file's video (its four characters, or a type
     // name) when it is NotMjpg.
     QString codec;
+    // What refused the file when it is NotReadable.
+    com::HRESULT refused = com::S_OK;
 };
 
 // file source -> splitter (video) -> grabber -> device, the device's own
