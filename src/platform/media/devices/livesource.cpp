@@ -280,6 +280,37 @@ private:
 
 }  // namespace
 
+ComPtr<IMediaSample> LiveAudioSource::TakeBuffer(size_t bytes, uint32_t buffer, bool& discontinuity,
+                                                 HRESULT* hr) {
+    ComPtr<IMediaSample> sample;
+    *hr = CapturePin().GetDeliveryBuffer(sample.ReleaseAndGetAddressOf(), AM_GBF_NOWAIT);
+    if (*hr == VFW_E_NOT_CONNECTED)
+        return nullptr;
+    if (SUCCEEDED(*hr) && sample && size_t(sample->GetSize()) >= bytes)
+        return sample;
+    Drops().Dropped(buffer);
+    discontinuity = true;
+    return nullptr;
+}
+
+HRESULT LiveAudioSource::DeliverRead(IMediaSample* sample, const AudioStamps& stamps,
+                                     int64_t position, long frames, size_t block,
+                                     bool& discontinuity) {
+    sample->SetActualDataLength(static_cast<LONG>(size_t(frames) * block));
+    REFERENCE_TIME start = stamps.TimeOf(position);
+    REFERENCE_TIME end = stamps.TimeOf(position + frames);
+    sample->SetTime(&start, &end);
+    LONGLONG media_start = position, media_end = position + frames;
+    sample->SetMediaTime(&media_start, &media_end);
+    sample->SetSyncPoint(TRUE);
+    sample->SetDiscontinuity(discontinuity);
+    discontinuity = false;
+    const HRESULT hr = CapturePin().Deliver(sample);
+    if (hr != VFW_E_NOT_CONNECTED)
+        Drops().Delivered(size_t(frames) * block);
+    return hr;
+}
+
 class LiveAudioSource::Pages final : public Delegating<ISpecifyPropertyPages> {
 public:
     using Delegating::Delegating;

@@ -229,6 +229,16 @@ protected:
     // Waits until the graph runs; false when it stopped, a stop was
     // requested or the capture was ended first (see LivePacer::WaitRunning).
     bool WaitRunningOrEnd(std::stop_token stop) { return m_pacer.WaitRunning(stop, &m_ending); }
+    // A free buffer of at least `bytes` for buffer number `buffer`, never
+    // waiting: null when none is free (the buffer counts as dropped and
+    // `discontinuity` is set), and VFW_E_NOT_CONNECTED in `*hr` when the pin
+    // has nobody to deliver to.
+    com::ComPtr<IMediaSample> TakeBuffer(size_t bytes, uint32_t buffer, bool& discontinuity,
+                                         HRESULT* hr);
+    // Stamps `sample` with the `frames` read at `position` on `stamps`'
+    // clock (one block each), clears `discontinuity` into it and delivers.
+    HRESULT DeliverRead(IMediaSample* sample, const AudioStamps& stamps, int64_t position,
+                        long frames, size_t block, bool& discontinuity);
 
     HRESULT QueryInterfaceExtra(REFIID riid, void** out) override;
     HRESULT OnActivate() override;

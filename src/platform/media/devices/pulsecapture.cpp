@@ -230,7 +230,6 @@ void PulseCapture::Stream(std::stop_token stop, const WAVEFORMATEX& format) {
     const int64_t per_buffer = FramesPerBuffer(format);
     const size_t block = format.nBlockAlign;
     std::vector<uint8_t> scratch(size_t(per_buffer) * block);
-    BaseOutputPin& pin = CapturePin();
     AudioStamps stamps(format.nSamplesPerSec);
     int64_t captured = 0;  // Frames read since the stream started.
     uint32_t buffer = 0;   // Buffers read, for the drop counter.
@@ -305,38 +304,22 @@ void PulseCapture::Stream(std::stop_token stop, const WAVEFORMATEX& format) {
             ComPtr<IMediaSample> sample;
             BYTE* data = scratch.data();
             if (running) {
-                const HRESULT hr =
-                    pin.GetDeliveryBuffer(sample.ReleaseAndGetAddressOf(), AM_GBF_NOWAIT);
+                HRESULT hr = S_OK;
+                sample = TakeBuffer(scratch.size(), buffer, discontinuity, &hr);
                 if (hr == VFW_E_NOT_CONNECTED)
                     return;
-                if (SUCCEEDED(hr) && size_t(sample->GetSize()) >= scratch.size()) {
+                if (sample)
                     sample->GetPointer(&data);
-                } else {
-                    sample = nullptr;
-                    Drops().Dropped(buffer);
-                    discontinuity = true;
-                }
             }
             const long n = m_api.read(m_stream, data, std::min<long>(avail, long(per_buffer)));
             if (n < 0) {
                 Fail(int(n));
                 return;
             }
-            if (sample && n > 0) {
-                const int64_t position = stamps.Position(captured);
-                sample->SetActualDataLength(static_cast<LONG>(size_t(n) * block));
-                REFERENCE_TIME start = stamps.TimeOf(position);
-                REFERENCE_TIME end = stamps.TimeOf(position + n);
-                sample->SetTime(&start, &end);
-                LONGLONG media_start = position, media_end = position + n;
-                sample->SetMediaTime(&media_start, &media_end);
-                sample->SetSyncPoint(TRUE);
-                sample->SetDiscontinuity(discontinuity);
-                discontinuity = false;
-                if (pin.Deliver(sample.Get()) == VFW_E_NOT_CONNECTED)
-                    return;
-                Drops().Delivered(size_t(n) * block);
-            }
+            if (sample && n > 0 &&
+                DeliverRead(sample.Get(), stamps, stamps.Position(captured), n, block,
+                            discontinuity) == VFW_E_NOT_CONNECTED)
+                return;
             captured += n;
             ++buffer;
         }

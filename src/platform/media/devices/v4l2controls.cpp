@@ -418,82 +418,72 @@ V4l2AnalogSide V4l2Controls::AnalogSide() {
     return side;
 }
 
+HRESULT V4l2Controls::Ask(unsigned long request, void* arg) {
+    V4l2Fd fd(*m_system, Path());
+    if (fd.Get() < 0)
+        return LastError();
+    return m_system->Ioctl(fd.Get(), request, arg) == 0 ? S_OK : LastError();
+}
+
 HRESULT V4l2Controls::SetInput(int input) {
     if (input < 0 || size_t(input) >= AnalogSide().inputs.size())
         return E_INVALIDARG;
-    V4l2Fd fd(*m_system, Path());
-    if (fd.Get() < 0)
-        return LastError();
     int index = input;
-    if (m_system->Ioctl(fd.Get(), VIDIOC_S_INPUT, &index) != 0)
-        return LastError();
-    std::lock_guard guard(m_lock);
-    m_input = input;
-    return S_OK;
+    const HRESULT hr = Ask(VIDIOC_S_INPUT, &index);
+    if (SUCCEEDED(hr)) {
+        std::lock_guard guard(m_lock);
+        m_input = input;
+    }
+    return hr;
 }
 
 HRESULT V4l2Controls::GetInput(int* input) {
-    if (!input)
-        return E_POINTER;
-    V4l2Fd fd(*m_system, Path());
-    if (fd.Get() < 0)
-        return LastError();
-    return m_system->Ioctl(fd.Get(), VIDIOC_G_INPUT, input) == 0 ? S_OK : LastError();
+    return input ? Ask(VIDIOC_G_INPUT, input) : E_POINTER;
 }
 
 HRESULT V4l2Controls::SetAudioInput(int input) {
     if (input < 0 || size_t(input) >= AnalogSide().audio_inputs.size())
         return E_INVALIDARG;
-    V4l2Fd fd(*m_system, Path());
-    if (fd.Get() < 0)
-        return LastError();
     v4l2_audio a{};
     a.index = uint32_t(input);
-    if (m_system->Ioctl(fd.Get(), VIDIOC_S_AUDIO, &a) != 0)
-        return LastError();
-    std::lock_guard guard(m_lock);
-    m_audio_input = input;
-    return S_OK;
+    const HRESULT hr = Ask(VIDIOC_S_AUDIO, &a);
+    if (SUCCEEDED(hr)) {
+        std::lock_guard guard(m_lock);
+        m_audio_input = input;
+    }
+    return hr;
 }
 
 HRESULT V4l2Controls::GetAudioInput(int* input) {
     if (!input)
         return E_POINTER;
-    V4l2Fd fd(*m_system, Path());
-    if (fd.Get() < 0)
-        return LastError();
     v4l2_audio a{};
-    if (m_system->Ioctl(fd.Get(), VIDIOC_G_AUDIO, &a) != 0)
-        return LastError();
-    *input = int(a.index);
-    return S_OK;
+    const HRESULT hr = Ask(VIDIOC_G_AUDIO, &a);
+    if (SUCCEEDED(hr))
+        *input = int(a.index);
+    return hr;
 }
 
 HRESULT V4l2Controls::SetStandard(uint64_t std) {
     if (!std || !(std & AnalogSide().standards))
         return E_INVALIDARG;
-    V4l2Fd fd(*m_system, Path());
-    if (fd.Get() < 0)
-        return LastError();
     v4l2_std_id id = std;
-    if (m_system->Ioctl(fd.Get(), VIDIOC_S_STD, &id) != 0)
-        return LastError();
-    std::lock_guard guard(m_lock);
-    m_std = std;
-    return S_OK;
+    const HRESULT hr = Ask(VIDIOC_S_STD, &id);
+    if (SUCCEEDED(hr)) {
+        std::lock_guard guard(m_lock);
+        m_std = std;
+    }
+    return hr;
 }
 
 HRESULT V4l2Controls::GetStandard(uint64_t* std) {
     if (!std)
         return E_POINTER;
-    V4l2Fd fd(*m_system, Path());
-    if (fd.Get() < 0)
-        return LastError();
     v4l2_std_id id = 0;
-    if (m_system->Ioctl(fd.Get(), VIDIOC_G_STD, &id) != 0)
-        return LastError();
-    *std = id;
-    return S_OK;
+    const HRESULT hr = Ask(VIDIOC_G_STD, &id);
+    if (SUCCEEDED(hr))
+        *std = id;
+    return hr;
 }
 
 std::optional<uint64_t> V4l2Controls::ChosenStandard() const {

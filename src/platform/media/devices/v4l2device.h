@@ -216,6 +216,9 @@ public:
     std::string Path() const;
 
 private:
+    // One call on a node opened for it: S_OK, or the errno of the open or
+    // of the call.
+    HRESULT Ask(unsigned long request, void* arg);
     // Opens the node for control calls; -1 with errno when it cannot.
     int OpenControl() const;
 
