@@ -44,8 +44,9 @@ public:
     }
     // The first frame that starts after frames now in flight: skips `skip`
     // frames after the current one, so a control changed before the call is
-    // visible in it.
-    std::optional<Frame> FreshFrame(size_t skip = 2) { return NextAfter(Count() + skip); }
+    // visible in it. The built-in camera may have four frames in its pool
+    // and one being drawn when the control changes.
+    std::optional<Frame> FreshFrame(size_t skip = 5) { return NextAfter(Count() + skip); }
 
     HRESULT OnReceive(BaseInputPin&, IMediaSample* sample) override {
         BYTE* p = nullptr;
