@@ -16,6 +16,7 @@ extern "C" {
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <numeric>
 #include <optional>
 #include <string>
 #include <vector>
@@ -126,6 +127,13 @@ const VIDEOINFOHEADER* VideoInfoOf(const AM_MEDIA_TYPE& mt) {
         mt.cbFormat < sizeof(VIDEOINFOHEADER))
         return nullptr;
     return reinterpret_cast<const VIDEOINFOHEADER*>(mt.pbFormat);
+}
+
+const VIDEOINFOHEADER2* VideoInfo2Of(const AM_MEDIA_TYPE& mt) {
+    if (mt.majortype != MEDIATYPE_Video || mt.formattype != FORMAT_VideoInfo2 || !mt.pbFormat ||
+        mt.cbFormat < sizeof(VIDEOINFOHEADER2))
+        return nullptr;
+    return reinterpret_cast<const VIDEOINFOHEADER2*>(mt.pbFormat);
 }
 
 const WAVEFORMATEX* WaveFormatOf(const AM_MEDIA_TYPE& mt) {
@@ -379,6 +387,9 @@ private:
     // once they span a second, or with `force` from what there is.
     void MeasureRate(MuxInputPin& pin, bool force);
     void SetRate(MuxInputPin::Stream& s, Rate rate);
+    // The rate, interlacing and display aspect a source told on its first
+    // frame, into the file's header (before the stream's first chunk).
+    void TakeDisplayProperties(MuxInputPin::Stream& s, const VIDEOINFOHEADER2& vih2);
     HRESULT WriteSilence(MuxInputPin::Stream& s, int64_t frames);
     // The file's indexes and counts, once a second of writing.
     void MaybeCheckpoint();
@@ -516,6 +527,28 @@ void AviMux::SetRate(MuxInputPin::Stream& s, Rate rate) {
     m_file->SetVideoRate(s.index, rate.num, rate.den);
 }
 
+void AviMux::TakeDisplayProperties(MuxInputPin::Stream& s, const VIDEOINFOHEADER2& vih2) {
+    if (vih2.AvgTimePerFrame > 0)
+        SetRate(s, RateOfPeriod(vih2.AvgTimePerFrame));
+    AviVideoProperties p;
+    p.interlaced = (vih2.dwInterlaceFlags & AMINTERLACE_IsInterlaced) != 0;
+    p.top_first = (vih2.dwInterlaceFlags & AMINTERLACE_Field1First) != 0;
+    // An aspect that does not fit the field is reduced until it does.
+    uint64_t ax = vih2.dwPictAspectRatioX, ay = vih2.dwPictAspectRatioY;
+    if (ax && ay) {
+        const uint64_t common = std::gcd(ax, ay);
+        ax /= common;
+        ay /= common;
+        if (ax <= UINT16_MAX && ay <= UINT16_MAX) {
+            p.aspect_x = uint16_t(ax);
+            p.aspect_y = uint16_t(ay);
+        }
+    }
+    if (p.interlaced && s.rate)
+        p.refresh_hz = uint32_t((2 * s.rate->num + s.rate->den / 2) / s.rate->den);
+    m_file->SetVideoProperties(s.index, p);
+}
+
 HRESULT AviMux::ReceiveVideo(MuxInputPin& pin, IMediaSample* sample, const BYTE* data,
                              LONG length) {
     MuxInputPin::Stream& s = pin.stream;
@@ -527,6 +560,8 @@ HRESULT AviMux::ReceiveVideo(MuxInputPin& pin, IMediaSample* sample, const BYTE*
         if (sample->GetMediaType(&type) == S_OK && type) {
             if (const VIDEOINFOHEADER* vih = VideoInfoOf(*type); vih && vih->AvgTimePerFrame > 0)
                 SetRate(s, RateOfPeriod(vih->AvgTimePerFrame));
+            if (const VIDEOINFOHEADER2* vih2 = VideoInfo2Of(*type))
+                TakeDisplayProperties(s, *vih2);
             DeleteMediaType(type);
         }
     }

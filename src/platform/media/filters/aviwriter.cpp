@@ -74,6 +74,53 @@ private:
     std::vector<uint8_t> m_data;
 };
 
+// The video properties of `v` ('vprp': one field described, or two for
+// interlaced pictures), filled with a JUNK chunk to one size whatever they
+// are, or JUNK alone without properties: properties a stream learns on its
+// first frame then fit where the header kept their place.
+Bytes VideoPropertiesArea(const AviVideoFormat& v) {
+    constexpr size_t kArea = 8 + kVideoPropertiesBytes;
+    Bytes h;
+    if (v.properties) {
+        const AviVideoProperties& p = *v.properties;
+        const uint32_t height = uint32_t(std::abs(v.height));
+        const size_t vprp = h.Open(Fcc("vprp"));
+        h.U32(0);  // VideoFormatToken: unknown
+        h.U32(0);  // VideoStandard: unknown
+        h.U32(p.refresh_hz
+                  ? p.refresh_hz
+                  : uint32_t((v.rate_num + v.rate_den / 2) / std::max<int64_t>(v.rate_den, 1)));
+        h.U32(uint32_t(v.width));  // dwHTotalInT
+        h.U32(height);             // dwVTotalInLines
+        const uint16_t ax = p.aspect_x ? p.aspect_x : uint16_t(v.width);
+        const uint16_t ay = p.aspect_y ? p.aspect_y : uint16_t(height);
+        h.U32(uint32_t(ax) << 16 | ay);  // dwFrameAspectRatio
+        h.U32(uint32_t(v.width));
+        h.U32(height);
+        const uint32_t fields = p.interlaced ? 2 : 1;
+        h.U32(fields);
+        for (uint32_t f = 0; f < fields; ++f) {
+            const uint32_t field_height = height / fields;
+            h.U32(field_height);       // CompressedBMHeight
+            h.U32(uint32_t(v.width));  // CompressedBMWidth
+            h.U32(field_height);       // ValidBMHeight
+            h.U32(uint32_t(v.width));  // ValidBMWidth
+            h.U32(0);                  // ValidBMXOffset
+            h.U32(0);                  // ValidBMYOffset
+            h.U32(0);                  // VideoXOffsetInT
+            // VideoYValidStartLine: the earlier field first.
+            h.U32(p.interlaced && !p.top_first ? 1 - f : f);
+        }
+        h.Close(vprp);
+    }
+    if (h.Size() < kArea) {
+        const size_t junk = h.Open(Fcc("JUNK"));
+        h.Zeros(kArea - h.Size());
+        h.Close(junk);
+    }
+    return h;
+}
+
 uint32_t Clamp32(uint64_t v) {
     return uint32_t(std::min<uint64_t>(v, UINT32_MAX));
 }
@@ -217,37 +264,9 @@ HRESULT AviFileWriter::Begin() {
         h.Zeros(12);
         h.Zeros(size_t(m_options.super_index_capacity) * 16);
         h.Close(indx);
-        if (s.video && s.video_format.properties) {
-            const AviVideoProperties& p = *s.video_format.properties;
-            const AviVideoFormat& v = s.video_format;
-            const uint32_t height = uint32_t(std::abs(v.height));
-            const size_t vprp = h.Open(Fcc("vprp"));
-            h.U32(0);  // VideoFormatToken: unknown
-            h.U32(0);  // VideoStandard: unknown
-            h.U32(p.refresh_hz
-                      ? p.refresh_hz
-                      : uint32_t((v.rate_num + v.rate_den / 2) / std::max<int64_t>(v.rate_den, 1)));
-            h.U32(uint32_t(v.width));  // dwHTotalInT
-            h.U32(height);             // dwVTotalInLines
-            const uint16_t ax = p.aspect_x ? p.aspect_x : uint16_t(v.width);
-            const uint16_t ay = p.aspect_y ? p.aspect_y : uint16_t(height);
-            h.U32(uint32_t(ax) << 16 | ay);  // dwFrameAspectRatio
-            h.U32(uint32_t(v.width));
-            h.U32(height);
-            const uint32_t fields = p.interlaced ? 2 : 1;
-            h.U32(fields);
-            for (uint32_t f = 0; f < fields; ++f) {
-                const uint32_t field_height = height / fields;
-                h.U32(field_height);       // CompressedBMHeight
-                h.U32(uint32_t(v.width));  // CompressedBMWidth
-                h.U32(field_height);       // ValidBMHeight
-                h.U32(uint32_t(v.width));  // ValidBMWidth
-                h.U32(0);                  // ValidBMXOffset
-                h.U32(0);                  // ValidBMYOffset
-                h.U32(0);                  // VideoXOffsetInT
-                h.U32(f);                  // VideoYValidStartLine
-            }
-            h.Close(vprp);
+        if (s.video) {
+            s.vprp = h.Size();
+            h.Raw(VideoPropertiesArea(s.video_format).Data());
         }
         h.Close(strl);
     }
@@ -296,7 +315,17 @@ HRESULT AviFileWriter::SetVideoRate(int stream, int64_t rate_num, int64_t rate_d
                                                      s.video_format.rate_num)));
             break;
         }
+    if (SUCCEEDED(hr) && s.video_format.properties)
+        hr = Put(s.vprp, VideoPropertiesArea(s.video_format).Data());
     return hr;
+}
+
+HRESULT AviFileWriter::SetVideoProperties(int stream, const AviVideoProperties& properties) {
+    Stream& s = m_streams.at(size_t(stream));
+    if (!s.video || s.chunks > 0)
+        return E_UNEXPECTED;
+    s.video_format.properties = properties;
+    return m_begun ? Put(s.vprp, VideoPropertiesArea(s.video_format).Data()) : S_OK;
 }
 
 HRESULT AviFileWriter::Reserve(Stream& s) {

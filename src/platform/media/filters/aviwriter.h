@@ -56,6 +56,7 @@ public:
 // shape of the picture.
 struct AviVideoProperties {
     bool interlaced = false;
+    bool top_first = true;  // Of interlaced pictures: the top field is the earlier.
     uint16_t aspect_x = 0;  // Display aspect, e.g. 4:3; 0: square pixels.
     uint16_t aspect_y = 0;
     uint32_t refresh_hz = 0;  // Fields a second for interlaced video, else frames.
@@ -97,6 +98,8 @@ public:
     HRESULT Begin();
     // A video stream's rate, before its first chunk.
     HRESULT SetVideoRate(int stream, int64_t rate_num, int64_t rate_den);
+    // A video stream's display properties, before its first chunk.
+    HRESULT SetVideoProperties(int stream, const AviVideoProperties& properties);
     // Appends one chunk of `stream`: a picture (size 0: an empty place) or
     // sound. `key`: a picture that decodes on its own.
     HRESULT Write(int stream, std::span<const uint8_t> data, bool key = true);
@@ -125,6 +128,7 @@ private:
         // Header places.
         uint64_t strh = 0;  // Offset of the strh chunk's data.
         uint64_t indx = 0;  // Offset of the indx chunk's data.
+        uint64_t vprp = 0;  // Offset of the video properties' place.
         // Counts.
         int64_t chunks = 0;
         int64_t first_riff_chunks = 0;

@@ -125,16 +125,18 @@ struct ProbedStream {
     int height = 0;
     int sample_rate = 0;
     int channels = 0;
-    QString frame_rate;  // "25/1"
+    QString frame_rate;      // "25/1"
+    QString display_aspect;  // "4:3"; empty when the file tells none
     double duration_s = 0;
     long frames = -1;  // As the header says.
 };
 
 inline std::optional<std::vector<ProbedStream>> ProbeStreams(const QString& path) {
-    const auto out = RunTool("ffprobe", {"-v", "error", "-show_entries",
-                                         "stream=codec_type,codec_name,width,height,sample_rate,"
-                                         "channels,r_frame_rate,duration,nb_frames",
-                                         "-of", "json", path});
+    const auto out =
+        RunTool("ffprobe", {"-v", "error", "-show_entries",
+                            "stream=codec_type,codec_name,width,height,sample_rate,"
+                            "channels,r_frame_rate,duration,nb_frames,display_aspect_ratio",
+                            "-of", "json", path});
     if (!out)
         return std::nullopt;
     std::vector<ProbedStream> streams;
@@ -148,6 +150,7 @@ inline std::optional<std::vector<ProbedStream>> ProbeStreams(const QString& path
         s.sample_rate = o["sample_rate"].toString().toInt();
         s.channels = o["channels"].toInt();
         s.frame_rate = o["r_frame_rate"].toString();
+        s.display_aspect = o["display_aspect_ratio"].toString();
         s.duration_s = o["duration"].toString().toDouble();
         s.frames = o["nb_frames"].toString("-1").toLong();
         streams.push_back(s);

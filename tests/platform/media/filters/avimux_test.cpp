@@ -235,7 +235,8 @@ TEST_F(CaptureFile, VideoKeepsItsGapsAndAudioIsInterleavedAndContinuous) {
 // The header's frame rate is the one the device delivers: named in the
 // type (rates of video standards written exactly), carried on the first
 // frame, or measured over the first second (frames the source lost do not
-// lower it) and taken to the nearest standard rate.
+// lower it) and taken to the nearest standard rate. A first frame that
+// tells interlacing and a display aspect has them in the file too.
 TEST(CaptureFileRates, TheHeaderCarriesTheRateTheDeviceDelivers) {
     struct Case {
         const char* name;
@@ -244,6 +245,7 @@ TEST(CaptureFileRates, TheHeaderCarriesTheRateTheDeviceDelivers) {
         double true_fps;              // The frames' real rate.
         int lose_every;               // Frames the source loses (by number).
         const char* header;
+        bool interlaced_wide = false;  // The first frame: interlaced, 16:9.
     };
     const Case cases[] = {
         {"named 29.97", 333'667, 0, 30000.0 / 1001, 0, "30000/1001"},
@@ -252,6 +254,7 @@ TEST(CaptureFileRates, TheHeaderCarriesTheRateTheDeviceDelivers) {
         {"none, delivers 25 losing frames", 0, 0, 25, 4, "25/1"},
         {"none, delivers 12.5", 0, 0, 12.5, 0, "25/2"},
         {"30 named, driver runs at 29.97", 333'333, 333'667, 30000.0 / 1001, 0, "30000/1001"},
+        {"interlaced 16:9 at 25 on the first frame", 0, 400'000, 25, 0, "25/1", true},
     };
     const std::vector<uint8_t> jpeg = SmallJpeg(64, 48);
     for (const Case& c : cases) {
@@ -288,8 +291,18 @@ TEST(CaptureFileRates, TheHeaderCarriesTheRateTheDeviceDelivers) {
                 sample->SetTime(&start, &stop);
                 LONGLONG m0 = 0, m1 = 1;
                 sample->SetMediaTime(&m0, &m1);
-                const MediaType real =
-                    MediaType::Video(MEDIASUBTYPE_MJPG, 64, 48, 24, c.first_period);
+                MediaType real = MediaType::Video(MEDIASUBTYPE_MJPG, 64, 48, 24, c.first_period);
+                if (c.interlaced_wide) {
+                    VIDEOINFOHEADER2 vih2{};
+                    vih2.AvgTimePerFrame = c.first_period;
+                    vih2.dwInterlaceFlags = AMINTERLACE_IsInterlaced | AMINTERLACE_Field1First;
+                    vih2.dwPictAspectRatioX = 16;
+                    vih2.dwPictAspectRatioY = 9;
+                    vih2.bmiHeader = real.VideoInfo()->bmiHeader;
+                    real =
+                        MediaType::Partial(MEDIATYPE_Video, MEDIASUBTYPE_MJPG, FORMAT_VideoInfo2);
+                    real.SetFormat(&vih2, sizeof vih2);
+                }
                 sample->SetMediaType(const_cast<AM_MEDIA_TYPE*>(&real.Get()));
                 ASSERT_EQ(video->Output()->Deliver(sample.Get()), S_OK);
             } else {
@@ -303,6 +316,10 @@ TEST(CaptureFileRates, TheHeaderCarriesTheRateTheDeviceDelivers) {
         EXPECT_EQ((*streams)[0].frame_rate, c.header);
         EXPECT_EQ(CountPackets(path, "v:0"), pushed);
         EXPECT_EQ((*streams)[0].frames, frames) << "lost frames keep their places";
+        EXPECT_EQ((*streams)[0].display_aspect.toStdString(), c.interlaced_wide ? "16:9" : "4:3");
+        const auto scan = RunTool("mediainfo", {"--Inform=Video;%ScanType%", path});
+        ASSERT_TRUE(scan);
+        EXPECT_EQ(scan->trimmed() == QLatin1String("Interlaced"), c.interlaced_wide);
     }
 }
 
