@@ -756,6 +756,23 @@ struct IMuxEndTime : IUnknown {
     virtual HRESULT GetEndTime(REFERENCE_TIME* end_100ns) = 0;
 };
 
+// The peak levels of a PCM stream (answered by the Audio Level Meter).
+// The streaming thread keeps, per channel, the highest absolute sample since
+// the last TakePeaks with atomic operations only: measuring never blocks
+// or slows the stream.
+struct IAudioLevels : IUnknown {
+    static constexpr GUID iid = RONVIX_GUID("{2F7B9D3A-5E14-4C8B-A6D0-71C3E85B4F26}");
+    using base = IUnknown;
+    // Channels of the connected stream (0 while unconnected), at most
+    // kMaxChannels. E_POINTER without `channels`. Any thread.
+    virtual HRESULT GetChannels(LONG* channels) = 0;
+    // The highest peak of each of the first `count` channels since the last
+    // call, as a fraction of full scale (0 to 1), and starts over. A channel
+    // the stream does not have reads 0. Any thread.
+    virtual HRESULT TakePeaks(LONG count, double* peaks) = 0;
+    static constexpr LONG kMaxChannels = 8;
+};
+
 // What a capture card tells of its analog side beyond the decoder and
 // crossbar interfaces: its own names of the crossbar's pins ("Composite1",
 // "S-Video"), and the standard its decoder detects. Control thread.
@@ -795,5 +812,6 @@ inline constexpr GUID CLSID_Sync = RONVIX_GUID("{B9F665CA-BB48-4632-B660-A8D12BE
 inline constexpr GUID CLSID_AviDest = RONVIX_GUID("{E2510970-F137-11CE-8B67-00AA00A3F1A6}");
 inline constexpr GUID CLSID_FileWriter = RONVIX_GUID("{8596E5F0-0DA5-11D0-BD21-00A0C911CE86}");
 inline constexpr GUID CLSID_AsyncReader = RONVIX_GUID("{E436EBB5-524F-11CE-9F53-0020AF0BA770}");
+inline constexpr GUID CLSID_AudioLevelMeter = RONVIX_GUID("{8E2C4A17-6B5D-4F38-9C1E-2A7D5B3F6E90}");
 
 }  // namespace ronvix::media
