@@ -567,9 +567,13 @@ void AviMux::FillToEnd() {
     // every stream of the file lasts to the end.
     for (MuxInputPin* in : Inputs()) {
         MuxInputPin::Stream& s = in->stream;
-        if (s.index >= 0 && s.video && s.rate && s.first_seen)
+        if (s.index >= 0 && s.video && s.rate && s.first_seen) {
+            // Frames that come later (a camera far behind the sound) are
+            // past the end: the file is complete at the end.
+            m_timeline.CloseAtEnd(s.line);
             if (SUCCEEDED(FillPlaces(s, m_timeline.EndPlace(s.line))))
                 Publish(*in);
+        }
     }
 }
 

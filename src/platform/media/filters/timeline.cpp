@@ -141,6 +141,15 @@ bool CaptureTimeline::EndReached() const {
     return any && all;
 }
 
+void CaptureTimeline::CloseAtEnd(int stream) {
+    Stream& s = m_streams.at(size_t(stream));
+    const int64_t end = EndUnits(s);
+    if (!s.video || !s.started || end == INT64_MAX || s.next >= end)
+        return;
+    s.counts.lost += end - s.next;
+    s.next = end;
+}
+
 CaptureTimeline::VideoPlace CaptureTimeline::PlaceVideo(int stream,
                                                         std::optional<REFERENCE_TIME> stamp,
                                                         std::optional<int64_t> number,

@@ -67,6 +67,10 @@ public:
     // second past it (a stream that went quiet must not hold the end back).
     // False without an end or before any sample.
     bool EndReached() const;
+    // Ends a video stream at the end now: the places it has not reached
+    // stay empty (counted as lost), and every later frame is past the end.
+    // For a stream that went quiet when the end was reached.
+    void CloseAtEnd(int stream);
 
     struct VideoPlace {
         bool left_out = false;  // The frame is not written.
