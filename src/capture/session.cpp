@@ -226,11 +226,37 @@ void TMainForm::StartButtonClick(QObject* sender) {
         m_capture.delivered_at_ms = win::GetTickCount64();
         Signal_info->hide();
     } else {
-        mediagraph::RenderCapturePreview(CaptureGraph, VideoSourceFilter, videowindow);
-        mediagraph::RenderAudioMeter(CaptureGraph, AudioSourceFilter, meter.Get());
-        PlacePreview(*this);
-        if (CaptureGraph->Play())
+        auto build_preview = [&](media::IBaseFilter* level_meter) {
+            mediagraph::RenderCapturePreview(CaptureGraph, VideoSourceFilter, videowindow);
+            mediagraph::RenderAudioMeter(CaptureGraph, AudioSourceFilter, level_meter);
+            PlacePreview(*this);
+        };
+        build_preview(meter.Get());
+        if (!meter) {
+            CaptureGraph->Play();
+            return;
+        }
+        bool running = false;
+        std::exception_ptr failure;
+        try {
+            running = CaptureGraph->Play();
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        if (running) {
             StartLevels(meter.Get());
+            return;
+        }
+        // The level check must not cost the picture: an audio device that
+        // cannot be started (busy, gone) leaves the preview running without
+        // it, and its failure is shown once.
+        meter = nullptr;
+        CaptureGraph->SetActive(false);
+        CaptureGraph->SetActive(true);
+        build_preview(nullptr);
+        CaptureGraph->Play();
+        if (failure)
+            std::rethrow_exception(failure);
     }
 }
 
