@@ -11,7 +11,9 @@
 #include <algorithm>
 #include <vector>
 
+#include "controls/durationedit.h"
 #include "controls/filenameedit.h"
+#include "controls/levelmeter.h"
 #include "controls/slider.h"
 #include "framework/component.h"
 #include "mediagraph/dstrackbar.h"
@@ -56,6 +58,8 @@ const ControlSpec kControls[] = {
     {"InputLines", K::ComboBox, "GroupBox11", "", 64, 25, 153, 21, 0},
     {"VolumeSlider", K::Slider, "GroupBox11", "", 224, 22, 381, 31, 1},
     {"StaticText8", K::ValueField, "GroupBox11", "", 613, 27, 55, 17, 2},
+    // Added below the input line, where the group has room.
+    {"AudioMeter", K::LevelMeter, "GroupBox11", "", 7, 50, 210, 10, kNoTab},
     {"GroupBox5", K::GroupBox, "TabSheet1", "Video Settings", 2, 367, 689, 129, 3},
     {"Label11", K::Label, "GroupBox5", "Brightness", 13, 25, 49, 13, kNoTab},
     {"Brightness_slider", K::Slider, "GroupBox5", "", 69, 17, 535, 28, 0, false, true, 1},
@@ -114,6 +118,9 @@ const ControlSpec kControls[] = {
     {"GroupBox12", K::GroupBox, "TabSheet2", "Preferences", 1, 356, 689, 61, 4},
     {"Label22", K::Label, "GroupBox12", "Capture priority", 8, 25, 70, 13, kNoTab},
     {"ComboBox1", K::ComboBox, "GroupBox12", "", 88, 22, 97, 21, 0},
+    // Added beside the original controls, where the group has room.
+    {"StopAfterCheck", K::CheckBox, "GroupBox12", "Stop capture after", 212, 24, 116, 17, 1},
+    {"StopAfterTime", K::DurationEdit, "GroupBox12", "", 330, 22, 70, 21, 2},
 };
 // clang-format on
 
@@ -180,6 +187,10 @@ QWidget* Create(const ControlSpec& s, QWidget* parent) {
         }
         case K::ProgressBar:
             return new QProgressBar(parent);
+        case K::DurationEdit:
+            return new controls::TDurationEdit(parent);
+        case K::LevelMeter:
+            return new controls::TLevelMeter(parent);
     }
     return nullptr;
 }

@@ -25,6 +25,8 @@ enum class ControlKind {
     VideoWindow,
     TrackBar,
     ProgressBar,
+    DurationEdit,  // hh:mm:ss
+    LevelMeter,    // peak meter, one bar per channel
 };
 
 inline constexpr int kNoTab = -1;

@@ -121,6 +121,7 @@ void TMainForm::CreateControls() {
     Bind(InputLines, "InputLines");
     Bind(VolumeSlider, "VolumeSlider");
     Bind(StaticText8, "StaticText8");
+    Bind(AudioMeter, "AudioMeter");
     Bind(GroupBox5, "GroupBox5");
     Bind(Brightness_slider, "Brightness_slider");
     Bind(Contrast_SLIDER, "Contrast_SLIDER");
@@ -155,6 +156,8 @@ void TMainForm::CreateControls() {
     Bind(Button4, "Button4");
     Bind(AudioDestFormats, "AudioDestFormats");
     Bind(ComboBox1, "ComboBox1");
+    Bind(StopAfterCheck, "StopAfterCheck");
+    Bind(StopAfterTime, "StopAfterTime");
 
     // Properties beyond the table.
     savedialog->SetDialogKind(controls::TFileDialogKind::dkSave);
@@ -188,6 +191,8 @@ void TMainForm::CreateControls() {
     ComboBox1->addItems({QStringLiteral("Realtime"), QStringLiteral("High"),
                          QStringLiteral("Normal"), QStringLiteral("Idle")});
     ComboBox1->setCurrentIndex(1);
+    // A tape's usual length until the user sets another.
+    StopAfterTime->SetSeconds(2 * 3600);
 
     PageControl1->setCurrentIndex(0);
     BuildTabOrder(this);
@@ -240,13 +245,14 @@ void TMainForm::CreateComponents() {
     VideoDestWindow = media.VideoDestWindow;
 
     Timer = timer("Timer", 1000, false);
+    LevelTimer = timer("LevelTimer", 50, false);
     FormStorage1 = new settings::TFormStorage(this, QStringLiteral("FormStorage1"));
     FormStorage1->SetIniFileName(QStringLiteral("ZELK.ini"));
-    FormStorage1->SetStoredProps({"AudioCapFilters.ItemIndex", "VideoCapFilters.ItemIndex",
-                                  "savedialog.FileName", "VideoFormats.ItemIndex",
-                                  "AudioFormats.ItemIndex", "AudioDestFilters.ItemIndex",
-                                  "VideoOutFilters.ItemIndex", "OverCheck.Checked",
-                                  "SourceFilename.Text", "ComboBox1.ItemIndex"});
+    FormStorage1->SetStoredProps(
+        {"AudioCapFilters.ItemIndex", "VideoCapFilters.ItemIndex", "savedialog.FileName",
+         "VideoFormats.ItemIndex", "AudioFormats.ItemIndex", "AudioDestFilters.ItemIndex",
+         "VideoOutFilters.ItemIndex", "OverCheck.Checked", "SourceFilename.Text",
+         "ComboBox1.ItemIndex", "StopAfterCheck.Checked", "StopAfterTime.Seconds"});
     FormStorage1->OnSavePlacement = [this](QObject* sender) { FormStorage1SavePlacement(sender); };
     AppEvents1 = new controls::TAppEvents(this, QStringLiteral("AppEvents1"));
     AppEvents1->OnMinimize = [this](QObject*) { m_minimized = true; };

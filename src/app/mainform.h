@@ -19,7 +19,9 @@
 
 #include "capture/session.h"
 #include "controls/appevents.h"
+#include "controls/durationedit.h"
 #include "controls/filenameedit.h"
+#include "controls/levelmeter.h"
 #include "controls/slider.h"
 #include "framework/component.h"
 #include "framework/form.h"
@@ -88,6 +90,9 @@ public:
     QComboBox* InputLines = nullptr;
     controls::TSlider* VolumeSlider = nullptr;
     QLabel* StaticText8 = nullptr;
+    // The peak level of each channel of the audio device while it streams
+    // (a capture, or a preview with an audio device chosen).
+    controls::TLevelMeter* AudioMeter = nullptr;
     QGroupBox* GroupBox5 = nullptr;
     controls::TSlider* Brightness_slider = nullptr;
     controls::TSlider* Contrast_SLIDER = nullptr;
@@ -126,11 +131,18 @@ public:
     QPushButton* Button4 = nullptr;
     QComboBox* AudioDestFormats = nullptr;
     QComboBox* ComboBox1 = nullptr;
+    // "Stop capture after": a capture ends by itself after that much stream
+    // time (off by default).
+    QCheckBox* StopAfterCheck = nullptr;
+    controls::TDurationEdit* StopAfterTime = nullptr;
 
     // Non-visual components.
     mediagraph::TFilterGraph* CaptureGraph = nullptr;
     mediagraph::TFilter* VideoSourceFilter = nullptr;
     fw::TTimer* Timer = nullptr;
+    // Feeds AudioMeter from the capture graph's level meter, 20 times a
+    // second while the audio device streams.
+    fw::TTimer* LevelTimer = nullptr;
     mediagraph::TFilter* AudioSourceFilter = nullptr;
     mediagraph::TFilter* sync = nullptr;
     mediagraph::TFilter* videowindow = nullptr;
@@ -178,10 +190,17 @@ public:
     void CaptureGraphGraphErrorAbort(QObject* sender, com::HRESULT result);
     // A capture device of the capture graph vanished (EC_DEVICE_LOST).
     void CaptureGraphGraphDeviceLost(QObject* sender, com::IUnknown* device, bool removed);
+    // The capture file reached the timed stop (EC_STREAM_CONTROL_STOPPED
+    // from its mux): the capture ends as "Stop" ends it.
+    void CaptureGraphGraphStreamControlStopped(QObject* sender);
     // Statistics, on the user interface thread. The data rate and the
     // remaining time count the capture file's own growth (capture/counters.h).
     void Timer3Timer(QObject* sender);
     void TimerTimer(QObject* sender);
+    void LevelTimerTimer(QObject* sender);
+    // The meter's levels from now on (null: none), and the tick that shows
+    // them.
+    void StartLevels(media::IBaseFilter* meter);
     void CaptureGraphGraphBufferingData(QObject* sender, bool buffering);
     // Picture, compression and audio input controls.
     void Brightness_sliderChange(QObject* sender);

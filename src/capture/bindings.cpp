@@ -69,6 +69,7 @@ void TMainForm::BindCaptureHandlers() {
 
     Timer3->OnTimer = Safe([this](QObject* s) { Timer3Timer(s); });
     Timer->OnTimer = Safe([this](QObject* s) { TimerTimer(s); });
+    LevelTimer->OnTimer = Safe([this](QObject* s) { LevelTimerTimer(s); });
     auto buffering = [this](QObject* s, bool on) {
         fw::SafeCall([&] { CaptureGraphGraphBufferingData(s, on); });
     };
@@ -76,6 +77,9 @@ void TMainForm::BindCaptureHandlers() {
     OutGraph->OnGraphBufferingData = buffering;
     CaptureGraph->OnGraphErrorAbort = [this](QObject* s, com::HRESULT result) {
         fw::SafeCall([&] { CaptureGraphGraphErrorAbort(s, result); });
+    };
+    CaptureGraph->OnGraphStreamControlStopped = [this](QObject* s, media::IPin*, uint32_t) {
+        fw::SafeCall([&] { CaptureGraphGraphStreamControlStopped(s); });
     };
     CaptureGraph->OnGraphDeviceLost = [this](QObject* s, com::IUnknown* device, bool removed) {
         fw::SafeCall([&] { CaptureGraphGraphDeviceLost(s, device, removed); });

@@ -147,14 +147,34 @@ void TMainForm::StartButtonClick(QObject* sender) {
     CaptureGraph->SetActive(false);
     CaptureGraph->SetActive(true);
     m_capture.file_name = savedialog->FileName();
+    // The chosen audio device streams through a level meter, in a capture
+    // and in a preview alike: a preview is where the level is checked
+    // before a long capture.
+    m_capture.levels = nullptr;
+    AudioMeter->Reset();
+    com::ComPtr<media::IBaseFilter> meter;
+    if (AudioSourceFilter->FilterGraph())
+        meter = mediagraph::AddLevelMeter(CaptureGraph);
 
     if (capture) {
         com::ComPtr<media::IFileWriterQueue> writer;
         m_capture.mux = mediagraph::AddCaptureFile(CaptureGraph, m_capture.file_name, &writer);
+        // A timed stop is decided where the streams are cut, in the file:
+        // the file ends at exactly that stream time, and the mux tells the
+        // window when it got there.
+        int64_t stop_at_100ns = 0;
+        if (StopAfterCheck->isChecked() && StopAfterTime->Seconds() > 0)
+            stop_at_100ns = int64_t(StopAfterTime->Seconds()) * 10'000'000;
+        if (stop_at_100ns > 0) {
+            if (const auto end = mediagraph::MuxEndTime(m_capture.mux.Get()))
+                end->SetEndTime(stop_at_100ns);
+            else
+                stop_at_100ns = 0;
+        }
         mediagraph::RenderCapturePreview(CaptureGraph, VideoSourceFilter, videowindow);
         PlacePreview(*this);
         mediagraph::RenderCaptureStreams(
-            {CaptureGraph, VideoSourceFilter, AudioSourceFilter, SampleGrabber, sync},
+            {CaptureGraph, VideoSourceFilter, AudioSourceFilter, SampleGrabber, sync, meter.Get()},
             m_capture.mux.Get());
         // The page shows a capture only once the graph really runs. A run
         // that fails (a device that cannot be opened) leaves no half-built
@@ -172,6 +192,7 @@ void TMainForm::StartButtonClick(QObject* sender) {
         }
         if (!running) {
             writer = nullptr;  // no reference of ours outlives the graph
+            meter = nullptr;
             CaptureGraph->SetActive(false);
             Timer3->SetEnabled(rate_was_on);
             // The preview comes back; when it fails as well (the same device
@@ -199,13 +220,43 @@ void TMainForm::StartButtonClick(QObject* sender) {
         m_capture.capturing = true;
         m_capture.writer = std::move(writer);
         m_capture.meter.Start(0, started_ms);
+        m_capture.stop_at_100ns = stop_at_100ns;
+        StartLevels(meter.Get());
         m_capture.last_delivered = 0;
         m_capture.delivered_at_ms = win::GetTickCount64();
         Signal_info->hide();
     } else {
-        mediagraph::RenderCapturePreview(CaptureGraph, VideoSourceFilter, videowindow);
-        PlacePreview(*this);
+        auto build_preview = [&](media::IBaseFilter* level_meter) {
+            mediagraph::RenderCapturePreview(CaptureGraph, VideoSourceFilter, videowindow);
+            mediagraph::RenderAudioMeter(CaptureGraph, AudioSourceFilter, level_meter);
+            PlacePreview(*this);
+        };
+        build_preview(meter.Get());
+        if (!meter) {
+            CaptureGraph->Play();
+            return;
+        }
+        bool running = false;
+        std::exception_ptr failure;
+        try {
+            running = CaptureGraph->Play();
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        if (running) {
+            StartLevels(meter.Get());
+            return;
+        }
+        // The level check must not cost the picture: an audio device that
+        // cannot be started (busy, gone) leaves the preview running without
+        // it, and its failure is shown once.
+        meter = nullptr;
+        CaptureGraph->SetActive(false);
+        CaptureGraph->SetActive(true);
+        build_preview(nullptr);
         CaptureGraph->Play();
+        if (failure)
+            std::rethrow_exception(failure);
     }
 }
 
@@ -217,6 +268,10 @@ void TMainForm::StopButtonClick(QObject*) {
     preview->setEnabled(true);
     const bool capturing = m_capture.capturing;
     m_capture.capturing = false;
+    m_capture.stop_at_100ns = 0;
+    m_capture.levels = nullptr;
+    LevelTimer->SetEnabled(false);
+    AudioMeter->Reset();
     m_capture.writer = nullptr;
     m_capture.stopping = capturing;
     m_capture.finish_failure = com::S_OK;
@@ -269,6 +324,21 @@ void TMainForm::CaptureGraphGraphErrorAbort(QObject*, com::HRESULT result) {
     }
     StopButtonClick(StopButton);
     fw::ReportMessage(mediagraph::ResultText(result));
+}
+
+void TMainForm::StartLevels(media::IBaseFilter* meter) {
+    m_capture.levels = nullptr;
+    if (meter)
+        meter->QueryInterface(media::IAudioLevels::iid, m_capture.levels.OutVoid());
+    LevelTimer->SetEnabled(bool(m_capture.levels));
+}
+
+void TMainForm::CaptureGraphGraphStreamControlStopped(QObject*) {
+    // The file reached its timed stop: the capture ends as "Stop" ends it
+    // (the preview comes back when it is on). An event of a capture already
+    // stopped changes nothing.
+    if (m_capture.capturing && m_capture.stop_at_100ns > 0)
+        StopButtonClick(StopButton);
 }
 
 void TMainForm::CaptureGraphGraphDeviceLost(QObject*, com::IUnknown*, bool removed) {

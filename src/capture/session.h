@@ -40,6 +40,9 @@ struct TCaptureSession {
     // rate and the remaining time count. Set when a capture runs, released
     // by its stop (a preview alone writes nothing and has none).
     com::ComPtr<media::IFileWriterQueue> writer;
+    // The level meter of the running graph's audio stream; null while no
+    // audio device streams.
+    com::ComPtr<media::IAudioLevels> levels;
     // The capture file's growth between two rate ticks.
     TRateMeter meter;
     // Kilobytes a second the capture file grew over the last rate tick's
@@ -47,6 +50,8 @@ struct TCaptureSession {
     int64_t rate = 0;
     // The clock of the rate ticks, in milliseconds (monotonic).
     uint64_t (*now_ms)() = &win::GetTickCount64;
+    // The running capture's timed stop, in stream time (100 ns); 0: none.
+    int64_t stop_at_100ns = 0;
     // Dropped frames at the previous statistics tick.
     int32_t previous_dropped = 0;
     // The video device's delivered count as the statistics tick last saw
@@ -77,8 +82,11 @@ QString CaptureFolder(const QString& file_name);
 QString ElapsedText(int64_t position_100ns);
 
 // Remaining recording time for `free_bytes` at `rate_kb` kilobytes per
-// second, hours unwrapped; none when the rate is 0.
-std::optional<QString> RemainingText(uint64_t free_bytes, int64_t rate_kb);
+// second, hours unwrapped; with `stop_in_s` (the seconds until a timed stop,
+// negative read as 0) the lesser of the two. None when the rate is 0 and no
+// stop is set.
+std::optional<QString> RemainingText(uint64_t free_bytes, int64_t rate_kb,
+                                     std::optional<int64_t> stop_in_s = std::nullopt);
 
 // " М" figure of the free space in whole megabytes.
 QString FreeSpaceText(uint64_t free_bytes);

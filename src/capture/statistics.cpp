@@ -88,8 +88,30 @@ void TMainForm::TimerTimer(QObject*) {
     if (!win::GetDiskFreeSpaceExA(fw::Utf8(folder).c_str(), &free_bytes, nullptr, nullptr))
         return;
     FreeSpaceText->setText(capture::FreeSpaceText(free_bytes));
-    if (const auto remaining = capture::RemainingText(free_bytes, m_capture.rate))
+    // A timed stop ends the capture before the disk fills when it comes
+    // first: the lesser of the two is what remains.
+    std::optional<int64_t> stop_in_s;
+    if (m_capture.stop_at_100ns > 0)
+        stop_in_s = (m_capture.stop_at_100ns - position + 9'999'999) / 10'000'000;
+    if (const auto remaining = capture::RemainingText(free_bytes, m_capture.rate, stop_in_s))
         StaticText7->setText(*remaining);
+}
+
+void TMainForm::LevelTimerTimer(QObject*) {
+    // Only what the meter measured since the last tick: the streaming
+    // thread never waits for this one. A graph that no longer runs (the
+    // preview unchecked, a stop) leaves the meter empty and the tick off.
+    if (!m_capture.levels || !CaptureGraph->Active() || CaptureGraph->State() != 3) {
+        AudioMeter->Reset();
+        LevelTimer->SetEnabled(false);
+        return;
+    }
+    com::LONG channels = 0;
+    m_capture.levels->GetChannels(&channels);
+    double peaks[media::IAudioLevels::kMaxChannels] = {};
+    channels = std::clamp<com::LONG>(channels, 0, media::IAudioLevels::kMaxChannels);
+    m_capture.levels->TakePeaks(channels, peaks);
+    AudioMeter->SetPeaks(std::span<const double>(peaks, size_t(channels)), win::GetTickCount64());
 }
 
 void TMainForm::CaptureGraphGraphBufferingData(QObject*, bool buffering) {

@@ -3,6 +3,7 @@
 #include "capture/session.h"
 
 #include <QStringList>
+#include <algorithm>
 
 namespace ronvix::capture {
 
@@ -50,10 +51,18 @@ QString ElapsedText(int64_t position_100ns) {
         .arg(s, 2, 10, QChar(u'0'));
 }
 
-std::optional<QString> RemainingText(uint64_t free_bytes, int64_t rate_kb) {
-    if (rate_kb == 0)
+std::optional<QString> RemainingText(uint64_t free_bytes, int64_t rate_kb,
+                                     std::optional<int64_t> stop_in_s) {
+    std::optional<int64_t> left = stop_in_s;
+    if (left)
+        left = std::max<int64_t>(*left, 0);
+    if (rate_kb != 0) {
+        const int64_t disk_s = static_cast<int64_t>(free_bytes / 1024) / rate_kb;
+        left = left ? std::min(*left, disk_s) : disk_s;
+    }
+    if (!left)
         return std::nullopt;
-    const int64_t seconds = static_cast<int64_t>(free_bytes / 1024) / rate_kb;
+    const int64_t seconds = *left;
     const int64_t hours = seconds / 3600;
     const int64_t minutes = seconds / 60 - 60 * hours;
     const int64_t rest = seconds - 60 * minutes - 3600 * hours;

@@ -125,6 +125,13 @@ void TFilterList::Delete(int index) {
 
 // ------------------------------------------------------- property pages
 
+ComPtr<media::IMuxEndTime> MuxEndTime(IBaseFilter* mux) {
+    ComPtr<media::IMuxEndTime> end;
+    if (mux)
+        mux->QueryInterface(media::IMuxEndTime::iid, end.OutVoid());
+    return end;
+}
+
 ComPtr<media::IMuxStreamCounts> VideoStreamCounts(IBaseFilter* mux) {
     if (!mux)
         return nullptr;

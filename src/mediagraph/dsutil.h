@@ -124,6 +124,9 @@ HRESULT ShowFilterPropertyPages(win::HWND owner, media::IBaseFilter* filter, uin
 // mux input that takes video; null when it has none. Any thread.
 ComPtr<media::IMuxStreamCounts> VideoStreamCounts(media::IBaseFilter* mux);
 
+// The capture file's end control of `mux`; null when it has none (or no mux).
+ComPtr<media::IMuxEndTime> MuxEndTime(media::IBaseFilter* mux);
+
 // Interface `I` of `object` or EIntfCastError ("Interface not supported"):
 // the checked cast the workflows use on components and platform objects.
 template <class I>

@@ -6,6 +6,7 @@
 
 #include "mediagraph/dsutil.h"
 #include "mediagraph/mediatype.h"
+#include "platform/media/filters/filters.h"
 #include "platform/media/types.h"
 
 namespace ronvix::mediagraph {
@@ -129,9 +130,27 @@ void RenderCaptureStreams(const TCaptureGraphParts& parts, media::IBaseFilter* m
     if (parts.audio_source->FilterGraph()) {
         auto source = Supports<media::IBaseFilter>(parts.audio_source);
         auto through = Supports<media::IBaseFilter>(parts.sync);
-        builder->RenderStream(nullptr, nullptr, source.Get(), nullptr, through.Get());
+        builder->RenderStream(nullptr, nullptr, source.Get(), parts.level_meter, through.Get());
         builder->RenderStream(nullptr, nullptr, through.Get(), nullptr, mux);
     }
+}
+
+ComPtr<media::IBaseFilter> AddLevelMeter(TFilterGraph* graph) {
+    ComPtr<media::IBaseFilter> meter;
+    if (com::FAILED(media::CreateAudioLevelMeter(media::IBaseFilter::iid, meter.OutVoid())))
+        return nullptr;
+    auto builder = Supports<media::IGraphBuilder>(graph);
+    if (com::FAILED(builder->AddFilter(meter.Get(), u"Audio Level Meter")))
+        return nullptr;
+    return meter;
+}
+
+void RenderAudioMeter(TFilterGraph* graph, TFilter* audio_source, media::IBaseFilter* meter) {
+    if (!meter || !audio_source->FilterGraph())
+        return;
+    auto builder = Supports<media::ICaptureGraphBuilder2>(graph);
+    auto source = Supports<media::IBaseFilter>(audio_source);
+    builder->RenderStream(nullptr, nullptr, source.Get(), nullptr, meter);
 }
 
 TTapeGraphResult BuildTapeGraph(const TTapeGraphParts& parts, const QString& file) {

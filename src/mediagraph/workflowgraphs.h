@@ -27,7 +27,17 @@ struct TCaptureGraphParts {
     TFilter* audio_source = nullptr;
     TSampleGrabber* grabber = nullptr;
     TFilter* sync = nullptr;
+    // The audio stream passes through it on its way to sync when given
+    // (AddLevelMeter).
+    media::IBaseFilter* level_meter = nullptr;
 };
+
+// A new Audio Level Meter in `graph`; null when it cannot be made or added.
+com::ComPtr<media::IBaseFilter> AddLevelMeter(TFilterGraph* graph);
+
+// The audio source into `meter` alone (a preview's level check), when the
+// source is bound to the graph.
+void RenderAudioMeter(TFilterGraph* graph, TFilter* audio_source, media::IBaseFilter* meter);
 
 // The AVI mux and its file writer for `file`; returns the mux (null when
 // the builder could not make them). `writer`, when given, receives the file
@@ -43,7 +53,8 @@ com::ComPtr<media::IBaseFilter> AddCaptureFile(
 // stream then continues from.
 void RenderCapturePreview(TFilterGraph* graph, TFilter* video_source, TFilter* renderer);
 
-// Video source -> grabber -> sync -> mux, audio source -> sync -> mux.
+// Video source -> grabber -> sync -> mux, audio source -> [meter] -> sync ->
+// mux.
 void RenderCaptureStreams(const TCaptureGraphParts& parts, media::IBaseFilter* mux);
 
 // The tape output side.

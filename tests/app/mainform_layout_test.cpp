@@ -62,6 +62,7 @@ const Expect kExpected[] = {
     {"InputLines", "GroupBox11", "", 64, 25, 153, 21, 0, true},
     {"VolumeSlider", "GroupBox11", "", 224, 22, 381, 31, 1, true},
     {"StaticText8", "GroupBox11", "", 613, 27, 55, 17, 2, true},
+    {"AudioMeter", "GroupBox11", "", 7, 50, 210, 10, -1, true},
     {"GroupBox5", "TabSheet1", "Video Settings", 2, 367, 689, 129, 3, true},
     {"Label11", "GroupBox5", "Brightness", 13, 25, 49, 13, -1, true},
     {"Brightness_slider", "GroupBox5", "", 69, 17, 535, 28, 0, false},
@@ -115,6 +116,8 @@ const Expect kExpected[] = {
     {"GroupBox12", "TabSheet2", "Preferences", 1, 356, 689, 61, 4, true},
     {"Label22", "GroupBox12", "Capture priority", 8, 25, 70, 13, -1, true},
     {"ComboBox1", "GroupBox12", "", 88, 22, 97, 21, 0, true},
+    {"StopAfterCheck", "GroupBox12", "Stop capture after", 212, 24, 116, 17, 1, true},
+    {"StopAfterTime", "GroupBox12", "", 330, 22, 70, 21, 2, true},
 };
 // clang-format on
 

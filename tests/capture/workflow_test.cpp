@@ -7,7 +7,9 @@
 #include <QRegularExpression>
 #include <QTest>
 
+#include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <csignal>
 
 #include "app/shutdown.h"
@@ -487,4 +489,127 @@ TEST_F(CaptureWindow, AStartWhoseFileCannotBeCreatedSaysWhyAndLeavesThePageStopp
         EXPECT_FALSE(QFileInfo::exists(c.mapped));
     }
     EXPECT_TRUE(dialogs.unexpected.empty());
+}
+
+// "Stop capture after" 5 s: the file holds exactly five seconds of every
+// stream (125 places at 25 frames a second, 240000 sound frames), the page
+// ends the capture by itself as "Stop" does (the preview comes back), the
+// remaining time never shows more than the timer leaves, and the setting is
+// there after a restart.
+TEST_F(CaptureWindow, ATimedStopEndsTheCaptureAtThatStreamTimeAsStopDoes) {
+    ChooseDevices();
+    form->PageControl1->setCurrentIndex(2);
+    form->StopAfterCheck->setChecked(true);
+    form->StopAfterTime->SetSeconds(5);
+    form->PageControl1->setCurrentIndex(0);
+    form->preview->setChecked(true);
+    form->savedialog->SetFileName("c:\\timed.avi");
+    form->StartButton->click();
+    ASSERT_TRUE(form->StopButton->isEnabled());
+    form->Timer->SetEnabled(false);
+    form->Timer3->SetEnabled(false);
+    Spin(1500);
+    form->Timer3Timer(form->Timer3);
+    form->TimerTimer(form->Timer);
+    const QStringList hms = form->StaticText7->text().split(u':');
+    ASSERT_EQ(hms.size(), 3) << form->StaticText7->text().toStdString();
+    const int shown = hms[0].toInt() * 3600 + hms[1].toInt() * 60 + hms[2].toInt();
+    EXPECT_LE(shown, 4) << "more than the timer leaves";
+    EXPECT_GE(shown, 2);
+    // Nothing else ends it: no test tick, no click.
+    ASSERT_TRUE(SpinUntil([&] { return !form->StopButton->isEnabled(); }, 20000))
+        << "the capture did not stop by itself";
+    EXPECT_TRUE(form->StartButton->isEnabled());
+    EXPECT_TRUE(form->VideoCapFilters->isEnabled());
+    EXPECT_TRUE(form->AudioFormats->isEnabled());
+    EXPECT_FALSE(form->Timer->Enabled());
+    EXPECT_FALSE(form->m_capture.capturing);
+    EXPECT_EQ(form->CaptureGraph->State(), 3) << "the preview did not come back";
+    ExpectNoBox();
+    form->preview->setChecked(false);
+
+    const QString path = DriveC("timed.avi");
+    const auto streams = ProbeStreams(path);
+    ASSERT_TRUE(streams);
+    ASSERT_EQ(streams->size(), 2u);
+    // Places (frames and the empty places of frames a loaded machine lost)
+    // by the header; the pictures themselves in a wide band.
+    EXPECT_NEAR((*streams)[0].frames, 125, 1);
+    const long pictures = media::test::CountPackets(path, "v:0");
+    EXPECT_GE(pictures, 75);
+    EXPECT_LE(pictures, 125);
+    EXPECT_NEAR(double(Samples(path).size()), 5 * 48000.0, 48000.0 / 25);
+
+    form.reset();
+    Open();
+    EXPECT_TRUE(form->StopAfterCheck->isChecked());
+    EXPECT_EQ(form->StopAfterTime->Seconds(), 5);
+    ExpectNoBox();
+}
+
+// The level meter of the "Capture" page, in a preview (the level check
+// before a capture opens the sound device) and in a capture: the tone at
+// each volume reads within 1 dB of its level, a muted line reads nothing,
+// and the meter feeds on the stream without taking anything from the file.
+TEST_F(CaptureWindow, TheLevelMeterReadsTheToneAtEachVolumeAndNothingWhenMuted) {
+    ChooseDevices();
+    auto median_db = [&](int channel) {
+        // The meter's own tick runs; a reading now and then, so the burst
+        // that marks each whole second stays a minority of them.
+        std::vector<double> reads;
+        for (int i = 0; i < 15; ++i) {
+            Spin(70);
+            reads.push_back(form->AudioMeter->LevelDb(channel));
+        }
+        std::nth_element(reads.begin(), reads.begin() + 7, reads.end());
+        return reads[7];
+    };
+    auto set_volume = [&](int percent) {
+        form->VolumeSlider->SetValue(percent);
+        form->VolumeSliderChange(form->VolumeSlider);
+        Spin(300);
+    };
+    form->preview->setChecked(true);
+    ASSERT_EQ(form->CaptureGraph->State(), 3);
+    ASSERT_TRUE(form->LevelTimer->Enabled());
+    const double floor = controls::TLevelMeter::kFloorDb;
+    const struct {
+        int percent;
+        double db;  // The generator's tone is 0.8 of full scale at level 1.
+    } levels[] = {{100, 20 * std::log10(0.8)},
+                  {50, 20 * std::log10(0.4)},
+                  {10, 20 * std::log10(0.08)},
+                  {0, floor}};
+    for (const auto& l : levels) {
+        SCOPED_TRACE(l.percent);
+        set_volume(l.percent);
+        ASSERT_EQ(form->AudioMeter->Channels(), 2);
+        EXPECT_NEAR(median_db(0), l.db, 1.0);
+        EXPECT_NEAR(median_db(1), l.db, 1.0);
+        EXPECT_FALSE(form->AudioMeter->Clipping(0));
+    }
+    form->preview->setChecked(false);
+    EXPECT_TRUE(SpinUntil([&] { return form->AudioMeter->Channels() == 0; }, 2000))
+        << "the meter shows a stream that stopped";
+
+    set_volume(50);
+    form->savedialog->SetFileName("c:\\metered.avi");
+    form->StartButton->click();
+    ASSERT_TRUE(form->StopButton->isEnabled());
+    Spin(1000);
+    EXPECT_NEAR(median_db(0), 20 * std::log10(0.4), 1.0);
+    Spin(1000);
+    form->StopButton->click();
+    EXPECT_EQ(form->AudioMeter->Channels(), 0);
+    ExpectNoBox();
+    const auto streams = ProbeStreams(DriveC("metered.avi"));
+    ASSERT_TRUE(streams);
+    ASSERT_EQ(streams->size(), 2u);
+    const auto samples = Samples(DriveC("metered.avi"));
+    EXPECT_GT(samples.size(), 48000u * 2) << "the sound in the file fell short";
+    // The file's sound is the tone at the level the meter read.
+    int16_t peak = 0;
+    for (size_t i = 57600; i < samples.size() && i < 81600; ++i)
+        peak = std::max<int16_t>(peak, int16_t(std::abs(samples[i])));
+    EXPECT_NEAR(20 * std::log10(peak / 32768.0), 20 * std::log10(0.4), 1.0);
 }

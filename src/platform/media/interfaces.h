@@ -272,6 +272,7 @@ inline constexpr LONG EC_VIDEO_SIZE_CHANGED = 0x0A;
 inline constexpr LONG EC_PAUSED = 0x0E;
 inline constexpr LONG EC_BUFFERING_DATA = 0x11;
 inline constexpr LONG EC_DEVICE_LOST = 0x1F;
+inline constexpr LONG EC_STREAM_CONTROL_STOPPED = 0x1A;
 inline constexpr LONG EC_GRAPH_CHANGED = 0x50;
 inline constexpr LONG AM_MEDIAEVENT_NONOTIFY = 0x01;
 
@@ -686,6 +687,13 @@ struct ISpecifyPropertyPages : IUnknown {
 // samples on return it unchanged.
 inline constexpr HRESULT S_SAMPLE_LEFT_OUT = com::MakeHr(0x00040280);
 
+// Receive's answer for a sample that a sink took after the end its owner
+// set for its output (a capture file with a stop time): the sample is not
+// in the output. A success; a source counts such a sample neither as
+// delivered nor as dropped, since the capture it belongs to has ended.
+// Filters that pass samples on return it unchanged.
+inline constexpr HRESULT S_SAMPLE_PAST_END = com::MakeHr(0x00040281);
+
 // A live source that can end its capture before its graph stops and hand on
 // what it has already captured. The graph manager's Stop calls EndCapture on
 // every such source, then WaitDelivered, and only then stops the filters, so
@@ -729,6 +737,42 @@ struct IMuxStreamCounts : IUnknown {
     virtual HRESULT GetCounts(MUX_STREAM_COUNTS* counts) = 0;
 };
 
+// The end of a capture file in file time (answered by the capture file's
+// mux). The file then holds exactly that much of every stream: video
+// places up to the end (the last frames as the timeline put them, empty
+// places where frames were lost), audio up to the sample frame at the end.
+// Once every stream that began has reached the end (or one has gone a
+// second past it), the mux raises EC_STREAM_CONTROL_STOPPED once, with
+// both parameters 0, and answers later samples with S_SAMPLE_PAST_END, so
+// the graph's owner stops the capture as its user would. Set while the
+// graph is stopped; it applies from the next run on.
+struct IMuxEndTime : IUnknown {
+    static constexpr GUID iid = RONVIX_GUID("{5C1A7E92-4B3D-4E61-A0F8-93D2B6C4E751}");
+    using base = IUnknown;
+    // `end_100ns` > 0: the file's end; 0: no end (the default).
+    // E_INVALIDARG for a negative end. Control thread.
+    virtual HRESULT SetEndTime(REFERENCE_TIME end_100ns) = 0;
+    // The end set (0: none), E_POINTER without `end_100ns`. Any thread.
+    virtual HRESULT GetEndTime(REFERENCE_TIME* end_100ns) = 0;
+};
+
+// The peak levels of a PCM stream (answered by the Audio Level Meter).
+// The streaming thread keeps, per channel, the highest absolute sample since
+// the last TakePeaks with atomic operations only: measuring never blocks
+// or slows the stream.
+struct IAudioLevels : IUnknown {
+    static constexpr GUID iid = RONVIX_GUID("{2F7B9D3A-5E14-4C8B-A6D0-71C3E85B4F26}");
+    using base = IUnknown;
+    // Channels of the connected stream (0 while unconnected), at most
+    // kMaxChannels. E_POINTER without `channels`. Any thread.
+    virtual HRESULT GetChannels(LONG* channels) = 0;
+    // The highest peak of each of the first `count` channels since the last
+    // call, as a fraction of full scale (0 to 1), and starts over. A channel
+    // the stream does not have reads 0. Any thread.
+    virtual HRESULT TakePeaks(LONG count, double* peaks) = 0;
+    static constexpr LONG kMaxChannels = 8;
+};
+
 // What a capture card tells of its analog side beyond the decoder and
 // crossbar interfaces: its own names of the crossbar's pins ("Composite1",
 // "S-Video"), and the standard its decoder detects. Control thread.
@@ -768,5 +812,6 @@ inline constexpr GUID CLSID_Sync = RONVIX_GUID("{B9F665CA-BB48-4632-B660-A8D12BE
 inline constexpr GUID CLSID_AviDest = RONVIX_GUID("{E2510970-F137-11CE-8B67-00AA00A3F1A6}");
 inline constexpr GUID CLSID_FileWriter = RONVIX_GUID("{8596E5F0-0DA5-11D0-BD21-00A0C911CE86}");
 inline constexpr GUID CLSID_AsyncReader = RONVIX_GUID("{E436EBB5-524F-11CE-9F53-0020AF0BA770}");
+inline constexpr GUID CLSID_AudioLevelMeter = RONVIX_GUID("{8E2C4A17-6B5D-4F38-9C1E-2A7D5B3F6E90}");
 
 }  // namespace ronvix::media

@@ -377,7 +377,7 @@ void FrameDelivery::Run(std::stop_token stop) {
             if (hr == S_OK) {
                 if (m_counter)
                     m_counter->Delivered(frame.length);
-            } else {
+            } else if (hr != S_SAMPLE_PAST_END) {
                 CountDropped(frame.number);
             }
         }

@@ -197,8 +197,9 @@ private:
 // frame the consumer took (S_OK) is delivered; any other answer (refused
 // while stopping or flushing, or S_SAMPLE_LEFT_OUT from a mux that left it
 // out) makes it dropped, and so does a frame still queued when the stream
-// stops. So the counter's delivered frames are the frames that reached the
-// consumer's output.
+// stops; a frame the consumer took after the end of its file
+// (S_SAMPLE_PAST_END) counts as neither, as a capture that has ended. So the counter's delivered
+// frames are the frames that reached the consumer's output.
 //
 // Threads: Start, RequestStop, WaitDelivered and Join on the control thread;
 // Push and WaitIdle on the capture thread; the delivery thread is its own.

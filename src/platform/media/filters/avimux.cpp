@@ -10,6 +10,7 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <climits>
 #include <cmath>
@@ -297,7 +298,7 @@ protected:
     HRESULT DecideBufferSize(ALLOCATOR_PROPERTIES&) override { return S_FALSE; }
 };
 
-class AviMux final : public BaseFilter {
+class AviMux final : public BaseFilter, public IMuxEndTime {
 public:
     AviMux() : BaseFilter(CLSID_AviDest) {
         m_out = static_cast<AviOutputPin*>(AddPin(std::make_unique<AviOutputPin>(*this)));
@@ -315,6 +316,26 @@ public:
             if (p->Direction() == PINDIR_INPUT && !p->IsConnected())
                 return;
         AddInput();
+    }
+
+    HRESULT QueryInterface(REFIID riid, void** out) override {
+        return BaseFilter::QueryInterface(riid, out);
+    }
+    ULONG AddRef() override { return BaseFilter::AddRef(); }
+    ULONG Release() override { return BaseFilter::Release(); }
+
+    // IMuxEndTime.
+    HRESULT SetEndTime(REFERENCE_TIME end_100ns) override {
+        if (end_100ns < 0)
+            return E_INVALIDARG;
+        m_end_time.store(end_100ns);
+        return S_OK;
+    }
+    HRESULT GetEndTime(REFERENCE_TIME* end_100ns) override {
+        if (!end_100ns)
+            return E_POINTER;
+        *end_100ns = m_end_time.load();
+        return S_OK;
     }
 
     HRESULT OnReceive(BaseInputPin& pin, IMediaSample* sample) override;
@@ -337,6 +358,11 @@ public:
     void OnEndFlush(BaseInputPin&) override {}
 
 protected:
+    HRESULT QueryInterfaceExtra(REFIID riid, void** out) override {
+        if (riid == IMuxEndTime::iid)
+            return ReturnInterface<IMuxEndTime>(this, out);
+        return BaseFilter::QueryInterfaceExtra(riid, out);
+    }
     HRESULT OnActivate() override {
         std::lock_guard guard(m_file_lock);
         const HRESULT hr = Open();
@@ -399,6 +425,8 @@ private:
         return hr;
     }
     void Publish(MuxInputPin& pin) { pin.PublishCounts(m_timeline.Counts(pin.stream.line)); }
+    // Empty places to the end for the video streams that fell short of it.
+    void FillToEnd();
     void Finish();
 
     AviOutputPin* m_out = nullptr;
@@ -416,11 +444,18 @@ private:
     CaptureTimeline m_timeline;
     size_t m_held_bytes = 0;
     std::chrono::steady_clock::time_point m_last_checkpoint;
+    // The file reached the end its owner set: told once a run.
+    bool m_end_told = false;
+
+    // The end set through IMuxEndTime; taken by each run's Open.
+    std::atomic<REFERENCE_TIME> m_end_time{0};
 };
 
 HRESULT AviMux::Open() {
     m_error = S_OK;
     m_timeline = CaptureTimeline();
+    m_timeline.SetEnd(m_end_time.load());
+    m_end_told = false;
     m_held_bytes = 0;
     for (MuxInputPin* in : Inputs()) {
         in->stream = MuxInputPin::Stream{};
@@ -502,23 +537,55 @@ HRESULT AviMux::AddStream(MuxInputPin& pin) {
 }
 
 HRESULT AviMux::OnReceive(BaseInputPin& pin, IMediaSample* sample) {
-    std::lock_guard guard(m_file_lock);
-    auto& in = static_cast<MuxInputPin&>(pin);
-    if (!m_file || in.stream.index < 0)
-        return S_OK;  // Not part of a file: nothing to write.
-    if (FAILED(m_error))
-        return m_error;
-    BYTE* data = nullptr;
-    sample->GetPointer(&data);
-    const LONG length = sample->GetActualDataLength();
-    if (!data || length <= 0)
-        return S_OK;
-    HRESULT hr = in.stream.video ? ReceiveVideo(in, sample, data, length)
-                                 : ReceiveAudio(in, sample, data, length);
-    MaybeCheckpoint();
-    if (SUCCEEDED(hr) && FAILED(m_error))
-        hr = m_error;
+    HRESULT hr = S_OK;
+    bool end_reached = false;
+    {
+        std::lock_guard guard(m_file_lock);
+        auto& in = static_cast<MuxInputPin&>(pin);
+        if (!m_file || in.stream.index < 0)
+            return S_OK;  // Not part of a file: nothing to write.
+        if (FAILED(m_error))
+            return m_error;
+        BYTE* data = nullptr;
+        sample->GetPointer(&data);
+        const LONG length = sample->GetActualDataLength();
+        if (!data || length <= 0)
+            return S_OK;
+        hr = in.stream.video ? ReceiveVideo(in, sample, data, length)
+                             : ReceiveAudio(in, sample, data, length);
+        if (!m_end_told && m_timeline.EndReached()) {
+            // The file is complete up to its end: made durable at once, so
+            // what the owner's stop finishes is already on the disk.
+            m_end_told = true;
+            end_reached = true;
+            FillToEnd();
+            Track(m_file->Checkpoint());
+            m_last_checkpoint = std::chrono::steady_clock::now();
+        } else {
+            MaybeCheckpoint();
+        }
+        if (SUCCEEDED(hr) && FAILED(m_error))
+            hr = m_error;
+    }
+    // Outside the file lock: the graph's queue takes the event and returns.
+    if (end_reached)
+        NotifyEvent(EC_STREAM_CONTROL_STOPPED, 0, 0);
     return hr;
+}
+
+void AviMux::FillToEnd() {
+    // A video stream whose last frames never came ends on empty places, so
+    // every stream of the file lasts to the end.
+    for (MuxInputPin* in : Inputs()) {
+        MuxInputPin::Stream& s = in->stream;
+        if (s.index >= 0 && s.video && s.rate && s.first_seen) {
+            // Frames that come later (a camera far behind the sound) are
+            // past the end: the file is complete at the end.
+            m_timeline.CloseAtEnd(s.line);
+            if (SUCCEEDED(FillPlaces(s, m_timeline.EndPlace(s.line))))
+                Publish(*in);
+        }
+    }
 }
 
 void AviMux::SetRate(MuxInputPin::Stream& s, Rate rate) {
@@ -604,6 +671,11 @@ HRESULT AviMux::PlaceFrame(MuxInputPin& pin, const uint8_t* data, size_t length,
         Publish(pin);
         return S_SAMPLE_LEFT_OUT;
     }
+    if (place.past_end) {
+        const HRESULT hr = FillPlaces(s, m_timeline.EndPlace(s.line));
+        Publish(pin);
+        return FAILED(hr) ? hr : S_SAMPLE_PAST_END;
+    }
     HRESULT hr = FillPlaces(s, place.place);
     if (FAILED(hr))
         return hr;
@@ -644,9 +716,9 @@ HRESULT AviMux::ReceiveAudio(MuxInputPin& pin, IMediaSample* sample, const BYTE*
         if (FAILED(hr))
             return hr;
     }
-    const int64_t written = frames - place.skip;
+    const int64_t written = place.frames;
     if (written <= 0)
-        return S_OK;
+        return frames - place.skip > 0 ? S_SAMPLE_PAST_END : S_OK;
     return Track(m_file->Write(
         s.index, {data + place.skip * s.block_align, size_t(written * s.block_align)}, true));
 }
@@ -719,6 +791,8 @@ void AviMux::Finish() {
         for (MuxInputPin* in : Inputs())
             if (in->stream.index >= 0 && in->stream.video && !in->stream.rate)
                 MeasureRate(*in, true);
+        if (m_end_told)
+            FillToEnd();
         // The writer reports a failure of the disk itself (once, as
         // EC_ERRORABORT); what the file's finish found is the mux's to
         // report when the writer had not.

@@ -34,6 +34,10 @@
 //   counts it as dropped: what a source counts as delivered is in the file.
 //   Each input pin answers IMuxStreamCounts with what the timeline made of
 //   its stream.
+// - IMuxEndTime on the filter sets an end in file time: every stream is
+//   cut there (the timeline's end), EC_STREAM_CONTROL_STOPPED is raised once
+//   the streams reached it, and later samples are answered with
+//   S_SAMPLE_PAST_END. The file is checkpointed at that moment.
 // - A failure of the file (the writer reports a write error) makes Receive
 //   fail with that error; the writer has already raised EC_ERRORABORT.
 

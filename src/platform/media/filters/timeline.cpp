@@ -105,11 +105,86 @@ double CaptureTimeline::IdealPlace(const Stream& s, REFERENCE_TIME stamp) const 
            (double(s.rate_den) * kUnitsPerSecond);
 }
 
+void CaptureTimeline::SetEnd(REFERENCE_TIME end) {
+    m_end = std::max<REFERENCE_TIME>(end, 0);
+}
+
+int64_t CaptureTimeline::EndUnits(const Stream& s) const {
+    if (m_end <= 0)
+        return INT64_MAX;
+    // Rounded to the nearest place or frame: 5 s at 25 frames a second is
+    // 125 places, at 48 kHz 240000 frames.
+    const int64_t per = s.video ? s.rate_den * 10'000'000 : 10'000'000;
+    return (m_end * s.rate_num + per / 2) / per;
+}
+
+int64_t CaptureTimeline::EndPlace(int stream) const {
+    return EndUnits(m_streams.at(size_t(stream)));
+}
+
+bool CaptureTimeline::EndReached() const {
+    if (m_end <= 0)
+        return false;
+    bool any = false;
+    bool all = true;
+    for (const Stream& s : m_streams) {
+        if (!s.started)
+            continue;
+        any = true;
+        const int64_t end = EndUnits(s);
+        const int64_t second =
+            s.video ? std::max<int64_t>(1, (s.rate_num + s.rate_den - 1) / s.rate_den) : s.rate_num;
+        if (s.reached >= end + second)
+            return true;
+        all = all && s.reached >= end;
+    }
+    return any && all;
+}
+
+void CaptureTimeline::CloseAtEnd(int stream) {
+    Stream& s = m_streams.at(size_t(stream));
+    const int64_t end = EndUnits(s);
+    if (!s.video || !s.started || end == INT64_MAX || s.next >= end)
+        return;
+    s.counts.lost += end - s.next;
+    s.next = end;
+}
+
 CaptureTimeline::VideoPlace CaptureTimeline::PlaceVideo(int stream,
                                                         std::optional<REFERENCE_TIME> stamp,
                                                         std::optional<int64_t> number,
                                                         bool allow_left_out) {
     Stream& s = m_streams.at(size_t(stream));
+    const int64_t end = EndUnits(s);
+    if (s.started && s.next >= end) {
+        // Past the end: nothing is placed, only how far the stream came.
+        VideoPlace past;
+        past.past_end = true;
+        const int64_t at = stamp ? std::llround(IdealPlace(s, *stamp)) : s.next++;
+        s.reached = std::max(s.reached, at + 1);
+        return past;
+    }
+    const MUX_STREAM_COUNTS before = s.counts;
+    const int64_t first_free = s.next;
+    VideoPlace result = PlaceVideoUncut(s, stamp, number, allow_left_out);
+    if (result.left_out)
+        return result;
+    s.reached = std::max(s.reached, result.place + 1);
+    if (result.place >= end) {
+        // The frame belongs after the end: the places up to the end stay
+        // empty (frames that did not come), and the frame is not counted.
+        s.counts = before;
+        s.counts.lost += std::max<int64_t>(0, end - first_free);
+        s.next = std::max(s.next, end);
+        result.past_end = true;
+    }
+    return result;
+}
+
+CaptureTimeline::VideoPlace CaptureTimeline::PlaceVideoUncut(Stream& s,
+                                                             std::optional<REFERENCE_TIME> stamp,
+                                                             std::optional<int64_t> number,
+                                                             bool allow_left_out) {
     VideoPlace result;
     if (!stamp) {
         // Nothing to place it by: the next place.
@@ -209,9 +284,22 @@ CaptureTimeline::AudioPlace CaptureTimeline::PlaceAudio(int stream, int64_t fram
     }
     result.skip = std::clamp<int64_t>(s.end - at, 0, frames);
     result.position = s.end;
-    s.end += frames - result.skip;
-    s.counts.written += frames - result.skip;
+    result.frames = frames - result.skip;
+    s.end += result.frames;
+    s.counts.written += result.frames;
     s.next_source = source + frames;
+    s.reached = std::max(s.reached, s.end);
+    if (m_end > 0) {
+        // The end cuts the silence and the sound at the same frame.
+        const int64_t end = EndUnits(s);
+        const int64_t silence_from = result.position - result.silence;
+        const int64_t keep_silence = std::clamp<int64_t>(end - silence_from, 0, result.silence);
+        const int64_t keep_frames = std::clamp<int64_t>(end - result.position, 0, result.frames);
+        s.counts.silence -= result.silence - keep_silence;
+        s.counts.written -= result.frames - keep_frames;
+        result.silence = keep_silence;
+        result.frames = keep_frames;
+    }
 
     if (stamp) {
         if (m_master < 0)

@@ -32,6 +32,10 @@
 // - Every frame is accounted for: frames written, empty places for frames
 //   the source lost, empty places inserted (a late start counts here too)
 //   and frames left out. Places = written + lost + inserted.
+// - An end, when one is set, cuts every stream at the same file time: a
+//   video stream holds the places before it (ending on empty places where
+//   its last frames were lost), an audio stream the sample frames before
+//   it. What comes after is past the end: not written, not counted.
 //
 // Threads: not thread-safe; the mux calls it under its file lock.
 
@@ -54,8 +58,23 @@ public:
     // Changes a video stream's frame rate before its first frame is placed.
     void SetVideoRate(int stream, int64_t rate_num, int64_t rate_den);
 
+    // The file's end in file time (> 0), or none (0, the default). Set
+    // before the first sample is placed.
+    void SetEnd(REFERENCE_TIME end);
+    // The places a video stream holds before the end; INT64_MAX without one.
+    int64_t EndPlace(int stream) const;
+    // Every stream that began has reached the end, or one of them has run a
+    // second past it (a stream that went quiet must not hold the end back).
+    // False without an end or before any sample.
+    bool EndReached() const;
+    // Ends a video stream at the end now: the places it has not reached
+    // stay empty (counted as lost), and every later frame is past the end.
+    // For a stream that went quiet when the end was reached.
+    void CloseAtEnd(int stream);
+
     struct VideoPlace {
         bool left_out = false;  // The frame is not written.
+        bool past_end = false;  // Its place is at or after the end: not written.
         int64_t place = 0;      // Its place, in frames from file time 0.
     };
     // Places a frame stamped `stamp` (stream time of its start), numbered
@@ -70,6 +89,8 @@ public:
         int64_t skip = 0;      // Frames at the sample's start not written.
         int64_t position = 0;  // File position of the first frame written
                                // (after the silence).
+        int64_t frames = 0;    // Frames written from the sample, after `skip`
+                               // (fewer than it has left where the end cuts it).
     };
     // Places a sample of `frames` frames stamped `stamp`, whose first frame
     // is at position `position` of its source's count, either when known.
@@ -107,12 +128,21 @@ private:
         int64_t origin = 0;       // Source position at file position 0.
         int64_t end = 0;          // File position after what was written.
         int64_t next_source = 0;  // Source position that follows the last sample.
+        // How far the stream has come, in its own units (video places,
+        // audio frames), past the end included.
+        int64_t reached = 0;
     };
 
+    // The end in a stream's own units (places or frames).
+    int64_t EndUnits(const Stream& s) const;
+
     double IdealPlace(const Stream& s, REFERENCE_TIME stamp) const;
+    VideoPlace PlaceVideoUncut(Stream& s, std::optional<REFERENCE_TIME> stamp,
+                               std::optional<int64_t> number, bool allow_left_out);
 
     std::vector<Stream> m_streams;
-    int m_master = -1;  // The audio stream whose clock the video follows.
+    REFERENCE_TIME m_end = 0;  // 0: none.
+    int m_master = -1;         // The audio stream whose clock the video follows.
     // The drift seen on the master's samples: (stamp, drift), a point every
     // tenth of a second at most, the last minute of them.
     struct DriftPoint {

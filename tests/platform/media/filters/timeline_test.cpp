@@ -157,3 +157,81 @@ TEST(CaptureTimeline, WhiteFramesAndBurstsLandTogetherAndEveryFrameIsCounted) {
 
 }  // namespace
 }  // namespace ronvix::media::test
+
+namespace ronvix::media::test {
+namespace {
+
+// A file with an end of 5 s: whatever the devices do, the video holds
+// exactly 125 places (frames, lost places and inserted places add up to
+// them), the sound exactly 5 s of frames, nothing past the end is counted,
+// and the end is reached once both streams got there, or a second after a
+// stream that went quiet was last heard.
+TEST(CaptureTimeline, AnEndCutsEveryStreamAtTheSameFileTime) {
+    Imperfections lossy;
+    lossy.lose_every = 7;
+    const struct {
+        const char* name;
+        SimSetup setup;
+        REFERENCE_TIME quiet_after;  // The camera delivers nothing after this.
+        REFERENCE_TIME reached_by;   // The end is reached by this time.
+    } cases[] = {
+        {"perfect devices", {}, INT64_MAX, 5300 * kMs},
+        {"camera fast, card slow", {Skew(2000), 25, 1, Skew(-2000)}, INT64_MAX, 5300 * kMs},
+        {"card 0.7 s late, camera losing frames",
+         {lossy, 25, 1, Skew(0, 7000 * kMs / 10)},
+         INT64_MAX,
+         5300 * kMs},
+        {"camera quiet after 3 s", {}, 3000 * kMs, 6300 * kMs},
+    };
+    constexpr REFERENCE_TIME kEnd = 5 * kSimSecond;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        SimulatedDevices devices(c.setup);
+        CaptureTimeline timeline;
+        const int video = timeline.AddVideo(25, 1);
+        const int audio = timeline.AddAudio(c.setup.sample_rate);
+        timeline.SetEnd(kEnd);
+        int64_t sound = 0, last_place = -1, past_end = 0;
+        std::optional<REFERENCE_TIME> reached;
+        auto check_end = [&](REFERENCE_TIME now) {
+            if (!reached && timeline.EndReached()) {
+                reached = now;
+                timeline.CloseAtEnd(video);  // As the mux does then.
+            }
+        };
+        devices.Run(
+            8 * kSimSecond,
+            [&](const SimFrame& f) {
+                if (f.true_time > c.quiet_after)
+                    return;
+                const auto place = timeline.PlaceVideo(video, f.stamp, f.number);
+                if (place.past_end)
+                    ++past_end;
+                else if (!place.left_out)
+                    last_place = place.place;
+                check_end(f.true_time);
+            },
+            [&](const SimBuffer& b) {
+                const auto place =
+                    timeline.PlaceAudio(audio, b.frames, b.stamp, b.position, b.discontinuity);
+                sound += place.silence + place.frames;
+                check_end(devices.Card().SampleTime(b.device + b.frames));
+            });
+        const MUX_STREAM_COUNTS v = timeline.Counts(video);
+        const MUX_STREAM_COUNTS a = timeline.Counts(audio);
+        EXPECT_EQ(timeline.EndPlace(video), 125);
+        EXPECT_LT(last_place, 125);
+        if (c.quiet_after == INT64_MAX) {
+            EXPECT_GT(past_end, 0);
+        }
+        EXPECT_EQ(v.written + v.lost + v.inserted, 125);
+        EXPECT_EQ(sound, 5 * c.setup.sample_rate);
+        EXPECT_EQ(a.written + a.silence, 5 * c.setup.sample_rate);
+        ASSERT_TRUE(reached) << "the end was never reached";
+        EXPECT_GE(*reached, kEnd - 100 * kMs) << "reached before the streams got there";
+        EXPECT_LE(*reached, c.reached_by);
+    }
+}
+
+}  // namespace
+}  // namespace ronvix::media::test
