@@ -226,6 +226,26 @@ void StudioYuvToRgb32(const uint8_t* src, YuvLayout layout, int width, int heigh
     }
 }
 
+void StudioYuvToRgb32Every(const uint8_t* src, YuvLayout layout, int width, int height, int step,
+                           uint8_t* dst, bool dst_bottom_up) {
+    if (!YuvSizeUsable(layout, width, height) || step < 1)
+        return;
+    const YuvReader in{src, layout, width, height};
+    const bool half = IsYuv420(layout);
+    const int out_width = width / step, out_height = height / step;
+    for (int row = 0; row < out_height; ++row) {
+        uint8_t* out = DestRow(dst, Rgb32Stride(out_width), out_height, row, dst_bottom_up);
+        const int y = row * step;
+        const int cy = half ? y / 2 : y;
+        for (int col = 0; col < out_width; ++col) {
+            const int x = col * step;
+            uint8_t cb = 128, cr = 128;
+            in.Chroma(x / 2, cy, &cb, &cr);
+            StudioToRgb(in.Y(x, y), cb, cr, out + 4 * col);
+        }
+    }
+}
+
 void Yuv422Image::Resize(int w, int h) {
     width = std::max(0, w) & ~1;
     height = std::max(0, h);
