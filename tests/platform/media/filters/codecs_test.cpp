@@ -8,6 +8,7 @@
 
 #include "platform/media/engine_harness.h"
 #include "platform/media/filters/codecs.h"
+#include "platform/media/filters/colourspace.h"
 #include "platform/media/graph.h"
 #include "platform/media/picture_reader.h"
 
@@ -131,6 +132,42 @@ TEST(MjpegDecompressor, RoundTripsToRgb32AndYuy2KeepThePicture) {
                                     : FromYuy2(frames[0].data, kWidth, kHeight);
         EXPECT_GT(Psnr(decoded, reference), out == MEDIASUBTYPE_RGB32 ? 32.0 : 30.0);
         h.Teardown();
+    }
+}
+
+// Studio range into the coder's planes for every byte value of every
+// component, in each layout: what the range tables say, exactly.
+TEST(StudioPlanes, EveryValueOfEveryLayoutExpandsAsTheRangeTablesSay) {
+    constexpr int kPairs = 256;
+    for (const YuvLayout layout : {YuvLayout::Yuy2, YuvLayout::Uyvy, YuvLayout::Nv12}) {
+        SCOPED_TRACE(int(layout));
+        const int width = 2 * kPairs, height = 2;
+        std::vector<uint8_t> frame(YuvImageSize(layout, width, height));
+        for (int row = 0; row < height; ++row)
+            for (int i = 0; i < kPairs; ++i) {
+                const uint8_t a = uint8_t(i), b = uint8_t(255 - i);
+                if (layout == YuvLayout::Nv12) {
+                    frame[size_t(row * width + 2 * i)] = a;
+                    frame[size_t(row * width + 2 * i + 1)] = b;
+                    frame[size_t(width * height + 2 * i)] = a;
+                    frame[size_t(width * height + 2 * i + 1)] = b;
+                } else {
+                    uint8_t* p = frame.data() + size_t(row) * width * 2 + 4 * size_t(i);
+                    const bool yuy2 = layout == YuvLayout::Yuy2;
+                    p[yuy2 ? 0 : 1] = a;  // luma, chroma as they lie
+                    p[yuy2 ? 1 : 0] = a;
+                    p[yuy2 ? 2 : 3] = b;
+                    p[yuy2 ? 3 : 2] = b;
+                }
+            }
+        YuvPlanes planes;
+        StudioYuvToPlanes(frame.data(), layout, width, height, &planes);
+        for (int i = 0; i < kPairs; ++i) {
+            ASSERT_EQ(planes.y[size_t(width + 2 * i)], StudioToFullLuma(uint8_t(i))) << i;
+            ASSERT_EQ(planes.y[size_t(width + 2 * i + 1)], StudioToFullLuma(uint8_t(255 - i))) << i;
+            ASSERT_EQ(planes.u[size_t(i)], StudioToFullChroma(uint8_t(i))) << i;
+            ASSERT_EQ(planes.v[size_t(i)], StudioToFullChroma(uint8_t(255 - i))) << i;
+        }
     }
 }
 
