@@ -130,7 +130,9 @@ bool JpegDecoder::DecodeRgb32Scaled(std::span<const uint8_t> jpeg, int width, in
         w != width || h != height)
         return false;
     const int sw = ScaledSide(width, eighths), sh = ScaledSide(height, eighths);
-    const int flags = TJFLAG_FASTDCT | (bottom_up ? TJFLAG_BOTTOMUP : 0);
+    // A reduced picture is for showing: its chroma is taken as it is
+    // (merged with the colour conversion) rather than smoothed first.
+    const int flags = TJFLAG_FASTDCT | TJFLAG_FASTUPSAMPLE | (bottom_up ? TJFLAG_BOTTOMUP : 0);
     // Asked for the scaled size, the decoder takes the largest of its scales
     // that fits it: exactly `eighths`/8.
     if (tjDecompress2(m_handle, jpeg.data(), static_cast<unsigned long>(jpeg.size()), dst, sw,
