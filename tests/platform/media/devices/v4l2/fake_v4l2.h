@@ -270,6 +270,20 @@ public:
         auto own_ready = [&] { return count > 1 && ::poll(fds + 1, count - 1, 0) > 0; };
         const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
         while (!ready() && !own_ready() && std::chrono::steady_clock::now() < until) {
+            if (n->replay && n->streaming && !n->queued.empty() && count > 1) {
+                // A replaying device is ready at its next frame's time: the
+                // wait for it is one wait on the caller's own descriptors
+                // (a stop still ends it), as a driver's poll sleeps until a
+                // frame, not a wake every few milliseconds.
+                const auto wake = std::min(until, ReplayTime(*n, n->replay_next));
+                guard.unlock();
+                const auto ms = std::chrono::ceil<std::chrono::milliseconds>(
+                                    wake - std::chrono::steady_clock::now())
+                                    .count();
+                ::poll(fds + 1, count - 1, int(std::max<int64_t>(0, ms)));
+                guard.lock();
+                continue;
+            }
             auto wake = std::chrono::steady_clock::now() + std::chrono::milliseconds(5);
             if (n->replay && n->streaming)
                 wake = std::min(wake, ReplayTime(*n, n->replay_next));
