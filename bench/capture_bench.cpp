@@ -150,6 +150,9 @@ struct CaptureGraph {
 void Register() {
     RegisterEngineClasses();
     RegisterVirtualDevices();
+    // RONVIX_BENCH_NOSYNC=1: no sync once a second, as ffmpeg never syncs.
+    const char* nosync = std::getenv("RONVIX_BENCH_NOSYNC");
+    SetFileWriterBarrierSync(!(nosync && *nosync == '1'));
 }
 
 void BM_CaptureUnpacedCamera(benchmark::State& state) {

@@ -11,6 +11,10 @@
 # process start and probing, the graph's building and the file's finishing)
 # counts for it or against it.
 #
+# The capture path syncs its file once a second (so a crash loses at most
+# that); ffmpeg never syncs. RONVIX_BENCH_NOSYNC=1 runs ours without the
+# periodic sync too, for the same syncing on both sides.
+#
 # Usage: bench/capture_vs_ffmpeg.sh [path of ronvix_bench_capture]
 # (default: build-perf-release/bench/ronvix_bench_capture; build it with
 #  cmake -B build-perf-release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRONVIX_BUILD_BENCH=ON
@@ -23,6 +27,7 @@ trap 'rm -rf "$dir"' EXIT
 export RONVIX_BENCH_DIR=$dir
 
 echo "load before: $(uptime)"
+echo "periodic sync: $([ "${RONVIX_BENCH_NOSYNC:-0}" = 1 ] && echo off || echo on)"
 # Three runs, as ffmpeg gets three; each rate is the best of them. The
 # first run's camera frames are the ring and ffmpeg's input.
 for run in 1 2 3; do

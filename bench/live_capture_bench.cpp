@@ -12,7 +12,15 @@
 // - dropped frames (the camera's IAMDroppedFrames) and frames captured;
 // - peak resident memory (VmHWM).
 //
-//   ronvix_bench_live [seconds] [file.avi]
+//   ronvix_bench_live [seconds] [file.avi] [mjpg|yuyv recording WxH]
+//
+// With a recording, the camera is a V4L2 device (the scripted fake of the
+// device tests) that replays the recording's frames at 30 fps, as an HD
+// camera or grabber delivers them: MJPG frames (a file of JPEGs) or raw
+// YUYV frames, which the capture compresses to MJPG. The device's own part
+// (copying each frame into its buffer, which a real device's DMA does) is
+// shown apart, as the built-in camera's picture making is. The preview's
+// paints are counted against the frames captured.
 //
 // The window needs a Qt platform: QT_QPA_PLATFORM=offscreen when none is
 // set (the script says which one it ran with).
@@ -39,6 +47,8 @@
 #include "mediagraph/platform.h"
 #include "mediagraph/sysdevenum.h"
 #include "mediagraph/workflowgraphs.h"
+#include "platform/media/devices/v4l2/fake_v4l2.h"
+#include "platform/media/devices/v4l2device.h"
 #include "platform/media/devices/virtualdevices.h"
 #include "platform/media/types.h"
 
@@ -101,6 +111,19 @@ bool Choose(mediagraph::TSysDevEnum& devices, const com::GUID& category, const c
     return false;
 }
 
+// Counts the paints of every widget (the only ones here are the preview's).
+class PaintCounter final : public QObject {
+public:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Paint)
+            ++paints;
+        return QObject::eventFilter(watched, event);
+    }
+    long paints = 0;
+};
+
+constexpr char kReplayCamera[] = "HD Replay Camera";
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -112,11 +135,41 @@ int main(int argc, char** argv) {
         argc > 2 ? QString::fromLocal8Bit(argv[2]) : QStringLiteral("/tmp/ronvix_bench_live.avi");
     mediagraph::RegisterPlatformClasses();
 
+    // An HD camera replaying a recording, when one is given.
+    std::shared_ptr<media::test::FakeV4l2System> replay;
+    const char* camera_name = media::kTestCameraName;
+    if (argc > 5) {
+        const std::string kind = argv[3];
+        unsigned width = 0, height = 0;
+        std::sscanf(argv[5], "%ux%u", &width, &height);
+        const uint32_t fourcc = kind == "yuyv" ? V4L2_PIX_FMT_YUYV : V4L2_PIX_FMT_MJPEG;
+        auto frames = media::test::RecordedFrames(argv[4], fourcc, width, height);
+        if (frames.empty() || width == 0 || height == 0) {
+            std::fprintf(stderr, "no frames in %s\n", argv[4]);
+            return 1;
+        }
+        std::printf("replaying %zu %s frames of %ux%u at 30 fps\n", frames.size(), kind.c_str(),
+                    width, height);
+        replay = std::make_shared<media::test::FakeV4l2System>();
+        media::test::FakeNode node;
+        node.card = kReplayCamera;
+        node.formats = {media::test::FakeFormat{fourcc, {{width, height, {{1, 30}}}}}};
+        node.fourcc = fourcc;
+        node.width = width;
+        node.height = height;
+        node.interval = {1, 30};
+        replay->AddNode("/dev/video0", node);
+        replay->Replay("/dev/video0", std::move(frames));
+        media::SetV4l2System(replay);
+        media::RegisterV4l2Devices();
+        camera_name = kReplayCamera;
+    }
+
     QObject owner;
     const mediagraph::MainFormMedia m = mediagraph::CreateMainFormMedia(&owner);
     mediagraph::TSysDevEnum devices(media::CLSID_VideoInputDeviceCategory);
-    if (!Choose(devices, media::CLSID_VideoInputDeviceCategory, media::kTestCameraName,
-                m.VideoSourceFilter, m.CaptureGraph) ||
+    if (!Choose(devices, media::CLSID_VideoInputDeviceCategory, camera_name, m.VideoSourceFilter,
+                m.CaptureGraph) ||
         !Choose(devices, media::CLSID_AudioInputDeviceCategory, media::kToneGeneratorName,
                 m.AudioSourceFilter, m.CaptureGraph)) {
         std::fprintf(stderr, "the test devices are not listed\n");
@@ -148,9 +201,14 @@ int main(int argc, char** argv) {
         return 1;
     }
 
+    PaintCounter painted;
+    app.installEventFilter(&painted);
+    auto source_ns = [&] {
+        return replay ? replay->ReplayCopyNs() : media::TestCameraSourceCpuNs();
+    };
     const std::map<std::string, double> threads_start = ThreadCpuByName();
     const double cpu_start = ProcessCpuSeconds();
-    const int64_t source_start = media::TestCameraSourceCpuNs();
+    const int64_t source_start = source_ns();
     m.CaptureGraph->Play();
     QTimer::singleShot(seconds * 1000, &app, &QCoreApplication::quit);
     app.exec();
@@ -158,7 +216,8 @@ int main(int argc, char** argv) {
     drops->GetNumDropped(&dropped);
     const long captured = frames.load();
     const double cpu = ProcessCpuSeconds() - cpu_start;
-    const double source = double(media::TestCameraSourceCpuNs() - source_start) / 1e9;
+    const double source = double(source_ns() - source_start) / 1e9;
+    const long paints = painted.paints;
     const std::map<std::string, double> threads_end = ThreadCpuByName();
     m.CaptureGraph->Stop();
     drops = nullptr;
@@ -170,10 +229,13 @@ int main(int argc, char** argv) {
                 qgetenv("QT_QPA_PLATFORM").constData());
     std::printf("frames captured:          %ld\n", captured);
     std::printf("frames dropped:           %ld\n", long(dropped));
+    std::printf("preview paints:           %ld = %.1f %% of the frames captured\n", paints,
+                captured > 0 ? 100.0 * double(paints) / double(captured) : 0);
     std::printf("process CPU:              %.2f s = %.2f ms/frame = %.1f %% of one core\n", cpu,
                 per_frame_ms, cpu / seconds * 100);
-    std::printf("  camera making pictures: %.2f s = %.2f ms/frame = %.1f %% of one core\n", source,
-                captured > 0 ? source / double(captured) * 1e3 : 0, source / seconds * 100);
+    std::printf(replay ? "  device copying frames:  %.2f s = %.2f ms/frame = %.1f %% of one core\n"
+                       : "  camera making pictures: %.2f s = %.2f ms/frame = %.1f %% of one core\n",
+                source, captured > 0 ? source / double(captured) * 1e3 : 0, source / seconds * 100);
     std::printf("  capture path (rest):    %.2f s = %.2f ms/frame = %.1f %% of one core\n",
                 cpu - source, path_ms, (cpu - source) / seconds * 100);
     std::printf("peak memory (VmHWM):      %ld kB\n", PeakResidentKb());

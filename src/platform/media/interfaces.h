@@ -379,6 +379,20 @@ struct ICaptureGraphBuilder2 : IUnknown {
                             const GUID* type, BOOL unconnected, int index, IPin** pin) = 0;
 };
 
+// The size a video renderer's input pin draws its picture at now: the part
+// of its window the picture fills, letterboxed to the picture's aspect.
+// Answered by the renderer's input pin; an upstream converter that finds it
+// on its peer may send frames of any size from this one up to the
+// connection's, each carrying its own media type (IMediaSample::
+// SetMediaType), so that no more pixels are made than are shown.
+// Thread-safe; the size follows the window as it changes.
+struct IVideoDrawSize : IUnknown {
+    static constexpr GUID iid = RONVIX_GUID("{AA9B0413-4ACD-43A2-BBE3-225073A10B61}");
+    using base = IUnknown;
+    // S_FALSE with 0 x 0 when nothing is shown (no window yet).
+    virtual HRESULT GetDrawSize(LONG* width, LONG* height) = 0;
+};
+
 // Device control interfaces (implemented by the device filters).
 struct IAMDroppedFrames : IUnknown {
     static constexpr GUID iid = RONVIX_GUID("{C6E13344-30AC-11D0-A18C-00A0C9118956}");

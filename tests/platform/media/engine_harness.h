@@ -257,6 +257,9 @@ public:
         std::vector<MediaType> accept;  // Partial types; empty accepts any.
         bool block = false;             // Receive waits until Unblock or a stop.
         std::u16string pin_name = u"Input";
+        // Non-zero: the pin answers IVideoDrawSize with this size, as a
+        // renderer showing the picture smaller does.
+        LONG draw_width = 0, draw_height = 0;
     };
     struct Received {
         std::vector<uint8_t> data;
@@ -267,13 +270,30 @@ public:
         MediaType type;                   // That type (empty when it carried none).
     };
 
-    class Pin final : public BaseInputPin {
+    class Pin final : public BaseInputPin, public IVideoDrawSize {
     public:
         Pin(TestSink& owner) : BaseInputPin(owner, owner.m_options.pin_name), m_owner(owner) {}
         HRESULT CheckMediaType(const AM_MEDIA_TYPE& mt) override {
             return TypeIn(mt, m_owner.m_options.accept) ? com::S_OK : com::VFW_E_TYPE_NOT_ACCEPTED;
         }
         std::vector<MediaType> OfferedTypes() override { return {}; }
+        HRESULT QueryInterface(REFIID riid, void** out) override {
+            return BaseInputPin::QueryInterface(riid, out);
+        }
+        ULONG AddRef() override { return BaseInputPin::AddRef(); }
+        ULONG Release() override { return BaseInputPin::Release(); }
+        HRESULT GetDrawSize(LONG* width, LONG* height) override {
+            *width = m_owner.m_options.draw_width;
+            *height = m_owner.m_options.draw_height;
+            return com::S_OK;
+        }
+
+    protected:
+        HRESULT QueryPinInterface(REFIID riid, void** out) override {
+            if (riid == IVideoDrawSize::iid && m_owner.m_options.draw_width > 0)
+                return com::ReturnInterface<IVideoDrawSize>(this, out);
+            return BaseInputPin::QueryPinInterface(riid, out);
+        }
 
     private:
         TestSink& m_owner;

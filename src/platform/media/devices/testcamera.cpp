@@ -53,9 +53,20 @@ int64_t ThreadCpuNs() {
 
 const std::vector<CaptureFormat>& Formats() {
     static const std::vector<CaptureFormat> formats = {
-        {MEDIASUBTYPE_MJPG, 720, 576, k25fps},  {MEDIASUBTYPE_MJPG, 640, 480, k30fps},
-        {MEDIASUBTYPE_MJPG, 1280, 720, k25fps}, {MEDIASUBTYPE_MJPG, 1920, 1080, k25fps},
-        {MEDIASUBTYPE_YUY2, 720, 576, k25fps},  {MEDIASUBTYPE_YUY2, 640, 480, k30fps},
+        {MEDIASUBTYPE_MJPG, 720, 576, k25fps},
+        {MEDIASUBTYPE_MJPG, 640, 480, k30fps},
+        {MEDIASUBTYPE_MJPG, 1280, 720, k25fps},
+        {MEDIASUBTYPE_MJPG, 1920, 1080, k25fps},
+        {MEDIASUBTYPE_YUY2, 720, 576, k25fps},
+        {MEDIASUBTYPE_YUY2, 640, 480, k30fps},
+        // HD as today's cameras and grabbers offer it. Appended, so that a
+        // format index stored by an earlier version names the same format.
+        {MEDIASUBTYPE_MJPG, 1280, 720, k30fps},
+        {MEDIASUBTYPE_MJPG, 1920, 1080, k30fps},
+        {MEDIASUBTYPE_YUY2, 1280, 720, k25fps},
+        {MEDIASUBTYPE_YUY2, 1280, 720, k30fps},
+        {MEDIASUBTYPE_YUY2, 1920, 1080, k25fps},
+        {MEDIASUBTYPE_YUY2, 1920, 1080, k30fps},
     };
     return formats;
 }

@@ -60,6 +60,21 @@ public:
         if (const std::optional<YuvLayout> layout = YuvLayoutOf(in_type->subtype)) {
             if (have < YuvImageSize(*layout, gi.width, gi.height))
                 return S_FALSE;
+            // A renderer that shows the picture smaller gets only the
+            // pixels it needs: every second, fourth or eighth of each way.
+            int draw_width = 0, draw_height = 0;
+            int step = 1;
+            if (DownstreamDrawSize(Output(), &draw_width, &draw_height))
+                while (step < 8 && gi.width / (step * 2) >= draw_width &&
+                       gi.height / (step * 2) >= draw_height)
+                    step *= 2;
+            if (step > 1) {
+                StudioYuvToRgb32Every(src, *layout, gi.width, gi.height, step, dst, go.bottom_up);
+                SetSampleRgb32Size(out, out_type, gi.width / step, gi.height / step);
+                out->SetActualDataLength(
+                    static_cast<LONG>(Rgb32ImageSize(gi.width / step, gi.height / step)));
+                return S_OK;
+            }
             StudioYuvToRgb32(src, *layout, gi.width, gi.height, dst, go.bottom_up);
         } else {
             if (have < Rgb24ImageSize(gi.width, gi.height))

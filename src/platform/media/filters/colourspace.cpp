@@ -178,6 +178,42 @@ uint8_t StudioToFullChroma(uint8_t c) {
     return Ranges().chroma[c];
 }
 
+namespace {
+
+// The range tables' values by arithmetic the compiler turns into vector
+// code: equal to lround((y - 16) * 255 / 219) and 128 + lround((c - 128) *
+// 255 / 224), clamped, for every byte (the constants were searched for
+// that; the planes test compares them with the tables).
+inline uint8_t FullLuma(int y) {
+    const int v = ((y - 16) * 2385 + 986) >> 11;
+    return uint8_t(v < 0 ? 0 : v > 255 ? 255 : v);
+}
+inline uint8_t FullChroma(int c) {
+    const int v = 128 + (((c - 128) * 4663 + 2023) >> 12);
+    return uint8_t(v < 0 ? 0 : v > 255 ? 255 : v);
+}
+
+// One packed row (YUY2 when the luma comes first, else UYVY) into its
+// planes' rows.
+template <size_t kLumaAt>
+void PackedRowToPlanes(const uint8_t* __restrict p, uint8_t* __restrict y, uint8_t* __restrict u,
+                       uint8_t* __restrict v, size_t pairs) {
+    constexpr size_t kChromaAt = 1 - kLumaAt;
+    for (size_t cx = 0; cx < pairs; ++cx) {
+        y[2 * cx] = FullLuma(p[4 * cx + kLumaAt]);
+        y[2 * cx + 1] = FullLuma(p[4 * cx + kLumaAt + 2]);
+        u[cx] = FullChroma(p[4 * cx + kChromaAt]);
+        v[cx] = FullChroma(p[4 * cx + kChromaAt + 2]);
+    }
+}
+
+void LumaToFull(const uint8_t* __restrict src, uint8_t* __restrict dst, size_t n) {
+    for (size_t i = 0; i < n; ++i)
+        dst[i] = FullLuma(src[i]);
+}
+
+}  // namespace
+
 void StudioYuvToPlanes(const uint8_t* src, YuvLayout layout, int width, int height,
                        YuvPlanes* dst) {
     dst->Resize(width, height, IsYuv420(layout));
@@ -186,17 +222,22 @@ void StudioYuvToPlanes(const uint8_t* src, YuvLayout layout, int width, int heig
     const RangeTables& t = Ranges();
     const YuvReader in{src, layout, width, height};
     if (layout == YuvLayout::Yuy2 || layout == YuvLayout::Uyvy) {
-        const size_t luma_at = layout == YuvLayout::Yuy2 ? 0 : 1;
-        for (int row = 0; row < height; ++row) {
+        // One pass over the packed rows: each pixel pair's two lumas and
+        // its chroma pair go to their planes together.
+        const size_t cw = size_t(dst->ChromaWidth());
+        for (int row = 0; row < dst->height; ++row) {
             const uint8_t* p = src + size_t(row) * size_t(width) * 2;
-            uint8_t* y = dst->y.data() + size_t(row) * size_t(width);
-            for (int x = 0; x < width; ++x)
-                y[x] = t.luma[p[2 * size_t(x) + luma_at]];
+            uint8_t* y = dst->y.data() + size_t(row) * size_t(dst->width);
+            uint8_t* u = dst->u.data() + size_t(row) * cw;
+            uint8_t* v = dst->v.data() + size_t(row) * cw;
+            if (layout == YuvLayout::Yuy2)
+                PackedRowToPlanes<0>(p, y, u, v, cw);
+            else
+                PackedRowToPlanes<1>(p, y, u, v, cw);
         }
-    } else {
-        for (size_t i = 0; i < dst->y.size(); ++i)
-            dst->y[i] = t.luma[src[i]];
+        return;
     }
+    LumaToFull(src, dst->y.data(), dst->y.size());
     const int cw = dst->ChromaWidth(), ch = dst->ChromaHeight();
     for (int cy = 0; cy < ch; ++cy)
         for (int cx = 0; cx < cw; ++cx) {
@@ -222,6 +263,26 @@ void StudioYuvToRgb32(const uint8_t* src, YuvLayout layout, int width, int heigh
             in.Chroma(cx, cy, &cb, &cr);
             StudioToRgb(in.Y(2 * cx, row), cb, cr, out + 8 * cx);
             StudioToRgb(in.Y(2 * cx + 1, row), cb, cr, out + 8 * cx + 4);
+        }
+    }
+}
+
+void StudioYuvToRgb32Every(const uint8_t* src, YuvLayout layout, int width, int height, int step,
+                           uint8_t* dst, bool dst_bottom_up) {
+    if (!YuvSizeUsable(layout, width, height) || step < 1)
+        return;
+    const YuvReader in{src, layout, width, height};
+    const bool half = IsYuv420(layout);
+    const int out_width = width / step, out_height = height / step;
+    for (int row = 0; row < out_height; ++row) {
+        uint8_t* out = DestRow(dst, Rgb32Stride(out_width), out_height, row, dst_bottom_up);
+        const int y = row * step;
+        const int cy = half ? y / 2 : y;
+        for (int col = 0; col < out_width; ++col) {
+            const int x = col * step;
+            uint8_t cb = 128, cr = 128;
+            in.Chroma(x / 2, cy, &cb, &cr);
+            StudioToRgb(in.Y(x, y), cb, cr, out + 4 * col);
         }
     }
 }

@@ -90,6 +90,12 @@ void StudioYuvToRgb32(const uint8_t* src, YuvLayout layout, int width, int heigh
                       bool dst_bottom_up);
 
 // Row strides in bytes.
+// Every `step`-th pixel of every `step`-th row of studio-range YUV as
+// full-range RGB32 of (width / step) x (height / step): a preview's picture
+// made at the size it is shown, at the cost of the pixels kept. step >= 1.
+void StudioYuvToRgb32Every(const uint8_t* src, YuvLayout layout, int width, int height, int step,
+                           uint8_t* dst, bool dst_bottom_up);
+
 inline int Rgb32Stride(int width) {
     return width * 4;
 }

@@ -4,6 +4,7 @@
 #include "platform/media/filters/filewriter.h"
 
 #include <unistd.h>
+#include <atomic>
 
 #include <pthread.h>
 #include <algorithm>
@@ -28,6 +29,8 @@ namespace ronvix::media {
 using namespace com;
 
 namespace {
+
+std::atomic<bool> g_barrier_sync{true};
 
 int DefaultDiskWrite(int fd, const uint8_t* data, size_t size, int64_t offset, std::stop_token) {
     while (size > 0) {
@@ -565,6 +568,8 @@ HRESULT FileWriter::WriteBlock(const Block& block, const DiskWrite& disk, std::s
         return VFW_E_WRONG_STATE;
     const auto start = std::chrono::steady_clock::now();
     if (block.barrier) {
+        if (!g_barrier_sync.load(std::memory_order_relaxed))
+            return S_OK;
         if (::fdatasync(fd) == 0 || errno == EINVAL) {
             // The disk's pace counts the time its syncs take.
             std::lock_guard guard(m_lock);
@@ -666,6 +671,10 @@ ClassEntry FileWriterClassEntry() {
     entry.merit = MERIT_DO_NOT_USE;
     entry.categories = {CLSID_LegacyAmFilterCategory};
     return entry;
+}
+
+void SetFileWriterBarrierSync(bool sync) {
+    g_barrier_sync.store(sync);
 }
 
 }  // namespace ronvix::media

@@ -102,4 +102,10 @@ inline constexpr uint64_t kFileWriterLimitBytes = 64ull << 20;
 
 com::ClassEntry FileWriterClassEntry();
 
+// Whether barriers make what was written durable (fdatasync), for every
+// File Writer of the process; on by default. Off only for benchmarks that
+// set the writer beside a tool that never syncs: the order of the writes
+// is kept, and closing a file still syncs it. Any thread.
+void SetFileWriterBarrierSync(bool sync);
+
 }  // namespace ronvix::media

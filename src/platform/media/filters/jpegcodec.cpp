@@ -114,6 +114,33 @@ bool JpegDecoder::DecodeRgb32(std::span<const uint8_t> jpeg, int width, int heig
     return true;
 }
 
+int JpegDecoder::ScaleEighthsCovering(int width, int height, int min_width, int min_height) {
+    for (int eighths : {1, 2, 4})
+        if (ScaledSide(width, eighths) >= min_width && ScaledSide(height, eighths) >= min_height)
+            return eighths;
+    return 8;
+}
+
+bool JpegDecoder::DecodeRgb32Scaled(std::span<const uint8_t> jpeg, int width, int height,
+                                    int eighths, bool bottom_up, uint8_t* dst) {
+    if (eighths == 8)
+        return DecodeRgb32(jpeg, width, height, bottom_up, dst);
+    int w = 0, h = 0;
+    if (!dst || (eighths != 1 && eighths != 2 && eighths != 4) || !ReadSize(jpeg, &w, &h) ||
+        w != width || h != height)
+        return false;
+    const int sw = ScaledSide(width, eighths), sh = ScaledSide(height, eighths);
+    // A reduced picture is for showing: its chroma is taken as it is
+    // (merged with the colour conversion) rather than smoothed first.
+    const int flags = TJFLAG_FASTDCT | TJFLAG_FASTUPSAMPLE | (bottom_up ? TJFLAG_BOTTOMUP : 0);
+    // Asked for the scaled size, the decoder takes the largest of its scales
+    // that fits it: exactly `eighths`/8.
+    if (tjDecompress2(m_handle, jpeg.data(), static_cast<unsigned long>(jpeg.size()), dst, sw,
+                      Rgb32Stride(sw), sh, TJPF_BGRA, flags) != 0)
+        return tjGetErrorCode(m_handle) == TJERR_WARNING;
+    return true;
+}
+
 HRESULT JpegCompressionInfo(std::u16string_view description, double default_quality, LPWSTR version,
                             int* version_len, LPWSTR description_out, int* description_len,
                             LONG* def_key_frame_rate, LONG* def_p_frames_per_key,

@@ -68,6 +68,18 @@ public:
     // stream is corrupt or its size differs. `dst` holds Rgb32ImageSize.
     bool DecodeRgb32(std::span<const uint8_t> jpeg, int width, int height, bool bottom_up,
                      uint8_t* dst);
+    // The smallest scale of the decoder's DCT (1/8, 1/4, 1/2, else 1) at
+    // which a `width` x `height` picture still covers `min_width` x
+    // `min_height`, as an eighths numerator (1, 2, 4 or 8).
+    static int ScaleEighthsCovering(int width, int height, int min_width, int min_height);
+    // A picture's side at `eighths`/8 of its size, as the decoder makes it.
+    static int ScaledSide(int side, int eighths) { return (side * eighths + 7) / 8; }
+    // Decodes a `width` x `height` stream at `eighths`/8 of its size (the
+    // scale applied inside the inverse DCT, so the decoder does the work of
+    // the smaller picture) into RGB32 rows of ScaledSide of each side;
+    // false as DecodeRgb32. `dst` holds Rgb32ImageSize of the scaled size.
+    bool DecodeRgb32Scaled(std::span<const uint8_t> jpeg, int width, int height, int eighths,
+                           bool bottom_up, uint8_t* dst);
 
 private:
     void* m_handle = nullptr;

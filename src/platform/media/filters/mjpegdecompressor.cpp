@@ -63,9 +63,25 @@ public:
             const size_t size = Rgb32ImageSize(go.width, go.height);
             if (size > static_cast<size_t>(out->GetSize()))
                 return E_UNEXPECTED;
-            if (!m_decoder.DecodeRgb32(jpeg, gi.width, gi.height, go.bottom_up, dst))
+            // A renderer that shows the picture smaller gets it decoded at
+            // the smallest DCT scale that still covers what it draws.
+            int draw_width = 0, draw_height = 0;
+            const int eighths = DownstreamDrawSize(Output(), &draw_width, &draw_height)
+                                    ? JpegDecoder::ScaleEighthsCovering(gi.width, gi.height,
+                                                                        draw_width, draw_height)
+                                    : 8;
+            if (eighths == 8) {
+                if (!m_decoder.DecodeRgb32(jpeg, gi.width, gi.height, go.bottom_up, dst))
+                    return S_FALSE;
+                out->SetActualDataLength(static_cast<LONG>(size));
+                return S_OK;
+            }
+            if (!m_decoder.DecodeRgb32Scaled(jpeg, gi.width, gi.height, eighths, go.bottom_up, dst))
                 return S_FALSE;
-            out->SetActualDataLength(static_cast<LONG>(size));
+            const int sw = JpegDecoder::ScaledSide(gi.width, eighths);
+            const int sh = JpegDecoder::ScaledSide(gi.height, eighths);
+            SetSampleRgb32Size(out, out_type, sw, sh);
+            out->SetActualDataLength(static_cast<LONG>(Rgb32ImageSize(sw, sh)));
             return S_OK;
         }
         const size_t size = Yuy2ImageSize(go.width, go.height);

@@ -1,5 +1,7 @@
 #include "platform/media/filters/videotransform.h"
 
+#include "platform/media/filters/colourspace.h"
+
 #include <cstdlib>
 #include <cstring>
 
@@ -70,6 +72,35 @@ void VideoTransformFilter::CreatePins(std::unique_ptr<TransformOutputPin> output
     m_output = static_cast<TransformOutputPin*>(AddPin(std::move(output)));
 }
 
+bool DownstreamDrawSize(const TransformOutputPin& output, int* width, int* height) {
+    const ComPtr<IPin> peer = output.Peer();
+    ComPtr<IVideoDrawSize> draw;
+    if (!peer || peer->QueryInterface(IVideoDrawSize::iid, draw.OutVoid()) != S_OK || !draw)
+        return false;
+    LONG w = 0, h = 0;
+    if (draw->GetDrawSize(&w, &h) != S_OK || w <= 0 || h <= 0)
+        return false;
+    *width = int(w);
+    *height = int(h);
+    return true;
+}
+
+void SetSampleRgb32Size(IMediaSample* out, const MediaType& connection, int width, int height) {
+    const VIDEOINFOHEADER* connected = connection.VideoInfo();
+    if (!connected)
+        return;
+    VIDEOINFOHEADER vih = *connected;
+    vih.bmiHeader.biWidth = width;
+    vih.bmiHeader.biHeight = connected->bmiHeader.biHeight < 0 ? -height : height;
+    vih.bmiHeader.biSizeImage = DWORD(Rgb32ImageSize(width, height));
+    vih.rcSource = {0, 0, width, height};
+    vih.rcTarget = {0, 0, width, height};
+    MediaType type = connection;
+    type.SetFormat(&vih, sizeof vih);
+    type->lSampleSize = vih.bmiHeader.biSizeImage;
+    out->SetMediaType(&type.Get());
+}
+
 HRESULT VideoTransformFilter::OnActivate() {
     m_skipped.store(0);
     return S_OK;
@@ -106,7 +137,11 @@ HRESULT VideoTransformFilter::OnReceive(BaseInputPin& pin, IMediaSample* sample)
         out->SetMediaTime(&media_start, &media_stop);
     AM_MEDIA_TYPE* changed = nullptr;
     if (sample->GetMediaType(&changed) == S_OK && changed) {
-        if (std::optional<MediaType> type = OutputTypeFor(*changed))
+        // A type the transform gave its frame (a reduced preview) stays.
+        AM_MEDIA_TYPE* own = nullptr;
+        if (out->GetMediaType(&own) == S_OK && own)
+            DeleteMediaType(own);
+        else if (std::optional<MediaType> type = OutputTypeFor(*changed))
             out->SetMediaType(&type->Get());
         DeleteMediaType(changed);
     }

@@ -44,6 +44,13 @@ private:
     VideoTransformFilter& m_owner;
 };
 
+// Streaming thread: the size the output's peer draws pictures at now
+// (IVideoDrawSize), false when it does not say.
+bool DownstreamDrawSize(const TransformOutputPin& output, int* width, int* height);
+// The connection's RGB32 type (rate, row order kept) for a picture of
+// `width` x `height`, set on `out` as the type of this sample alone.
+void SetSampleRgb32Size(IMediaSample* out, const MediaType& connection, int width, int height);
+
 class VideoTransformFilter : public BaseFilter {
 public:
     explicit VideoTransformFilter(const GUID& clsid);

@@ -9,9 +9,12 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPointer>
+#include <QRegion>
+#include <QResizeEvent>
 #include <QThread>
 #include <QWidget>
 
+#include <atomic>
 #include <condition_variable>
 #include <cstring>
 #include <functional>
@@ -147,10 +150,39 @@ LONG VirtualKey(int key) {
     }
 }
 
+// The part of `area` a picture of `video` fills at its own aspect, centred
+// (the rest is black bars); all of `area` while the picture's size is not
+// known.
+QRect Letterbox(QSize area, QSize video) {
+    if (video.isEmpty() || area.isEmpty())
+        return QRect(QPoint(0, 0), area);
+    const int64_t aw = area.width(), ah = area.height();
+    const int64_t vw = video.width(), vh = video.height();
+    int w = area.width(), h = area.height();
+    if (aw * vh > ah * vw)
+        w = int(std::max<int64_t>(1, (ah * vw + vh / 2) / vh));
+    else
+        h = int(std::max<int64_t>(1, (aw * vh + vw / 2) / vw));
+    return QRect((area.width() - w) / 2, (area.height() - h) / 2, w, h);
+}
+
+// What streaming threads need to know of the window: the picture's size
+// and the size it is drawn at. Written on the user interface thread.
+struct DrawGeometry {
+    std::atomic<int> video_width{0}, video_height{0};
+    std::atomic<int> draw_width{0}, draw_height{0};
+    QSize Video() const { return QSize(video_width.load(), video_height.load()); }
+    void Update(QSize area) {
+        const QRect r = Letterbox(area, Video());
+        draw_width.store(r.width());
+        draw_height.store(r.height());
+    }
+};
+
 // The window. Lives and dies on the user interface thread.
 class VideoWidget final : public QWidget {
 public:
-    VideoWidget() {
+    explicit VideoWidget(std::shared_ptr<DrawGeometry> geometry) : m_geometry(std::move(geometry)) {
         setAttribute(Qt::WA_OpaquePaintEvent);
         setMouseTracking(true);
         setFocusPolicy(Qt::ClickFocus);
@@ -170,14 +202,30 @@ public:
     std::function<void()> on_close;
 
 protected:
+    // The frame comes made at the size it is drawn (the picture's aspect,
+    // letterboxed): drawn as it is, with black bars where the picture's
+    // aspect leaves the window uncovered. A frame of an older window size
+    // is scaled until the next one comes.
     void paintEvent(QPaintEvent*) override {
         QPainter painter(this);
         if (m_frame.isNull()) {
             painter.fillRect(rect(), Qt::black);
             return;
         }
-        painter.setRenderHint(QPainter::SmoothPixmapTransform, true);
-        painter.drawImage(rect(), m_frame);
+        const QRect picture = Letterbox(size(), m_geometry->Video());
+        const QRegion bars = QRegion(rect()).subtracted(QRegion(picture));
+        for (const QRect& bar : bars)
+            painter.fillRect(bar, Qt::black);
+        if (m_frame.size() == picture.size()) {
+            painter.drawImage(picture.topLeft(), m_frame);
+        } else {
+            painter.setRenderHint(QPainter::SmoothPixmapTransform, true);
+            painter.drawImage(picture, m_frame);
+        }
+    }
+    void resizeEvent(QResizeEvent* event) override {
+        QWidget::resizeEvent(event);
+        m_geometry->Update(size());
     }
     void closeEvent(QCloseEvent* event) override {
         QWidget::closeEvent(event);
@@ -256,6 +304,7 @@ private:
         return true;
     }
 
+    const std::shared_ptr<DrawGeometry> m_geometry;
     QImage m_frame;
     win::HWND m_drain = nullptr;
 };
@@ -314,19 +363,46 @@ bool IsRgb32Video(const AM_MEDIA_TYPE& mt) {
            std::abs(vih->bmiHeader.biHeight) <= 16384;
 }
 
-class RendererInputPin final : public BaseInputPin {
+class RendererInputPin final : public BaseInputPin, public IVideoDrawSize {
 public:
-    explicit RendererInputPin(BaseFilter& filter) : BaseInputPin(filter, u"Input") {}
+    RendererInputPin(BaseFilter& filter, std::shared_ptr<DrawGeometry> geometry)
+        : BaseInputPin(filter, u"Input"), m_geometry(std::move(geometry)) {}
     HRESULT CheckMediaType(const AM_MEDIA_TYPE& mt) override {
         return IsRgb32Video(mt) ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
     }
+
+    HRESULT QueryInterface(REFIID riid, void** out) override {
+        return BaseInputPin::QueryInterface(riid, out);
+    }
+    ULONG AddRef() override { return BaseInputPin::AddRef(); }
+    ULONG Release() override { return BaseInputPin::Release(); }
+    HRESULT GetDrawSize(LONG* width, LONG* height) override {
+        if (!width || !height)
+            return E_POINTER;
+        *width = m_geometry->draw_width.load();
+        *height = m_geometry->draw_height.load();
+        return *width > 0 && *height > 0 ? S_OK : S_FALSE;
+    }
+
+protected:
+    HRESULT QueryPinInterface(REFIID riid, void** out) override {
+        if (riid == IVideoDrawSize::iid)
+            return ReturnInterface<IVideoDrawSize>(this, out);
+        return BaseInputPin::QueryPinInterface(riid, out);
+    }
+
+private:
+    const std::shared_ptr<DrawGeometry> m_geometry;
 };
 
 class VideoRenderer final : public BaseFilter, public IVideoWindow {
 public:
     explicit VideoRenderer(const GUID& clsid)
-        : BaseFilter(clsid), m_mailbox(std::make_shared<FrameMailbox>()) {
-        m_input = static_cast<RendererInputPin*>(AddPin(std::make_unique<RendererInputPin>(*this)));
+        : BaseFilter(clsid),
+          m_mailbox(std::make_shared<FrameMailbox>()),
+          m_geometry(std::make_shared<DrawGeometry>()) {
+        m_input = static_cast<RendererInputPin*>(
+            AddPin(std::make_unique<RendererInputPin>(*this, m_geometry)));
     }
     ~VideoRenderer() override {
         // The window belongs to the interface thread: deleted there.
@@ -353,6 +429,10 @@ public:
         if (const VIDEOINFOHEADER* vih = mt.VideoInfo()) {
             m_video_width = vih->bmiHeader.biWidth;
             m_video_height = std::abs(vih->bmiHeader.biHeight);
+            m_geometry->video_width.store(int(m_video_width));
+            m_geometry->video_height.store(int(m_video_height));
+            if (m_widget)
+                m_geometry->Update(m_widget->size());
             if (!m_size_set) {
                 m_width = m_video_width;
                 m_height = m_video_height;
@@ -670,7 +750,7 @@ private:
     // down). User interface thread.
     VideoWidget* Widget() {
         if (!m_widget) {
-            auto* w = new VideoWidget();
+            auto* w = new VideoWidget(m_geometry);
             win::WidgetHandle(w, kWindowClass);
             w->setWindowTitle(m_caption);
             w->on_close = [this] { NotifyEvent(EC_USERABORT, 0, 0); };
@@ -705,11 +785,15 @@ private:
                 w->setParent(nullptr, flags);
         }
         w->setGeometry(m_left, m_top, m_width, m_height);
+        // A hidden window's resize event waits for its show; the frames
+        // made before it should already have its size.
+        m_geometry->Update(w->size());
         w->setVisible(was_visible);
     }
 
     RendererInputPin* m_input = nullptr;
     std::shared_ptr<FrameMailbox> m_mailbox;
+    std::shared_ptr<DrawGeometry> m_geometry;
 
     // Waits of a streaming thread for Running (a paused renderer holds its
     // frame); woken by state changes and by the pin's stop token.
@@ -739,9 +823,26 @@ HRESULT VideoRenderer::OnReceive(BaseInputPin& pin, IMediaSample* sample) {
     const VIDEOINFOHEADER* vih = mt.VideoInfo();
     if (!vih)
         return VFW_E_TYPE_NOT_ACCEPTED;
-    const int width = vih->bmiHeader.biWidth;
-    const int height = std::abs(vih->bmiHeader.biHeight);
-    const bool bottom_up = vih->bmiHeader.biHeight > 0;
+    int width = vih->bmiHeader.biWidth;
+    int height = std::abs(vih->bmiHeader.biHeight);
+    bool bottom_up = vih->bmiHeader.biHeight > 0;
+    // A frame made smaller for the window carries its own size, never
+    // larger than the connection's.
+    AM_MEDIA_TYPE* own = nullptr;
+    if (sample->GetMediaType(&own) == S_OK && own) {
+        const bool usable = IsRgb32Video(*own);
+        if (usable) {
+            const auto* v = reinterpret_cast<const VIDEOINFOHEADER*>(own->pbFormat);
+            if (v->bmiHeader.biWidth <= width && std::abs(v->bmiHeader.biHeight) <= height) {
+                width = v->bmiHeader.biWidth;
+                height = std::abs(v->bmiHeader.biHeight);
+                bottom_up = v->bmiHeader.biHeight > 0;
+            }
+        }
+        DeleteMediaType(own);
+        if (!usable)
+            return S_OK;
+    }
     const size_t stride = size_t(width) * 4;
     BYTE* data = nullptr;
     sample->GetPointer(&data);
@@ -764,10 +865,31 @@ HRESULT VideoRenderer::OnReceive(BaseInputPin& pin, IMediaSample* sample) {
             return S_FALSE;
     }
 
-    QImage frame = m_mailbox->Take(width, height);
-    for (int y = 0; y < height; ++y) {
-        const BYTE* row = data + stride * size_t(bottom_up ? height - 1 - y : y);
-        std::memcpy(frame.scanLine(y), row, stride);
+    // The picture is made once at the size the window draws it (the
+    // letterboxed part); a window not sized yet gets the frame's own size.
+    int draw_width = m_geometry->draw_width.load(), draw_height = m_geometry->draw_height.load();
+    if (draw_width <= 0 || draw_height <= 0) {
+        draw_width = width;
+        draw_height = height;
+    }
+    QImage frame = m_mailbox->Take(draw_width, draw_height);
+    if (draw_width == width && draw_height == height) {
+        for (int y = 0; y < height; ++y) {
+            const BYTE* row = data + stride * size_t(bottom_up ? height - 1 - y : y);
+            std::memcpy(frame.scanLine(y), row, stride);
+        }
+    } else {
+        // The sample's rows as they lie (no copy), scaled once into the
+        // window's picture; bottom-up rows are drawn mirrored.
+        const QImage source(data, width, height, qsizetype(stride), QImage::Format_RGB32);
+        QPainter painter(&frame);
+        painter.setRenderHint(QPainter::SmoothPixmapTransform, true);
+        painter.setCompositionMode(QPainter::CompositionMode_Source);
+        if (bottom_up) {
+            painter.translate(0, draw_height);
+            painter.scale(1, -1);
+        }
+        painter.drawImage(QRect(0, 0, draw_width, draw_height), source);
     }
     bool queue = false;
     {

@@ -22,9 +22,14 @@
 // - The message drain: with a drain window set, mouse and key input on the
 //   video window is posted to the drain as WM_ messages (client coordinates
 //   in lparam) instead of being handled.
-// - Frames: a streaming thread copies each frame into a one-frame mailbox
-//   and, unless a delivery is already queued, queues a call to the user
-//   interface thread, which paints the latest frame scaled to the window. A
+// - The picture keeps its aspect: it fills the window's width or height and
+//   black bars fill the rest (letterbox), never stretched. The input pin
+//   answers IVideoDrawSize with the size it is drawn at, and takes frames
+//   smaller than the connection's that carry their own RGB32 type.
+// - Frames: a streaming thread makes each frame once at the size it is
+//   drawn (a copy, or one scaling) in a one-frame mailbox and, unless a
+//   delivery is already queued, queues a call to the user interface thread,
+//   which paints the latest frame as it is. A
 //   streaming thread never waits for the user interface thread: frames that
 //   come faster than the interface paints replace each other in the mailbox.
 //   A timed frame is presented at its time on the graph's clock (at once

@@ -8,6 +8,7 @@
 
 #include "platform/media/engine_harness.h"
 #include "platform/media/filters/codecs.h"
+#include "platform/media/filters/colourspace.h"
 #include "platform/media/graph.h"
 #include "platform/media/picture_reader.h"
 
@@ -130,6 +131,108 @@ TEST(MjpegDecompressor, RoundTripsToRgb32AndYuy2KeepThePicture) {
                                     ? FromRgb32(frames[0].data, kWidth, kHeight, true)
                                     : FromYuy2(frames[0].data, kWidth, kHeight);
         EXPECT_GT(Psnr(decoded, reference), out == MEDIASUBTYPE_RGB32 ? 32.0 : 30.0);
+        h.Teardown();
+    }
+}
+
+// Studio range into the coder's planes for every byte value of every
+// component, in each layout: what the range tables say, exactly.
+TEST(StudioPlanes, EveryValueOfEveryLayoutExpandsAsTheRangeTablesSay) {
+    constexpr int kPairs = 256;
+    for (const YuvLayout layout : {YuvLayout::Yuy2, YuvLayout::Uyvy, YuvLayout::Nv12}) {
+        SCOPED_TRACE(int(layout));
+        const int width = 2 * kPairs, height = 2;
+        std::vector<uint8_t> frame(YuvImageSize(layout, width, height));
+        for (int row = 0; row < height; ++row)
+            for (int i = 0; i < kPairs; ++i) {
+                const uint8_t a = uint8_t(i), b = uint8_t(255 - i);
+                if (layout == YuvLayout::Nv12) {
+                    frame[size_t(row * width + 2 * i)] = a;
+                    frame[size_t(row * width + 2 * i + 1)] = b;
+                    frame[size_t(width * height + 2 * i)] = a;
+                    frame[size_t(width * height + 2 * i + 1)] = b;
+                } else {
+                    uint8_t* p = frame.data() + size_t(row) * width * 2 + 4 * size_t(i);
+                    const bool yuy2 = layout == YuvLayout::Yuy2;
+                    p[yuy2 ? 0 : 1] = a;  // luma, chroma as they lie
+                    p[yuy2 ? 1 : 0] = a;
+                    p[yuy2 ? 2 : 3] = b;
+                    p[yuy2 ? 3 : 2] = b;
+                }
+            }
+        YuvPlanes planes;
+        StudioYuvToPlanes(frame.data(), layout, width, height, &planes);
+        for (int i = 0; i < kPairs; ++i) {
+            ASSERT_EQ(planes.y[size_t(width + 2 * i)], StudioToFullLuma(uint8_t(i))) << i;
+            ASSERT_EQ(planes.y[size_t(width + 2 * i + 1)], StudioToFullLuma(uint8_t(255 - i))) << i;
+            ASSERT_EQ(planes.u[size_t(i)], StudioToFullChroma(uint8_t(i))) << i;
+            ASSERT_EQ(planes.v[size_t(i)], StudioToFullChroma(uint8_t(255 - i))) << i;
+        }
+    }
+}
+
+// A renderer that draws the picture smaller gets it made at that size: the
+// decompressor decodes at the smallest DCT scale that still covers the
+// drawn size, the converter keeps every n-th pixel; each such frame says
+// its size on the sample, and shows the same picture.
+TEST(PreviewSize, DecoderAndConverterMakeNoMorePixelsThanTheWindowDraws) {
+    const Picture reference = Reference();
+    const std::vector<uint8_t> jpeg = EncodeJpeg(reference, 90);
+    const std::vector<uint8_t> yuy2 = ToYuy2(reference);
+    struct Case {
+        bool decoder;
+        LONG draw_width, draw_height;
+        int width, height;  // what comes out
+    };
+    const Case cases[] = {
+        {true, 80, 60, 80, 60},      // 1/4 covers exactly
+        {true, 81, 40, 160, 120},    // one pixel more: 1/2
+        {true, 30, 20, 40, 30},      // 1/8
+        {true, 320, 240, 320, 240},  // full size: the connection's type
+        {false, 80, 60, 80, 60},     // every fourth pixel
+        {false, 100, 50, 160, 120},  // every second
+        {false, 300, 200, 320, 240},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << (c.decoder ? "decoder " : "converter ") << c.draw_width
+                                        << "x" << c.draw_height);
+        FilterHarness h(
+            Make(c.decoder ? MjpegDecompressorClassEntry() : ColourConverterClassEntry()));
+        TestSource* source = h.AddSource(c.decoder ? SourceOf(MEDIASUBTYPE_MJPG, 24, 1 << 20)
+                                                   : SourceOf(MEDIASUBTYPE_YUY2, 16, yuy2.size()));
+        TestSink::Options sink_options = SinkOf(MEDIASUBTYPE_RGB32);
+        sink_options.draw_width = c.draw_width;
+        sink_options.draw_height = c.draw_height;
+        TestSink* sink = h.AddSink(sink_options);
+        ASSERT_EQ(h.ConnectIn(source, u"XForm In"), S_OK);
+        ASSERT_EQ(h.ConnectOut(u"XForm Out", sink), S_OK);
+        ASSERT_TRUE(SUCCEEDED(h.Control()->Run()));
+        ASSERT_EQ(source->Push(c.decoder ? jpeg : yuy2, 0, 400000), S_OK);
+        ASSERT_TRUE(sink->WaitForSamples(1));
+        h.Control()->Stop();
+        const TestSink::Received frame = sink->ReceivedSamples().at(0);
+        const bool reduced = c.width != kWidth;
+        ASSERT_EQ(bool(frame.type.VideoInfo()), reduced);
+        if (reduced) {
+            EXPECT_EQ(frame.type->subtype, MEDIASUBTYPE_RGB32);
+            EXPECT_EQ(frame.type.VideoInfo()->bmiHeader.biWidth, c.width);
+            EXPECT_EQ(frame.type.VideoInfo()->bmiHeader.biHeight, c.height) << "bottom-up kept";
+            EXPECT_EQ(frame.type.VideoInfo()->AvgTimePerFrame, 400000);
+        }
+        ASSERT_EQ(frame.data.size(), size_t(c.width) * c.height * 4);
+        // The same picture: the reference taken at the same points.
+        const Picture shown = FromRgb32(frame.data, c.width, c.height, true);
+        Picture expected;
+        expected.width = c.width;
+        expected.height = c.height;
+        for (int y = 0; y < c.height; ++y)
+            for (int x = 0; x < c.width; ++x) {
+                const int sx = x * kWidth / c.width + (c.decoder ? kWidth / c.width / 2 : 0);
+                const int sy = y * kHeight / c.height + (c.decoder ? kHeight / c.height / 2 : 0);
+                expected.bgrx.insert(expected.bgrx.end(), reference.Pixel(sx, sy),
+                                     reference.Pixel(sx, sy) + 4);
+            }
+        EXPECT_GT(Psnr(shown, expected), 20.0);
         h.Teardown();
     }
 }

@@ -188,12 +188,17 @@ TEST_F(Renderer, ShowsItselfWhenTheGraphStartsAndDrawsFramesUprightInTheOwner) {
 
     const QRgb red = qRgb(220, 20, 20), blue = qRgb(20, 20, 220);
     ASSERT_EQ(source->Push(Picture(red, blue)), S_OK);
-    // The panel's own pixels: the video fills it inside the bevel, upright.
+    // The panel's own pixels inside the bevel: the 2:1 video is as wide as
+    // the 384x288 window and letterboxed (384x192 from row 48, black bars
+    // above and below, never stretched), upright.
     auto shows = [&](QRgb left, QRgb right) {
         const QImage shot = m_panel->grab().toImage();
         return Near(shot.pixel(1 + 96, 1 + 200), left) &&
                Near(shot.pixel(1 + 288, 1 + 200), right) &&
-               Near(shot.pixel(1 + 192, 1 + 3), qRgb(255, 255, 255), 60);
+               Near(shot.pixel(1 + 192, 1 + 48 + 3), qRgb(255, 255, 255), 60) &&
+               Near(shot.pixel(1 + 192, 1 + 44), qRgb(0, 0, 0), 8) &&
+               Near(shot.pixel(1 + 192, 1 + 244), qRgb(0, 0, 0), 8) &&
+               Near(shot.pixel(1 + 288, 1 + 236), right);
     };
     EXPECT_TRUE(SpinUntil([&] { return shows(red, blue); }));
 

@@ -4,8 +4,9 @@
 // capture stream whose frames the test feeds (with their sequence numbers
 // and driver times), laid out with the node's row padding and field order;
 // an analog side (inputs, audio inputs, standards, a detected standard);
-// scripted EAGAIN answers; removal of a node in the middle of a stream; and
-// an output node that records what is written to it.
+// scripted EAGAIN answers; removal of a node in the middle of a stream; an
+// output node that records what is written to it; and a replay of recorded
+// frames (MJPG or raw) at the node's own rate, as a camera delivers them.
 //
 // Threads: made and scripted on the test's thread; the device filters call
 // it from their control and streaming threads. All state is guarded by
@@ -21,7 +22,10 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
+#include <ctime>
 #include <deque>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -134,6 +138,22 @@ public:
         std::lock_guard guard(m_lock);
         m_nodes[path].open_error = error;
     }
+    // From the next STREAMON on, `path` delivers `frames` over and over, one
+    // each of its intervals, stamped with the times they became ready (the
+    // first one interval after STREAMON). A frame whose time comes while the
+    // consumer holds every buffer is lost, as with a driver: the sequence
+    // skips it. Frames fed with Feed come first.
+    void Replay(const std::string& path, std::vector<std::vector<uint8_t>> frames) {
+        std::lock_guard guard(m_lock);
+        m_nodes[path].replay =
+            std::make_shared<const std::vector<std::vector<uint8_t>>>(std::move(frames));
+    }
+    // CPU time the replay spent copying frames into buffers (the part a
+    // device's DMA does), on whichever threads dequeued them.
+    int64_t ReplayCopyNs() {
+        std::lock_guard guard(m_lock);
+        return m_replay_copy_ns;
+    }
     // The next `count` VIDIOC_DQBUF (or write) calls on `path` fail with
     // EAGAIN even though poll reported the device ready.
     void ScriptEagain(const std::string& path, int count) {
@@ -242,13 +262,33 @@ public:
         Node* n = &m_nodes[fd->second];
         ++n->polls;
         auto ready = [&] {
-            return !n->present || (n->streaming && !n->pending.empty() && !n->queued.empty()) ||
+            return !n->present ||
+                   (n->streaming && !n->queued.empty() &&
+                    (!n->pending.empty() || ReplayDue(*n, std::chrono::steady_clock::now()))) ||
                    (p.events & POLLOUT);
         };
         auto own_ready = [&] { return count > 1 && ::poll(fds + 1, count - 1, 0) > 0; };
         const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-        while (!ready() && !own_ready() && std::chrono::steady_clock::now() < until)
-            m_cv.wait_for(guard, std::chrono::milliseconds(5));
+        while (!ready() && !own_ready() && std::chrono::steady_clock::now() < until) {
+            if (n->replay && n->streaming && !n->queued.empty() && count > 1) {
+                // A replaying device is ready at its next frame's time: the
+                // wait for it is one wait on the caller's own descriptors
+                // (a stop still ends it), as a driver's poll sleeps until a
+                // frame, not a wake every few milliseconds.
+                const auto wake = std::min(until, ReplayTime(*n, n->replay_next));
+                guard.unlock();
+                const auto ms = std::chrono::ceil<std::chrono::milliseconds>(
+                                    wake - std::chrono::steady_clock::now())
+                                    .count();
+                ::poll(fds + 1, count - 1, int(std::max<int64_t>(0, ms)));
+                guard.lock();
+                continue;
+            }
+            auto wake = std::chrono::steady_clock::now() + std::chrono::milliseconds(5);
+            if (n->replay && n->streaming)
+                wake = std::min(wake, ReplayTime(*n, n->replay_next));
+            m_cv.wait_until(guard, wake);
+        }
         int n_ready = 0;
         for (nfds_t i = 1; i < count; ++i)
             n_ready += fds[i].revents != 0;
@@ -298,6 +338,9 @@ private:
         std::vector<std::vector<uint8_t>> buffers;
         std::deque<uint32_t> queued;  // buffer indices the driver holds
         std::deque<FakeFrame> pending;
+        std::shared_ptr<const std::vector<std::vector<uint8_t>>> replay;
+        std::chrono::steady_clock::time_point replay_start;
+        uint32_t replay_next = 0;  // the sequence number of the next frame
         int eagain = 0;
         int open_error = 0;
         int polls = 0;
@@ -316,6 +359,21 @@ private:
         if (!n.present)
             return errno = ENODEV, nullptr;
         return &n;
+    }
+
+    static std::chrono::steady_clock::time_point ReplayTime(const Node& n, uint32_t sequence) {
+        const auto period =
+            std::chrono::nanoseconds(int64_t(n.node.interval.numerator) * 1'000'000'000 /
+                                     std::max<uint32_t>(1, n.node.interval.denominator));
+        return n.replay_start + period * (int64_t(sequence) + 1);
+    }
+    static bool ReplayDue(const Node& n, std::chrono::steady_clock::time_point now) {
+        return n.replay && !n.replay->empty() && n.streaming && now >= ReplayTime(n, n.replay_next);
+    }
+    static int64_t ThreadCpuNs() {
+        timespec t{};
+        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+        return int64_t(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
     }
 
     static bool Planar(uint32_t fourcc) {
@@ -486,15 +544,35 @@ private:
                     --n.eagain;
                     return errno = EAGAIN, -1;
                 }
-                if (!n.streaming || n.pending.empty() || n.queued.empty())
+                const auto now = std::chrono::steady_clock::now();
+                if (!n.streaming || n.queued.empty() || (n.pending.empty() && !ReplayDue(n, now)))
                     return errno = EAGAIN, -1;
-                FakeFrame frame = std::move(n.pending.front());
-                n.pending.pop_front();
+                FakeFrame frame;
+                const std::vector<uint8_t>* data = &frame.data;
+                if (!n.pending.empty()) {
+                    frame = std::move(n.pending.front());
+                    n.pending.pop_front();
+                } else {
+                    // The driver's free buffers hold the newest frames
+                    // whose time has come; older ones had none to go to.
+                    while (now >= ReplayTime(n, n.replay_next + uint32_t(n.queued.size())))
+                        ++n.replay_next;
+                    frame.sequence = n.replay_next;
+                    frame.time_100ns = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                           ReplayTime(n, n.replay_next).time_since_epoch())
+                                           .count() /
+                                       100;
+                    data = &(*n.replay)[n.replay_next % n.replay->size()];
+                    ++n.replay_next;
+                }
                 const uint32_t index = n.queued.front();
                 n.queued.pop_front();
                 std::vector<uint8_t>& buffer = n.buffers[index];
-                const size_t length = std::min(buffer.size(), frame.data.size());
-                std::memcpy(buffer.data(), frame.data.data(), length);
+                const size_t length = std::min(buffer.size(), data->size());
+                const int64_t copy_start = n.replay ? ThreadCpuNs() : 0;
+                std::memcpy(buffer.data(), data->data(), length);
+                if (n.replay)
+                    m_replay_copy_ns += ThreadCpuNs() - copy_start;
                 b->index = index;
                 b->bytesused = uint32_t(length);
                 b->sequence = frame.sequence;
@@ -506,6 +584,8 @@ private:
             case VIDIOC_STREAMON:
                 n.log.push_back("STREAMON");
                 n.streaming = true;
+                n.replay_start = std::chrono::steady_clock::now();
+                n.replay_next = 0;
                 m_cv.notify_all();
                 return 0;
             case VIDIOC_STREAMOFF:
@@ -646,6 +726,7 @@ private:
     std::map<int, std::string> m_fds;
     int m_next_fd = 100;
     int m_mapped = 0;
+    int64_t m_replay_copy_ns = 0;
 };
 
 // Installs a fake system for the life of the object.
@@ -678,6 +759,37 @@ inline FakeNode YuyvCamera(std::string card = "USB Camera", std::string stable_n
                      {V4L2_CID_SATURATION, FakeControl{0, 255, 1, 128, 128}},
                      {V4L2_CID_SHARPNESS, FakeControl{0, 255, 1, 128, 128}}};
     return node;
+}
+
+// The frames of a recording: for MJPG each JPEG of a file of JPEGs one
+// after another (as `ffmpeg -f mjpeg` writes them), cut at each start-of-
+// image marker that follows an end-of-image marker; for a raw format
+// (YUYV, UYVY, NV12, YUV420) each whole frame of `width` x `height`. Empty
+// when the file cannot be read or holds no whole frame.
+inline std::vector<std::vector<uint8_t>> RecordedFrames(const std::string& file, uint32_t fourcc,
+                                                        uint32_t width, uint32_t height) {
+    std::ifstream in(file, std::ios::binary);
+    const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), {});
+    std::vector<std::vector<uint8_t>> frames;
+    if (fourcc == V4L2_PIX_FMT_MJPEG) {
+        size_t start = 0;
+        for (size_t i = 2; i + 3 < bytes.size(); ++i)
+            if (bytes[i - 2] == 0xFF && bytes[i - 1] == 0xD9 && bytes[i] == 0xFF &&
+                bytes[i + 1] == 0xD8 && bytes[i + 2] == 0xFF) {
+                frames.emplace_back(bytes.begin() + std::ptrdiff_t(start),
+                                    bytes.begin() + std::ptrdiff_t(i));
+                start = i;
+            }
+        if (bytes.size() >= start + 4 && bytes[start] == 0xFF && bytes[start + 1] == 0xD8)
+            frames.emplace_back(bytes.begin() + std::ptrdiff_t(start), bytes.end());
+        return frames;
+    }
+    const bool planar = fourcc == V4L2_PIX_FMT_NV12 || fourcc == V4L2_PIX_FMT_YUV420;
+    const size_t size = planar ? size_t(width) * height * 3 / 2 : size_t(width) * height * 2;
+    for (size_t at = 0; size > 0 && at + size <= bytes.size(); at += size)
+        frames.emplace_back(bytes.begin() + std::ptrdiff_t(at),
+                            bytes.begin() + std::ptrdiff_t(at + size));
+    return frames;
 }
 
 // A frame of a uniform YUYV picture whose luma is `luma`.

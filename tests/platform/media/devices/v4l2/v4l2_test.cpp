@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
+#include <fstream>
 #include <thread>
 
 #include "platform/com/devices.h"
@@ -371,6 +374,74 @@ TEST_F(V4l2Streaming, FramesArriveInOrderStampedWithTheDriverTimesOnTheGraphCloc
     EXPECT_LT(frames[0].start, 50'000'000);
     EXPECT_EQ(Captured(), 3);
     EXPECT_EQ(Dropped(), 0);
+}
+
+// A recording replayed by the fake, as the benchmarks use it: a file of
+// JPEGs is cut into its frames (a raw file into whole frames, a partial one
+// left out), and an MJPG camera delivers them in a loop at its own rate,
+// bit for bit, each stamped with its place on the device's clock.
+TEST(V4l2Replay, ARecordingIsCutIntoItsFramesAndDeliveredInTurnAtTheDeviceRate) {
+    constexpr uint32_t kW = 64, kH = 48;
+    const std::string dir = ::testing::TempDir();
+    std::vector<std::vector<uint8_t>> jpegs;
+    {
+        JpegEncoder encoder;
+        std::ofstream out(dir + "replay.mjpeg", std::ios::binary);
+        for (uint8_t luma : {40, 120, 200}) {
+            Yuv422Image picture;
+            picture.Resize(int(kW), int(kH));
+            std::fill(picture.y.begin(), picture.y.end(), luma);
+            std::fill(picture.u.begin(), picture.u.end(), uint8_t(128));
+            std::fill(picture.v.begin(), picture.v.end(), uint8_t(128));
+            std::vector<uint8_t> jpeg(JpegEncoder::MaxSize(int(kW), int(kH)));
+            jpeg.resize(encoder.EncodeYuv422(picture, 90, jpeg));
+            ASSERT_FALSE(jpeg.empty());
+            out.write(reinterpret_cast<const char*>(jpeg.data()), std::streamsize(jpeg.size()));
+            jpegs.push_back(jpeg);
+        }
+        std::ofstream raw(dir + "replay.nv12", std::ios::binary);
+        const std::vector<char> two_and_a_half(kW * kH * 3 / 2 * 5 / 2, 7);
+        raw.write(two_and_a_half.data(), std::streamsize(two_and_a_half.size()));
+    }
+    EXPECT_EQ(RecordedFrames(dir + "replay.nv12", V4L2_PIX_FMT_NV12, kW, kH).size(), 2u);
+    std::vector<std::vector<uint8_t>> frames =
+        RecordedFrames(dir + "replay.mjpeg", V4L2_PIX_FMT_MJPEG, kW, kH);
+    ASSERT_EQ(frames, jpegs);
+
+    ScopedFakeV4l2 fake;
+    FakeNode node;
+    node.formats = {FakeFormat{V4L2_PIX_FMT_MJPEG, {FakeSize{kW, kH, {{1, 30}}}}}};
+    node.fourcc = V4L2_PIX_FMT_MJPEG;
+    node.width = kW;
+    node.height = kH;
+    fake->AddNode(kCam, node);
+    fake->Replay(kCam, frames);
+    ComPtr<IBaseFilter> camera = OnlyCamera();
+    ASSERT_TRUE(camera);
+    ComPtr<IFilterGraph2> graph = CreateFilterGraph();
+    ComPtr<TestSink> sink = TestSink::Make({{MediaType::Partial(MEDIATYPE_Video)}});
+    ASSERT_EQ(graph->AddFilter(camera.Get(), u"Camera"), S_OK);
+    ASSERT_EQ(graph->AddFilter(sink->Filter(), u"Sink"), S_OK);
+    ASSERT_EQ(
+        graph->ConnectDirect(PinNamed(camera.Get(), u"Capture").Get(), sink->Input(), nullptr),
+        S_OK);
+    ASSERT_TRUE(SUCCEEDED(graph.As<IMediaControl>()->Run()));
+    ASSERT_TRUE(sink->WaitForSamples(7));
+    graph.As<IMediaControl>()->Stop();
+    const auto received = sink->ReceivedSamples();
+    ASSERT_TRUE(received[0].has_time);
+    // Which recorded frame came first; every later one follows from its
+    // time (a loaded machine may lose one, as a driver would).
+    const auto first = std::find(frames.begin(), frames.end(), received[0].data);
+    ASSERT_NE(first, frames.end());
+    for (size_t i = 1; i < received.size(); ++i) {
+        const double periods = double(received[i].start - received[0].start) / double(k30fps);
+        const long step = std::lround(periods);
+        EXPECT_NEAR(periods, double(step), 0.01) << "frame " << i << " off the device's rate";
+        EXPECT_GE(step, long(i));
+        EXPECT_EQ(received[i].data, frames[size_t(first - frames.begin() + step) % frames.size()])
+            << "frame " << i;
+    }
 }
 
 // A driver that keeps its own rate (29.97 where 30 was asked): the first
