@@ -26,22 +26,14 @@ constexpr int kBits[] = {16, 24, 32, 8};
 constexpr int kRates[] = {48000, 44100, 96000, 88200, 32000, 22050, 16000, 11025, 8000};
 constexpr int kChannels[] = {2, 1, 3, 4, 5, 6, 7, 8};
 
-struct CurrentCalls {
-    AlsaCaptureApi api;
-    // Changes with every SetAlsaCaptureApi, so a card's shared state made
-    // through other calls is never reused.
-    uint64_t generation = 0;
-};
+using CurrentCalls = SwappableCalls<AlsaCaptureApi>::Current;
 
-std::mutex g_api_lock;
-// Guarded by g_api_lock.
-CurrentCalls& CallsLocked() {
-    static CurrentCalls calls{RealAlsaCaptureApi(), 0};
-    return calls;
+SwappableCalls<AlsaCaptureApi>& Table() {
+    static SwappableCalls<AlsaCaptureApi> table(RealAlsaCaptureApi);
+    return table;
 }
 CurrentCalls Calls() {
-    std::lock_guard guard(g_api_lock);
-    return CallsLocked();
+    return Table().Get();
 }
 
 // What every filter instance of one capture device of a card shares: its
@@ -311,10 +303,8 @@ void AlsaCapture::Stream(std::stop_token stop, const WAVEFORMATEX& format) {
 }  // namespace
 
 void SetAlsaCaptureApi(AlsaCaptureApi api) {
-    std::lock_guard guard(g_api_lock);
-    CurrentCalls& calls = CallsLocked();
-    calls.api = api.open ? std::move(api) : RealAlsaCaptureApi();
-    ++calls.generation;
+    const bool filled = bool(api.open);
+    Table().Set(std::move(api), filled);
 }
 
 HRESULT CreateAlsaCapture(const AlsaCard& card, REFIID riid, void** out) {

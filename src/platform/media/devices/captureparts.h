@@ -189,6 +189,36 @@ private:
     const Calls m_calls;
 };
 
+// A table of device calls that tests may swap, with a generation that
+// changes at every swap, so state made through earlier calls (a listing, a
+// device's shared state) is never reused. Thread-safe.
+template <class Api>
+class SwappableCalls {
+public:
+    struct Current {
+        Api api;
+        uint64_t generation = 0;
+    };
+
+    explicit SwappableCalls(Api (*real)()) : m_real(real), m_current{real(), 0} {}
+
+    Current Get() const {
+        std::lock_guard guard(m_lock);
+        return m_current;
+    }
+    // `api` when it is filled in, the real calls otherwise.
+    void Set(Api api, bool filled) {
+        std::lock_guard guard(m_lock);
+        m_current.api = filled ? std::move(api) : m_real();
+        ++m_current.generation;
+    }
+
+private:
+    Api (*const m_real)();
+    mutable std::mutex m_lock;
+    Current m_current;  // Guarded by m_lock.
+};
+
 // The hand-over between a camera's capture thread and its delivery thread,
 // so that a consumer that blocks holds the delivery thread only and the
 // capture thread never waits for it.

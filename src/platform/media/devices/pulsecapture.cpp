@@ -25,22 +25,14 @@ constexpr auto kListingLife = std::chrono::seconds(1);
 
 constexpr int kRates[] = {48000, 44100, 32000, 22050, 16000, 11025, 8000};
 
-struct CurrentCalls {
-    PulseApi api;
-    // Changes with every SetPulseApi, so nothing made through other calls
-    // (a listing, a device's shared state) is reused.
-    uint64_t generation = 0;
-};
+using CurrentCalls = SwappableCalls<PulseApi>::Current;
 
-std::mutex g_api_lock;
-// Guarded by g_api_lock.
-CurrentCalls& CallsLocked() {
-    static CurrentCalls calls{RealPulseApi(), 0};
-    return calls;
+SwappableCalls<PulseApi>& Table() {
+    static SwappableCalls<PulseApi> table(RealPulseApi);
+    return table;
 }
 CurrentCalls Calls() {
-    std::lock_guard guard(g_api_lock);
-    return CallsLocked();
+    return Table().Get();
 }
 
 // The input lines of a source: its ports, or its volume alone. Each call
@@ -333,10 +325,8 @@ void PulseCapture::Stream(std::stop_token stop, const WAVEFORMATEX& format) {
 }  // namespace
 
 void SetPulseApi(PulseApi api) {
-    std::lock_guard guard(g_api_lock);
-    CurrentCalls& calls = CallsLocked();
-    calls.api = api.list ? std::move(api) : RealPulseApi();
-    ++calls.generation;
+    const bool filled = bool(api.list);
+    Table().Set(std::move(api), filled);
 }
 
 PulseApi CurrentPulseApi() {
