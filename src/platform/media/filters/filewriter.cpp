@@ -398,7 +398,8 @@ private:
         // What was written is on the disk before the file is called done;
         // a failure here is the file's like any other, and is reported.
         HRESULT closing = S_OK;
-        if (::fdatasync(fd) != 0 && errno != EINVAL)
+        if (g_barrier_sync.load(std::memory_order_relaxed) && ::fdatasync(fd) != 0 &&
+            errno != EINVAL)
             closing = HResultFromErrno(errno);
         if (::close(fd) != 0 && SUCCEEDED(closing))
             closing = HResultFromErrno(errno);
@@ -785,7 +786,8 @@ HRESULT FileWriter::NextFile(uint64_t length, std::vector<KeptBlock>* kept) {
     HRESULT closing = S_OK;
     if (::ftruncate(old_fd, static_cast<off_t>(length)) != 0)
         closing = HResultFromErrno(errno);
-    if (::fdatasync(old_fd) != 0 && errno != EINVAL && SUCCEEDED(closing))
+    if (g_barrier_sync.load(std::memory_order_relaxed) && ::fdatasync(old_fd) != 0 &&
+        errno != EINVAL && SUCCEEDED(closing))
         closing = HResultFromErrno(errno);
     if (::close(old_fd) != 0 && SUCCEEDED(closing))
         closing = HResultFromErrno(errno);

@@ -161,10 +161,11 @@ inline constexpr uint64_t kFileWriterLimitBytes = 64ull << 20;
 
 com::ClassEntry FileWriterClassEntry();
 
-// Whether barriers make what was written durable (fdatasync), for every
-// File Writer of the process; on by default. Off only for benchmarks that
-// set the writer beside a tool that never syncs: the order of the writes
-// is kept, and closing a file still syncs it. Any thread.
+// Whether barriers and closing make what was written durable (fdatasync),
+// for every File Writer of the process; on by default. Off only for
+// benchmarks that set the writer beside a tool that never syncs: the order
+// of the writes is kept, and the file's bytes are left to the system's own
+// writeback, as that tool leaves them. Any thread.
 void SetFileWriterBarrierSync(bool sync);
 
 }  // namespace ronvix::media
