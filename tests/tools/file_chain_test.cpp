@@ -1,8 +1,6 @@
-// A capture that outgrows what the file system lets one file hold (FAT's
-// 4 GiB; here a process's file-size limit with SIGXFSZ ignored, so the
-// write fails with EFBIG as on FAT) goes on in numbered files: each one a
-// complete AVI in sync, and together holding every frame the capture
-// counted, with no frame lost or repeated at a seam.
+// A capture that outgrows what a file may hold goes on in numbered files:
+// each one a complete AVI in sync, and together holding every frame the
+// capture counted, with no frame lost or repeated at a seam.
 
 #include <gtest/gtest.h>
 
@@ -17,15 +15,8 @@
 namespace ronvix::tools {
 namespace {
 
-TEST(CaptureContinues, PastTheFileSystemsLimitInNumberedFilesThatAddUp) {
-    QTemporaryDir dir;
-    const QString file = dir.filePath(QStringLiteral("tape one.avi"));
-    constexpr qint64 kLimit = 3 << 20;
-    const ToolRun run = RunProgram(
-        QStringLiteral("bash"),
-        {"-c",
-         QStringLiteral("ulimit -f %1 && trap '' XFSZ && exec \"$0\" \"$@\"").arg(kLimit >> 10),
-         ToolPath(), "--video", "0", "--audio", "0", "--seconds", "12", "--out", file});
+// The files of a capture that ran into a limit of `limit` bytes a file.
+void ExpectNumberedFilesThatAddUp(const ToolRun& run, const QString& file, qint64 limit) {
     ASSERT_EQ(run.status, 0) << run.err.toStdString() << run.out.toStdString();
     const CaptureReport report = ParseCaptureReport(run.out);
 
@@ -49,16 +40,18 @@ TEST(CaptureContinues, PastTheFileSystemsLimitInNumberedFilesThatAddUp) {
     for (const QString& f : files) {
         SCOPED_TRACE(f.toStdString());
         const qint64 size = QFileInfo(f).size();
-        EXPECT_LE(size, kLimit);
+        EXPECT_LE(size, limit);
         bytes += size;
         const auto offsets = media::test::MeasureAvOffsets(f);
         ASSERT_TRUE(offsets);
         // Each file starts its sound at its first picture's instant.
         EXPECT_TRUE(offsets->AllWithin(-0.5 - 0.01, 1.5 + 0.01))
             << "offsets from " << offsets->Lowest() << " to " << offsets->Highest();
-        if (f != files.last()) {  // The capture's own end may cut a mark in two.
+        // The capture's own end may cut a mark in two, and a frame the
+        // camera lost on a loaded machine takes its mark with it.
+        if (f != files.last() && report.dropped == 0) {
             EXPECT_GE(offsets->offsets.size(), 1u);
-            EXPECT_EQ(offsets->lone_bursts + offsets->lone_whites, 0);
+            EXPECT_EQ(offsets->lone_bursts + offsets->lone_whites, 0) << run.out.toStdString();
         }
         for (int64_t w : offsets->white)
             white.push_back(places + w);
@@ -75,9 +68,33 @@ TEST(CaptureContinues, PastTheFileSystemsLimitInNumberedFilesThatAddUp) {
     EXPECT_EQ(SummaryBytes(run.out), bytes);
     // The marks lie a second apart across every seam: no place was lost or
     // written twice where one file ends and the next begins.
-    ASSERT_GE(white.size(), 10u);
+    // Each mark stays on its place even when frames were lost around it.
+    ASSERT_GE(white.size(), 8u);
     for (size_t i = 1; i < white.size(); ++i)
-        EXPECT_EQ(white[i] - white[i - 1], 25) << "between marks " << i - 1 << " and " << i;
+        EXPECT_EQ((white[i] - white[i - 1]) % 25, 0)
+            << "between marks " << i - 1 << " and " << i << "\n"
+            << run.out.toStdString();
+    if (report.dropped == 0) {
+        EXPECT_EQ(white.back() - white.front(), 25 * int64_t(white.size() - 1));
+    }
+}
+
+// Both ways a file ends: the file system refuses it (a process's file-size
+// limit, SIGXFSZ ignored, so the write fails with EFBIG as on FAT), and the
+// size the user chose.
+TEST(CaptureContinues, PastAFileSizeLimitInNumberedFilesThatAddUp) {
+    QTemporaryDir dir;
+    const QString refused = dir.filePath(QStringLiteral("tape one.avi"));
+    ExpectNumberedFilesThatAddUp(
+        RunProgram(
+            QStringLiteral("bash"),
+            {"-c", QStringLiteral("ulimit -f 3072 && trap '' XFSZ && exec \"$0\" \"$@\""),
+             ToolPath(), "--video", "0", "--audio", "0", "--seconds", "11", "--out", refused}),
+        refused, 3 << 20);
+    const QString split = dir.filePath(QStringLiteral("tape two"));
+    ExpectNumberedFilesThatAddUp(RunCapture({"--video", "0", "--audio", "0", "--seconds", "11",
+                                             "--split", "3", "--out", split}),
+                                 split, 3 << 20);
 }
 
 TEST(CaptureContinues, NextFilesAreNamedAfterTheFirst) {
