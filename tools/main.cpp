@@ -275,6 +275,12 @@ int Capture(const Options& o) {
     const ComPtr<media::IBaseFilter> mux = mediagraph::AddCaptureFile(m.CaptureGraph, out, &writer);
     if (!mux)
         throw Failure{kExitFailed, QStringLiteral("cannot make the AVI writer for %1").arg(o.out)};
+    // The files that follow the first when one is full.
+    ComPtr<media::IFileWriterChain> chain;
+    if (writer)
+        writer->QueryInterface(media::IFileWriterChain::iid, chain.OutVoid());
+    if (chain && o.split_mb)
+        chain->SetFileSizeLimit(static_cast<uint64_t>(*o.split_mb) << 20);
     mediagraph::RenderCaptureStreams(
         {m.CaptureGraph, m.VideoSourceFilter, m.AudioSourceFilter, m.SampleGrabber, m.sync},
         mux.Get());
@@ -353,6 +359,10 @@ int Capture(const Options& o) {
     // file's every byte.
     m.CaptureGraph->SetActive(false);
     const int64_t final_bytes = file_bytes();
+    uint32_t files = 1;
+    if (chain)
+        chain->GetFileCount(&files);
+    chain = nullptr;
     writer = nullptr;
     media::SetTestCameraUnpaced(false);
     QCoreApplication::processEvents();
@@ -368,6 +378,14 @@ int Capture(const Options& o) {
               .arg(elapsed > 0 ? static_cast<double>(final_counts.captured) / elapsed : 0.0, 0, 'f',
                    1)
               .arg(out));
+    if (files > 1) {
+        QStringList names;
+        for (uint32_t n = 1; n <= files; ++n)
+            names << QString::fromStdU16String(media::ChainFileName(out.toStdU16String(), n));
+        Print(QStringLiteral("the capture went on in %1 files: %2")
+                  .arg(files)
+                  .arg(names.join(QStringLiteral(", "))));
+    }
     if (aborted.load()) {
         PrintError(QStringLiteral("the capture stopped with an error: %1")
                        .arg(mediagraph::ResultText(abort_result).trimmed()));

@@ -17,7 +17,7 @@ QString UsageText() {
         "Usage:\n"
         "  ronvix-capture --list\n"
         "  ronvix-capture [--video DEVICE] [--audio DEVICE] [--seconds N] --out FILE "
-        "[--unpaced]\n"
+        "[--split MB] [--unpaced]\n"
         "  ronvix-capture --play FILE --to DEVICE [--audio-out DEVICE]\n"
         "  ronvix-capture --repair FILE [--out FIXED]\n"
         "  ronvix-capture --help | --version\n"
@@ -34,6 +34,10 @@ QString UsageText() {
         "  --seconds N        capture for N seconds (a whole number, at least 1);\n"
         "                     without it the capture runs until SIGINT or SIGTERM\n"
         "  --out FILE         the AVI file to write (replaced when it exists)\n"
+        "  --split MB         begin a next file after MB mebibytes (a whole number,\n"
+        "                     at least 2); a file system that refuses a larger file\n"
+        "                     (FAT's 4 GiB) starts the next one too: FILE, then\n"
+        "                     FILE's name with _002, _003, ... before its extension\n"
         "  --unpaced          the Test Pattern Camera delivers frames as fast as the\n"
         "                     capture path takes them (for measurements)\n"
         "  --play FILE        the AVI file to play out\n"
@@ -104,6 +108,22 @@ ParseResult ParseOptions(const QStringList& arguments) {
             into = true;
             return std::nullopt;
         };
+        // A whole number of at least `least`, given once.
+        auto whole = [&](std::optional<int>& into, int least) -> std::optional<QString> {
+            QString text;
+            bool seen = into.has_value();
+            if (auto refused = value(text, seen))
+                return refused;
+            bool ok = false;
+            const qlonglong n = text.toLongLong(&ok);
+            if (!ok || n < least || n > INT_MAX)
+                return QStringLiteral("%1 needs a whole number of at least %2, not \"%3\"")
+                    .arg(name)
+                    .arg(least)
+                    .arg(text);
+            into = static_cast<int>(n);
+            return std::nullopt;
+        };
         std::optional<QString> error;
         if (name == QLatin1String("--list")) {
             error = flag(list);
@@ -128,19 +148,9 @@ ParseResult ParseOptions(const QStringList& arguments) {
         } else if (name == QLatin1String("--audio-out")) {
             error = value(o.audio_out, has_audio_out);
         } else if (name == QLatin1String("--seconds")) {
-            QString text;
-            bool seen = o.seconds.has_value();
-            error = value(text, seen);
-            if (!error) {
-                bool ok = false;
-                const qlonglong n = text.toLongLong(&ok);
-                if (!ok || n < 1 || n > INT_MAX)
-                    error =
-                        QStringLiteral("--seconds needs a whole number of at least 1, not \"%1\"")
-                            .arg(text);
-                else
-                    o.seconds = static_cast<int>(n);
-            }
+            error = whole(o.seconds, 1);
+        } else if (name == QLatin1String("--split")) {
+            error = whole(o.split_mb, 2);
         } else {
             error = arg.startsWith(QLatin1Char('-'))
                         ? QStringLiteral("unknown option %1").arg(arg)
@@ -151,7 +161,7 @@ ParseResult ParseOptions(const QStringList& arguments) {
     }
 
     const bool capture =
-        has_video || has_audio || (has_out && !has_repair) || o.seconds || o.unpaced;
+        has_video || has_audio || (has_out && !has_repair) || o.seconds || o.unpaced || o.split_mb;
     const bool play = has_play || has_to || has_audio_out;
     const int commands = int(list) + int(capture) + int(play) + int(has_repair);
     if (help || version) {

@@ -29,6 +29,9 @@ struct Options {
     // Capture length in seconds; none runs until SIGINT or SIGTERM.
     std::optional<int> seconds;
     QString out;
+    // Mebibytes after which a next file begins; none: only at a file
+    // system's limit.
+    std::optional<int> split_mb;
     bool unpaced = false;
     // Repair: the file to repair; `out`, when given, receives the repaired
     // copy instead of the file being replaced.

@@ -158,6 +158,9 @@ void TMainForm::CreateControls() {
     Bind(ComboBox1, "ComboBox1");
     Bind(StopAfterCheck, "StopAfterCheck");
     Bind(StopAfterTime, "StopAfterTime");
+    Bind(GroupBox13, "GroupBox13");
+    Bind(Label23, "Label23");
+    Bind(SplitSize, "SplitSize");
 
     // Properties beyond the table.
     savedialog->SetDialogKind(controls::TFileDialogKind::dkSave);
@@ -193,6 +196,9 @@ void TMainForm::CreateControls() {
     ComboBox1->setCurrentIndex(1);
     // A tape's usual length until the user sets another.
     StopAfterTime->SetSeconds(2 * 3600);
+    for (const capture::SplitSizeChoice& c : capture::kSplitSizes)
+        SplitSize->addItem(QString::fromUtf8(c.text));
+    SplitSize->setCurrentIndex(0);
 
     PageControl1->setCurrentIndex(0);
     BuildTabOrder(this);
@@ -252,7 +258,8 @@ void TMainForm::CreateComponents() {
         {"AudioCapFilters.ItemIndex", "VideoCapFilters.ItemIndex", "savedialog.FileName",
          "VideoFormats.ItemIndex", "AudioFormats.ItemIndex", "AudioDestFilters.ItemIndex",
          "VideoOutFilters.ItemIndex", "OverCheck.Checked", "SourceFilename.Text",
-         "ComboBox1.ItemIndex", "StopAfterCheck.Checked", "StopAfterTime.Seconds"});
+         "ComboBox1.ItemIndex", "StopAfterCheck.Checked", "StopAfterTime.Seconds",
+         "SplitSize.ItemIndex"});
     FormStorage1->OnSavePlacement = [this](QObject* sender) { FormStorage1SavePlacement(sender); };
     AppEvents1 = new controls::TAppEvents(this, QStringLiteral("AppEvents1"));
     AppEvents1->OnMinimize = [this](QObject*) { m_minimized = true; };

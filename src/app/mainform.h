@@ -135,6 +135,12 @@ public:
     // time (off by default).
     QCheckBox* StopAfterCheck = nullptr;
     controls::TDurationEdit* StopAfterTime = nullptr;
+    // "Begin a new file after": a size after which a capture goes on in a
+    // next file (see capture::kSplitSizes); a file system that refuses a
+    // larger file starts one whatever the choice.
+    QGroupBox* GroupBox13 = nullptr;
+    QLabel* Label23 = nullptr;
+    QComboBox* SplitSize = nullptr;
 
     // Non-visual components.
     mediagraph::TFilterGraph* CaptureGraph = nullptr;

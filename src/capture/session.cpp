@@ -159,6 +159,16 @@ void TMainForm::StartButtonClick(QObject* sender) {
     if (capture) {
         com::ComPtr<media::IFileWriterQueue> writer;
         m_capture.mux = mediagraph::AddCaptureFile(CaptureGraph, m_capture.file_name, &writer);
+        // A file that reaches the chosen size ends, and the capture goes on
+        // in the next one; a stored choice out of range is taken as none.
+        if (com::ComPtr<media::IFileWriterChain> chain;
+            writer &&
+            com::SUCCEEDED(writer->QueryInterface(media::IFileWriterChain::iid, chain.OutVoid()))) {
+            const int split = SplitSize->currentIndex();
+            chain->SetFileSizeLimit(split > 0 && split < int(std::size(capture::kSplitSizes))
+                                        ? capture::kSplitSizes[split].bytes
+                                        : 0);
+        }
         // A timed stop is decided where the streams are cut, in the file:
         // the file ends at exactly that stream time, and the mux tells the
         // window when it got there.

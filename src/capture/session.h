@@ -112,4 +112,18 @@ QString QualityText(int value);
 // again, an existing file is neither truncated nor removed.
 std::optional<QString> CaptureFileProblem(const QString& name);
 
+// The sizes after which a capture may go on in a next file, in the order
+// "Begin a new file after" lists them; the first is no size of the user's
+// (only a file system's refusal begins a next file). Media sizes: a CD's
+// megabytes are 2^20 bytes, a DVD's gigabytes 10^9.
+struct SplitSizeChoice {
+    const char* text;
+    uint64_t bytes;
+};
+inline constexpr SplitSizeChoice kSplitSizes[] = {
+    {"the file system's limit", 0}, {"650 MB (CD)", 650ull << 20},
+    {"700 MB (CD)", 700ull << 20},  {"1 GB", 1ull << 30},
+    {"2 GB", 2ull << 30},           {"4.7 GB (DVD)", 4'700'000'000ull},
+};
+
 }  // namespace ronvix::capture

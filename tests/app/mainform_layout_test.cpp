@@ -118,6 +118,9 @@ const Expect kExpected[] = {
     {"ComboBox1", "GroupBox12", "", 88, 22, 97, 21, 0, true},
     {"StopAfterCheck", "GroupBox12", "Stop capture after", 212, 24, 116, 17, 1, true},
     {"StopAfterTime", "GroupBox12", "", 330, 22, 70, 21, 2, true},
+    {"GroupBox13", "TabSheet2", "Capture files", 1, 420, 689, 50, 5, true},
+    {"Label23", "GroupBox13", "Begin a new file after", 8, 24, 108, 13, -1, true},
+    {"SplitSize", "GroupBox13", "", 120, 20, 130, 21, 0, true},
 };
 // clang-format on
 

@@ -494,13 +494,16 @@ TEST_F(CaptureWindow, AStartWhoseFileCannotBeCreatedSaysWhyAndLeavesThePageStopp
 // "Stop capture after" 5 s: the file holds exactly five seconds of every
 // stream (125 places at 25 frames a second, 240000 sound frames), the page
 // ends the capture by itself as "Stop" does (the preview comes back), the
-// remaining time never shows more than the timer leaves, and the setting is
-// there after a restart.
+// remaining time never shows more than the timer leaves, and the settings
+// are there after a restart (with the size after which a next file begins,
+// which the capture's file writer gets).
 TEST_F(CaptureWindow, ATimedStopEndsTheCaptureAtThatStreamTimeAsStopDoes) {
     ChooseDevices();
     form->PageControl1->setCurrentIndex(2);
     form->StopAfterCheck->setChecked(true);
     form->StopAfterTime->SetSeconds(5);
+    form->SplitSize->setCurrentIndex(3);
+    ASSERT_EQ(form->SplitSize->currentText(), QStringLiteral("1 GB"));
     form->PageControl1->setCurrentIndex(0);
     form->preview->setChecked(true);
     form->savedialog->SetFileName("c:\\timed.avi");
@@ -508,6 +511,14 @@ TEST_F(CaptureWindow, ATimedStopEndsTheCaptureAtThatStreamTimeAsStopDoes) {
     ASSERT_TRUE(form->StopButton->isEnabled());
     form->Timer->SetEnabled(false);
     form->Timer3->SetEnabled(false);
+    {
+        com::ComPtr<media::IFileWriterChain> chain;
+        ASSERT_TRUE(form->m_capture.writer);
+        form->m_capture.writer->QueryInterface(media::IFileWriterChain::iid, chain.OutVoid());
+        uint64_t limit = 0;
+        ASSERT_TRUE(chain && com::SUCCEEDED(chain->GetFileSizeLimit(&limit)));
+        EXPECT_EQ(limit, 1ull << 30);
+    }
     Spin(1500);
     form->Timer3Timer(form->Timer3);
     form->TimerTimer(form->Timer);
@@ -544,6 +555,7 @@ TEST_F(CaptureWindow, ATimedStopEndsTheCaptureAtThatStreamTimeAsStopDoes) {
     Open();
     EXPECT_TRUE(form->StopAfterCheck->isChecked());
     EXPECT_EQ(form->StopAfterTime->Seconds(), 5);
+    EXPECT_EQ(form->SplitSize->currentIndex(), 3);
     ExpectNoBox();
 }
 

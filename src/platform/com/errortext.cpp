@@ -146,6 +146,7 @@ constexpr Win32Text kWin32Texts[] = {
     {ERROR_ALREADY_EXISTS, "The file already exists."},
     {ERROR_FILENAME_EXCED_RANGE, "The file name is too long."},
     {ERROR_DIRECTORY, "The name is a folder, not a file."},
+    {ERROR_FILE_TOO_LARGE, "The file size exceeds the limit allowed and cannot be saved."},
     {ERROR_IO_DEVICE, "The device reported an input/output error."},
 };
 

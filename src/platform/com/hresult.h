@@ -195,6 +195,7 @@ inline constexpr uint32_t ERROR_INVALID_NAME = 123;
 inline constexpr uint32_t ERROR_DIR_NOT_EMPTY = 145;
 inline constexpr uint32_t ERROR_ALREADY_EXISTS = 183;
 inline constexpr uint32_t ERROR_FILENAME_EXCED_RANGE = 206;
+inline constexpr uint32_t ERROR_FILE_TOO_LARGE = 223;
 inline constexpr uint32_t ERROR_DIRECTORY = 267;
 inline constexpr uint32_t ERROR_IO_DEVICE = 1117;
 
@@ -228,6 +229,8 @@ constexpr uint32_t Win32ErrorFromErrno(int err) {
             return ERROR_INVALID_PARAMETER;
         case ENAMETOOLONG:
             return ERROR_FILENAME_EXCED_RANGE;
+        case EFBIG:
+            return ERROR_FILE_TOO_LARGE;
         case EISDIR:
             return ERROR_DIRECTORY;
         case ENOTEMPTY:

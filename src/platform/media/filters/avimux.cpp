@@ -15,11 +15,13 @@ extern "C" {
 #include <climits>
 #include <cmath>
 #include <cstring>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <numeric>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/com/object.h"
@@ -351,6 +353,7 @@ public:
                 finished = true;
             }
         }
+        ReportAbort();
         if (finished)
             m_out->DeliverEndOfStream();
     }
@@ -373,8 +376,11 @@ protected:
     void OnStopJoin() override {
         // Receive calls still in progress finish first (they hold the lock);
         // new ones are refused by the inactive pins.
-        std::lock_guard guard(m_file_lock);
-        Finish();
+        {
+            std::lock_guard guard(m_file_lock);
+            Finish();
+        }
+        ReportAbort();
     }
 
 private:
@@ -417,6 +423,25 @@ private:
     // frame, into the file's header (before the stream's first chunk).
     void TakeDisplayProperties(MuxInputPin::Stream& s, const VIDEOINFOHEADER2& vih2);
     HRESULT WriteSilence(MuxInputPin::Stream& s, int64_t frames);
+    HRESULT WriteSilence(int stream, int64_t frames);
+    // One chunk into the file. When the file system refuses to grow the
+    // file (or the owner's size is reached), the file ends at a checkpoint
+    // and the capture goes on in the next file of the series.
+    HRESULT WriteChunk(int stream, std::span<const uint8_t> data, bool key);
+    HRESULT ContinueInNextFile();
+    // Lets the writer drop what a cut can no longer need.
+    void ReleaseKept();
+    // An EC_ERRORABORT the writer left to the mux (a file-size limit the
+    // capture could not continue past). Without the file lock.
+    void ReportAbort() {
+        HRESULT hr = S_OK;
+        {
+            std::lock_guard guard(m_file_lock);
+            std::swap(hr, m_abort);
+        }
+        if (FAILED(hr))
+            NotifyEvent(EC_ERRORABORT, hr, 0);
+    }
     // The file's indexes and counts, once a second of writing.
     void MaybeCheckpoint();
     HRESULT Track(HRESULT hr) {
@@ -440,6 +465,19 @@ private:
     // Guarded by m_file_lock (and each input's `stream`).
     std::unique_ptr<MuxSink> m_sink;
     std::unique_ptr<AviFileWriter> m_file;
+    // The writer's continuation into a next file, when it offers one, and
+    // the chunks of the current file a cut may need again (in file order).
+    struct TailChunk {
+        int stream = 0;
+        uint64_t offset = 0;  // Of the chunk's header.
+        uint32_t size = 0;
+        bool key = true;
+        int64_t at = 0;  // The stream's position: video place or sound frame.
+    };
+    ComPtr<IFileWriterChain> m_chain;
+    std::deque<TailChunk> m_tail;
+    bool m_continuing = false;
+    HRESULT m_abort = S_OK;  // See ReportAbort.
     HRESULT m_error = S_OK;  // The file failed; Receive reports it.
     CaptureTimeline m_timeline;
     size_t m_held_bytes = 0;
@@ -476,6 +514,11 @@ HRESULT AviMux::Open() {
     peer->QueryInterface(IFileWriterQueue::iid, queue.OutVoid());
     m_sink = std::make_unique<MuxSink>(std::move(stream), std::move(queue));
     m_file = std::make_unique<AviFileWriter>(*m_sink);
+    m_chain = nullptr;
+    m_tail.clear();
+    m_abort = S_OK;
+    if (SUCCEEDED(peer->QueryInterface(IFileWriterChain::iid, m_chain.OutVoid())))
+        m_chain->KeepFrom(0);
     for (MuxInputPin* in : Inputs()) {
         if (!in->IsConnected())
             continue;
@@ -570,6 +613,7 @@ HRESULT AviMux::OnReceive(BaseInputPin& pin, IMediaSample* sample) {
     // Outside the file lock: the graph's queue takes the event and returns.
     if (end_reached)
         NotifyEvent(EC_STREAM_CONTROL_STOPPED, 0, 0);
+    ReportAbort();
     return hr;
 }
 
@@ -654,7 +698,7 @@ HRESULT AviMux::ReceiveVideo(MuxInputPin& pin, IMediaSample* sample, const BYTE*
 
 HRESULT AviMux::FillPlaces(MuxInputPin::Stream& s, int64_t place) {
     for (; s.next_place < place; ++s.next_place) {
-        const HRESULT hr = Track(m_file->Write(s.index, {}, false));
+        const HRESULT hr = WriteChunk(s.index, {}, false);
         if (FAILED(hr))
             return hr;
     }
@@ -688,7 +732,7 @@ HRESULT AviMux::PlaceFrame(MuxInputPin& pin, const uint8_t* data, size_t length,
         return FAILED(hr) ? hr : S_SAMPLE_LEFT_OUT;
     }
     Publish(pin);
-    hr = Track(m_file->Write(s.index, {data, length}, key || s.all_key));
+    hr = WriteChunk(s.index, {data, length}, key || s.all_key);
     if (SUCCEEDED(hr))
         s.next_place = place.place + 1;
     return hr;
@@ -719,31 +763,178 @@ HRESULT AviMux::ReceiveAudio(MuxInputPin& pin, IMediaSample* sample, const BYTE*
     const int64_t written = place.frames;
     if (written <= 0)
         return frames - place.skip > 0 ? S_SAMPLE_PAST_END : S_OK;
-    return Track(m_file->Write(
-        s.index, {data + place.skip * s.block_align, size_t(written * s.block_align)}, true));
+    return WriteChunk(s.index, {data + place.skip * s.block_align, size_t(written * s.block_align)},
+                      true);
 }
 
 HRESULT AviMux::WriteSilence(MuxInputPin::Stream& s, int64_t frames) {
-    const int64_t rate = std::max<int64_t>(1, int64_t(m_timeline.SampleRate(s.line)));
+    return WriteSilence(s.index, frames);
+}
+
+HRESULT AviMux::WriteSilence(int stream, int64_t frames) {
+    int block_align = 1;
+    uint8_t silence = 0;
+    for (MuxInputPin* in : Inputs())
+        if (in->stream.index == stream) {
+            block_align = in->stream.block_align;
+            silence = in->stream.silence;
+        }
+    const int64_t rate = std::max<int64_t>(1, m_file->UnitRate(stream).first);
     // In chunks of at most a second, so a long gap needs no large buffer.
     const int64_t chunk = std::min<int64_t>(frames, rate);
-    const std::vector<uint8_t> zeros(size_t(chunk * s.block_align), s.silence);
+    const std::vector<uint8_t> zeros(size_t(std::max<int64_t>(chunk, 0) * block_align), silence);
     for (int64_t done = 0; done < frames; done += chunk) {
         const int64_t n = std::min(chunk, frames - done);
-        const HRESULT hr =
-            Track(m_file->Write(s.index, {zeros.data(), size_t(n * s.block_align)}, true));
+        const HRESULT hr = WriteChunk(stream, {zeros.data(), size_t(n * block_align)}, true);
         if (FAILED(hr))
             return hr;
     }
     return S_OK;
 }
 
+HRESULT AviMux::WriteChunk(int stream, std::span<const uint8_t> data, bool key) {
+    const int64_t at = m_file->Position(stream);
+    HRESULT hr = m_file->Write(stream, data, key);
+    if (SUCCEEDED(hr)) {
+        if (m_chain)
+            m_tail.push_back({stream, m_file->LastChunkOffset(), uint32_t(data.size()), key, at});
+        return hr;
+    }
+    if (!m_chain || m_continuing || !IsFileSizeLimit(hr))
+        return Track(hr);
+    hr = ContinueInNextFile();
+    if (FAILED(hr)) {
+        // The writer left this failure to the capture, which cannot go on.
+        if (IsFileSizeLimit(hr) && SUCCEEDED(m_error))
+            m_abort = hr;
+        return Track(hr);
+    }
+    return WriteChunk(stream, data, key);
+}
+
+HRESULT AviMux::ContinueInNextFile() {
+    m_continuing = true;
+    struct Done {
+        bool& flag;
+        ~Done() { flag = false; }
+    } done{m_continuing};
+    // Everything queued is on the disk or refused: the file ends at the
+    // latest checkpoint the disk holds, and is cut there.
+    const HRESULT refused = m_chain->Drain();
+    uint64_t written = 0;
+    m_chain->GetWrittenEnd(&written);
+    const AviFileWriter::Cut cut = m_file->EndAt(written);
+    // A file that could hold no chunk at all: a next one would not either.
+    if (std::none_of(cut.positions.begin(), cut.positions.end(), [](int64_t p) { return p > 0; }))
+        return FAILED(refused) ? refused : HResultFromErrno(EFBIG);
+    std::vector<IFileWriterChain::KeptBlock> kept;
+    HRESULT hr = m_chain->NextFile(cut.length, &kept);
+    if (FAILED(hr))
+        return hr;
+    std::unique_ptr<AviFileWriter> previous = std::move(m_file);
+    m_file = previous->Successor(*m_sink);
+    hr = m_file->Begin();
+    if (FAILED(hr))
+        return hr;
+    m_last_checkpoint = std::chrono::steady_clock::now();
+
+    // Where each stream begins in the next file: the pictures where the
+    // cut file's end, the sound at that same instant (a little of it then
+    // ends the cut file too, when the sound had run ahead).
+    std::vector<int64_t> starts = cut.positions;
+    std::vector<const MuxInputPin::Stream*> streams(starts.size(), nullptr);
+    for (MuxInputPin* in : Inputs())
+        if (in->stream.index >= 0 && size_t(in->stream.index) < streams.size())
+            streams[size_t(in->stream.index)] = &in->stream;
+    std::optional<size_t> video;
+    for (size_t i = 0; i < streams.size() && !video; ++i)
+        if (streams[i] && streams[i]->video)
+            video = i;
+    if (video) {
+        const auto [num, den] = previous->UnitRate(int(*video));
+        for (size_t i = 0; i < streams.size(); ++i) {
+            if (!streams[i] || streams[i]->video)
+                continue;
+            const int64_t rate = previous->UnitRate(int(i)).first;
+            // Sample frames at place `starts[video]`, to the nearest.
+            starts[i] = av_rescale_rnd(starts[*video], den * rate, num, AV_ROUND_NEAR_INF);
+        }
+    }
+    std::unordered_map<uint64_t, const std::vector<uint8_t>*> blocks;
+    // The first block at an offset is the chunk written there (the cut's
+    // legacy index may have been written over it since).
+    for (const IFileWriterChain::KeptBlock& b : kept)
+        blocks.emplace(b.offset, &b.data);
+    std::deque<TailChunk> tail = std::move(m_tail);
+    m_tail.clear();
+    std::vector<int64_t> next(starts);  // The next position each stream needs.
+    for (const TailChunk& c : tail) {
+        if (size_t(c.stream) >= next.size() || !streams[size_t(c.stream)])
+            continue;
+        const bool is_video = streams[size_t(c.stream)]->video;
+        const int block_align = is_video ? 1 : std::max(streams[size_t(c.stream)]->block_align, 1);
+        const int64_t units = is_video ? 1 : int64_t(c.size) / block_align;
+        int64_t& want = next[size_t(c.stream)];
+        if (c.at + units <= want)
+            continue;  // Before the stream's start, or already written.
+        // History that does not reach back to the start (the sound ran far
+        // behind the pictures): silence or empty places keep the instant.
+        if (c.at > want) {
+            hr = is_video ? [&] {
+                for (int64_t p = want; p < c.at; ++p)
+                    if (HRESULT e = WriteChunk(c.stream, {}, false); FAILED(e))
+                        return e;
+                return S_OK;
+            }()
+                          : WriteSilence(c.stream, c.at - want);
+            if (FAILED(hr))
+                return hr;
+            want = c.at;
+        }
+        const auto found = blocks.find(c.offset);
+        const std::vector<uint8_t>* block = found == blocks.end() ? nullptr : found->second;
+        const int64_t skip = want - c.at;
+        if (!block || block->size() < 8 + size_t(c.size)) {
+            // Not kept: its time is kept, empty.
+            hr = is_video ? WriteChunk(c.stream, {}, false) : WriteSilence(c.stream, units - skip);
+        } else {
+            const std::span<const uint8_t> data(block->data() + 8, c.size);
+            hr = WriteChunk(c.stream, data.subspan(size_t(skip * block_align)), c.key);
+        }
+        if (FAILED(hr))
+            return hr;
+        want = c.at + units;
+    }
+    // The next file is valid with all of it at once.
+    m_last_checkpoint = std::chrono::steady_clock::now();
+    hr = m_file->Checkpoint();
+    ReleaseKept();
+    return hr;
+}
+
+void AviMux::ReleaseKept() {
+    if (!m_chain || !m_file)
+        return;
+    uint64_t written = 0;
+    m_chain->GetWrittenEnd(&written);
+    const uint64_t from = m_file->ReleaseCheckpoints(written);
+    m_chain->KeepFrom(from);
+    while (!m_tail.empty() && m_tail.front().offset < from)
+        m_tail.pop_front();
+}
+
 void AviMux::MaybeCheckpoint() {
     const auto now = std::chrono::steady_clock::now();
     if (!m_file || now - m_last_checkpoint < kCheckpointEvery)
         return;
+    // A file that may continue in a next one is checkpointed where the
+    // sound has caught up with the pictures (a cut there splits both at
+    // one instant), unless that keeps it waiting a second more.
+    if (m_chain && !m_file->SoundCoversPicture() && now - m_last_checkpoint < 2 * kCheckpointEvery)
+        return;
     m_last_checkpoint = now;
     Track(m_file->Checkpoint());
+    ReleaseKept();
 }
 
 void AviMux::MeasureRate(MuxInputPin& pin, bool force) {
@@ -793,12 +984,23 @@ void AviMux::Finish() {
                 MeasureRate(*in, true);
         if (m_end_told)
             FillToEnd();
+        // The last of the file may still be on its way to the disk: when
+        // the disk refused it, it goes into a next file like the rest.
+        if (m_chain && SUCCEEDED(m_error) && IsFileSizeLimit(m_chain->Drain())) {
+            if (const HRESULT hr = ContinueInNextFile(); FAILED(hr)) {
+                if (IsFileSizeLimit(hr))
+                    m_abort = hr;
+                Track(hr);
+            }
+        }
         // The writer reports a failure of the disk itself (once, as
         // EC_ERRORABORT); what the file's finish found is the mux's to
         // report when the writer had not.
         Track(m_file->Finish());
         m_file.reset();
     }
+    m_chain = nullptr;
+    m_tail.clear();
     for (MuxInputPin* in : Inputs()) {
         in->stream.index = -1;
         in->stream.held.clear();

@@ -294,7 +294,9 @@ HRESULT AviFileWriter::Begin() {
     const uint32_t movi_size = 4;
     std::memcpy(&header[4], &riff_size, 4);
     std::memcpy(&header[m_movi + 4], &movi_size, 4);
-    return Put(0, header);
+    const HRESULT hr = Put(0, header);
+    m_checkpoints.push_back(Take());  // The empty file: a cut may end there.
+    return hr;
 }
 
 HRESULT AviFileWriter::SetVideoRate(int stream, int64_t rate_num, int64_t rate_den) {
@@ -388,6 +390,7 @@ HRESULT AviFileWriter::Write(int stream, std::span<const uint8_t> data, bool key
     const HRESULT hr = Put(m_end, parts);
     if (FAILED(hr))
         return hr;
+    m_last_chunk = m_end;
     s.pending.push_back({m_end + 8, size, key});
     if (m_riffs == 1)
         m_old_index.push_back(
@@ -436,9 +439,9 @@ HRESULT AviFileWriter::FlushIndex(Stream& s) {
     return hr;
 }
 
-HRESULT AviFileWriter::PatchCounts(const Snapshot& at) {
+HRESULT AviFileWriter::PatchCounts(const Snapshot& at, uint64_t riff_end) {
     // The current RIFF and its 'movi' list end where the snapshot ends.
-    HRESULT hr = PutU32(at.riff + 4, Clamp32(at.end - at.riff - 8));
+    HRESULT hr = PutU32(at.riff + 4, Clamp32(std::max(riff_end, at.end) - at.riff - 8));
     if (SUCCEEDED(hr))
         hr = PutU32(at.movi + 4, Clamp32(at.end - at.movi - 8));
     uint32_t largest = 0;
@@ -483,9 +486,149 @@ AviFileWriter::Snapshot AviFileWriter::Take() const {
     at.riff = m_riff;
     at.movi = m_movi;
     at.old_index = m_old_index_written;
-    for (const Stream& s : m_streams)
+    at.old_entries = m_old_index.size();
+    for (const Stream& s : m_streams) {
         at.counts.push_back({s.chunks, s.first_riff_chunks, s.bytes, s.largest});
+        at.indexes.push_back({s.ix, s.ix_slot, s.ix_written, s.ix_duration, s.super_entries});
+    }
+    at.sound_covers_picture = SoundCoversPicture();
     return at;
+}
+
+bool AviFileWriter::SoundCoversPicture() const {
+    // The sound reaches the end of the first picture stream when frames x
+    // num >= places x den x sample rate (in long double: no overflow).
+    const Stream* video = nullptr;
+    for (const Stream& s : m_streams)
+        if (s.video && !video)
+            video = &s;
+    for (const Stream& s : m_streams) {
+        if (s.video || !video)
+            continue;
+        const auto frames = static_cast<long double>(s.bytes / s.audio_format.block_align);
+        if (frames * static_cast<long double>(video->video_format.rate_num) <
+            static_cast<long double>(video->chunks) *
+                static_cast<long double>(video->video_format.rate_den) *
+                static_cast<long double>(s.audio_format.sample_rate))
+            return false;
+    }
+    return true;
+}
+
+int64_t AviFileWriter::Position(int stream) const {
+    const Stream& s = m_streams.at(size_t(stream));
+    return s.video ? s.chunks : int64_t(s.bytes / s.audio_format.block_align);
+}
+
+std::pair<int64_t, int64_t> AviFileWriter::UnitRate(int stream) const {
+    const Stream& s = m_streams.at(size_t(stream));
+    if (s.video)
+        return {s.video_format.rate_num, std::max<int64_t>(s.video_format.rate_den, 1)};
+    return {std::max<int64_t>(s.audio_format.sample_rate, 1), 1};
+}
+
+uint64_t AviFileWriter::ReleaseCheckpoints(uint64_t durable_end) {
+    // The one a cut would choose now, and the one before it (whose chunks
+    // carry the sound a next file may need to start with the picture).
+    size_t chosen = 0;
+    std::optional<size_t> covering;
+    for (size_t i = 0; i < m_checkpoints.size() && m_checkpoints[i].end <= durable_end; ++i) {
+        chosen = i;
+        if (m_checkpoints[i].sound_covers_picture)
+            covering = i;
+    }
+    const size_t keep = covering.value_or(chosen);
+    const size_t drop = keep > 0 ? keep - 1 : 0;
+    m_checkpoints.erase(m_checkpoints.begin(), m_checkpoints.begin() + ptrdiff_t(drop));
+    return m_checkpoints.empty() ? m_end : m_checkpoints.front().end;
+}
+
+HRESULT AviFileWriter::PatchIndexes(const Snapshot& at) {
+    HRESULT hr = S_OK;
+    for (size_t i = 0; i < m_streams.size() && SUCCEEDED(hr); ++i) {
+        const Stream& s = m_streams[i];
+        const Snapshot::IndexState& x = at.indexes[i];
+        hr = PutU32(s.indx + 4, x.super_entries);
+        if (SUCCEEDED(hr) && x.ix)
+            hr = PutU32(*x.ix + 12, x.ix_written);
+        if (SUCCEEDED(hr) && x.ix && x.ix_slot) {
+            Bytes entry;
+            entry.U64(*x.ix);
+            entry.U32(8 + kIndexHeaderBytes + m_options.index_capacity * 8);
+            entry.U32(Clamp32(uint64_t(x.ix_duration)));
+            hr = Put(s.indx + kIndexHeaderBytes + uint64_t(*x.ix_slot) * 16, entry.Data());
+        }
+    }
+    return hr;
+}
+
+AviFileWriter::Cut AviFileWriter::EndAt(uint64_t durable_end) {
+    // The latest checkpoint within what the sink took, preferring one whose
+    // sound covers its pictures; the empty file at worst.
+    std::optional<size_t> chosen, covering;
+    for (size_t i = 0; i < m_checkpoints.size() && m_checkpoints[i].end <= durable_end; ++i) {
+        chosen = i;
+        if (m_checkpoints[i].sound_covers_picture)
+            covering = i;
+    }
+    if (covering)
+        chosen = covering;
+    Snapshot at = chosen ? m_checkpoints[*chosen] : Take();
+    if (!chosen)
+        at.end = durable_end;  // Nothing to go back to (a file never begun).
+    Cut cut;
+    cut.length = at.end;
+    for (size_t i = 0; i < m_streams.size() && i < at.counts.size(); ++i)
+        cut.positions.push_back(
+            m_streams[i].video
+                ? at.counts[i].chunks
+                : int64_t(at.counts[i].bytes / m_streams[i].audio_format.block_align));
+    if (!chosen || !m_begun)
+        return cut;
+    // Patches overwrite bytes the sink has: they go in whatever failed.
+    const HRESULT failure = m_error;
+    m_error = S_OK;
+    HRESULT hr = PatchIndexes(at);
+    uint64_t riff_end = 0;
+    if (SUCCEEDED(hr) && at.riff == 0 && !at.old_index && !m_old_index_written &&
+        at.old_entries <= m_old_index.size()) {
+        // The legacy index of what the cut file holds, over the bytes past
+        // its end when they can take it.
+        Bytes idx1;
+        const size_t chunk = idx1.Open(Fcc("idx1"));
+        for (size_t i = 0; i < at.old_entries; ++i) {
+            const OldEntry& e = m_old_index[i];
+            idx1.U32(e.id);
+            idx1.U32(e.flags);
+            idx1.U32(e.offset);
+            idx1.U32(e.size);
+        }
+        idx1.Close(chunk);
+        if (at.end + idx1.Size() <= durable_end && SUCCEEDED(Put(at.end, idx1.Data()))) {
+            riff_end = at.end + idx1.Size();
+            at.old_index = true;
+        }
+    }
+    if (SUCCEEDED(hr))
+        hr = PatchCounts(at, riff_end);
+    if (SUCCEEDED(hr))
+        hr = m_sink.Barrier();
+    cut.length = std::max(riff_end, at.end);
+    m_error = FAILED(hr) ? hr : failure;
+    m_finished = true;
+    m_checkpoint = at;
+    return cut;
+}
+
+std::unique_ptr<AviFileWriter> AviFileWriter::Successor(AviSink& sink) const {
+    auto next = std::make_unique<AviFileWriter>(sink, m_options);
+    for (const Stream& s : m_streams) {
+        if (s.video)
+            next->AddVideo(s.video_format);
+        else
+            next->AddAudio(s.audio_format);
+    }
+    return next;
 }
 
 HRESULT AviFileWriter::Checkpoint() {
@@ -508,6 +651,11 @@ HRESULT AviFileWriter::Checkpoint() {
     const HRESULT hr = PatchCounts(at);
     if (SUCCEEDED(hr)) {
         m_checkpoint = at;
+        m_checkpoints.push_back(at);
+        // Without a user releasing them (no cut expected), the oldest go.
+        constexpr size_t kMaxCheckpoints = 64;
+        if (m_checkpoints.size() > kMaxCheckpoints)
+            m_checkpoints.pop_front();
         m_dirty = false;
     }
     return hr;

@@ -30,12 +30,22 @@
 // - Rates: a video stream's rate may change until its first chunk (the
 //   header is patched).
 //
+// - Cutting: a writer whose sink refused to grow the file can end it at
+//   its latest checkpoint that lies wholly within what the sink took
+//   (`EndAt`), preferring one where the sound reaches at least as far as
+//   the picture, so the rest can go to a next file without a gap in the
+//   sound. The indexes and counts are put back to that checkpoint, and the
+//   legacy index follows it when the bytes after it can hold one.
+//
 // Errors: the first failure of the sink is returned by every later call
 // (the patches of Finish are still attempted). Not thread-safe: one user.
 
 #include <cstdint>
+#include <deque>
+#include <memory>
 #include <optional>
 #include <span>
+#include <utility>
 #include <vector>
 
 #include "platform/media/types.h"
@@ -106,6 +116,33 @@ public:
     HRESULT Checkpoint();
     HRESULT Finish();
 
+    // Where a file ends when it is cut: its length and, for each stream,
+    // what it holds (video: places; sound: sample frames).
+    struct Cut {
+        uint64_t length = 0;
+        std::vector<int64_t> positions;
+    };
+    // Ends the file at a checkpoint below `durable_end` (see Cutting); no
+    // write is accepted afterwards.
+    Cut EndAt(uint64_t durable_end);
+    // Forgets checkpoints a cut below `durable_end` can no longer choose;
+    // returns the offset from which the chunks a cut may need begin (the
+    // end of the earliest checkpoint kept).
+    uint64_t ReleaseCheckpoints(uint64_t durable_end);
+    // A writer for a next file with the same streams (rates and display
+    // properties as they are now), not begun.
+    std::unique_ptr<AviFileWriter> Successor(AviSink& sink) const;
+
+    // Where the last chunk written starts (its header).
+    uint64_t LastChunkOffset() const { return m_last_chunk; }
+    // What `stream` holds so far: video places or sound sample frames.
+    int64_t Position(int stream) const;
+    // Whether every sound stream reaches as far as the first picture
+    // stream: a checkpoint made now is a good place for a cut.
+    bool SoundCoversPicture() const;
+    // The stream's rate in units a second: num/den.
+    std::pair<int64_t, int64_t> UnitRate(int stream) const;
+
     // The end of the file: every byte written so far.
     uint64_t Size() const { return m_end; }
     // Chunks of `stream` so far (video: places).
@@ -158,11 +195,23 @@ private:
             uint64_t bytes = 0;
             uint32_t largest = 0;
         };
+        // A stream's index state: its standard index being filled and the
+        // super index's entries in use.
+        struct IndexState {
+            std::optional<uint64_t> ix;
+            std::optional<uint32_t> ix_slot;
+            uint32_t ix_written = 0;
+            int64_t ix_duration = 0;
+            uint32_t super_entries = 0;
+        };
         uint64_t end = 0;
         uint64_t riff = 0;
         uint64_t movi = 0;
         bool old_index = false;
+        size_t old_entries = 0;  // Of the first RIFF's legacy index.
+        bool sound_covers_picture = true;
         std::vector<Counts> counts;
+        std::vector<IndexState> indexes;
     };
 
     HRESULT Put(uint64_t offset, std::span<const uint8_t> bytes);
@@ -173,7 +222,11 @@ private:
     // Writes `s`'s pending entries into its standard index and that index's
     // super index entry.
     HRESULT FlushIndex(Stream& s);
-    HRESULT PatchCounts(const Snapshot& at);
+    // `riff_end`: where the current RIFF ends when something follows its
+    // 'movi' list (a legacy index); 0: at the snapshot's end.
+    HRESULT PatchCounts(const Snapshot& at, uint64_t riff_end = 0);
+    // The indexes back to what `at` described.
+    HRESULT PatchIndexes(const Snapshot& at);
     Snapshot Take() const;
     // Closes the current RIFF and opens an 'AVIX' one.
     HRESULT NextRiff();
@@ -198,6 +251,8 @@ private:
     bool m_old_index_written = false;
     std::vector<OldEntry> m_old_index;     // Chunks of the first RIFF.
     std::optional<Snapshot> m_checkpoint;  // The last one made.
+    std::deque<Snapshot> m_checkpoints;    // Those a cut may still choose.
+    uint64_t m_last_chunk = 0;
 };
 
 }  // namespace ronvix::media

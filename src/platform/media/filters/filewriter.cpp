@@ -87,7 +87,10 @@ private:
     uint64_t m_position = 0;  // Guarded by m_position_lock.
 };
 
-class FileWriter final : public BaseFilter, public IFileSinkFilter, public IFileWriterQueue {
+class FileWriter final : public BaseFilter,
+                         public IFileSinkFilter,
+                         public IFileWriterQueue,
+                         public IFileWriterChain {
 public:
     FileWriter() : BaseFilter(CLSID_FileWriter) {
         m_input = static_cast<WriterInputPin*>(AddPin(std::make_unique<WriterInputPin>(*this)));
@@ -153,7 +156,7 @@ public:
         if (!bytes)
             return E_POINTER;
         std::lock_guard guard(m_lock);
-        *bytes = m_size;
+        *bytes = m_earlier_files_bytes + m_size;  // The whole run's, over every file.
         return S_OK;
     }
     HRESULT GetRoom(uint64_t* bytes) override {
@@ -173,6 +176,48 @@ public:
         m_disk = write ? std::move(write) : DiskWrite(DefaultDiskWrite);
         return S_OK;
     }
+
+    // IFileWriterChain.
+    HRESULT SetFileSizeLimit(uint64_t bytes) override {
+        std::lock_guard guard(m_lock);
+        if (m_thread.joinable())
+            return VFW_E_NOT_STOPPED;
+        m_size_limit = bytes;
+        return S_OK;
+    }
+    HRESULT GetFileSizeLimit(uint64_t* bytes) override {
+        if (!bytes)
+            return E_POINTER;
+        std::lock_guard guard(m_lock);
+        *bytes = m_size_limit;
+        return S_OK;
+    }
+    HRESULT GetFileCount(uint32_t* files) override {
+        if (!files)
+            return E_POINTER;
+        std::lock_guard guard(m_lock);
+        *files = m_file_count;
+        return S_OK;
+    }
+    HRESULT KeepFrom(uint64_t offset) override {
+        std::lock_guard guard(m_lock);
+        m_keep_from = offset;
+        std::erase_if(m_kept, [&](const KeptBlock& b) { return b.offset < offset; });
+        return S_OK;
+    }
+    HRESULT Drain() override {
+        std::unique_lock guard(m_lock);
+        WaitDrained(guard);
+        return m_error;
+    }
+    HRESULT GetWrittenEnd(uint64_t* bytes) override {
+        if (!bytes)
+            return E_POINTER;
+        std::lock_guard guard(m_lock);
+        *bytes = m_written_end;
+        return S_OK;
+    }
+    HRESULT NextFile(uint64_t length, std::vector<KeptBlock>* kept) override;
 
     // The producer side, from the pin's IStream or its samples. Any thread.
     HRESULT WriteAt(uint64_t offset, const uint8_t* data, size_t size) {
@@ -212,12 +257,15 @@ protected:
             return ReturnInterface<IFileSinkFilter>(this, out);
         if (riid == IFileWriterQueue::iid)
             return ReturnInterface<IFileWriterQueue>(this, out);
+        if (riid == IFileWriterChain::iid)
+            return ReturnInterface<IFileWriterChain>(this, out);
         return BaseFilter::QueryInterfaceExtra(riid, out);
     }
 
 public:
     // The queue for a producer that holds the input pin only.
     HRESULT QueryQueue(void** out) { return ReturnInterface<IFileWriterQueue>(this, out); }
+    HRESULT QueryChain(void** out) { return ReturnInterface<IFileWriterChain>(this, out); }
 
 protected:
     HRESULT OnActivate() override {
@@ -247,6 +295,11 @@ protected:
         std::lock_guard guard(m_lock);
         m_fd = static_cast<int>(fd);
         m_size = 0;
+        m_earlier_files_bytes = 0;
+        m_file_count = 1;
+        m_keep_from = kKeepNothing;
+        m_kept.clear();
+        m_in_flight = false;
         m_written_end = 0;
         m_rate_bytes = 0;
         m_rate_seconds = 0;
@@ -288,6 +341,19 @@ private:
         std::vector<uint8_t> data;
         bool barrier = false;  // Sync everything before it.
     };
+    static constexpr uint64_t kKeepNothing = UINT64_MAX;
+
+    // Until the queue is empty and no block is being written, or the
+    // write-behind thread has ended. m_lock held.
+    void WaitDrained(std::unique_lock<std::mutex>& guard) {
+        m_cv.wait(guard, [&] { return !m_thread_running || (m_queue.empty() && !m_in_flight); });
+    }
+    // A block the disk has taken or refused, kept for the producer when it
+    // lies where it asked. m_lock held.
+    void MaybeKeep(Block& block) {
+        if (!block.barrier && m_keep_from != kKeepNothing && block.offset >= m_keep_from)
+            m_kept.push_back({block.offset, std::move(block.data)});
+    }
 
     void WriteBehind(std::stop_token stop);
     // Writes `block` (or syncs, for a barrier) on the calling thread;
@@ -332,7 +398,8 @@ private:
         // What was written is on the disk before the file is called done;
         // a failure here is the file's like any other, and is reported.
         HRESULT closing = S_OK;
-        if (::fdatasync(fd) != 0 && errno != EINVAL)
+        if (g_barrier_sync.load(std::memory_order_relaxed) && ::fdatasync(fd) != 0 &&
+            errno != EINVAL)
             closing = HResultFromErrno(errno);
         if (::close(fd) != 0 && SUCCEEDED(closing))
             closing = HResultFromErrno(errno);
@@ -363,15 +430,18 @@ private:
         NotifyEvent(EC_BUFFERING_DATA, buffering ? 1 : 0, 0);
     }
     void Fail(HRESULT hr) {
-        bool first = false;
+        bool report = false;
         {
             std::lock_guard guard(m_lock);
-            first = SUCCEEDED(m_error);
-            if (first)
+            report = SUCCEEDED(m_error);
+            if (report)
                 m_error = hr;
+            // A producer that continues in a next file takes this one.
+            if (m_keep_from != kKeepNothing && IsFileSizeLimit(hr))
+                report = false;
         }
         m_cv.notify_all();
-        if (first)
+        if (report)
             NotifyEvent(EC_ERRORABORT, hr, 0);
     }
 
@@ -394,7 +464,13 @@ private:
     int m_fd = -1;
     std::deque<Block> m_queue;
     uint64_t m_queued_bytes = 0;
-    uint64_t m_size = 0;         // End of the furthest block written or queued.
+    uint64_t m_size = 0;                  // End of the furthest block written or queued.
+    uint64_t m_earlier_files_bytes = 0;   // Of this run's files before the current one.
+    uint32_t m_file_count = 0;            // Files of this run so far.
+    uint64_t m_size_limit = 0;            // Set by the owner; 0: none.
+    uint64_t m_keep_from = kKeepNothing;  // See IFileWriterChain::KeepFrom.
+    std::vector<KeptBlock> m_kept;
+    bool m_in_flight = false;    // The thread is writing a block it took from the queue.
     uint64_t m_written_end = 0;  // End of the furthest block on the disk.
     uint64_t m_rate_bytes = 0;   // What the disk wrote lately, and in how long
     double m_rate_seconds = 0;   // (decaying sums).
@@ -416,6 +492,8 @@ WriterInputPin::WriterInputPin(FileWriter& writer)
 HRESULT WriterInputPin::QueryInterface(REFIID riid, void** out) {
     if (out && riid == IFileWriterQueue::iid)
         return m_writer.QueryQueue(out);
+    if (out && riid == IFileWriterChain::iid)
+        return m_writer.QueryChain(out);
     if (out && (riid == IStream::iid || riid == ISequentialStream::iid)) {
         m_writer.ClaimStream();
         *out = static_cast<IStream*>(this);
@@ -532,7 +610,10 @@ HRESULT FileWriter::WriteParts(uint64_t offset, std::span<const std::span<const 
     std::lock_guard io(m_io_lock);
     std::stop_source stopped;
     stopped.request_stop();
-    return WriteBlock(block, disk, stopped.get_token());
+    const HRESULT hr = WriteBlock(block, disk, stopped.get_token());
+    std::lock_guard guard(m_lock);
+    MaybeKeep(block);
+    return hr;
 }
 
 HRESULT FileWriter::Barrier() {
@@ -581,8 +662,16 @@ HRESULT FileWriter::WriteBlock(const Block& block, const DiskWrite& disk, std::s
         Fail(hr);
         return hr;
     }
-    const int err =
-        disk(fd, block.data.data(), block.data.size(), static_cast<int64_t>(block.offset), stop);
+    uint64_t limit = 0;
+    {
+        std::lock_guard guard(m_lock);
+        limit = m_size_limit;
+    }
+    // The owner's limit refuses a block as the file system's own does.
+    const int err = limit && block.offset + block.data.size() > limit
+                        ? EFBIG
+                        : disk(fd, block.data.data(), block.data.size(),
+                               static_cast<int64_t>(block.offset), stop);
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     if (err != 0) {
@@ -611,12 +700,14 @@ void FileWriter::WriteBehind(std::stop_token stop) {
                           [&] { return !m_queue.empty() || m_stopping; });
             if (m_queue.empty() && m_stopping) {
                 m_thread_running = false;  // From now on blocks are written at once.
+                m_in_flight = false;
                 m_cv.notify_all();
                 return;
             }
             if (!m_queue.empty()) {
                 block = std::move(m_queue.front());
                 m_queue.pop_front();
+                m_in_flight = true;
             } else {
                 block.barrier = unsynced;  // Idle: what was written is synced.
                 if (!block.barrier)
@@ -647,6 +738,8 @@ void FileWriter::WriteBehind(std::stop_token stop) {
         {
             std::lock_guard guard(m_lock);
             m_queued_bytes -= std::min<uint64_t>(m_queued_bytes, block.data.size());
+            m_in_flight = false;
+            MaybeKeep(block);
             if (m_buffering && m_queued_bytes <= m_low) {
                 m_buffering = false;
                 lowered = true;
@@ -658,7 +751,98 @@ void FileWriter::WriteBehind(std::stop_token stop) {
     }
 }
 
+HRESULT FileWriter::NextFile(uint64_t length, std::vector<KeptBlock>* kept) {
+    if (!kept)
+        return E_POINTER;
+    kept->clear();
+    // Nothing of the old file may reach the new one: the queue is written
+    // out first, and the descriptor changes while no write is under way
+    // (the write-behind thread writes under m_io_lock, so the wait for the
+    // queue is made without it).
+    std::unique_lock io(m_io_lock, std::defer_lock);
+    int old_fd = -1;
+    std::u16string first;
+    uint32_t number = 0;
+    for (bool drained = false; !drained;) {
+        {
+            std::unique_lock guard(m_lock);
+            WaitDrained(guard);
+        }
+        io.lock();
+        std::lock_guard guard(m_lock);
+        drained = !m_thread_running || (m_queue.empty() && !m_in_flight);
+        if (!drained) {
+            io.unlock();
+            continue;
+        }
+        old_fd = m_fd;
+        first = m_file_name;
+        number = m_file_count + 1;
+    }
+    if (old_fd < 0)
+        return VFW_E_WRONG_STATE;
+    // The old file ends where its producer cut it: bytes past that (the
+    // refused tail, a partial write) are not part of it.
+    HRESULT closing = S_OK;
+    if (::ftruncate(old_fd, static_cast<off_t>(length)) != 0)
+        closing = HResultFromErrno(errno);
+    if (g_barrier_sync.load(std::memory_order_relaxed) && ::fdatasync(old_fd) != 0 &&
+        errno != EINVAL && SUCCEEDED(closing))
+        closing = HResultFromErrno(errno);
+    if (::close(old_fd) != 0 && SUCCEEDED(closing))
+        closing = HResultFromErrno(errno);
+    {
+        std::lock_guard guard(m_lock);
+        m_fd = -1;
+        *kept = std::move(m_kept);
+        m_kept.clear();
+        m_earlier_files_bytes += length;
+        m_size = 0;
+        m_written_end = 0;
+        if (IsFileSizeLimit(m_error))
+            m_error = S_OK;
+    }
+    if (FAILED(closing)) {
+        Fail(closing);
+        return closing;
+    }
+    const std::string utf8 = ToUtf8(ChainFileName(first, number));
+    const win::HANDLE fd =
+        win::CreateFileA(utf8.c_str(), win::GENERIC_WRITE, win::FILE_SHARE_READ, nullptr,
+                         win::CREATE_ALWAYS, win::FILE_ATTRIBUTE_NORMAL, 0);
+    if (fd == win::INVALID_HANDLE_VALUE) {
+        const HRESULT hr = HRESULT_FROM_WIN32(win::GetLastError());
+        Fail(hr);
+        return hr;
+    }
+    std::lock_guard guard(m_lock);
+    m_fd = static_cast<int>(fd);
+    m_file_count = number;
+    m_keep_from = 0;  // The new file's blocks are kept until the producer says.
+    return m_error;
+}
+
 }  // namespace
+
+std::u16string ChainFileName(const std::u16string& first, uint32_t number) {
+    if (number <= 1)
+        return first;
+    const size_t slash = first.find_last_of(u"/\\");
+    const size_t name = slash == std::u16string::npos ? 0 : slash + 1;
+    size_t dot = first.find_last_of(u'.');
+    if (dot == std::u16string::npos || dot <= name)
+        dot = first.size();  // No extension ("capture", ".avi").
+    char digits[16];
+    std::snprintf(digits, sizeof digits, "_%03u", number);
+    std::u16string result = first.substr(0, dot);
+    for (const char* c = digits; *c; ++c)
+        result += char16_t(*c);
+    return result + first.substr(dot);
+}
+
+bool IsFileSizeLimit(HRESULT hr) {
+    return hr == HResultFromErrno(EFBIG);
+}
 
 ClassEntry FileWriterClassEntry() {
     ClassEntry entry;

@@ -47,6 +47,8 @@
 #include <functional>
 #include <span>
 #include <stop_token>
+#include <string>
+#include <vector>
 
 #include "platform/com/classregistry.h"
 #include "platform/media/interfaces.h"
@@ -95,6 +97,63 @@ protected:
     ~IFileWriterQueue() = default;
 };
 
+// Engine extension on the File Writer: a capture that goes on in a next
+// file when the file system refuses to grow the current one (EFBIG: FAT's
+// 4 GiB, a process's file-size limit) or when it reaches a size its owner
+// set. The files are named after the first: "capture.avi", then
+// "capture_002.avi", "capture_003.avi", ... (an existing file of that name
+// is replaced, as the first one is).
+//
+// A producer arms it with `KeepFrom`: from then on a refused block does not
+// end the capture (no EC_ERRORABORT); the producer learns of it from the
+// failure its next growing write returns, ends the file where it chooses
+// (`NextFile`) and writes what the file could not hold into the next one.
+// Blocks at or past the offset set by `KeepFrom`, written or refused, are
+// kept for it until it moves the offset on, so nothing needs a copy of its
+// own while the disk catches up.
+struct IFileWriterChain : IUnknown {
+    static constexpr GUID iid = RONVIX_GUID("{B7C1E0D4-5A62-4F0B-8E37-2D9A1C6F4B80}");
+    using base = IUnknown;
+
+    // Bytes after which a file ends and the next begins, as if the file
+    // system refused to grow it; 0: no limit of the owner's. Control thread,
+    // while stopped.
+    virtual HRESULT SetFileSizeLimit(uint64_t bytes) = 0;
+    virtual HRESULT GetFileSizeLimit(uint64_t* bytes) = 0;
+    // Files of this run so far: 1 until a next file begins. Any thread.
+    virtual HRESULT GetFileCount(uint32_t* files) = 0;
+
+    // Producer side.
+    // Keeps the blocks of the current file at or past `offset` (drops the
+    // kept ones before it) and arms the continuation.
+    virtual HRESULT KeepFrom(uint64_t offset) = 0;
+    // Waits until every queued block is written or refused (or the writer
+    // stops); returns the file's failure, if any.
+    virtual HRESULT Drain() = 0;
+    // The end of what the disk took, in a row from the start.
+    virtual HRESULT GetWrittenEnd(uint64_t* bytes) = 0;
+    // Writes out what is queued, cuts the current file at `length` bytes,
+    // closes it and opens the next file of the series; the failure is
+    // cleared. `kept` receives the kept blocks of the file just closed, in
+    // the order they were queued. A next file that cannot be created fails
+    // the writer as any disk failure does (EC_ERRORABORT).
+    struct KeptBlock {
+        uint64_t offset = 0;
+        std::vector<uint8_t> data;
+    };
+    virtual HRESULT NextFile(uint64_t length, std::vector<KeptBlock>* kept) = 0;
+
+protected:
+    ~IFileWriterChain() = default;
+};
+
+// The name of file `number` (1 = the first) of a series named after `first`:
+// "_NNN" before the extension of its last path element.
+std::u16string ChainFileName(const std::u16string& first, uint32_t number);
+
+// Whether `hr` is the refusal to grow a file that the chain continues past.
+bool IsFileSizeLimit(HRESULT hr);
+
 // Default watermarks and limit: enough for a few seconds of large frames.
 inline constexpr uint64_t kFileWriterLowBytes = 8ull << 20;
 inline constexpr uint64_t kFileWriterHighBytes = 32ull << 20;
@@ -102,10 +161,11 @@ inline constexpr uint64_t kFileWriterLimitBytes = 64ull << 20;
 
 com::ClassEntry FileWriterClassEntry();
 
-// Whether barriers make what was written durable (fdatasync), for every
-// File Writer of the process; on by default. Off only for benchmarks that
-// set the writer beside a tool that never syncs: the order of the writes
-// is kept, and closing a file still syncs it. Any thread.
+// Whether barriers and closing make what was written durable (fdatasync),
+// for every File Writer of the process; on by default. Off only for
+// benchmarks that set the writer beside a tool that never syncs: the order
+// of the writes is kept, and the file's bytes are left to the system's own
+// writeback, as that tool leaves them. Any thread.
 void SetFileWriterBarrierSync(bool sync);
 
 }  // namespace ronvix::media
