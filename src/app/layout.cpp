@@ -121,6 +121,8 @@ const ControlSpec kControls[] = {
     // Added beside the original controls, where the group has room.
     {"StopAfterCheck", K::CheckBox, "GroupBox12", "Stop capture after", 212, 24, 116, 17, 1},
     {"StopAfterTime", K::DurationEdit, "GroupBox12", "", 330, 22, 70, 21, 2},
+    {"Label23", K::Label, "GroupBox12", "Video compression", 414, 25, 88, 13, kNoTab},
+    {"CompressionBox", K::ComboBox, "GroupBox12", "", 506, 22, 108, 21, 3},
 };
 // clang-format on
 

@@ -158,6 +158,8 @@ void TMainForm::CreateControls() {
     Bind(ComboBox1, "ComboBox1");
     Bind(StopAfterCheck, "StopAfterCheck");
     Bind(StopAfterTime, "StopAfterTime");
+    Bind(Label23, "Label23");
+    Bind(CompressionBox, "CompressionBox");
 
     // Properties beyond the table.
     savedialog->SetDialogKind(controls::TFileDialogKind::dkSave);
@@ -193,6 +195,11 @@ void TMainForm::CreateControls() {
     ComboBox1->setCurrentIndex(1);
     // A tape's usual length until the user sets another.
     StopAfterTime->SetSeconds(2 * 3600);
+    // In the order of mediagraph::TVideoCompression; MJPEG (the quality
+    // slider's) until the user chooses another.
+    CompressionBox->addItems({QStringLiteral("MJPEG"), QStringLiteral("Lossless (FFV1)"),
+                              QStringLiteral("Uncompressed")});
+    CompressionBox->setCurrentIndex(0);
 
     PageControl1->setCurrentIndex(0);
     BuildTabOrder(this);
@@ -252,7 +259,8 @@ void TMainForm::CreateComponents() {
         {"AudioCapFilters.ItemIndex", "VideoCapFilters.ItemIndex", "savedialog.FileName",
          "VideoFormats.ItemIndex", "AudioFormats.ItemIndex", "AudioDestFilters.ItemIndex",
          "VideoOutFilters.ItemIndex", "OverCheck.Checked", "SourceFilename.Text",
-         "ComboBox1.ItemIndex", "StopAfterCheck.Checked", "StopAfterTime.Seconds"});
+         "ComboBox1.ItemIndex", "StopAfterCheck.Checked", "StopAfterTime.Seconds",
+         "CompressionBox.ItemIndex"});
     FormStorage1->OnSavePlacement = [this](QObject* sender) { FormStorage1SavePlacement(sender); };
     AppEvents1 = new controls::TAppEvents(this, QStringLiteral("AppEvents1"));
     AppEvents1->OnMinimize = [this](QObject*) { m_minimized = true; };

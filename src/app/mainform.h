@@ -135,6 +135,11 @@ public:
     // time (off by default).
     QCheckBox* StopAfterCheck = nullptr;
     controls::TDurationEdit* StopAfterTime = nullptr;
+    // "Video compression": how a capture keeps the video of a source that
+    // delivers raw YUV (CaptureCompression); MJPG sources are recorded as
+    // they come.
+    QLabel* Label23 = nullptr;
+    QComboBox* CompressionBox = nullptr;
 
     // Non-visual components.
     mediagraph::TFilterGraph* CaptureGraph = nullptr;
