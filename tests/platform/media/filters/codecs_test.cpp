@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <random>
 #include <thread>
 
@@ -430,11 +431,17 @@ LayoutPicture MakeLayoutPicture(YuvLayout layout, uint32_t seed) {
     return p;
 }
 
+// The threads of this process.
+size_t ProcessThreads() {
+    return size_t(std::distance(std::filesystem::directory_iterator("/proc/self/task"),
+                                std::filesystem::directory_iterator()));
+}
+
 // Every layout through the FFV1 Compressor and back through the FFV1
 // Decompressor, each frame on its own codec stream state: the samples come
 // back unchanged, the type carries the stream's record after its bitmap
-// header, a frame of noise fits the output buffer, and a corrupt frame is
-// skipped.
+// header, a frame of noise fits the output buffer, a corrupt frame is
+// skipped, and the codecs' own threads are gone once the filters stop.
 TEST(Ffv1Codecs, EveryLayoutComesBackSampleForSample) {
     const struct {
         const char* name;
@@ -461,11 +468,13 @@ TEST(Ffv1Codecs, EveryLayoutComesBackSampleForSample) {
             ASSERT_EQ(h.ConnectIn(source, u"XForm In"), S_OK);
             ASSERT_EQ(h.ConnectOut(u"XForm Out", sink), S_OK);
             coded_type = sink->Input()->ConnectionType();
+            const size_t threads = ProcessThreads();
             ASSERT_TRUE(SUCCEEDED(h.Control()->Run()));
             for (int i = 0; i < 2; ++i)
                 ASSERT_EQ(source->Push(pictures[i].packed, i * 400000, (i + 1) * 400000), S_OK);
             ASSERT_TRUE(sink->WaitForSamples(2));
             h.Control()->Stop();
+            EXPECT_EQ(ProcessThreads(), threads) << "a coding thread outlived the stop";
             for (const TestSink::Received& r : sink->ReceivedSamples())
                 coded.push_back(r.data);
             h.Teardown();
@@ -487,6 +496,7 @@ TEST(Ffv1Codecs, EveryLayoutComesBackSampleForSample) {
         TestSink* sink = h.AddSink(SinkOf(MEDIASUBTYPE_YUY2));
         ASSERT_EQ(h.ConnectIn(source, u"XForm In"), S_OK);
         ASSERT_EQ(h.ConnectOut(u"XForm Out", sink), S_OK);
+        const size_t threads = ProcessThreads();
         ASSERT_TRUE(SUCCEEDED(h.Control()->Run()));
         // The second frame first: each frame decodes on its own.
         ASSERT_EQ(source->Push(coded[1], 0, 400000), S_OK);
@@ -495,6 +505,7 @@ TEST(Ffv1Codecs, EveryLayoutComesBackSampleForSample) {
         ASSERT_EQ(source->Push(coded[0], 800000, 1200000), S_OK);
         ASSERT_TRUE(sink->WaitForSamples(2));
         h.Control()->Stop();
+        EXPECT_EQ(ProcessThreads(), threads) << "a decoding thread outlived the stop";
         const std::vector<TestSink::Received> frames = sink->ReceivedSamples();
         ASSERT_EQ(frames.size(), 2u);
         EXPECT_TRUE(frames[0].data == pictures[1].yuy2);
