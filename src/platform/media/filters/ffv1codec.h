@@ -94,7 +94,8 @@ public:
 
     // Decodes one coded frame into YUY2 at `dst` (Yuy2ImageSize bytes of the
     // open size). Only 8-bit 4:2:2, 4:2:0, 4:4:4 and grey pictures of the
-    // open size are given back.
+    // open size are given back. Throws std::bad_alloc when the padded copy
+    // of the frame finds no memory.
     Result DecodeToYuy2(std::span<const uint8_t> coded, uint8_t* dst);
 
 private:

@@ -10,10 +10,13 @@
 // The codec (with its threads) is opened when the filter leaves Stopped and
 // closed, its threads joined, when it stops or is destroyed. A lock keeps
 // the streaming thread's frame and the stop from using the codec at once.
+// Memory that runs out refuses the type or fails the frame
+// (E_OUTOFMEMORY); no exception leaves the filter.
 
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <new>
 #include <vector>
 
 #include "platform/com/object.h"
@@ -56,7 +59,11 @@ public:
             return {};
         VIDEOINFOHEADER vih;
         std::memcpy(&vih, in.pbFormat, sizeof vih);
-        return {Coded(vih, *record)};
+        try {
+            return {Coded(vih, *record)};
+        } catch (const std::bad_alloc&) {
+            return {};
+        }
     }
 
     HRESULT CheckTransform(const AM_MEDIA_TYPE& in, const AM_MEDIA_TYPE& out) override {
@@ -103,6 +110,15 @@ public:
     // block (rate, interlacing, aspect) with the FFV1 bitmap header and the
     // stream's record after it.
     std::optional<MediaType> OutputTypeFor(const AM_MEDIA_TYPE& in) override {
+        try {
+            return DescribeFor(in);
+        } catch (const std::bad_alloc&) {
+            return std::nullopt;  // the frame goes on without the description
+        }
+    }
+
+protected:
+    std::optional<MediaType> DescribeFor(const AM_MEDIA_TYPE& in) {
         if (in.majortype != MEDIATYPE_Video || !in.pbFormat)
             return std::nullopt;
         const std::vector<uint8_t> record = StreamRecord();
@@ -127,7 +143,6 @@ public:
         return t;
     }
 
-protected:
     HRESULT OnActivate() override {
         const HRESULT hr = VideoTransformFilter::OnActivate();
         if (FAILED(hr) || !Input().IsConnected() || !Output().IsConnected())
@@ -185,8 +200,19 @@ private:
     }
 
     // The record for input `in`, made once per layout and size; null when
-    // the input is not one the codec takes. Control thread.
+    // the input is not one the codec takes (or memory ran out). Control
+    // thread.
     const std::vector<uint8_t>* Record(const AM_MEDIA_TYPE& in) {
+        try {
+            return MakeRecord(in);
+        } catch (const std::bad_alloc&) {
+            std::lock_guard guard(m_record_lock);
+            m_record_valid = false;
+            return nullptr;
+        }
+    }
+
+    const std::vector<uint8_t>* MakeRecord(const AM_MEDIA_TYPE& in) {
         VideoGeometry g;
         const std::optional<YuvLayout> layout = YuvLayoutOf(in.subtype);
         if (!ReadGeometry(in, &g) || !layout || !YuvSizeUsable(*layout, g.width, g.height))

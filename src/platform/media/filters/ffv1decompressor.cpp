@@ -7,10 +7,12 @@
 // The codec (with its threads) is opened when the filter leaves Stopped and
 // closed, its threads joined, when it stops or is destroyed. A frame that
 // does not decode is skipped; a stream of samples it cannot give as YUY2
-// (more than 8 bits, RGB) stops with VFW_E_UNSUPPORTED_VIDEO.
+// (more than 8 bits, RGB) stops with VFW_E_UNSUPPORTED_VIDEO, one that
+// finds no memory with E_OUTOFMEMORY; no exception leaves the filter.
 
 #include <cstring>
 #include <mutex>
+#include <new>
 
 #include "platform/com/object.h"
 #include "platform/media/filters/codecs.h"
@@ -75,7 +77,13 @@ public:
         std::lock_guard guard(m_codec_lock);
         if (!m_decoder.IsOpen())
             return S_FALSE;  // stopping
-        switch (m_decoder.DecodeToYuy2({src, have}, dst)) {
+        Ffv1Decoder::Result result = Ffv1Decoder::Result::Corrupt;
+        try {
+            result = m_decoder.DecodeToYuy2({src, have}, dst);
+        } catch (const std::bad_alloc&) {
+            return E_OUTOFMEMORY;
+        }
+        switch (result) {
             case Ffv1Decoder::Result::Ok:
                 out->SetActualDataLength(static_cast<LONG>(picture));
                 return S_OK;
