@@ -13,7 +13,13 @@
 # (MJPG) and 15 % (YUYV) of one core, no dropped frame, the preview painting
 # at least 95 % of the frames.
 #
-# Usage: bench/live_capture.sh [path of ronvix_bench_live] [seconds] [mjpg|yuyv]
+# With a third argument ffv1, the test camera delivers its 720x576 YUY2
+# format and the capture keeps it losslessly (FFV1) instead of compressing
+# it to MJPG; uncompressed keeps the frames as they come. Target: no
+# dropped frame (the CPU figure is what the lossless coding costs).
+#
+# Usage: bench/live_capture.sh [path of ronvix_bench_live] [seconds]
+#        [mjpg|yuyv|ffv1|uncompressed]
 set -euo pipefail
 
 bin=${1:-build-perf-release/bench/ronvix_bench_live}
@@ -24,7 +30,9 @@ trap 'rm -rf "$dir"' EXIT
 export XDG_CONFIG_HOME=$dir/config RONVIX_DRIVE_C=$dir/c
 mkdir -p "$XDG_CONFIG_HOME" "$RONVIX_DRIVE_C"
 replay=()
-if [ -n "$kind" ]; then
+if [ "$kind" = ffv1 ] || [ "$kind" = uncompressed ]; then
+    export RONVIX_BENCH_COMPRESSION=$kind
+elif [ -n "$kind" ]; then
     src=(-v error -f lavfi -i testsrc2=size=1920x1080:rate=30 -frames:v 60)
     if [ "$kind" = yuyv ]; then
         ffmpeg "${src[@]}" -pix_fmt yuyv422 -f rawvideo "$dir/replay.yuyv"

@@ -22,6 +22,10 @@
 // shown apart, as the built-in camera's picture making is. The preview's
 // paints are counted against the frames captured.
 //
+// With RONVIX_BENCH_COMPRESSION=ffv1 (or uncompressed) the capture keeps
+// raw video that way instead of compressing it to MJPG; without a
+// recording, the built-in camera then delivers its 720x576 YUY2 format.
+//
 // The window needs a Qt platform: QT_QPA_PLATFORM=offscreen when none is
 // set (the script says which one it ran with).
 
@@ -178,12 +182,33 @@ int main(int argc, char** argv) {
     std::atomic<long> frames{0};
     m.SampleGrabber->OnBuffer = [&](QObject*, double, void*, int) { ++frames; };
 
+    const QByteArray kept = qgetenv("RONVIX_BENCH_COMPRESSION");
+    const mediagraph::TVideoCompression compression =
+        kept == "ffv1"           ? mediagraph::TVideoCompression::Lossless
+        : kept == "uncompressed" ? mediagraph::TVideoCompression::Uncompressed
+                                 : mediagraph::TVideoCompression::Mjpeg;
     m.CaptureGraph->SetActive(true);
+    if (compression != mediagraph::TVideoCompression::Mjpeg && !replay) {
+        ComPtr<media::IAMStreamConfig> config;
+        auto builder = mediagraph::Supports<media::ICaptureGraphBuilder2>(m.CaptureGraph);
+        auto source = mediagraph::Supports<media::IBaseFilter>(m.VideoSourceFilter);
+        builder->FindInterface(&media::PIN_CATEGORY_CAPTURE, &media::MEDIATYPE_Video, source.Get(),
+                               media::IAMStreamConfig::iid, config.OutVoid());
+        media::MediaType yuy2 =
+            media::MediaType::Video(media::MEDIASUBTYPE_YUY2, 720, 576, 16, 400000);
+        if (!config || config->SetFormat(&yuy2.Get()) != com::S_OK) {
+            std::fprintf(stderr, "the camera does not take 720x576 YUY2\n");
+            return 1;
+        }
+    }
     const ComPtr<media::IBaseFilter> mux = mediagraph::AddCaptureFile(m.CaptureGraph, file);
     mediagraph::RenderCapturePreview(m.CaptureGraph, m.VideoSourceFilter, m.videowindow);
-    mediagraph::RenderCaptureStreams(
-        {m.CaptureGraph, m.VideoSourceFilter, m.AudioSourceFilter, m.SampleGrabber, m.sync},
-        mux.Get());
+    mediagraph::RenderCaptureStreams({m.CaptureGraph, m.VideoSourceFilter, m.AudioSourceFilter,
+                                      m.SampleGrabber, m.sync, nullptr, compression},
+                                     mux.Get());
+    const QString kept_as =
+        mediagraph::CompressionText(m.SampleGrabber->MediaType().MediaRecord().subtype.Data1);
+    std::printf("video kept as %s\n", kept_as.toLatin1().constData());
     // The capture page's preview size.
     auto window = mediagraph::Supports<media::IVideoWindow>(m.videowindow);
     window->put_Width(384);

@@ -281,14 +281,18 @@ int Capture(const Options& o) {
         writer->QueryInterface(media::IFileWriterChain::iid, chain.OutVoid());
     if (chain && o.split_mb)
         chain->SetFileSizeLimit(static_cast<uint64_t>(*o.split_mb) << 20);
-    mediagraph::RenderCaptureStreams(
-        {m.CaptureGraph, m.VideoSourceFilter, m.AudioSourceFilter, m.SampleGrabber, m.sync},
-        mux.Get());
+    const mediagraph::TVideoCompression compression =
+        o.compression == VideoCompression::Ffv1 ? mediagraph::TVideoCompression::Lossless
+        : o.compression == VideoCompression::Uncompressed
+            ? mediagraph::TVideoCompression::Uncompressed
+            : mediagraph::TVideoCompression::Mjpeg;
+    mediagraph::RenderCaptureStreams({m.CaptureGraph, m.VideoSourceFilter, m.AudioSourceFilter,
+                                      m.SampleGrabber, m.sync, nullptr, compression},
+                                     mux.Get());
     if (!o.video.isEmpty() &&
         !InputConnected(static_cast<mediagraph::IFilterLink*>(m.SampleGrabber)))
-        throw Failure{
-            kExitFailed,
-            QStringLiteral("the video device offers no format the capture path takes (MJPG)")};
+        throw Failure{kExitFailed,
+                      QStringLiteral("the video device offers no format the capture path takes")};
 
     // The source counts what reached the file as captured and what it lost
     // or the file left out as dropped; the file's timeline tells which of
@@ -466,7 +470,7 @@ int Play(const Options& o) {
         {m.OutGraph, m.VideoDestFilter, m.OutGrabber, m.Splitter, nullptr}, file);
     if (built.video != mediagraph::TTapeVideo::Connected)
         throw Failure{kExitFailed,
-                      QStringLiteral("%1 holds no MJPG video stream that %2 takes: %3")
+                      QStringLiteral("%1 holds no video stream that %2 can play: %3")
                           .arg(o.play, to_name, mediagraph::TapeVideoProblem(built, to_name))};
     // A file whose header counts frames must send some, or the play failed
     // however quietly the graph ran.

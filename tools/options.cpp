@@ -16,8 +16,8 @@ QString UsageText() {
     return QStringLiteral(
         "Usage:\n"
         "  ronvix-capture --list\n"
-        "  ronvix-capture [--video DEVICE] [--audio DEVICE] [--seconds N] --out FILE "
-        "[--split MB] [--unpaced]\n"
+        "  ronvix-capture [--video DEVICE] [--audio DEVICE] [--seconds N] --out FILE\n"
+        "                 [--compression mjpeg|ffv1|uncompressed] [--split MB] [--unpaced]\n"
         "  ronvix-capture --play FILE --to DEVICE [--audio-out DEVICE]\n"
         "  ronvix-capture --repair FILE [--out FIXED]\n"
         "  ronvix-capture --help | --version\n"
@@ -34,6 +34,13 @@ QString UsageText() {
         "  --seconds N        capture for N seconds (a whole number, at least 1);\n"
         "                     without it the capture runs until SIGINT or SIGTERM\n"
         "  --out FILE         the AVI file to write (replaced when it exists)\n"
+        "  --compression KIND how the video of a device that delivers raw YUV\n"
+        "                     (YUY2, UYVY, NV12, I420) is kept: mjpeg (the default),\n"
+        "                     ffv1 (lossless: every sample kept, commonly a third\n"
+        "                     to two thirds of uncompressed) or uncompressed (the\n"
+        "                     frames as they come: 1.2 GB a minute of 720x576\n"
+        "                     YUY2 at 25 fps); a device that delivers MJPG is\n"
+        "                     recorded as it comes whatever the choice\n"
         "  --split MB         begin a next file after MB mebibytes (a whole number,\n"
         "                     at least 2); a file system that refuses a larger file\n"
         "                     (FAT's 4 GiB) starts the next one too: FILE, then\n"
@@ -74,7 +81,7 @@ ParseResult ParseOptions(const QStringList& arguments) {
     Options o;
     bool list = false, help = false, version = false;
     bool has_video = false, has_audio = false, has_out = false, has_play = false;
-    bool has_to = false, has_audio_out = false, has_repair = false;
+    bool has_to = false, has_audio_out = false, has_repair = false, has_compression = false;
     for (qsizetype i = 0; i < arguments.size(); ++i) {
         const QString& arg = arguments[i];
         // An option that takes a value: the next argument, or "--opt=value".
@@ -147,6 +154,22 @@ ParseResult ParseOptions(const QStringList& arguments) {
             error = value(o.to, has_to);
         } else if (name == QLatin1String("--audio-out")) {
             error = value(o.audio_out, has_audio_out);
+        } else if (name == QLatin1String("--compression")) {
+            QString text;
+            error = value(text, has_compression);
+            if (!error) {
+                const QString kind = text.toLower();
+                if (kind == QLatin1String("mjpeg"))
+                    o.compression = VideoCompression::Mjpeg;
+                else if (kind == QLatin1String("ffv1"))
+                    o.compression = VideoCompression::Ffv1;
+                else if (kind == QLatin1String("uncompressed"))
+                    o.compression = VideoCompression::Uncompressed;
+                else
+                    error = QStringLiteral(
+                                "--compression needs mjpeg, ffv1 or uncompressed, not \"%1\"")
+                                .arg(text);
+            }
         } else if (name == QLatin1String("--seconds")) {
             error = whole(o.seconds, 1);
         } else if (name == QLatin1String("--split")) {
@@ -160,8 +183,8 @@ ParseResult ParseOptions(const QStringList& arguments) {
             return Refuse(*error);
     }
 
-    const bool capture =
-        has_video || has_audio || (has_out && !has_repair) || o.seconds || o.unpaced || o.split_mb;
+    const bool capture = has_video || has_audio || (has_out && !has_repair) || o.seconds ||
+                         o.unpaced || has_compression || o.split_mb;
     const bool play = has_play || has_to || has_audio_out;
     const int commands = int(list) + int(capture) + int(play) + int(has_repair);
     if (help || version) {
@@ -190,6 +213,8 @@ ParseResult ParseOptions(const QStringList& arguments) {
             return Refuse(QStringLiteral("a capture needs --out FILE"));
         if (o.unpaced && !has_video)
             return Refuse(QStringLiteral("--unpaced needs --video"));
+        if (has_compression && !has_video)
+            return Refuse(QStringLiteral("--compression needs --video"));
         o.command = Command::Capture;
         return {o, {}};
     }

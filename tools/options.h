@@ -21,6 +21,10 @@ enum ExitCode : int {
 
 enum class Command { Help, Version, List, Capture, Play, Repair };
 
+// How a capture keeps the video of a device that delivers raw YUV; MJPG
+// devices are recorded as they come.
+enum class VideoCompression { Mjpeg, Ffv1, Uncompressed };
+
 struct Options {
     Command command = Command::Help;
     // Capture: device names or positions; empty when not given.
@@ -33,6 +37,7 @@ struct Options {
     // system's limit.
     std::optional<int> split_mb;
     bool unpaced = false;
+    VideoCompression compression = VideoCompression::Mjpeg;
     // Repair: the file to repair; `out`, when given, receives the repaired
     // copy instead of the file being replaced.
     QString repair;

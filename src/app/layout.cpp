@@ -121,9 +121,11 @@ const ControlSpec kControls[] = {
     // Added beside the original controls, where the group has room.
     {"StopAfterCheck", K::CheckBox, "GroupBox12", "Stop capture after", 212, 24, 116, 17, 1},
     {"StopAfterTime", K::DurationEdit, "GroupBox12", "", 330, 22, 70, 21, 2},
+    {"Label23", K::Label, "GroupBox12", "Video compression", 414, 25, 88, 13, kNoTab},
+    {"CompressionBox", K::ComboBox, "GroupBox12", "", 506, 22, 108, 21, 3},
     // Added below the original groups, where the page has room.
     {"GroupBox13", K::GroupBox, "TabSheet2", "Capture files", 1, 420, 689, 50, 5},
-    {"Label23", K::Label, "GroupBox13", "Begin a new file after", 8, 24, 108, 13, kNoTab},
+    {"Label24", K::Label, "GroupBox13", "Begin a new file after", 8, 24, 108, 13, kNoTab},
     {"SplitSize", K::ComboBox, "GroupBox13", "", 120, 20, 130, 21, 0},
 };
 // clang-format on

@@ -158,8 +158,10 @@ void TMainForm::CreateControls() {
     Bind(ComboBox1, "ComboBox1");
     Bind(StopAfterCheck, "StopAfterCheck");
     Bind(StopAfterTime, "StopAfterTime");
-    Bind(GroupBox13, "GroupBox13");
     Bind(Label23, "Label23");
+    Bind(CompressionBox, "CompressionBox");
+    Bind(GroupBox13, "GroupBox13");
+    Bind(Label24, "Label24");
     Bind(SplitSize, "SplitSize");
 
     // Properties beyond the table.
@@ -196,6 +198,11 @@ void TMainForm::CreateControls() {
     ComboBox1->setCurrentIndex(1);
     // A tape's usual length until the user sets another.
     StopAfterTime->SetSeconds(2 * 3600);
+    // In the order of mediagraph::TVideoCompression; MJPEG (the quality
+    // slider's) until the user chooses another.
+    CompressionBox->addItems({QStringLiteral("MJPEG"), QStringLiteral("Lossless (FFV1)"),
+                              QStringLiteral("Uncompressed")});
+    CompressionBox->setCurrentIndex(0);
     for (const capture::SplitSizeChoice& c : capture::kSplitSizes)
         SplitSize->addItem(QString::fromUtf8(c.text));
     SplitSize->setCurrentIndex(0);
@@ -259,7 +266,7 @@ void TMainForm::CreateComponents() {
          "VideoFormats.ItemIndex", "AudioFormats.ItemIndex", "AudioDestFilters.ItemIndex",
          "VideoOutFilters.ItemIndex", "OverCheck.Checked", "SourceFilename.Text",
          "ComboBox1.ItemIndex", "StopAfterCheck.Checked", "StopAfterTime.Seconds",
-         "SplitSize.ItemIndex"});
+         "CompressionBox.ItemIndex", "SplitSize.ItemIndex"});
     FormStorage1->OnSavePlacement = [this](QObject* sender) { FormStorage1SavePlacement(sender); };
     AppEvents1 = new controls::TAppEvents(this, QStringLiteral("AppEvents1"));
     AppEvents1->OnMinimize = [this](QObject*) { m_minimized = true; };

@@ -135,11 +135,16 @@ public:
     // time (off by default).
     QCheckBox* StopAfterCheck = nullptr;
     controls::TDurationEdit* StopAfterTime = nullptr;
+    // "Video compression": how a capture keeps the video of a source that
+    // delivers raw YUV (CaptureCompression); MJPG sources are recorded as
+    // they come.
+    QLabel* Label23 = nullptr;
+    QComboBox* CompressionBox = nullptr;
     // "Begin a new file after": a size after which a capture goes on in a
     // next file (see capture::kSplitSizes); a file system that refuses a
     // larger file starts one whatever the choice.
     QGroupBox* GroupBox13 = nullptr;
-    QLabel* Label23 = nullptr;
+    QLabel* Label24 = nullptr;
     QComboBox* SplitSize = nullptr;
 
     // Non-visual components.

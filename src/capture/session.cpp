@@ -183,8 +183,11 @@ void TMainForm::StartButtonClick(QObject* sender) {
         }
         mediagraph::RenderCapturePreview(CaptureGraph, VideoSourceFilter, videowindow);
         PlacePreview(*this);
+        // The video compression is decided here, from the source's current
+        // format and the choice: an MJPG source is recorded as it comes.
         mediagraph::RenderCaptureStreams(
-            {CaptureGraph, VideoSourceFilter, AudioSourceFilter, SampleGrabber, sync, meter.Get()},
+            {CaptureGraph, VideoSourceFilter, AudioSourceFilter, SampleGrabber, sync, meter.Get(),
+             capture::CaptureCompression(CompressionBox->currentIndex())},
             m_capture.mux.Get());
         // The page shows a capture only once the graph really runs. A run
         // that fails (a device that cannot be opened) leaves no half-built
@@ -224,7 +227,8 @@ void TMainForm::StartButtonClick(QObject* sender) {
         for (QWidget* w :
              {static_cast<QWidget*>(StartButton), static_cast<QWidget*>(preview),
               static_cast<QWidget*>(AudioFormats), static_cast<QWidget*>(AudioCapFilters),
-              static_cast<QWidget*>(VideoFormats), static_cast<QWidget*>(VideoCapFilters)})
+              static_cast<QWidget*>(VideoFormats), static_cast<QWidget*>(VideoCapFilters),
+              static_cast<QWidget*>(CompressionBox), static_cast<QWidget*>(SplitSize)})
             w->setEnabled(false);
         Timer->SetEnabled(true);
         m_capture.capturing = true;
@@ -294,7 +298,8 @@ void TMainForm::StopButtonClick(QObject*) {
     // Deactivating releases the file writer, which completes the file.
     CaptureGraph->SetActive(false);
     for (QWidget* w : {static_cast<QWidget*>(AudioFormats), static_cast<QWidget*>(AudioCapFilters),
-                       static_cast<QWidget*>(VideoFormats), static_cast<QWidget*>(VideoCapFilters)})
+                       static_cast<QWidget*>(VideoFormats), static_cast<QWidget*>(VideoCapFilters),
+                       static_cast<QWidget*>(CompressionBox), static_cast<QWidget*>(SplitSize)})
         w->setEnabled(true);
     if (com::FAILED(finish_failure))
         fw::ReportMessage(QStringLiteral("The capture file could not be finished: ") +

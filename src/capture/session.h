@@ -13,6 +13,7 @@
 #include "capture/counters.h"
 #include "mediagraph/mediatype.h"
 #include "mediagraph/sysdevenum.h"
+#include "mediagraph/workflowgraphs.h"
 #include "platform/com/comptr.h"
 #include "platform/media/filters/filewriter.h"
 #include "platform/media/interfaces.h"
@@ -87,6 +88,11 @@ QString ElapsedText(int64_t position_100ns);
 // stop is set.
 std::optional<QString> RemainingText(uint64_t free_bytes, int64_t rate_kb,
                                      std::optional<int64_t> stop_in_s = std::nullopt);
+
+// The compression the "Video compression" list's item `index` names: MJPEG
+// (item 0, and any index the list does not have: a stored index from an
+// edited settings file), Lossless (FFV1) or Uncompressed.
+mediagraph::TVideoCompression CaptureCompression(int index);
 
 // " М" figure of the free space in whole megabytes.
 QString FreeSpaceText(uint64_t free_bytes);

@@ -51,6 +51,17 @@ QString ElapsedText(int64_t position_100ns) {
         .arg(s, 2, 10, QChar(u'0'));
 }
 
+mediagraph::TVideoCompression CaptureCompression(int index) {
+    switch (index) {
+        case 1:
+            return mediagraph::TVideoCompression::Lossless;
+        case 2:
+            return mediagraph::TVideoCompression::Uncompressed;
+        default:
+            return mediagraph::TVideoCompression::Mjpeg;
+    }
+}
+
 std::optional<QString> RemainingText(uint64_t free_bytes, int64_t rate_kb,
                                      std::optional<int64_t> stop_in_s) {
     std::optional<int64_t> left = stop_in_s;

@@ -6,6 +6,7 @@
 
 #include "mediagraph/dsutil.h"
 #include "mediagraph/mediatype.h"
+#include "platform/media/filters/colourspace.h"
 #include "platform/media/filters/filters.h"
 #include "platform/media/types.h"
 
@@ -90,7 +91,40 @@ std::optional<QString> VideoOutputCompression(media::IBaseFilter* filter) {
     return std::nullopt;
 }
 
+// The subtype of the video source's capture output as it stands (the
+// format chosen on the device, else its default); GUID_NULL when the
+// source does not say.
+com::GUID CurrentCaptureSubtype(media::ICaptureGraphBuilder2* builder, media::IBaseFilter* source) {
+    ComPtr<media::IAMStreamConfig> config;
+    if (com::FAILED(builder->FindInterface(&media::PIN_CATEGORY_CAPTURE, &media::MEDIATYPE_Video,
+                                           source, media::IAMStreamConfig::iid,
+                                           config.OutVoid())) ||
+        !config)
+        return com::GUID_NULL;
+    media::AM_MEDIA_TYPE* mt = nullptr;
+    if (com::FAILED(config->GetFormat(&mt)) || !mt)
+        return com::GUID_NULL;
+    const com::GUID subtype =
+        mt->majortype == media::MEDIATYPE_Video ? mt->subtype : com::GUID_NULL;
+    media::DeleteMediaType(mt);
+    return subtype;
+}
+
 }  // namespace
+
+com::GUID CaptureVideoSubtype(TVideoCompression compression, const com::GUID& source_subtype) {
+    if (!media::YuvLayoutOf(source_subtype))
+        return media::MEDIASUBTYPE_MJPG;
+    switch (compression) {
+        case TVideoCompression::Mjpeg:
+            break;
+        case TVideoCompression::Lossless:
+            return media::MEDIASUBTYPE_FFV1;
+        case TVideoCompression::Uncompressed:
+            return source_subtype;
+    }
+    return media::MEDIASUBTYPE_MJPG;
+}
 
 ComPtr<media::IBaseFilter> AddCaptureFile(TFilterGraph* graph, const QString& file,
                                           ComPtr<media::IFileWriterQueue>* writer) {
@@ -123,6 +157,9 @@ void RenderCaptureStreams(const TCaptureGraphParts& parts, media::IBaseFilter* m
         auto source = Supports<media::IBaseFilter>(parts.video_source);
         auto grabber = Supports<media::IBaseFilter>(static_cast<IFilterLink*>(parts.grabber));
         auto through = Supports<media::IBaseFilter>(parts.sync);
+        parts.grabber->MediaType().SetSubtype(CaptureVideoSubtype(
+            parts.compression, CurrentCaptureSubtype(builder.Get(), source.Get())));
+        parts.grabber->ApplyMediaType();
         builder->RenderStream(&media::PIN_CATEGORY_CAPTURE, nullptr, source.Get(), grabber.Get(),
                               through.Get());
         builder->RenderStream(nullptr, nullptr, through.Get(), nullptr, mux);
@@ -230,7 +267,8 @@ QString TapeVideoProblem(const TTapeGraphResult& result, const QString& device) 
             return QStringLiteral("it holds no video stream");
         case TTapeVideo::NotMjpg:
             return QStringLiteral(
-                       "its video is %1, not MJPG, and only MJPG video can be played out")
+                       "its video is %1, not MJPG, FFV1 or uncompressed video, which "
+                       "alone can be played out")
                 .arg(result.codec);
         case TTapeVideo::DeviceRefused:
             return QStringLiteral("%1 does not take its MJPG video").arg(device);

@@ -19,6 +19,20 @@
 
 namespace ronvix::mediagraph {
 
+// How a capture file keeps the video of a source that delivers raw YUV
+// (YUY2, UYVY, NV12, I420). A source that delivers MJPG is recorded as it
+// comes whatever the choice; one that delivers anything else is compressed
+// to MJPG.
+enum class TVideoCompression {
+    Mjpeg,         // the MJPEG Compressor, at the quality set on it
+    Lossless,      // the FFV1 Compressor: every sample kept
+    Uncompressed,  // the frames as the source delivers them
+};
+
+// The subtype the capture path's grabber takes (and the file records) for
+// a source whose current output is `source_subtype` (GUID_NULL: unknown).
+com::GUID CaptureVideoSubtype(TVideoCompression compression, const com::GUID& source_subtype);
+
 // The capture side: the sources bound to `graph` take part, an unbound
 // source (null FilterGraph) is left out.
 struct TCaptureGraphParts {
@@ -30,6 +44,7 @@ struct TCaptureGraphParts {
     // The audio stream passes through it on its way to sync when given
     // (AddLevelMeter).
     media::IBaseFilter* level_meter = nullptr;
+    TVideoCompression compression = TVideoCompression::Mjpeg;
 };
 
 // A new Audio Level Meter in `graph`; null when it cannot be made or added.
@@ -53,8 +68,10 @@ com::ComPtr<media::IBaseFilter> AddCaptureFile(
 // stream then continues from.
 void RenderCapturePreview(TFilterGraph* graph, TFilter* video_source, TFilter* renderer);
 
-// Video source -> grabber -> sync -> mux, audio source -> [meter] -> sync ->
-// mux.
+// Video source -> [compressor] -> grabber -> sync -> mux, audio source ->
+// [meter] -> sync -> mux. The grabber is set first to take what the
+// compression choice makes of the source's current output
+// (CaptureVideoSubtype); connect then inserts the compressor that makes it.
 void RenderCaptureStreams(const TCaptureGraphParts& parts, media::IBaseFilter* mux);
 
 // The tape output side.
@@ -76,7 +93,8 @@ enum class TTapeVideo {
     NoDevice,       // no output device is chosen: nothing could take the video
     NotReadable,    // the splitter could not read the file (not an AVI)
     NoVideo,        // the file holds no video stream
-    NotMjpg,        // its video is not MJPG, which the grabber takes only
+    NotMjpg,        // its video is none the grabber takes, directly (MJPG) or
+                    // through a decoder or compressor (FFV1, uncompressed)
     DeviceRefused,  // the device (even through a converter) does not take it
 };
 
@@ -89,7 +107,8 @@ struct TTapeGraphResult {
     com::HRESULT refused = com::S_OK;
 };
 
-// file source -> splitter (video) -> grabber -> device, the device's own
+// file source -> splitter (video) -> [decoder, compressor] -> grabber (MJPG)
+// -> device, the device's own
 // output into the monitor, and the splitter's audio stream (the last pin
 // whose name holds "stream 01") rendered, which prefers an audio renderer
 // already in the graph. A file without audio plays without it. The result
@@ -98,7 +117,8 @@ TTapeGraphResult BuildTapeGraph(const TTapeGraphParts& parts, const QString& fil
 
 // Why a file whose graph gave `result` plays nothing on `device` (its
 // name), as a clause for the user: "it is not an AVI file", "its video is
-// FMP4, not MJPG", ... Empty when the video reached the device.
+// FMP4, not MJPG, FFV1 or uncompressed video, ...", ... Empty when the
+// video reached the device.
 QString TapeVideoProblem(const TTapeGraphResult& result, const QString& device);
 
 }  // namespace ronvix::mediagraph

@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QStyle>
 #include <QStyleOptionButton>
+#include <QStyleOptionComboBox>
 
 #include "app/mainform.h"
 #include "framework/application.h"
@@ -118,8 +119,10 @@ const Expect kExpected[] = {
     {"ComboBox1", "GroupBox12", "", 88, 22, 97, 21, 0, true},
     {"StopAfterCheck", "GroupBox12", "Stop capture after", 212, 24, 116, 17, 1, true},
     {"StopAfterTime", "GroupBox12", "", 330, 22, 70, 21, 2, true},
+    {"Label23", "GroupBox12", "Video compression", 414, 25, 88, 13, -1, true},
+    {"CompressionBox", "GroupBox12", "", 506, 22, 108, 21, 3, true},
     {"GroupBox13", "TabSheet2", "Capture files", 1, 420, 689, 50, 5, true},
-    {"Label23", "GroupBox13", "Begin a new file after", 8, 24, 108, 13, -1, true},
+    {"Label24", "GroupBox13", "Begin a new file after", 8, 24, 108, 13, -1, true},
     {"SplitSize", "GroupBox13", "", 120, 20, 130, 21, 0, true},
 };
 // clang-format on
@@ -233,6 +236,11 @@ TEST_F(MainFormLayout, InitialStatesBeforeAnyDeviceIsChosen) {
     EXPECT_EQ(form.ComboBox1->itemText(0), "Realtime");
     EXPECT_EQ(form.ComboBox1->itemText(3), "Idle");
     EXPECT_EQ(form.ComboBox1->currentIndex(), 1);
+    EXPECT_EQ(form.CompressionBox->count(), 3);
+    EXPECT_EQ(form.CompressionBox->itemText(0), "MJPEG");
+    EXPECT_EQ(form.CompressionBox->itemText(1), "Lossless (FFV1)");
+    EXPECT_EQ(form.CompressionBox->itemText(2), "Uncompressed");
+    EXPECT_EQ(form.CompressionBox->currentIndex(), 0);
     EXPECT_EQ(form.VideoCapFilters->currentIndex(), -1);
     EXPECT_EQ(form.savedialog->DialogKind(), controls::TFileDialogKind::dkSave);
     EXPECT_EQ(form.savedialog->DefaultExt(), "avi");
@@ -297,6 +305,16 @@ TEST_F(MainFormLayout, FontsResolveToTheMappedFamiliesAndEveryTextFits) {
         }
         EXPECT_LE(needed, w->width()) << text.toStdString();
         EXPECT_LE(fm.height(), std::max(w->height(), 13)) << text.toStdString();
+    }
+    // The added lists show each of their items whole beside the arrow.
+    for (QComboBox* c : {form.CompressionBox}) {
+        QStyleOptionComboBox opt;
+        opt.initFrom(c);
+        const QRect field =
+            c->style()->subControlRect(QStyle::CC_ComboBox, &opt, QStyle::SC_ComboBoxEditField, c);
+        for (int i = 0; i < c->count(); ++i)
+            EXPECT_LE(QFontMetrics(c->font()).horizontalAdvance(c->itemText(i)), field.width())
+                << c->itemText(i).toStdString();
     }
 }
 

@@ -11,10 +11,14 @@
 #include <chrono>
 #include <cmath>
 #include <csignal>
+#include <cstring>
 
 #include "app/shutdown.h"
 #include "capture_fixture.h"
 #include "framework/application.h"
+#include "mediagraph/dsutil.h"
+#include "mediagraph/workflowgraphs.h"
+#include "platform/media/devices/devicecontrols.h"
 #include "platform/win/kernel.h"
 
 using namespace ronvix;
@@ -337,10 +341,15 @@ TEST_F(CaptureWindow, ClosingDuringACaptureCompletesTheFileAndARestartRestoresTh
         form->VideoFormats->setCurrentIndex(1);
         form->AudioFormats->setCurrentIndex(0);
         Pick(form->ComboBox1, "Normal");
+        // The test camera's current format is MJPG: it is recorded as it
+        // comes whatever the compression chosen.
+        Pick(form->CompressionBox, "Lossless (FFV1)");
         form->OverCheck->setChecked(true);
         form->SourceFilename->SetText("c:\\tape.avi");
         form->savedialog->SetFileName("c:\\closed.avi");
         form->StartButton->click();
+        EXPECT_FALSE(form->CompressionBox->isEnabled()) << "the running capture's choice shows";
+        EXPECT_FALSE(form->SplitSize->isEnabled());
         Spin(1500);
         const auto asked = std::chrono::steady_clock::now();
         if (way == 0)
@@ -352,6 +361,7 @@ TEST_F(CaptureWindow, ClosingDuringACaptureCompletesTheFileAndARestartRestoresTh
         const auto streams = ProbeStreams(DriveC("closed.avi"));
         ASSERT_TRUE(streams) << "the file is not complete";
         EXPECT_EQ(streams->size(), 2u);
+        EXPECT_EQ(streams->front().codec, "mjpeg");
         EXPECT_GT(Frames(DriveC("closed.avi"), scratch.filePath("closed")).size(), 5u);
         EXPECT_TRUE(
             QFile::exists(QString::fromStdString(settings.Folder().string()) + "/ronvix/ZELK.ini"));
@@ -366,6 +376,9 @@ TEST_F(CaptureWindow, ClosingDuringACaptureCompletesTheFileAndARestartRestoresTh
         EXPECT_EQ(form->AudioCapFilters->currentText(), tone);
         EXPECT_EQ(form->VideoFormats->currentIndex(), 1);
         EXPECT_EQ(form->AudioFormats->currentIndex(), 0);
+        EXPECT_EQ(form->CompressionBox->currentText(), "Lossless (FFV1)");
+        EXPECT_TRUE(form->CompressionBox->isEnabled());
+        EXPECT_TRUE(form->SplitSize->isEnabled());
         EXPECT_GT(form->VideoFormats->count(), 1) << "the device was not chosen again";
         EXPECT_TRUE(form->StartButton->isEnabled());
         EXPECT_TRUE(form->OverCheck->isChecked());
@@ -375,6 +388,114 @@ TEST_F(CaptureWindow, ClosingDuringACaptureCompletesTheFileAndARestartRestoresTh
         EXPECT_EQ(Priority().classes.front().second, win::NORMAL_PRIORITY_CLASS);
         ExpectNoBox();
     }
+}
+
+// The capture graph of the page (the one ronvix-capture builds too) with the
+// test camera's 720x576 YUY2 format chosen on the device: a lossless capture
+// decodes (ffmpeg) to exactly the pictures the camera drew, every frame, and
+// so does an uncompressed one, which holds the frames as raw YUYV; with the
+// camera's default MJPG the lossless choice records MJPG.
+TEST_F(CaptureWindow, RawCameraFramesAreKeptSampleForSampleAndMjpgIsRecordedAsItComes) {
+    using mediagraph::TVideoCompression;
+    ChooseDevices(true, false);
+    constexpr int kWidth = 720, kHeight = 576;
+    constexpr media::REFERENCE_TIME kPeriod = 400000;  // 25 fps
+    const size_t frame_bytes = media::Yuy2ImageSize(kWidth, kHeight);
+    const struct {
+        const char* name;
+        TVideoCompression compression;
+        bool yuy2;  // the camera's YUY2 format chosen, else its default MJPG
+        const char* codec;
+    } cases[] = {
+        {"ffv1", TVideoCompression::Lossless, true, "ffv1"},
+        {"raw", TVideoCompression::Uncompressed, true, "rawvideo"},
+        {"mjpg", TVideoCompression::Lossless, false, "mjpeg"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        form->CaptureGraph->SetActive(false);
+        form->CaptureGraph->SetActive(true);
+        if (c.yuy2) {
+            auto config = mediagraph::Supports<media::IAMStreamConfig>(
+                mediagraph::TPinList(form->VideoSourceFilter->Query<media::IBaseFilter>().Get())
+                    .FirstPin()
+                    .Get());
+            media::MediaType yuy2 =
+                media::MediaType::Video(media::MEDIASUBTYPE_YUY2, kWidth, kHeight, 16, kPeriod);
+            ASSERT_EQ(config->SetFormat(&yuy2.Get()), com::S_OK);
+        }
+        const QString file = QStringLiteral("c:\\%1.avi").arg(QLatin1String(c.name));
+        com::ComPtr<media::IBaseFilter> mux = mediagraph::AddCaptureFile(form->CaptureGraph, file);
+        ASSERT_TRUE(mux);
+        mediagraph::RenderCaptureStreams(
+            {form->CaptureGraph, form->VideoSourceFilter, form->AudioSourceFilter,
+             form->SampleGrabber, form->sync, nullptr, c.compression},
+            mux.Get());
+        ASSERT_TRUE(form->CaptureGraph->Play());
+        Spin(2000);
+        form->CaptureGraph->Stop();
+        mux = nullptr;
+        form->CaptureGraph->SetActive(false);
+
+        const QString path = DriveC(QStringLiteral("%1.avi").arg(QLatin1String(c.name)));
+        const auto streams = ProbeStreams(path);
+        ASSERT_TRUE(streams);
+        ASSERT_EQ(streams->size(), 1u);
+        EXPECT_EQ((*streams)[0].codec, c.codec);
+        if (!c.yuy2)
+            continue;
+        const auto packets = ProbePackets(path);
+        ASSERT_TRUE(packets);
+        const long coded = long(std::count_if(packets->begin(), packets->end(),
+                                              [](const auto& p) { return p.size > 0; }));
+        if (c.compression == TVideoCompression::Uncompressed) {
+            const auto format = media::test::RunTool(
+                "ffprobe",
+                {"-v", "error", "-show_entries", "stream=pix_fmt", "-of", "csv=p=0", path});
+            ASSERT_TRUE(format);
+            EXPECT_EQ(format->trimmed(), "yuyv422");
+            for (const auto& p : *packets)
+                EXPECT_TRUE(p.size == 0 || size_t(p.size) == frame_bytes) << p.size;
+        }
+        const auto raw = media::test::RunTool(
+            "ffmpeg", {"-v", "error", "-i", path, "-map", "0:v", "-fps_mode", "passthrough", "-f",
+                       "rawvideo", "-pix_fmt", "yuyv422", "-"});
+        ASSERT_TRUE(raw);
+        ASSERT_EQ(size_t(raw->size()) % frame_bytes, 0u);
+        const long decoded = long(size_t(raw->size()) / frame_bytes);
+        EXPECT_GE(decoded, 25) << "less than a second of two";
+        EXPECT_GE(decoded, coded) << "a frame of the file did not decode";
+        // Each picture against the one the camera drew for the number it
+        // carries, byte for byte.
+        const media::PictureSettings settings = media::CameraControls::Device()->Picture();
+        media::Yuv422Image picture;
+        picture.Resize(kWidth, kHeight);
+        std::vector<uint8_t> expected(frame_bytes);
+        std::optional<uint32_t> last;
+        for (long i = 0; i < decoded; ++i) {
+            const auto* frame =
+                reinterpret_cast<const uint8_t*>(raw->constData()) + i * frame_bytes;
+            uint16_t rows[media::kCodeRows] = {};
+            for (int r = 0; r < media::kCodeRows; ++r)
+                for (int bit = 0; bit < media::kCodeColumns; ++bit) {
+                    const int x = media::kCodeLeft + bit * media::kCodeCell + media::kCodeCell / 2;
+                    const int y = media::kCodeTop + r * media::kCodeCell + media::kCodeCell / 2;
+                    if (frame[(size_t(y) * kWidth + x) * 2] > 128)
+                        rows[r] |= uint16_t(0x8000 >> bit);
+                }
+            ASSERT_EQ(rows[2], uint16_t(~(rows[0] ^ rows[1]))) << "frame " << i << " has no number";
+            const uint32_t index = (uint32_t(rows[0]) << 16) | rows[1];
+            if (last) {
+                EXPECT_GE(index, *last) << "frame " << i << " out of order";
+            }
+            last = index;
+            media::DrawTestPattern(picture, index, index * kPeriod, kPeriod, settings);
+            media::Yuv422ToYuy2(picture, expected.data());
+            ASSERT_EQ(std::memcmp(frame, expected.data(), frame_bytes), 0)
+                << "frame " << i << " (camera frame " << index << ") differs from the camera's";
+        }
+    }
+    ExpectNoBox();
 }
 
 // A disk that fills during the capture, or just as Stop finishes the file

@@ -25,8 +25,11 @@
 #include "mediagraph/platform.h"
 #include "platform/com/oleauto.h"
 #include "platform/media/devices/audiooutput.h"
+#include "platform/media/devices/testpattern.h"
 #include "platform/media/devices/v4l2/fake_v4l2.h"
 #include "platform/media/devices/virtualdevices.h"
+#include "platform/media/filters/avi_probe.h"
+#include "platform/media/filters/codecs.h"
 #include "platform/media/filters/handmade_avi.h"
 #include "platform/media/filters/playback_files.h"
 #include "platform/media/graph.h"
@@ -60,8 +63,11 @@ bool SpinUntil(F done, int ms) {
 }
 
 // `ms` of live capture from the test camera and the tone generator
-// into an AVI file, through the engine's capture graph builder.
-bool MakeCapture(const QString& path, int ms, bool video, bool audio) {
+// into an AVI file, through the engine's capture graph builder. With
+// `compressor` the camera delivers its 720x576 YUY2 frames through a filter
+// of that class (GUID_NULL: as they come); without it, its MJPG.
+bool MakeCapture(const QString& path, int ms, bool video, bool audio,
+                 std::optional<com::GUID> compressor = std::nullopt) {
     ComPtr<media::IFilterGraph2> graph = media::CreateFilterGraph();
     ComPtr<media::ICaptureGraphBuilder2> builder;
     if (com::CoCreateInstance(media::CLSID_CaptureGraphBuilder2, nullptr, com::CLSCTX_INPROC_SERVER,
@@ -84,8 +90,23 @@ bool MakeCapture(const QString& path, int ms, bool video, bool audio) {
                                    mux.ReleaseAndGetAddressOf(),
                                    sink.ReleaseAndGetAddressOf()) != com::S_OK)
         return false;
-    if (video && builder->RenderStream(&media::PIN_CATEGORY_CAPTURE, nullptr, camera.Get(), nullptr,
-                                       mux.Get()) != com::S_OK)
+    ComPtr<media::IBaseFilter> through;
+    if (video && compressor) {
+        ComPtr<media::IAMStreamConfig> config;
+        builder->FindInterface(&media::PIN_CATEGORY_CAPTURE, nullptr, camera.Get(),
+                               media::IAMStreamConfig::iid, config.OutVoid());
+        media::MediaType yuy2 =
+            media::MediaType::Video(media::MEDIASUBTYPE_YUY2, 720, 576, 16, 400000);
+        if (!config || config->SetFormat(&yuy2.Get()) != com::S_OK)
+            return false;
+        if (*compressor != com::GUID_NULL &&
+            (com::CoCreateInstance(*compressor, nullptr, com::CLSCTX_INPROC_SERVER,
+                                   media::IBaseFilter::iid, through.OutVoid()) != com::S_OK ||
+             graph->AddFilter(through.Get(), u"compressor") != com::S_OK))
+            return false;
+    }
+    if (video && builder->RenderStream(&media::PIN_CATEGORY_CAPTURE, nullptr, camera.Get(),
+                                       through.Get(), mux.Get()) != com::S_OK)
         return false;
     if (audio && builder->RenderStream(&media::PIN_CATEGORY_CAPTURE, nullptr, tone.Get(), nullptr,
                                        mux.Get()) != com::S_OK)
@@ -95,6 +116,35 @@ bool MakeCapture(const QString& path, int ms, bool video, bool audio) {
         return false;
     Spin(ms);
     return control->Stop() == com::S_OK;
+}
+
+// The frame number each video frame of `path` carries (the camera's block
+// code), in file order, as ffmpeg decodes them.
+std::vector<uint32_t> BlockCodes(const QString& path) {
+    using namespace media;
+    constexpr int kWidth = kCodeLeft + kCodeColumns * kCodeCell;
+    constexpr int kHeight = kCodeTop + kCodeRows * kCodeCell;
+    const auto out = test::RunTool(
+        "ffmpeg", {"-v", "error", "-i", path, "-map", "0:v:0", "-fps_mode", "passthrough", "-vf",
+                   QStringLiteral("crop=%1:%2:0:0").arg(kWidth).arg(kHeight), "-f", "rawvideo",
+                   "-pix_fmt", "gray", "-"});
+    std::vector<uint32_t> codes;
+    if (!out)
+        return codes;
+    for (qsizetype at = 0; at + kWidth * kHeight <= out->size(); at += kWidth * kHeight) {
+        uint16_t rows[kCodeRows] = {};
+        for (int r = 0; r < kCodeRows; ++r)
+            for (int bit = 0; bit < kCodeColumns; ++bit) {
+                const int x = kCodeLeft + bit * kCodeCell + kCodeCell / 2;
+                const int y = kCodeTop + r * kCodeCell + kCodeCell / 2;
+                if (uint8_t(out->at(at + y * kWidth + x)) > 128)
+                    rows[r] |= uint16_t(0x8000 >> bit);
+            }
+        codes.push_back(rows[2] == uint16_t(~(rows[0] ^ rows[1]))
+                            ? (uint32_t(rows[0]) << 16) | rows[1]
+                            : UINT32_MAX);
+    }
+    return codes;
 }
 
 // The user picks the item named `name` of a device list.
@@ -552,6 +602,44 @@ TEST_F(PrintToTape, AFileWithoutASecondStreamPlaysWithoutAudio) {
     m_form->Stop_print->click();
     EXPECT_EQ(TapeDigests(), *digests);
     EXPECT_TRUE(m_dialogs.boxes.empty());
+}
+
+// A lossless capture and an uncompressed one play out like an MJPG one:
+// every frame of the file reaches the deck, in order (the deck records the
+// MJPG the compressor makes of each decoded picture).
+TEST_F(PrintToTape, LosslessAndUncompressedCapturesReachTheDeckFrameForFrame) {
+    const struct {
+        const char* name;
+        com::GUID compressor;
+        const char* codec;
+    } cases[] = {
+        {"ffv1.avi", media::CLSID_Ffv1Compressor, "ffv1"},
+        {"raw.avi", com::GUID_NULL, "rawvideo"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString file = s_dir->filePath(c.name);
+        ASSERT_TRUE(MakeCapture(file, 2000, true, true, c.compressor));
+        const auto streams = media::test::ProbeStreams(file);
+        ASSERT_TRUE(streams && !streams->empty());
+        EXPECT_EQ(streams->front().codec, c.codec);
+        const std::vector<uint32_t> codes = BlockCodes(file);
+        ASSERT_GE(codes.size(), 25u);
+
+        for (const QString& old : QDir(m_tape_dir.path()).entryList(QDir::Files))
+            QFile::remove(QDir(m_tape_dir.path()).filePath(old));
+        m_completed = false;
+        m_form->SourceFilename->SetText(file);
+        m_form->Start_print->click();
+        EXPECT_EQ(m_form->OutGraph->State(), 3);
+        ASSERT_TRUE(WaitForCompletion());
+        m_form->Stop_print->click();
+        const QStringList tapes = QDir(m_tape_dir.path()).entryList(QDir::Files);
+        ASSERT_EQ(tapes.size(), 1);
+        EXPECT_EQ(BlockCodes(QDir(m_tape_dir.path()).filePath(tapes.first())), codes);
+    }
+    EXPECT_TRUE(m_dialogs.boxes.empty());
+    EXPECT_TRUE(m_dialogs.unexpected.empty()) << m_dialogs.unexpected.front().toStdString();
 }
 
 TEST_F(PrintToTape, PlayEndsARunningPreviewFirst) {

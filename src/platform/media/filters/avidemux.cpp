@@ -13,6 +13,7 @@ extern "C" {
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 namespace ronvix::media {
 
@@ -24,6 +25,8 @@ constexpr int kIoBufferBytes = 64 * 1024;
 constexpr AVRational kUnits100ns{1, 10'000'000};
 // The RIFF header, the list header and "hdrl": anything shorter cannot be AVI.
 constexpr int64_t kMinimumFileBytes = 24;
+// The most of a video stream's configuration record its type carries.
+constexpr int kMaxRecordBytes = 1 << 20;
 
 REFERENCE_TIME ToUnits(int64_t value, AVRational time_base) {
     if (value == AV_NOPTS_VALUE || time_base.num <= 0 || time_base.den <= 0)
@@ -108,6 +111,18 @@ MediaType VideoType(const AVStream& st, REFERENCE_TIME time_per_frame, int64_t p
     mt->bFixedSizeSamples = vih.bmiHeader.biCompression == 0;
     mt->bTemporalCompression = 0;
     mt->lSampleSize = mt->bFixedSizeSamples ? vih.bmiHeader.biSizeImage : 0;
+    // A compressed stream's configuration record (the bytes of its format
+    // after the bitmap header: FFV1's, for one) follows the header, which
+    // counts it, as in the file.
+    if (vih.bmiHeader.biCompression != 0 && par.extradata && par.extradata_size > 0 &&
+        par.extradata_size <= kMaxRecordBytes) {
+        vih.bmiHeader.biSize = static_cast<DWORD>(sizeof(BITMAPINFOHEADER) + par.extradata_size);
+        std::vector<uint8_t> block(sizeof vih + size_t(par.extradata_size));
+        std::memcpy(block.data(), &vih, sizeof vih);
+        std::memcpy(block.data() + sizeof vih, par.extradata, size_t(par.extradata_size));
+        mt.SetFormat(block.data(), block.size());
+        return mt;
+    }
     mt.SetFormat(&vih, sizeof(vih));
     return mt;
 }

@@ -105,6 +105,8 @@ void RegisterCodecClasses() {
     registry.Register(MjpegDecompressorClassEntry());
     registry.Register(ColourConverterClassEntry());
     registry.Register(MjpegCompressorClassEntry());
+    registry.Register(Ffv1CompressorClassEntry());
+    registry.Register(Ffv1DecompressorClassEntry());
 }
 
 }  // namespace ronvix::media

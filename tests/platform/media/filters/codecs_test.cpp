@@ -1,9 +1,12 @@
-// The MJPEG Decompressor and Compressor and the Colour Space Converter:
-// round trips that keep the picture, conversions in both row orders,
-// corrupt input, quality control, and their place in intelligent connect.
+// The MJPEG Decompressor and Compressor, the Colour Space Converter and the
+// FFV1 Compressor and Decompressor: round trips that keep the picture (the
+// FFV1 ones every sample of it), conversions in both row orders, corrupt
+// input, quality control, and their place in intelligent connect.
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <random>
 #include <thread>
 
 #include "platform/media/engine_harness.h"
@@ -322,14 +325,16 @@ struct CodecRegistration {
         RegisterCodecClasses();  // Idempotent.
     }
     ~CodecRegistration() {
-        for (const GUID& clsid : {CLSID_MjpegDecompressor, CLSID_MjpegCompressor, CLSID_Colour})
+        for (const GUID& clsid : {CLSID_MjpegDecompressor, CLSID_MjpegCompressor, CLSID_Colour,
+                                  CLSID_Ffv1Compressor, CLSID_Ffv1Decompressor})
             com::ClassRegistry::Instance().Unregister(clsid);
     }
 };
 
 TEST(Codecs, ConnectInsertsThemByMerit) {
     CodecRegistration registration;
-    for (const GUID& clsid : {CLSID_MjpegDecompressor, CLSID_MjpegCompressor, CLSID_Colour}) {
+    for (const GUID& clsid : {CLSID_MjpegDecompressor, CLSID_MjpegCompressor, CLSID_Colour,
+                              CLSID_Ffv1Compressor, CLSID_Ffv1Decompressor}) {
         const std::optional<com::ClassEntry> entry = com::ClassRegistry::Instance().Find(clsid);
         ASSERT_TRUE(entry.has_value());
         EXPECT_GT(entry->merit, uint32_t(com::MERIT_DO_NOT_USE));
@@ -343,6 +348,12 @@ TEST(Codecs, ConnectInsertsThemByMerit) {
         {MEDIASUBTYPE_MJPG, MEDIASUBTYPE_RGB32, CLSID_MjpegDecompressor},
         {MEDIASUBTYPE_YUY2, MEDIASUBTYPE_RGB32, CLSID_Colour},
         {MEDIASUBTYPE_RGB32, MEDIASUBTYPE_MJPG, CLSID_MjpegCompressor},
+        // Raw YUV to MJPG stays with the MJPEG Compressor; the FFV1 one is
+        // taken only where FFV1 is wanted, and its decoder for FFV1 alone.
+        {MEDIASUBTYPE_YUY2, MEDIASUBTYPE_MJPG, CLSID_MjpegCompressor},
+        {MEDIASUBTYPE_NV12, MEDIASUBTYPE_MJPG, CLSID_MjpegCompressor},
+        {MEDIASUBTYPE_YUY2, MEDIASUBTYPE_FFV1, CLSID_Ffv1Compressor},
+        {MEDIASUBTYPE_FFV1, MEDIASUBTYPE_YUY2, CLSID_Ffv1Decompressor},
     };
     for (const Case& c : cases) {
         ComPtr<IFilterGraph2> graph = CreateFilterGraph();
@@ -357,6 +368,150 @@ TEST(Codecs, ConnectInsertsThemByMerit) {
         PinFilter(peer.Get())->GetClassID(&clsid);
         EXPECT_EQ(clsid, c.inserted);
         EXPECT_EQ(sink->Input()->ConnectionType()->subtype, c.to);
+    }
+}
+
+// A picture in `layout` (kWidth x kHeight): smooth ramps with a disc and,
+// in its lower half, noise no coder can shrink; and the YUY2 the FFV1
+// Decompressor gives back for it (4:2:0 chroma rows used twice).
+struct LayoutPicture {
+    std::vector<uint8_t> packed;
+    std::vector<uint8_t> yuy2;
+};
+
+LayoutPicture MakeLayoutPicture(YuvLayout layout, uint32_t seed) {
+    const int cw = kWidth / 2, ch = IsYuv420(layout) ? kHeight / 2 : kHeight;
+    std::mt19937 random(seed);
+    std::vector<uint8_t> y(size_t(kWidth) * kHeight), u(size_t(cw) * ch), v(size_t(cw) * ch);
+    auto value = [&](int x, int row, int rows, int bias) {
+        if (row >= rows / 2)
+            return uint8_t(random());
+        const bool disc = (x - 60) * (x - 60) + (row - rows / 4) * (row - rows / 4) < 900;
+        return uint8_t(disc ? bias : (x * 3 + row * 2 + bias) & 0xFF);
+    };
+    for (int row = 0; row < kHeight; ++row)
+        for (int x = 0; x < kWidth; ++x)
+            y[size_t(row) * kWidth + x] = value(x, row, kHeight, 16);
+    for (int row = 0; row < ch; ++row)
+        for (int x = 0; x < cw; ++x) {
+            u[size_t(row) * cw + x] = value(x, row, ch, 90);
+            v[size_t(row) * cw + x] = value(x, row, ch, 200);
+        }
+    LayoutPicture p;
+    p.packed.resize(YuvImageSize(layout, kWidth, kHeight));
+    p.yuy2.resize(Yuy2ImageSize(kWidth, kHeight));
+    for (int row = 0; row < kHeight; ++row) {
+        const int crow = IsYuv420(layout) ? row / 2 : row;
+        for (int x = 0; x < cw; ++x) {
+            const uint8_t y0 = y[size_t(row) * kWidth + 2 * x],
+                          y1 = y[size_t(row) * kWidth + 2 * x + 1];
+            const uint8_t cu = u[size_t(crow) * cw + x], cv = v[size_t(crow) * cw + x];
+            uint8_t* o = p.yuy2.data() + (size_t(row) * kWidth + 2 * x) * 2;
+            o[0] = y0, o[1] = cu, o[2] = y1, o[3] = cv;
+            uint8_t* q = p.packed.data() + (size_t(row) * kWidth + 2 * x) * 2;
+            if (layout == YuvLayout::Yuy2)
+                q[0] = y0, q[1] = cu, q[2] = y1, q[3] = cv;
+            else if (layout == YuvLayout::Uyvy)
+                q[0] = cu, q[1] = y0, q[2] = cv, q[3] = y1;
+        }
+    }
+    if (IsYuv420(layout)) {
+        std::copy(y.begin(), y.end(), p.packed.begin());
+        uint8_t* chroma = p.packed.data() + y.size();
+        for (size_t i = 0; i < u.size(); ++i) {
+            if (layout == YuvLayout::Nv12) {
+                chroma[2 * i] = u[i];
+                chroma[2 * i + 1] = v[i];
+            } else {
+                chroma[i] = u[i];
+                chroma[u.size() + i] = v[i];
+            }
+        }
+    }
+    return p;
+}
+
+// The threads of this process.
+size_t ProcessThreads() {
+    return size_t(std::distance(std::filesystem::directory_iterator("/proc/self/task"),
+                                std::filesystem::directory_iterator()));
+}
+
+// Every layout through the FFV1 Compressor and back through the FFV1
+// Decompressor, each frame on its own codec stream state: the samples come
+// back unchanged, the type carries the stream's record after its bitmap
+// header, a frame of noise fits the output buffer, a corrupt frame is
+// skipped, and the codecs' own threads are gone once the filters stop.
+TEST(Ffv1Codecs, EveryLayoutComesBackSampleForSample) {
+    const struct {
+        const char* name;
+        GUID subtype;
+        YuvLayout layout;
+        int bits;
+    } cases[] = {
+        {"YUY2", MEDIASUBTYPE_YUY2, YuvLayout::Yuy2, 16},
+        {"UYVY", MEDIASUBTYPE_UYVY, YuvLayout::Uyvy, 16},
+        {"NV12", MEDIASUBTYPE_NV12, YuvLayout::Nv12, 12},
+        {"I420", MEDIASUBTYPE_I420, YuvLayout::I420, 12},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const LayoutPicture pictures[] = {MakeLayoutPicture(c.layout, 1),
+                                          MakeLayoutPicture(c.layout, 2)};
+        std::vector<std::vector<uint8_t>> coded;
+        MediaType coded_type;
+        {
+            FilterHarness h(Make(Ffv1CompressorClassEntry()));
+            TestSource* source =
+                h.AddSource(SourceOf(c.subtype, c.bits, pictures[0].packed.size()));
+            TestSink* sink = h.AddSink(SinkOf(MEDIASUBTYPE_FFV1));
+            ASSERT_EQ(h.ConnectIn(source, u"XForm In"), S_OK);
+            ASSERT_EQ(h.ConnectOut(u"XForm Out", sink), S_OK);
+            coded_type = sink->Input()->ConnectionType();
+            const size_t threads = ProcessThreads();
+            ASSERT_TRUE(SUCCEEDED(h.Control()->Run()));
+            for (int i = 0; i < 2; ++i)
+                ASSERT_EQ(source->Push(pictures[i].packed, i * 400000, (i + 1) * 400000), S_OK);
+            ASSERT_TRUE(sink->WaitForSamples(2));
+            h.Control()->Stop();
+            EXPECT_EQ(ProcessThreads(), threads) << "a coding thread outlived the stop";
+            for (const TestSink::Received& r : sink->ReceivedSamples())
+                coded.push_back(r.data);
+            h.Teardown();
+        }
+        const VIDEOINFOHEADER* vih = coded_type.VideoInfo();
+        ASSERT_TRUE(vih);
+        EXPECT_EQ(vih->bmiHeader.biCompression, MEDIASUBTYPE_FFV1.Data1);
+        ASSERT_GT(coded_type->cbFormat, sizeof(VIDEOINFOHEADER)) << "no configuration record";
+        EXPECT_EQ(vih->bmiHeader.biSize,
+                  sizeof(BITMAPINFOHEADER) + coded_type->cbFormat - sizeof(VIDEOINFOHEADER));
+        ASSERT_EQ(coded.size(), 2u);
+        EXPECT_LT(coded[0].size(), pictures[0].packed.size()) << "nothing was compressed";
+
+        FilterHarness h(Make(Ffv1DecompressorClassEntry()));
+        TestSource::Options options;
+        options.types = {coded_type};
+        options.buffer_size = LONG(vih->bmiHeader.biSizeImage);
+        TestSource* source = h.AddSource(options);
+        TestSink* sink = h.AddSink(SinkOf(MEDIASUBTYPE_YUY2));
+        ASSERT_EQ(h.ConnectIn(source, u"XForm In"), S_OK);
+        ASSERT_EQ(h.ConnectOut(u"XForm Out", sink), S_OK);
+        const size_t threads = ProcessThreads();
+        ASSERT_TRUE(SUCCEEDED(h.Control()->Run()));
+        // The second frame first: each frame decodes on its own.
+        ASSERT_EQ(source->Push(coded[1], 0, 400000), S_OK);
+        ASSERT_EQ(source->Push({1, 2, 3, 4, 5, 6, 7, 8}, 400000, 800000), S_OK)
+            << "a corrupt frame is skipped, not an error";
+        ASSERT_EQ(source->Push(coded[0], 800000, 1200000), S_OK);
+        ASSERT_TRUE(sink->WaitForSamples(2));
+        h.Control()->Stop();
+        EXPECT_EQ(ProcessThreads(), threads) << "a decoding thread outlived the stop";
+        const std::vector<TestSink::Received> frames = sink->ReceivedSamples();
+        ASSERT_EQ(frames.size(), 2u);
+        EXPECT_TRUE(frames[0].data == pictures[1].yuy2);
+        EXPECT_TRUE(frames[1].data == pictures[0].yuy2);
+        EXPECT_EQ(frames[1].start, 800000);
+        h.Teardown();
     }
 }
 
