@@ -36,10 +36,7 @@ public:
     }
 
     HRESULT CheckTransform(const AM_MEDIA_TYPE& in, const AM_MEDIA_TYPE& out) override {
-        VideoGeometry gi, go;
-        if (out.subtype != MEDIASUBTYPE_RGB32 || !ReadGeometry(in, &gi) || !ReadGeometry(out, &go))
-            return VFW_E_TYPE_NOT_ACCEPTED;
-        return go.width == gi.width && go.height == gi.height ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
+        return SameSizeAs(in, out, MEDIASUBTYPE_RGB32) ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
     }
 
     HRESULT Transform(IMediaSample* in, const MediaType& in_type, IMediaSample* out,

@@ -26,6 +26,21 @@ void FreeCodec(AVCodecContext*& context, AVFrame*& frame, AVPacket*& packet) {
     av_packet_free(&packet);
 }
 
+// A context of `codec`, a frame and a packet; false, with none of them
+// kept, when any cannot be had.
+bool AllocateCodec(const AVCodec* codec, AVCodecContext*& context, AVFrame*& frame,
+                   AVPacket*& packet) {
+    if (!codec)
+        return false;
+    context = avcodec_alloc_context3(codec);
+    frame = av_frame_alloc();
+    packet = av_packet_alloc();
+    if (context && frame && packet)
+        return true;
+    FreeCodec(context, frame, packet);
+    return false;
+}
+
 // One packed or planar frame into the encoder's planes, samples unchanged.
 void ToPlanes(const uint8_t* src, YuvLayout layout, int width, int height, AVFrame& f) {
     const int cw = width / 2;
@@ -105,15 +120,8 @@ bool Ffv1Encoder::Open(YuvLayout layout, int width, int height, int threads, int
     if (!YuvSizeUsable(layout, width, height))
         return false;
     const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_FFV1);
-    if (!codec)
+    if (!AllocateCodec(codec, m_context, m_frame, m_packet))
         return false;
-    m_context = avcodec_alloc_context3(codec);
-    m_frame = av_frame_alloc();
-    m_packet = av_packet_alloc();
-    if (!m_context || !m_frame || !m_packet) {
-        Close();
-        return false;
-    }
     const AVPixelFormat format = IsYuv420(layout) ? AV_PIX_FMT_YUV420P : AV_PIX_FMT_YUV422P;
     m_context->width = width;
     m_context->height = height;
@@ -193,15 +201,8 @@ bool Ffv1Decoder::Open(std::span<const uint8_t> extradata, int width, int height
     if (width <= 0 || height <= 0 || width % 2 != 0)
         return false;
     const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_FFV1);
-    if (!codec)
+    if (!AllocateCodec(codec, m_context, m_frame, m_packet))
         return false;
-    m_context = avcodec_alloc_context3(codec);
-    m_frame = av_frame_alloc();
-    m_packet = av_packet_alloc();
-    if (!m_context || !m_frame || !m_packet) {
-        Close();
-        return false;
-    }
     if (!extradata.empty()) {
         // The codec reads past the end in steps: the copy is padded.
         auto* copy =

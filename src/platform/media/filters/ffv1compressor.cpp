@@ -67,9 +67,7 @@ public:
     }
 
     HRESULT CheckTransform(const AM_MEDIA_TYPE& in, const AM_MEDIA_TYPE& out) override {
-        VideoGeometry gi, go;
-        if (out.subtype != MEDIASUBTYPE_FFV1 || !ReadGeometry(in, &gi) || !ReadGeometry(out, &go) ||
-            go.width != gi.width || go.height != gi.height)
+        if (!SameSizeAs(in, out, MEDIASUBTYPE_FFV1))
             return VFW_E_TYPE_NOT_ACCEPTED;
         // The record the type carries must be the one the codec writes.
         const std::vector<uint8_t>* record = Record(in);

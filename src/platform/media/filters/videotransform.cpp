@@ -9,6 +9,12 @@ namespace ronvix::media {
 
 using namespace com;
 
+bool SameSizeAs(const AM_MEDIA_TYPE& in, const AM_MEDIA_TYPE& out, const GUID& subtype) {
+    VideoGeometry gi, go;
+    return out.subtype == subtype && ReadGeometry(in, &gi) && ReadGeometry(out, &go) &&
+           go.width == gi.width && go.height == gi.height;
+}
+
 bool ReadGeometry(const AM_MEDIA_TYPE& mt, VideoGeometry* geometry) {
     if (mt.majortype != MEDIATYPE_Video || mt.formattype != FORMAT_VideoInfo ||
         mt.cbFormat < sizeof(VIDEOINFOHEADER) || !mt.pbFormat)

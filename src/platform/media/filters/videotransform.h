@@ -107,5 +107,8 @@ struct VideoGeometry {
 };
 // False when `mt` is not a video type with a usable VideoInfo block.
 bool ReadGeometry(const AM_MEDIA_TYPE& mt, VideoGeometry* geometry);
+// Whether `out` is a VideoInfo type of `subtype` with the picture size of
+// `in`: the output a transform that keeps the size accepts.
+bool SameSizeAs(const AM_MEDIA_TYPE& in, const AM_MEDIA_TYPE& out, const GUID& subtype);
 
 }  // namespace ronvix::media
