@@ -26,6 +26,7 @@
 #include <thread>
 #include <vector>
 
+#include "deliver_copy.h"
 #include "platform/com/classregistry.h"
 #include "platform/com/object.h"
 #include "platform/media/devices/virtualdevices.h"
@@ -94,18 +95,7 @@ public:
         pin = static_cast<Pin*>(AddPin(std::make_unique<Pin>(*this)));
     }
     HRESULT Push(const std::vector<uint8_t>& frame, REFERENCE_TIME start) {
-        ComPtr<IMediaSample> sample;
-        HRESULT hr = pin->GetDeliveryBuffer(sample.ReleaseAndGetAddressOf(), 0);
-        if (FAILED(hr))
-            return hr;
-        BYTE* p = nullptr;
-        sample->GetPointer(&p);
-        std::memcpy(p, frame.data(), frame.size());
-        sample->SetActualDataLength(LONG(frame.size()));
-        REFERENCE_TIME stop = start + 400000;
-        sample->SetTime(&start, &stop);
-        sample->SetSyncPoint(TRUE);
-        return pin->Deliver(sample.Get());
+        return bench::DeliverCopy(*pin, frame, start, 400000, true);
     }
     Pin* pin = nullptr;
 };

@@ -33,6 +33,7 @@
 #include <string>
 #include <vector>
 
+#include "deliver_copy.h"
 #include "platform/com/classregistry.h"
 #include "platform/com/object.h"
 #include "platform/media/filter.h"
@@ -171,17 +172,7 @@ public:
         pin = static_cast<Pin*>(AddPin(std::make_unique<Pin>(*this, std::move(type), buffer)));
     }
     HRESULT Push(const std::vector<uint8_t>& frame, REFERENCE_TIME start) {
-        ComPtr<IMediaSample> sample;
-        HRESULT hr = pin->GetDeliveryBuffer(sample.ReleaseAndGetAddressOf(), 0);
-        if (FAILED(hr))
-            return hr;
-        BYTE* p = nullptr;
-        sample->GetPointer(&p);
-        std::memcpy(p, frame.data(), frame.size());
-        sample->SetActualDataLength(LONG(frame.size()));
-        REFERENCE_TIME stop = start + 333333;
-        sample->SetTime(&start, &stop);
-        return pin->Deliver(sample.Get());
+        return bench::DeliverCopy(*pin, frame, start, 333333, false);
     }
     Pin* pin = nullptr;
 };

@@ -821,12 +821,14 @@ HRESULT AviMux::ContinueInNextFile() {
     // Everything queued is on the disk or refused: the file ends at the
     // latest checkpoint the disk holds, and is cut there.
     const HRESULT refused = m_chain->Drain();
+    if (FAILED(refused) && !IsFileSizeLimit(refused))
+        return refused;  // The disk failed otherwise too: no next file helps.
     uint64_t written = 0;
     m_chain->GetWrittenEnd(&written);
     const AviFileWriter::Cut cut = m_file->EndAt(written);
     // A file that could hold no chunk at all: a next one would not either.
     if (std::none_of(cut.positions.begin(), cut.positions.end(), [](int64_t p) { return p > 0; }))
-        return FAILED(refused) ? refused : HResultFromErrno(EFBIG);
+        return HResultFromErrno(EFBIG);
     std::vector<IFileWriterChain::KeptBlock> kept;
     HRESULT hr = m_chain->NextFile(cut.length, &kept);
     if (FAILED(hr))

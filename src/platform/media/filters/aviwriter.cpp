@@ -573,18 +573,19 @@ AviFileWriter::Cut AviFileWriter::EndAt(uint64_t durable_end) {
     }
     if (covering)
         chosen = covering;
-    Snapshot at = chosen ? m_checkpoints[*chosen] : Take();
-    if (!chosen)
-        at.end = durable_end;  // Nothing to go back to (a file never begun).
     Cut cut;
+    if (!chosen || !m_begun) {
+        // Not even the header is on the disk: the file holds nothing.
+        cut.positions.assign(m_streams.size(), 0);
+        return cut;
+    }
+    Snapshot at = m_checkpoints[*chosen];
     cut.length = at.end;
     for (size_t i = 0; i < m_streams.size() && i < at.counts.size(); ++i)
         cut.positions.push_back(
             m_streams[i].video
                 ? at.counts[i].chunks
                 : int64_t(at.counts[i].bytes / m_streams[i].audio_format.block_align));
-    if (!chosen || !m_begun)
-        return cut;
     // Patches overwrite bytes the sink has: they go in whatever failed.
     const HRESULT failure = m_error;
     m_error = S_OK;

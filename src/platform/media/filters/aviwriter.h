@@ -123,7 +123,8 @@ public:
         std::vector<int64_t> positions;
     };
     // Ends the file at a checkpoint below `durable_end` (see Cutting); no
-    // write is accepted afterwards.
+    // write is accepted afterwards. A file whose header is not wholly below
+    // it holds nothing: every position 0.
     Cut EndAt(uint64_t durable_end);
     // Forgets checkpoints a cut below `durable_end` can no longer choose;
     // returns the offset from which the chunks a cut may need begin (the
