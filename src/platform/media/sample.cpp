@@ -1,13 +1,34 @@
 #include "platform/media/sample.h"
 
 #include <algorithm>
+#include <new>
 
 namespace ronvix::media {
 
 using namespace com;
 
 MediaSample::MediaSample(MemAllocator& allocator, size_t size)
-    : m_allocator(allocator), m_buffer(size) {}
+    : m_allocator(&allocator),
+      m_buffer(size),
+      m_data(m_buffer.data()),
+      m_size(static_cast<LONG>(size)) {}
+
+MediaSample::MediaSample(IMediaSample* shown) : m_allocator(nullptr), m_shown(shown) {
+    shown->GetPointer(&m_data);
+    m_size = shown->GetSize();
+    m_actual = shown->GetActualDataLength();
+    m_sync = shown->IsSyncPoint() == S_OK;
+    m_discontinuity = shown->IsDiscontinuity() == S_OK;
+}
+
+ComPtr<IMediaSample> MediaSample::ViewOf(IMediaSample* sample) {
+    ComPtr<IMediaSample> view;
+    if (auto* created = sample ? new (std::nothrow) MediaSample(sample) : nullptr) {
+        created->m_refs.store(1, std::memory_order_relaxed);
+        view.Attach(created);
+    }
+    return view;
+}
 
 HRESULT MediaSample::QueryInterface(REFIID riid, void** out) {
     if (!out)
@@ -29,8 +50,12 @@ ULONG MediaSample::Release() {
     ULONG n = m_refs.fetch_sub(1, std::memory_order_acq_rel) - 1;
     // The last reference hands the buffer back to the pool; nothing of this
     // object may be touched afterwards (the pool may go with it).
-    if (n == 0)
-        m_allocator.Return(this);
+    if (n == 0) {
+        if (m_allocator)
+            m_allocator->Return(this);
+        else
+            delete this;
+    }
     return n;
 }
 
@@ -45,12 +70,12 @@ void MediaSample::ResetProperties() {
 HRESULT MediaSample::GetPointer(BYTE** buffer) {
     if (!buffer)
         return E_POINTER;
-    *buffer = m_buffer.data();
+    *buffer = m_data;
     return S_OK;
 }
 
 LONG MediaSample::GetSize() {
-    return static_cast<LONG>(m_buffer.size());
+    return m_size;
 }
 
 HRESULT MediaSample::GetTime(REFERENCE_TIME* start, REFERENCE_TIME* stop) {
@@ -93,7 +118,7 @@ LONG MediaSample::GetActualDataLength() {
     return m_actual;
 }
 HRESULT MediaSample::SetActualDataLength(LONG length) {
-    if (length < 0 || static_cast<size_t>(length) > m_buffer.size())
+    if (length < 0 || length > m_size)
         return VFW_E_BUFFER_OVERFLOW;
     m_actual = length;
     return S_OK;

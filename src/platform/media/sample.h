@@ -27,6 +27,12 @@ class MemAllocator;
 class MediaSample final : public IMediaSample {
 public:
     MediaSample(MemAllocator& allocator, size_t size);
+    // A view of `sample`: its bytes, under properties of the view's own
+    // (its length, sync point and discontinuity to start with; no times).
+    // What a branch that only reads a frame gets instead of a copy: the
+    // view keeps `sample`, and so its buffer out of its pool, until the
+    // view's last reference goes. Null for a null sample.
+    static com::ComPtr<IMediaSample> ViewOf(IMediaSample* sample);
     MediaSample(const MediaSample&) = delete;
     MediaSample& operator=(const MediaSample&) = delete;
 
@@ -55,9 +61,14 @@ private:
     friend class MemAllocator;
     void ResetProperties();
 
-    MemAllocator& m_allocator;
+    explicit MediaSample(IMediaSample* shown);
+
+    MemAllocator* const m_allocator;  // null for a view, which deletes itself
     std::atomic<ULONG> m_refs{0};
     std::vector<BYTE> m_buffer;
+    com::ComPtr<IMediaSample> m_shown;  // a view's sample
+    BYTE* m_data = nullptr;             // m_buffer's bytes or m_shown's
+    LONG m_size = 0;
     LONG m_actual = 0;
     bool m_time_valid = false;
     bool m_stop_valid = false;

@@ -12,6 +12,7 @@
 
 #include <fcntl.h>
 #include <linux/videodev2.h>
+#include <pthread.h>
 #include <sys/eventfd.h>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -623,6 +624,7 @@ void V4l2Camera::ApplyQuality() {
 }
 
 void V4l2Camera::Capture(std::stop_token stop) {
+    pthread_setname_np(pthread_self(), "rx-v4l2-capture");
     while (!stop.stop_requested()) {
         pollfd fds[2] = {{m_fd, POLLIN, 0}, {m_wake, POLLIN, 0}};
         const pollfd& p = fds[0];

@@ -58,13 +58,16 @@ public:
             if (have < YuvImageSize(*layout, gi.width, gi.height))
                 return S_FALSE;
             // A renderer that shows the picture smaller gets only the
-            // pixels it needs: every second, fourth or eighth of each way.
+            // pixels it needs: every n-th of each way, the largest n (up to
+            // 8) that still covers the drawn size, so a picture that is a
+            // whole multiple of it (1920x1080 in 384x216) comes at exactly
+            // that size and is not scaled again.
             int draw_width = 0, draw_height = 0;
             int step = 1;
             if (DownstreamDrawSize(Output(), &draw_width, &draw_height))
-                while (step < 8 && gi.width / (step * 2) >= draw_width &&
-                       gi.height / (step * 2) >= draw_height)
-                    step *= 2;
+                while (step < 8 && gi.width / (step + 1) >= draw_width &&
+                       gi.height / (step + 1) >= draw_height)
+                    ++step;
             if (step > 1) {
                 StudioYuvToRgb32Every(src, *layout, gi.width, gi.height, step, dst, go.bottom_up);
                 SetSampleRgb32Size(out, out_type, gi.width / step, gi.height / step);

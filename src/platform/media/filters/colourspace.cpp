@@ -5,6 +5,10 @@
 #include <cmath>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "platform/media/types.h"
 
 namespace ronvix::media {
@@ -85,52 +89,42 @@ const RangeTables& Ranges() {
     return tables;
 }
 
-// Where the components of one frame of a layout are: the byte offsets of
-// pixel (x, y)'s luma and of its chroma pair.
+// Where the components of one frame of a layout are.
 struct YuvReader {
     const uint8_t* src;
     YuvLayout layout;
     int width;
     int height;
 
-    uint8_t Y(int x, int y) const {
-        switch (layout) {
-            case YuvLayout::Yuy2:
-                return src[size_t(y) * size_t(width) * 2 + size_t(x) * 2];
-            case YuvLayout::Uyvy:
-                return src[size_t(y) * size_t(width) * 2 + size_t(x) * 2 + 1];
-            default:
-                return src[size_t(y) * size_t(width) + size_t(x)];
-        }
-    }
-    // The chroma of the pair of pixels at column 2 * cx in chroma row cy
-    // (a picture row for 4:2:2, a pair of rows for 4:2:0).
-    void Chroma(int cx, int cy, uint8_t* cb, uint8_t* cr) const {
+    // Where picture row y's components lie: its luma every `luma_step`
+    // bytes, the Cb and Cr of its pixel pairs every `chroma_step` bytes.
+    struct Row {
+        const uint8_t* luma;
+        const uint8_t* cb;
+        const uint8_t* cr;
+        size_t luma_step, chroma_step;
+    };
+    Row RowAt(int y) const {
         const size_t w = size_t(width), luma = w * size_t(height);
+        const size_t cy = size_t(IsYuv420(layout) ? y / 2 : y);
         switch (layout) {
             case YuvLayout::Yuy2: {
-                const uint8_t* p = src + size_t(cy) * w * 2 + size_t(cx) * 4;
-                *cb = p[1];
-                *cr = p[3];
-                return;
+                const uint8_t* p = src + size_t(y) * w * 2;
+                return {p, p + 1, p + 3, 2, 4};
             }
             case YuvLayout::Uyvy: {
-                const uint8_t* p = src + size_t(cy) * w * 2 + size_t(cx) * 4;
-                *cb = p[0];
-                *cr = p[2];
-                return;
+                const uint8_t* p = src + size_t(y) * w * 2;
+                return {p + 1, p, p + 2, 2, 4};
             }
             case YuvLayout::Nv12: {
-                const uint8_t* p = src + luma + size_t(cy) * w + size_t(cx) * 2;
-                *cb = p[0];
-                *cr = p[1];
-                return;
+                const uint8_t* c = src + luma + cy * w;
+                return {src + size_t(y) * w, c, c + 1, 1, 2};
             }
-            case YuvLayout::I420: {
+            case YuvLayout::I420:
+            default: {
                 const size_t cw = w / 2, plane = cw * size_t(height / 2);
-                *cb = src[luma + size_t(cy) * cw + size_t(cx)];
-                *cr = src[luma + plane + size_t(cy) * cw + size_t(cx)];
-                return;
+                return {src + size_t(y) * w, src + luma + cy * cw, src + luma + plane + cy * cw, 1,
+                        1};
             }
         }
     }
@@ -196,8 +190,8 @@ inline uint8_t FullChroma(int c) {
 // One packed row (YUY2 when the luma comes first, else UYVY) into its
 // planes' rows.
 template <size_t kLumaAt>
-void PackedRowToPlanes(const uint8_t* __restrict p, uint8_t* __restrict y, uint8_t* __restrict u,
-                       uint8_t* __restrict v, size_t pairs) {
+void PackedRowToPlanesScalar(const uint8_t* __restrict p, uint8_t* __restrict y,
+                             uint8_t* __restrict u, uint8_t* __restrict v, size_t pairs) {
     constexpr size_t kChromaAt = 1 - kLumaAt;
     for (size_t cx = 0; cx < pairs; ++cx) {
         y[2 * cx] = FullLuma(p[4 * cx + kLumaAt]);
@@ -207,64 +201,148 @@ void PackedRowToPlanes(const uint8_t* __restrict p, uint8_t* __restrict y, uint8
     }
 }
 
-void LumaToFull(const uint8_t* __restrict src, uint8_t* __restrict dst, size_t n) {
-    for (size_t i = 0; i < n; ++i)
-        dst[i] = FullLuma(src[i]);
+#if defined(__SSE2__)
+// The same scaling in 16-bit lanes, eight values to a register (SSE2 is
+// part of every x86-64): x + round(x * f) for luma x = y - 16, f = 36/219,
+// and for chroma x = c - 128, f = 31/224, the product from a signed high
+// multiply by f * 2^16 of x with four (luma) or five (chroma) fraction bits
+// kept. The pack to bytes saturates what lies beyond 0..255. Equal to
+// FullLuma and FullChroma for every byte (the constants were searched for
+// that; the planes test goes through this path with every value in every
+// lane).
+inline __m128i LumaLanes(__m128i y) {
+    const __m128i t = _mm_sub_epi16(y, _mm_set1_epi16(16));
+    const __m128i r = _mm_mulhi_epi16(_mm_slli_epi16(t, 4), _mm_set1_epi16(10773));
+    return _mm_add_epi16(t, _mm_srai_epi16(_mm_add_epi16(r, _mm_set1_epi16(8)), 4));
+}
+inline __m128i ChromaLanes(__m128i c) {
+    const __m128i d = _mm_sub_epi16(c, _mm_set1_epi16(128));
+    const __m128i r = _mm_mulhi_epi16(_mm_slli_epi16(d, 5), _mm_set1_epi16(9070));
+    return _mm_add_epi16(c, _mm_srai_epi16(_mm_add_epi16(r, _mm_set1_epi16(16)), 5));
+}
+
+// 32 pixels (64 packed bytes) a step; the rest of the row as above.
+template <size_t kLumaAt>
+void PackedRowToPlanes(const uint8_t* __restrict p, uint8_t* __restrict y, uint8_t* __restrict u,
+                       uint8_t* __restrict v, size_t pairs) {
+    const __m128i low = _mm_set1_epi16(0x00FF);
+    size_t cx = 0;
+    for (; cx + 16 <= pairs; cx += 16) {
+        __m128i luma[4], chroma[4];
+        for (int i = 0; i < 4; ++i) {
+            const __m128i s = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 4 * cx) + i);
+            const __m128i even = _mm_and_si128(s, low), odd = _mm_srli_epi16(s, 8);
+            luma[i] = LumaLanes(kLumaAt == 0 ? even : odd);
+            chroma[i] = ChromaLanes(kLumaAt == 0 ? odd : even);
+        }
+        auto* y_out = reinterpret_cast<__m128i*>(y + 2 * cx);
+        _mm_storeu_si128(y_out, _mm_packus_epi16(luma[0], luma[1]));
+        _mm_storeu_si128(y_out + 1, _mm_packus_epi16(luma[2], luma[3]));
+        // Cb, Cr, Cb, Cr, ... as bytes, then split.
+        const __m128i c01 = _mm_packus_epi16(chroma[0], chroma[1]);
+        const __m128i c23 = _mm_packus_epi16(chroma[2], chroma[3]);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(u + cx),
+                         _mm_packus_epi16(_mm_and_si128(c01, low), _mm_and_si128(c23, low)));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(v + cx),
+                         _mm_packus_epi16(_mm_srli_epi16(c01, 8), _mm_srli_epi16(c23, 8)));
+    }
+    PackedRowToPlanesScalar<kLumaAt>(p + 4 * cx, y + 2 * cx, u + cx, v + cx, pairs - cx);
+}
+#else
+template <size_t kLumaAt>
+void PackedRowToPlanes(const uint8_t* __restrict p, uint8_t* __restrict y, uint8_t* __restrict u,
+                       uint8_t* __restrict v, size_t pairs) {
+    PackedRowToPlanesScalar<kLumaAt>(p, y, u, v, pairs);
+}
+#endif
+
+// A plane's bytes (luma, or chroma when kChroma) into the JPEG range.
+template <bool kChroma>
+void PlaneToFull(const uint8_t* __restrict src, uint8_t* __restrict dst, size_t n) {
+    size_t i = 0;
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    for (; i + 16 <= n; i += 16) {
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i));
+        const __m128i lo = _mm_unpacklo_epi8(b, zero), hi = _mm_unpackhi_epi8(b, zero);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i),
+                         kChroma ? _mm_packus_epi16(ChromaLanes(lo), ChromaLanes(hi))
+                                 : _mm_packus_epi16(LumaLanes(lo), LumaLanes(hi)));
+    }
+#endif
+    for (; i < n; ++i)
+        dst[i] = kChroma ? FullChroma(src[i]) : FullLuma(src[i]);
+}
+
+// One row of NV12's interleaved Cb, Cr pairs into the two chroma rows.
+void Nv12ChromaRowToPlanes(const uint8_t* __restrict p, uint8_t* __restrict u,
+                           uint8_t* __restrict v, size_t pairs) {
+    size_t cx = 0;
+#if defined(__SSE2__)
+    const __m128i low = _mm_set1_epi16(0x00FF);
+    for (; cx + 16 <= pairs; cx += 16) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 2 * cx));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 2 * cx) + 1);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(u + cx),
+                         _mm_packus_epi16(ChromaLanes(_mm_and_si128(a, low)),
+                                          ChromaLanes(_mm_and_si128(b, low))));
+        _mm_storeu_si128(
+            reinterpret_cast<__m128i*>(v + cx),
+            _mm_packus_epi16(ChromaLanes(_mm_srli_epi16(a, 8)), ChromaLanes(_mm_srli_epi16(b, 8))));
+    }
+#endif
+    for (; cx < pairs; ++cx) {
+        u[cx] = FullChroma(p[2 * cx]);
+        v[cx] = FullChroma(p[2 * cx + 1]);
+    }
 }
 
 }  // namespace
 
-void StudioYuvToPlanes(const uint8_t* src, YuvLayout layout, int width, int height,
-                       YuvPlanes* dst) {
-    dst->Resize(width, height, IsYuv420(layout));
-    if (!YuvSizeUsable(layout, width, height))
+void StudioYuvStripToPlanes(const uint8_t* src, YuvLayout layout, int width, int height, int line0,
+                            int lines, uint8_t* y, uint8_t* u, uint8_t* v) {
+    if (!YuvSizeUsable(layout, width, height) || line0 < 0 || lines <= 0 || line0 + lines > height)
         return;
-    const RangeTables& t = Ranges();
-    const YuvReader in{src, layout, width, height};
+    const size_t w = size_t(width), cw = w / 2;
     if (layout == YuvLayout::Yuy2 || layout == YuvLayout::Uyvy) {
         // One pass over the packed rows: each pixel pair's two lumas and
         // its chroma pair go to their planes together.
-        const size_t cw = size_t(dst->ChromaWidth());
-        for (int row = 0; row < dst->height; ++row) {
-            const uint8_t* p = src + size_t(row) * size_t(width) * 2;
-            uint8_t* y = dst->y.data() + size_t(row) * size_t(dst->width);
-            uint8_t* u = dst->u.data() + size_t(row) * cw;
-            uint8_t* v = dst->v.data() + size_t(row) * cw;
+        for (int i = 0; i < lines; ++i) {
+            const uint8_t* p = src + size_t(line0 + i) * w * 2;
             if (layout == YuvLayout::Yuy2)
-                PackedRowToPlanes<0>(p, y, u, v, cw);
+                PackedRowToPlanes<0>(p, y + size_t(i) * w, u + size_t(i) * cw, v + size_t(i) * cw,
+                                     cw);
             else
-                PackedRowToPlanes<1>(p, y, u, v, cw);
+                PackedRowToPlanes<1>(p, y + size_t(i) * w, u + size_t(i) * cw, v + size_t(i) * cw,
+                                     cw);
         }
         return;
     }
-    LumaToFull(src, dst->y.data(), dst->y.size());
-    const int cw = dst->ChromaWidth(), ch = dst->ChromaHeight();
-    for (int cy = 0; cy < ch; ++cy)
-        for (int cx = 0; cx < cw; ++cx) {
-            uint8_t cb = 128, cr = 128;
-            in.Chroma(cx, cy, &cb, &cr);
-            const size_t at = size_t(cy) * size_t(cw) + size_t(cx);
-            dst->u[at] = t.chroma[cb];
-            dst->v[at] = t.chroma[cr];
-        }
+    // 4:2:0: the luma plane, then the chroma after it (NV12's rows of
+    // pairs, or I420's Cb plane and then its Cr plane).
+    PlaneToFull<false>(src + size_t(line0) * w, y, size_t(lines) * w);
+    const size_t luma = w * size_t(height), chroma_plane = cw * size_t(height / 2);
+    const size_t cy0 = size_t(line0 / 2), chroma_rows = size_t((lines + 1) / 2);
+    if (layout == YuvLayout::Nv12) {
+        for (size_t cy = 0; cy < chroma_rows; ++cy)
+            Nv12ChromaRowToPlanes(src + luma + (cy0 + cy) * w, u + cy * cw, v + cy * cw, cw);
+        return;
+    }
+    PlaneToFull<true>(src + luma + cy0 * cw, u, chroma_rows * cw);
+    PlaneToFull<true>(src + luma + chroma_plane + cy0 * cw, v, chroma_rows * cw);
+}
+
+void StudioYuvToPlanes(const uint8_t* src, YuvLayout layout, int width, int height,
+                       YuvPlanes* dst) {
+    dst->Resize(width, height, IsYuv420(layout));
+    if (YuvSizeUsable(layout, width, height))
+        StudioYuvStripToPlanes(src, layout, width, height, 0, height, dst->y.data(), dst->u.data(),
+                               dst->v.data());
 }
 
 void StudioYuvToRgb32(const uint8_t* src, YuvLayout layout, int width, int height, uint8_t* dst,
                       bool dst_bottom_up) {
-    if (!YuvSizeUsable(layout, width, height))
-        return;
-    const YuvReader in{src, layout, width, height};
-    const bool half = IsYuv420(layout);
-    for (int row = 0; row < height; ++row) {
-        uint8_t* out = DestRow(dst, Rgb32Stride(width), height, row, dst_bottom_up);
-        const int cy = half ? row / 2 : row;
-        for (int cx = 0; cx < width / 2; ++cx) {
-            uint8_t cb = 128, cr = 128;
-            in.Chroma(cx, cy, &cb, &cr);
-            StudioToRgb(in.Y(2 * cx, row), cb, cr, out + 8 * cx);
-            StudioToRgb(in.Y(2 * cx + 1, row), cb, cr, out + 8 * cx + 4);
-        }
-    }
+    StudioYuvToRgb32Every(src, layout, width, height, 1, dst, dst_bottom_up);
 }
 
 void StudioYuvToRgb32Every(const uint8_t* src, YuvLayout layout, int width, int height, int step,
@@ -272,17 +350,13 @@ void StudioYuvToRgb32Every(const uint8_t* src, YuvLayout layout, int width, int 
     if (!YuvSizeUsable(layout, width, height) || step < 1)
         return;
     const YuvReader in{src, layout, width, height};
-    const bool half = IsYuv420(layout);
     const int out_width = width / step, out_height = height / step;
     for (int row = 0; row < out_height; ++row) {
         uint8_t* out = DestRow(dst, Rgb32Stride(out_width), out_height, row, dst_bottom_up);
-        const int y = row * step;
-        const int cy = half ? y / 2 : y;
+        const YuvReader::Row r = in.RowAt(row * step);
         for (int col = 0; col < out_width; ++col) {
-            const int x = col * step;
-            uint8_t cb = 128, cr = 128;
-            in.Chroma(x / 2, cy, &cb, &cr);
-            StudioToRgb(in.Y(x, y), cb, cr, out + 4 * col);
+            const size_t x = size_t(col * step), pair = (x / 2) * r.chroma_step;
+            StudioToRgb(r.luma[x * r.luma_step], r.cb[pair], r.cr[pair], out + 4 * col);
         }
     }
 }

@@ -4,6 +4,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
+
+#include "platform/media/filters/libjpegcompressor.h"
 
 namespace ronvix::media {
 
@@ -56,6 +59,68 @@ size_t JpegEncoder::EncodeYuvPlanes(const YuvPlanes& image, int quality, std::sp
                                 TJFLAG_NOREALLOC | TJFLAG_FASTDCT) != 0)
         return 0;
     return static_cast<size_t>(size);
+}
+
+size_t JpegEncoder::EncodeStudioYuv(const uint8_t* src, YuvLayout layout, int width, int height,
+                                    int quality, std::span<uint8_t> dst) {
+    if (!src || !YuvSizeUsable(layout, width, height) || dst.size() < MaxSize(width, height))
+        return 0;
+    if (!m_strips)
+        m_strips = std::make_unique<LibjpegCompressor>();
+    LibjpegCompressor& c = *m_strips;
+    jpeg_compress_struct& cinfo = c.cinfo;
+    c.out = nullptr;
+    c.fixed = dst;
+    if (setjmp(c.jump)) {
+        jpeg_abort_compress(&cinfo);
+        return 0;
+    }
+    const bool half = IsYuv420(layout);
+    c.StartRaw(width, height, half, std::clamp(quality, 1, 100), false);
+
+    // One MCU row: 8 lines (4:2:2) or 16 (4:2:0) of luma, 8 of chroma, each
+    // row as wide as the MCUs that cover it (its last sample repeated), the
+    // last MCU row filled with the picture's last line.
+    const int mcu_lines = half ? 16 : 8;
+    const int chroma_lines = 8;
+    const size_t w = size_t(width), cw = w / 2;
+    const size_t padded = (w + 15) & ~size_t(15), chroma_padded = padded / 2;
+    m_strip_y.resize(padded * size_t(mcu_lines));
+    m_strip_u.resize(chroma_padded * chroma_lines);
+    m_strip_v.resize(chroma_padded * chroma_lines);
+    JSAMPROW y_rows[16], u_rows[8], v_rows[8];
+    JSAMPARRAY planes[3] = {y_rows, u_rows, v_rows};
+    for (int line0 = 0; line0 < height; line0 += mcu_lines) {
+        const int lines = std::min(mcu_lines, height - line0);
+        const int strip_chroma = half ? lines / 2 : lines;
+        // Converted packed first, then spread to the padded row stride
+        // from the last row back (no row overwrites one still to move).
+        StudioYuvStripToPlanes(src, layout, width, height, line0, lines, m_strip_y.data(),
+                               m_strip_u.data(), m_strip_v.data());
+        auto spread = [](std::vector<uint8_t>& strip, size_t row_bytes, size_t stride, int rows) {
+            for (int r = rows - 1; r >= 0; --r) {
+                uint8_t* row = strip.data() + size_t(r) * stride;
+                if (stride != row_bytes) {
+                    std::memmove(row, strip.data() + size_t(r) * row_bytes, row_bytes);
+                    std::memset(row + row_bytes, row[row_bytes - 1], stride - row_bytes);
+                }
+            }
+        };
+        spread(m_strip_y, w, padded, lines);
+        spread(m_strip_u, cw, chroma_padded, strip_chroma);
+        spread(m_strip_v, cw, chroma_padded, strip_chroma);
+        for (int i = 0; i < mcu_lines; ++i)
+            y_rows[i] = m_strip_y.data() + size_t(std::min(i, lines - 1)) * padded;
+        for (int i = 0; i < chroma_lines; ++i) {
+            const size_t row = size_t(std::min(i, strip_chroma - 1)) * chroma_padded;
+            u_rows[i] = m_strip_u.data() + row;
+            v_rows[i] = m_strip_v.data() + row;
+        }
+        if (jpeg_write_raw_data(&cinfo, planes, JDIMENSION(mcu_lines)) == 0)
+            break;
+    }
+    jpeg_finish_compress(&cinfo);
+    return c.written;
 }
 
 size_t JpegEncoder::EncodePacked(const uint8_t* pixels, int width, int height, int stride,

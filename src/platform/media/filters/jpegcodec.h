@@ -6,13 +6,17 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string_view>
+#include <vector>
 
 #include "platform/media/filter.h"
 #include "platform/media/filters/colourspace.h"
 
 namespace ronvix::media {
+
+struct LibjpegCompressor;
 
 // The JPEG quality for an engine quality fraction: round(q * 100) clamped
 // to 1..100, so every fraction down to 0.01 (and below) still encodes.
@@ -43,6 +47,13 @@ public:
     size_t EncodeYuv422(const Yuv422Image& image, int quality, std::span<uint8_t> dst);
     // The planes as they are (4:2:2 or 4:2:0 sampling as they have it).
     size_t EncodeYuvPlanes(const YuvPlanes& image, int quality, std::span<uint8_t> dst);
+    // A studio-range frame of `layout` as a device packs it: the range is
+    // expanded one MCU row at a time into strips the coder reads while they
+    // are still in the cache, so the frame is read once and no full-size
+    // planes are written. The same JPEG as EncodeYuvPlanes of
+    // StudioYuvToPlanes. `src` holds YuvImageSize(layout, width, height).
+    size_t EncodeStudioYuv(const uint8_t* src, YuvLayout layout, int width, int height, int quality,
+                           std::span<uint8_t> dst);
     size_t EncodeRgb32(const uint8_t* pixels, int width, int height, bool bottom_up, int quality,
                        std::span<uint8_t> dst);
     size_t EncodeRgb24(const uint8_t* pixels, int width, int height, bool bottom_up, int quality,
@@ -52,6 +63,9 @@ private:
     size_t EncodePacked(const uint8_t* pixels, int width, int height, int stride, int format,
                         bool bottom_up, int quality, std::span<uint8_t> dst);
     void* m_handle = nullptr;
+    // The strip coder and its strips, made on first use.
+    std::unique_ptr<LibjpegCompressor> m_strips;
+    std::vector<uint8_t> m_strip_y, m_strip_u, m_strip_v;
 };
 
 class JpegDecoder {

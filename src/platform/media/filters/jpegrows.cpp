@@ -1,14 +1,10 @@
 #include "platform/media/filters/jpegrows.h"
 
 #include <algorithm>
-#include <csetjmp>
-#include <cstdio>
 #include <cstring>
 
-// jpeglib.h needs FILE and size_t declared first.
-#include <jpeglib.h>
-
 #include "platform/media/filters/jpegcodec.h"
+#include "platform/media/filters/libjpegcompressor.h"
 
 namespace ronvix::media {
 
@@ -23,48 +19,8 @@ constexpr uint8_t kSos = 0xDA;
 
 }  // namespace
 
-// The libjpeg compressor with an error handler that returns to the caller
-// (libjpeg's own ends the process) and a destination that appends to a
-// vector the encoder keeps, so coding allocates nothing once it has grown.
-struct JpegRowEncoder::Codec {
-    jpeg_compress_struct cinfo{};
-    jpeg_error_mgr errors{};
-    jpeg_destination_mgr destination{};
-    std::jmp_buf jump{};
-    std::vector<uint8_t>* out = nullptr;
-    bool ok = false;
-
-    Codec() {
-        cinfo.err = jpeg_std_error(&errors);
-        errors.error_exit = [](j_common_ptr info) {
-            std::longjmp(static_cast<Codec*>(info->client_data)->jump, 1);
-        };
-        errors.output_message = [](j_common_ptr) {};
-        cinfo.client_data = this;
-        jpeg_create_compress(&cinfo);
-        destination.init_destination = [](j_compress_ptr info) {
-            Codec* self = static_cast<Codec*>(info->client_data);
-            self->out->resize(self->out->capacity() > 0 ? self->out->capacity() : 65536);
-            info->dest->next_output_byte = self->out->data();
-            info->dest->free_in_buffer = self->out->size();
-        };
-        destination.empty_output_buffer = [](j_compress_ptr info) -> boolean {
-            Codec* self = static_cast<Codec*>(info->client_data);
-            const size_t used = self->out->size();
-            self->out->resize(used * 2);
-            info->dest->next_output_byte = self->out->data() + used;
-            info->dest->free_in_buffer = self->out->size() - used;
-            return TRUE;
-        };
-        destination.term_destination = [](j_compress_ptr info) {
-            Codec* self = static_cast<Codec*>(info->client_data);
-            self->out->resize(self->out->size() - info->dest->free_in_buffer);
-        };
-        cinfo.dest = &destination;
-        ok = true;
-    }
-    ~Codec() { jpeg_destroy_compress(&cinfo); }
-};
+// The libjpeg compressor, coding into a vector the encoder keeps.
+struct JpegRowEncoder::Codec : LibjpegCompressor {};
 
 JpegRowEncoder::JpegRowEncoder() : m_codec(std::make_unique<Codec>()) {}
 
@@ -96,24 +52,7 @@ bool JpegRowEncoder::CodeRows(const Yuv422Image& image, int quality, int row0, i
     }
     const int first_line = row0 * kMcuLines;
     const int lines = std::min(full_height, row1 * kMcuLines) - first_line;
-    cinfo.image_width = static_cast<JDIMENSION>(image.width);
-    cinfo.image_height = static_cast<JDIMENSION>(lines);
-    cinfo.input_components = 3;
-    cinfo.in_color_space = JCS_YCbCr;
-    jpeg_set_defaults(&cinfo);
-    jpeg_set_colorspace(&cinfo, JCS_YCbCr);
-    jpeg_set_quality(&cinfo, quality, TRUE);
-    cinfo.raw_data_in = TRUE;
-    cinfo.dct_method = JDCT_IFAST;
-    cinfo.optimize_coding = FALSE;
-    cinfo.restart_in_rows = 1;
-    cinfo.comp_info[0].h_samp_factor = 2;
-    cinfo.comp_info[0].v_samp_factor = 1;
-    for (int i = 1; i < 3; ++i) {
-        cinfo.comp_info[i].h_samp_factor = 1;
-        cinfo.comp_info[i].v_samp_factor = 1;
-    }
-    jpeg_start_compress(&cinfo, TRUE);
+    c.StartRaw(image.width, lines, false, quality, true);
 
     // Eight lines of each plane per call; the last MCU row of a picture
     // whose height is not a multiple of 8 repeats its last line.
@@ -176,7 +115,7 @@ bool JpegRowEncoder::SplitScratch(std::vector<uint8_t>& data, std::vector<size_t
 
 size_t JpegRowEncoder::Encode(const Yuv422Image& image, int quality, std::span<uint8_t> dst) {
     m_rows_coded = 0;
-    if (!m_codec->ok || image.width <= 0 || image.height <= 0 || image.width % 2 != 0 ||
+    if (image.width <= 0 || image.height <= 0 || image.width % 2 != 0 ||
         dst.size() < MaxSize(image.width, image.height))
         return 0;
     quality = std::clamp(quality, 1, 100);

@@ -152,8 +152,7 @@ public:
             // buffer held before.
             if (have < YuvImageSize(*layout, g.width, g.height))
                 return S_FALSE;
-            StudioYuvToPlanes(src, *layout, g.width, g.height, &m_planes);
-            written = m_encoder.EncodeYuvPlanes(m_planes, quality, target);
+            written = m_encoder.EncodeStudioYuv(src, *layout, g.width, g.height, quality, target);
         } else if (in_type->subtype == MEDIASUBTYPE_RGB24) {
             if (have < Rgb24ImageSize(g.width, g.height))
                 return S_FALSE;
@@ -210,7 +209,6 @@ private:
     CompressionControl m_control;
     // Used on the streaming thread only.
     JpegEncoder m_encoder;
-    YuvPlanes m_planes;
 };
 
 }  // namespace

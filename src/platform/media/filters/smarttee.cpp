@@ -1,17 +1,21 @@
 // Smart Tee: one input, a "Capture" output that receives every sample
-// unchanged, and a "Preview" output fed by a thread of its own with copies
-// without time stamps (so a live preview shows them at once). When the
-// preview branch is still busy with the previous frame the new one is
-// dropped, so a slow preview never holds back the capture stream.
+// unchanged, and a "Preview" output fed by a thread of its own with views of
+// the same frames (their bytes, not copied) without time stamps, so a live
+// preview shows them at once. When the preview branch is still busy with
+// the previous frame the new one is dropped, so a slow preview never holds
+// back the capture stream: at most two frames are in the preview branch
+// (one shown, one waiting), which the source's pool allows for.
+
+#include <pthread.h>
 
 #include <condition_variable>
-#include <cstring>
 #include <mutex>
 #include <thread>
 
 #include "platform/com/object.h"
 #include "platform/media/filters/filters.h"
 #include "platform/media/filters/passthrough.h"
+#include "platform/media/sample.h"
 
 namespace ronvix::media {
 
@@ -20,6 +24,19 @@ using namespace com;
 namespace {
 
 class SmartTee;
+
+// Asks upstream for two buffers more than a producer's usual four, for the
+// two frames the preview branch may hold as views.
+class TeeInputPin final : public AnyInputPin {
+public:
+    using AnyInputPin::AnyInputPin;
+    HRESULT GetAllocatorRequirements(ALLOCATOR_PROPERTIES* props) override {
+        if (!props)
+            return E_POINTER;
+        props->cBuffers = 4 + 2;
+        return S_OK;
+    }
+};
 
 class PreviewPin final : public BaseOutputPin {
 public:
@@ -41,17 +58,10 @@ public:
 
 protected:
     HRESULT DecideBufferSize(ALLOCATOR_PROPERTIES& props) override {
-        // Two buffers: one being shown, one waiting. Big enough for a whole
-        // uncompressed frame of the connection's size, which also bounds a
-        // compressed one.
-        const MediaType mt = ConnectionType();
-        LONG size = static_cast<LONG>(mt->lSampleSize);
-        if (const VIDEOINFOHEADER* vih = mt.VideoInfo()) {
-            const LONG w = std::abs(vih->bmiHeader.biWidth), h = std::abs(vih->bmiHeader.biHeight);
-            size = std::max<LONG>({size, static_cast<LONG>(vih->bmiHeader.biSizeImage), w * h * 4});
-        }
-        props.cBuffers = 2;
-        props.cbBuffer = std::max<LONG>(size, 64 * 1024);
+        // The preview is sent views of the input's samples, never buffers
+        // of this pool: the smallest pool the connection takes.
+        props.cBuffers = 1;
+        props.cbBuffer = 1;
         return S_OK;
     }
 
@@ -63,7 +73,7 @@ class SmartTee final : public BaseFilter {
 public:
     SmartTee() : BaseFilter(CLSID_SmartTee) {
         m_input =
-            static_cast<BaseInputPin*>(AddPin(std::make_unique<AnyInputPin>(*this, u"Input")));
+            static_cast<BaseInputPin*>(AddPin(std::make_unique<TeeInputPin>(*this, u"Input")));
         m_capture =
             static_cast<PassThroughOutputPin*>(AddPin(std::make_unique<PassThroughOutputPin>(
                 *this, u"Capture", m_input, PIN_CATEGORY_CAPTURE)));
@@ -121,33 +131,20 @@ private:
                 return;
             }
         }
-        ComPtr<IMediaSample> copy;
-        if (FAILED(m_preview->GetDeliveryBuffer(copy.ReleaseAndGetAddressOf(), AM_GBF_NOWAIT))) {
-            ++m_preview_dropped;  // Both buffers still in the preview branch.
-            return;
-        }
-        BYTE* src = nullptr;
-        BYTE* dst = nullptr;
-        sample->GetPointer(&src);
-        copy->GetPointer(&dst);
-        const LONG length = sample->GetActualDataLength();
-        if (length > copy->GetSize()) {
+        ComPtr<IMediaSample> view = MediaSample::ViewOf(sample);
+        if (!view) {
             ++m_preview_dropped;
             return;
         }
-        std::memcpy(dst, src, static_cast<size_t>(length));
-        copy->SetActualDataLength(length);
-        copy->SetTime(nullptr, nullptr);
-        copy->SetSyncPoint(sample->IsSyncPoint() == S_OK);
-        copy->SetDiscontinuity(sample->IsDiscontinuity() == S_OK);
         {
             std::lock_guard guard(m_mail_lock);
-            m_mail = copy;
+            m_mail = view;
         }
         m_mail_cv.notify_one();
     }
 
     void PreviewLoop(std::stop_token stop) {
+        pthread_setname_np(pthread_self(), "rx-tee-preview");
         while (!stop.stop_requested()) {
             ComPtr<IMediaSample> next;
             {

@@ -12,6 +12,7 @@
 #include "platform/media/engine_harness.h"
 #include "platform/media/filters/codecs.h"
 #include "platform/media/filters/colourspace.h"
+#include "platform/media/filters/jpegcodec.h"
 #include "platform/media/graph.h"
 #include "platform/media/picture_reader.h"
 
@@ -142,18 +143,21 @@ TEST(MjpegDecompressor, RoundTripsToRgb32AndYuy2KeepThePicture) {
 // component, in each layout: what the range tables say, exactly.
 TEST(StudioPlanes, EveryValueOfEveryLayoutExpandsAsTheRangeTablesSay) {
     constexpr int kPairs = 256;
-    for (const YuvLayout layout : {YuvLayout::Yuy2, YuvLayout::Uyvy, YuvLayout::Nv12}) {
+    for (const YuvLayout layout :
+         {YuvLayout::Yuy2, YuvLayout::Uyvy, YuvLayout::Nv12, YuvLayout::I420}) {
         SCOPED_TRACE(int(layout));
         const int width = 2 * kPairs, height = 2;
         std::vector<uint8_t> frame(YuvImageSize(layout, width, height));
         for (int row = 0; row < height; ++row)
             for (int i = 0; i < kPairs; ++i) {
                 const uint8_t a = uint8_t(i), b = uint8_t(255 - i);
-                if (layout == YuvLayout::Nv12) {
+                if (layout == YuvLayout::Nv12 || layout == YuvLayout::I420) {
                     frame[size_t(row * width + 2 * i)] = a;
                     frame[size_t(row * width + 2 * i + 1)] = b;
-                    frame[size_t(width * height + 2 * i)] = a;
-                    frame[size_t(width * height + 2 * i + 1)] = b;
+                    const size_t cb =
+                        size_t(width * height) + size_t(layout == YuvLayout::Nv12 ? 2 * i : i);
+                    frame[cb] = a;
+                    frame[layout == YuvLayout::Nv12 ? cb + 1 : cb + kPairs] = b;
                 } else {
                     uint8_t* p = frame.data() + size_t(row) * width * 2 + 4 * size_t(i);
                     const bool yuy2 = layout == YuvLayout::Yuy2;
@@ -172,6 +176,31 @@ TEST(StudioPlanes, EveryValueOfEveryLayoutExpandsAsTheRangeTablesSay) {
             ASSERT_EQ(planes.v[size_t(i)], StudioToFullChroma(uint8_t(255 - i))) << i;
         }
     }
+}
+
+// The compressor codes device frames strip by strip, straight from their
+// layout: the same JPEG as the whole frame's planes coded at once, for
+// every layout and for sizes that end in a partial MCU each way.
+TEST(StudioPlanes, FramesCodedStripByStripEqualTheirPlanesCodedWhole) {
+    std::mt19937 random(7);
+    for (const YuvLayout layout :
+         {YuvLayout::Yuy2, YuvLayout::Uyvy, YuvLayout::Nv12, YuvLayout::I420})
+        for (const auto& [width, height] : {std::pair{64, 32}, {70, 38}, {38, 18}}) {
+            SCOPED_TRACE(testing::Message() << int(layout) << " " << width << "x" << height);
+            std::vector<uint8_t> frame(YuvImageSize(layout, width, height));
+            for (size_t i = 0; i < frame.size(); ++i)  // gradients with noise
+                frame[i] = uint8_t(16 + (i * 7) % 200 + random() % 24);
+            YuvPlanes planes;
+            StudioYuvToPlanes(frame.data(), layout, width, height, &planes);
+            JpegEncoder encoder;
+            std::vector<uint8_t> whole(JpegEncoder::MaxSize(width, height)), strips(whole.size());
+            const size_t a = encoder.EncodeYuvPlanes(planes, 80, whole);
+            const size_t b =
+                encoder.EncodeStudioYuv(frame.data(), layout, width, height, 80, strips);
+            ASSERT_GT(a, 0u);
+            ASSERT_EQ(b, a);
+            EXPECT_TRUE(std::equal(whole.begin(), whole.begin() + long(a), strips.begin()));
+        }
 }
 
 // A renderer that draws the picture smaller gets it made at that size: the
@@ -193,7 +222,7 @@ TEST(PreviewSize, DecoderAndConverterMakeNoMorePixelsThanTheWindowDraws) {
         {true, 30, 20, 40, 30},      // 1/8
         {true, 320, 240, 320, 240},  // full size: the connection's type
         {false, 80, 60, 80, 60},     // every fourth pixel
-        {false, 100, 50, 160, 120},  // every second
+        {false, 100, 50, 106, 80},   // every third
         {false, 300, 200, 320, 240},
     };
     for (const Case& c : cases) {
