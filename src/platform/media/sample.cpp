@@ -13,19 +13,35 @@ MediaSample::MediaSample(MemAllocator& allocator, size_t size)
       m_data(m_buffer.data()),
       m_size(static_cast<LONG>(size)) {}
 
-MediaSample::MediaSample(IMediaSample* shown) : m_allocator(nullptr), m_shown(shown) {
-    shown->GetPointer(&m_data);
-    m_size = shown->GetSize();
-    m_actual = shown->GetActualDataLength();
-    m_sync = shown->IsSyncPoint() == S_OK;
-    m_discontinuity = shown->IsDiscontinuity() == S_OK;
+MediaSample::MediaSample(BYTE* data, LONG size)
+    : m_allocator(nullptr), m_data(data), m_size(size) {}
+
+ComPtr<IMediaSample> MediaSample::Over(BYTE* data, LONG size, LONG length,
+                                       std::function<void()> on_release) {
+    auto* created = new (std::nothrow) MediaSample(data, size);
+    if (!created) {
+        if (on_release)
+            on_release();
+        return nullptr;
+    }
+    created->m_on_release = std::move(on_release);
+    created->m_actual = std::clamp<LONG>(length, 0, size);
+    created->m_refs.store(1, std::memory_order_relaxed);
+    ComPtr<IMediaSample> sample;
+    sample.Attach(created);
+    return sample;
 }
 
 ComPtr<IMediaSample> MediaSample::ViewOf(IMediaSample* sample) {
-    ComPtr<IMediaSample> view;
-    if (auto* created = sample ? new (std::nothrow) MediaSample(sample) : nullptr) {
-        created->m_refs.store(1, std::memory_order_relaxed);
-        view.Attach(created);
+    if (!sample)
+        return nullptr;
+    BYTE* data = nullptr;
+    sample->GetPointer(&data);
+    ComPtr<IMediaSample> view = Over(data, sample->GetSize(), sample->GetActualDataLength(),
+                                     [kept = ComPtr<IMediaSample>(sample)] {});
+    if (view) {
+        view->SetSyncPoint(sample->IsSyncPoint() == S_OK);
+        view->SetDiscontinuity(sample->IsDiscontinuity() == S_OK);
     }
     return view;
 }
@@ -51,10 +67,14 @@ ULONG MediaSample::Release() {
     // The last reference hands the buffer back to the pool; nothing of this
     // object may be touched afterwards (the pool may go with it).
     if (n == 0) {
-        if (m_allocator)
+        if (m_allocator) {
             m_allocator->Return(this);
-        else
+        } else {
+            const std::function<void()> release = std::move(m_on_release);
             delete this;
+            if (release)
+                release();
+        }
     }
     return n;
 }

@@ -10,6 +10,7 @@
 // and a sample keeps its allocator alive while it is out.
 
 #include <condition_variable>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -33,6 +34,12 @@ public:
     // view keeps `sample`, and so its buffer out of its pool, until the
     // view's last reference goes. Null for a null sample.
     static com::ComPtr<IMediaSample> ViewOf(IMediaSample* sample);
+    // A sample over `size` bytes at `data` that belong to someone else (a
+    // driver's buffer), holding `length` of them; `on_release` runs once,
+    // on whichever thread lets the last reference go, and gives the bytes
+    // back. Null when it cannot be made (then `on_release` has run).
+    static com::ComPtr<IMediaSample> Over(BYTE* data, LONG size, LONG length,
+                                          std::function<void()> on_release);
     MediaSample(const MediaSample&) = delete;
     MediaSample& operator=(const MediaSample&) = delete;
 
@@ -61,13 +68,15 @@ private:
     friend class MemAllocator;
     void ResetProperties();
 
-    explicit MediaSample(IMediaSample* shown);
+    MediaSample(BYTE* data, LONG size);
 
-    MemAllocator* const m_allocator;  // null for a view, which deletes itself
+    // Null for a sample over bytes of someone else's, which deletes itself
+    // and runs m_on_release.
+    MemAllocator* const m_allocator;
     std::atomic<ULONG> m_refs{0};
     std::vector<BYTE> m_buffer;
-    com::ComPtr<IMediaSample> m_shown;  // a view's sample
-    BYTE* m_data = nullptr;             // m_buffer's bytes or m_shown's
+    std::function<void()> m_on_release;
+    BYTE* m_data = nullptr;  // m_buffer's bytes or the ones lent
     LONG m_size = 0;
     LONG m_actual = 0;
     bool m_time_valid = false;

@@ -260,6 +260,7 @@ public:
         // Non-zero: the pin answers IVideoDrawSize with this size, as a
         // renderer showing the picture smaller does.
         LONG draw_width = 0, draw_height = 0;
+        size_t keep = 0;  // The last `keep` samples are held, as a file's interleaving does.
     };
     struct Received {
         std::vector<uint8_t> data;
@@ -337,6 +338,11 @@ public:
         {
             std::lock_guard guard(m_lock);
             m_received.push_back(std::move(r));
+            if (m_options.keep > 0) {
+                m_kept.emplace_back(sample);
+                if (m_kept.size() > m_options.keep)
+                    m_kept.erase(m_kept.begin());
+            }
         }
         m_cv.notify_all();
         return com::S_OK;
@@ -402,6 +408,21 @@ public:
         std::lock_guard guard(m_lock);
         return m_flushes;
     }
+    // The held samples' bytes as they are now; LetGo releases them.
+    std::vector<std::vector<uint8_t>> KeptBytes() {
+        std::lock_guard guard(m_lock);
+        std::vector<std::vector<uint8_t>> bytes;
+        for (const ComPtr<IMediaSample>& sample : m_kept) {
+            BYTE* p = nullptr;
+            sample->GetPointer(&p);
+            bytes.emplace_back(p, p + sample->GetActualDataLength());
+        }
+        return bytes;
+    }
+    void LetGo() {
+        std::lock_guard guard(m_lock);
+        m_kept.clear();
+    }
 
 private:
     Options m_options;
@@ -410,6 +431,7 @@ private:
     std::condition_variable_any m_cv;
     // Guarded by m_lock.
     std::vector<Received> m_received;
+    std::vector<ComPtr<IMediaSample>> m_kept;
     int m_eos = 0;
     int m_flushes = 0;
     int m_blocked = 0;

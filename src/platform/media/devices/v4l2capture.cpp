@@ -21,6 +21,8 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <memory>
+#include <mutex>
 #include <numeric>
 #include <optional>
 #include <thread>
@@ -36,6 +38,7 @@
 #include "platform/media/filters/colourspace.h"
 #include "platform/media/filters/jpegcodec.h"
 #include "platform/media/filters/videotransform.h"
+#include "platform/media/sample.h"
 
 namespace ronvix::media {
 
@@ -43,8 +46,11 @@ using namespace com;
 
 namespace {
 
-// Driver buffers asked for; the pool downstream has as many samples.
-constexpr uint32_t kDriverBuffers = 4;
+// Driver buffers asked for; the pool downstream has as many samples. Up
+// to kLendable of the driver's buffers may be out downstream at once (see
+// DriverBuffers), so the driver always has the others to fill.
+constexpr uint32_t kDriverBuffers = 6;
+constexpr uint32_t kLendable = 2;
 constexpr LONG kPoolBuffers = 4;
 // How long one poll() waits for a frame before it is asked again. A stop
 // wakes it at once through the filter's wake descriptor.
@@ -131,6 +137,90 @@ struct RawFrame {
             dst += p.row * size_t(p.rows);
         }
     }
+    // Whether the buffer already holds the frame as the engine lays it out
+    // (rows without padding, lines in order), so it can go as it is.
+    bool Tight() const {
+        const bool packed = layout == YuvLayout::Yuy2 || layout == YuvLayout::Uyvy;
+        return !sequential && stride == size_t(width) * (packed ? 2 : 1);
+    }
+};
+
+struct Mapping {
+    void* address = nullptr;
+    size_t length = 0;
+};
+
+// The driver's buffers of one streaming session. A frame may go downstream
+// in the buffer the driver filled instead of a copy ("lent"): the buffer
+// goes back to the driver when the frame's last holder lets it go, on that
+// holder's thread. At most kLendable are out at once (past that, frames
+// are copied into the pool as before), so a consumer that holds frames
+// (a file's interleaving, a paused preview) never takes every buffer from
+// the driver. A buffer still out when the session closes keeps its mapping
+// until it comes back, as the kernel keeps its memory until then.
+class DriverBuffers {
+public:
+    DriverBuffers(std::shared_ptr<V4l2System> system, int fd)
+        : m_system(std::move(system)), m_fd(fd) {}
+
+    void Add(Mapping mapping) {
+        std::lock_guard guard(m_lock);
+        m_mappings.push_back(mapping);
+        m_lent.push_back(false);
+    }
+    size_t Count() const {
+        std::lock_guard guard(m_lock);
+        return m_mappings.size();
+    }
+    Mapping At(uint32_t index) const {
+        std::lock_guard guard(m_lock);
+        return index < m_mappings.size() ? m_mappings[index] : Mapping{};
+    }
+    bool TryLend(uint32_t index) {
+        std::lock_guard guard(m_lock);
+        if (!m_open || index >= m_lent.size() || m_lent[index] || m_lent_count >= kLendable)
+            return false;
+        m_lent[index] = true;
+        ++m_lent_count;
+        return true;
+    }
+    void Return(uint32_t index) {
+        std::lock_guard guard(m_lock);
+        m_lent[index] = false;
+        --m_lent_count;
+        if (m_open) {
+            // A failure here (the device went) is the capture thread's to
+            // find: its next wait or dequeue fails the same way.
+            v4l2_buffer buffer{};
+            buffer.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+            buffer.memory = V4L2_MEMORY_MMAP;
+            buffer.index = index;
+            m_system->Ioctl(m_fd, VIDIOC_QBUF, &buffer);
+        } else {
+            m_system->Munmap(m_mappings[index].address, m_mappings[index].length);
+        }
+    }
+    // The session ends (the stream is off): every buffer not out is
+    // unmapped now, the others when they come back. Whether none was out,
+    // so the driver may be told to free them.
+    bool Close() {
+        std::lock_guard guard(m_lock);
+        m_open = false;
+        for (size_t i = 0; i < m_mappings.size(); ++i)
+            if (!m_lent[i])
+                m_system->Munmap(m_mappings[i].address, m_mappings[i].length);
+        return m_lent_count == 0;
+    }
+
+private:
+    const std::shared_ptr<V4l2System> m_system;
+    const int m_fd;
+    mutable std::mutex m_lock;
+    // Guarded by m_lock.
+    std::vector<Mapping> m_mappings;
+    std::vector<bool> m_lent;
+    uint32_t m_lent_count = 0;
+    bool m_open = true;
 };
 
 class V4l2CapturePin final : public BaseOutputPin {
@@ -230,10 +320,6 @@ protected:
 
 private:
     using Frame = FrameDelivery::Frame;
-    struct Mapping {
-        void* address = nullptr;
-        size_t length = 0;
-    };
     enum class Outcome { Continue, Ended };
 
     IUnknown& AsUnknown() { return *static_cast<IBaseFilter*>(this); }
@@ -271,7 +357,9 @@ private:
 
     void Capture(std::stop_token stop);
     Outcome Dequeue();
-    void Take(const v4l2_buffer& buffer);
+    // Delivers the frame in `buffer`; true when it went in the driver's
+    // buffer itself, which then goes back to the driver once let go.
+    bool Take(const v4l2_buffer& buffer);
     void EndStream(bool lost, int error);
 
     const std::shared_ptr<V4l2System> m_system;
@@ -302,7 +390,7 @@ private:
     // An eventfd the capture thread polls beside the node; a stop makes it
     // readable, which ends the thread's wait at once.
     int m_wake = -1;
-    std::vector<Mapping> m_buffers;
+    std::shared_ptr<DriverBuffers> m_driver;  // while the device is open
     bool m_streaming = false;
     int m_width = 0;
     int m_height = 0;
@@ -534,6 +622,7 @@ HRESULT V4l2Camera::OpenDevice(const MediaType& mt) {
         return HResultFromErrno(errno);
     if (request.count < 2)
         return E_OUTOFMEMORY;
+    m_driver = std::make_shared<DriverBuffers>(m_system, m_fd);
     for (uint32_t i = 0; i < request.count; ++i) {
         v4l2_buffer buffer{};
         buffer.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
@@ -545,7 +634,7 @@ HRESULT V4l2Camera::OpenDevice(const MediaType& mt) {
                                        off_t(buffer.m.offset));
         if (address == MAP_FAILED)
             return HResultFromErrno(errno);
-        m_buffers.push_back({address, buffer.length});
+        m_driver->Add({address, buffer.length});
         if (m_system->Ioctl(m_fd, VIDIOC_QBUF, &buffer) != 0)
             return HResultFromErrno(errno);
     }
@@ -565,15 +654,15 @@ void V4l2Camera::CloseDevice() {
         m_system->Ioctl(m_fd, VIDIOC_STREAMOFF, &type);
         m_streaming = false;
     }
-    for (const Mapping& m : m_buffers)
-        m_system->Munmap(m.address, m.length);
-    if (!m_buffers.empty()) {
+    // Buffers still lent downstream are freed by the driver when the
+    // descriptor closes and their mappings go.
+    if (m_driver && m_driver->Close() && m_driver->Count() > 0) {
         v4l2_requestbuffers release{};
         release.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
         release.memory = V4L2_MEMORY_MMAP;
         m_system->Ioctl(m_fd, VIDIOC_REQBUFS, &release);
     }
-    m_buffers.clear();
+    m_driver.reset();
     m_system->Close(m_fd);
     m_fd = -1;
 }
@@ -665,8 +754,8 @@ V4l2Camera::Outcome V4l2Camera::Dequeue() {
         EndStream(error == ENODEV, error);
         return Outcome::Ended;
     }
-    if (buffer.index < m_buffers.size())
-        Take(buffer);
+    if (buffer.index < m_driver->Count() && Take(buffer))
+        return Outcome::Continue;  // Lent: back to the driver when let go.
     if (m_system->Ioctl(m_fd, VIDIOC_QBUF, &buffer) != 0) {
         const int error = errno;
         EndStream(error == ENODEV, error);
@@ -675,18 +764,18 @@ V4l2Camera::Outcome V4l2Camera::Dequeue() {
     return Outcome::Continue;
 }
 
-void V4l2Camera::Take(const v4l2_buffer& buffer) {
+bool V4l2Camera::Take(const v4l2_buffer& buffer) {
     const FILTER_STATE state = State();
     if (state == State_Paused) {
         m_restart.store(true);  // Not captured, not counted.
-        return;
+        return false;
     }
     if (state == State_Stopped) {
         // Stopping: a frame of the run that ends now is lost, unless the
         // run had already paused.
         if (!m_restart.load())
             m_drops.Dropped(buffer.sequence);
-        return;
+        return false;
     }
     const bool restart = m_restart.exchange(false);
     const uint32_t sequence = buffer.sequence;
@@ -698,7 +787,7 @@ void V4l2Camera::Take(const v4l2_buffer& buffer) {
     m_have_sequence = true;
     if (buffer.flags & V4L2_BUF_FLAG_ERROR) {
         m_drops.Dropped(sequence);
-        return;
+        return false;
     }
 
     // The driver's time of the frame on the monotonic clock, which is the
@@ -709,9 +798,9 @@ void V4l2Camera::Take(const v4l2_buffer& buffer) {
                    REFERENCE_TIME(buffer.timestamp.tv_usec) * 10;
     const REFERENCE_TIME start = captured - (Clock() ? StartTime() : m_local_start.load());
     if (start < 0)
-        return;  // Captured before the graph ran.
+        return false;  // Captured before the graph ran.
 
-    const Mapping& mapping = m_buffers[buffer.index];
+    const Mapping mapping = m_driver->At(buffer.index);
     // Only what the driver filled counts: a frame it cut short (bytesused
     // below a whole picture) would otherwise go out with the lines of an
     // older frame, so it is dropped.
@@ -719,26 +808,40 @@ void V4l2Camera::Take(const v4l2_buffer& buffer) {
     const size_t length = m_raw ? YuvImageSize(m_raw->layout, m_raw->width, m_raw->height) : filled;
     if (length == 0 || (m_raw && filled < m_raw->Needed())) {
         m_drops.Dropped(sequence);
-        return;
+        return false;
     }
 
+    // The frame goes in the driver's buffer when it lies there as the
+    // engine lays it out and the driver keeps enough buffers to fill;
+    // otherwise it is copied into a sample of the pool.
+    auto* src = static_cast<uint8_t*>(mapping.address);
     ComPtr<IMediaSample> sample;
-    const HRESULT hr = m_pin->GetDeliveryBuffer(sample.ReleaseAndGetAddressOf(), AM_GBF_NOWAIT);
-    // No free sample (the consumer holds them all), one too small, or the
-    // pool already decommitted by a stop: the driver captured the frame and
-    // it is lost, so it counts.
-    if (FAILED(hr) || size_t(sample->GetSize()) < length) {
-        m_drops.Dropped(sequence);
-        return;
+    const bool lent = (!m_raw || m_raw->Tight()) && m_driver->TryLend(buffer.index);
+    if (lent) {
+        sample =
+            MediaSample::Over(src, LONG(mapping.length), LONG(length),
+                              [driver = m_driver, index = buffer.index] { driver->Return(index); });
+        if (!sample) {
+            m_drops.Dropped(sequence);
+            return true;  // Given back already.
+        }
+    } else {
+        const HRESULT hr = m_pin->GetDeliveryBuffer(sample.ReleaseAndGetAddressOf(), AM_GBF_NOWAIT);
+        // No free sample (the consumer holds them all), one too small, or
+        // the pool already decommitted by a stop: the driver captured the
+        // frame and it is lost, so it counts.
+        if (FAILED(hr) || size_t(sample->GetSize()) < length) {
+            m_drops.Dropped(sequence);
+            return false;
+        }
+        BYTE* data = nullptr;
+        sample->GetPointer(&data);
+        if (m_raw)
+            m_raw->Copy(src, data);
+        else
+            std::memcpy(data, src, length);
+        sample->SetActualDataLength(static_cast<LONG>(length));
     }
-    BYTE* data = nullptr;
-    sample->GetPointer(&data);
-    const auto* src = static_cast<const uint8_t*>(mapping.address);
-    if (m_raw)
-        m_raw->Copy(src, data);
-    else
-        std::memcpy(data, src, length);
-    sample->SetActualDataLength(static_cast<LONG>(length));
     REFERENCE_TIME end = start + m_period;
     REFERENCE_TIME begin = start;
     sample->SetTime(&begin, &end);
@@ -751,6 +854,7 @@ void V4l2Camera::Take(const v4l2_buffer& buffer) {
         m_first_type.reset();
     }
     m_delivery->Push(Frame{std::move(sample), sequence, length, false});
+    return lent;
 }
 
 void V4l2Camera::EndStream(bool lost, int error) {

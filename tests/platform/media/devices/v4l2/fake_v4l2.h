@@ -336,6 +336,7 @@ private:
         bool present = true;
         bool streaming = false;
         std::vector<std::vector<uint8_t>> buffers;
+        std::vector<std::vector<std::vector<uint8_t>>> retired;
         std::deque<uint32_t> queued;  // buffer indices the driver holds
         std::deque<FakeFrame> pending;
         std::shared_ptr<const std::vector<std::vector<uint8_t>>> replay;
@@ -517,6 +518,10 @@ private:
                 auto* r = static_cast<v4l2_requestbuffers*>(arg);
                 if (n.streaming)
                     return errno = EBUSY, -1;
+                // Buffers still mapped (a frame held downstream after its
+                // session closed) keep their memory, as the kernel's do.
+                if (m_mapped > 0)
+                    n.retired.push_back(std::move(n.buffers));
                 n.buffers.assign(r->count, std::vector<uint8_t>(ImageSize(node)));
                 n.queued.clear();
                 return 0;

@@ -546,6 +546,39 @@ TEST_F(V4l2Streaming, AConsumerThatHoldsEveryBufferMakesFramesDropAndEveryFrameI
     EXPECT_EQ(Captured() + Dropped(), LONG(kFrames));
 }
 
+// Frames go downstream in the driver's own buffers while the driver keeps
+// enough to fill, and are copied past that: a consumer that holds frames
+// (as a file's interleaving does) loses none, each held frame keeps its
+// picture, and one held past the stop stays readable and gives its buffer
+// back when let go.
+TEST_F(V4l2Streaming, FramesHeldDownstreamKeepTheirPicturesAndGiveTheirBuffersBack) {
+    graph->Disconnect(capture.Get());
+    graph->Disconnect(sink->Input());
+    ComPtr<TestSink> holder =
+        TestSink::Make({{MediaType::Partial(MEDIATYPE_Video)}, false, u"Input", 0, 0, /*keep=*/4});
+    ASSERT_EQ(graph->RemoveFilter(sink->Filter()), S_OK);
+    ASSERT_EQ(graph->AddFilter(holder->Filter(), u"Holder"), S_OK);
+    ASSERT_EQ(graph->ConnectDirect(capture.Get(), holder->Input(), nullptr), S_OK);
+    for (int run = 0; run < 2; ++run) {
+        Run();
+        const REFERENCE_TIME t0 = MonotonicNow100ns();
+        constexpr uint32_t kFrames = 12;
+        for (uint32_t i = 0; i < kFrames; ++i) {  // one at a time, as a device delivers them
+            Feed(i, uint8_t(20 + 10 * i), t0 + i * k30fps);
+            ASSERT_TRUE(holder->WaitForSamples(kFrames * run + i + 1));
+        }
+        EXPECT_EQ(Dropped(), 0);
+        ASSERT_EQ(control->Stop(), S_OK);
+        const std::vector<std::vector<uint8_t>> kept = holder->KeptBytes();
+        ASSERT_EQ(kept.size(), 4u);
+        for (size_t k = 0; k < kept.size(); ++k)
+            EXPECT_EQ(kept[k], YuyvFrame(640, 480, uint8_t(20 + 10 * (kFrames - 4 + k)))) << k;
+        EXPECT_EQ(fake->OpenDescriptors(), 0);
+        holder->LetGo();
+        EXPECT_EQ(fake->Mapped(), 0);
+    }
+}
+
 TEST_F(V4l2Streaming, RemovalEndsTheStreamRaisesDeviceLostOnceAndStopReleasesTheDevice) {
     Run();
     const REFERENCE_TIME t0 = MonotonicNow100ns();
