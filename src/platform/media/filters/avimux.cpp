@@ -3,6 +3,7 @@
 // pin's write queue (the File Writer's) or its IStream. See avimux.h.
 
 #include "platform/media/filters/avimux.h"
+#include "platform/media/filters/filters.h"
 
 extern "C" {
 #include <libavformat/avformat.h>
@@ -1014,16 +1015,7 @@ void AviMux::Finish() {
 }  // namespace
 
 ClassEntry AviMuxClassEntry() {
-    ClassEntry entry;
-    entry.clsid = CLSID_AviDest;
-    entry.friendly_name = "AVI Mux";
-    entry.create = [](REFIID riid, void** out) {
-        auto filter = MakeCom<AviMux>();
-        return static_cast<IBaseFilter*>(filter.Get())->QueryInterface(riid, out);
-    };
-    entry.merit = MERIT_DO_NOT_USE;
-    entry.categories = {CLSID_LegacyAmFilterCategory};
-    return entry;
+    return FilterClassEntry<AviMux>(CLSID_AviDest, "AVI Mux", MERIT_DO_NOT_USE);
 }
 
 }  // namespace ronvix::media

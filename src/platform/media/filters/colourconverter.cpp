@@ -5,6 +5,7 @@
 #include "platform/com/object.h"
 #include "platform/media/filters/codecs.h"
 #include "platform/media/filters/colourspace.h"
+#include "platform/media/filters/filters.h"
 #include "platform/media/filters/videotransform.h"
 
 namespace ronvix::media {
@@ -89,14 +90,7 @@ public:
 }  // namespace
 
 ClassEntry ColourConverterClassEntry() {
-    return {CLSID_Colour,
-            "Colour Space Converter",
-            [](REFIID riid, void** out) {
-                ComPtr<ColourConverter> f = MakeCom<ColourConverter>();
-                return f->QueryInterface(riid, out);
-            },
-            MERIT_NORMAL,
-            {CLSID_LegacyAmFilterCategory}};
+    return FilterClassEntry<ColourConverter>(CLSID_Colour, "Colour Space Converter", MERIT_NORMAL);
 }
 
 void RegisterCodecClasses() {

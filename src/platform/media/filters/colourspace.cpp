@@ -300,44 +300,49 @@ void Nv12ChromaRowToPlanes(const uint8_t* __restrict p, uint8_t* __restrict u,
 }  // namespace
 
 void StudioYuvStripToPlanes(const uint8_t* src, YuvLayout layout, int width, int height, int line0,
-                            int lines, uint8_t* y, uint8_t* u, uint8_t* v) {
+                            int lines, uint8_t* y, size_t y_stride, uint8_t* u, uint8_t* v,
+                            size_t chroma_stride) {
     if (!YuvSizeUsable(layout, width, height) || line0 < 0 || lines <= 0 || line0 + lines > height)
         return;
     const size_t w = size_t(width), cw = w / 2;
     if (layout == YuvLayout::Yuy2 || layout == YuvLayout::Uyvy) {
         // One pass over the packed rows: each pixel pair's two lumas and
         // its chroma pair go to their planes together.
-        for (int i = 0; i < lines; ++i) {
-            const uint8_t* p = src + size_t(line0 + i) * w * 2;
+        for (size_t i = 0; i < size_t(lines); ++i) {
+            const uint8_t* p = src + (size_t(line0) + i) * w * 2;
+            uint8_t *yr = y + i * y_stride, *ur = u + i * chroma_stride,
+                    *vr = v + i * chroma_stride;
             if (layout == YuvLayout::Yuy2)
-                PackedRowToPlanes<0>(p, y + size_t(i) * w, u + size_t(i) * cw, v + size_t(i) * cw,
-                                     cw);
+                PackedRowToPlanes<0>(p, yr, ur, vr, cw);
             else
-                PackedRowToPlanes<1>(p, y + size_t(i) * w, u + size_t(i) * cw, v + size_t(i) * cw,
-                                     cw);
+                PackedRowToPlanes<1>(p, yr, ur, vr, cw);
         }
         return;
     }
     // 4:2:0: the luma plane, then the chroma after it (NV12's rows of
     // pairs, or I420's Cb plane and then its Cr plane).
-    PlaneToFull<false>(src + size_t(line0) * w, y, size_t(lines) * w);
+    for (size_t i = 0; i < size_t(lines); ++i)
+        PlaneToFull<false>(src + (size_t(line0) + i) * w, y + i * y_stride, w);
     const size_t luma = w * size_t(height), chroma_plane = cw * size_t(height / 2);
     const size_t cy0 = size_t(line0 / 2), chroma_rows = size_t((lines + 1) / 2);
-    if (layout == YuvLayout::Nv12) {
-        for (size_t cy = 0; cy < chroma_rows; ++cy)
-            Nv12ChromaRowToPlanes(src + luma + (cy0 + cy) * w, u + cy * cw, v + cy * cw, cw);
-        return;
+    for (size_t cy = 0; cy < chroma_rows; ++cy) {
+        uint8_t *ur = u + cy * chroma_stride, *vr = v + cy * chroma_stride;
+        if (layout == YuvLayout::Nv12) {
+            Nv12ChromaRowToPlanes(src + luma + (cy0 + cy) * w, ur, vr, cw);
+        } else {
+            PlaneToFull<true>(src + luma + (cy0 + cy) * cw, ur, cw);
+            PlaneToFull<true>(src + luma + chroma_plane + (cy0 + cy) * cw, vr, cw);
+        }
     }
-    PlaneToFull<true>(src + luma + cy0 * cw, u, chroma_rows * cw);
-    PlaneToFull<true>(src + luma + chroma_plane + cy0 * cw, v, chroma_rows * cw);
 }
 
 void StudioYuvToPlanes(const uint8_t* src, YuvLayout layout, int width, int height,
                        YuvPlanes* dst) {
     dst->Resize(width, height, IsYuv420(layout));
     if (YuvSizeUsable(layout, width, height))
-        StudioYuvStripToPlanes(src, layout, width, height, 0, height, dst->y.data(), dst->u.data(),
-                               dst->v.data());
+        StudioYuvStripToPlanes(src, layout, width, height, 0, height, dst->y.data(),
+                               size_t(dst->width), dst->u.data(), dst->v.data(),
+                               size_t(dst->ChromaWidth()));
 }
 
 void StudioYuvToRgb32(const uint8_t* src, YuvLayout layout, int width, int height, uint8_t* dst,

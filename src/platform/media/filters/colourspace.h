@@ -85,14 +85,15 @@ uint8_t StudioToFullChroma(uint8_t c);
 // A frame of `layout` (width x height, packed as above) into `dst`, in the
 // JPEG range, with the layout's own chroma sampling (4:2:2 or 4:2:0).
 void StudioYuvToPlanes(const uint8_t* src, YuvLayout layout, int width, int height, YuvPlanes* dst);
-// The same for picture lines [line0, line0 + lines) only, into plane rows
-// packed at the picture's widths: `lines` rows of `width` luma bytes in `y`,
-// and their chroma rows (as many for 4:2:2; half as many, from line0 / 2,
-// for 4:2:0, where line0 is even) of width / 2 bytes in `u` and `v`. What a
+// The same for picture lines [line0, line0 + lines) only: `lines` luma rows
+// of `width` bytes into `y`, `y_stride` apart, and their chroma rows (as
+// many for 4:2:2; half as many, from line0 / 2, for 4:2:0, where line0 is
+// even) of width / 2 bytes into `u` and `v`, `chroma_stride` apart. What a
 // coder that takes the picture a strip at a time converts while the strip
 // is still in the cache. Does nothing for a range outside the picture.
 void StudioYuvStripToPlanes(const uint8_t* src, YuvLayout layout, int width, int height, int line0,
-                            int lines, uint8_t* y, uint8_t* u, uint8_t* v);
+                            int lines, uint8_t* y, size_t y_stride, uint8_t* u, uint8_t* v,
+                            size_t chroma_stride);
 // A frame of `layout` to RGB32 (the studio range expanded as above).
 void StudioYuvToRgb32(const uint8_t* src, YuvLayout layout, int width, int height, uint8_t* dst,
                       bool dst_bottom_up);

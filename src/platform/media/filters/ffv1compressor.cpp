@@ -22,6 +22,7 @@
 #include "platform/com/object.h"
 #include "platform/media/filters/codecs.h"
 #include "platform/media/filters/ffv1codec.h"
+#include "platform/media/filters/filters.h"
 #include "platform/media/filters/videotransform.h"
 
 namespace ronvix::media {
@@ -248,16 +249,10 @@ private:
 }  // namespace
 
 ClassEntry Ffv1CompressorClassEntry() {
-    return {CLSID_Ffv1Compressor,
-            "FFV1 Compressor",
-            [](REFIID riid, void** out) {
-                ComPtr<Ffv1Compressor> f = MakeCom<Ffv1Compressor>();
-                return f->QueryInterface(riid, out);
-            },
-            // Below the MJPEG Compressor: tried after it, and taken only
-            // where FFV1 is wanted.
-            MERIT_UNLIKELY - 1,
-            {CLSID_LegacyAmFilterCategory}};
+    // Below the MJPEG Compressor: tried after it, and taken only
+    // where FFV1 is wanted.
+    return FilterClassEntry<Ffv1Compressor>(CLSID_Ffv1Compressor, "FFV1 Compressor",
+                                            MERIT_UNLIKELY - 1);
 }
 
 }  // namespace ronvix::media

@@ -17,6 +17,7 @@
 #include "platform/com/object.h"
 #include "platform/media/filters/codecs.h"
 #include "platform/media/filters/ffv1codec.h"
+#include "platform/media/filters/filters.h"
 #include "platform/media/filters/videotransform.h"
 
 namespace ronvix::media {
@@ -124,14 +125,8 @@ private:
 }  // namespace
 
 ClassEntry Ffv1DecompressorClassEntry() {
-    return {CLSID_Ffv1Decompressor,
-            "FFV1 Decompressor",
-            [](REFIID riid, void** out) {
-                ComPtr<Ffv1Decompressor> f = MakeCom<Ffv1Decompressor>();
-                return f->QueryInterface(riid, out);
-            },
-            MERIT_NORMAL,
-            {CLSID_LegacyAmFilterCategory}};
+    return FilterClassEntry<Ffv1Decompressor>(CLSID_Ffv1Decompressor, "FFV1 Decompressor",
+                                              MERIT_NORMAL);
 }
 
 }  // namespace ronvix::media

@@ -2,6 +2,7 @@
 // write-behind thread. See filewriter.h for the contract.
 
 #include "platform/media/filters/filewriter.h"
+#include "platform/media/filters/filters.h"
 
 #include <unistd.h>
 #include <atomic>
@@ -845,16 +846,7 @@ bool IsFileSizeLimit(HRESULT hr) {
 }
 
 ClassEntry FileWriterClassEntry() {
-    ClassEntry entry;
-    entry.clsid = CLSID_FileWriter;
-    entry.friendly_name = "File writer";
-    entry.create = [](REFIID riid, void** out) {
-        auto filter = MakeCom<FileWriter>();
-        return static_cast<IBaseFilter*>(filter.Get())->QueryInterface(riid, out);
-    };
-    entry.merit = MERIT_DO_NOT_USE;
-    entry.categories = {CLSID_LegacyAmFilterCategory};
-    return entry;
+    return FilterClassEntry<FileWriter>(CLSID_FileWriter, "File writer", MERIT_DO_NOT_USE);
 }
 
 void SetFileWriterBarrierSync(bool sync) {

@@ -1,7 +1,12 @@
 #pragma once
 // The engine's own filters and the registration of every engine class.
 
+#include <string>
+#include <utility>
+
 #include "platform/com/classregistry.h"
+#include "platform/com/object.h"
+#include "platform/media/filter.h"
 #include "platform/media/interfaces.h"
 
 namespace ronvix::media {
@@ -12,6 +17,21 @@ namespace ronvix::media {
 // software filters also in the general filter category. Idempotent and
 // thread-safe.
 void RegisterEngineClasses();
+
+// The class entry of the engine filter `Filter` (a BaseFilter made with
+// MakeCom and asked for the caller's interface), listed with the software
+// filters at `merit`.
+template <class Filter>
+com::ClassEntry FilterClassEntry(const com::CLSID& clsid, std::string name, uint32_t merit) {
+    return {clsid,
+            std::move(name),
+            [](com::REFIID riid, void** out) {
+                com::ComPtr<Filter> filter = com::MakeCom<Filter>();
+                return static_cast<BaseFilter*>(filter.Get())->QueryInterface(riid, out);
+            },
+            merit,
+            {CLSID_LegacyAmFilterCategory}};
+}
 
 // Class entries, one per filter (each also creates through CoCreateInstance).
 com::ClassEntry SyncClassEntry();

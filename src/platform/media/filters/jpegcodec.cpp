@@ -93,22 +93,17 @@ size_t JpegEncoder::EncodeStudioYuv(const uint8_t* src, YuvLayout layout, int wi
     for (int line0 = 0; line0 < height; line0 += mcu_lines) {
         const int lines = std::min(mcu_lines, height - line0);
         const int strip_chroma = half ? lines / 2 : lines;
-        // Converted packed first, then spread to the padded row stride
-        // from the last row back (no row overwrites one still to move).
-        StudioYuvStripToPlanes(src, layout, width, height, line0, lines, m_strip_y.data(),
-                               m_strip_u.data(), m_strip_v.data());
-        auto spread = [](std::vector<uint8_t>& strip, size_t row_bytes, size_t stride, int rows) {
-            for (int r = rows - 1; r >= 0; --r) {
-                uint8_t* row = strip.data() + size_t(r) * stride;
-                if (stride != row_bytes) {
-                    std::memmove(row, strip.data() + size_t(r) * row_bytes, row_bytes);
-                    std::memset(row + row_bytes, row[row_bytes - 1], stride - row_bytes);
-                }
-            }
-        };
-        spread(m_strip_y, w, padded, lines);
-        spread(m_strip_u, cw, chroma_padded, strip_chroma);
-        spread(m_strip_v, cw, chroma_padded, strip_chroma);
+        StudioYuvStripToPlanes(src, layout, width, height, line0, lines, m_strip_y.data(), padded,
+                               m_strip_u.data(), m_strip_v.data(), chroma_padded);
+        if (padded != w) {
+            auto pad = [](uint8_t* row, size_t used, size_t stride, int rows) {
+                for (int r = 0; r < rows; ++r, row += stride)
+                    std::memset(row + used, row[used - 1], stride - used);
+            };
+            pad(m_strip_y.data(), w, padded, lines);
+            pad(m_strip_u.data(), cw, chroma_padded, strip_chroma);
+            pad(m_strip_v.data(), cw, chroma_padded, strip_chroma);
+        }
         for (int i = 0; i < mcu_lines; ++i)
             y_rows[i] = m_strip_y.data() + size_t(std::min(i, lines - 1)) * padded;
         for (int i = 0; i < chroma_lines; ++i) {

@@ -14,6 +14,7 @@
 
 #include "platform/com/object.h"
 #include "platform/media/filters/codecs.h"
+#include "platform/media/filters/filters.h"
 #include "platform/media/filters/jpegcodec.h"
 #include "platform/media/filters/videotransform.h"
 
@@ -214,14 +215,8 @@ private:
 }  // namespace
 
 ClassEntry MjpegCompressorClassEntry() {
-    return {CLSID_MjpegCompressor,
-            "MJPEG Compressor",
-            [](REFIID riid, void** out) {
-                ComPtr<MjpegCompressor> f = MakeCom<MjpegCompressor>();
-                return f->QueryInterface(riid, out);
-            },
-            MERIT_UNLIKELY,
-            {CLSID_LegacyAmFilterCategory}};
+    return FilterClassEntry<MjpegCompressor>(CLSID_MjpegCompressor, "MJPEG Compressor",
+                                             MERIT_UNLIKELY);
 }
 
 }  // namespace ronvix::media

@@ -6,6 +6,7 @@
 
 #include "platform/com/object.h"
 #include "platform/media/filters/codecs.h"
+#include "platform/media/filters/filters.h"
 #include "platform/media/filters/jpegcodec.h"
 #include "platform/media/filters/videotransform.h"
 
@@ -119,14 +120,8 @@ private:
 }  // namespace
 
 ClassEntry MjpegDecompressorClassEntry() {
-    return {CLSID_MjpegDecompressor,
-            "MJPEG Decompressor",
-            [](REFIID riid, void** out) {
-                ComPtr<MjpegDecompressor> f = MakeCom<MjpegDecompressor>();
-                return f->QueryInterface(riid, out);
-            },
-            MERIT_NORMAL,
-            {CLSID_LegacyAmFilterCategory}};
+    return FilterClassEntry<MjpegDecompressor>(CLSID_MjpegDecompressor, "MJPEG Decompressor",
+                                               MERIT_NORMAL);
 }
 
 }  // namespace ronvix::media

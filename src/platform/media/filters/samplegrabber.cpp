@@ -205,16 +205,7 @@ HRESULT GrabberInputPin::CheckMediaType(const AM_MEDIA_TYPE& mt) {
 }  // namespace
 
 ClassEntry SampleGrabberClassEntry() {
-    ClassEntry entry;
-    entry.clsid = CLSID_SampleGrabber;
-    entry.friendly_name = "SampleGrabber";
-    entry.create = [](REFIID riid, void** out) {
-        auto filter = MakeCom<SampleGrabber>();
-        return static_cast<BaseFilter*>(filter.Get())->QueryInterface(riid, out);
-    };
-    entry.merit = MERIT_DO_NOT_USE;
-    entry.categories = {CLSID_LegacyAmFilterCategory};
-    return entry;
+    return FilterClassEntry<SampleGrabber>(CLSID_SampleGrabber, "SampleGrabber", MERIT_DO_NOT_USE);
 }
 
 }  // namespace ronvix::media

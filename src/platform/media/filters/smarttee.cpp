@@ -175,16 +175,7 @@ private:
 }  // namespace
 
 ClassEntry SmartTeeClassEntry() {
-    ClassEntry entry;
-    entry.clsid = CLSID_SmartTee;
-    entry.friendly_name = "Smart Tee";
-    entry.create = [](REFIID riid, void** out) {
-        auto filter = MakeCom<SmartTee>();
-        return filter->QueryInterface(riid, out);
-    };
-    entry.merit = MERIT_DO_NOT_USE;
-    entry.categories = {CLSID_LegacyAmFilterCategory};
-    return entry;
+    return FilterClassEntry<SmartTee>(CLSID_SmartTee, "Smart Tee", MERIT_DO_NOT_USE);
 }
 
 }  // namespace ronvix::media

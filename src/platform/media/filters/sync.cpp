@@ -83,16 +83,7 @@ private:
 }  // namespace
 
 ClassEntry SyncClassEntry() {
-    ClassEntry entry;
-    entry.clsid = CLSID_Sync;
-    entry.friendly_name = "sync";
-    entry.create = [](REFIID riid, void** out) {
-        auto filter = MakeCom<SyncFilter>();
-        return filter->QueryInterface(riid, out);
-    };
-    entry.merit = MERIT_DO_NOT_USE;
-    entry.categories = {CLSID_LegacyAmFilterCategory};
-    return entry;
+    return FilterClassEntry<SyncFilter>(CLSID_Sync, "sync", MERIT_DO_NOT_USE);
 }
 
 }  // namespace ronvix::media
