@@ -7,8 +7,9 @@
 // - the process's CPU time per captured frame and as a share of one core
 //   (getrusage, from Run to the end; graph building is not counted);
 // - the part of it the camera spent making pictures (drawing and JPEG
-//   encoding, which a real camera does in hardware), read from its threads'
-//   own CPU clocks, and the path's CPU (the process minus that part);
+//   encoding, which a real camera does in hardware) and the tone generator
+//   making its sound (a sound card's converter), read from their threads'
+//   own CPU clocks, and the path's CPU (the process minus those parts);
 // - dropped frames (the camera's IAMDroppedFrames) and frames captured;
 // - peak resident memory (VmHWM).
 //
@@ -234,6 +235,7 @@ int main(int argc, char** argv) {
     const std::map<std::string, double> threads_start = ThreadCpuByName();
     const double cpu_start = ProcessCpuSeconds();
     const int64_t source_start = source_ns();
+    const int64_t tone_start = media::TestToneSourceCpuNs();
     m.CaptureGraph->Play();
     QTimer::singleShot(seconds * 1000, &app, &QCoreApplication::quit);
     app.exec();
@@ -241,7 +243,11 @@ int main(int argc, char** argv) {
     drops->GetNumDropped(&dropped);
     const long captured = frames.load();
     const double cpu = ProcessCpuSeconds() - cpu_start;
-    const double source = double(source_ns() - source_start) / 1e9;
+    const double picture = double(source_ns() - source_start) / 1e9;
+    const double tone = double(media::TestToneSourceCpuNs() - tone_start) / 1e9;
+    // The devices' own work, which hardware does: the pictures (or the
+    // replaying device's copies) and the tone generator's sound.
+    const double source = picture + tone;
     const long paints = painted.paints;
     const std::map<std::string, double> threads_end = ThreadCpuByName();
     m.CaptureGraph->Stop();
@@ -260,7 +266,10 @@ int main(int argc, char** argv) {
                 per_frame_ms, cpu / seconds * 100);
     std::printf(replay ? "  device copying frames:  %.2f s = %.2f ms/frame = %.1f %% of one core\n"
                        : "  camera making pictures: %.2f s = %.2f ms/frame = %.1f %% of one core\n",
-                source, captured > 0 ? source / double(captured) * 1e3 : 0, source / seconds * 100);
+                picture, captured > 0 ? picture / double(captured) * 1e3 : 0,
+                picture / seconds * 100);
+    std::printf("  tone making sound:      %.2f s = %.2f ms/frame = %.1f %% of one core\n", tone,
+                captured > 0 ? tone / double(captured) * 1e3 : 0, tone / seconds * 100);
     std::printf("  capture path (rest):    %.2f s = %.2f ms/frame = %.1f %% of one core\n",
                 cpu - source, path_ms, (cpu - source) / seconds * 100);
     std::printf("peak memory (VmHWM):      %ld kB\n", PeakResidentKb());

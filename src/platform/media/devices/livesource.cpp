@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <pthread.h>
+
 #include "platform/media/clock.h"
 #include "platform/media/devices/propertypages.h"
 
@@ -396,6 +398,8 @@ public:
         m_drops.Reset();
         m_done.store(false);
         m_thread = std::jthread([this, format](std::stop_token stop) {
+            // Named so that per-thread tools show the sound apart.
+            pthread_setname_np(pthread_self(), "rx-audio-input");
             m_owner.Stream(stop, format);
             {
                 std::lock_guard guard(m_done_lock);

@@ -6,7 +6,6 @@
 #include <atomic>
 #include <cmath>
 #include <cstring>
-#include <ctime>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -43,12 +42,6 @@ Imperfections g_faults;
 Imperfections CameraFaults() {
     std::lock_guard guard(g_faults_lock);
     return g_faults;
-}
-
-int64_t ThreadCpuNs() {
-    timespec t{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return int64_t(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
 }
 
 const std::vector<CaptureFormat>& Formats() {

@@ -2,6 +2,7 @@
 // the tone of the enabled input line, scaled by that line's mix level, with
 // a 20 ms burst at each whole second of stream time.
 
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <mutex>
@@ -26,6 +27,8 @@ constexpr double kBurstAmplitude = 0.9;
 constexpr double kToneAmplitude = 0.8;  // Full scale times this at level 1.
 
 constexpr int kRates[] = {48000, 44100, 32000, 22050, 11025};
+
+std::atomic<int64_t> g_source_cpu_ns{0};
 
 std::mutex g_faults_lock;
 // Guarded by g_faults_lock.
@@ -149,6 +152,7 @@ void ToneGenerator::Stream(std::stop_token stop, const WAVEFORMATEX& wfx) {
             const size_t bytes = size_t(frames_per_buffer) * wfx.nBlockAlign;
             if (bytes > size_t(sample->GetSize()))
                 return;
+            const int64_t cpu_start = ThreadCpuNs();
             auto* out = reinterpret_cast<int16_t*>(data);
             const ToneControls::Lines lines = controls.Snapshot();
             for (int64_t i = 0; i < frames_per_buffer; ++i) {
@@ -172,6 +176,7 @@ void ToneGenerator::Stream(std::stop_token stop, const WAVEFORMATEX& wfx) {
                 for (int c = 0; c < channels; ++c)
                     std::memcpy(out + i * channels + c, &v, sizeof v);
             }
+            g_source_cpu_ns.fetch_add(ThreadCpuNs() - cpu_start, std::memory_order_relaxed);
             sample->SetActualDataLength(static_cast<LONG>(bytes));
             REFERENCE_TIME s = start, e = end;
             sample->SetTime(&s, &e);
@@ -202,6 +207,10 @@ HRESULT CreateToneGenerator(REFIID riid, void** out) {
     *out = nullptr;
     ComPtr<ToneGenerator> filter = MakeCom<ToneGenerator>();
     return static_cast<IBaseFilter*>(filter.Get())->QueryInterface(riid, out);
+}
+
+int64_t TestToneSourceCpuNs() {
+    return g_source_cpu_ns.load(std::memory_order_relaxed);
 }
 
 }  // namespace ronvix::media

@@ -1,5 +1,6 @@
 #include "platform/media/devices/virtualdevices.h"
 
+#include <ctime>
 #include <mutex>
 
 #include "platform/com/devices.h"
@@ -7,6 +8,12 @@
 namespace ronvix::media {
 
 using namespace com;
+
+int64_t ThreadCpuNs() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return int64_t(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
+}
 
 void RegisterVirtualDevices() {
     static std::once_flag once;

@@ -60,5 +60,11 @@ void SetToneGeneratorImperfections(const Imperfections& faults);
 // benchmarks subtract it from the process's CPU time to show the capture
 // path's own cost. Thread-safe.
 int64_t TestCameraSourceCpuNs();
+// The same for the tone generator's making of its sound (what a sound
+// card's converter does).
+int64_t TestToneSourceCpuNs();
+
+// The calling thread's CPU clock, in nanoseconds.
+int64_t ThreadCpuNs();
 
 }  // namespace ronvix::media

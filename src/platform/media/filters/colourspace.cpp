@@ -366,6 +366,122 @@ void StudioYuvToRgb32Every(const uint8_t* src, YuvLayout layout, int width, int 
     }
 }
 
+Rgb32Scaler::Tap Rgb32Scaler::TapFor(int i, int in, int out) {
+    // The centre of output pixel i lies at (i + 1/2) * in / out - 1/2 in
+    // source pixels; in units of 1 / (2 * out) that is (2i + 1) * in - out.
+    const int64_t span = 2 * int64_t(out);
+    const int64_t at = (2 * int64_t(i) + 1) * in - out;
+    Tap tap;
+    if (at <= 0)
+        return tap;  // Left of the first centre: the first pixel alone.
+    tap.index = int(at / span);
+    tap.weight = int(((at % span) * 128 + out) / span);
+    if (tap.weight == 128) {
+        ++tap.index;
+        tap.weight = 0;
+    }
+    if (tap.index >= in - 1) {
+        tap.index = in - 1;
+        tap.weight = 0;
+    }
+    return tap;
+}
+
+void Rgb32Scaler::Prepare(int src_width, int src_height, int dst_width, int dst_height) {
+    if (src_width == m_src_width && src_height == m_src_height && dst_width == m_dst_width &&
+        dst_height == m_dst_height)
+        return;
+    m_src_width = src_width;
+    m_src_height = src_height;
+    m_dst_width = dst_width;
+    m_dst_height = dst_height;
+    m_rows.resize(size_t(dst_height));
+    for (int j = 0; j < dst_height; ++j)
+        m_rows[size_t(j)] = TapFor(j, src_height, dst_height);
+    m_column_index.resize(size_t(dst_width));
+    m_column_weights.resize(size_t(dst_width) * 8);
+    for (int i = 0; i < dst_width; ++i) {
+        const Tap tap = TapFor(i, src_width, dst_width);
+        m_column_index[size_t(i)] = tap.index;
+        int16_t* w = &m_column_weights[size_t(i) * 8];
+        for (int k = 0; k < 4; ++k) {
+            w[k] = int16_t(128 - tap.weight);
+            w[4 + k] = int16_t(tap.weight);
+        }
+    }
+    m_row.assign(size_t(src_width + 1) * 4, 0);
+}
+
+void Rgb32Scaler::Scale(const uint8_t* src, int src_width, int src_height, uint8_t* dst,
+                        int dst_width, int dst_height, bool dst_bottom_up) {
+    if (!src || !dst || src_width <= 0 || src_height <= 0 || dst_width <= 0 || dst_height <= 0)
+        return;
+    Prepare(src_width, src_height, dst_width, dst_height);
+    const size_t src_stride = size_t(src_width) * 4;
+    uint8_t* mixed = m_row.data();
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128(), half = _mm_set1_epi16(64);
+#endif
+    for (int j = 0; j < dst_height; ++j) {
+        // The two source rows mixed into one...
+        const Tap tap = m_rows[size_t(j)];
+        const uint8_t* a = src + size_t(tap.index) * src_stride;
+        const uint8_t* b = a + (tap.index + 1 < src_height ? src_stride : 0);
+        size_t k = 0;
+        if (tap.weight == 0) {
+            std::memcpy(mixed, a, src_stride);
+            k = src_stride;
+        }
+#if defined(__SSE2__)
+        const __m128i wa = _mm_set1_epi16(int16_t(128 - tap.weight));
+        const __m128i wb = _mm_set1_epi16(int16_t(tap.weight));
+        auto mix = [&](__m128i x, __m128i y) {
+            const __m128i sum = _mm_add_epi16(_mm_mullo_epi16(x, wa), _mm_mullo_epi16(y, wb));
+            return _mm_srli_epi16(_mm_add_epi16(sum, half), 7);
+        };
+        for (; k + 16 <= src_stride; k += 16) {
+            const __m128i va = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + k));
+            const __m128i vb = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + k));
+            const __m128i lo = mix(_mm_unpacklo_epi8(va, zero), _mm_unpacklo_epi8(vb, zero));
+            const __m128i hi = mix(_mm_unpackhi_epi8(va, zero), _mm_unpackhi_epi8(vb, zero));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(mixed + k), _mm_packus_epi16(lo, hi));
+        }
+#endif
+        for (; k < src_stride; ++k)
+            mixed[k] = uint8_t((a[k] * (128 - tap.weight) + b[k] * tap.weight + 64) >> 7);
+        std::memcpy(mixed + src_stride, mixed + src_stride - 4, 4);
+
+        // ...then each output pixel from two neighbours in that row.
+        uint8_t* out = DestRow(dst, Rgb32Stride(dst_width), dst_height, j, dst_bottom_up);
+        const int16_t* weights = m_column_weights.data();
+        const int* index = m_column_index.data();
+        int i = 0;
+#if defined(__SSE2__)
+        auto pixel = [&](int n) {
+            const __m128i pair = _mm_unpacklo_epi8(
+                _mm_loadl_epi64(reinterpret_cast<const __m128i*>(mixed + size_t(index[n]) * 4)),
+                zero);
+            const __m128i w =
+                _mm_loadu_si128(reinterpret_cast<const __m128i*>(weights + size_t(n) * 8));
+            const __m128i product = _mm_mullo_epi16(pair, w);
+            return _mm_add_epi16(product, _mm_srli_si128(product, 8));
+        };
+        for (; i + 2 <= dst_width; i += 2) {
+            const __m128i two = _mm_unpacklo_epi64(pixel(i), pixel(i + 1));
+            const __m128i value = _mm_srli_epi16(_mm_add_epi16(two, half), 7);
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(out + size_t(i) * 4),
+                             _mm_packus_epi16(value, value));
+        }
+#endif
+        for (; i < dst_width; ++i) {
+            const uint8_t* p = mixed + size_t(index[i]) * 4;
+            const int16_t* w = weights + size_t(i) * 8;
+            for (int c = 0; c < 4; ++c)
+                out[i * 4 + c] = uint8_t((p[c] * w[c] + p[4 + c] * w[4 + c] + 64) >> 7);
+        }
+    }
+}
+
 void Yuv422Image::Resize(int w, int h) {
     width = std::max(0, w) & ~1;
     height = std::max(0, h);

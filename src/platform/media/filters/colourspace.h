@@ -98,13 +98,13 @@ void StudioYuvStripToPlanes(const uint8_t* src, YuvLayout layout, int width, int
 void StudioYuvToRgb32(const uint8_t* src, YuvLayout layout, int width, int height, uint8_t* dst,
                       bool dst_bottom_up);
 
-// Row strides in bytes.
 // Every `step`-th pixel of every `step`-th row of studio-range YUV as
 // full-range RGB32 of (width / step) x (height / step): a preview's picture
 // made at the size it is shown, at the cost of the pixels kept. step >= 1.
 void StudioYuvToRgb32Every(const uint8_t* src, YuvLayout layout, int width, int height, int step,
                            uint8_t* dst, bool dst_bottom_up);
 
+// Row strides in bytes.
 inline int Rgb32Stride(int width) {
     return width * 4;
 }
@@ -142,5 +142,41 @@ void Rgb32ToRgb32(const uint8_t* src, bool src_bottom_up, int width, int height,
                   bool dst_bottom_up);
 // Top-down BGRX rows to YUY2 (studio range).
 void Rgb32ToYuy2(const uint8_t* src, bool src_bottom_up, int width, int height, uint8_t* dst);
+
+// Bilinear resampling of packed top-down RGB32 pictures: a preview's picture
+// made at the size it is drawn, in one pass over the decoded one. Each
+// output pixel is the mix of the 2 x 2 source pixels around its centre
+// (weights in 128ths), which leaves no source pixel out for ratios down to
+// one half; further down it skips some. Keeps its tables between frames of
+// the same sizes, so one object serves one thread.
+class Rgb32Scaler {
+public:
+    // `src`: src_width x src_height, top-down rows of src_width * 4 bytes.
+    // `dst`: dst_width x dst_height, rows of dst_width * 4 bytes, the
+    // bottom row first when `dst_bottom_up`.
+    void Scale(const uint8_t* src, int src_width, int src_height, uint8_t* dst, int dst_width,
+               int dst_height, bool dst_bottom_up);
+
+    // Where output pixel `i` of `out` takes its two source pixels from:
+    // `index` and `index + 1` (the last one repeated past the edge), the
+    // second weighing `weight` / 128.
+    struct Tap {
+        int index = 0;
+        int weight = 0;
+    };
+    static Tap TapFor(int i, int in, int out);
+
+private:
+    void Prepare(int src_width, int src_height, int dst_width, int dst_height);
+
+    int m_src_width = 0, m_src_height = 0, m_dst_width = 0, m_dst_height = 0;
+    std::vector<Tap> m_rows;
+    // Per output column, the two source pixels' weights for each byte
+    // (4 x (128 - w), 4 x w), as the vector code reads them.
+    std::vector<int16_t> m_column_weights;
+    std::vector<int> m_column_index;
+    // One source row mixed from two, and a copy of its last pixel.
+    std::vector<uint8_t> m_row;
+};
 
 }  // namespace ronvix::media

@@ -6,6 +6,7 @@
 
 #include "platform/com/object.h"
 #include "platform/media/filters/codecs.h"
+#include "platform/media/filters/colourspace.h"
 #include "platform/media/filters/filters.h"
 #include "platform/media/filters/jpegcodec.h"
 #include "platform/media/filters/videotransform.h"
@@ -65,12 +66,31 @@ public:
             if (size > static_cast<size_t>(out->GetSize()))
                 return E_UNEXPECTED;
             // A renderer that shows the picture smaller gets it decoded at
-            // the smallest DCT scale that still covers what it draws.
+            // the smallest DCT scale that still covers what it draws, and
+            // resampled here to exactly that size when that takes at most
+            // halving it: the picture is made once, on this thread, and the
+            // renderer only copies it.
             int draw_width = 0, draw_height = 0;
-            const int eighths = DownstreamDrawSize(Output(), &draw_width, &draw_height)
-                                    ? JpegDecoder::ScaleEighthsCovering(gi.width, gi.height,
-                                                                        draw_width, draw_height)
-                                    : 8;
+            const bool drawn_smaller = DownstreamDrawSize(Output(), &draw_width, &draw_height) &&
+                                       draw_width > 0 && draw_height > 0 &&
+                                       draw_width <= gi.width && draw_height <= gi.height;
+            const int eighths = drawn_smaller ? JpegDecoder::ScaleEighthsCovering(
+                                                    gi.width, gi.height, draw_width, draw_height)
+                                              : 8;
+            const int sw = JpegDecoder::ScaledSide(gi.width, eighths);
+            const int sh = JpegDecoder::ScaledSide(gi.height, eighths);
+            if (drawn_smaller && (sw != draw_width || sh != draw_height) && sw <= 2 * draw_width &&
+                sh <= 2 * draw_height) {
+                m_rgb.resize(Rgb32ImageSize(sw, sh));
+                if (!m_decoder.DecodeRgb32Scaled(jpeg, gi.width, gi.height, eighths, false,
+                                                 m_rgb.data()))
+                    return S_FALSE;
+                m_scaler.Scale(m_rgb.data(), sw, sh, dst, draw_width, draw_height, go.bottom_up);
+                SetSampleRgb32Size(out, out_type, draw_width, draw_height);
+                out->SetActualDataLength(
+                    static_cast<LONG>(Rgb32ImageSize(draw_width, draw_height)));
+                return S_OK;
+            }
             if (eighths == 8) {
                 if (!m_decoder.DecodeRgb32(jpeg, gi.width, gi.height, go.bottom_up, dst))
                     return S_FALSE;
@@ -79,8 +99,6 @@ public:
             }
             if (!m_decoder.DecodeRgb32Scaled(jpeg, gi.width, gi.height, eighths, go.bottom_up, dst))
                 return S_FALSE;
-            const int sw = JpegDecoder::ScaledSide(gi.width, eighths);
-            const int sh = JpegDecoder::ScaledSide(gi.height, eighths);
             SetSampleRgb32Size(out, out_type, sw, sh);
             out->SetActualDataLength(static_cast<LONG>(Rgb32ImageSize(sw, sh)));
             return S_OK;
@@ -115,6 +133,7 @@ private:
     // Used on the streaming thread only.
     JpegDecoder m_decoder;
     std::vector<uint8_t> m_rgb;
+    Rgb32Scaler m_scaler;
 };
 
 }  // namespace

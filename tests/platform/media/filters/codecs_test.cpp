@@ -205,8 +205,9 @@ TEST(StudioPlanes, FramesCodedStripByStripEqualTheirPlanesCodedWhole) {
 
 // A renderer that draws the picture smaller gets it made at that size: the
 // decompressor decodes at the smallest DCT scale that still covers the
-// drawn size, the converter keeps every n-th pixel; each such frame says
-// its size on the sample, and shows the same picture.
+// drawn size and resamples it to that size when that is at most a halving,
+// the converter keeps every n-th pixel; each such frame says its size on
+// the sample, and shows the same picture.
 TEST(PreviewSize, DecoderAndConverterMakeNoMorePixelsThanTheWindowDraws) {
     const Picture reference = Reference();
     const std::vector<uint8_t> jpeg = EncodeJpeg(reference, 90);
@@ -218,8 +219,9 @@ TEST(PreviewSize, DecoderAndConverterMakeNoMorePixelsThanTheWindowDraws) {
     };
     const Case cases[] = {
         {true, 80, 60, 80, 60},      // 1/4 covers exactly
-        {true, 81, 40, 160, 120},    // one pixel more: 1/2
-        {true, 30, 20, 40, 30},      // 1/8
+        {true, 81, 40, 160, 120},    // one pixel more: 1/2, too high to halve
+        {true, 100, 75, 100, 75},    // 1/2, resampled (the page's window)
+        {true, 30, 20, 30, 20},      // 1/8, resampled
         {true, 320, 240, 320, 240},  // full size: the connection's type
         {false, 80, 60, 80, 60},     // every fourth pixel
         {false, 100, 50, 106, 80},   // every third
@@ -259,14 +261,67 @@ TEST(PreviewSize, DecoderAndConverterMakeNoMorePixelsThanTheWindowDraws) {
         expected.height = c.height;
         for (int y = 0; y < c.height; ++y)
             for (int x = 0; x < c.width; ++x) {
-                const int sx = x * kWidth / c.width + (c.decoder ? kWidth / c.width / 2 : 0);
-                const int sy = y * kHeight / c.height + (c.decoder ? kHeight / c.height / 2 : 0);
+                // The decoder's pixels stand for their centres.
+                const int sx =
+                    c.decoder ? (2 * x + 1) * kWidth / (2 * c.width) : x * kWidth / c.width;
+                const int sy =
+                    c.decoder ? (2 * y + 1) * kHeight / (2 * c.height) : y * kHeight / c.height;
                 expected.bgrx.insert(expected.bgrx.end(), reference.Pixel(sx, sy),
                                      reference.Pixel(sx, sy) + 4);
             }
         EXPECT_GT(Psnr(shown, expected), 20.0);
         h.Teardown();
     }
+}
+
+// Bilinear resampling reproduces a linear picture exactly wherever the
+// output's pixel centres fall (each channel a ramp of its own direction),
+// for ratios both ways, odd sizes that leave the vector code a tail, a
+// single row or column, and either output row order.
+TEST(Rgb32Scaler, ALinearPictureStaysLinearAtEveryRatio) {
+    auto ramp = [](double x, double y, int c) {
+        switch (c) {
+            case 0:
+                return 10 + 4.0 * x;
+            case 1:
+                return 20 + 6.0 * y;
+            case 2:
+                return 5 + 2.0 * x + 2.0 * y;
+            default:
+                return 77.0;
+        }
+    };
+    const struct {
+        int sw, sh, dw, dh;
+    } cases[] = {{60, 40, 48, 32}, {61, 33, 37, 20}, {40, 30, 20, 15}, {30, 20, 45, 31},
+                 {9, 1, 5, 1},     {1, 7, 1, 4},     {40, 40, 40, 40}};
+    Rgb32Scaler scaler;
+    for (const auto& c : cases)
+        for (bool bottom_up : {false, true}) {
+            SCOPED_TRACE(testing::Message() << c.sw << "x" << c.sh << " -> " << c.dw << "x" << c.dh
+                                            << (bottom_up ? " bottom-up" : ""));
+            std::vector<uint8_t> src(size_t(c.sw) * c.sh * 4), dst(size_t(c.dw) * c.dh * 4);
+            for (int y = 0; y < c.sh; ++y)
+                for (int x = 0; x < c.sw; ++x)
+                    for (int k = 0; k < 4; ++k)
+                        src[(size_t(y) * c.sw + x) * 4 + k] = uint8_t(ramp(x, y, k));
+            scaler.Scale(src.data(), c.sw, c.sh, dst.data(), c.dw, c.dh, bottom_up);
+            double worst = 0;
+            for (int y = 0; y < c.dh; ++y)
+                for (int x = 0; x < c.dw; ++x) {
+                    // The centre in source pixels, held inside the picture.
+                    const double sx = std::clamp((x + 0.5) * c.sw / c.dw - 0.5, 0.0, c.sw - 1.0);
+                    const double sy = std::clamp((y + 0.5) * c.sh / c.dh - 0.5, 0.0, c.sh - 1.0);
+                    const int row = bottom_up ? c.dh - 1 - y : y;
+                    for (int k = 0; k < 4; ++k) {
+                        const double got = dst[(size_t(row) * c.dw + x) * 4 + k];
+                        worst = std::max(worst, std::abs(got - ramp(sx, sy, k)));
+                    }
+                }
+            // Each of the two passes rounds once; a centre half a source
+            // pixel off would be 2 or more away.
+            EXPECT_LE(worst, 1.1);
+        }
 }
 
 TEST(MjpegCompressor, Yuy2AndRgbRoundTripsKeepThePictureAndQualitySetsTheSize) {

@@ -22,7 +22,6 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
-#include <ctime>
 #include <deque>
 #include <fstream>
 #include <iterator>
@@ -34,6 +33,7 @@
 
 #include "platform/media/clock.h"
 #include "platform/media/devices/v4l2system.h"
+#include "platform/media/devices/virtualdevices.h"
 
 namespace ronvix::media::test {
 
@@ -370,11 +370,6 @@ private:
     }
     static bool ReplayDue(const Node& n, std::chrono::steady_clock::time_point now) {
         return n.replay && !n.replay->empty() && n.streaming && now >= ReplayTime(n, n.replay_next);
-    }
-    static int64_t ThreadCpuNs() {
-        timespec t{};
-        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-        return int64_t(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
     }
 
     static bool Planar(uint32_t fourcc) {
