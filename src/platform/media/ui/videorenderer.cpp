@@ -24,6 +24,7 @@
 #include "platform/com/object.h"
 #include "platform/com/oleauto.h"
 #include "platform/media/filter.h"
+#include "platform/media/filters/colourspace.h"
 #include "platform/win/window.h"
 #include "platform/winui/widgets.h"
 
@@ -794,6 +795,7 @@ private:
     RendererInputPin* m_input = nullptr;
     std::shared_ptr<FrameMailbox> m_mailbox;
     std::shared_ptr<DrawGeometry> m_geometry;
+    Rgb32Scaler m_scaler;  // Used on the streaming thread only.
 
     // Waits of a streaming thread for Running (a paused renderer holds its
     // frame); woken by state changes and by the pin's stop token.
@@ -878,8 +880,14 @@ HRESULT VideoRenderer::OnReceive(BaseInputPin& pin, IMediaSample* sample) {
             const BYTE* row = data + stride * size_t(bottom_up ? height - 1 - y : y);
             std::memcpy(frame.scanLine(y), row, stride);
         }
+    } else if (width <= 2 * draw_width && height <= 2 * draw_height &&
+               frame.bytesPerLine() == qsizetype(draw_width) * 4) {
+        // Down to half the size bilinear mixing leaves no pixel out: done
+        // here on the streaming thread alone, in the sample's row order.
+        m_scaler.Scale(data, width, height, frame.bits(), draw_width, draw_height, bottom_up);
     } else {
-        // The sample's rows as they lie (no copy), scaled once into the
+        // Much smaller: Qt's smooth scaling averages every pixel. The
+        // sample's rows as they lie (no copy), scaled once into the
         // window's picture; bottom-up rows are drawn mirrored.
         const QImage source(data, width, height, qsizetype(stride), QImage::Format_RGB32);
         QPainter painter(&frame);
