@@ -237,14 +237,21 @@ TEST(TestCamera, EachPictureControlMovesItsStatisticMonotonically) {
         double previous = -1;
         for (LONG value : {0, 64, 128, 192, 255}) {
             ASSERT_EQ(amp->Set(c.property, value, VideoProcAmp_Flags_Manual), S_OK);
-            const std::optional<LatestFrameSink::Frame> frame = sink->FreshFrame();
-            ASSERT_TRUE(frame.has_value());
-            const Picture pic =
-                FromRgb32(frame->data, vih.bmiHeader.biWidth, std::abs(vih.bmiHeader.biHeight),
-                          vih.bmiHeader.biHeight > 0);
-            ASSERT_TRUE(ReadBlockCode(pic).has_value()) << "controls never touch the code";
-            const double statistic = MeasurePicture(pic).*c.statistic;
-            EXPECT_GT(statistic, previous * 1.02 + 0.1) << c.name << " at " << value;
+            // The picture moves, and a loaded machine drops frames, so each
+            // value is judged on three frames: the last step (into the
+            // clipping) moves the statistic by a few per cent only.
+            double statistic = 0;
+            for (int i = 0; i < 3; ++i) {
+                const std::optional<LatestFrameSink::Frame> frame =
+                    i == 0 ? sink->FreshFrame() : sink->NextAfter(sink->Count());
+                ASSERT_TRUE(frame.has_value());
+                const Picture pic =
+                    FromRgb32(frame->data, vih.bmiHeader.biWidth, std::abs(vih.bmiHeader.biHeight),
+                              vih.bmiHeader.biHeight > 0);
+                ASSERT_TRUE(ReadBlockCode(pic).has_value()) << "controls never touch the code";
+                statistic += MeasurePicture(pic).*c.statistic / 3;
+            }
+            EXPECT_GT(statistic, previous * 1.01 + 0.1) << c.name << " at " << value;
             previous = statistic;
         }
         amp->Set(c.property, 128, VideoProcAmp_Flags_Manual);
