@@ -156,6 +156,13 @@ public:
     // bottom row first when `dst_bottom_up`.
     void Scale(const uint8_t* src, int src_width, int src_height, uint8_t* dst, int dst_width,
                int dst_height, bool dst_bottom_up);
+    // Whether a picture of src_width x src_height is for this scaler at
+    // dst_width x dst_height: at most twice the output size each way (any
+    // enlargement included); smaller ones are better averaged.
+    static bool Suits(int src_width, int src_height, int dst_width, int dst_height) {
+        return dst_width > 0 && dst_height > 0 && src_width <= 2 * dst_width &&
+               src_height <= 2 * dst_height;
+    }
 
     // Where output pixel `i` of `out` takes its two source pixels from:
     // `index` and `index + 1` (the last one repeated past the edge), the

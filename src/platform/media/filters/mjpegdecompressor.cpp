@@ -79,8 +79,8 @@ public:
                                               : 8;
             const int sw = JpegDecoder::ScaledSide(gi.width, eighths);
             const int sh = JpegDecoder::ScaledSide(gi.height, eighths);
-            if (drawn_smaller && (sw != draw_width || sh != draw_height) && sw <= 2 * draw_width &&
-                sh <= 2 * draw_height) {
+            if (drawn_smaller && (sw != draw_width || sh != draw_height) &&
+                Rgb32Scaler::Suits(sw, sh, draw_width, draw_height)) {
                 m_rgb.resize(Rgb32ImageSize(sw, sh));
                 if (!m_decoder.DecodeRgb32Scaled(jpeg, gi.width, gi.height, eighths, false,
                                                  m_rgb.data()))

@@ -880,10 +880,11 @@ HRESULT VideoRenderer::OnReceive(BaseInputPin& pin, IMediaSample* sample) {
             const BYTE* row = data + stride * size_t(bottom_up ? height - 1 - y : y);
             std::memcpy(frame.scanLine(y), row, stride);
         }
-    } else if (width <= 2 * draw_width && height <= 2 * draw_height &&
+    } else if (Rgb32Scaler::Suits(width, height, draw_width, draw_height) &&
                frame.bytesPerLine() == qsizetype(draw_width) * 4) {
-        // Down to half the size bilinear mixing leaves no pixel out: done
-        // here on the streaming thread alone, in the sample's row order.
+        // Enlarged, or made smaller by at most half: bilinear mixing leaves
+        // no pixel out; done here on the streaming thread alone, in the
+        // sample's row order.
         m_scaler.Scale(data, width, height, frame.bits(), draw_width, draw_height, bottom_up);
     } else {
         // Much smaller: Qt's smooth scaling averages every pixel. The
