@@ -15,7 +15,11 @@
 // BM_EncodeDirect          tjCompressFromYUVPlanes of ready full-range
 //                          4:2:2 planes (no conversion at all)
 // BM_DecodeDecompressor    MJPG -> RGB32 full size through the filter
+// BM_DecodeDecompressorYuy2  MJPG -> YUY2 full size through the filter (the
+//                          stream's own samples, as ffmpeg's plain decode)
 // BM_DecodeDirect          tjDecompress2 to BGRA, full size
+// BM_DecodeDirectYuv       tjDecompressToYUVPlanes, full size (the floor
+//                          of the YUY2 decode: planes without packing)
 // BM_DecodePreview         the filter with a renderer drawing 384x216 (the
 //                          capture page's 384x288 window, letterboxed):
 //                          decoded at the DCT scale that covers it
@@ -316,7 +320,7 @@ void BM_EncodeDirect(benchmark::State& state) {
 }
 BENCHMARK(BM_EncodeDirect)->Unit(benchmark::kMillisecond)->MinTime(3.0);
 
-void Decode(benchmark::State& state, LONG draw_width, LONG draw_height) {
+void Decode(benchmark::State& state, const GUID& out, LONG draw_width, LONG draw_height) {
     const auto& frames = JpegFrames();
     if (frames.empty()) {
         state.SkipWithError("no frames.mjpeg");
@@ -324,8 +328,8 @@ void Decode(benchmark::State& state, LONG draw_width, LONG draw_height) {
     }
     Chain chain;
     if (!chain.Build(MjpegDecompressorClassEntry(),
-                     MediaType::Video(MEDIASUBTYPE_MJPG, kWidth, kHeight, 24, 333333), 4 << 20,
-                     MEDIASUBTYPE_RGB32, draw_width, draw_height)) {
+                     MediaType::Video(MEDIASUBTYPE_MJPG, kWidth, kHeight, 24, 333333), 4 << 20, out,
+                     draw_width, draw_height)) {
         state.SkipWithError("the decompressor could not be connected");
         return;
     }
@@ -341,12 +345,17 @@ void Decode(benchmark::State& state, LONG draw_width, LONG draw_height) {
 }
 
 void BM_DecodeDecompressor(benchmark::State& state) {
-    Decode(state, 0, 0);
+    Decode(state, MEDIASUBTYPE_RGB32, 0, 0);
 }
 BENCHMARK(BM_DecodeDecompressor)->Unit(benchmark::kMillisecond)->MinTime(3.0);
 
+void BM_DecodeDecompressorYuy2(benchmark::State& state) {
+    Decode(state, MEDIASUBTYPE_YUY2, 0, 0);
+}
+BENCHMARK(BM_DecodeDecompressorYuy2)->Unit(benchmark::kMillisecond)->MinTime(3.0);
+
 void BM_DecodePreview(benchmark::State& state) {
-    Decode(state, 384, 216);
+    Decode(state, MEDIASUBTYPE_RGB32, 384, 216);
 }
 BENCHMARK(BM_DecodePreview)->Unit(benchmark::kMillisecond)->MinTime(3.0);
 
@@ -369,6 +378,28 @@ void BM_DecodeDirect(benchmark::State& state) {
         benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_DecodeDirect)->Unit(benchmark::kMillisecond)->MinTime(3.0);
+
+void BM_DecodeDirectYuv(benchmark::State& state) {
+    const auto& frames = JpegFrames();
+    if (frames.empty()) {
+        state.SkipWithError("no frames.mjpeg");
+        return;
+    }
+    tjhandle h = tjInitDecompress();
+    std::vector<uint8_t> y(size_t(kWidth) * kHeight), u(y.size() / 2), v(y.size() / 2);
+    unsigned char* planes[3] = {y.data(), u.data(), v.data()};
+    int strides[3] = {kWidth, kWidth / 2, kWidth / 2};
+    size_t i = 0;
+    for (auto _ : state) {
+        const auto& f = frames[i++ % frames.size()];
+        tjDecompressToYUVPlanes(h, f.data(), static_cast<unsigned long>(f.size()), planes, kWidth,
+                                strides, kHeight, TJFLAG_FASTDCT);
+    }
+    tjDestroy(h);
+    state.counters["fps"] =
+        benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_DecodeDirectYuv)->Unit(benchmark::kMillisecond)->MinTime(3.0);
 
 }  // namespace
 }  // namespace ronvix::media

@@ -8,6 +8,10 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#define RONVIX_AVX2_ROWS 1
+#endif
 
 #include "platform/media/types.h"
 
@@ -297,7 +301,137 @@ void Nv12ChromaRowToPlanes(const uint8_t* __restrict p, uint8_t* __restrict u,
     }
 }
 
+// Full range back to studio range: round(x * 219 / 255) + 16 for luma and
+// round(x * 224 / 255) + 16 for chroma (the same as 128 + round((x - 128)
+// * 224 / 255)), each as floor(t / 255) of t = the product plus the
+// offset, which is ((t + 1) * 257) >> 16 for every t below 65 535; t stays
+// below 61 216, so the vector code does it with one unsigned high multiply
+// in 16-bit lanes.
+inline unsigned DivideBy255(unsigned t) {
+    return ((t + 1) * 257) >> 16;
+}
+inline uint8_t StudioLumaOf(unsigned y) {
+    return uint8_t(16 + DivideBy255(y * 219 + 127));
+}
+inline uint8_t StudioChromaOf(unsigned c) {
+    return uint8_t(DivideBy255(c * 224 + 4095));
+}
+
+#if defined(__SSE2__)
+// Luma without its + 16 (added to the packed bytes), and chroma.
+inline __m128i StudioLumaLanesLess16(__m128i y) {
+    return _mm_mulhi_epu16(
+        _mm_add_epi16(_mm_mullo_epi16(y, _mm_set1_epi16(219)), _mm_set1_epi16(128)),
+        _mm_set1_epi16(257));
+}
+inline __m128i StudioChromaLanes(__m128i c) {
+    return _mm_mulhi_epu16(
+        _mm_add_epi16(_mm_mullo_epi16(c, _mm_set1_epi16(224)), _mm_set1_epi16(4096)),
+        _mm_set1_epi16(257));
+}
+#endif
+
 }  // namespace
+
+uint8_t FullToStudioLuma(uint8_t y) {
+    return StudioLumaOf(y);
+}
+
+uint8_t FullToStudioChroma(uint8_t c) {
+    return StudioChromaOf(c);
+}
+
+namespace {
+
+#if defined(RONVIX_AVX2_ROWS)
+// 32 pixels a step with AVX2 where the processor has it (the packing is
+// arithmetic-bound: twice the pixels per instruction); returns the pairs
+// done, the rest is left to the caller.
+#define RONVIX_AVX2 __attribute__((target("avx2")))
+RONVIX_AVX2 inline __m256i StudioLumaLanesLess16(__m256i y) {
+    return _mm256_mulhi_epu16(
+        _mm256_add_epi16(_mm256_mullo_epi16(y, _mm256_set1_epi16(219)), _mm256_set1_epi16(128)),
+        _mm256_set1_epi16(257));
+}
+RONVIX_AVX2 inline __m256i StudioChromaLanes(__m256i c) {
+    return _mm256_mulhi_epu16(
+        _mm256_add_epi16(_mm256_mullo_epi16(c, _mm256_set1_epi16(224)), _mm256_set1_epi16(4096)),
+        _mm256_set1_epi16(257));
+}
+// 16 bytes as 16-bit lanes.
+RONVIX_AVX2 inline __m256i Widen(const uint8_t* p) {
+    return _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
+}
+
+RONVIX_AVX2 size_t FullPlanesRowToYuy2Avx2(const uint8_t* __restrict y, const uint8_t* __restrict u,
+                                           const uint8_t* __restrict v, size_t pairs,
+                                           uint8_t* __restrict dst) {
+    size_t cx = 0;
+    for (; cx + 16 <= pairs; cx += 16) {
+        // Lanes hold Y0-7, Y16-23 | Y8-15, Y24-31 after the pack; the
+        // permute puts the quarters in order.
+        const __m256i l =
+            _mm256_add_epi8(_mm256_permute4x64_epi64(
+                                _mm256_packus_epi16(StudioLumaLanesLess16(Widen(y + 2 * cx)),
+                                                    StudioLumaLanesLess16(Widen(y + 2 * cx + 16))),
+                                _MM_SHUFFLE(3, 1, 2, 0)),
+                            _mm256_set1_epi8(16));
+        // Cb0-7, Cr0-7 | Cb8-15, Cr8-15, then Cb, Cr pairs within each lane.
+        const __m256i c =
+            _mm256_packus_epi16(StudioChromaLanes(Widen(u + cx)), StudioChromaLanes(Widen(v + cx)));
+        const __m256i cbcr = _mm256_unpacklo_epi8(c, _mm256_srli_si256(c, 8));
+        // Pixels 0-7 | 16-23, and 8-15 | 24-31.
+        const __m256i lo = _mm256_unpacklo_epi8(l, cbcr), hi = _mm256_unpackhi_epi8(l, cbcr);
+        auto* out = reinterpret_cast<__m256i*>(dst + 4 * cx);
+        _mm256_storeu_si256(out, _mm256_permute2x128_si256(lo, hi, 0x20));
+        _mm256_storeu_si256(out + 1, _mm256_permute2x128_si256(lo, hi, 0x31));
+    }
+    return cx;
+}
+#undef RONVIX_AVX2
+
+bool HasAvx2() {
+    static const bool has = __builtin_cpu_supports("avx2");
+    return has;
+}
+#endif
+
+}  // namespace
+
+void FullPlanesRowToYuy2(const uint8_t* __restrict y, const uint8_t* __restrict u,
+                         const uint8_t* __restrict v, size_t pairs, uint8_t* __restrict dst) {
+    size_t cx = 0;
+#if defined(RONVIX_AVX2_ROWS)
+    if (HasAvx2())
+        cx = FullPlanesRowToYuy2Avx2(y, u, v, pairs, dst);
+#endif
+#if defined(__SSE2__)
+    // 16 pixels a step: luma bytes interleaved with Cb, Cr pairs.
+    const __m128i zero = _mm_setzero_si128();
+    for (; cx + 8 <= pairs; cx += 8) {
+        const __m128i luma = _mm_loadu_si128(reinterpret_cast<const __m128i*>(y + 2 * cx));
+        const __m128i cb = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(u + cx));
+        const __m128i cr = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(v + cx));
+        const __m128i l =
+            _mm_add_epi8(_mm_packus_epi16(StudioLumaLanesLess16(_mm_unpacklo_epi8(luma, zero)),
+                                          StudioLumaLanesLess16(_mm_unpackhi_epi8(luma, zero))),
+                         _mm_set1_epi8(16));
+        const __m128i c = _mm_packus_epi16(StudioChromaLanes(_mm_unpacklo_epi8(cb, zero)),
+                                           StudioChromaLanes(_mm_unpacklo_epi8(cr, zero)));
+        // c: Cb0..Cb7, Cr0..Cr7; interleaved to Cb0 Cr0 Cb1 Cr1 ...
+        const __m128i pairs_cbcr = _mm_unpacklo_epi8(c, _mm_srli_si128(c, 8));
+        auto* out = reinterpret_cast<__m128i*>(dst + 4 * cx);
+        _mm_storeu_si128(out, _mm_unpacklo_epi8(l, pairs_cbcr));
+        _mm_storeu_si128(out + 1, _mm_unpackhi_epi8(l, pairs_cbcr));
+    }
+#endif
+    for (; cx < pairs; ++cx) {
+        dst[4 * cx + 0] = StudioLumaOf(y[2 * cx]);
+        dst[4 * cx + 1] = StudioChromaOf(u[cx]);
+        dst[4 * cx + 2] = StudioLumaOf(y[2 * cx + 1]);
+        dst[4 * cx + 3] = StudioChromaOf(v[cx]);
+    }
+}
 
 void StudioYuvStripToPlanes(const uint8_t* src, YuvLayout layout, int width, int height, int line0,
                             int lines, uint8_t* y, size_t y_stride, uint8_t* u, uint8_t* v,

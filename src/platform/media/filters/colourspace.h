@@ -81,6 +81,17 @@ struct YuvPlanes {
 // colour where an RGB detour would clip each channel on its own.
 uint8_t StudioToFullLuma(uint8_t y);
 uint8_t StudioToFullChroma(uint8_t c);
+// The JPEG range back to studio range, rounded to nearest: luma 0..255 to
+// 16..235, chroma 0..255 to 16..240 around 128. Every value the studio
+// range holds comes back from StudioToFull* as it was.
+uint8_t FullToStudioLuma(uint8_t y);
+uint8_t FullToStudioChroma(uint8_t c);
+// One row of full-range 4:2:2 planes (2 * `pairs` luma, `pairs` Cb and Cr
+// samples) as a studio-range YUY2 row: what a JPEG decoded as its own
+// samples becomes without a detour through RGB, so no colour outside RGB's
+// gamut is clipped on the way.
+void FullPlanesRowToYuy2(const uint8_t* y, const uint8_t* u, const uint8_t* v, size_t pairs,
+                         uint8_t* dst);
 
 // A frame of `layout` (width x height, packed as above) into `dst`, in the
 // JPEG range, with the layout's own chroma sampling (4:2:2 or 4:2:0).

@@ -143,6 +143,29 @@ size_t JpegEncoder::EncodeRgb24(const uint8_t* pixels, int width, int height, bo
                         dst);
 }
 
+// libjpeg's decompressor for reading a stream's own samples (raw data).
+// Errors return through `jump` as in LibjpegCompressor; warnings (a
+// truncated or damaged stream, decoded as far as it goes) are not errors,
+// as for the TurboJPEG calls. Nothing is printed.
+struct LibjpegDecompressor {
+    jpeg_decompress_struct cinfo{};
+    jpeg_error_mgr errors{};
+    std::jmp_buf jump{};
+
+    LibjpegDecompressor() {
+        cinfo.err = jpeg_std_error(&errors);
+        errors.error_exit = [](j_common_ptr info) {
+            std::longjmp(static_cast<LibjpegDecompressor*>(info->client_data)->jump, 1);
+        };
+        errors.output_message = [](j_common_ptr) {};
+        cinfo.client_data = this;
+        jpeg_create_decompress(&cinfo);
+    }
+    ~LibjpegDecompressor() { jpeg_destroy_decompress(&cinfo); }
+    LibjpegDecompressor(const LibjpegDecompressor&) = delete;
+    LibjpegDecompressor& operator=(const LibjpegDecompressor&) = delete;
+};
+
 JpegDecoder::JpegDecoder() : m_handle(tjInitDecompress()) {}
 
 JpegDecoder::~JpegDecoder() {
@@ -199,6 +222,80 @@ bool JpegDecoder::DecodeRgb32Scaled(std::span<const uint8_t> jpeg, int width, in
                       Rgb32Stride(sw), sh, TJPF_BGRA, flags) != 0)
         return tjGetErrorCode(m_handle) == TJERR_WARNING;
     return true;
+}
+
+bool JpegDecoder::DecodeYuy2(std::span<const uint8_t> jpeg, int width, int height, uint8_t* dst) {
+    if (!dst || jpeg.empty() || width <= 0 || height <= 0)
+        return false;
+    const int raw = DecodeYuy2Raw(jpeg, width, height, dst);
+    if (raw >= 0)
+        return raw == 1;
+    m_rgb.resize(Rgb32ImageSize(width, height));
+    if (!DecodeRgb32(jpeg, width, height, false, m_rgb.data()))
+        return false;
+    Rgb32ToYuy2(m_rgb.data(), false, width, height, dst);
+    return true;
+}
+
+int JpegDecoder::DecodeYuy2Raw(std::span<const uint8_t> jpeg, int width, int height, uint8_t* dst) {
+    if (!m_strips)
+        m_strips = std::make_unique<LibjpegDecompressor>();
+    jpeg_decompress_struct& cinfo = m_strips->cinfo;
+    if (setjmp(m_strips->jump)) {
+        jpeg_abort_decompress(&cinfo);
+        return 0;
+    }
+    jpeg_mem_src(&cinfo, jpeg.data(), static_cast<unsigned long>(jpeg.size()));
+    if (jpeg_read_header(&cinfo, TRUE) != JPEG_HEADER_OK ||
+        cinfo.image_width != JDIMENSION(width) || cinfo.image_height != JDIMENSION(height)) {
+        jpeg_abort_decompress(&cinfo);
+        return 0;
+    }
+    // 4:2:2: the chroma at half the luma's width and at its height, however
+    // the stream writes the factors (2x1 and 1x1, or 2x2 and 1x2 as some
+    // coders do).
+    const jpeg_component_info* comp = cinfo.comp_info;
+    if (cinfo.num_components != 3 || cinfo.jpeg_color_space != JCS_YCbCr ||
+        comp[0].h_samp_factor != 2 * comp[1].h_samp_factor ||
+        comp[1].h_samp_factor != comp[2].h_samp_factor ||
+        comp[0].v_samp_factor != comp[1].v_samp_factor ||
+        comp[1].v_samp_factor != comp[2].v_samp_factor) {
+        jpeg_abort_decompress(&cinfo);
+        return -1;
+    }
+    cinfo.raw_data_out = TRUE;
+    cinfo.dct_method = JDCT_IFAST;  // as the RGB32 decode
+    jpeg_start_decompress(&cinfo);
+    // One MCU row a call: as many lines of each component (8 per vertical
+    // factor, at most 4), each row as wide as the component's blocks.
+    const int lines_per_call = comp[0].v_samp_factor * DCTSIZE;
+    const size_t luma_stride = size_t(comp[0].width_in_blocks) * DCTSIZE;
+    const size_t chroma_stride = size_t(comp[1].width_in_blocks) * DCTSIZE;
+    m_strip_y.resize(luma_stride * size_t(lines_per_call));
+    m_strip_u.resize(chroma_stride * size_t(lines_per_call));
+    m_strip_v.resize(chroma_stride * size_t(lines_per_call));
+    constexpr int kMaxLines = MAX_SAMP_FACTOR * DCTSIZE;
+    JSAMPROW y_rows[kMaxLines], u_rows[kMaxLines], v_rows[kMaxLines];
+    for (int i = 0; i < lines_per_call; ++i) {
+        y_rows[i] = m_strip_y.data() + size_t(i) * luma_stride;
+        u_rows[i] = m_strip_u.data() + size_t(i) * chroma_stride;
+        v_rows[i] = m_strip_v.data() + size_t(i) * chroma_stride;
+    }
+    JSAMPARRAY planes[3] = {y_rows, u_rows, v_rows};
+    const size_t pairs = size_t(width / 2);
+    const size_t stride = size_t(Yuy2Stride(width & ~1));
+    while (cinfo.output_scanline < cinfo.output_height) {
+        const int line0 = int(cinfo.output_scanline);
+        if (jpeg_read_raw_data(&cinfo, planes, JDIMENSION(lines_per_call)) == 0)
+            break;  // cannot happen with the whole stream in memory
+        const int lines = std::min(lines_per_call, height - line0);
+        for (int r = 0; r < lines; ++r)
+            FullPlanesRowToYuy2(y_rows[r], u_rows[r], v_rows[r], pairs,
+                                dst + size_t(line0 + r) * stride);
+    }
+    const bool whole = cinfo.output_scanline >= cinfo.output_height;
+    jpeg_abort_decompress(&cinfo);
+    return whole ? 1 : 0;
 }
 
 HRESULT JpegCompressionInfo(std::u16string_view description, double default_quality, LPWSTR version,

@@ -17,6 +17,7 @@
 namespace ronvix::media {
 
 struct LibjpegCompressor;
+struct LibjpegDecompressor;
 
 // The JPEG quality for an engine quality fraction: round(q * 100) clamped
 // to 1..100, so every fraction down to 0.01 (and below) still encodes.
@@ -94,9 +95,24 @@ public:
     // false as DecodeRgb32. `dst` holds Rgb32ImageSize of the scaled size.
     bool DecodeRgb32Scaled(std::span<const uint8_t> jpeg, int width, int height, int eighths,
                            bool bottom_up, uint8_t* dst);
+    // Decodes into studio-range YUY2 rows of (width & ~1) pixels (an odd
+    // last column left out); false as DecodeRgb32. A 4:2:2 stream (what
+    // cameras and the MJPEG Compressor make) is decoded as its own samples,
+    // a strip at a time, and packed while the strip is still in the cache:
+    // no colour conversion and no RGB detour that would clip what lies
+    // outside RGB's gamut. Other samplings go through RGB32.
+    // `dst` holds Yuy2ImageSize(width & ~1, height).
+    bool DecodeYuy2(std::span<const uint8_t> jpeg, int width, int height, uint8_t* dst);
 
 private:
+    // 1: decoded; 0: failed; -1: not a 4:2:2 YCbCr stream.
+    int DecodeYuy2Raw(std::span<const uint8_t> jpeg, int width, int height, uint8_t* dst);
+
     void* m_handle = nullptr;
+    // The strip decoder, its strips, and the RGB32 picture of the other
+    // samplings, made on first use.
+    std::unique_ptr<LibjpegDecompressor> m_strips;
+    std::vector<uint8_t> m_strip_y, m_strip_u, m_strip_v, m_rgb;
 };
 
 }  // namespace ronvix::media

@@ -106,25 +106,8 @@ public:
         const size_t size = Yuy2ImageSize(go.width, go.height);
         if (size > static_cast<size_t>(out->GetSize()))
             return E_UNEXPECTED;
-        // The picture's own headers first: nothing is allocated for a frame
-        // that is no JPEG of the connection's size.
-        int w = 0, h = 0;
-        if (!m_decoder.ReadSize(jpeg, &w, &h) || w != gi.width || h != gi.height)
+        if (!m_decoder.DecodeYuy2(jpeg, gi.width, gi.height, dst))
             return S_FALSE;
-        m_rgb.resize(Rgb32ImageSize(gi.width, gi.height));
-        if (!m_decoder.DecodeRgb32(jpeg, gi.width, gi.height, false, m_rgb.data()))
-            return S_FALSE;
-        // YUY2 has an even width; an odd last column is left out.
-        if (gi.width == go.width) {
-            Rgb32ToYuy2(m_rgb.data(), false, go.width, go.height, dst);
-        } else {
-            std::vector<uint8_t> cropped(Rgb32ImageSize(go.width, go.height));
-            for (int row = 0; row < go.height; ++row)
-                std::memcpy(cropped.data() + size_t(row) * Rgb32Stride(go.width),
-                            m_rgb.data() + size_t(row) * Rgb32Stride(gi.width),
-                            size_t(Rgb32Stride(go.width)));
-            Rgb32ToYuy2(cropped.data(), false, go.width, go.height, dst);
-        }
         out->SetActualDataLength(static_cast<LONG>(size));
         return S_OK;
     }

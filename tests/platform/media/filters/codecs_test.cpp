@@ -9,7 +9,11 @@
 #include <random>
 #include <thread>
 
+#include <QFile>
+#include <QTemporaryDir>
+
 #include "platform/media/engine_harness.h"
+#include "platform/media/filters/avi_probe.h"
 #include "platform/media/filters/codecs.h"
 #include "platform/media/filters/colourspace.h"
 #include "platform/media/filters/jpegcodec.h"
@@ -137,6 +141,140 @@ TEST(MjpegDecompressor, RoundTripsToRgb32AndYuy2KeepThePicture) {
         EXPECT_GT(Psnr(decoded, reference), out == MEDIASUBTYPE_RGB32 ? 32.0 : 30.0);
         h.Teardown();
     }
+}
+
+// YUY2 out of a JPEG: the stream's own samples back in studio range, with
+// colours no RGB picture can hold (dark red-blue, bright yellow-green) kept;
+// other samplings, odd widths and a truncated stream still give a picture.
+TEST(MjpegDecompressor, Yuy2KeepsTheSamplesRgbCannotHold) {
+    // The range packing against its scalar form for every value in every
+    // lane, with tails; and studio values survive the round trip exactly.
+    for (int v = 16; v <= 235; ++v)
+        ASSERT_EQ(FullToStudioLuma(StudioToFullLuma(uint8_t(v))), v);
+    for (int v = 16; v <= 240; ++v)
+        ASSERT_EQ(FullToStudioChroma(StudioToFullChroma(uint8_t(v))), v);
+    for (size_t pairs : {size_t(128), size_t(141), size_t(7)}) {
+        std::vector<uint8_t> y(2 * pairs), u(pairs), v(pairs), out(4 * pairs);
+        for (size_t i = 0; i < pairs; ++i) {
+            y[2 * i] = uint8_t(2 * i), y[2 * i + 1] = uint8_t(2 * i + 1);
+            u[i] = uint8_t(i * 2 + 1), v[i] = uint8_t(255 - i * 2);
+        }
+        FullPlanesRowToYuy2(y.data(), u.data(), v.data(), pairs, out.data());
+        for (size_t i = 0; i < pairs; ++i) {
+            ASSERT_EQ(out[4 * i], FullToStudioLuma(y[2 * i])) << pairs << " " << i;
+            ASSERT_EQ(out[4 * i + 1], FullToStudioChroma(u[i])) << pairs << " " << i;
+            ASSERT_EQ(out[4 * i + 2], FullToStudioLuma(y[2 * i + 1])) << pairs << " " << i;
+            ASSERT_EQ(out[4 * i + 3], FullToStudioChroma(v[i])) << pairs << " " << i;
+        }
+    }
+
+    // Studio YUY2 of `width` x kHeight: smooth ramps RGB can hold, with
+    // blocks of colour it cannot.
+    auto studio = [](int width) {
+        std::vector<uint8_t> f(Yuy2ImageSize(width, kHeight));
+        for (int row = 0; row < kHeight; ++row)
+            for (int p = 0; p < width / 2; ++p) {
+                uint8_t* q = f.data() + size_t(row) * Yuy2Stride(width) + 4 * p;
+                const bool odd_colour = (p / 16 + row / 32) % 3 == 0;
+                q[0] = q[2] =
+                    uint8_t(odd_colour ? (row < 120 ? 40 : 220) : 60 + row * 140 / kHeight);
+                q[1] = uint8_t(odd_colour ? (row < 120 ? 230 : 30) : 108 + p * 40 / (width / 2));
+                q[3] = uint8_t(odd_colour ? 230 : 128);
+            }
+        return f;
+    };
+    enum class Coder { Ours422, Ours420, Ffmpeg };
+    struct Case {
+        const char* name;
+        int width;
+        Coder coder;
+        bool truncated;
+        double max_mean_error;
+    };
+    const Case cases[] = {
+        {"4:2:2", kWidth, Coder::Ours422, false, 1.0},
+        {"4:2:2, odd width", kWidth + 1, Coder::Ours422, false, 1.0},
+        {"ffmpeg's 4:2:2 (factors 2x2 and 1x2)", kWidth, Coder::Ffmpeg, false, 1.5},
+        {"4:2:0 through RGB, in-gamut blocks only", kWidth, Coder::Ours420, false, 4.0},
+        {"truncated: the rows it holds", kWidth, Coder::Ours422, true, 1.0},
+    };
+    const QTemporaryDir dir;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const int even = c.width & ~1;
+        const bool half_height = c.coder == Coder::Ours420;
+        std::vector<uint8_t> src = studio(even);
+        std::vector<uint8_t> jpeg;
+        if (c.coder == Coder::Ffmpeg) {
+            const QString raw = dir.filePath("frame.yuyv");
+            QFile file(raw);
+            ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+            file.write(reinterpret_cast<const char*>(src.data()), qint64(src.size()));
+            file.close();
+            const auto out =
+                RunTool("ffmpeg", {"-v", "error", "-f", "rawvideo", "-pix_fmt", "yuyv422", "-s",
+                                   QString("%1x%2").arg(even).arg(kHeight), "-i", raw, "-c:v",
+                                   "mjpeg", "-q:v", "1", "-f", "mjpeg", "-"});
+            ASSERT_TRUE(out && !out->isEmpty());
+            jpeg.assign(out->begin(), out->end());
+        } else {
+            // Its JPEG at quality 100, the odd last column repeating its
+            // neighbour, 4:2:0 taking every other chroma row.
+            const int cw = (c.width + 1) / 2, ch = half_height ? kHeight / 2 : kHeight;
+            std::vector<uint8_t> y(size_t(c.width) * kHeight), u(size_t(cw) * ch), v(u.size());
+            for (int row = 0; row < kHeight; ++row)
+                for (int x = 0; x < c.width; ++x) {
+                    const uint8_t* q = src.data() + size_t(row) * Yuy2Stride(even) +
+                                       2 * size_t(std::min(x, even - 1));
+                    y[size_t(row) * c.width + x] = StudioToFullLuma(q[0]);
+                    if (x % 2 == 0 && (!half_height || row % 2 == 0)) {
+                        const uint8_t* pair = q - (q - src.data()) % 4;
+                        const size_t at = size_t(half_height ? row / 2 : row) * cw + x / 2;
+                        u[at] = StudioToFullChroma(pair[1]);
+                        v[at] = StudioToFullChroma(pair[3]);
+                    }
+                }
+            tjhandle h = tjInitCompress();
+            const unsigned char* planes[3] = {y.data(), u.data(), v.data()};
+            const int strides[3] = {c.width, cw, cw};
+            unsigned char* coded = nullptr;
+            unsigned long size = 0;
+            ASSERT_EQ(tjCompressFromYUVPlanes(h, planes, c.width, strides, kHeight,
+                                              half_height ? TJSAMP_420 : TJSAMP_422, &coded, &size,
+                                              100, 0),
+                      0);
+            jpeg.assign(coded, coded + size);
+            tjFree(coded);
+            tjDestroy(h);
+        }
+        if (c.truncated)
+            jpeg.resize(jpeg.size() / 2);
+
+        JpegDecoder decoder;
+        std::vector<uint8_t> out(Yuy2ImageSize(even, kHeight), 0xAA);
+        ASSERT_TRUE(decoder.DecodeYuy2(jpeg, c.width, kHeight, out.data()));
+        // Rows compared: all, the in-gamut ones for RGB's detour, the top
+        // quarter of a stream cut in half.
+        double error = 0;
+        size_t compared = 0;
+        for (int row = 0; row < (c.truncated ? kHeight / 4 : kHeight); ++row)
+            for (int p = 0; p < even / 2; ++p) {
+                if (half_height && (p / 16 + row / 32) % 3 == 0)
+                    continue;
+                for (int k = 0; k < 4; ++k) {
+                    const size_t at = size_t(row) * Yuy2Stride(even) + 4 * p + k;
+                    error += std::abs(int(out[at]) - int(src[at]));
+                    ++compared;
+                }
+            }
+        EXPECT_LT(error / double(compared), c.max_mean_error);
+    }
+    JpegDecoder decoder;
+    std::vector<uint8_t> out(Yuy2ImageSize(kWidth, kHeight));
+    EXPECT_FALSE(decoder.DecodeYuy2(std::vector<uint8_t>{0xFF, 0xD8, 0x00, 0x01}, kWidth, kHeight,
+                                    out.data()));
+    EXPECT_FALSE(decoder.DecodeYuy2(EncodeJpeg(Reference(), 90), kWidth, kHeight + 8, out.data()))
+        << "a stream of another size";
 }
 
 // Studio range into the coder's planes for every byte value of every
