@@ -359,45 +359,40 @@ void BM_DecodePreview(benchmark::State& state) {
 }
 BENCHMARK(BM_DecodePreview)->Unit(benchmark::kMillisecond)->MinTime(3.0);
 
-void BM_DecodeDirect(benchmark::State& state) {
+// The library called directly on each frame in turn: `decode(handle, jpeg)`.
+template <typename Decode>
+void DecodeDirect(benchmark::State& state, Decode decode) {
     const auto& frames = JpegFrames();
     if (frames.empty()) {
         state.SkipWithError("no frames.mjpeg");
         return;
     }
     tjhandle h = tjInitDecompress();
-    std::vector<uint8_t> dst(size_t(kWidth) * kHeight * 4);
     size_t i = 0;
-    for (auto _ : state) {
-        const auto& f = frames[i++ % frames.size()];
-        tjDecompress2(h, f.data(), static_cast<unsigned long>(f.size()), dst.data(), kWidth,
-                      kWidth * 4, kHeight, TJPF_BGRA, TJFLAG_FASTDCT);
-    }
+    for (auto _ : state)
+        decode(h, frames[i++ % frames.size()]);
     tjDestroy(h);
     state.counters["fps"] =
         benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
 }
+
+void BM_DecodeDirect(benchmark::State& state) {
+    std::vector<uint8_t> dst(size_t(kWidth) * kHeight * 4);
+    DecodeDirect(state, [&](tjhandle h, const std::vector<uint8_t>& f) {
+        tjDecompress2(h, f.data(), static_cast<unsigned long>(f.size()), dst.data(), kWidth,
+                      kWidth * 4, kHeight, TJPF_BGRA, TJFLAG_FASTDCT);
+    });
+}
 BENCHMARK(BM_DecodeDirect)->Unit(benchmark::kMillisecond)->MinTime(3.0);
 
 void BM_DecodeDirectYuv(benchmark::State& state) {
-    const auto& frames = JpegFrames();
-    if (frames.empty()) {
-        state.SkipWithError("no frames.mjpeg");
-        return;
-    }
-    tjhandle h = tjInitDecompress();
     std::vector<uint8_t> y(size_t(kWidth) * kHeight), u(y.size() / 2), v(y.size() / 2);
     unsigned char* planes[3] = {y.data(), u.data(), v.data()};
     int strides[3] = {kWidth, kWidth / 2, kWidth / 2};
-    size_t i = 0;
-    for (auto _ : state) {
-        const auto& f = frames[i++ % frames.size()];
+    DecodeDirect(state, [&](tjhandle h, const std::vector<uint8_t>& f) {
         tjDecompressToYUVPlanes(h, f.data(), static_cast<unsigned long>(f.size()), planes, kWidth,
                                 strides, kHeight, TJFLAG_FASTDCT);
-    }
-    tjDestroy(h);
-    state.counters["fps"] =
-        benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
+    });
 }
 BENCHMARK(BM_DecodeDirectYuv)->Unit(benchmark::kMillisecond)->MinTime(3.0);
 

@@ -143,22 +143,13 @@ size_t JpegEncoder::EncodeRgb24(const uint8_t* pixels, int width, int height, bo
                         dst);
 }
 
-// libjpeg's decompressor for reading a stream's own samples (raw data).
-// Errors return through `jump` as in LibjpegCompressor; warnings (a
-// truncated or damaged stream, decoded as far as it goes) are not errors,
-// as for the TurboJPEG calls. Nothing is printed.
-struct LibjpegDecompressor {
+// libjpeg's decompressor for reading a stream's own samples (raw data);
+// errors return through `jump` as in LibjpegCompressor.
+struct LibjpegDecompressor : LibjpegJumpErrors {
     jpeg_decompress_struct cinfo{};
-    jpeg_error_mgr errors{};
-    std::jmp_buf jump{};
 
     LibjpegDecompressor() {
-        cinfo.err = jpeg_std_error(&errors);
-        errors.error_exit = [](j_common_ptr info) {
-            std::longjmp(static_cast<LibjpegDecompressor*>(info->client_data)->jump, 1);
-        };
-        errors.output_message = [](j_common_ptr) {};
-        cinfo.client_data = this;
+        cinfo.err = &errors;
         jpeg_create_decompress(&cinfo);
     }
     ~LibjpegDecompressor() { jpeg_destroy_decompress(&cinfo); }

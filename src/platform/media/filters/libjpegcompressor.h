@@ -21,21 +21,32 @@
 
 namespace ronvix::media {
 
-struct LibjpegCompressor {
-    jpeg_compress_struct cinfo{};
-    jpeg_error_mgr errors{};
-    jpeg_destination_mgr destination{};
+// libjpeg's error manager for coders that return on errors: error_exit
+// jumps back to `jump` (libjpeg's own handler would end the process) and
+// nothing is printed. Warnings (a damaged stream decoded as far as it goes)
+// are not errors. Set a codec's `err` to &errors.
+struct LibjpegJumpErrors {
+    jpeg_error_mgr errors{};  // first, so libjpeg's err pointer finds `jump`
     std::jmp_buf jump{};
+
+    LibjpegJumpErrors() {
+        jpeg_std_error(&errors);
+        errors.error_exit = [](j_common_ptr info) {
+            std::longjmp(reinterpret_cast<LibjpegJumpErrors*>(info->err)->jump, 1);
+        };
+        errors.output_message = [](j_common_ptr) {};
+    }
+};
+
+struct LibjpegCompressor : LibjpegJumpErrors {
+    jpeg_compress_struct cinfo{};
+    jpeg_destination_mgr destination{};
     std::vector<uint8_t>* out = nullptr;  // grown when set
     std::span<uint8_t> fixed;             // otherwise the frame goes here
     size_t written = 0;                   // bytes of the last finished frame
 
     LibjpegCompressor() {
-        cinfo.err = jpeg_std_error(&errors);
-        errors.error_exit = [](j_common_ptr info) {
-            std::longjmp(static_cast<LibjpegCompressor*>(info->client_data)->jump, 1);
-        };
-        errors.output_message = [](j_common_ptr) {};
+        cinfo.err = &errors;
         cinfo.client_data = this;
         jpeg_create_compress(&cinfo);
         destination.init_destination = [](j_compress_ptr info) {
