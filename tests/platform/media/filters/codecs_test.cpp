@@ -219,14 +219,15 @@ TEST(MjpegDecompressor, Yuy2KeepsTheSamplesRgbCannotHold) {
             jpeg.assign(out->begin(), out->end());
         } else {
             // Its JPEG at quality 100, the odd last column repeating its
-            // neighbour, 4:2:0 taking every other chroma row.
+            // neighbour (the coder reads luma rows of whole pixel pairs),
+            // 4:2:0 taking every other chroma row.
             const int cw = (c.width + 1) / 2, ch = half_height ? kHeight / 2 : kHeight;
-            std::vector<uint8_t> y(size_t(c.width) * kHeight), u(size_t(cw) * ch), v(u.size());
+            std::vector<uint8_t> y(size_t(2 * cw) * kHeight), u(size_t(cw) * ch), v(u.size());
             for (int row = 0; row < kHeight; ++row)
-                for (int x = 0; x < c.width; ++x) {
+                for (int x = 0; x < 2 * cw; ++x) {
                     const uint8_t* q = src.data() + size_t(row) * Yuy2Stride(even) +
                                        2 * size_t(std::min(x, even - 1));
-                    y[size_t(row) * c.width + x] = StudioToFullLuma(q[0]);
+                    y[size_t(row) * 2 * cw + x] = StudioToFullLuma(q[0]);
                     if (x % 2 == 0 && (!half_height || row % 2 == 0)) {
                         const uint8_t* pair = q - (q - src.data()) % 4;
                         const size_t at = size_t(half_height ? row / 2 : row) * cw + x / 2;
@@ -236,7 +237,7 @@ TEST(MjpegDecompressor, Yuy2KeepsTheSamplesRgbCannotHold) {
                 }
             tjhandle h = tjInitCompress();
             const unsigned char* planes[3] = {y.data(), u.data(), v.data()};
-            const int strides[3] = {c.width, cw, cw};
+            const int strides[3] = {2 * cw, cw, cw};
             unsigned char* coded = nullptr;
             unsigned long size = 0;
             ASSERT_EQ(tjCompressFromYUVPlanes(h, planes, c.width, strides, kHeight,
