@@ -11,7 +11,13 @@
 //   making its sound (a sound card's converter), read from their threads'
 //   own CPU clocks, and the path's CPU (the process minus those parts);
 // - dropped frames (the camera's IAMDroppedFrames) and frames captured;
-// - peak resident memory (VmHWM).
+// - peak resident memory (VmHWM);
+// - with a recording of JPEGs, the same run's floors: the library's own
+//   decode of the same frames at the preview's scale, and bare code doing
+//   for 10 s what else the path does outside the program (painting a
+//   picture of the preview's size 30 times a second, writing the same
+//   bytes in the same blocks with a sync a second, being woken by timers
+//   50 and 30 times a second), and the program's own part above them.
 //
 //   ronvix_bench_live [seconds] [file.avi] [mjpg|yuyv recording WxH]
 //
@@ -32,8 +38,13 @@
 
 #include <QApplication>
 #include <QFile>
+#include <QFileInfo>
+#include <QImage>
+#include <QPainter>
 #include <QTimer>
+#include <QWidget>
 
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <turbojpeg.h>
 
@@ -41,12 +52,14 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <mutex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -184,6 +197,143 @@ double LibraryPreviewDecodeMs(const std::vector<std::vector<uint8_t>>& jpegs, in
     }
     tjDestroy(handle);
     return used / double(decoded);
+}
+
+double ThreadCpuSeconds() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
+}
+
+// What the capture path pays outside itself, each measured on its own by a
+// bare piece of code doing the same for `seconds`, as a share of one core:
+// the same run's floors for the parts that are not the program's work.
+
+// A bare widget of the preview's 384x288 drawing a 384x216 picture with
+// black bars 30 times a second, on this application's main thread.
+double BarePaintShare(QApplication& app, int seconds) {
+    class Bare final : public QWidget {
+    public:
+        Bare() : m_picture(384, 216, QImage::Format_RGB32) {
+            setAttribute(Qt::WA_OpaquePaintEvent);
+            resize(384, 288);
+            m_picture.fill(Qt::gray);
+        }
+        void Next() {
+            m_picture.setPixel(m_frame % 384, 0, uint(m_frame));
+            ++m_frame;
+            update();
+        }
+
+    protected:
+        void paintEvent(QPaintEvent*) override {
+            QPainter painter(this);
+            painter.fillRect(0, 0, 384, 36, Qt::black);
+            painter.fillRect(0, 252, 384, 36, Qt::black);
+            painter.drawImage(0, 36, m_picture);
+        }
+
+    private:
+        QImage m_picture;
+        int m_frame = 0;
+    };
+    Bare widget;
+    widget.show();
+    QTimer frames;
+    QObject::connect(&frames, &QTimer::timeout, &widget, &Bare::Next);
+    frames.start(33);
+    double start = 0;
+    QTimer::singleShot(1000, &app, [&] { start = ThreadCpuSeconds(); });
+    QTimer::singleShot((seconds + 1) * 1000, &app, &QCoreApplication::quit);
+    app.exec();
+    return (ThreadCpuSeconds() - start) / seconds * 100;
+}
+
+// A bare thread writing `bytes_per_second` to `path` as the capture does:
+// 30 video blocks and 50 audio blocks (of `audio_block` bytes) a second,
+// each written when it is due, and a data sync once a second.
+double BareWriteShare(const std::string& path, double bytes_per_second, size_t audio_block,
+                      int seconds) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd < 0)
+        return -1;
+    const double video_bytes = std::max(0.0, bytes_per_second - 50.0 * double(audio_block)) / 30;
+    const std::vector<uint8_t> video(size_t(video_bytes), 0x5A), audio(audio_block, 0x11);
+    const double start = ThreadCpuSeconds();
+    const auto t0 = std::chrono::steady_clock::now();
+    off_t at = 0;
+    int video_due = 0, audio_due = 0, synced = 0;
+    auto write_block = [&](const std::vector<uint8_t>& block) {
+        if (::pwrite(fd, block.data(), block.size(), at) == ssize_t(block.size()))
+            at += off_t(block.size());
+    };
+    while (video_due < 30 * seconds) {
+        const auto video_at = t0 + std::chrono::microseconds(int64_t(video_due) * 33'333);
+        const auto audio_at = t0 + std::chrono::milliseconds(int64_t(audio_due) * 20);
+        const bool video_first = video_at <= audio_at;
+        std::this_thread::sleep_until(video_first ? video_at : audio_at);
+        if (video_first) {
+            write_block(video);
+            ++video_due;
+        } else {
+            write_block(audio);
+            ++audio_due;
+        }
+        if (std::chrono::steady_clock::now() - t0 >= std::chrono::seconds(synced + 1)) {
+            ::fdatasync(fd);
+            ++synced;
+        }
+    }
+    const double used = ThreadCpuSeconds() - start;
+    ::close(fd);
+    ::unlink(path.c_str());
+    return used / seconds * 100;
+}
+
+// Bare threads woken by their timers as the capture's are: one 50 times a
+// second (the audio buffers), each wake handing work to a waiting thread
+// (as a buffer goes to the mux and the writer), and one 30 times a second
+// (the frames).
+double BareWakeShare(int seconds) {
+    std::mutex lock;
+    std::condition_variable cv;
+    int queued = 0;
+    bool done = false;
+    double consumer_used = 0;
+    std::thread consumer([&] {
+        const double start = ThreadCpuSeconds();
+        std::unique_lock guard(lock);
+        while (!done) {
+            cv.wait(guard, [&] { return queued > 0 || done; });
+            queued = 0;
+        }
+        consumer_used = ThreadCpuSeconds() - start;
+    });
+    auto ticker = [&](int per_second, double* used) {
+        const double start = ThreadCpuSeconds();
+        const auto t0 = std::chrono::steady_clock::now();
+        for (int i = 1; i <= per_second * seconds; ++i) {
+            std::this_thread::sleep_until(
+                t0 + std::chrono::microseconds(int64_t(i) * 1'000'000 / per_second));
+            {
+                std::lock_guard guard(lock);
+                ++queued;
+            }
+            cv.notify_one();
+        }
+        *used = ThreadCpuSeconds() - start;
+    };
+    double audio_used = 0, video_used = 0;
+    std::thread audio(ticker, 50, &audio_used), video(ticker, 30, &video_used);
+    audio.join();
+    video.join();
+    {
+        std::lock_guard guard(lock);
+        done = true;
+    }
+    cv.notify_one();
+    consumer.join();
+    return (audio_used + video_used + consumer_used) / seconds * 100;
 }
 
 }  // namespace
@@ -357,6 +507,28 @@ int main(int argc, char** argv) {
             looped, ms, share);
         std::printf("  capture path without it: %.1f %% of one core\n",
                     (cpu - source) / seconds * 100 - share);
+        // The floors of what else the path pays outside itself, on this
+        // machine, in this run.
+        constexpr int kFloorSeconds = 10;
+        const double written = double(QFileInfo(file).size()) / seconds;
+        const double paint = BarePaintShare(app, kFloorSeconds);
+        const double write =
+            BareWriteShare(file.toStdString() + ".floor", written, 3528, kFloorSeconds);
+        const double wake = BareWakeShare(kFloorSeconds);
+        std::printf("floors outside the program, bare code doing the same for %d s:\n",
+                    kFloorSeconds);
+        std::printf("  painting a 384x216 picture 30 times a second: %.1f %% of one core\n", paint);
+        std::printf(
+            "  writing the same %.2f MB/s in the same blocks, synced each second: "
+            "%.1f %% of one core\n",
+            written / 1e6, write);
+        std::printf("  timer wake-ups, 50 and 30 a second, handing over: %.1f %% of one core\n",
+                    wake);
+        std::printf(
+            "  with the library's paced decode: %.1f %% of one core; the program's "
+            "own part above them: %.1f %%\n",
+            share + paint + write + wake,
+            (cpu - source) / seconds * 100 - (share + paint + write + wake));
     }
     return dropped == 0 ? 0 : 2;
 }
