@@ -97,8 +97,9 @@ public:
                            bool bottom_up, uint8_t* dst);
     // Decodes into studio-range YUY2 rows of (width & ~1) pixels (an odd
     // last column left out); false as DecodeRgb32. A 4:2:2 stream (what
-    // cameras and the MJPEG Compressor make) is decoded as its own samples,
-    // a strip at a time, and packed while the strip is still in the cache:
+    // cameras make, and the MJPEG Compressor from packed YUV and RGB) is
+    // decoded as its own samples, a strip at a time, and packed while the
+    // strip is still in the cache:
     // no colour conversion and no RGB detour that would clip what lies
     // outside RGB's gamut. Other samplings go through RGB32.
     // `dst` holds Yuy2ImageSize(width & ~1, height).
