@@ -1,8 +1,8 @@
 // Live capture of the Test Pattern Camera (720x576 MJPG, 25 fps) and the
-// Test Tone Generator with preview, on the capture page's own graph
-// (mediagraph/workflowgraphs.h): preview into the "videowindow" renderer at
+// Test Tone Generator with preview, through the capture page's own session
+// (workflow/capture_session.h): preview into the "videowindow" renderer at
 // the page's 384x288, camera -> Sample Grabber -> sync -> AVI Mux -> File
-// Writer, tone -> sync -> mux. Runs for N seconds (default 60) and prints:
+// Writer, tone -> level meter -> sync -> mux. Runs for N seconds (default 60) and prints:
 //
 // - the process's CPU time per captured frame and as a share of one core
 //   (getrusage, from Run to the end; graph building is not counted);
@@ -74,6 +74,7 @@
 #include "platform/media/devices/virtualdevices.h"
 #include "platform/media/filters/jpegcodec.h"
 #include "platform/media/types.h"
+#include "workflow/capture_session.h"
 
 namespace {
 
@@ -381,7 +382,8 @@ int main(int argc, char** argv) {
     }
 
     QObject owner;
-    const mediagraph::MainFormMedia m = mediagraph::CreateMainFormMedia(&owner);
+    workflow::CaptureSession session(&owner);
+    const mediagraph::CaptureMedia& m = session.Media();
     mediagraph::TSysDevEnum devices(media::CLSID_VideoInputDeviceCategory);
     if (!Choose(devices, media::CLSID_VideoInputDeviceCategory, camera_name, m.VideoSourceFilter,
                 m.CaptureGraph) ||
@@ -394,45 +396,29 @@ int main(int argc, char** argv) {
     m.SampleGrabber->OnBuffer = [&](QObject*, double, void*, int) { ++frames; };
 
     const QByteArray kept = qgetenv("RONVIX_BENCH_COMPRESSION");
-    const mediagraph::TVideoCompression compression =
-        kept == "ffv1"           ? mediagraph::TVideoCompression::Lossless
-        : kept == "uncompressed" ? mediagraph::TVideoCompression::Uncompressed
-                                 : mediagraph::TVideoCompression::Mjpeg;
-    m.CaptureGraph->SetActive(true);
-    if (compression != mediagraph::TVideoCompression::Mjpeg && !replay) {
-        ComPtr<media::IAMStreamConfig> config;
-        auto builder = mediagraph::Supports<media::ICaptureGraphBuilder2>(m.CaptureGraph);
-        auto source = mediagraph::Supports<media::IBaseFilter>(m.VideoSourceFilter);
-        builder->FindInterface(&media::PIN_CATEGORY_CAPTURE, &media::MEDIATYPE_Video, source.Get(),
-                               media::IAMStreamConfig::iid, config.OutVoid());
-        media::MediaType yuy2 =
+    workflow::CaptureSettings settings;
+    settings.file_name = file;
+    settings.compression = kept == "ffv1"           ? mediagraph::TVideoCompression::Lossless
+                           : kept == "uncompressed" ? mediagraph::TVideoCompression::Uncompressed
+                                                    : mediagraph::TVideoCompression::Mjpeg;
+    if (settings.compression != mediagraph::TVideoCompression::Mjpeg && !replay)
+        settings.video_format =
             media::MediaType::Video(media::MEDIASUBTYPE_YUY2, 720, 576, 16, 400000);
-        if (!config || config->SetFormat(&yuy2.Get()) != com::S_OK) {
-            std::fprintf(stderr, "the camera does not take 720x576 YUY2\n");
-            return 1;
-        }
+    // The capture page's preview size.
+    session.place_preview = [](media::IVideoWindow* window) {
+        window->put_Width(384);
+        window->put_Height(288);
+    };
+    try {
+        session.BuildCapture(settings);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "the capture could not be built: %s\n", e.what());
+        return 1;
     }
-    const ComPtr<media::IBaseFilter> mux = mediagraph::AddCaptureFile(m.CaptureGraph, file);
-    mediagraph::RenderCapturePreview(m.CaptureGraph, m.VideoSourceFilter, m.videowindow);
-    mediagraph::RenderCaptureStreams({m.CaptureGraph, m.VideoSourceFilter, m.AudioSourceFilter,
-                                      m.SampleGrabber, m.sync, nullptr, compression},
-                                     mux.Get());
     const QString kept_as =
         mediagraph::CompressionText(m.SampleGrabber->MediaType().MediaRecord().subtype.Data1);
     std::printf("video kept as %s\n", kept_as.toLatin1().constData());
-    // The capture page's preview size.
-    auto window = mediagraph::Supports<media::IVideoWindow>(m.videowindow);
-    window->put_Width(384);
-    window->put_Height(288);
-
-    ComPtr<media::IAMDroppedFrames> drops;
-    {
-        auto builder = mediagraph::Supports<media::ICaptureGraphBuilder2>(m.CaptureGraph);
-        auto source = mediagraph::Supports<media::IBaseFilter>(m.VideoSourceFilter);
-        builder->FindInterface(&media::PIN_CATEGORY_CAPTURE, &media::MEDIATYPE_Video, source.Get(),
-                               media::IAMDroppedFrames::iid, drops.OutVoid());
-    }
-    if (!mux || !drops) {
+    if (!session.HasFile() || !session.VideoConnected()) {
         std::fprintf(stderr, "the capture graph could not be built\n");
         return 1;
     }
@@ -446,11 +432,10 @@ int main(int argc, char** argv) {
     const double cpu_start = ProcessCpuSeconds();
     const int64_t source_start = source_ns();
     const int64_t tone_start = media::TestToneSourceCpuNs();
-    m.CaptureGraph->Play();
+    session.RunCapture();
     QTimer::singleShot(seconds * 1000, &app, &QCoreApplication::quit);
     app.exec();
-    com::LONG dropped = 0;
-    drops->GetNumDropped(&dropped);
+    const long dropped = session.Statistics().value_or(workflow::CaptureStatistics{}).dropped;
     const long captured = frames.load();
     const double cpu = ProcessCpuSeconds() - cpu_start;
     const double picture = double(source_ns() - source_start) / 1e9;
@@ -460,9 +445,7 @@ int main(int argc, char** argv) {
     const double source = picture + tone;
     const long paints = painted.paints;
     const std::map<std::string, double> threads_end = ThreadCpuByName();
-    m.CaptureGraph->Stop();
-    drops = nullptr;
-    m.CaptureGraph->SetActive(false);
+    session.Stop();
 
     const double per_frame_ms = captured > 0 ? cpu / double(captured) * 1e3 : 0;
     const double path_ms = captured > 0 ? (cpu - source) / double(captured) * 1e3 : 0;

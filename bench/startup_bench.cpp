@@ -20,7 +20,7 @@
 #include <sstream>
 #include <string>
 
-#include "app/mainform.h"
+#include "app/main_window.h"
 #include "app/splash.h"
 #include "framework/application.h"
 
@@ -76,7 +76,7 @@ int main(int argc, char** argv) {
     ronvix::fw::TApplication app(argc, argv);
     app.SetTitle(QStringLiteral("Ronvix"));
     auto* form1 = new ronvix::app::TForm1(app.arguments());
-    auto* main_form = new ronvix::app::TMainForm();
+    auto* main_form = new ronvix::app::MainWindow();
     FirstPaint watch;
     main_form->installEventFilter(&watch);
     form1->SetMainForm(main_form);

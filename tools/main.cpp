@@ -1,8 +1,8 @@
-// ronvix-capture: scripted captures and tape output without a window. The
-// graphs are the workflows' own (mediagraph/workflowgraphs.h) on the main
-// window's media components (mediagraph/formdata.h), so a file captured
-// here is captured exactly as the capture page captures it. The preview is
-// left out: there is no window to show it in.
+// ronvix-capture: scripted captures and tape output without a window,
+// through the same capture and play-out sessions as the window's pages
+// (workflow/), so a file captured here is captured exactly as the capture
+// page captures it. The preview is left out: there is no window to show it
+// in.
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -33,6 +33,8 @@
 #include "platform/media/filters/avirepair.h"
 #include "platform/media/filters/riff.h"
 #include "platform/media/types.h"
+#include "workflow/capture_session.h"
+#include "workflow/playout_session.h"
 
 namespace ronvix::tools {
 
@@ -134,23 +136,6 @@ QString ReadableInput(const QString& name) {
     return info.absoluteFilePath();
 }
 
-bool InputConnected(com::IUnknown* component) {
-    ComPtr<media::IBaseFilter> filter;
-    if (!component || component->QueryInterface(media::IBaseFilter::iid, filter.OutVoid()) != 0 ||
-        !filter)
-        return false;
-    const mediagraph::TPinList pins(filter.Get());
-    for (int i = 0; i < pins.Count(); ++i) {
-        media::PIN_DIRECTION dir{};
-        pins.PinAt(i)->QueryDirection(&dir);
-        ComPtr<media::IPin> peer;
-        if (dir == media::PINDIR_INPUT &&
-            pins.PinAt(i)->ConnectedTo(peer.ReleaseAndGetAddressOf()) == com::S_OK)
-            return true;
-    }
-    return false;
-}
-
 // The video frames an AVI file's header says it holds: the length of its
 // first video stream (or, without a stream header, the main header's frame
 // count); none when the header cannot be read. The header is read from the
@@ -238,7 +223,8 @@ int List() {
 
 int Capture(const Options& o) {
     QObject owner;
-    const mediagraph::MainFormMedia m = mediagraph::CreateMainFormMedia(&owner);
+    workflow::CaptureSession session(&owner);
+    const mediagraph::CaptureMedia& m = session.Media();
     // No window to preview in: the renderer stays out of the graph.
     m.videowindow->SetFilterGraph(nullptr);
 
@@ -260,83 +246,45 @@ int Capture(const Options& o) {
                                       .arg(QLatin1String(media::kTestCameraName))};
     const QString out = WritableOutput(o.out);
 
-    std::atomic<bool> aborted{false};
-    com::HRESULT abort_result = com::S_OK;
-    m.CaptureGraph->OnGraphErrorAbort = [&](QObject*, com::HRESULT result) {
-        abort_result = result;
-        aborted.store(true);
+    std::atomic<bool> ended{false};
+    bool aborted = false;
+    QString abort_message;
+    session.on_report = [&](const QString& message) {
+        abort_message = message;
+        aborted = true;
     };
+    session.on_capture_ended = [&] { ended.store(true); };
 
     media::SetTestCameraUnpaced(o.unpaced);
-    m.CaptureGraph->SetActive(true);
-    // The file's own size is what the rates and the summary count: every
-    // byte it gained, frames, sound and its own structure alike.
-    ComPtr<media::IFileWriterQueue> writer;
-    const ComPtr<media::IBaseFilter> mux = mediagraph::AddCaptureFile(m.CaptureGraph, out, &writer);
-    if (!mux)
-        throw Failure{kExitFailed, QStringLiteral("cannot make the AVI writer for %1").arg(o.out)};
+    workflow::CaptureSettings settings;
+    settings.file_name = out;
+    settings.compression = o.compression == VideoCompression::Ffv1
+                               ? mediagraph::TVideoCompression::Lossless
+                           : o.compression == VideoCompression::Uncompressed
+                               ? mediagraph::TVideoCompression::Uncompressed
+                               : mediagraph::TVideoCompression::Mjpeg;
     // The files that follow the first when one is full.
-    ComPtr<media::IFileWriterChain> chain;
-    if (writer)
-        writer->QueryInterface(media::IFileWriterChain::iid, chain.OutVoid());
-    if (chain && o.split_mb)
-        chain->SetFileSizeLimit(static_cast<uint64_t>(*o.split_mb) << 20);
-    const mediagraph::TVideoCompression compression =
-        o.compression == VideoCompression::Ffv1 ? mediagraph::TVideoCompression::Lossless
-        : o.compression == VideoCompression::Uncompressed
-            ? mediagraph::TVideoCompression::Uncompressed
-            : mediagraph::TVideoCompression::Mjpeg;
-    mediagraph::RenderCaptureStreams({m.CaptureGraph, m.VideoSourceFilter, m.AudioSourceFilter,
-                                      m.SampleGrabber, m.sync, nullptr, compression},
-                                     mux.Get());
-    if (!o.video.isEmpty() &&
-        !InputConnected(static_cast<mediagraph::IFilterLink*>(m.SampleGrabber)))
+    if (o.split_mb)
+        settings.split_bytes = static_cast<uint64_t>(*o.split_mb) << 20;
+    session.BuildCapture(settings);
+    if (!session.HasFile())
+        throw Failure{kExitFailed, QStringLiteral("cannot make the AVI writer for %1").arg(o.out)};
+    if (!o.video.isEmpty() && !session.VideoConnected())
         throw Failure{kExitFailed,
                       QStringLiteral("the video device offers no format the capture path takes")};
 
     // The source counts what reached the file as captured and what it lost
     // or the file left out as dropped; the file's timeline tells which of
     // the dropped it left out and the empty places it inserted.
-    ComPtr<media::IAMDroppedFrames> drops;
-    if (auto source = m.VideoSourceFilter->Query<media::IBaseFilter>()) {
-        auto builder = mediagraph::Supports<media::ICaptureGraphBuilder2>(m.CaptureGraph);
-        builder->FindInterface(&media::PIN_CATEGORY_CAPTURE, &media::MEDIATYPE_Video, source.Get(),
-                               media::IAMDroppedFrames::iid, drops.OutVoid());
-    }
-    const ComPtr<media::IMuxStreamCounts> timeline = mediagraph::VideoStreamCounts(mux.Get());
-    struct Counts {
-        int64_t captured = 0, dropped = 0, left_out = 0, inserted = 0;
-    };
-    auto counts = [&] {
-        Counts c;
-        com::LONG n = 0;
-        if (drops && com::SUCCEEDED(drops->GetNumNotDropped(&n)))
-            c.captured = n;
-        if (drops && com::SUCCEEDED(drops->GetNumDropped(&n)))
-            c.dropped = n;
-        media::MUX_STREAM_COUNTS v;
-        if (timeline && com::SUCCEEDED(timeline->GetCounts(&v))) {
-            c.left_out = v.left_out;
-            c.inserted = v.inserted;
-        }
-        return c;
-    };
-
-    auto file_bytes = [&]() -> int64_t {
-        uint64_t size = 0;
-        if (writer && com::SUCCEEDED(writer->GetFileSize(&size)))
-            return static_cast<int64_t>(size);
-        return 0;
-    };
-
     QElapsedTimer clock;
     clock.start();
-    m.CaptureGraph->Play();
+    session.RunCapture();
     int64_t last_bytes = 0;
     RunTicks(
         [&](int second) {
-            const int64_t b = file_bytes();
-            const Counts c = counts();
+            const int64_t b = session.FileBytes();
+            const workflow::CaptureStatistics c =
+                session.Statistics().value_or(workflow::CaptureStatistics{});
             Print(QStringLiteral("%1 s: captured %2, dropped %3, left out %4, inserted %5, %6 KB/s")
                       .arg(second)
                       .arg(c.captured)
@@ -347,27 +295,17 @@ int Capture(const Options& o) {
             last_bytes = b;
             return !o.seconds || second < *o.seconds;
         },
-        aborted);
-    // Stop ends the devices' capture and lets what they captured reach the
-    // file before it is finished, so the counts after it are final.
-    m.CaptureGraph->Stop();
+        ended);
+    // The stop finishes the file: the counts it took once the devices had
+    // stopped are final, and so is the size of the finished file. A
+    // failure while finishing (the last sync, a full disk) is reported as
+    // an abort.
+    session.Stop();
     const double elapsed = static_cast<double>(clock.nsecsElapsed()) / 1e9;
-    const Counts final_counts = counts();
-    // The file is finished by the stop: a failure then (its last sync, a
-    // disk that filled while the indexes were written) is heard here.
-    QCoreApplication::processEvents();
-    drops = nullptr;
-    // Deactivating releases the file writer, which completes the file; a
-    // failure while finishing (the last sync, a full disk) arrives as an
-    // abort like any other. The writer's count then holds the finished
-    // file's every byte.
-    m.CaptureGraph->SetActive(false);
-    const int64_t final_bytes = file_bytes();
-    uint32_t files = 1;
-    if (chain)
-        chain->GetFileCount(&files);
-    chain = nullptr;
-    writer = nullptr;
+    const workflow::CaptureStatistics final_counts =
+        session.LastStatistics().value_or(workflow::CaptureStatistics{});
+    const int64_t final_bytes = session.FileBytes();
+    const uint32_t files = session.FileCount();
     media::SetTestCameraUnpaced(false);
     QCoreApplication::processEvents();
 
@@ -390,9 +328,9 @@ int Capture(const Options& o) {
                   .arg(files)
                   .arg(names.join(QStringLiteral(", "))));
     }
-    if (aborted.load()) {
-        PrintError(QStringLiteral("the capture stopped with an error: %1")
-                       .arg(mediagraph::ResultText(abort_result).trimmed()));
+    if (aborted) {
+        PrintError(
+            QStringLiteral("the capture stopped with an error: %1").arg(abort_message.trimmed()));
         return kExitFailed;
     }
     return kExitOk;
@@ -434,7 +372,8 @@ int Repair(const Options& o) {
 int Play(const Options& o) {
     const QString file = ReadableInput(o.play);
     QObject owner;
-    const mediagraph::MainFormMedia m = mediagraph::CreateMainFormMedia(&owner);
+    workflow::PlayoutSession session(&owner);
+    const mediagraph::TapeMedia& m = session.Media();
 
     mediagraph::TSysDevEnum devices(media::AM_KSCATEGORY_TRANSMIT);
     const int to = FindDevice(devices, media::AM_KSCATEGORY_TRANSMIT, o.to, "video output device");
@@ -446,12 +385,9 @@ int Play(const Options& o) {
         AssignDevice(devices, index, m.AudioDestFilter, m.OutGraph);
     }
 
-    std::atomic<int64_t> frames{0};
-    std::atomic<int64_t> bytes{0};
-    m.OutGrabber->OnBuffer = [&](QObject*, double, void*, int length) {
-        frames.fetch_add(1, std::memory_order_relaxed);
-        bytes.fetch_add(length > 0 ? length : 0, std::memory_order_relaxed);
-    };
+    // The file is played by the tool's own loop below, not as a session the
+    // user runs: an abort ends the loop and is reported with the engine's
+    // reason.
     std::atomic<bool> ended{false};
     com::HRESULT abort_result = com::S_OK;
     bool aborted = false;
@@ -460,12 +396,10 @@ int Play(const Options& o) {
         aborted = true;
         ended.store(true);
     };
-    m.OutGraph->OnGraphComplete = [&](QObject*, com::HRESULT, media::IBaseFilter*) {
-        ended.store(true);
-    };
+    session.on_complete = [&] { ended.store(true); };
 
-    m.OutGraph->SetActive(true);
     // No window shows the device's own output.
+    m.OutGraph->SetActive(true);
     const mediagraph::TTapeGraphResult built = mediagraph::BuildTapeGraph(
         {m.OutGraph, m.VideoDestFilter, m.OutGrabber, m.Splitter, nullptr}, file);
     if (built.video != mediagraph::TTapeVideo::Connected)
@@ -482,10 +416,10 @@ int Play(const Options& o) {
     int64_t last_bytes = 0;
     RunTicks(
         [&](int second) {
-            const int64_t b = bytes.load();
+            const int64_t b = session.BytesSent();
             Print(QStringLiteral("%1 s: sent %2 frames, %3 KB/s")
                       .arg(second)
-                      .arg(frames.load())
+                      .arg(session.BuffersSent())
                       .arg((b - last_bytes) / 1024));
             last_bytes = b;
             return true;
@@ -498,9 +432,10 @@ int Play(const Options& o) {
     m.OutGraph->SetActive(false);
     QCoreApplication::processEvents();
 
+    const int64_t frames = session.BuffersSent();
     Print(QStringLiteral("sent %1 frames, %2 bytes in %3 s to %4%5")
-              .arg(frames.load())
-              .arg(bytes.load())
+              .arg(frames)
+              .arg(session.BytesSent())
               .arg(elapsed, 0, 'f', 2)
               .arg(to_name, complete ? QString() : QStringLiteral(" (stopped before the end)")));
     if (aborted) {
@@ -511,7 +446,7 @@ int Play(const Options& o) {
     // A play that ran to the end of a file with frames without sending one
     // is a failure, not a success with nothing in it. (A play interrupted
     // before its first frame was stopped, not failed.)
-    if (frames.load() == 0 && file_frames > 0 && !g_interrupted.load()) {
+    if (frames == 0 && file_frames > 0 && !g_interrupted.load()) {
         PrintError(QStringLiteral("no frame of %1 could be sent to %2").arg(o.play, to_name));
         return kExitFailed;
     }

@@ -1,5 +1,7 @@
 #include "app/layout.h"
 
+#include "app/main_window.h"
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFrame>
@@ -191,8 +193,14 @@ QWidget* Create(const ControlSpec& s, QWidget* parent) {
             t->setOrientation(Qt::Horizontal);
             return t;
         }
-        case K::ProgressBar:
-            return new QProgressBar(parent);
+        case K::ProgressBar: {
+            // An 8-bit level, empty, without a percentage.
+            auto* bar = new QProgressBar(parent);
+            bar->setRange(0, 255);
+            bar->setValue(0);
+            bar->setTextVisible(false);
+            return bar;
+        }
         case K::DurationEdit:
             return new controls::TDurationEdit(parent);
         case K::LevelMeter:
@@ -278,6 +286,97 @@ void BuildTabOrder(QWidget* root) {
             chain.push_back(w);
     for (size_t i = 1; i < chain.size(); ++i)
         QWidget::setTabOrder(chain[i - 1], chain[i]);
+}
+
+std::span<const PageSpec> MainFormPages() {
+    static const PageSpec pages[] = {
+        {"TabSheet1", "Capture"}, {"TabSheet3", "Print to Tape"}, {"TabSheet2", "Device settings"}};
+    return pages;
+}
+
+namespace {
+
+// `member` becomes the control named `name`, of the member's own type.
+template <class T>
+void Bind(const QHash<QString, QWidget*>& widgets, T*& member, const char* name) {
+    member = qobject_cast<T*>(widgets.value(QString::fromUtf8(name)));
+    Q_ASSERT_X(member, "BindControls", name);
+}
+
+}  // namespace
+
+void BindControls(const QHash<QString, QWidget*>& w, MainWindow& window) {
+    window.captureTab = w.value(QStringLiteral("TabSheet1"));
+    window.playoutTab = w.value(QStringLiteral("TabSheet3"));
+    window.deviceTab = w.value(QStringLiteral("TabSheet2"));
+    Bind(w, window.capturePriority, "ComboBox1");
+    Bind(w, window.captureFileFrame, "GroupBox4");
+    Bind(w, window.playoutFileFrame, "GroupBox9");
+
+    pages::CapturePage& c = *window.capturePage;
+    Bind(w, c.fileName, "savedialog");
+    Bind(w, c.generateNames, "CheckBox2");
+    Bind(w, c.overwrite, "OverCheck");
+    Bind(w, c.preview, "preview");
+    Bind(w, c.startButton, "StartButton");
+    Bind(w, c.stopButton, "StopButton");
+    Bind(w, c.bufferingField, "Label10");
+    Bind(w, c.elapsedField, "Time_info");
+    Bind(w, c.capturedField, "Capture_info");
+    Bind(w, c.droppedField, "Dropped_info");
+    Bind(w, c.freeSpaceField, "FreeSpaceText");
+    Bind(w, c.remainingField, "StaticText7");
+    Bind(w, c.rateField, "StaticText6");
+    Bind(w, c.signalField, "Signal_info");
+    Bind(w, c.qualitySlider, "Quality_slider");
+    Bind(w, c.qualityField, "Quality_text");
+    Bind(w, c.previewPanel, "Panel1");
+    Bind(w, c.inputLines, "InputLines");
+    Bind(w, c.volumeSlider, "VolumeSlider");
+    Bind(w, c.volumeField, "StaticText8");
+    Bind(w, c.audioMeter, "AudioMeter");
+    Bind(w, c.brightnessSlider, "Brightness_slider");
+    Bind(w, c.contrastSlider, "Contrast_SLIDER");
+    Bind(w, c.sharpnessSlider, "sharpness_slider");
+    Bind(w, c.saturationSlider, "saturation_slider");
+    Bind(w, c.brightnessField, "StaticText1");
+    Bind(w, c.contrastField, "StaticText2");
+    Bind(w, c.sharpnessField, "StaticText3");
+    Bind(w, c.saturationField, "StaticText4");
+    Bind(w, c.compressionChoice, "CompressionBox");
+    Bind(w, c.splitChoice, "SplitSize");
+    Bind(w, c.stopAfterCheck, "StopAfterCheck");
+    Bind(w, c.stopAfterTime, "StopAfterTime");
+    Bind(w, c.videoDevices, "VideoCapFilters");
+    Bind(w, c.videoFormats, "VideoFormats");
+    Bind(w, c.audioDevices, "AudioCapFilters");
+    Bind(w, c.audioFormats, "AudioFormats");
+
+    pages::PlayoutPage& p = *window.playoutPage;
+    Bind(w, p.monitor, "VideoWindow1");
+    Bind(w, p.sourceFile, "SourceFilename");
+    Bind(w, p.playButton, "Start_print");
+    Bind(w, p.stopButton, "Stop_print");
+    Bind(w, p.pauseButton, "Button33");
+    Bind(w, p.timeField, "StaticText5");
+    Bind(w, p.rateField, "StaticText9");
+    Bind(w, p.seekBar, "DSTrackBar1");
+    Bind(w, p.videoOutputs, "VideoOutFilters");
+    p.tabs = window.tabs;
+    p.captureTab = window.captureTab;
+
+    pages::DevicePage& d = *window.devicePage;
+    Bind(w, d.videoDevices, "VideoCapFilters");
+    Bind(w, d.videoProperties, "Button1");
+    Bind(w, d.videoFormats, "VideoFormats");
+    Bind(w, d.audioDevices, "AudioCapFilters");
+    Bind(w, d.audioProperties, "Button2");
+    Bind(w, d.audioFormats, "AudioFormats");
+    Bind(w, d.videoOutputs, "VideoOutFilters");
+    Bind(w, d.videoOutputProperties, "Button333");
+    Bind(w, d.audioOutputs, "AudioDestFilters");
+    Bind(w, d.audioOutputProperties, "Button4");
+    Bind(w, d.audioOutputFormats, "AudioDestFormats");
 }
 
 }  // namespace ronvix::app

@@ -46,6 +46,19 @@ struct ControlSpec {
 // Every visual control of the three pages, parents before children.
 std::span<const ControlSpec> MainFormControls();
 
+// The window's pages, in tab order.
+struct PageSpec {
+    const char* name;
+    const char* caption;
+};
+std::span<const PageSpec> MainFormPages();
+
+class MainWindow;
+// Hands the controls in `widgets` to the members of the window and its pages
+// that the code reaches them by: the one place where the layout's names
+// meet the code's.
+void BindControls(const QHash<QString, QWidget*>& widgets, MainWindow& window);
+
 // Creates the controls of `specs` under the named parents found in
 // `widgets` (pages are expected there already) and adds each new control
 // under its name. Applies geometry, text, enabled, visible, tag and builds

@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/mainform.h"
+#include "app/main_window.h"
 #include "app/shutdown.h"
 #include "app/splash.h"
 #include "framework/application.h"
@@ -39,7 +39,7 @@ int main(int argc, char** argv) {
     QGuiApplication::setDesktopFileName(QStringLiteral(RONVIX_APP_ID));
     QGuiApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral(RONVIX_APP_ID)));
     auto* form1 = new ronvix::app::TForm1(app.arguments());
-    auto* main_form = new ronvix::app::TMainForm();
+    auto* main_form = new ronvix::app::MainWindow();
     form1->SetMainForm(main_form);
     // A kill, a closed terminal or the end of the session closes the
     // window as the user would: the capture's file finished, the settings

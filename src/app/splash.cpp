@@ -8,7 +8,7 @@
 #include <QScreen>
 #include <QThread>
 
-#include "app/mainform.h"
+#include "app/main_window.h"
 #include "framework/strings.h"
 #include "platform/win/files.h"
 
@@ -144,7 +144,7 @@ void TForm1::Timer1Timer(QObject*) {
         Hide();
         if (m_main_form) {
             m_main_form->Show();
-            m_main_form->PageControl1->setCurrentIndex(m_start_page);
+            m_main_form->tabs->setCurrentIndex(m_start_page);
         }
         return;
     }

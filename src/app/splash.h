@@ -20,7 +20,7 @@
 
 namespace ronvix::app {
 
-class TMainForm;
+class MainWindow;
 
 class TForm1 : public fw::TForm {
     Q_OBJECT
@@ -31,7 +31,7 @@ public:
     ~TForm1() override;
 
     // The window this splash hands over to.
-    void SetMainForm(TMainForm* main_form) { m_main_form = main_form; }
+    void SetMainForm(MainWindow* main_form) { m_main_form = main_form; }
 
     // The banner: 400 x 100, solid black background, the product name and a
     // credit line in large coloured letters.
@@ -61,7 +61,7 @@ private:
 
     QStringList m_params;
     QImage m_picture;
-    TMainForm* m_main_form = nullptr;
+    MainWindow* m_main_form = nullptr;
     bool m_skip_splash = false;
     int m_start_page = 0;
 };

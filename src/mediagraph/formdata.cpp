@@ -90,40 +90,39 @@ TSampleGrabber* CreateStoredGrabber(QObject* owner, const QString& name, TFilter
     return grabber;
 }
 
-MainFormMedia CreateMainFormMedia(QObject* owner) {
-    MainFormMedia m;
+namespace {
+
+TFilter* CreateNamedFilter(QObject* owner, const char* name, TFilterGraph* graph) {
+    return CreateStoredFilter(owner, QString::fromLatin1(name), graph);
+}
+
+}  // namespace
+
+CaptureMedia CreateCaptureMedia(QObject* owner) {
+    CaptureMedia m;
     m.CaptureGraph = CreateStoredGraph(owner, QStringLiteral("CaptureGraph"));
-    m.OutGraph = nullptr;
-    auto graph_named = [&](const char* graph) -> TFilterGraph* {
-        const QLatin1String g(graph);
-        if (g == QLatin1String("CaptureGraph"))
-            return m.CaptureGraph;
-        if (g == QLatin1String("OutGraph"))
-            return m.OutGraph;
-        return nullptr;
-    };
-    auto filter = [&](const char* name) {
-        for (const StoredFilter& stored : MainFormFilters())
-            if (QLatin1String(stored.name) == QLatin1String(name))
-                return CreateStoredFilter(owner, QString::fromLatin1(name),
-                                          graph_named(stored.graph));
-        return static_cast<TFilter*>(nullptr);
-    };
-    // The form's creation order; the output graph comes between the
-    // capture-side filters and the output-side ones.
-    m.VideoSourceFilter = filter("VideoSourceFilter");
-    m.AudioSourceFilter = filter("AudioSourceFilter");
-    m.sync = filter("sync");
-    m.videowindow = filter("videowindow");
-    m.OutGraph = CreateStoredGraph(owner, QStringLiteral("OutGraph"));
-    m.VideoDestFilter = filter("VideoDestFilter");
-    m.AudioDestFilter = filter("AudioDestFilter");
-    m.Splitter = filter("Splitter");
+    m.VideoSourceFilter = CreateNamedFilter(owner, "VideoSourceFilter", nullptr);
+    m.AudioSourceFilter = CreateNamedFilter(owner, "AudioSourceFilter", nullptr);
+    m.sync = CreateNamedFilter(owner, "sync", m.CaptureGraph);
+    m.videowindow = CreateNamedFilter(owner, "videowindow", m.CaptureGraph);
     m.SampleGrabber = CreateStoredGrabber(owner, QStringLiteral("SampleGrabber"), m.CaptureGraph);
-    m.OutGrabber = CreateStoredGrabber(owner, QStringLiteral("OutGrabber"), m.OutGraph);
-    m.DestSync = filter("DestSync");
-    m.VideoDestWindow = filter("VideoDestWindow");
     return m;
+}
+
+TapeMedia CreateTapeMedia(QObject* owner) {
+    TapeMedia m;
+    m.OutGraph = CreateStoredGraph(owner, QStringLiteral("OutGraph"));
+    m.VideoDestFilter = CreateNamedFilter(owner, "VideoDestFilter", m.OutGraph);
+    m.AudioDestFilter = CreateNamedFilter(owner, "AudioDestFilter", m.OutGraph);
+    m.Splitter = CreateNamedFilter(owner, "Splitter", m.OutGraph);
+    m.OutGrabber = CreateStoredGrabber(owner, QStringLiteral("OutGrabber"), m.OutGraph);
+    m.DestSync = CreateNamedFilter(owner, "DestSync", nullptr);
+    m.VideoDestWindow = CreateNamedFilter(owner, "VideoDestWindow", nullptr);
+    return m;
+}
+
+MainFormMedia CreateMainFormMedia(QObject* owner) {
+    return {CreateCaptureMedia(owner), CreateTapeMedia(owner)};
 }
 
 }  // namespace ronvix::mediagraph

@@ -46,23 +46,34 @@ TFilter* CreateStoredFilter(QObject* owner, const QString& name, TFilterGraph* g
 // A sample grabber with the stored media type, bound to `graph`.
 TSampleGrabber* CreateStoredGrabber(QObject* owner, const QString& name, TFilterGraph* graph);
 
-// Every non-visual media component of the main window, made in the form's
-// order with their stored properties (Loaded() is left to the form).
-struct MainFormMedia {
+// The capture side's components: its graph, the two sources, the sync
+// filter, the preview renderer and the capture path's grabber.
+struct CaptureMedia {
     TFilterGraph* CaptureGraph = nullptr;
     TFilter* VideoSourceFilter = nullptr;
     TFilter* AudioSourceFilter = nullptr;
     TFilter* sync = nullptr;
     TFilter* videowindow = nullptr;
-    TFilter* VideoDestFilter = nullptr;
+    TSampleGrabber* SampleGrabber = nullptr;
+};
+// The tape output side's: its graph, the output devices, the splitter, the
+// grabber before the video output and the two components the form keeps
+// unbound.
+struct TapeMedia {
     TFilterGraph* OutGraph = nullptr;
+    TFilter* VideoDestFilter = nullptr;
     TFilter* AudioDestFilter = nullptr;
     TFilter* Splitter = nullptr;
-    TSampleGrabber* SampleGrabber = nullptr;
     TSampleGrabber* OutGrabber = nullptr;
     TFilter* DestSync = nullptr;
     TFilter* VideoDestWindow = nullptr;
 };
+// Each made with their stored properties (Loaded() is left to the owner).
+CaptureMedia CreateCaptureMedia(QObject* owner);
+TapeMedia CreateTapeMedia(QObject* owner);
+
+// Every non-visual media component of the main window.
+struct MainFormMedia : CaptureMedia, TapeMedia {};
 MainFormMedia CreateMainFormMedia(QObject* owner);
 
 }  // namespace ronvix::mediagraph

@@ -8,17 +8,18 @@
 #include <QFontInfo>
 #include <QGroupBox>
 #include <QLabel>
+#include <QProgressBar>
 #include <QStyle>
 #include <QStyleOptionButton>
 #include <QStyleOptionComboBox>
 
-#include "app/mainform.h"
+#include "app/main_window.h"
 #include "framework/application.h"
 #include "framework/component.h"
 #include "support/sandbox.h"
 
 using namespace ronvix;
-using ronvix::app::TMainForm;
+using ronvix::app::MainWindow;
 
 namespace {
 
@@ -142,7 +143,7 @@ QString TextOf(QWidget* w) {
 class MainFormLayout : public ::testing::Test {
 protected:
     ronvix::testing::ScopedSettingsFolder settings;
-    TMainForm form;
+    MainWindow form;
 };
 
 }  // namespace
@@ -180,24 +181,24 @@ TEST_F(MainFormLayout, WindowPagesAndStatusBar) {
     EXPECT_EQ(form.minimumSize(), form.maximumSize()) << "the window cannot be resized";
     EXPECT_TRUE(form.windowFlags() & Qt::WindowMinimizeButtonHint);
     EXPECT_FALSE(form.windowFlags() & Qt::WindowMaximizeButtonHint);
-    EXPECT_EQ(form.StatusBar1->geometry(), QRect(0, 526, 700, 19));
-    EXPECT_EQ(form.StatusPanel->text(), TMainForm::CreditLine());
-    EXPECT_TRUE(form.StatusPanel->text().contains("Ronvix"));
-    EXPECT_EQ(form.PageControl1->geometry(), QRect(0, 0, 700, 526));
-    ASSERT_EQ(form.PageControl1->count(), 3);
-    EXPECT_EQ(form.PageControl1->tabText(0), "Capture");
-    EXPECT_EQ(form.PageControl1->widget(0)->objectName(), "TabSheet1");
-    EXPECT_EQ(form.PageControl1->tabText(1), "Print to Tape");
-    EXPECT_EQ(form.PageControl1->widget(1)->objectName(), "TabSheet3");
-    EXPECT_EQ(form.PageControl1->tabText(2), "Device settings");
-    EXPECT_EQ(form.PageControl1->widget(2)->objectName(), "TabSheet2");
-    EXPECT_EQ(form.PageControl1->currentIndex(), 0);
+    EXPECT_EQ(form.statusBar->geometry(), QRect(0, 526, 700, 19));
+    EXPECT_EQ(form.statusPanel->text(), MainWindow::CreditLine());
+    EXPECT_TRUE(form.statusPanel->text().contains("Ronvix"));
+    EXPECT_EQ(form.tabs->geometry(), QRect(0, 0, 700, 526));
+    ASSERT_EQ(form.tabs->count(), 3);
+    EXPECT_EQ(form.tabs->tabText(0), "Capture");
+    EXPECT_EQ(form.tabs->widget(0)->objectName(), "TabSheet1");
+    EXPECT_EQ(form.tabs->tabText(1), "Print to Tape");
+    EXPECT_EQ(form.tabs->widget(1)->objectName(), "TabSheet3");
+    EXPECT_EQ(form.tabs->tabText(2), "Device settings");
+    EXPECT_EQ(form.tabs->widget(2)->objectName(), "TabSheet2");
+    EXPECT_EQ(form.tabs->currentIndex(), 0);
 }
 
 TEST_F(MainFormLayout, EveryControlLiesInsideItsPageWhenShown) {
     form.show();
-    for (int page = 0; page < form.PageControl1->count(); ++page) {
-        form.PageControl1->setCurrentIndex(page);
+    for (int page = 0; page < form.tabs->count(); ++page) {
+        form.tabs->setCurrentIndex(page);
         for (const Expect& e : kExpected) {
             QWidget* w = form.Control(QString::fromUtf8(e.name));
             if (!w->isVisible())
@@ -209,56 +210,60 @@ TEST_F(MainFormLayout, EveryControlLiesInsideItsPageWhenShown) {
         }
     }
     // The page area holds the lowest group box of "Capture" (bottom at 496).
-    EXPECT_GE(form.TabSheet1->height(), 496);
-    EXPECT_GE(form.TabSheet1->width(), 691);
+    EXPECT_GE(form.captureTab->height(), 496);
+    EXPECT_GE(form.captureTab->width(), 691);
 }
 
 TEST_F(MainFormLayout, InitialStatesBeforeAnyDeviceIsChosen) {
     for (QWidget* w : std::initializer_list<QWidget*>{
-             form.StartButton, form.preview, form.Brightness_slider, form.Contrast_SLIDER,
-             form.sharpness_slider, form.saturation_slider, form.Quality_slider, form.Button1,
-             form.Button2, form.Button333, form.Button4})
+             form.capturePage->startButton, form.capturePage->preview,
+             form.capturePage->brightnessSlider, form.capturePage->contrastSlider,
+             form.capturePage->sharpnessSlider, form.capturePage->saturationSlider,
+             form.capturePage->qualitySlider, form.devicePage->videoProperties,
+             form.devicePage->audioProperties, form.devicePage->videoOutputProperties,
+             form.devicePage->audioOutputProperties})
         EXPECT_FALSE(w->isEnabled()) << w->objectName().toStdString();
-    EXPECT_TRUE(form.VolumeSlider->isEnabled());
-    EXPECT_EQ(fw::TagOf(form.StartButton), 100);
-    EXPECT_EQ(fw::TagOf(form.Start_print), 100);
-    EXPECT_EQ(fw::TagOf(form.Brightness_slider), 1);
-    EXPECT_EQ(fw::TagOf(form.Contrast_SLIDER), 2);
-    EXPECT_EQ(fw::TagOf(form.sharpness_slider), 5);
-    EXPECT_EQ(fw::TagOf(form.saturation_slider), 4);
-    EXPECT_EQ(form.Quality_slider->Increment(), 1);
-    EXPECT_EQ(form.Quality_slider->Value(), 1);
-    EXPECT_EQ(form.Brightness_slider->MaxValue(), 100);
-    EXPECT_EQ(form.Brightness_slider->Increment(), 10);
-    EXPECT_EQ(form.Brightness_slider->Options(),
+    EXPECT_TRUE(form.capturePage->volumeSlider->isEnabled());
+    EXPECT_EQ(fw::TagOf(form.capturePage->startButton), 100);
+    EXPECT_EQ(fw::TagOf(form.playoutPage->playButton), 100);
+    EXPECT_EQ(fw::TagOf(form.capturePage->brightnessSlider), 1);
+    EXPECT_EQ(fw::TagOf(form.capturePage->contrastSlider), 2);
+    EXPECT_EQ(fw::TagOf(form.capturePage->sharpnessSlider), 5);
+    EXPECT_EQ(fw::TagOf(form.capturePage->saturationSlider), 4);
+    EXPECT_EQ(form.capturePage->qualitySlider->Increment(), 1);
+    EXPECT_EQ(form.capturePage->qualitySlider->Value(), 1);
+    EXPECT_EQ(form.capturePage->brightnessSlider->MaxValue(), 100);
+    EXPECT_EQ(form.capturePage->brightnessSlider->Increment(), 10);
+    EXPECT_EQ(form.capturePage->brightnessSlider->Options(),
               controls::TCustomSlider::soSmooth | controls::TCustomSlider::soShowFocus);
-    EXPECT_EQ(form.ComboBox1->count(), 4);
-    EXPECT_EQ(form.ComboBox1->itemText(0), "Realtime");
-    EXPECT_EQ(form.ComboBox1->itemText(3), "Idle");
-    EXPECT_EQ(form.ComboBox1->currentIndex(), 1);
-    EXPECT_EQ(form.CompressionBox->count(), 3);
-    EXPECT_EQ(form.CompressionBox->itemText(0), "MJPEG");
-    EXPECT_EQ(form.CompressionBox->itemText(1), "Lossless (FFV1)");
-    EXPECT_EQ(form.CompressionBox->itemText(2), "Uncompressed");
-    EXPECT_EQ(form.CompressionBox->currentIndex(), 0);
-    EXPECT_EQ(form.VideoCapFilters->currentIndex(), -1);
-    EXPECT_EQ(form.savedialog->DialogKind(), controls::TFileDialogKind::dkSave);
-    EXPECT_EQ(form.savedialog->DefaultExt(), "avi");
-    EXPECT_EQ(form.savedialog->Filter(), "AVI file|*.avi|All files (*.*)|*.*");
-    EXPECT_EQ(form.savedialog->DialogTitle(), "Set Capture File");
-    EXPECT_EQ(form.SourceFilename->DialogKind(), controls::TFileDialogKind::dkOpen);
-    EXPECT_EQ(form.SourceFilename->DialogTitle(), "Browse");
-    EXPECT_EQ(form.DSTrackBar1->maximum(), 1000);
-    EXPECT_FALSE(form.set_marker->isVisibleTo(&form));
-    EXPECT_EQ(form.ABar->geometry(), QRect(64, 560, 577, 17));
-    EXPECT_EQ(form.ABar->maximum(), 255);
-    EXPECT_EQ(form.Panel1->palette().color(QPalette::Window), QColor(Qt::black));
+    EXPECT_EQ(form.capturePriority->count(), 4);
+    EXPECT_EQ(form.capturePriority->itemText(0), "Realtime");
+    EXPECT_EQ(form.capturePriority->itemText(3), "Idle");
+    EXPECT_EQ(form.capturePriority->currentIndex(), 1);
+    EXPECT_EQ(form.capturePage->compressionChoice->count(), 3);
+    EXPECT_EQ(form.capturePage->compressionChoice->itemText(0), "MJPEG");
+    EXPECT_EQ(form.capturePage->compressionChoice->itemText(1), "Lossless (FFV1)");
+    EXPECT_EQ(form.capturePage->compressionChoice->itemText(2), "Uncompressed");
+    EXPECT_EQ(form.capturePage->compressionChoice->currentIndex(), 0);
+    EXPECT_EQ(form.devicePage->videoDevices->currentIndex(), -1);
+    EXPECT_EQ(form.capturePage->fileName->DialogKind(), controls::TFileDialogKind::dkSave);
+    EXPECT_EQ(form.capturePage->fileName->DefaultExt(), "avi");
+    EXPECT_EQ(form.capturePage->fileName->Filter(), "AVI file|*.avi|All files (*.*)|*.*");
+    EXPECT_EQ(form.capturePage->fileName->DialogTitle(), "Set Capture File");
+    EXPECT_EQ(form.playoutPage->sourceFile->DialogKind(), controls::TFileDialogKind::dkOpen);
+    EXPECT_EQ(form.playoutPage->sourceFile->DialogTitle(), "Browse");
+    EXPECT_EQ(form.playoutPage->seekBar->maximum(), 1000);
+    EXPECT_FALSE(qobject_cast<QPushButton*>(form.Control("set_marker"))->isVisibleTo(&form));
+    EXPECT_EQ(qobject_cast<QProgressBar*>(form.Control("ABar"))->geometry(),
+              QRect(64, 560, 577, 17));
+    EXPECT_EQ(qobject_cast<QProgressBar*>(form.Control("ABar"))->maximum(), 255);
+    EXPECT_EQ(form.capturePage->previewPanel->palette().color(QPalette::Window), QColor(Qt::black));
 }
 
 TEST_F(MainFormLayout, KeyboardFocusFollowsTheTabOrders) {
     // "Capture": GroupBox3 (0) first, then GroupBox4 (2) after Panel1 (1);
     // inside GroupBox4: savedialog, CheckBox2, OverCheck.
-    QWidget* w = form.savedialog->Edit();
+    QWidget* w = form.capturePage->fileName->Edit();
     std::vector<QString> after;
     for (int i = 0; i < 3; ++i) {
         w = w->nextInFocusChain();
@@ -269,7 +274,7 @@ TEST_F(MainFormLayout, KeyboardFocusFollowsTheTabOrders) {
     EXPECT_EQ(after, (std::vector<QString>{"CheckBox2", "OverCheck", "Brightness_slider"}));
     // "Device settings": VideoFormats (0) before VideoCapFilters (1) and
     // Button1 (2), then the next group's AudioFormats.
-    QWidget* v = form.VideoFormats;
+    QWidget* v = form.devicePage->videoFormats;
     std::vector<QString> chain;
     for (int i = 0; i < 3; ++i) {
         v = v->nextInFocusChain();
@@ -283,8 +288,8 @@ TEST_F(MainFormLayout, KeyboardFocusFollowsTheTabOrders) {
 TEST_F(MainFormLayout, FontsResolveToTheMappedFamiliesAndEveryTextFits) {
     EXPECT_EQ(QFontInfo(form.font()).family(), "Liberation Sans");
     EXPECT_EQ(form.font().pixelSize(), 11);
-    EXPECT_EQ(QFontInfo(form.Time_info->font()).family(), "Liberation Mono");
-    EXPECT_EQ(QFontInfo(form.Quality_text->font()).family(), "Liberation Sans");
+    EXPECT_EQ(QFontInfo(form.capturePage->elapsedField->font()).family(), "Liberation Mono");
+    EXPECT_EQ(QFontInfo(form.capturePage->qualityField->font()).family(), "Liberation Sans");
     for (const Expect& e : kExpected) {
         QWidget* w = form.Control(QString::fromUtf8(e.name));
         const QString text = TextOf(w);
@@ -307,7 +312,7 @@ TEST_F(MainFormLayout, FontsResolveToTheMappedFamiliesAndEveryTextFits) {
         EXPECT_LE(fm.height(), std::max(w->height(), 13)) << text.toStdString();
     }
     // The added lists show each of their items whole beside the arrow.
-    for (QComboBox* c : {form.CompressionBox}) {
+    for (QComboBox* c : {form.capturePage->compressionChoice}) {
         QStyleOptionComboBox opt;
         opt.initFrom(c);
         const QRect field =
@@ -323,30 +328,34 @@ TEST_F(MainFormLayout, NonVisualComponentsExistBoundToTheirGraphs) {
          {"CaptureGraph", "VideoSourceFilter", "Timer", "AudioSourceFilter", "sync", "videowindow",
           "FormStorage1", "AppEvents1", "VideoDestFilter", "OutGraph", "AudioDestFilter",
           "Splitter", "Timer2", "SampleGrabber", "Timer3", "OutGrabber", "Timer4"})
-        EXPECT_NE(form.findChild<QObject*>(QString::fromUtf8(n), Qt::FindDirectChildrenOnly),
-                  nullptr)
-            << n;
-    for (fw::TTimer* t : {form.Timer, form.Timer2, form.Timer3, form.Timer4}) {
+        EXPECT_NE(form.findChild<QObject*>(QString::fromUtf8(n)), nullptr) << n;
+    for (fw::TTimer* t : {form.capturePage->statisticsTimer, form.playoutPage->flashTimer,
+                          form.capturePage->rateTimer, form.playoutPage->rateTimer}) {
         EXPECT_FALSE(t->Enabled());
         EXPECT_EQ(t->Interval(), 1000);
     }
-    for (mediagraph::TFilterGraph* g : {form.CaptureGraph, form.OutGraph}) {
+    for (mediagraph::TFilterGraph* g :
+         {form.captureSession->Graph(), form.playoutSession->Graph()}) {
         EXPECT_EQ(g->Mode(), mediagraph::TFilterGraph::gmCapture);
         EXPECT_TRUE(g->GraphEdit());
     }
     // Devices are bound when the user chooses them; the fixed filters are bound from the start.
-    EXPECT_EQ(form.VideoSourceFilter->FilterGraph(), nullptr);
-    EXPECT_EQ(form.AudioSourceFilter->FilterGraph(), nullptr);
-    EXPECT_EQ(form.sync->FilterGraph(), form.CaptureGraph);
-    EXPECT_EQ(form.videowindow->FilterGraph(), form.CaptureGraph);
-    EXPECT_EQ(form.SampleGrabber->FilterGraph(), form.CaptureGraph);
-    EXPECT_EQ(form.VideoDestFilter->FilterGraph(), form.OutGraph);
-    EXPECT_EQ(form.AudioDestFilter->FilterGraph(), form.OutGraph);
-    EXPECT_EQ(form.Splitter->FilterGraph(), form.OutGraph);
-    EXPECT_EQ(form.OutGrabber->FilterGraph(), form.OutGraph);
-    EXPECT_EQ(form.DestSync->FilterGraph(), nullptr);
-    EXPECT_EQ(form.VideoDestWindow->FilterGraph(), nullptr);
-    EXPECT_EQ(form.VideoWindow1->FilterGraph(), form.OutGraph);
-    EXPECT_EQ(form.DSTrackBar1->FilterGraph(), form.OutGraph);
-    EXPECT_EQ(form.DSTrackBar1->TimerInterval(), 125u);
+    EXPECT_EQ(form.captureSession->Media().VideoSourceFilter->FilterGraph(), nullptr);
+    EXPECT_EQ(form.captureSession->Media().AudioSourceFilter->FilterGraph(), nullptr);
+    EXPECT_EQ(form.captureSession->Media().sync->FilterGraph(), form.captureSession->Graph());
+    EXPECT_EQ(form.captureSession->Media().videowindow->FilterGraph(),
+              form.captureSession->Graph());
+    EXPECT_EQ(form.captureSession->Media().SampleGrabber->FilterGraph(),
+              form.captureSession->Graph());
+    EXPECT_EQ(form.playoutSession->Media().VideoDestFilter->FilterGraph(),
+              form.playoutSession->Graph());
+    EXPECT_EQ(form.playoutSession->Media().AudioDestFilter->FilterGraph(),
+              form.playoutSession->Graph());
+    EXPECT_EQ(form.playoutSession->Media().Splitter->FilterGraph(), form.playoutSession->Graph());
+    EXPECT_EQ(form.playoutSession->Media().OutGrabber->FilterGraph(), form.playoutSession->Graph());
+    EXPECT_EQ(form.playoutSession->Media().DestSync->FilterGraph(), nullptr);
+    EXPECT_EQ(form.playoutSession->Media().VideoDestWindow->FilterGraph(), nullptr);
+    EXPECT_EQ(form.playoutPage->monitor->FilterGraph(), form.playoutSession->Graph());
+    EXPECT_EQ(form.playoutPage->seekBar->FilterGraph(), form.playoutSession->Graph());
+    EXPECT_EQ(form.playoutPage->seekBar->TimerInterval(), 125u);
 }

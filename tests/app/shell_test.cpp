@@ -14,7 +14,7 @@
 #include <mutex>
 #include <vector>
 
-#include "app/mainform.h"
+#include "app/main_window.h"
 #include "app/splash.h"
 #include "framework/application.h"
 #include "platform/win/kernel.h"
@@ -23,7 +23,7 @@
 #include "support/sandbox.h"
 
 using namespace ronvix;
-using ronvix::app::TMainForm;
+using ronvix::app::MainWindow;
 
 namespace {
 
@@ -51,7 +51,7 @@ public:
 TEST(Shell, ShowAppliesTheChosenPriorityFirstAndEveryPickChangesIt) {
     RecordingPriority fake;
     win::ScopedPriorityService scope(&fake);
-    TMainForm form;
+    MainWindow form;
     form.Show();
     ASSERT_EQ(fake.classes.size(), 1u);
     EXPECT_EQ(fake.classes[0].first, win::GetCurrentProcessId());
@@ -59,32 +59,32 @@ TEST(Shell, ShowAppliesTheChosenPriorityFirstAndEveryPickChangesIt) {
 
     // The user picks "Idle", then "Realtime" (refused: nothing is shown).
     fake.refuse = true;
-    form.ComboBox1->setFocus();
-    QTest::keyClick(form.ComboBox1, Qt::Key_End);
-    QTest::keyClick(form.ComboBox1, Qt::Key_Home);
+    form.capturePriority->setFocus();
+    QTest::keyClick(form.capturePriority, Qt::Key_End);
+    QTest::keyClick(form.capturePriority, Qt::Key_Home);
     ASSERT_EQ(fake.classes.size(), 3u);
     EXPECT_EQ(fake.classes[1].second, win::IDLE_PRIORITY_CLASS);
     EXPECT_EQ(fake.classes[2].second, win::REALTIME_PRIORITY_CLASS);
 
     // Setting the index from code is no pick; no selection changes nothing.
-    form.ComboBox1->setCurrentIndex(2);
+    form.capturePriority->setCurrentIndex(2);
     EXPECT_EQ(fake.classes.size(), 3u);
-    form.ComboBox1->setCurrentIndex(-1);
-    form.ComboBox1Change(form.ComboBox1);
+    form.capturePriority->setCurrentIndex(-1);
+    form.onPriorityChosen();
     EXPECT_EQ(fake.classes.size(), 3u);
-    form.ComboBox1->setCurrentIndex(2);
-    form.ComboBox1Change(form.ComboBox1);
+    form.capturePriority->setCurrentIndex(2);
+    form.onPriorityChosen();
     EXPECT_EQ(fake.classes.back().second, win::NORMAL_PRIORITY_CLASS);
 }
 
 TEST(Shell, FilenameGroupClickRaisesTheInterfaceThread) {
     RecordingPriority fake;
     win::ScopedPriorityService scope(&fake);
-    TMainForm form;
+    MainWindow form;
     form.Show();
-    QTest::mouseClick(form.GroupBox4, Qt::LeftButton, {}, QPoint(150, 5));
-    form.PageControl1->setCurrentIndex(1);
-    QTest::mouseClick(form.GroupBox9, Qt::LeftButton, {}, QPoint(150, 90));
+    QTest::mouseClick(form.captureFileFrame, Qt::LeftButton, {}, QPoint(150, 5));
+    form.tabs->setCurrentIndex(1);
+    QTest::mouseClick(form.playoutFileFrame, Qt::LeftButton, {}, QPoint(150, 90));
     ASSERT_EQ(fake.threads.size(), 2u);
     EXPECT_EQ(fake.threads[0].first, win::GetCurrentThreadId());
     EXPECT_EQ(fake.threads[0].second, 128u);
@@ -132,14 +132,14 @@ TEST(Shell, APriorityTheSystemRefusesShowsAndStoresTheClassInForce) {
     win::ScopedPriorityService scope(&fake);
     ronvix::testing::ScopedSettingsFolder settings;
     win::ScriptedDialogs dialogs;
-    auto form = std::make_unique<TMainForm>();
+    auto form = std::make_unique<MainWindow>();
     form->Show();
-    EXPECT_EQ(form->ComboBox1->currentText(), "Normal") << "\"High\" is refused at the start";
-    Choose(form->ComboBox1, "Idle");
-    EXPECT_EQ(form->ComboBox1->currentText(), "Idle");
+    EXPECT_EQ(form->capturePriority->currentText(), "Normal") << "\"High\" is refused at the start";
+    Choose(form->capturePriority, "Idle");
+    EXPECT_EQ(form->capturePriority->currentText(), "Idle");
     for (const char* refused : {"Normal", "High", "Realtime"}) {
-        Choose(form->ComboBox1, refused);
-        EXPECT_EQ(form->ComboBox1->currentText(), "Idle")
+        Choose(form->capturePriority, refused);
+        EXPECT_EQ(form->capturePriority->currentText(), "Idle")
             << refused << " is shown but not in force";
     }
     form->Close();
@@ -147,9 +147,9 @@ TEST(Shell, APriorityTheSystemRefusesShowsAndStoresTheClassInForce) {
     QFile ini(QString::fromStdString(settings.Folder().string()) + "/ronvix/ZELK.ini");
     ASSERT_TRUE(ini.open(QIODevice::ReadOnly));
     EXPECT_TRUE(ini.readAll().contains("ComboBox1_ItemIndex=3")) << "not the class in force saved";
-    form = std::make_unique<TMainForm>();
+    form = std::make_unique<MainWindow>();
     form->Show();
-    EXPECT_EQ(form->ComboBox1->currentText(), "Idle");
+    EXPECT_EQ(form->capturePriority->currentText(), "Idle");
     EXPECT_TRUE(dialogs.boxes.empty());
 }
 
@@ -180,10 +180,10 @@ TEST(Shell, TheFilenameClickRaisesOnlyTheInterfaceThreadNotTheStreamingThreadsSt
     win::ScopedPriorityService real(&win::SystemPriorityService());
     ronvix::testing::ScopedSettingsFolder settings;
     win::ScriptedDialogs dialogs;
-    TMainForm form;
+    MainWindow form;
     form.Show();
-    Choose(form.ComboBox1, "Normal");
-    QTest::mouseClick(form.GroupBox4, Qt::LeftButton, {}, QPoint(150, 5));
+    Choose(form.capturePriority, "Normal");
+    QTest::mouseClick(form.captureFileFrame, Qt::LeftButton, {}, QPoint(150, 5));
     const pid_t ui = static_cast<pid_t>(syscall(SYS_gettid));
     ASSERT_EQ(getpriority(PRIO_PROCESS, static_cast<id_t>(ui)), -15);
     // Streaming threads start from the raised thread.
@@ -191,10 +191,10 @@ TEST(Shell, TheFilenameClickRaisesOnlyTheInterfaceThreadNotTheStreamingThreadsSt
         return QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot);
     };
     const QStringList before = threads();
-    form.PageControl1->setCurrentIndex(2);
-    Choose(form.VideoCapFilters, "Test Pattern Camera");
-    form.preview->setChecked(true);
-    ASSERT_EQ(form.CaptureGraph->State(), 3);
+    form.tabs->setCurrentIndex(2);
+    Choose(form.devicePage->videoDevices, "Test Pattern Camera");
+    form.capturePage->preview->setChecked(true);
+    ASSERT_EQ(form.captureSession->Graph()->State(), 3);
     int started = 0;
     for (const QString& task : threads()) {
         const pid_t tid = task.toInt();
@@ -209,18 +209,18 @@ TEST(Shell, TheFilenameClickRaisesOnlyTheInterfaceThreadNotTheStreamingThreadsSt
     }
     EXPECT_GT(started, 0) << "no streaming thread was started";
     EXPECT_EQ(getpriority(PRIO_PROCESS, static_cast<id_t>(ui)), -15) << "the raise was lost";
-    EXPECT_EQ(form.ComboBox1->currentText(), "Normal");
+    EXPECT_EQ(form.capturePriority->currentText(), "Normal");
     // A new class keeps the raise above it.
-    Choose(form.ComboBox1, "Idle");
+    Choose(form.capturePriority, "Idle");
     EXPECT_EQ(getpriority(PRIO_PROCESS, static_cast<id_t>(ui)), 4);
-    form.preview->setChecked(false);
+    form.capturePage->preview->setChecked(false);
 }
 
 TEST(Shell, ClosingTheMainWindowClosesTheSplashAndEndsTheProgram) {
     RecordingPriority fake;
     win::ScopedPriorityService scope(&fake);
     app::TForm1 splash({"ronvix", "-nosplash"});
-    TMainForm form;
+    MainWindow form;
     splash.SetMainForm(&form);
     auto* application = fw::TApplication::Instance();
     ASSERT_EQ(application->MainForm(), &splash);
@@ -237,14 +237,14 @@ TEST(Shell, FirstVisitToPrintToTapeWithAnActiveOutputGraphShowsNoError) {
     win::ScopedPriorityService scope(&fake);
     ronvix::testing::ScopedSettingsFolder settings;
     win::ScriptedDialogs dialogs;
-    TMainForm form;
+    MainWindow form;
     form.Show();
     // A chosen output device leaves the output graph active with the video
     // window's renderer in it, unconnected, before the page was ever shown.
-    form.OutGraph->SetActive(true);
-    form.PageControl1->setCurrentIndex(1);
+    form.playoutSession->Graph()->SetActive(true);
+    form.tabs->setCurrentIndex(1);
     QCoreApplication::processEvents();
-    EXPECT_TRUE(form.VideoWindow1->isVisible());
+    EXPECT_TRUE(form.playoutPage->monitor->isVisible());
     EXPECT_TRUE(dialogs.boxes.empty()) << dialogs.boxes.front().text.toStdString();
-    form.OutGraph->SetActive(false);
+    form.playoutSession->Graph()->SetActive(false);
 }

@@ -7,7 +7,7 @@
 #include <QMessageBox>
 #include <QTemporaryDir>
 
-#include "app/mainform.h"
+#include "app/main_window.h"
 #include "app/splash.h"
 #include "framework/application.h"
 #include "platform/com/devices.h"
@@ -15,8 +15,8 @@
 #include "support/sandbox.h"
 
 using namespace ronvix;
+using ronvix::app::MainWindow;
 using ronvix::app::TForm1;
-using ronvix::app::TMainForm;
 
 namespace {
 
@@ -26,7 +26,7 @@ struct Startup {
         args.prepend("ronvix");
         fw::TApplication::Instance()->SetParams(args);
         splash = std::make_unique<TForm1>(args);
-        main_form = std::make_unique<TMainForm>();
+        main_form = std::make_unique<MainWindow>();
         splash->SetMainForm(main_form.get());
         splash->SleepFor = [this](int ms) {
             sleeps.push_back(ms);
@@ -49,7 +49,7 @@ struct Startup {
         return ticks;
     }
     std::unique_ptr<TForm1> splash;
-    std::unique_ptr<TMainForm> main_form;
+    std::unique_ptr<MainWindow> main_form;
     std::vector<int> sleeps;
     std::vector<double> opacities;
     int alpha_at_sleep = -1;
@@ -112,7 +112,7 @@ TEST(Splash, FadesInOverFiftyTicksPausesThenShowsTheMainWindowOnCapture) {
     EXPECT_TRUE(s.visible_at_sleep) << "the pause shows the splash fully faded in";
     EXPECT_FALSE(s.splash->isVisible());
     EXPECT_TRUE(s.main_form->isVisible());
-    EXPECT_EQ(s.main_form->PageControl1->currentIndex(), 0);
+    EXPECT_EQ(s.main_form->tabs->currentIndex(), 0);
     EXPECT_FALSE(s.splash->Timer1->Enabled()) << "the timer stays off after the hand-over";
 }
 
@@ -126,7 +126,7 @@ TEST(Splash, NoSplashInAnyCaseHandsOverOnTheFirstTickWithoutPause) {
         EXPECT_EQ(s.splash->AlphaBlendValue(), 5);
         EXPECT_TRUE(s.sleeps.empty());
         EXPECT_TRUE(s.main_form->isVisible());
-        EXPECT_EQ(s.main_form->PageControl1->currentIndex(), 0);
+        EXPECT_EQ(s.main_form->tabs->currentIndex(), 0);
     }
 }
 
@@ -152,8 +152,8 @@ TEST(Splash, ExistingFileAsLastArgumentOpensPrintToTapeWithTheName) {
     s.splash->show();
     s.TickUntilHandOver();
     EXPECT_EQ(s.splash->StartPage(), 1);
-    EXPECT_EQ(s.main_form->PageControl1->currentIndex(), 1);
-    EXPECT_EQ(s.main_form->SourceFilename->Text(), file);
+    EXPECT_EQ(s.main_form->tabs->currentIndex(), 1);
+    EXPECT_EQ(s.main_form->playoutPage->sourceFile->Text(), file);
 }
 
 TEST(Splash, FoldersMissingFilesAndEarlierFilesLeaveTheCapturePage) {
@@ -174,8 +174,8 @@ TEST(Splash, FoldersMissingFilesAndEarlierFilesLeaveTheCapturePage) {
         s.splash->show();
         s.TickUntilHandOver();
         EXPECT_EQ(s.splash->StartPage(), 0);
-        EXPECT_EQ(s.main_form->PageControl1->currentIndex(), 0);
-        EXPECT_EQ(s.main_form->SourceFilename->Text(), "c:\\capture.avi");
+        EXPECT_EQ(s.main_form->tabs->currentIndex(), 0);
+        EXPECT_EQ(s.main_form->playoutPage->sourceFile->Text(), "c:\\capture.avi");
     }
 }
 
@@ -210,7 +210,7 @@ TEST(Splash, ABoxWhileTheMainWindowIsBuiltStillLeadsToTheMainWindowAndLaterBoxes
                     QApplication::processEvents(QEventLoop::AllEvents, 20);
                 box->accept();
             });
-            auto main_form = std::make_unique<TMainForm>();
+            auto main_form = std::make_unique<MainWindow>();
             devices.RemoveProvider(provider);
             EXPECT_TRUE(answer.Answered()) << "no box while the window was built";
             splash->SetMainForm(main_form.get());

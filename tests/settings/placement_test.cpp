@@ -4,7 +4,7 @@
 
 #include "platform/win/priority.h"
 
-#include "app/mainform.h"
+#include "app/main_window.h"
 #include "platform/winui/dialogs.h"
 #include "settings/placement.h"
 #include "settings_test_util.h"
@@ -93,31 +93,31 @@ TEST(MainWindowSettings, TenPropertiesRoundTrip) {
 
     int camera = -1, tone = -1, silent = -1, deck = -1;
     {
-        app::TMainForm form;
+        app::MainWindow form;
         form.show();
-        camera = form.VideoCapFilters->findText(QStringLiteral("Test Pattern Camera"));
-        tone = form.AudioCapFilters->findText(QStringLiteral("Test Tone Generator"));
-        silent = form.AudioDestFilters->findText(QStringLiteral("Silent Audio Output"));
-        deck = form.VideoOutFilters->findText(QStringLiteral("Virtual Tape Deck"));
+        camera = form.devicePage->videoDevices->findText(QStringLiteral("Test Pattern Camera"));
+        tone = form.devicePage->audioDevices->findText(QStringLiteral("Test Tone Generator"));
+        silent = form.devicePage->audioOutputs->findText(QStringLiteral("Silent Audio Output"));
+        deck = form.devicePage->videoOutputs->findText(QStringLiteral("Virtual Tape Deck"));
         ASSERT_GE(camera, 0);
         ASSERT_GE(tone, 0);
         ASSERT_GE(silent, 0);
         ASSERT_GE(deck, 0);
         // The user's picks: a device refills its format list.
-        form.VideoCapFilters->setCurrentIndex(camera);
-        form.VideoCapFiltersClick(form.VideoCapFilters);
-        form.AudioCapFilters->setCurrentIndex(tone);
-        form.AudioCapFiltersClick(form.AudioCapFilters);
-        ASSERT_GT(form.VideoFormats->count(), 3);
-        ASSERT_GT(form.AudioFormats->count(), 2);
-        form.VideoFormats->setCurrentIndex(3);
-        form.AudioFormats->setCurrentIndex(2);
-        form.AudioDestFilters->setCurrentIndex(silent);
-        form.VideoOutFilters->setCurrentIndex(deck);
-        form.savedialog->SetText(QStringLiteral("\"/tmp/new capture.avi\""));
-        form.OverCheck->setChecked(true);
-        form.SourceFilename->SetText(QStringLiteral("\"/tmp/tape in.avi\""));
-        form.ComboBox1->setCurrentIndex(3);
+        form.devicePage->videoDevices->setCurrentIndex(camera);
+        form.devicePage->onVideoDeviceChosen();
+        form.devicePage->audioDevices->setCurrentIndex(tone);
+        form.devicePage->onAudioDeviceChosen();
+        ASSERT_GT(form.devicePage->videoFormats->count(), 3);
+        ASSERT_GT(form.devicePage->audioFormats->count(), 2);
+        form.devicePage->videoFormats->setCurrentIndex(3);
+        form.devicePage->audioFormats->setCurrentIndex(2);
+        form.devicePage->audioOutputs->setCurrentIndex(silent);
+        form.devicePage->videoOutputs->setCurrentIndex(deck);
+        form.capturePage->fileName->SetText(QStringLiteral("\"/tmp/new capture.avi\""));
+        form.capturePage->overwrite->setChecked(true);
+        form.playoutPage->sourceFile->SetText(QStringLiteral("\"/tmp/tape in.avi\""));
+        form.capturePriority->setCurrentIndex(3);
         form.close();
     }
     const QByteArray file = home.Bytes();
@@ -139,18 +139,18 @@ TEST(MainWindowSettings, TenPropertiesRoundTrip) {
 
     // The next start: the store restores, the show sequence reselects the
     // devices and sets the format lists from the stored indices.
-    app::TMainForm form;
+    app::MainWindow form;
     form.show();
-    EXPECT_EQ(form.AudioCapFilters->currentIndex(), tone);
-    EXPECT_EQ(form.VideoCapFilters->currentIndex(), camera);
-    EXPECT_EQ(form.savedialog->FileName(), QStringLiteral("/tmp/new capture.avi"));
-    EXPECT_EQ(form.VideoFormats->currentIndex(), 3);
-    EXPECT_EQ(form.AudioFormats->currentIndex(), 2);
-    EXPECT_EQ(form.AudioDestFilters->currentIndex(), silent);
-    EXPECT_EQ(form.VideoOutFilters->currentIndex(), deck);
-    EXPECT_TRUE(form.OverCheck->isChecked());
-    EXPECT_EQ(form.SourceFilename->Text(), QStringLiteral("\"/tmp/tape in.avi\""));
-    EXPECT_EQ(form.ComboBox1->currentIndex(), 3);
+    EXPECT_EQ(form.devicePage->audioDevices->currentIndex(), tone);
+    EXPECT_EQ(form.devicePage->videoDevices->currentIndex(), camera);
+    EXPECT_EQ(form.capturePage->fileName->FileName(), QStringLiteral("/tmp/new capture.avi"));
+    EXPECT_EQ(form.devicePage->videoFormats->currentIndex(), 3);
+    EXPECT_EQ(form.devicePage->audioFormats->currentIndex(), 2);
+    EXPECT_EQ(form.devicePage->audioOutputs->currentIndex(), silent);
+    EXPECT_EQ(form.devicePage->videoOutputs->currentIndex(), deck);
+    EXPECT_TRUE(form.capturePage->overwrite->isChecked());
+    EXPECT_EQ(form.playoutPage->sourceFile->Text(), QStringLiteral("\"/tmp/tape in.avi\""));
+    EXPECT_EQ(form.capturePriority->currentIndex(), 3);
     for (const auto& box : dialogs.boxes)
         ADD_FAILURE() << "unexpected message: " << box.text.toStdString();
 }
@@ -180,10 +180,10 @@ TEST(MainWindowSettings, APriorityThatNamesNoClassIsHigh) {
         SCOPED_TRACE(text);
         home.Write(QByteArray("[TMainForm]\nComboBox1_ItemIndex=") + text + "\n");
         fake.applied = 0;
-        app::TMainForm form;
+        app::MainWindow form;
         form.show();
         EXPECT_EQ(fake.applied, expected);
-        EXPECT_EQ(form.ComboBox1->currentIndex(),
+        EXPECT_EQ(form.capturePriority->currentIndex(),
                   expected == win::HIGH_PRIORITY_CLASS ? 1 : std::atoi(text));
     }
 }

@@ -1,0 +1,310 @@
+// Device selection: the four device lists, the format lists and input lines
+// of the chosen capture devices, the picture and quality controls loaded
+// from the video device, and the devices' property pages.
+
+#include "app/pages/device_page.h"
+
+#include <cstring>
+
+#include "app/pages/analog_setup.h"
+#include "app/pages/device_items.h"
+#include "framework/application.h"
+#include "framework/bind.h"
+#include "mediagraph/dsutil.h"
+#include "platform/media/types.h"
+#include "platform/winui/widgets.h"
+
+namespace ronvix::app::pages {
+
+using mediagraph::Supports;
+using mediagraph::TPinList;
+
+namespace {
+
+const QString kPlayoutEndedForDevice =
+    QStringLiteral("Playback was stopped to change the output device.");
+
+void FillNames(mediagraph::TSysDevEnum& devices, const com::GUID& category, QComboBox* combo) {
+    devices.SelectCategory(category);
+    for (int i = 0; i < devices.DeviceCount(); ++i)
+        combo->addItem(devices.DeviceInfo(i).Name(), devices.DeviceDisplayName(i));
+    // Filling a list selects nothing: a device is chosen by the user or by
+    // the stored selection.
+    combo->setCurrentIndex(-1);
+}
+
+// Chooses the device of item `index` of `combo` for `filter` in `graph`.
+void AssignDevice(const mediagraph::TSysDevEnum& devices, const QComboBox* combo, int index,
+                  mediagraph::TFilter* filter, mediagraph::TFilterGraph* graph) {
+    filter->BaseFilter().AssignMoniker(DeviceItemMoniker(devices, combo, index).Get());
+    filter->SetFilterGraph(graph);
+}
+
+// The settings keys that keep the chosen devices' monikers, beside the
+// stored list positions.
+struct StoredDevice {
+    QComboBox* DevicePage::*list;
+    const char* key;
+};
+constexpr StoredDevice kStoredDevices[] = {
+    {&DevicePage::videoDevices, "VideoCapFilters_Moniker"},
+    {&DevicePage::audioDevices, "AudioCapFilters_Moniker"},
+    {&DevicePage::videoOutputs, "VideoOutFilters_Moniker"},
+    {&DevicePage::audioOutputs, "AudioDestFilters_Moniker"},
+};
+
+// The frames per second a video type names (0 when it names none).
+double FrameRate(const media::AM_MEDIA_TYPE& mt) {
+    if ((mt.formattype != media::FORMAT_VideoInfo && mt.formattype != media::FORMAT_VideoInfo2) ||
+        !mt.pbFormat || mt.cbFormat < sizeof(media::VIDEOINFOHEADER))
+        return 0;
+    media::VIDEOINFOHEADER header;
+    std::memcpy(&header, mt.pbFormat, sizeof header);
+    return header.AvgTimePerFrame > 0 ? 1e7 / double(header.AvgTimePerFrame) : 0;
+}
+
+// The lines of a format list, one per type in list order, so a stored
+// index keeps naming the same type. Types that read the same (a size the
+// device offers at several rates) name their rate.
+QStringList FormatLines(const mediagraph::TEnumMediaType& types) {
+    QStringList lines;
+    for (int i = 0; i < types.Count(); ++i)
+        lines << types.Description(i);
+    const QStringList plain = lines;
+    for (int i = 0; i < types.Count(); ++i) {
+        if (plain.count(plain[i]) < 2)
+            continue;
+        if (const double rate = FrameRate(types.Item(i)->MediaRecord()); rate > 0)
+            lines[i] += QStringLiteral(", %1 fps").arg(QString::number(rate, 'g', 5));
+    }
+    return lines;
+}
+
+}  // namespace
+
+DevicePage::DevicePage(QWidget* window, workflow::CaptureSession& capture,
+                       workflow::PlayoutSession& playout, CapturePage& capture_page,
+                       settings::TFormStorage& storage)
+    : QObject(window),
+      m_window(window),
+      m_capture(capture),
+      m_playout(playout),
+      m_capture_page(capture_page),
+      m_storage(storage) {}
+
+DevicePage::~DevicePage() = default;
+
+void DevicePage::Connect() {
+    fw::BindClick(videoDevices, [this](QObject*) { onVideoDeviceChosen(); });
+    fw::BindClick(audioDevices, [this](QObject*) { onAudioDeviceChosen(); });
+    fw::BindClick(videoOutputs, [this](QObject*) { onVideoOutputChosen(); });
+    fw::BindClick(audioOutputs, [this](QObject*) { onAudioOutputChosen(); });
+    fw::BindDblClick(videoDevices, [this](QObject*) { onVideoPropertiesClicked(); });
+    fw::BindDblClick(audioDevices, [this](QObject*) { onAudioPropertiesClicked(); });
+    fw::BindClick(static_cast<QAbstractButton*>(videoProperties),
+                  [this](QObject*) { onVideoPropertiesClicked(); });
+    fw::BindClick(static_cast<QAbstractButton*>(audioProperties),
+                  [this](QObject*) { onAudioPropertiesClicked(); });
+    fw::BindClick(static_cast<QAbstractButton*>(videoOutputProperties),
+                  [this](QObject*) { onVideoOutputPropertiesClicked(); });
+}
+
+void DevicePage::FillLists() {
+    m_devices = std::make_unique<mediagraph::TSysDevEnum>(media::CLSID_VideoInputDeviceCategory);
+    FillNames(*m_devices, media::CLSID_VideoInputDeviceCategory, videoDevices);
+    FillNames(*m_devices, media::AM_KSCATEGORY_TRANSMIT, videoOutputs);
+    FillNames(*m_devices, media::CLSID_AudioInputDeviceCategory, audioDevices);
+    FillNames(*m_devices, media::CLSID_AudioRendererCategory, audioOutputs);
+    m_video_types = std::make_unique<mediagraph::TEnumMediaType>();
+    m_audio_types = std::make_unique<mediagraph::TEnumMediaType>();
+    m_capture_page.SetDeviceEnum(m_devices.get());
+}
+
+void DevicePage::Release() {
+    m_capture_page.SetDeviceEnum(nullptr);
+    m_devices.reset();
+    m_video_types.reset();
+    m_audio_types.reset();
+}
+
+void DevicePage::RestoreSelection() {
+    // The device whose moniker was stored is chosen wherever it stands in
+    // the list now. A stored device that is not here selects nothing,
+    // rather than whichever device took its place; the stored position
+    // counts only where no moniker was stored (settings of an older
+    // version).
+    for (const StoredDevice& d : kStoredDevices) {
+        QComboBox* list = this->*d.list;
+        const QString stored =
+            m_storage.ReadStrValue(QString::fromLatin1(d.key), QString()).trimmed();
+        if (stored.isEmpty())
+            continue;
+        int found = -1;
+        for (int i = 0; i < list->count() && found < 0; ++i)
+            if (list->itemData(i, kMonikerRole)
+                    .toString()
+                    .trimmed()
+                    .compare(stored, Qt::CaseInsensitive) == 0)
+                found = i;
+        list->setCurrentIndex(found);
+    }
+    // Each stored capture device is chosen as the user chooses it, and its
+    // stored format once its list has been refilled.
+    if (videoDevices->currentIndex() >= 0) {
+        onVideoDeviceChosen();
+        videoFormats->setCurrentIndex(
+            m_storage.ReadIntValue(QStringLiteral("videoformats_itemindex"), -1));
+    }
+    if (audioDevices->currentIndex() >= 0) {
+        onAudioDeviceChosen();
+        audioFormats->setCurrentIndex(
+            m_storage.ReadIntValue(QStringLiteral("audioformats_itemindex"), -1));
+    }
+    onAudioOutputChosen();
+    onVideoOutputChosen();
+}
+
+void DevicePage::SaveSelection() {
+    // A list with nothing chosen keeps the stored device, so a device that
+    // was away for one run is chosen again when it is back.
+    for (const StoredDevice& d : kStoredDevices) {
+        const QComboBox* list = this->*d.list;
+        const QString moniker = list->currentData(kMonikerRole).toString();
+        if (list->currentIndex() >= 0 && !moniker.isEmpty())
+            m_storage.WriteStrValue(QString::fromLatin1(d.key), moniker);
+    }
+}
+
+void DevicePage::onVideoDeviceChosen() {
+    auto& devices = *m_devices;
+    devices.SelectCategory(media::CLSID_VideoInputDeviceCategory);
+    const int index = videoDevices->currentIndex();
+    mediagraph::TFilter* source = m_capture.Media().VideoSourceFilter;
+    if (index >= 0) {
+        AssignDevice(devices, videoDevices, index, source, m_capture.Graph());
+        // A graph left active holds the previous device's filter; built
+        // afresh, it holds the device just chosen, whose formats and
+        // quality are then the ones shown. (A running preview ends here
+        // and is started again below.)
+        m_capture.Rebuild();
+        // A card's remembered input and standard; the standard decides the
+        // frames it offers, so they are listed by a filter made after it.
+        if (RestoreAnalogSetup(m_storage, videoDevices->itemData(index, kMonikerRole).toString(),
+                               source->Query<media::IBaseFilter>().Get()))
+            m_capture.Rebuild();
+        {
+            TPinList pins(source->Query<media::IBaseFilter>().Get());
+            videoFormats->clear();
+            m_video_types->LoadFromPin(pins.FirstPin().Get());
+            // A device without a quality control is reported; one with it
+            // shows its quality as it has it (the slider's own handler would
+            // send the rounded figure back).
+            Supports<media::IAMVideoCompression>(pins.FirstPin().Get());
+            m_capture_page.ShowQuality(pins.FirstPin().Get());
+            videoFormats->addItems(FormatLines(*m_video_types));
+            m_capture.Graph()->SetActive(false);
+        }
+        m_capture_page.DeviceChosen(true);
+        videoProperties->setEnabled(true);
+    }
+    m_capture_page.LoadPictureControls(index >= 0);
+}
+
+void DevicePage::onAudioDeviceChosen() {
+    auto& devices = *m_devices;
+    devices.SelectCategory(media::CLSID_AudioInputDeviceCategory);
+    const int index = audioDevices->currentIndex();
+    if (index < 0)
+        return;
+    mediagraph::TFilter* source = m_capture.Media().AudioSourceFilter;
+    AssignDevice(devices, audioDevices, index, source, m_capture.Graph());
+    // Built afresh, so the lines and formats are the chosen device's.
+    m_capture.Rebuild();
+    TPinList pins(source->Query<media::IBaseFilter>().Get());
+    audioFormats->clear();
+    TakePins(pins, media::PINDIR_OUTPUT, m_audio_types.get());
+    for (int i = 0; i < m_audio_types->Count(); ++i)
+        audioFormats->addItem(m_audio_types->Description(i));
+    m_capture.Graph()->SetActive(false);
+    m_capture_page.LoadInputLines(pins);
+    audioProperties->setEnabled(true);
+    // Listing the device tore the graph down: a preview that ran comes
+    // back rather than leaving "Preview" ticked over a still picture.
+    m_capture_page.DeviceChosen(false);
+}
+
+void DevicePage::onVideoOutputChosen() {
+    auto& devices = *m_devices;
+    devices.SelectCategory(media::AM_KSCATEGORY_TRANSMIT);
+    const int index = videoOutputs->currentIndex();
+    if (index < 0)
+        return;
+    // A play-out in progress ends first: the device chosen is the one the
+    // next play-out uses, and the page must not go on showing a session
+    // on the device that was replaced.
+    const bool ended = m_playout.End();
+    AssignDevice(devices, videoOutputs, index, m_playout.Media().VideoDestFilter,
+                 m_playout.Graph());
+    m_playout.Graph()->SetActive(true);
+    videoOutputProperties->setEnabled(true);
+    if (ended)
+        fw::ReportMessage(kPlayoutEndedForDevice);
+}
+
+void DevicePage::onAudioOutputChosen() {
+    auto& devices = *m_devices;
+    devices.SelectCategory(media::CLSID_AudioRendererCategory);
+    const int index = audioOutputs->currentIndex();
+    if (index < 0)
+        return;
+    // Listing the device's formats tears the output graph down: a play-out
+    // in progress ends first, as "Stop" ends it.
+    const bool ended = m_playout.End();
+    mediagraph::TFilter* output = m_playout.Media().AudioDestFilter;
+    AssignDevice(devices, audioOutputs, index, output, m_playout.Graph());
+    // Built afresh, so the formats are the chosen device's.
+    m_playout.Graph()->SetActive(false);
+    m_playout.Graph()->SetActive(true);
+    {
+        TPinList pins(output->Query<media::IBaseFilter>().Get());
+        audioOutputFormats->clear();
+        TakePins(pins, media::PINDIR_INPUT, m_audio_types.get());
+        for (int i = 0; i < m_audio_types->Count(); ++i)
+            audioOutputFormats->addItem(m_audio_types->Description(i));
+    }
+    m_playout.Graph()->SetActive(false);
+    audioOutputProperties->setEnabled(true);
+    if (ended)
+        fw::ReportMessage(kPlayoutEndedForDevice);
+}
+
+// The property frames open at the main window's corner (the frame call's
+// position 0, 0 of its owner), over the window the user works in. The frame
+// is modal: once it has closed (OK, or Cancel after Apply), the page's
+// controls show what the device has now.
+void DevicePage::onVideoPropertiesClicked() {
+    m_capture.Graph()->SetActive(true);
+    auto filter = Supports<media::IBaseFilter>(m_capture.Media().VideoSourceFilter);
+    mediagraph::ShowFilterPropertyPages(win::WidgetHandle(m_window), filter.Get(),
+                                        mediagraph::ppDefault);
+    RememberAnalogSetup(m_storage, videoDevices->currentData(kMonikerRole).toString(),
+                        filter.Get());
+    m_capture_page.ShowVideoDeviceValues();
+}
+
+void DevicePage::onAudioPropertiesClicked() {
+    m_capture.Graph()->SetActive(true);
+    auto filter = Supports<media::IBaseFilter>(m_capture.Media().AudioSourceFilter);
+    mediagraph::ShowFilterPropertyPages(win::WidgetHandle(m_window), filter.Get(),
+                                        mediagraph::ppDefault);
+    m_capture_page.ShowAudioDeviceValues();
+}
+
+void DevicePage::onVideoOutputPropertiesClicked() {
+    m_playout.Graph()->SetActive(true);
+    auto filter = Supports<media::IBaseFilter>(m_playout.Media().VideoDestFilter);
+    mediagraph::ShowFilterPropertyPages(win::WidgetHandle(m_window), filter.Get(),
+                                        mediagraph::ppDefault);
+}
+
+}  // namespace ronvix::app::pages
