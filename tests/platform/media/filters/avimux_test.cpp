@@ -238,6 +238,7 @@ TEST_F(CaptureFile, VideoKeepsItsGapsAndAudioIsInterleavedAndContinuous) {
 // lower it) and taken to the nearest standard rate. A first frame that
 // tells interlacing and a display aspect has them in the file too.
 TEST(CaptureFileRates, TheHeaderCarriesTheRateTheDeviceDelivers) {
+    RegisterEngineClasses();
     struct Case {
         const char* name;
         REFERENCE_TIME type_period;   // 0: the type names none.
@@ -415,6 +416,7 @@ TEST_F(CaptureFile, StopReturnsWhileTheProducerWaitsForTheDisk) {
 // once, the producer learns it, and the file opens with a header and
 // indexes that cover every frame up to the last checkpoint.
 TEST(CaptureFileFullDisk, TheErrorIsReportedAndTheFileCoversTheLastCheckpoint) {
+    RegisterEngineClasses();
     for (const bool while_finishing : {false, true}) {
         SCOPED_TRACE(while_finishing ? "while finishing" : "while capturing");
         QTemporaryDir dir;
