@@ -29,12 +29,12 @@
 #include "deliver_copy.h"
 #include "platform/com/classregistry.h"
 #include "platform/com/object.h"
-#include "platform/media/devices/virtualdevices.h"
-#include "platform/media/filter.h"
-#include "platform/media/filters/filewriter.h"
-#include "platform/media/filters/filters.h"
-#include "platform/media/graph.h"
-#include "platform/media/pinutil.h"
+#include "platform/media/core/filter.h"
+#include "platform/media/core/graph.h"
+#include "platform/media/core/pinutil.h"
+#include "platform/media/devices/virtual/virtualdevices.h"
+#include "platform/media/io/filewriter.h"
+#include "platform/media/registration/engineclasses.h"
 
 namespace ronvix::media {
 namespace {

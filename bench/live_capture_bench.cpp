@@ -64,16 +64,16 @@
 #include <string>
 #include <thread>
 
-#include "mediagraph/dsutil.h"
+#include "mediagraph/graph_util.h"
 #include "mediagraph/formdata.h"
 #include "mediagraph/platform.h"
-#include "mediagraph/sysdevenum.h"
+#include "mediagraph/device_enum.h"
 #include "mediagraph/workflowgraphs.h"
 #include "platform/media/devices/v4l2/fake_v4l2.h"
-#include "platform/media/devices/v4l2device.h"
-#include "platform/media/devices/virtualdevices.h"
-#include "platform/media/filters/jpegcodec.h"
-#include "platform/media/types.h"
+#include "platform/media/devices/v4l2/v4l2device.h"
+#include "platform/media/devices/virtual/virtualdevices.h"
+#include "platform/media/codecs/jpegcodec.h"
+#include "platform/media/core/types.h"
 
 namespace {
 

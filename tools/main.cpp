@@ -22,17 +22,17 @@
 #include <functional>
 #include <optional>
 
-#include "mediagraph/dsutil.h"
+#include "mediagraph/graph_util.h"
 #include "mediagraph/formdata.h"
 #include "mediagraph/platform.h"
-#include "mediagraph/sysdevenum.h"
+#include "mediagraph/device_enum.h"
 #include "mediagraph/workflowgraphs.h"
 #include "options.h"
 #include "platform/com/moniker.h"
-#include "platform/media/devices/virtualdevices.h"
-#include "platform/media/filters/avirepair.h"
-#include "platform/media/filters/riff.h"
-#include "platform/media/types.h"
+#include "platform/media/devices/virtual/virtualdevices.h"
+#include "platform/media/container/avirepair.h"
+#include "platform/media/container/riff.h"
+#include "platform/media/core/types.h"
 
 namespace ronvix::tools {
 

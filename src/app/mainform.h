@@ -26,7 +26,7 @@
 #include "framework/component.h"
 #include "framework/form.h"
 #include "framework/timer.h"
-#include "mediagraph/dstrackbar.h"
+#include "mediagraph/seek_bar.h"
 #include "mediagraph/filter.h"
 #include "mediagraph/filtergraph.h"
 #include "mediagraph/samplegrabber.h"

@@ -5,8 +5,8 @@
 
 #include "app/mainform.h"
 #include "capture/pins.h"
-#include "mediagraph/dsutil.h"
-#include "platform/media/types.h"
+#include "mediagraph/graph_util.h"
+#include "platform/media/core/types.h"
 
 namespace ronvix::app {
 

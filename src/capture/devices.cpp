@@ -12,9 +12,9 @@
 #include "capture/analogsetup.h"
 #include "capture/pins.h"
 #include "framework/application.h"
-#include "mediagraph/dsutil.h"
+#include "mediagraph/graph_util.h"
 #include "platform/com/moniker.h"
-#include "platform/media/types.h"
+#include "platform/media/core/types.h"
 #include "platform/winui/widgets.h"
 
 namespace ronvix::app {

@@ -12,11 +12,11 @@
 
 #include "capture/counters.h"
 #include "mediagraph/mediatype.h"
-#include "mediagraph/sysdevenum.h"
+#include "mediagraph/device_enum.h"
 #include "mediagraph/workflowgraphs.h"
 #include "platform/com/comptr.h"
-#include "platform/media/filters/filewriter.h"
-#include "platform/media/interfaces.h"
+#include "platform/media/io/filewriter.h"
+#include "platform/media/core/interfaces.h"
 #include "platform/win/kernel.h"
 
 namespace ronvix::capture {

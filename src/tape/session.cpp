@@ -21,9 +21,9 @@
 #include "app/mainform.h"
 #include "framework/application.h"
 #include "framework/exceptions.h"
-#include "mediagraph/dsutil.h"
+#include "mediagraph/graph_util.h"
 #include "mediagraph/workflowgraphs.h"
-#include "platform/media/interfaces.h"
+#include "platform/media/core/interfaces.h"
 #include "platform/win/files.h"
 #include "tape/session.h"
 

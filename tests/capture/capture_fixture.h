@@ -19,9 +19,9 @@
 #include <vector>
 
 #include "app/mainform.h"
-#include "platform/media/devices/testpattern.h"
-#include "platform/media/devices/virtualdevices.h"
-#include "platform/media/filters/avi_probe.h"
+#include "platform/media/devices/virtual/testpattern.h"
+#include "platform/media/devices/virtual/virtualdevices.h"
+#include "platform/media/container/avi_probe.h"
 #include "platform/win/priority.h"
 #include "platform/winui/dialogs.h"
 #include "support/sandbox.h"

@@ -1,0 +1,70 @@
+#pragma once
+// The built-in virtual devices: the Test Pattern Camera (video input
+// category) and the Test Tone Generator (audio input category). They let a
+// user without hardware capture, and every engine test uses them, so they
+// behave like real devices: live pacing on the graph clock, dropped frames
+// counted, controls shared by every instance of the device.
+//
+// Public contract:
+// - The camera's first pin is "Capture" (capture category: MJPG and YUY2
+//   formats, IAMStreamConfig, IAMVideoCompression, IAMDroppedFrames), its
+//   second "Preview" (preview category, RGB32 of the same picture). The
+//   filter answers IAMVideoProcAmp, IAMDroppedFrames (of the capture pin)
+//   and ISpecifyPropertyPages.
+// - The tone generator's first pin is "Capture" (PCM, IAMStreamConfig), then
+//   the input lines "Line In", "Microphone", "CD Audio", each answering
+//   IAMAudioInputMixer. The filter answers ISpecifyPropertyPages.
+// - Controls work whether or not the filter is in a graph.
+
+#include <cstdint>
+
+#include "platform/com/classregistry.h"
+#include "platform/media/core/interfaces.h"
+#include "platform/media/devices/imperfections.h"
+
+namespace ronvix::media {
+
+inline constexpr GUID CLSID_TestPatternCamera =
+    RONVIX_GUID("{C66AA9D4-CBF6-440C-AB75-3F310FB00FBA}");
+inline constexpr GUID CLSID_TestToneGenerator =
+    RONVIX_GUID("{13B704D9-4D82-4E40-BC5E-5485797946A8}");
+
+inline constexpr char kTestCameraName[] = "Test Pattern Camera";
+inline constexpr char kToneGeneratorName[] = "Test Tone Generator";
+
+// Adds the two devices to the device registry (after the real backends of
+// their categories) and their classes to the class registry. Idempotent and
+// thread-safe.
+void RegisterVirtualDevices();
+
+// New filter instances, for callers that need no moniker. Each returns
+// interface `riid` of a new filter through `out`.
+HRESULT CreateTestCamera(REFIID riid, void** out);
+HRESULT CreateToneGenerator(REFIID riid, void** out);
+
+// The camera's unpaced mode, for benchmarks only: while set, new streams
+// deliver frames as fast as the consumer takes them, stamped as if paced,
+// and never drop. Thread-safe; affects streams started afterwards.
+void SetTestCameraUnpaced(bool unpaced);
+
+// What the camera and the tone generator get wrong on purpose, for tests
+// (see imperfections.h): a skewed clock, a late start, jittery stamps,
+// stalls, lost frames or buffers. Thread-safe; affects streams started
+// afterwards. Everything is off until set.
+void SetTestCameraImperfections(const Imperfections& faults);
+void SetToneGeneratorImperfections(const Imperfections& faults);
+
+// CPU time the camera's threads have spent making pictures (drawing,
+// encoding, converting) in this process, in nanoseconds, read from each
+// thread's own CPU clock. A real camera does that work in hardware, so
+// benchmarks subtract it from the process's CPU time to show the capture
+// path's own cost. Thread-safe.
+int64_t TestCameraSourceCpuNs();
+// The same for the tone generator's making of its sound (what a sound
+// card's converter does).
+int64_t TestToneSourceCpuNs();
+
+// The calling thread's CPU clock, in nanoseconds.
+int64_t ThreadCpuNs();
+
+}  // namespace ronvix::media
