@@ -267,7 +267,6 @@ int Capture(const Options& o) {
         aborted.store(true);
     };
 
-    media::SetTestCameraUnpaced(o.unpaced);
     m.CaptureGraph->SetActive(true);
     // The file's own size is what the rates and the summary count: every
     // byte it gained, frames, sound and its own structure alike.
@@ -368,7 +367,6 @@ int Capture(const Options& o) {
         chain->GetFileCount(&files);
     chain = nullptr;
     writer = nullptr;
-    media::SetTestCameraUnpaced(false);
     QCoreApplication::processEvents();
 
     Print(QStringLiteral("captured %1 frames, dropped %2 (%3 left out to keep time), "
@@ -552,7 +550,9 @@ int main(int argc, char** argv) {
             default:
                 break;
         }
-        ronvix::mediagraph::RegisterPlatformClasses();
+        ronvix::media::VirtualDeviceHooks hooks;
+        hooks.unpaced = o.unpaced;
+        ronvix::mediagraph::RegisterPlatformClasses(hooks);
         switch (o.command) {
             case Command::List:
                 return List();

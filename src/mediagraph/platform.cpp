@@ -15,16 +15,16 @@
 
 namespace ronvix::mediagraph {
 
-void RegisterPlatformClasses() {
+void RegisterPlatformClasses(const media::VirtualDeviceHooks& hooks) {
     static std::once_flag once;
-    std::call_once(once, [] {
+    std::call_once(once, [&hooks] {
         media::RegisterEngineClasses();
         media::RegisterCodecClasses();
         media::RegisterPlaybackClasses();
         // Real devices first: they lead their categories.
         media::RegisterV4l2Devices();
         media::RegisterAlsaDevices();
-        media::RegisterVirtualDevices();
+        media::RegisterVirtualDevices(hooks);
         media::RegisterTapeDeck();
         media::RegisterAudioOutputs();
         media::RegisterRendererClasses();

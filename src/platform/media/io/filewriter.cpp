@@ -31,8 +31,6 @@ using namespace com;
 
 namespace {
 
-std::atomic<bool> g_barrier_sync{true};
-
 int DefaultDiskWrite(int fd, const uint8_t* data, size_t size, int64_t offset, std::stop_token) {
     while (size > 0) {
         const ssize_t n = ::pwrite(fd, data, size, static_cast<off_t>(offset));
@@ -91,7 +89,8 @@ private:
 class FileWriter final : public BaseFilter,
                          public IFileSinkFilter,
                          public IFileWriterQueue,
-                         public IFileWriterChain {
+                         public IFileWriterChain,
+                         public IFileWriterSync {
 public:
     FileWriter() : BaseFilter(CLSID_FileWriter) {
         m_input = static_cast<WriterInputPin*>(AddPin(std::make_unique<WriterInputPin>(*this)));
@@ -178,6 +177,18 @@ public:
         return S_OK;
     }
 
+    // IFileWriterSync.
+    HRESULT SetBarrierSync(bool sync) override {
+        m_barrier_sync.store(sync);
+        return S_OK;
+    }
+    HRESULT GetBarrierSync(bool* sync) override {
+        if (!sync)
+            return E_POINTER;
+        *sync = m_barrier_sync.load();
+        return S_OK;
+    }
+
     // IFileWriterChain.
     HRESULT SetFileSizeLimit(uint64_t bytes) override {
         std::lock_guard guard(m_lock);
@@ -260,6 +271,8 @@ protected:
             return ReturnInterface<IFileWriterQueue>(this, out);
         if (riid == IFileWriterChain::iid)
             return ReturnInterface<IFileWriterChain>(this, out);
+        if (riid == IFileWriterSync::iid)
+            return ReturnInterface<IFileWriterSync>(this, out);
         return BaseFilter::QueryInterfaceExtra(riid, out);
     }
 
@@ -399,7 +412,7 @@ private:
         // What was written is on the disk before the file is called done;
         // a failure here is the file's like any other, and is reported.
         HRESULT closing = S_OK;
-        if (g_barrier_sync.load(std::memory_order_relaxed) && ::fdatasync(fd) != 0 &&
+        if (m_barrier_sync.load(std::memory_order_relaxed) && ::fdatasync(fd) != 0 &&
             errno != EINVAL)
             closing = HResultFromErrno(errno);
         if (::close(fd) != 0 && SUCCEEDED(closing))
@@ -457,6 +470,9 @@ private:
     // Taken before m_lock and held across NotifyEvent; see ReportBuffering.
     std::mutex m_report_lock;
     bool m_buffering_reported = false;  // Guarded by m_report_lock.
+
+    // Set on the control thread, read by the write-behind thread.
+    std::atomic<bool> m_barrier_sync{true};
 
     std::mutex m_lock;  // A leaf lock apart from NotifyEvent, which is called without it.
     std::condition_variable m_cv;
@@ -650,7 +666,7 @@ HRESULT FileWriter::WriteBlock(const Block& block, const DiskWrite& disk, std::s
         return VFW_E_WRONG_STATE;
     const auto start = std::chrono::steady_clock::now();
     if (block.barrier) {
-        if (!g_barrier_sync.load(std::memory_order_relaxed))
+        if (!m_barrier_sync.load(std::memory_order_relaxed))
             return S_OK;
         if (::fdatasync(fd) == 0 || errno == EINVAL) {
             // The disk's pace counts the time its syncs take.
@@ -787,7 +803,7 @@ HRESULT FileWriter::NextFile(uint64_t length, std::vector<KeptBlock>* kept) {
     HRESULT closing = S_OK;
     if (::ftruncate(old_fd, static_cast<off_t>(length)) != 0)
         closing = HResultFromErrno(errno);
-    if (g_barrier_sync.load(std::memory_order_relaxed) && ::fdatasync(old_fd) != 0 &&
+    if (m_barrier_sync.load(std::memory_order_relaxed) && ::fdatasync(old_fd) != 0 &&
         errno != EINVAL && SUCCEEDED(closing))
         closing = HResultFromErrno(errno);
     if (::close(old_fd) != 0 && SUCCEEDED(closing))
@@ -847,10 +863,6 @@ bool IsFileSizeLimit(HRESULT hr) {
 
 ClassEntry FileWriterClassEntry() {
     return FilterClassEntry<FileWriter>(CLSID_FileWriter, "File writer", MERIT_DO_NOT_USE);
-}
-
-void SetFileWriterBarrierSync(bool sync) {
-    g_barrier_sync.store(sync);
 }
 
 }  // namespace ronvix::media

@@ -97,6 +97,22 @@ protected:
     ~IFileWriterQueue() = default;
 };
 
+// Engine extension on the File Writer: whether barriers and closing make
+// what was written durable (fdatasync); on for every new writer. Off only
+// for benchmarks that set the writer beside a tool that never syncs: the
+// order of the writes is kept, and the file's bytes are left to the
+// system's own writeback, as that tool leaves them. Control thread, while
+// stopped; the writer's threads read it.
+struct IFileWriterSync : IUnknown {
+    static constexpr GUID iid = RONVIX_GUID("{3E8B6F21-9D47-4C5A-A1E0-7B2C94D05F36}");
+    using base = IUnknown;
+    virtual HRESULT SetBarrierSync(bool sync) = 0;
+    virtual HRESULT GetBarrierSync(bool* sync) = 0;
+
+protected:
+    ~IFileWriterSync() = default;
+};
+
 // Engine extension on the File Writer: a capture that goes on in a next
 // file when the file system refuses to grow the current one (EFBIG: FAT's
 // 4 GiB, a process's file-size limit) or when it reaches a size its owner
@@ -160,12 +176,5 @@ inline constexpr uint64_t kFileWriterHighBytes = 32ull << 20;
 inline constexpr uint64_t kFileWriterLimitBytes = 64ull << 20;
 
 com::ClassEntry FileWriterClassEntry();
-
-// Whether barriers and closing make what was written durable (fdatasync),
-// for every File Writer of the process; on by default. Off only for
-// benchmarks that set the writer beside a tool that never syncs: the order
-// of the writes is kept, and the file's bytes are left to the system's own
-// writeback, as that tool leaves them. Any thread.
-void SetFileWriterBarrierSync(bool sync);
 
 }  // namespace ronvix::media

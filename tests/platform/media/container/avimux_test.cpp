@@ -625,8 +625,10 @@ TEST_F(CaptureFile, AnUnpacedCameraCapturePastOneGibibyteOpensWithEveryFrame) {
         GTEST_SKIP() << "needs 1.4 GB free in " << m_dir.path().toStdString();
 
     RegisterVirtualDevices();
+    VirtualDeviceHooks hooks;
+    hooks.unpaced = true;
     ComPtr<IBaseFilter> camera;
-    ASSERT_EQ(CreateTestCamera(IBaseFilter::iid, camera.OutVoid()), S_OK);
+    ASSERT_EQ(CreateTestCamera(hooks, IBaseFilter::iid, camera.OutVoid()), S_OK);
     ASSERT_EQ(m_graph->AddFilter(camera.Get(), u"camera"), S_OK);
     // Uncompressed 720x576 frames: 810 KiB each, about 1,400 for the target.
     ComPtr<IAMStreamConfig> config;
@@ -654,13 +656,11 @@ TEST_F(CaptureFile, AnUnpacedCameraCapturePastOneGibibyteOpensWithEveryFrame) {
         m_builder->RenderStream(&PIN_CATEGORY_CAPTURE, nullptr, camera.Get(), nullptr, m_mux.Get()),
         S_OK);
 
-    SetTestCameraUnpaced(true);
     ASSERT_EQ(m_control->Run(), S_OK);
     QDeadlineTimer deadline(180000);
     while (QFileInfo(m_path).size() < kTarget && !deadline.hasExpired())
         QThread::msleep(50);
     ASSERT_EQ(m_control->Stop(), S_OK);
-    SetTestCameraUnpaced(false);
     ASSERT_GE(QFileInfo(m_path).size(), kTarget) << "the capture did not reach 1 GiB in time";
 
     ComPtr<IAMDroppedFrames> drops;

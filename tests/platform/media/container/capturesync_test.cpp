@@ -181,14 +181,9 @@ TEST(CaptureSync, BuiltInDevicesWithFaultsStayInSyncInRealTime) {
     tone_faults.stall_every = 5 * kSimSecond;
     tone_faults.stall_length = 300 * kMs;
     tone_faults.lose_every = 73;
-    SetTestCameraImperfections(camera_faults);
-    SetToneGeneratorImperfections(tone_faults);
-    struct Reset {
-        ~Reset() {
-            SetTestCameraImperfections({});
-            SetToneGeneratorImperfections({});
-        }
-    } reset;
+    VirtualDeviceHooks hooks;
+    hooks.camera_faults = camera_faults;
+    hooks.tone_faults = tone_faults;
 
     QTemporaryDir dir;
     const QString path = dir.filePath("faults.avi");
@@ -198,8 +193,8 @@ TEST(CaptureSync, BuiltInDevicesWithFaultsStayInSyncInRealTime) {
     const ComPtr<ICaptureGraphBuilder2>& builder = file.builder;
     const ComPtr<IBaseFilter>& mux = file.mux;
     ComPtr<IBaseFilter> camera, tone;
-    ASSERT_EQ(CreateTestCamera(IBaseFilter::iid, camera.OutVoid()), S_OK);
-    ASSERT_EQ(CreateToneGenerator(IBaseFilter::iid, tone.OutVoid()), S_OK);
+    ASSERT_EQ(CreateTestCamera(hooks, IBaseFilter::iid, camera.OutVoid()), S_OK);
+    ASSERT_EQ(CreateToneGenerator(hooks, IBaseFilter::iid, tone.OutVoid()), S_OK);
     graph->AddFilter(camera.Get(), u"Camera");
     graph->AddFilter(tone.Get(), u"Tone");
     ASSERT_EQ(builder->RenderStream(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, camera.Get(), nullptr,

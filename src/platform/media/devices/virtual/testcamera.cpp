@@ -32,18 +32,6 @@ constexpr REFERENCE_TIME k25fps = 400'000;
 constexpr REFERENCE_TIME k30fps = 333'333;
 constexpr LONG kCaptureBuffers = 4;
 
-std::atomic<bool> g_unpaced{false};
-std::atomic<int64_t> g_source_cpu_ns{0};
-
-std::mutex g_faults_lock;
-// Guarded by g_faults_lock.
-Imperfections g_faults;
-
-Imperfections CameraFaults() {
-    std::lock_guard guard(g_faults_lock);
-    return g_faults;
-}
-
 const std::vector<CaptureFormat>& Formats() {
     static const std::vector<CaptureFormat> formats = {
         {MEDIASUBTYPE_MJPG, 720, 576, k25fps},
@@ -177,8 +165,9 @@ public:
 
 class TestCamera final : public BaseFilter {
 public:
-    TestCamera()
+    explicit TestCamera(const VirtualDeviceHooks& hooks)
         : BaseFilter(CLSID_TestPatternCamera),
+          m_hooks(hooks),
           m_pacer(*this),
           m_drops(AsUnknown()),
           m_config(AsUnknown(), *this, Formats()),
@@ -196,6 +185,8 @@ public:
         m_config.Attach(*m_capture);
     }
 
+    // Never changed after construction: any thread.
+    const VirtualDeviceHooks& Hooks() const { return m_hooks; }
     LivePacer& Pacer() { return m_pacer; }
     DropCounter& Drops() { return m_drops; }
     FormatStreamConfig& Config() { return m_config; }
@@ -249,6 +240,7 @@ private:
         return m_capture->WaitDelivered(deadline);
     }
 
+    const VirtualDeviceHooks m_hooks;
     LivePacer m_pacer;
     DropCounter m_drops;
     FormatStreamConfig m_config;
@@ -324,12 +316,12 @@ void CameraPin::StartStreaming() {
     // tell the camera's picture making from its delivery down the graph.
     const bool capture = m_kind == PinKind::Capture;
     m_producer_done.store(false);
-    m_producer = std::jthread(
-        [this, capture, mt = ConnectionType(), faults = CameraFaults()](std::stop_token stop) {
-            pthread_setname_np(pthread_self(), capture ? "rx-cam-capture" : "rx-cam-preview");
-            Produce(stop, mt, faults);
-            m_producer_done.store(true);
-        });
+    m_producer = std::jthread([this, capture, mt = ConnectionType(),
+                               faults = m_camera.Hooks().camera_faults](std::stop_token stop) {
+        pthread_setname_np(pthread_self(), capture ? "rx-cam-capture" : "rx-cam-preview");
+        Produce(stop, mt, faults);
+        m_producer_done.store(true);
+    });
     m_delivery.Start(capture ? "rx-cam-deliver" : "rx-prv-deliver");
 }
 
@@ -367,7 +359,8 @@ void CameraPin::Produce(std::stop_token stop, MediaType mt, Imperfections faults
     if (!ReadGeometry(mt.Get(), &g))
         return;
     const REFERENCE_TIME nominal = g.time_per_frame > 0 ? g.time_per_frame : k25fps;
-    const bool unpaced = m_kind == PinKind::Capture && g_unpaced.load();
+    const bool unpaced = m_kind == PinKind::Capture && m_camera.Hooks().unpaced;
+    std::atomic<int64_t>* const cpu_ns = m_camera.Hooks().camera_cpu_ns.get();
     const int slot = m_kind == PinKind::Capture ? 0 : 1;
     LivePacer& pacer = m_camera.Pacer();
     CameraControls& controls = *CameraControls::Device();
@@ -434,7 +427,7 @@ void CameraPin::Produce(std::stop_token stop, MediaType mt, Imperfections faults
         } else if (FAILED(hr)) {
             return;  // Stopping, or the connection went.
         } else {
-            const int64_t cpu_start = ThreadCpuNs();
+            const int64_t cpu_start = cpu_ns ? ThreadCpuNs() : 0;
             // The picture belongs to the frame's true time, whatever its
             // stamp says: the whole-second border is the clapper that sync
             // checks look for.
@@ -455,7 +448,8 @@ void CameraPin::Produce(std::stop_token stop, MediaType mt, Imperfections faults
                 if (length <= buffer.size())
                     preview.Convert(picture, data, g.bottom_up);
             }
-            g_source_cpu_ns.fetch_add(ThreadCpuNs() - cpu_start, std::memory_order_relaxed);
+            if (cpu_ns)
+                cpu_ns->fetch_add(ThreadCpuNs() - cpu_start, std::memory_order_relaxed);
             if (length == 0 || length > buffer.size()) {
                 CountDropped(index);
             } else {
@@ -476,24 +470,15 @@ void CameraPin::Produce(std::stop_token stop, MediaType mt, Imperfections faults
 }  // namespace
 
 HRESULT CreateTestCamera(REFIID riid, void** out) {
+    return CreateTestCamera(VirtualDeviceHooks{}, riid, out);
+}
+
+HRESULT CreateTestCamera(const VirtualDeviceHooks& hooks, REFIID riid, void** out) {
     if (!out)
         return E_POINTER;
     *out = nullptr;
-    ComPtr<TestCamera> camera = MakeCom<TestCamera>();
+    ComPtr<TestCamera> camera = MakeCom<TestCamera>(hooks);
     return camera->QueryInterface(riid, out);
-}
-
-void SetTestCameraUnpaced(bool unpaced) {
-    g_unpaced.store(unpaced);
-}
-
-void SetTestCameraImperfections(const Imperfections& faults) {
-    std::lock_guard guard(g_faults_lock);
-    g_faults = faults;
-}
-
-int64_t TestCameraSourceCpuNs() {
-    return g_source_cpu_ns.load(std::memory_order_relaxed);
 }
 
 }  // namespace ronvix::media

@@ -28,17 +28,6 @@ constexpr double kToneAmplitude = 0.8;  // Full scale times this at level 1.
 
 constexpr int kRates[] = {48000, 44100, 32000, 22050, 11025};
 
-std::atomic<int64_t> g_source_cpu_ns{0};
-
-std::mutex g_faults_lock;
-// Guarded by g_faults_lock.
-Imperfections g_faults;
-
-Imperfections ToneFaults() {
-    std::lock_guard guard(g_faults_lock);
-    return g_faults;
-}
-
 std::vector<MediaType> PcmTypes() {
     std::vector<MediaType> types;
     for (int rate : kRates)
@@ -76,7 +65,8 @@ public:
 
 class ToneGenerator final : public LiveAudioSource {
 public:
-    ToneGenerator() : LiveAudioSource(CLSID_TestToneGenerator, Lines()) {}
+    explicit ToneGenerator(const VirtualDeviceHooks& hooks)
+        : LiveAudioSource(CLSID_TestToneGenerator, Lines()), m_hooks(hooks) {}
     ~ToneGenerator() override { Stop(); }
 
     std::vector<MediaType> Formats() override { return PcmTypes(); }
@@ -89,6 +79,9 @@ private:
         static const std::shared_ptr<AudioInputLines> lines = std::make_shared<ToneLines>();
         return lines;
     }
+
+    // Never changed after construction: the streaming thread reads it.
+    const VirtualDeviceHooks m_hooks;
 };
 
 void ToneGenerator::Stream(std::stop_token stop, const WAVEFORMATEX& wfx) {
@@ -99,7 +92,8 @@ void ToneGenerator::Stream(std::stop_token stop, const WAVEFORMATEX& wfx) {
     BaseOutputPin& pin = CapturePin();
     ToneControls& controls = *ToneControls::Device();
     // The generator's own sample clock, perfect unless a test made it not.
-    const ImperfectClock clock(ToneFaults(), double(rate));
+    const ImperfectClock clock(m_hooks.tone_faults, double(rate));
+    std::atomic<int64_t>* const cpu_ns = m_hooks.tone_cpu_ns.get();
     AudioStamps stamps(rate);
 
     int64_t device = 0;  // Frames the device captured and handed on or lost.
@@ -152,7 +146,7 @@ void ToneGenerator::Stream(std::stop_token stop, const WAVEFORMATEX& wfx) {
             const size_t bytes = size_t(frames_per_buffer) * wfx.nBlockAlign;
             if (bytes > size_t(sample->GetSize()))
                 return;
-            const int64_t cpu_start = ThreadCpuNs();
+            const int64_t cpu_start = cpu_ns ? ThreadCpuNs() : 0;
             auto* out = reinterpret_cast<int16_t*>(data);
             const ToneControls::Lines lines = controls.Snapshot();
             for (int64_t i = 0; i < frames_per_buffer; ++i) {
@@ -176,7 +170,8 @@ void ToneGenerator::Stream(std::stop_token stop, const WAVEFORMATEX& wfx) {
                 for (int c = 0; c < channels; ++c)
                     std::memcpy(out + i * channels + c, &v, sizeof v);
             }
-            g_source_cpu_ns.fetch_add(ThreadCpuNs() - cpu_start, std::memory_order_relaxed);
+            if (cpu_ns)
+                cpu_ns->fetch_add(ThreadCpuNs() - cpu_start, std::memory_order_relaxed);
             sample->SetActualDataLength(static_cast<LONG>(bytes));
             REFERENCE_TIME s = start, e = end;
             sample->SetTime(&s, &e);
@@ -196,21 +191,16 @@ void ToneGenerator::Stream(std::stop_token stop, const WAVEFORMATEX& wfx) {
 
 }  // namespace
 
-void SetToneGeneratorImperfections(const Imperfections& faults) {
-    std::lock_guard guard(g_faults_lock);
-    g_faults = faults;
+HRESULT CreateToneGenerator(REFIID riid, void** out) {
+    return CreateToneGenerator(VirtualDeviceHooks{}, riid, out);
 }
 
-HRESULT CreateToneGenerator(REFIID riid, void** out) {
+HRESULT CreateToneGenerator(const VirtualDeviceHooks& hooks, REFIID riid, void** out) {
     if (!out)
         return E_POINTER;
     *out = nullptr;
-    ComPtr<ToneGenerator> filter = MakeCom<ToneGenerator>();
+    ComPtr<ToneGenerator> filter = MakeCom<ToneGenerator>(hooks);
     return static_cast<IBaseFilter*>(filter.Get())->QueryInterface(riid, out);
-}
-
-int64_t TestToneSourceCpuNs() {
-    return g_source_cpu_ns.load(std::memory_order_relaxed);
 }
 
 }  // namespace ronvix::media

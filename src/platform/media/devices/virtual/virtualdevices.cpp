@@ -15,28 +15,29 @@ int64_t ThreadCpuNs() {
     return int64_t(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
 }
 
-void RegisterVirtualDevices() {
+void RegisterVirtualDevices(const VirtualDeviceHooks& hooks) {
     static std::once_flag once;
-    std::call_once(once, [] {
+    std::call_once(once, [&hooks] {
+        auto camera = [hooks](REFIID riid, void** out) {
+            return CreateTestCamera(hooks, riid, out);
+        };
+        auto tone = [hooks](REFIID riid, void** out) {
+            return CreateToneGenerator(hooks, riid, out);
+        };
         // The classes are reachable by class id (CoCreateInstance, saved
         // filters) but never inserted by Connect or Render.
         ClassRegistry& classes = ClassRegistry::Instance();
-        classes.Register(
-            {CLSID_TestPatternCamera, kTestCameraName, CreateTestCamera, MERIT_DO_NOT_USE, {}});
-        classes.Register({CLSID_TestToneGenerator,
-                          kToneGeneratorName,
-                          CreateToneGenerator,
-                          MERIT_DO_NOT_USE,
-                          {}});
+        classes.Register({CLSID_TestPatternCamera, kTestCameraName, camera, MERIT_DO_NOT_USE, {}});
+        classes.Register({CLSID_TestToneGenerator, kToneGeneratorName, tone, MERIT_DO_NOT_USE, {}});
 
         DeviceRegistry& devices = DeviceRegistry::Instance();
-        devices.AddProvider(com::CLSID_VideoInputDeviceCategory, ProviderKind::Virtual, [] {
+        devices.AddProvider(com::CLSID_VideoInputDeviceCategory, ProviderKind::Virtual, [camera] {
             return std::vector<DeviceDescription>{
-                {kTestCameraName, {}, CLSID_TestPatternCamera, CreateTestCamera}};
+                {kTestCameraName, {}, CLSID_TestPatternCamera, camera}};
         });
-        devices.AddProvider(com::CLSID_AudioInputDeviceCategory, ProviderKind::Virtual, [] {
+        devices.AddProvider(com::CLSID_AudioInputDeviceCategory, ProviderKind::Virtual, [tone] {
             return std::vector<DeviceDescription>{
-                {kToneGeneratorName, {}, CLSID_TestToneGenerator, CreateToneGenerator}};
+                {kToneGeneratorName, {}, CLSID_TestToneGenerator, tone}};
         });
     });
 }

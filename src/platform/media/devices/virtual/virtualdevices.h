@@ -16,7 +16,9 @@
 //   IAMAudioInputMixer. The filter answers ISpecifyPropertyPages.
 // - Controls work whether or not the filter is in a graph.
 
+#include <atomic>
 #include <cstdint>
+#include <memory>
 
 #include "platform/com/classregistry.h"
 #include "platform/media/core/interfaces.h"
@@ -32,37 +34,43 @@ inline constexpr GUID CLSID_TestToneGenerator =
 inline constexpr char kTestCameraName[] = "Test Pattern Camera";
 inline constexpr char kToneGeneratorName[] = "Test Tone Generator";
 
+// What tests, benchmarks and ronvix-capture --unpaced tell the virtual
+// devices. A device takes a copy when it is made and never looks anywhere
+// else; the copy is never changed, so streaming threads read it freely.
+// The default (everything off, nothing counted) is the device a user gets.
+struct VirtualDeviceHooks {
+    // The camera's capture pin delivers frames as fast as the consumer
+    // takes them, stamped as if paced, and never drops (benchmarks only).
+    bool unpaced = false;
+    // What the camera and the tone generator get wrong on purpose (see
+    // imperfections.h): a skewed clock, a late start, jittery stamps,
+    // stalls, lost frames or buffers.
+    Imperfections camera_faults;
+    Imperfections tone_faults;
+    // Where the camera's threads add the CPU time they spend making
+    // pictures (drawing, encoding, converting), in nanoseconds, read from
+    // each thread's own CPU clock. A real camera does that work in
+    // hardware, so benchmarks subtract it from the process's CPU time to
+    // show the capture path's own cost. Null: not counted.
+    std::shared_ptr<std::atomic<int64_t>> camera_cpu_ns;
+    // The same for the tone generator's making of its sound (what a sound
+    // card's converter does).
+    std::shared_ptr<std::atomic<int64_t>> tone_cpu_ns;
+};
+
 // Adds the two devices to the device registry (after the real backends of
-// their categories) and their classes to the class registry. Idempotent and
-// thread-safe.
-void RegisterVirtualDevices();
+// their categories) and their classes to the class registry; every device
+// made through them (moniker or class id) carries `hooks`. Idempotent and
+// thread-safe: the first call's hooks are the ones registered.
+void RegisterVirtualDevices(const VirtualDeviceHooks& hooks = {});
 
 // New filter instances, for callers that need no moniker. Each returns
-// interface `riid` of a new filter through `out`.
+// interface `riid` of a new filter through `out`; the filter carries
+// `hooks` for its life.
 HRESULT CreateTestCamera(REFIID riid, void** out);
+HRESULT CreateTestCamera(const VirtualDeviceHooks& hooks, REFIID riid, void** out);
 HRESULT CreateToneGenerator(REFIID riid, void** out);
-
-// The camera's unpaced mode, for benchmarks only: while set, new streams
-// deliver frames as fast as the consumer takes them, stamped as if paced,
-// and never drop. Thread-safe; affects streams started afterwards.
-void SetTestCameraUnpaced(bool unpaced);
-
-// What the camera and the tone generator get wrong on purpose, for tests
-// (see imperfections.h): a skewed clock, a late start, jittery stamps,
-// stalls, lost frames or buffers. Thread-safe; affects streams started
-// afterwards. Everything is off until set.
-void SetTestCameraImperfections(const Imperfections& faults);
-void SetToneGeneratorImperfections(const Imperfections& faults);
-
-// CPU time the camera's threads have spent making pictures (drawing,
-// encoding, converting) in this process, in nanoseconds, read from each
-// thread's own CPU clock. A real camera does that work in hardware, so
-// benchmarks subtract it from the process's CPU time to show the capture
-// path's own cost. Thread-safe.
-int64_t TestCameraSourceCpuNs();
-// The same for the tone generator's making of its sound (what a sound
-// card's converter does).
-int64_t TestToneSourceCpuNs();
+HRESULT CreateToneGenerator(const VirtualDeviceHooks& hooks, REFIID riid, void** out);
 
 // The calling thread's CPU clock, in nanoseconds.
 int64_t ThreadCpuNs();

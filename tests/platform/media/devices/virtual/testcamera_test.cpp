@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <memory>
 #include <thread>
 
 #include "platform/com/devices.h"
@@ -112,6 +114,26 @@ TEST(TestCamera, ThreeSecondsOfCaptureAccountForEveryFrame) {
     const Counts filter_counts = ReadCounts(camera.Get());
     EXPECT_EQ(filter_counts.delivered, counts.delivered);
     EXPECT_EQ(filter_counts.dropped, counts.dropped);
+}
+
+TEST(TestCamera, TheHooksItIsMadeWithCountItsPictureMakingCpu) {
+    ResetCamera();
+    VirtualDeviceHooks hooks;
+    hooks.camera_cpu_ns = std::make_shared<std::atomic<int64_t>>(0);
+    Graph g;
+    ComPtr<IBaseFilter> camera;
+    ASSERT_EQ(CreateTestCamera(hooks, IBaseFilter::iid, camera.OutVoid()), S_OK);
+    ComPtr<TestSink> sink =
+        TestSink::Make({{MediaType::Partial(MEDIATYPE_Video, MEDIASUBTYPE_MJPG)}});
+    g.Add(camera.Get(), u"Camera");
+    g.Add(sink.Get(), u"Sink");
+    ComPtr<IPin> capture = PinNamed(camera.Get(), u"Capture");
+    ASSERT_EQ(g.graph->ConnectDirect(capture.Get(), sink->Input(), nullptr), S_OK);
+    ASSERT_TRUE(SUCCEEDED(g.control->Run()));
+    std::this_thread::sleep_for(1s);
+    ASSERT_EQ(g.control->Stop(), S_OK);
+    ASSERT_FALSE(sink->ReceivedSamples().empty());
+    EXPECT_GT(hooks.camera_cpu_ns->load(), 0);
 }
 
 TEST(TestCamera, StalledConsumerMakesTheCameraDropAndCountWhileStalled) {
