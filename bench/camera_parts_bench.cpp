@@ -8,9 +8,9 @@
 
 #include <vector>
 
-#include "platform/media/devices/testpattern.h"
-#include "platform/media/filters/jpegcodec.h"
-#include "platform/media/filters/jpegrows.h"
+#include "platform/media/codecs/jpegcodec.h"
+#include "platform/media/codecs/jpegrows.h"
+#include "platform/media/devices/virtual/testpattern.h"
 
 namespace ronvix::media {
 namespace {

@@ -29,12 +29,12 @@
 #include "deliver_copy.h"
 #include "platform/com/classregistry.h"
 #include "platform/com/object.h"
-#include "platform/media/devices/virtualdevices.h"
-#include "platform/media/filter.h"
-#include "platform/media/filters/filewriter.h"
-#include "platform/media/filters/filters.h"
-#include "platform/media/graph.h"
-#include "platform/media/pinutil.h"
+#include "platform/media/core/filter.h"
+#include "platform/media/core/graph.h"
+#include "platform/media/core/pinutil.h"
+#include "platform/media/devices/virtual/virtualdevices.h"
+#include "platform/media/io/filewriter.h"
+#include "platform/media/registration/engineclasses.h"
 
 namespace ronvix::media {
 namespace {
@@ -100,6 +100,13 @@ public:
     Pin* pin = nullptr;
 };
 
+// Whether the File Writer syncs at its barriers: RONVIX_BENCH_NOSYNC=1
+// turns that off, as ffmpeg never syncs.
+bool BarrierSync() {
+    const char* nosync = std::getenv("RONVIX_BENCH_NOSYNC");
+    return !(nosync && *nosync == '1');
+}
+
 struct CaptureGraph {
     ComPtr<IFilterGraph2> graph = CreateFilterGraph();
     ComPtr<IBaseFilter> grabber, sync, mux;
@@ -131,6 +138,9 @@ struct CaptureGraph {
         // make, as ffmpeg waits for the disk, so that every frame is written.
         if (ComPtr<IFileWriterQueue> queue = sink.As<IFileWriterQueue>())
             queue->SetQueueLimits(64ull << 20, 512ull << 20, 4ull << 30);
+        // RONVIX_BENCH_NOSYNC=1: no sync once a second, as ffmpeg never syncs.
+        if (ComPtr<IFileWriterSync> writer = sink.As<IFileWriterSync>())
+            writer->SetBarrierSync(BarrierSync());
         return SUCCEEDED(builder->RenderStream(&PIN_CATEGORY_CAPTURE, nullptr, source,
                                                grabber.Get(), sync.Get())) &&
                SUCCEEDED(builder->RenderStream(nullptr, nullptr, sync.Get(), nullptr, mux.Get()));
@@ -140,19 +150,17 @@ struct CaptureGraph {
 void Register() {
     RegisterEngineClasses();
     RegisterVirtualDevices();
-    // RONVIX_BENCH_NOSYNC=1: no sync once a second, as ffmpeg never syncs.
-    const char* nosync = std::getenv("RONVIX_BENCH_NOSYNC");
-    SetFileWriterBarrierSync(!(nosync && *nosync == '1'));
 }
 
 void BM_CaptureUnpacedCamera(benchmark::State& state) {
     Register();
-    SetTestCameraUnpaced(true);
+    VirtualDeviceHooks hooks;
+    hooks.unpaced = true;
     const bool keep = Ring().empty();
     long frames = 0;
     for (auto _ : state) {
         ComPtr<IBaseFilter> camera;
-        CreateTestCamera(IBaseFilter::iid, camera.OutVoid());
+        CreateTestCamera(hooks, IBaseFilter::iid, camera.OutVoid());
         auto counter = MakeCom<Counter>(keep && frames == 0);
         CaptureGraph g;
         if (!camera || !g.Build(camera.Get(), BenchDir() + "/capture.avi", counter.Get())) {
@@ -166,7 +174,6 @@ void BM_CaptureUnpacedCamera(benchmark::State& state) {
         control->Stop();
         frames += counter->calls.load();
     }
-    SetTestCameraUnpaced(false);
     state.SetItemsProcessed(frames);
     if (keep && !Ring().empty()) {
         // The same frames the ring benchmark sends, in the same order.

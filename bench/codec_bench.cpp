@@ -40,13 +40,13 @@
 #include "deliver_copy.h"
 #include "platform/com/classregistry.h"
 #include "platform/com/object.h"
-#include "platform/media/filter.h"
-#include "platform/media/filters/codecs.h"
-#include "platform/media/filters/colourspace.h"
-#include "platform/media/filters/filters.h"
-#include "platform/media/filters/jpegcodec.h"
-#include "platform/media/graph.h"
-#include "platform/media/pinutil.h"
+#include "platform/media/codecs/codecs.h"
+#include "platform/media/codecs/colourspace.h"
+#include "platform/media/codecs/jpegcodec.h"
+#include "platform/media/core/filter.h"
+#include "platform/media/core/graph.h"
+#include "platform/media/core/pinutil.h"
+#include "platform/media/registration/engineclasses.h"
 
 namespace ronvix::media {
 namespace {

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "platform/com/comptr.h"
-#include "platform/media/filter.h"
+#include "platform/media/core/filter.h"
 
 namespace ronvix::media::bench {
 

@@ -64,16 +64,16 @@
 #include <string>
 #include <thread>
 
-#include "mediagraph/dsutil.h"
+#include "mediagraph/graph_util.h"
 #include "mediagraph/formdata.h"
 #include "mediagraph/platform.h"
-#include "mediagraph/sysdevenum.h"
+#include "mediagraph/device_enum.h"
 #include "mediagraph/workflowgraphs.h"
 #include "platform/media/devices/v4l2/fake_v4l2.h"
-#include "platform/media/devices/v4l2device.h"
-#include "platform/media/devices/virtualdevices.h"
-#include "platform/media/filters/jpegcodec.h"
-#include "platform/media/types.h"
+#include "platform/media/devices/v4l2/v4l2device.h"
+#include "platform/media/devices/virtual/virtualdevices.h"
+#include "platform/media/codecs/jpegcodec.h"
+#include "platform/media/core/types.h"
 #include "workflow/capture_session.h"
 
 namespace {
@@ -346,7 +346,10 @@ int main(int argc, char** argv) {
     const int seconds = argc > 1 ? std::atoi(argv[1]) : 60;
     const QString file =
         argc > 2 ? QString::fromLocal8Bit(argv[2]) : QStringLiteral("/tmp/ronvix_bench_live.avi");
-    mediagraph::RegisterPlatformClasses();
+    media::VirtualDeviceHooks hooks;
+    hooks.camera_cpu_ns = std::make_shared<std::atomic<int64_t>>(0);
+    hooks.tone_cpu_ns = std::make_shared<std::atomic<int64_t>>(0);
+    mediagraph::RegisterPlatformClasses(hooks);
 
     // An HD camera replaying a recording, when one is given.
     std::shared_ptr<media::test::FakeV4l2System> replay;
@@ -426,12 +429,12 @@ int main(int argc, char** argv) {
     PaintCounter painted;
     app.installEventFilter(&painted);
     auto source_ns = [&] {
-        return replay ? replay->ReplayCopyNs() : media::TestCameraSourceCpuNs();
+        return replay ? replay->ReplayCopyNs() : hooks.camera_cpu_ns->load();
     };
     const std::map<std::string, double> threads_start = ThreadCpuByName();
     const double cpu_start = ProcessCpuSeconds();
     const int64_t source_start = source_ns();
-    const int64_t tone_start = media::TestToneSourceCpuNs();
+    const int64_t tone_start = hooks.tone_cpu_ns->load();
     session.RunCapture();
     QTimer::singleShot(seconds * 1000, &app, &QCoreApplication::quit);
     app.exec();
@@ -439,7 +442,7 @@ int main(int argc, char** argv) {
     const long captured = frames.load();
     const double cpu = ProcessCpuSeconds() - cpu_start;
     const double picture = double(source_ns() - source_start) / 1e9;
-    const double tone = double(media::TestToneSourceCpuNs() - tone_start) / 1e9;
+    const double tone = double(hooks.tone_cpu_ns->load() - tone_start) / 1e9;
     // The devices' own work, which hardware does: the pictures (or the
     // replaying device's copies) and the tone generator's sound.
     const double source = picture + tone;

@@ -17,11 +17,11 @@
 
 #include "platform/com/classregistry.h"
 #include "platform/com/oleauto.h"
-#include "platform/media/filter.h"
-#include "platform/media/filters/filters.h"
-#include "platform/media/filters/playback.h"
-#include "platform/media/graph.h"
-#include "platform/media/pinutil.h"
+#include "platform/media/container/avisplitter.h"
+#include "platform/media/core/filter.h"
+#include "platform/media/core/graph.h"
+#include "platform/media/core/pinutil.h"
+#include "platform/media/registration/engineclasses.h"
 
 namespace ronvix::media {
 namespace {

@@ -4,7 +4,7 @@
 //   again, without a crash, a hang or reading outside the file;
 // - played out as "Print to Tape" plays a file (File Source, AVI Splitter,
 //   Sample Grabber, Virtual Tape Deck, every other pin into a checking
-//   sink; tests/platform/media/filters/playback_path.h), either fail to
+//   sink; tests/platform/media/container/playback_path.h), either fail to
 //   connect with that result and fail to run with it too, or play to the
 //   end twice, with every pool sized from what the file holds.
 // Memory is bounded as well: run it with -malloc_limit_mb=64 so that any
@@ -25,9 +25,9 @@
 
 #include "platform/com/comptr.h"
 #include "platform/com/oleauto.h"
-#include "platform/media/filters/avidemux.h"
-#include "platform/media/filters/playback.h"
-#include "platform/media/filters/playback_path.h"
+#include "platform/media/container/avidemux.h"
+#include "platform/media/container/avisplitter.h"
+#include "platform/media/container/playback_path.h"
 
 using namespace ronvix;
 using namespace ronvix::media;

@@ -22,17 +22,17 @@
 #include <functional>
 #include <optional>
 
-#include "mediagraph/dsutil.h"
+#include "mediagraph/graph_util.h"
 #include "mediagraph/formdata.h"
 #include "mediagraph/platform.h"
-#include "mediagraph/sysdevenum.h"
+#include "mediagraph/device_enum.h"
 #include "mediagraph/workflowgraphs.h"
 #include "options.h"
 #include "platform/com/moniker.h"
-#include "platform/media/devices/virtualdevices.h"
-#include "platform/media/filters/avirepair.h"
-#include "platform/media/filters/riff.h"
-#include "platform/media/types.h"
+#include "platform/media/devices/virtual/virtualdevices.h"
+#include "platform/media/container/avirepair.h"
+#include "platform/media/container/riff.h"
+#include "platform/media/core/types.h"
 #include "workflow/capture_session.h"
 #include "workflow/playout_session.h"
 
@@ -255,7 +255,6 @@ int Capture(const Options& o) {
     };
     session.on_capture_ended = [&] { ended.store(true); };
 
-    media::SetTestCameraUnpaced(o.unpaced);
     workflow::CaptureSettings settings;
     settings.file_name = out;
     settings.compression = o.compression == VideoCompression::Ffv1
@@ -306,7 +305,6 @@ int Capture(const Options& o) {
         session.LastStatistics().value_or(workflow::CaptureStatistics{});
     const int64_t final_bytes = session.FileBytes();
     const uint32_t files = session.FileCount();
-    media::SetTestCameraUnpaced(false);
     QCoreApplication::processEvents();
 
     Print(QStringLiteral("captured %1 frames, dropped %2 (%3 left out to keep time), "
@@ -487,7 +485,9 @@ int main(int argc, char** argv) {
             default:
                 break;
         }
-        ronvix::mediagraph::RegisterPlatformClasses();
+        ronvix::media::VirtualDeviceHooks hooks;
+        hooks.unpaced = o.unpaced;
+        ronvix::mediagraph::RegisterPlatformClasses(hooks);
         switch (o.command) {
             case Command::List:
                 return List();

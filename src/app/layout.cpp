@@ -18,7 +18,7 @@
 #include "controls/levelmeter.h"
 #include "controls/slider.h"
 #include "framework/component.h"
-#include "mediagraph/dstrackbar.h"
+#include "mediagraph/seek_bar.h"
 #include "mediagraph/videowindow.h"
 
 namespace ronvix::app {

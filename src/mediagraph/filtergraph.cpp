@@ -3,8 +3,8 @@
 #include <algorithm>
 
 #include "framework/application.h"
-#include "mediagraph/dsutil.h"
-#include "mediagraph/platformext.h"
+#include "mediagraph/graph_util.h"
+#include "mediagraph/unavailable_interfaces.h"
 #include "platform/com/classregistry.h"
 #include "platform/com/moniker.h"
 #include "platform/com/rot.h"

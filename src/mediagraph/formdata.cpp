@@ -1,7 +1,7 @@
 #include "mediagraph/formdata.h"
 
 #include "platform/com/moniker.h"
-#include "platform/media/types.h"
+#include "platform/media/core/types.h"
 
 namespace ronvix::mediagraph {
 

@@ -13,7 +13,7 @@
 #include <functional>
 
 #include "framework/events.h"
-#include "platform/media/interfaces.h"
+#include "platform/media/core/interfaces.h"
 
 namespace ronvix::mediagraph {
 

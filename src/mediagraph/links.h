@@ -16,7 +16,7 @@
 #include <QString>
 
 #include "platform/com/comptr.h"
-#include "platform/media/interfaces.h"
+#include "platform/media/core/interfaces.h"
 
 namespace ronvix::mediagraph {
 

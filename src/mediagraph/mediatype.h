@@ -15,7 +15,7 @@
 #include <span>
 #include <vector>
 
-#include "platform/media/interfaces.h"
+#include "platform/media/core/interfaces.h"
 
 namespace ronvix::mediagraph {
 

@@ -10,8 +10,8 @@
 #include <cfenv>
 
 #include "framework/application.h"
-#include "mediagraph/dsutil.h"
-#include "mediagraph/platformext.h"
+#include "mediagraph/graph_util.h"
+#include "mediagraph/unavailable_interfaces.h"
 #include "platform/com/classregistry.h"
 #include "platform/com/object.h"
 #include "platform/winui/widgets.h"

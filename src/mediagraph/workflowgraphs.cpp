@@ -4,11 +4,11 @@
 #include <optional>
 #include <string>
 
-#include "mediagraph/dsutil.h"
+#include "mediagraph/graph_util.h"
 #include "mediagraph/mediatype.h"
-#include "platform/media/filters/colourspace.h"
-#include "platform/media/filters/filters.h"
-#include "platform/media/types.h"
+#include "platform/media/codecs/colourspace.h"
+#include "platform/media/core/types.h"
+#include "platform/media/plumbing/plumbing.h"
 
 namespace ronvix::mediagraph {
 

@@ -15,7 +15,7 @@
 #include "mediagraph/filter.h"
 #include "mediagraph/filtergraph.h"
 #include "mediagraph/samplegrabber.h"
-#include "platform/media/filters/filewriter.h"
+#include "platform/media/io/filewriter.h"
 
 namespace ronvix::mediagraph {
 

@@ -3,7 +3,7 @@
 #include <exception>
 
 #include "framework/exceptions.h"
-#include "mediagraph/dsutil.h"
+#include "mediagraph/graph_util.h"
 #include "workflow/capture_texts.h"
 
 namespace ronvix::workflow {

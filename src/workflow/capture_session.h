@@ -23,9 +23,9 @@
 #include "mediagraph/formdata.h"
 #include "mediagraph/workflowgraphs.h"
 #include "platform/com/comptr.h"
-#include "platform/media/filters/filewriter.h"
-#include "platform/media/interfaces.h"
-#include "platform/media/types.h"
+#include "platform/media/io/filewriter.h"
+#include "platform/media/core/interfaces.h"
+#include "platform/media/core/types.h"
 #include "platform/win/kernel.h"
 #include "workflow/rate_meter.h"
 

@@ -7,7 +7,7 @@
 #include <algorithm>
 
 #include "framework/strings.h"
-#include "mediagraph/dsutil.h"
+#include "mediagraph/graph_util.h"
 #include "platform/win/files.h"
 #include "platform/win/paths.h"
 

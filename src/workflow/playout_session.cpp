@@ -13,8 +13,8 @@
 #include <exception>
 
 #include "framework/exceptions.h"
-#include "mediagraph/dsutil.h"
-#include "platform/media/interfaces.h"
+#include "mediagraph/graph_util.h"
+#include "platform/media/core/interfaces.h"
 #include "platform/win/files.h"
 
 namespace ronvix::workflow {

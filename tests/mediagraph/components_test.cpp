@@ -3,10 +3,10 @@
 #include <atomic>
 #include <cstring>
 
-#include "../platform/media/engine_harness.h"
-#include "mediagraph/dsutil.h"
+#include "../platform/media/core/engine_harness.h"
+#include "mediagraph/device_enum.h"
 #include "mediagraph/formdata.h"
-#include "mediagraph/sysdevenum.h"
+#include "mediagraph/graph_util.h"
 #include "mediagraph_test_util.h"
 #include "platform/com/devices.h"
 #include "platform/com/errortext.h"

@@ -5,10 +5,10 @@
 #include <string>
 #include <vector>
 
-#include "../platform/media/engine_harness.h"
-#include "mediagraph/dsutil.h"
+#include "../platform/media/core/engine_harness.h"
 #include "mediagraph/filtergraph.h"
-#include "mediagraph/platformext.h"
+#include "mediagraph/graph_util.h"
+#include "mediagraph/unavailable_interfaces.h"
 #include "mediagraph_test_util.h"
 #include "platform/com/moniker.h"
 #include "platform/com/rot.h"

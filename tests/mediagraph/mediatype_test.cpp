@@ -4,7 +4,7 @@
 
 #include "mediagraph/formdata.h"
 #include "mediagraph/mediatype.h"
-#include "platform/media/interfaces.h"
+#include "platform/media/core/interfaces.h"
 
 namespace ronvix::mediagraph {
 namespace {

@@ -10,12 +10,12 @@
 #include <QMouseEvent>
 #include <QTemporaryDir>
 
-#include "../platform/media/engine_harness.h"
-#include "mediagraph/dstrackbar.h"
+#include "../platform/media/core/engine_harness.h"
+#include "mediagraph/seek_bar.h"
 #include "mediagraph/videowindow.h"
 #include "mediagraph_test_util.h"
-#include "platform/media/filters/playback.h"
-#include "platform/media/filters/playback_files.h"
+#include "platform/media/container/avisplitter.h"
+#include "platform/media/container/playback_files.h"
 #include "platform/winui/dialogs.h"
 
 namespace ronvix::mediagraph {

@@ -13,12 +13,12 @@
 #include <QScreen>
 #include <QWidget>
 
-#include "../platform/media/engine_harness.h"
-#include "mediagraph/dsutil.h"
+#include "../platform/media/core/engine_harness.h"
+#include "mediagraph/graph_util.h"
 #include "mediagraph/videowindow.h"
 #include "mediagraph_test_util.h"
 #include "platform/com/errortext.h"
-#include "platform/media/devices/virtualdevices.h"
+#include "platform/media/devices/virtual/virtualdevices.h"
 #include "platform/media/ui/videorenderer.h"
 #include "platform/winui/dialogs.h"
 #include "platform/winui/widgets.h"

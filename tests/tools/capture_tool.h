@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/media/filters/avi_probe.h"
+#include "platform/media/container/avi_probe.h"
 
 namespace ronvix::tools {
 

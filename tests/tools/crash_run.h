@@ -19,7 +19,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/media/filters/avi_probe.h"
+#include "platform/media/container/avi_probe.h"
 #include "tools/capture_tool.h"
 
 namespace ronvix::tools {

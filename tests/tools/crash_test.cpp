@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "crash_run.h"
-#include "platform/media/filters/av_offsets.h"
+#include "platform/media/container/av_offsets.h"
 
 namespace ronvix::tools {
 namespace {

@@ -8,9 +8,9 @@
 #include <QTemporaryDir>
 
 #include "capture_tool.h"
-#include "platform/media/filters/av_offsets.h"
-#include "platform/media/filters/avi_probe.h"
-#include "platform/media/filters/filewriter.h"
+#include "platform/media/container/av_offsets.h"
+#include "platform/media/container/avi_probe.h"
+#include "platform/media/io/filewriter.h"
 
 namespace ronvix::tools {
 namespace {

@@ -13,8 +13,8 @@
 #include <cstdlib>
 
 #include "capture_tool.h"
-#include "platform/media/filters/avi_probe.h"
-#include "platform/media/filters/handmade_avi.h"
+#include "platform/media/container/avi_probe.h"
+#include "platform/media/container/handmade_avi.h"
 
 namespace ronvix::tools {
 namespace {

@@ -15,7 +15,7 @@
 
 #include <QString>
 
-#include "platform/media/interfaces.h"
+#include "platform/media/core/interfaces.h"
 #include "settings/formstorage.h"
 
 namespace ronvix::app::pages {

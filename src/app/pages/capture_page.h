@@ -16,8 +16,8 @@
 #include "controls/levelmeter.h"
 #include "controls/slider.h"
 #include "framework/timer.h"
-#include "mediagraph/dsutil.h"
-#include "mediagraph/sysdevenum.h"
+#include "mediagraph/graph_util.h"
+#include "mediagraph/device_enum.h"
 #include "workflow/capture_session.h"
 
 namespace ronvix::app::pages {

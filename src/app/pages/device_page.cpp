@@ -10,8 +10,8 @@
 #include "app/pages/device_items.h"
 #include "framework/application.h"
 #include "framework/bind.h"
-#include "mediagraph/dsutil.h"
-#include "platform/media/types.h"
+#include "mediagraph/graph_util.h"
+#include "platform/media/core/types.h"
 #include "platform/winui/widgets.h"
 
 namespace ronvix::app::pages {

@@ -13,7 +13,7 @@
 
 #include "app/pages/capture_page.h"
 #include "mediagraph/mediatype.h"
-#include "mediagraph/sysdevenum.h"
+#include "mediagraph/device_enum.h"
 #include "settings/formstorage.h"
 #include "workflow/capture_session.h"
 #include "workflow/playout_session.h"

@@ -12,7 +12,7 @@
 
 #include "controls/filenameedit.h"
 #include "framework/timer.h"
-#include "mediagraph/dstrackbar.h"
+#include "mediagraph/seek_bar.h"
 #include "mediagraph/videowindow.h"
 #include "workflow/playout_session.h"
 

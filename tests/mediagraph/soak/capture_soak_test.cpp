@@ -12,13 +12,13 @@
 
 #include <cstdlib>
 
-#include "mediagraph/dsutil.h"
+#include "mediagraph/device_enum.h"
 #include "mediagraph/formdata.h"
+#include "mediagraph/graph_util.h"
 #include "mediagraph/platform.h"
-#include "mediagraph/sysdevenum.h"
 #include "mediagraph/workflowgraphs.h"
-#include "platform/media/devices/virtualdevices.h"
-#include "platform/media/filters/av_offsets.h"
+#include "platform/media/container/av_offsets.h"
+#include "platform/media/devices/virtual/virtualdevices.h"
 
 namespace ronvix::mediagraph {
 namespace {

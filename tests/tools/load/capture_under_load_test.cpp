@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/media/filters/av_offsets.h"
+#include "platform/media/container/av_offsets.h"
 #include "tools/capture_tool.h"
 
 namespace ronvix::tools {

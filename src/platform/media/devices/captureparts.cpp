@@ -5,11 +5,11 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/media/codecs/colourspace.h"
+#include "platform/media/codecs/jpegcodec.h"
+#include "platform/media/codecs/videotransform.h"
 #include "platform/media/devices/livesource.h"
 #include "platform/media/devices/propertypages.h"
-#include "platform/media/filters/colourspace.h"
-#include "platform/media/filters/jpegcodec.h"
-#include "platform/media/filters/videotransform.h"
 
 namespace ronvix::media {
 

@@ -24,7 +24,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/media/filter.h"
+#include "platform/media/core/filter.h"
 
 namespace ronvix::media {
 

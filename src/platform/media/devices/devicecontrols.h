@@ -12,13 +12,21 @@
 #include <mutex>
 #include <string_view>
 
-#include "platform/media/devices/testpattern.h"
-#include "platform/media/interfaces.h"
+#include "platform/media/core/interfaces.h"
 
 namespace ronvix::media {
 
 // The "property not supported" result of the device control interfaces.
 inline constexpr HRESULT E_PROP_ID_UNSUPPORTED = com::HRESULT_FROM_WIN32(1168);
+
+// The picture controls of the test pattern camera, which its pattern is
+// drawn with.
+struct PictureSettings {
+    int brightness = 128;  // 0..255, 128 neutral: adds (value - 128) to luma
+    int contrast = 128;    // luma gain value / 128 around mid grey
+    int saturation = 128;  // chroma gain value / 128
+    int sharpness = 128;   // below 128 blurs, above 128 sharpens
+};
 
 class CameraControls {
 public:

@@ -13,7 +13,7 @@
 
 #include <cstdint>
 
-#include "platform/media/types.h"
+#include "platform/media/core/types.h"
 
 namespace ronvix::media {
 

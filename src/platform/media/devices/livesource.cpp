@@ -8,7 +8,7 @@
 
 #include <pthread.h>
 
-#include "platform/media/clock.h"
+#include "platform/media/core/clock.h"
 #include "platform/media/devices/propertypages.h"
 
 namespace ronvix::media {

@@ -26,8 +26,8 @@
 #include <thread>
 #include <vector>
 
+#include "platform/media/core/filter.h"
 #include "platform/media/devices/captureparts.h"
-#include "platform/media/filter.h"
 
 namespace ronvix::media {
 

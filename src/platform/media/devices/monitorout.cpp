@@ -8,7 +8,7 @@
 #include <optional>
 #include <span>
 
-#include "platform/media/filters/colourspace.h"
+#include "platform/media/codecs/colourspace.h"
 
 namespace ronvix::media {
 

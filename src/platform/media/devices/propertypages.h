@@ -4,7 +4,7 @@
 // media user interface library, which builds them by these identifiers for
 // OleCreatePropertyFrame.
 
-#include "platform/media/interfaces.h"
+#include "platform/media/core/interfaces.h"
 
 namespace ronvix::media {
 

@@ -16,9 +16,9 @@
 #include <span>
 
 #include "platform/com/oleauto.h"
+#include "platform/media/core/pinutil.h"
 #include "platform/media/devices/propertypages.h"
-#include "platform/media/devices/tapedeck.h"
-#include "platform/media/pinutil.h"
+#include "platform/media/devices/virtual/tapedeck.h"
 #include "platform/media/ui/propertyframe.h"
 
 namespace ronvix::media {

@@ -14,7 +14,7 @@
 #include <memory>
 #include <span>
 
-#include "platform/media/interfaces.h"
+#include "platform/media/core/interfaces.h"
 #include "platform/win/window.h"
 
 namespace ronvix::media {

@@ -23,8 +23,8 @@
 
 #include "platform/com/object.h"
 #include "platform/com/oleauto.h"
-#include "platform/media/filter.h"
-#include "platform/media/filters/colourspace.h"
+#include "platform/media/codecs/colourspace.h"
+#include "platform/media/core/filter.h"
 #include "platform/win/window.h"
 #include "platform/winui/widgets.h"
 

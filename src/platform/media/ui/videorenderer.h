@@ -38,7 +38,7 @@
 //   new top-level window when it next needs one.
 
 #include "platform/com/classregistry.h"
-#include "platform/media/interfaces.h"
+#include "platform/media/core/interfaces.h"
 
 namespace ronvix::media {
 

@@ -13,9 +13,9 @@
 #include <QSlider>
 
 #include "capture_fixture.h"
-#include "mediagraph/dsutil.h"
-#include "platform/media/devices/audiooutput.h"
-#include "platform/media/devices/tapedeck.h"
+#include "mediagraph/graph_util.h"
+#include "platform/media/devices/alsa/audiooutput.h"
+#include "platform/media/devices/virtual/tapedeck.h"
 #include "support/modal.h"
 
 using namespace ronvix;

@@ -6,7 +6,7 @@
 
 #include "capture_fixture.h"
 #include "platform/com/object.h"
-#include "platform/media/interfaces.h"
+#include "platform/media/core/interfaces.h"
 
 using namespace ronvix;
 using namespace ronvix::testing;

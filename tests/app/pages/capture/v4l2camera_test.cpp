@@ -11,8 +11,8 @@
 #include "capture_fixture.h"
 #include "framework/application.h"
 #include "platform/com/moniker.h"
-#include "platform/media/clock.h"
-#include "platform/media/devices/audiooutput.h"
+#include "platform/media/core/clock.h"
+#include "platform/media/devices/alsa/audiooutput.h"
 #include "platform/media/devices/v4l2/fake_v4l2.h"
 
 using namespace ronvix;

@@ -16,7 +16,7 @@
 #include "app/shutdown.h"
 #include "capture_fixture.h"
 #include "framework/application.h"
-#include "mediagraph/dsutil.h"
+#include "mediagraph/graph_util.h"
 #include "mediagraph/workflowgraphs.h"
 #include "platform/media/devices/devicecontrols.h"
 #include "platform/win/kernel.h"

@@ -14,12 +14,12 @@
 
 #include "platform/com/devices.h"
 #include "platform/com/oleauto.h"
-#include "platform/media/devices/audiooutput.h"
-#include "platform/media/devices/tapedeck.h"
-#include "platform/media/engine_harness.h"
-#include "platform/media/filters/filters.h"
-#include "platform/media/filters/jpegcodec.h"
-#include "platform/media/filters/playback_files.h"
+#include "platform/media/codecs/jpegcodec.h"
+#include "platform/media/container/playback_files.h"
+#include "platform/media/core/engine_harness.h"
+#include "platform/media/devices/alsa/audiooutput.h"
+#include "platform/media/devices/virtual/tapedeck.h"
+#include "platform/media/registration/engineclasses.h"
 
 #include <turbojpeg.h>
 

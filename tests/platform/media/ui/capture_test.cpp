@@ -13,13 +13,13 @@
 #include <algorithm>
 #include <thread>
 
-#include "platform/media/devices/testpattern.h"
-#include "platform/media/devices/virtualdevices.h"
-#include "platform/media/engine_harness.h"
-#include "platform/media/filters/avi_probe.h"
-#include "platform/media/filters/codecs.h"
-#include "platform/media/filters/filters.h"
-#include "platform/media/filters/jpegcodec.h"
+#include "platform/media/codecs/codecs.h"
+#include "platform/media/codecs/jpegcodec.h"
+#include "platform/media/container/avi_probe.h"
+#include "platform/media/core/engine_harness.h"
+#include "platform/media/devices/virtual/testpattern.h"
+#include "platform/media/devices/virtual/virtualdevices.h"
+#include "platform/media/registration/engineclasses.h"
 #include "platform/media/ui/videorenderer.h"
 #include "platform/winui/widgets.h"
 

@@ -16,7 +16,7 @@
 
 #include "platform/com/devices.h"
 #include "platform/media/devices/v4l2/fake_v4l2.h"
-#include "platform/media/devices/v4l2device.h"
+#include "platform/media/devices/v4l2/v4l2device.h"
 #include "platform/media/ui/propertyframe.h"
 #include "platform/winui/dialogs.h"
 

@@ -15,7 +15,7 @@
 #include "platform/com/comptr.h"
 #include "platform/media/devices/devicecontrols.h"
 #include "platform/media/devices/propertypages.h"
-#include "platform/media/devices/virtualdevices.h"
+#include "platform/media/devices/virtual/virtualdevices.h"
 #include "platform/media/ui/propertyframe.h"
 #include "platform/winui/dialogs.h"
 

@@ -10,7 +10,7 @@
 
 #include <thread>
 
-#include "platform/media/engine_harness.h"
+#include "platform/media/core/engine_harness.h"
 #include "platform/media/ui/videorenderer.h"
 #include "platform/win/window.h"
 #include "platform/winui/widgets.h"

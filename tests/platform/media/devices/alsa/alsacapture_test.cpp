@@ -12,12 +12,12 @@
 
 #include "fake_alsa.h"
 #include "platform/com/errortext.h"
-#include "platform/media/devices/alsacapture.h"
+#include "platform/media/codecs/jpegcodec.h"
+#include "platform/media/container/av_offsets.h"
+#include "platform/media/devices/alsa/alsacapture.h"
 #include "platform/media/devices/imperfections.h"
 #include "platform/media/devices/livesource.h"
-#include "platform/media/filters/av_offsets.h"
-#include "platform/media/filters/filters.h"
-#include "platform/media/filters/jpegcodec.h"
+#include "platform/media/registration/engineclasses.h"
 
 namespace ronvix::media::test {
 namespace {

@@ -7,9 +7,9 @@
 #include "fake_alsa.h"
 #include "platform/com/devices.h"
 #include "platform/com/moniker.h"
-#include "platform/media/devices/alsacapture.h"
+#include "platform/media/devices/alsa/alsacapture.h"
 #include "platform/media/devices/pulse/fake_pulse.h"
-#include "platform/media/devices/virtualdevices.h"
+#include "platform/media/devices/virtual/virtualdevices.h"
 
 namespace ronvix::media::test {
 namespace {

@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "fake_alsa.h"
-#include "platform/media/devices/alsacapture.h"
+#include "platform/media/devices/alsa/alsacapture.h"
 
 namespace ronvix::media::test {
 namespace {

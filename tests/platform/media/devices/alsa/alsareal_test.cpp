@@ -14,10 +14,10 @@
 #include <cmath>
 #include <numbers>
 
-#include "platform/media/devices/alsacapture.h"
-#include "platform/media/devices/audiooutput.h"
-#include "platform/media/devices/pulsecapture.h"
-#include "platform/media/engine_harness.h"
+#include "platform/media/core/engine_harness.h"
+#include "platform/media/devices/alsa/alsacapture.h"
+#include "platform/media/devices/alsa/audiooutput.h"
+#include "platform/media/devices/pulse/pulsecapture.h"
 
 namespace ronvix::media::test {
 namespace {

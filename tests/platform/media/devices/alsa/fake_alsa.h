@@ -20,9 +20,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/media/devices/alsaapi.h"
-#include "platform/media/devices/audiooutput.h"
-#include "platform/media/engine_harness.h"
+#include "platform/media/core/engine_harness.h"
+#include "platform/media/devices/alsa/alsaapi.h"
+#include "platform/media/devices/alsa/audiooutput.h"
 
 namespace ronvix::media::test {
 

@@ -9,10 +9,10 @@
 #include <thread>
 
 #include "platform/com/devices.h"
-#include "platform/media/devices/alsacapture.h"
-#include "platform/media/devices/pulsecapture.h"
-#include "platform/media/engine_harness.h"
-#include "platform/media/filters/filters.h"
+#include "platform/media/core/engine_harness.h"
+#include "platform/media/devices/alsa/alsacapture.h"
+#include "platform/media/devices/pulse/pulsecapture.h"
+#include "platform/media/registration/engineclasses.h"
 
 namespace ronvix::media::test {
 namespace {

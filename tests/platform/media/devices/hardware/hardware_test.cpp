@@ -8,12 +8,12 @@
 #include <thread>
 
 #include "platform/com/devices.h"
-#include "platform/media/capturebuilder.h"
-#include "platform/media/devices/v4l2device.h"
-#include "platform/media/filters/avi_probe.h"
-#include "platform/media/filters/codecs.h"
-#include "platform/media/filters/filters.h"
-#include "platform/media/graph.h"
+#include "platform/media/codecs/codecs.h"
+#include "platform/media/container/avi_probe.h"
+#include "platform/media/core/capturebuilder.h"
+#include "platform/media/core/graph.h"
+#include "platform/media/devices/v4l2/v4l2device.h"
+#include "platform/media/registration/engineclasses.h"
 
 namespace ronvix::media::test {
 namespace {

@@ -24,9 +24,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/media/devices/pulseapi.h"
-#include "platform/media/devices/pulsecapture.h"
-#include "platform/media/engine_harness.h"
+#include "platform/media/core/engine_harness.h"
+#include "platform/media/devices/pulse/pulseapi.h"
+#include "platform/media/devices/pulse/pulsecapture.h"
 
 namespace ronvix::media::test {
 

@@ -7,11 +7,11 @@
 #include <gtest/gtest.h>
 
 #include "platform/com/devices.h"
+#include "platform/media/devices/alsa/alsacapture.h"
+#include "platform/media/devices/alsa/audiooutput.h"
 #include "platform/media/devices/alsa/fake_alsa.h"
-#include "platform/media/devices/alsacapture.h"
-#include "platform/media/devices/audiooutput.h"
 #include "platform/media/devices/pulse/fake_pulse.h"
-#include "platform/media/devices/virtualdevices.h"
+#include "platform/media/devices/virtual/virtualdevices.h"
 
 namespace ronvix::media::test {
 namespace {

@@ -22,14 +22,14 @@
 #include <thread>
 
 #include "platform/com/devices.h"
-#include "platform/media/clock.h"
-#include "platform/media/devices/alsacapture.h"
-#include "platform/media/devices/audiooutput.h"
-#include "platform/media/devices/pulsecapture.h"
-#include "platform/media/devices/virtualdevices.h"
-#include "platform/media/engine_harness.h"
-#include "platform/media/filters/av_offsets.h"
-#include "platform/media/filters/filters.h"
+#include "platform/media/container/av_offsets.h"
+#include "platform/media/core/clock.h"
+#include "platform/media/core/engine_harness.h"
+#include "platform/media/devices/alsa/alsacapture.h"
+#include "platform/media/devices/alsa/audiooutput.h"
+#include "platform/media/devices/pulse/pulsecapture.h"
+#include "platform/media/devices/virtual/virtualdevices.h"
+#include "platform/media/registration/engineclasses.h"
 
 extern char** environ;
 

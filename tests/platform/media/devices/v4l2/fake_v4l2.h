@@ -31,9 +31,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/media/clock.h"
-#include "platform/media/devices/v4l2system.h"
-#include "platform/media/devices/virtualdevices.h"
+#include "platform/media/core/clock.h"
+#include "platform/media/devices/v4l2/v4l2system.h"
+#include "platform/media/devices/virtual/virtualdevices.h"
 
 namespace ronvix::media::test {
 

@@ -9,12 +9,12 @@
 
 #include "platform/com/devices.h"
 #include "platform/com/oleauto.h"
+#include "platform/media/core/engine_harness.h"
+#include "platform/media/core/graph.h"
 #include "platform/media/devices/devicecontrols.h"
 #include "platform/media/devices/propertypages.h"
 #include "platform/media/devices/v4l2/fake_v4l2.h"
-#include "platform/media/devices/v4l2device.h"
-#include "platform/media/engine_harness.h"
-#include "platform/media/graph.h"
+#include "platform/media/devices/v4l2/v4l2device.h"
 
 namespace ronvix::media::test {
 namespace {

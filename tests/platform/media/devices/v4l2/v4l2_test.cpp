@@ -12,14 +12,14 @@
 
 #include "platform/com/devices.h"
 #include "platform/com/oleauto.h"
+#include "platform/media/codecs/codecs.h"
+#include "platform/media/codecs/jpegcodec.h"
+#include "platform/media/codecs/videotransform.h"
+#include "platform/media/core/engine_harness.h"
+#include "platform/media/core/graph.h"
 #include "platform/media/devices/devicecontrols.h"
 #include "platform/media/devices/v4l2/fake_v4l2.h"
-#include "platform/media/devices/v4l2device.h"
-#include "platform/media/engine_harness.h"
-#include "platform/media/filters/codecs.h"
-#include "platform/media/filters/jpegcodec.h"
-#include "platform/media/filters/videotransform.h"
-#include "platform/media/graph.h"
+#include "platform/media/devices/v4l2/v4l2device.h"
 
 namespace ronvix::media::test {
 namespace {
