@@ -8,6 +8,7 @@
 #include <QVBoxLayout>
 
 #include "app/layout.h"
+#include "app/pages/stored_settings.h"
 #include "framework/application.h"
 #include "framework/bind.h"
 #include "framework/component.h"
@@ -133,14 +134,9 @@ void MainWindow::CreateComponents() {
     captureSession = new workflow::CaptureSession(this);
     playoutSession = new workflow::PlayoutSession(this);
     formStorage = new settings::TFormStorage(this, QStringLiteral("FormStorage1"));
-    formStorage->SetIniFileName(QStringLiteral("ZELK.ini"));
-    formStorage->SetIniSection(QStringLiteral("TMainForm"));
-    formStorage->SetStoredProps(
-        {"AudioCapFilters.ItemIndex", "VideoCapFilters.ItemIndex", "savedialog.FileName",
-         "VideoFormats.ItemIndex", "AudioFormats.ItemIndex", "AudioDestFilters.ItemIndex",
-         "VideoOutFilters.ItemIndex", "OverCheck.Checked", "SourceFilename.Text",
-         "ComboBox1.ItemIndex", "StopAfterCheck.Checked", "StopAfterTime.Seconds",
-         "CompressionBox.ItemIndex", "SplitSize.ItemIndex"});
+    formStorage->SetIniFileName(QString::fromLatin1(pages::kSettingsFile));
+    formStorage->SetIniSection(QString::fromLatin1(pages::kWindowSection));
+    formStorage->SetStoredProps(pages::StoredControlProperties());
     appEvents = new controls::TAppEvents(this, QStringLiteral("AppEvents1"));
     appEvents->OnMinimize = [this](QObject*) { m_minimized = true; };
     appEvents->OnRestore = [this](QObject*) { m_minimized = false; };

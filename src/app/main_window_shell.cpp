@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "app/main_window.h"
+#include "app/pages/stored_settings.h"
 #include "framework/application.h"
 #include "framework/bind.h"
 #include "framework/strings.h"
@@ -45,9 +46,9 @@ void MainWindow::onShow() {
     // A stored priority that names no class of the list (letters, which
     // restore as index 0, or a number out of range) is taken as the designed
     // class, High, never as the strongest one.
+    const pages::StoredSetting& priority = pages::StoredSettingOf("ComboBox1_ItemIndex");
     const auto stored = settings::ParseInteger(
-        formStorage->ReadStrValue(QStringLiteral("ComboBox1_ItemIndex"), QStringLiteral("1"))
-            .trimmed());
+        formStorage->ReadStrValue(pages::Key(priority), pages::Fallback(priority)).trimmed());
     if (!stored || *stored < 0 || *stored >= static_cast<qint64>(std::size(kPriorityClasses)))
         capturePriority->setCurrentIndex(1);
     // The capture priority applies before anything else of the sequence.

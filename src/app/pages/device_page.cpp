@@ -8,6 +8,7 @@
 
 #include "app/pages/analog_setup.h"
 #include "app/pages/device_items.h"
+#include "app/pages/stored_settings.h"
 #include "framework/application.h"
 #include "framework/bind.h"
 #include "mediagraph/graph_util.h"
@@ -40,11 +41,11 @@ void AssignDevice(const mediagraph::TSysDevEnum& devices, const QComboBox* combo
     filter->SetFilterGraph(graph);
 }
 
-// The settings keys that keep the chosen devices' monikers, beside the
-// stored list positions.
+// The settings that keep the chosen devices' monikers, beside the stored
+// list positions.
 struct StoredDevice {
     QComboBox* DevicePage::*list;
-    const char* key;
+    std::string_view key;
 };
 constexpr StoredDevice kStoredDevices[] = {
     {&DevicePage::videoDevices, "VideoCapFilters_Moniker"},
@@ -52,6 +53,13 @@ constexpr StoredDevice kStoredDevices[] = {
     {&DevicePage::videoOutputs, "VideoOutFilters_Moniker"},
     {&DevicePage::audioOutputs, "AudioDestFilters_Moniker"},
 };
+
+// A stored list position, read apart from the other stored properties
+// because a format list is filled only once its device is chosen.
+int ReadIndex(settings::TFormStorage& storage, std::string_view key) {
+    const StoredSetting& s = StoredSettingOf(key);
+    return storage.ReadIntValue(Key(s), Fallback(s).toInt());
+}
 
 // The frames per second a video type names (0 when it names none).
 double FrameRate(const media::AM_MEDIA_TYPE& mt) {
@@ -136,7 +144,7 @@ void DevicePage::RestoreSelection() {
     for (const StoredDevice& d : kStoredDevices) {
         QComboBox* list = this->*d.list;
         const QString stored =
-            m_storage.ReadStrValue(QString::fromLatin1(d.key), QString()).trimmed();
+            m_storage.ReadStrValue(Key(StoredSettingOf(d.key)), QString()).trimmed();
         if (stored.isEmpty())
             continue;
         int found = -1;
@@ -152,13 +160,11 @@ void DevicePage::RestoreSelection() {
     // stored format once its list has been refilled.
     if (videoDevices->currentIndex() >= 0) {
         onVideoDeviceChosen();
-        videoFormats->setCurrentIndex(
-            m_storage.ReadIntValue(QStringLiteral("videoformats_itemindex"), -1));
+        videoFormats->setCurrentIndex(ReadIndex(m_storage, "VideoFormats_ItemIndex"));
     }
     if (audioDevices->currentIndex() >= 0) {
         onAudioDeviceChosen();
-        audioFormats->setCurrentIndex(
-            m_storage.ReadIntValue(QStringLiteral("audioformats_itemindex"), -1));
+        audioFormats->setCurrentIndex(ReadIndex(m_storage, "AudioFormats_ItemIndex"));
     }
     onAudioOutputChosen();
     onVideoOutputChosen();
@@ -171,7 +177,7 @@ void DevicePage::SaveSelection() {
         const QComboBox* list = this->*d.list;
         const QString moniker = list->currentData(kMonikerRole).toString();
         if (list->currentIndex() >= 0 && !moniker.isEmpty())
-            m_storage.WriteStrValue(QString::fromLatin1(d.key), moniker);
+            m_storage.WriteStrValue(Key(StoredSettingOf(d.key)), moniker);
     }
 }
 
