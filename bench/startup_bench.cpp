@@ -75,14 +75,14 @@ int main(int argc, char** argv) {
         setenv("QT_QPA_PLATFORM", "xcb", 1);
     ronvix::fw::TApplication app(argc, argv);
     app.SetTitle(QStringLiteral("Ronvix"));
-    auto* form1 = new ronvix::app::TForm1(app.arguments());
+    auto* splash = new ronvix::app::SplashWindow(app.arguments());
     auto* main_form = new ronvix::app::MainWindow();
     FirstPaint watch;
     main_form->installEventFilter(&watch);
-    form1->SetMainForm(main_form);
+    splash->SetMainForm(main_form);
     app.Run();
     delete main_form;
-    delete form1;
+    delete splash;
     if (watch.at_ns == 0) {
         std::fprintf(stderr, "the main window was never painted\n");
         return 1;

@@ -38,9 +38,9 @@ int main(int argc, char** argv) {
     // Desktop shells match the windows to the installed entry and its icon.
     QGuiApplication::setDesktopFileName(QStringLiteral(RONVIX_APP_ID));
     QGuiApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral(RONVIX_APP_ID)));
-    auto* form1 = new ronvix::app::TForm1(app.arguments());
+    auto* splash = new ronvix::app::SplashWindow(app.arguments());
     auto* main_form = new ronvix::app::MainWindow();
-    form1->SetMainForm(main_form);
+    splash->SetMainForm(main_form);
     // A kill, a closed terminal or the end of the session closes the
     // window as the user would: the capture's file finished, the settings
     // written.
@@ -48,6 +48,6 @@ int main(int argc, char** argv) {
     const int rc = app.Run();
     // The main window goes first, as the application frees its forms.
     delete main_form;
-    delete form1;
+    delete splash;
     return rc;
 }

@@ -14,7 +14,7 @@
 
 namespace ronvix::app {
 
-QImage TForm1::DrawBanner() {
+QImage SplashWindow::DrawBanner() {
     QImage img(400, 100, QImage::Format_RGB888);
     img.fill(Qt::black);
     QPainter p(&img);
@@ -51,7 +51,7 @@ QImage TForm1::DrawBanner() {
     return img;
 }
 
-TForm1::TForm1(QStringList params, QWidget* parent)
+SplashWindow::SplashWindow(QStringList params, QWidget* parent)
     : fw::TForm(parent), m_params(std::move(params)) {
     setObjectName(QStringLiteral("Form1"));
     setWindowFlags(Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
@@ -59,34 +59,34 @@ TForm1::TForm1(QStringList params, QWidget* parent)
     QFont font(QStringLiteral("Liberation Sans"));
     font.setPixelSize(11);
     setFont(font);
-    resize(401, 102);  // as stored; FormCreate sets the picture's size
+    resize(401, 102);  // as stored; onCreate sets the picture's size
 
     m_picture = DrawBanner();
-    Image1 = new QLabel(this);
-    Image1->setObjectName(QStringLiteral("Image1"));
-    Image1->setGeometry(0, 0, 401, 101);
-    Image1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    Image1->setPixmap(QPixmap::fromImage(m_picture));
+    banner = new QLabel(this);
+    banner->setObjectName(QStringLiteral("Image1"));
+    banner->setGeometry(0, 0, 401, 101);
+    banner->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    banner->setPixmap(QPixmap::fromImage(m_picture));
 
-    Label1 = new QLabel(QStringLiteral("ver.0.805beta"), this);
-    Label1->setObjectName(QStringLiteral("Label1"));
-    Label1->setGeometry(296, 3, 77, 16);
+    versionLabel = new QLabel(QStringLiteral("ver.0.805beta"), this);
+    versionLabel->setObjectName(QStringLiteral("Label1"));
+    versionLabel->setGeometry(296, 3, 77, 16);
     QFont arial(QStringLiteral("Liberation Sans"));
     arial.setPixelSize(13);
-    Label1->setFont(arial);
-    QPalette pal = Label1->palette();
+    versionLabel->setFont(arial);
+    QPalette pal = versionLabel->palette();
     pal.setColor(QPalette::WindowText, QColor(0, 0, 128));  // navy
-    Label1->setPalette(pal);
-    Label1->setAttribute(Qt::WA_TranslucentBackground);
-    Label1->setAutoFillBackground(false);
+    versionLabel->setPalette(pal);
+    versionLabel->setAttribute(Qt::WA_TranslucentBackground);
+    versionLabel->setAutoFillBackground(false);
 
-    Timer1 = new fw::TTimer(this, QStringLiteral("Timer1"));
-    Timer1->SetInterval(10);
-    Timer1->SetEnabled(true);
+    fadeTimer = new fw::TTimer(this, QStringLiteral("Timer1"));
+    fadeTimer->SetInterval(10);
+    fadeTimer->SetEnabled(true);
 
-    OnCreate = [this](QObject* s) { FormCreate(s); };
-    OnShow = [this](QObject* s) { FormShow(s); };
-    Timer1->OnTimer = [this](QObject* s) { Timer1Timer(s); };
+    OnCreate = [this](QObject* s) { onCreate(s); };
+    OnShow = [this](QObject* s) { onShow(s); };
+    fadeTimer->OnTimer = [this](QObject* s) { onFadeTick(s); };
 
     SleepFor = [this](int ms) {
         // The pause blocks this thread: paint and flush the splash first so
@@ -101,15 +101,15 @@ TForm1::TForm1(QStringList params, QWidget* parent)
     DoCreate();
 }
 
-TForm1::~TForm1() {
+SplashWindow::~SplashWindow() {
     DoDestroy();
 }
 
-void TForm1::FormCreate(QObject*) {
+void SplashWindow::onCreate(QObject*) {
     SetAlphaBlend(true);
     SetAlphaBlendValue(0);
     SetTransparentColor(true, QColor(m_picture.pixel(2, 2)));
-    setFixedSize(Image1->width() - 1, Image1->height() - 1);
+    setFixedSize(banner->width() - 1, banner->height() - 1);
     for (int i = 1; i <= ParamCount(); ++i)
         if (ParamStr(i).toLower() == QLatin1String("-nosplash"))
             m_skip_splash = true;
@@ -121,12 +121,12 @@ void TForm1::FormCreate(QObject*) {
     }
 }
 
-void TForm1::FormShow(QObject*) {
+void SplashWindow::onShow(QObject*) {
     if (m_main_form)
         m_main_form->hide();
 }
 
-void TForm1::Timer1Timer(QObject*) {
+void SplashWindow::onFadeTick(QObject*) {
     // The fade and the hand-over wait until the message loop has shown the
     // splash and there is a main window to hand over to. A message box shown
     // while the main window is being built (a device list that fails) runs
@@ -134,7 +134,7 @@ void TForm1::Timer1Timer(QObject*) {
     // window, would stop the ticks and leave the program without one.
     if (!isVisible() || !m_main_form)
         return;
-    Timer1->SetEnabled(false);
+    fadeTimer->SetEnabled(false);
     SetAlphaBlendValue(AlphaBlendValue() + 5);
     if (ParamCount() >= 1 && win::FileExists(fw::Utf8(ParamStr(ParamCount()))))
         m_start_page = 1;
@@ -148,10 +148,10 @@ void TForm1::Timer1Timer(QObject*) {
         }
         return;
     }
-    Timer1->SetEnabled(true);
+    fadeTimer->SetEnabled(true);
 }
 
-void TForm1::UpdateShape() {
+void SplashWindow::UpdateShape() {
     if (!TransparentColor()) {
         clearMask();
         return;
@@ -164,9 +164,10 @@ void TForm1::UpdateShape() {
                           .convertToFormat(QImage::Format_RGB32);
     {
         QPainter p(&composed);
-        p.setFont(Label1->font());
-        p.setPen(Label1->palette().color(QPalette::WindowText));
-        p.drawText(Label1->geometry(), static_cast<int>(Label1->alignment()), Label1->text());
+        p.setFont(versionLabel->font());
+        p.setPen(versionLabel->palette().color(QPalette::WindowText));
+        p.drawText(versionLabel->geometry(), static_cast<int>(versionLabel->alignment()),
+                   versionLabel->text());
     }
     const QRgb key = TransparentColorValue().rgb();
     QRegion shape;

@@ -1,5 +1,5 @@
 #pragma once
-// TForm1: the fading splash window, and the command line it reads.
+// SplashWindow: the fading splash window, and the command line it reads.
 //
 // Created first, it is the application's main window: closing it ends the
 // program. It fades in over 50 ticks of its 10 ms timer (alpha 0 to 250 by
@@ -22,13 +22,13 @@ namespace ronvix::app {
 
 class MainWindow;
 
-class TForm1 : public fw::TForm {
+class SplashWindow : public fw::TForm {
     Q_OBJECT
 public:
     // `params` is the command line as ParamStr gives it: the program first,
     // then the arguments.
-    explicit TForm1(QStringList params, QWidget* parent = nullptr);
-    ~TForm1() override;
+    explicit SplashWindow(QStringList params, QWidget* parent = nullptr);
+    ~SplashWindow() override;
 
     // The window this splash hands over to.
     void SetMainForm(MainWindow* main_form) { m_main_form = main_form; }
@@ -37,9 +37,9 @@ public:
     // credit line in large coloured letters.
     static QImage DrawBanner();
 
-    QLabel* Image1 = nullptr;
-    QLabel* Label1 = nullptr;
-    fw::TTimer* Timer1 = nullptr;
+    QLabel* banner = nullptr;
+    QLabel* versionLabel = nullptr;
+    fw::TTimer* fadeTimer = nullptr;
 
     // Start-up state shared by the handlers.
     bool SkipSplash() const { return m_skip_splash; }
@@ -48,9 +48,9 @@ public:
     // The pause before the hand-over; tests replace it to observe it.
     std::function<void(int ms)> SleepFor;
 
-    void FormCreate(QObject* sender);
-    void FormShow(QObject* sender);
-    void Timer1Timer(QObject* sender);
+    void onCreate(QObject* sender);
+    void onShow(QObject* sender);
+    void onFadeTick(QObject* sender);
 
 protected:
     void UpdateShape() override;

@@ -219,13 +219,13 @@ TEST(Shell, TheFilenameClickRaisesOnlyTheInterfaceThreadNotTheStreamingThreadsSt
 TEST(Shell, ClosingTheMainWindowClosesTheSplashAndEndsTheProgram) {
     RecordingPriority fake;
     win::ScopedPriorityService scope(&fake);
-    app::TForm1 splash({"ronvix", "-nosplash"});
+    app::SplashWindow splash({"ronvix", "-nosplash"});
     MainWindow form;
     splash.SetMainForm(&form);
     auto* application = fw::TApplication::Instance();
     ASSERT_EQ(application->MainForm(), &splash);
     splash.show();
-    splash.Timer1Timer(splash.Timer1);
+    splash.onFadeTick(splash.fadeTimer);
     ASSERT_TRUE(form.isVisible());
     form.close();
     EXPECT_FALSE(form.isVisible());

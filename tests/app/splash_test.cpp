@@ -16,7 +16,7 @@
 
 using namespace ronvix;
 using ronvix::app::MainWindow;
-using ronvix::app::TForm1;
+using ronvix::app::SplashWindow;
 
 namespace {
 
@@ -25,7 +25,7 @@ struct Startup {
     explicit Startup(QStringList args) {
         args.prepend("ronvix");
         fw::TApplication::Instance()->SetParams(args);
-        splash = std::make_unique<TForm1>(args);
+        splash = std::make_unique<SplashWindow>(args);
         main_form = std::make_unique<MainWindow>();
         splash->SetMainForm(main_form.get());
         splash->SleepFor = [this](int ms) {
@@ -41,14 +41,14 @@ struct Startup {
     // Runs ticks until the splash hands over (or `limit` ticks); returns how many ran.
     int TickUntilHandOver(int limit = 100) {
         int ticks = 0;
-        while (ticks < limit && splash->Timer1->Enabled()) {
-            splash->Timer1Timer(splash->Timer1);
+        while (ticks < limit && splash->fadeTimer->Enabled()) {
+            splash->onFadeTick(splash->fadeTimer);
             ++ticks;
             opacities.push_back(splash->windowOpacity());
         }
         return ticks;
     }
-    std::unique_ptr<TForm1> splash;
+    std::unique_ptr<SplashWindow> splash;
     std::unique_ptr<MainWindow> main_form;
     std::vector<int> sleeps;
     std::vector<double> opacities;
@@ -59,7 +59,7 @@ struct Startup {
 }  // namespace
 
 TEST(Splash, BannerIsFourHundredByHundredOnBlackWithLettering) {
-    QImage banner = TForm1::DrawBanner();
+    QImage banner = SplashWindow::DrawBanner();
     EXPECT_EQ(banner.size(), QSize(400, 100));
     EXPECT_EQ(QColor(banner.pixel(2, 2)), QColor(Qt::black));
     int lit = 0;
@@ -81,17 +81,17 @@ TEST(Splash, CreationSizesTheWindowStartsInvisibleAndShapesAwayTheBackground) {
     EXPECT_EQ(s.splash->TransparentColorValue(), QColor(Qt::black));
     EXPECT_TRUE(s.splash->windowFlags() & Qt::WindowStaysOnTopHint);
     EXPECT_TRUE(s.splash->windowFlags() & Qt::FramelessWindowHint);
-    EXPECT_EQ(s.splash->Label1->text(), "ver.0.805beta");
-    EXPECT_EQ(s.splash->Label1->geometry(), QRect(296, 3, 77, 16));
-    EXPECT_EQ(s.splash->Timer1->Interval(), 10);
-    EXPECT_TRUE(s.splash->Timer1->Enabled());
+    EXPECT_EQ(s.splash->versionLabel->text(), "ver.0.805beta");
+    EXPECT_EQ(s.splash->versionLabel->geometry(), QRect(296, 3, 77, 16));
+    EXPECT_EQ(s.splash->fadeTimer->Interval(), 10);
+    EXPECT_TRUE(s.splash->fadeTimer->Enabled());
 
     const QRegion shape = s.splash->mask();
     ASSERT_FALSE(shape.isEmpty());
     EXPECT_FALSE(shape.contains(QPoint(2, 2))) << "the background colour is see-through";
     EXPECT_TRUE(QRect(0, 0, 400, 100).contains(shape.boundingRect()));
     // Every pixel of the lettering shows, and none of the background.
-    const QImage banner = TForm1::DrawBanner();
+    const QImage banner = SplashWindow::DrawBanner();
     for (int y = 20; y < 100; y += 3)
         for (int x = 0; x < 290; x += 3)
             EXPECT_EQ(shape.contains(QPoint(x, y)), (banner.pixel(x, y) & 0xFFFFFF) != 0)
@@ -113,7 +113,7 @@ TEST(Splash, FadesInOverFiftyTicksPausesThenShowsTheMainWindowOnCapture) {
     EXPECT_FALSE(s.splash->isVisible());
     EXPECT_TRUE(s.main_form->isVisible());
     EXPECT_EQ(s.main_form->tabs->currentIndex(), 0);
-    EXPECT_FALSE(s.splash->Timer1->Enabled()) << "the timer stays off after the hand-over";
+    EXPECT_FALSE(s.splash->fadeTimer->Enabled()) << "the timer stays off after the hand-over";
 }
 
 TEST(Splash, NoSplashInAnyCaseHandsOverOnTheFirstTickWithoutPause) {
@@ -188,7 +188,7 @@ TEST(Splash, ABoxWhileTheMainWindowIsBuiltStillLeadsToTheMainWindowAndLaterBoxes
         SCOPED_TRACE(args.join(' ').toStdString());
         ronvix::testing::ScopedSettingsFolder settings;
         fw::TApplication::Instance()->SetParams(args);
-        auto splash = std::make_unique<TForm1>(args);
+        auto splash = std::make_unique<SplashWindow>(args);
         ASSERT_EQ(fw::TApplication::Instance()->MainForm(), splash.get());
         splash->SleepFor = [](int) {};
         bool reported = false;
@@ -206,7 +206,7 @@ TEST(Splash, ABoxWhileTheMainWindowIsBuiltStillLeadsToTheMainWindowAndLaterBoxes
             // fade, and for far more than the one tick "-nosplash" needs.
             ronvix::testing::ModalAnswer<QMessageBox> answer([&](QMessageBox* box) {
                 QDeadlineTimer reading(1500);
-                while (!reading.hasExpired() && splash->Timer1->Enabled())
+                while (!reading.hasExpired() && splash->fadeTimer->Enabled())
                     QApplication::processEvents(QEventLoop::AllEvents, 20);
                 box->accept();
             });
