@@ -1,5 +1,6 @@
 #include "workflow/capture_session.h"
 
+#include <algorithm>
 #include <exception>
 
 #include "framework/exceptions.h"
@@ -250,11 +251,15 @@ void CaptureSession::StartPreview() {
 }
 
 void CaptureSession::Halt() {
+    // Deactivated rather than only stopped: the renderer's window goes with
+    // the graph, so a panel no graph draws in shows no stale picture.
     Graph()->Stop();
+    Graph()->SetActive(false);
 }
 
 com::HRESULT CaptureSession::FinishCapture() {
     const bool capturing = m_capturing;
+    const int64_t stop_at = m_stop_at_100ns;
     m_capturing = false;
     m_stop_at_100ns = 0;
     m_levels = nullptr;
@@ -265,9 +270,22 @@ com::HRESULT CaptureSession::FinishCapture() {
     // the file before it is finished, so the figures after it are final. A
     // failure then (its last sync, a disk that filled while its indexes were
     // written) is heard before the graph goes.
+    // The stream time is read while the graph still runs (a stopped graph
+    // is back at 0); a file with a timed stop ends exactly there, whenever
+    // the graph got round to stopping after it.
+    int64_t length = 0;
+    if (capturing) {
+        if (const auto running = Statistics())
+            length = running->position_100ns;
+        if (stop_at > 0)
+            length = std::min(length, stop_at);
+    }
     Graph()->Stop();
-    if (capturing)
+    if (capturing) {
         m_last_statistics = Statistics();
+        if (m_last_statistics)
+            m_last_statistics->position_100ns = length;
+    }
     Graph()->DeliverQueuedEvents();
     m_stopping = false;
     const com::HRESULT finish_failure = m_finish_failure;

@@ -23,9 +23,9 @@
 #include "mediagraph/formdata.h"
 #include "mediagraph/workflowgraphs.h"
 #include "platform/com/comptr.h"
-#include "platform/media/io/filewriter.h"
 #include "platform/media/core/interfaces.h"
 #include "platform/media/core/types.h"
+#include "platform/media/io/filewriter.h"
 #include "platform/win/kernel.h"
 #include "workflow/rate_meter.h"
 
@@ -119,8 +119,8 @@ public:
     // measured in a preview too; one that cannot start leaves the picture
     // running without it, and its failure is thrown.
     void StartPreview();
-    // Stops whatever runs without ending a capture's bookkeeping: the
-    // preview switch's stop.
+    // Stops whatever runs without ending a capture's bookkeeping, and lets
+    // the graph go (its preview window with it): the preview switch's stop.
     void Halt();
     // Ends a capture (its file finished, a failure then reported), then
     // brings the preview back when it is on. Without a capture it stops the
@@ -144,7 +144,9 @@ public:
     int64_t Rate() const { return m_rate; }
     void SetRate(int64_t rate_kb) { m_rate = rate_kb; }
     // The statistics of the last capture as its end found them, once its
-    // devices had stopped and what they captured had reached the file.
+    // devices had stopped and what they captured had reached the file; its
+    // position is the file's length (the stream time at the end, at most
+    // the timed stop).
     const std::optional<CaptureStatistics>& LastStatistics() const { return m_last_statistics; }
     // The bytes the capture's files have gained; after its end, the bytes of
     // the finished files.

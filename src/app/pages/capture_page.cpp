@@ -207,6 +207,10 @@ void CapturePage::OnCaptureStarted(bool capture) {
 }
 
 void CapturePage::OnCaptureEnded() {
+    // The last tick was up to a second before the end: the figures left
+    // shown are the finished file's.
+    if (const auto& last = m_session.LastStatistics())
+        ShowFrameFigures(*last);
     rateTimer->SetEnabled(false);
     statisticsTimer->SetEnabled(false);
     stopButton->setEnabled(false);
@@ -273,25 +277,29 @@ void CapturePage::onRateTick() {
     QCoreApplication::processEvents();
 }
 
-void CapturePage::onStatisticsTick() {
-    const auto stats = m_session.Statistics();
-    if (!stats)
-        return;
+void CapturePage::ShowFrameFigures(const workflow::CaptureStatistics& stats) {
     // A capture without a video stream has no frame counts: its frame fields
     // keep their texts and the rest is updated.
-    if (stats->frames_counted) {
+    if (stats.frames_counted) {
         QPalette palette = droppedField->palette();
-        palette.setColor(QPalette::Window, stats->dropped == previousDropped
+        palette.setColor(QPalette::Window, stats.dropped == previousDropped
                                                ? QApplication::palette().color(QPalette::Button)
                                                : QColor(255, 0, 0));
         droppedField->setAutoFillBackground(true);
         droppedField->setPalette(palette);
-        previousDropped = stats->dropped;
+        previousDropped = stats.dropped;
+        capturedField->setText(QString::number(stats.captured));
+        droppedField->setText(QString::number(stats.dropped));
     }
-    elapsedField->setText(workflow::ElapsedText(stats->position_100ns));
+    elapsedField->setText(workflow::ElapsedText(stats.position_100ns));
+}
+
+void CapturePage::onStatisticsTick() {
+    const auto stats = m_session.Statistics();
+    if (!stats)
+        return;
+    ShowFrameFigures(*stats);
     if (stats->frames_counted) {
-        capturedField->setText(QString::number(stats->captured));
-        droppedField->setText(QString::number(stats->dropped));
         const uint64_t quiet_ms = m_session.QuietFor(stats->captured, win::GetTickCount64());
         if (quiet_ms == 0) {
             signalField->hide();

@@ -16,8 +16,8 @@
 #include "controls/levelmeter.h"
 #include "controls/slider.h"
 #include "framework/timer.h"
-#include "mediagraph/graph_util.h"
 #include "mediagraph/device_enum.h"
+#include "mediagraph/graph_util.h"
 #include "workflow/capture_session.h"
 
 namespace ronvix::app::pages {
@@ -93,6 +93,8 @@ public:
     void onPreviewClicked();
     // Ticks: the file's growth, the statistics, the audio level.
     void onRateTick();
+    // Elapsed time, captured and dropped as `stats` has them.
+    void ShowFrameFigures(const workflow::CaptureStatistics& stats);
     void onStatisticsTick();
     void onLevelTick();
     // Picture, compression and audio input controls.

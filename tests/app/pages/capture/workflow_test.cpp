@@ -241,6 +241,11 @@ TEST_F(CaptureWindow, PreviewRunsAloneRestartsAfterStopAndEndsWhenUnchecked) {
     EXPECT_TRUE(ProbeStreams(DriveC("preview.avi")));
     form->capturePage->preview->setChecked(false);
     EXPECT_NE(form->captureSession->Graph()->State(), 3);
+    // No graph draws in the panel: it shows no stale picture.
+    Spin(100);
+    const QImage stopped = form->capturePage->previewPanel->grab().toImage();
+    for (int x : {1 + 24, 1 + 48 * 6 + 24})
+        EXPECT_EQ(stopped.pixel(x, 100), qRgb(0, 0, 0)) << x;
     ExpectNoBox();
 }
 
@@ -674,6 +679,9 @@ TEST_F(CaptureWindow, ATimedStopEndsTheCaptureAtThatStreamTimeAsStopDoes) {
     const long pictures = media::test::CountPackets(path, "v:0");
     EXPECT_GE(pictures, 75);
     EXPECT_LE(pictures, 125);
+    // The figures left shown are the finished file's, not the last tick's.
+    EXPECT_EQ(form->capturePage->elapsedField->text(), "00:00:05");
+    EXPECT_EQ(form->capturePage->capturedField->text().toLong(), pictures);
     EXPECT_NEAR(double(Samples(path).size()), 5 * 48000.0, 48000.0 / 25);
 
     form.reset();
