@@ -22,17 +22,17 @@
 #include <functional>
 #include <optional>
 
-#include "mediagraph/graph_util.h"
-#include "mediagraph/formdata.h"
-#include "mediagraph/platform.h"
 #include "mediagraph/device_enum.h"
+#include "mediagraph/formdata.h"
+#include "mediagraph/graph_util.h"
+#include "mediagraph/platform.h"
 #include "mediagraph/workflowgraphs.h"
 #include "options.h"
 #include "platform/com/moniker.h"
-#include "platform/media/devices/virtual/virtualdevices.h"
 #include "platform/media/container/avirepair.h"
 #include "platform/media/container/riff.h"
 #include "platform/media/core/types.h"
+#include "platform/media/devices/virtual/virtualdevices.h"
 #include "workflow/capture_session.h"
 #include "workflow/playout_session.h"
 
@@ -176,6 +176,10 @@ std::optional<int64_t> HeaderVideoFrames(const QString& path) {
     return total;
 }
 
+// How long past its timed stop a capture may run before the tool stops it
+// itself.
+constexpr int kTimedStopGrace_s = 2;
+
 // Runs the event loop once a second until `tick` returns false (it is told
 // the whole seconds elapsed), an abort is seen, or a signal arrives.
 void RunTicks(const std::function<bool(int)>& tick, const std::atomic<bool>& stop) {
@@ -265,6 +269,10 @@ int Capture(const Options& o) {
     // The files that follow the first when one is full.
     if (o.split_mb)
         settings.split_bytes = static_cast<uint64_t>(*o.split_mb) << 20;
+    // The capture ends itself at that stream time, as the window's timed
+    // stop does: every stream holds exactly that much.
+    if (o.seconds)
+        settings.stop_after_100ns = int64_t(*o.seconds) * 10'000'000;
     session.BuildCapture(settings);
     if (!session.HasFile())
         throw Failure{kExitFailed, QStringLiteral("cannot make the AVI writer for %1").arg(o.out)};
@@ -292,7 +300,9 @@ int Capture(const Options& o) {
                       .arg(c.inserted)
                       .arg((b - last_bytes) / 1024));
             last_bytes = b;
-            return !o.seconds || second < *o.seconds;
+            // The end time is the capture's own; should it not arrive (a
+            // graph whose clock stalled), the tool still ends in time.
+            return !o.seconds || second < *o.seconds + kTimedStopGrace_s;
         },
         ended);
     // The stop finishes the file: the counts it took once the devices had
