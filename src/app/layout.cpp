@@ -15,6 +15,7 @@
 
 #include "controls/durationedit.h"
 #include "controls/filenameedit.h"
+#include "controls/groupframe.h"
 #include "controls/levelmeter.h"
 #include "controls/slider.h"
 #include "framework/component.h"
@@ -136,7 +137,7 @@ QWidget* Create(const ControlSpec& s, QWidget* parent) {
     const QString text = QString::fromUtf8(s.text);
     switch (s.kind) {
         case K::GroupBox:
-            return new QGroupBox(text, parent);
+            return new controls::TGroupFrame(text, parent);
         case K::CheckBox:
             return new QCheckBox(text, parent);
         case K::Button:

@@ -214,6 +214,33 @@ TEST_F(MainFormLayout, EveryControlLiesInsideItsPageWhenShown) {
     EXPECT_GE(form.captureTab->width(), 691);
 }
 
+// Each group box's drawn frame, its line and its title, crosses none of the
+// controls it holds, though the layout places them from 14 pixels down:
+// the box drawn without its children is one plain colour wherever a child
+// lies.
+TEST_F(MainFormLayout, NoGroupFrameLineOrTitleCrossesAControlItHolds) {
+    form.show();
+    for (int page = 0; page < form.tabs->count(); ++page) {
+        form.tabs->setCurrentIndex(page);
+        for (QGroupBox* box : form.tabs->widget(page)->findChildren<QGroupBox*>()) {
+            QImage drawn(box->size(), QImage::Format_RGB32);
+            box->render(&drawn, QPoint(), QRegion(), QWidget::DrawWindowBackground);
+            for (QWidget* child : box->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+                if (child->isHidden())
+                    continue;
+                const QRect r = child->geometry();
+                const QRgb plain = drawn.pixel(r.center());
+                int crossed = 0;
+                for (int y = r.top(); y <= r.bottom(); ++y)
+                    for (int x = r.left(); x <= r.right(); ++x)
+                        crossed += drawn.pixel(x, y) != plain;
+                EXPECT_EQ(crossed, 0) << box->objectName().toStdString() << " crosses "
+                                      << child->objectName().toStdString();
+            }
+        }
+    }
+}
+
 TEST_F(MainFormLayout, InitialStatesBeforeAnyDeviceIsChosen) {
     for (QWidget* w : std::initializer_list<QWidget*>{
              form.capturePage->startButton, form.capturePage->preview,
