@@ -6,6 +6,11 @@
 // - Seconds is the value in whole seconds, a published property the
 //   settings store keeps; setting it from code clamps it to the range and
 //   fires OnChange when it changes, as a change by the user does.
+// - Typing a digit while the whole text is selected (Ctrl+A, a double
+//   click) starts a new time: every section from zero, the digit the
+//   hours' first, the following keys section by section as usual. A
+//   separator typed after a section that filled up and moved on is taken
+//   as that move, so "00:00:05" types as written.
 // UI thread only.
 
 #include <QTimeEdit>
@@ -27,6 +32,13 @@ public:
     void SetSeconds(int seconds);
 
     fw::TNotifyEvent OnChange;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    // The last digit filled a section and the editor moved on to the next.
+    bool m_just_moved_on = false;
 };
 
 }  // namespace ronvix::controls
