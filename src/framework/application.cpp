@@ -28,17 +28,26 @@ void SetApplicationTitle(const QString& title) {
     g_title = title;
 }
 
-void ReportMessage(const QString& message) noexcept {
+namespace {
+void ShowBox(const QString& message, win::UINT icon) noexcept {
     try {
         win::HWND owner = nullptr;
         if (auto* app = TApplication::Instance(); app && app->MainForm())
             owner = win::WidgetHandle(app->MainForm());
-        win::MessageBox(owner, ReportText(message), ApplicationTitle(),
-                        win::MB_OK | win::MB_ICONERROR);
+        win::MessageBox(owner, ReportText(message), ApplicationTitle(), win::MB_OK | icon);
     } catch (...) {
         // The report itself failed (no memory for a dialog): nothing is left
         // to tell the user with.
     }
+}
+}  // namespace
+
+void ReportMessage(const QString& message) noexcept {
+    ShowBox(message, win::MB_ICONERROR);
+}
+
+void ReportNotice(const QString& message) noexcept {
+    ShowBox(message, win::MB_ICONINFORMATION);
 }
 
 void ShowException(const std::exception& error) noexcept {

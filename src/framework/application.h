@@ -37,6 +37,9 @@ void ReportCurrentException() noexcept;
 void ShowException(const std::exception& error) noexcept;
 // Shows the report for a message.
 void ReportMessage(const QString& message) noexcept;
+// The same box with the information icon, for what is not a failure: an
+// action the program took on the user's behalf.
+void ReportNotice(const QString& message) noexcept;
 
 // Runs `f` as a handler entry: an exception is reported and swallowed.
 // Returns false when `f` threw.

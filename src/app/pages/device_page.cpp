@@ -254,7 +254,7 @@ void DevicePage::onVideoOutputChosen() {
     m_playout.Graph()->SetActive(true);
     videoOutputProperties->setEnabled(true);
     if (ended)
-        fw::ReportMessage(kPlayoutEndedForDevice);
+        fw::ReportNotice(kPlayoutEndedForDevice);
 }
 
 void DevicePage::onAudioOutputChosen() {
@@ -281,7 +281,7 @@ void DevicePage::onAudioOutputChosen() {
     m_playout.Graph()->SetActive(false);
     audioOutputProperties->setEnabled(true);
     if (ended)
-        fw::ReportMessage(kPlayoutEndedForDevice);
+        fw::ReportNotice(kPlayoutEndedForDevice);
 }
 
 // The property frames open at the main window's corner (the frame call's

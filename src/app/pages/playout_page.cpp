@@ -69,7 +69,7 @@ void PlayoutPage::onPlayClicked() {
     // The capture side stops first; the user is told once when a capture
     // ended for it.
     if (release_capture && release_capture())
-        fw::ReportMessage(QStringLiteral("The capture was stopped to play the file."));
+        fw::ReportNotice(QStringLiteral("The capture was stopped to play the file."));
 
     playButton->setEnabled(false);
     pauseButton->setEnabled(true);

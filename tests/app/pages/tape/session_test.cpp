@@ -24,17 +24,17 @@
 #include "mediagraph/graph_util.h"
 #include "mediagraph/platform.h"
 #include "platform/com/oleauto.h"
-#include "platform/media/devices/alsa/audiooutput.h"
-#include "platform/media/devices/virtual/testpattern.h"
-#include "platform/media/devices/v4l2/fake_v4l2.h"
-#include "platform/media/devices/virtual/virtualdevices.h"
-#include "platform/media/container/avi_probe.h"
 #include "platform/media/codecs/codecs.h"
+#include "platform/media/container/avi_probe.h"
 #include "platform/media/container/handmade_avi.h"
 #include "platform/media/container/playback_files.h"
 #include "platform/media/core/graph.h"
 #include "platform/media/core/interfaces.h"
 #include "platform/media/core/types.h"
+#include "platform/media/devices/alsa/audiooutput.h"
+#include "platform/media/devices/v4l2/fake_v4l2.h"
+#include "platform/media/devices/virtual/testpattern.h"
+#include "platform/media/devices/virtual/virtualdevices.h"
 #include "platform/winui/dialogs.h"
 #include "support/sandbox.h"
 
@@ -735,6 +735,7 @@ TEST_F(PrintToTape, ChoosingAnOutputDeviceDuringPlaybackEndsItAndSaysWhy) {
         ASSERT_EQ(m_dialogs.boxes.size(), 1u);
         EXPECT_TRUE(m_dialogs.boxes[0].text.contains("stopped to change the output device"))
             << m_dialogs.boxes[0].text.toStdString();
+        EXPECT_EQ(m_dialogs.boxes[0].type & 0xF0u, win::MB_ICONINFORMATION) << "not a failure";
         ExpectRow(Row::Idle);
         EXPECT_NE(m_form->playoutSession->Graph()->State(), 3);
         m_form->tabs->setCurrentWidget(m_form->playoutTab);
