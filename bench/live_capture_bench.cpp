@@ -64,16 +64,16 @@
 #include <string>
 #include <thread>
 
-#include "mediagraph/graph_util.h"
-#include "mediagraph/formdata.h"
-#include "mediagraph/platform.h"
 #include "mediagraph/device_enum.h"
+#include "mediagraph/formdata.h"
+#include "mediagraph/graph_util.h"
+#include "mediagraph/platform.h"
 #include "mediagraph/workflowgraphs.h"
+#include "platform/media/codecs/jpegcodec.h"
+#include "platform/media/core/types.h"
 #include "platform/media/devices/v4l2/fake_v4l2.h"
 #include "platform/media/devices/v4l2/v4l2device.h"
 #include "platform/media/devices/virtual/virtualdevices.h"
-#include "platform/media/codecs/jpegcodec.h"
-#include "platform/media/core/types.h"
 #include "workflow/capture_session.h"
 
 namespace {
@@ -428,9 +428,7 @@ int main(int argc, char** argv) {
 
     PaintCounter painted;
     app.installEventFilter(&painted);
-    auto source_ns = [&] {
-        return replay ? replay->ReplayCopyNs() : hooks.camera_cpu_ns->load();
-    };
+    auto source_ns = [&] { return replay ? replay->ReplayCopyNs() : hooks.camera_cpu_ns->load(); };
     const std::map<std::string, double> threads_start = ThreadCpuByName();
     const double cpu_start = ProcessCpuSeconds();
     const int64_t source_start = source_ns();

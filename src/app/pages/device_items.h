@@ -3,9 +3,9 @@
 
 #include <QComboBox>
 
+#include "mediagraph/device_enum.h"
 #include "mediagraph/graph_util.h"
 #include "mediagraph/mediatype.h"
-#include "mediagraph/device_enum.h"
 
 namespace ronvix::app::pages {
 

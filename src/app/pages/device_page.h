@@ -12,8 +12,8 @@
 #include <memory>
 
 #include "app/pages/capture_page.h"
-#include "mediagraph/mediatype.h"
 #include "mediagraph/device_enum.h"
+#include "mediagraph/mediatype.h"
 #include "settings/formstorage.h"
 #include "workflow/capture_session.h"
 #include "workflow/playout_session.h"

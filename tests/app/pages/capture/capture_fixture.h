@@ -19,13 +19,13 @@
 #include <vector>
 
 #include "app/main_window.h"
-#include "workflow/capture_texts.h"
+#include "platform/media/container/avi_probe.h"
 #include "platform/media/devices/virtual/testpattern.h"
 #include "platform/media/devices/virtual/virtualdevices.h"
-#include "platform/media/container/avi_probe.h"
 #include "platform/win/priority.h"
 #include "platform/winui/dialogs.h"
 #include "support/sandbox.h"
+#include "workflow/capture_texts.h"
 
 namespace ronvix::testing {
 
