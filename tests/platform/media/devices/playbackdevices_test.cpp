@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "platform/com/devices.h"
+#include "platform/com/errortext.h"
 #include "platform/com/oleauto.h"
 #include "platform/media/codecs/jpegcodec.h"
 #include "platform/media/container/playback_files.h"
@@ -87,7 +88,7 @@ protected:
 TEST_F(AudioOutputs, TheDefaultDeviceLeadsWhetherOrNotItOpensAndTheSilentOutputIsLast) {
     // The list keeps its order whatever state the sound system is in: a
     // default device that does not open now is listed all the same, and
-    // fails when a graph that uses it starts.
+    // fails when a graph that uses it starts, saying which and why.
     FakeCard card;
     SetAlsaPlaybackApi(card.Api());
     const std::vector<std::string> names = AudioRenderers();
@@ -102,7 +103,11 @@ TEST_F(AudioOutputs, TheDefaultDeviceLeadsWhetherOrNotItOpensAndTheSilentOutputI
     FilterHarness h(std::move(output));
     TestSource* source = h.AddSource({.types = {MediaType::Pcm(48000, 16, 2)}});
     ASSERT_EQ(h.ConnectIn(source, u"Audio Input pin"), S_OK);
-    EXPECT_EQ(h.Control()->Run(), HResultFromErrno(ENOENT));
+    const HRESULT absent = h.Control()->Run();
+    EXPECT_TRUE(FAILED(absent));
+    EXPECT_EQ(ErrorText(absent),
+              "The audio output \"Default ALSA Device\" could not be opened: No such file or "
+              "directory.");
     h.Teardown();
 }
 
@@ -180,9 +185,14 @@ TEST_F(AudioOutputs, TheAlsaOutputWritesWhatArrivesAndAFullDeviceNeverHoldsUpASt
     producer.join();
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
 
-    // A card that is gone fails the run with its error.
+    // A card that is gone fails the run with a text that names the output
+    // and the system's reason, not the file its bare code would suggest.
     card.present = false;
-    EXPECT_EQ(h.Control()->Run(), HResultFromErrno(ENOENT));
+    const HRESULT gone = h.Control()->Run();
+    EXPECT_TRUE(FAILED(gone));
+    EXPECT_EQ(ErrorText(gone),
+              "The audio output \"Default ALSA Device\" could not be opened: No such file or "
+              "directory.");
     h.Teardown();
 }
 
