@@ -420,7 +420,9 @@ int Play(const Options& o) {
 
     QElapsedTimer clock;
     clock.start();
-    m.OutGraph->Play();
+    // As "Play" on the page: a device that cannot start is reported in the
+    // same words, and the play leaves nothing behind.
+    session.Run();
     int64_t last_bytes = 0;
     RunTicks(
         [&](int second) {

@@ -14,6 +14,7 @@
 
 #include "framework/exceptions.h"
 #include "mediagraph/graph_util.h"
+#include "platform/com/errortext.h"
 #include "platform/media/core/interfaces.h"
 #include "platform/win/files.h"
 
@@ -117,12 +118,20 @@ void PlayoutSession::Run() {
     // A run that fails (an output device that cannot be opened now, a
     // picture that reaches no window) leaves no session looking alive.
     RestartRate();
+    const QString failed = QStringLiteral("Playback could not start: ");
     try {
         Graph()->Play();
+    } catch (const mediagraph::EDirectShowException& error) {
+        Stop();
+        // A device that names itself and the system's reason ("The audio
+        // output ... could not be opened: ...") is quoted as it is: its
+        // code is the engine's own and tells the user nothing more.
+        const com::HRESULT code = error.ResultCode();
+        throw fw::Exception(
+            failed + (com::HasGivenText(code) ? mediagraph::ResultText(code) : error.Message()));
     } catch (const std::exception& error) {
         Stop();
-        throw fw::Exception(QStringLiteral("Playback could not start: ") +
-                            QString::fromUtf8(error.what()));
+        throw fw::Exception(failed + QString::fromUtf8(error.what()));
     }
 }
 

@@ -67,7 +67,9 @@ public:
     // A file that cannot play ends the session and throws why.
     Opened Open(const QString& file, const QString& device_name);
     // Runs what Open built; a run that fails ends the session and throws
-    // "Playback could not start: ...".
+    // "Playback could not start: " and why: the text of a device that says
+    // which it is and the system's reason as it is, any other failure with
+    // its code.
     void Run();
     void Pause();
     // The rate counts from now on (a resume, a pause, a new run).

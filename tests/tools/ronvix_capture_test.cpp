@@ -1,7 +1,7 @@
 // ronvix-capture run as a separate program, as a script runs it: what it
 // lists, a short capture of the test devices read back with ffprobe, that
-// capture played to the tape deck, and the message and exit status of each
-// way a command line can be wrong.
+// capture played to the tape deck (and to a sound output that cannot open),
+// and the message and exit status of each way a command line can be wrong.
 
 #include <gtest/gtest.h>
 
@@ -127,6 +127,30 @@ TEST(RonvixCapture, CapturesTestDevicesAndPlaysTheFileToTheTapeDeck) {
         if (p.stream == 0 && p.size > 0)
             tape_video.push_back(p.adler);
     EXPECT_EQ(tape_video, source_video);
+
+    // The same play to the ALSA default device where none is configured
+    // (as where no sound system runs): it fails saying which output and
+    // why, and the deck keeps no tape of it.
+    QFile no_devices(dir.filePath(QStringLiteral("asound.conf")));
+    ASSERT_TRUE(no_devices.open(QIODevice::WriteOnly));
+    no_devices.close();
+    const QByteArray alsa_config = qgetenv("ALSA_CONFIG_PATH");
+    qputenv("ALSA_CONFIG_PATH", no_devices.fileName().toLocal8Bit());
+    const ToolRun silent = RunCapture(
+        {"--play", file, "--to", "Virtual Tape Deck", "--audio-out", "Default ALSA Device"});
+    if (alsa_config.isNull())
+        qunsetenv("ALSA_CONFIG_PATH");
+    else
+        qputenv("ALSA_CONFIG_PATH", alsa_config);
+    EXPECT_EQ(silent.status, 1) << silent.out.toStdString();
+    EXPECT_TRUE(silent.err.contains(QLatin1String(
+        "ronvix-capture: Playback could not start: The audio output \"Default ALSA Device\" "
+        "could not be opened: No such file or directory.\n")))
+        << silent.err.toStdString();
+    tapes = QDir(tape_dir).entryList({QStringLiteral("*.avi")}, QDir::Files);
+    for (const QString& old : before)
+        tapes.removeAll(old);
+    EXPECT_EQ(tapes.size(), 1) << tapes.join(' ').toStdString();
 }
 
 // Files of a few hundred bytes that declare pictures, audio and chunks they

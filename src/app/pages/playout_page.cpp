@@ -4,6 +4,7 @@
 #include <QEvent>
 #include <QKeyEvent>
 #include <QPalette>
+#include <QSignalBlocker>
 
 #include "framework/application.h"
 #include "framework/bind.h"
@@ -15,6 +16,9 @@ namespace {
 
 // The file the output graph logs its building to, on the mapped C: drive.
 constexpr char kGraphLogFile[] = "c:\\graphlogfile.log";
+
+// The seek bar's range before a play sets it.
+constexpr int kSeekBarSteps = 1000;
 
 // The background of a file name field; the edit inside takes it too, so the
 // text area shows the colour.
@@ -42,7 +46,7 @@ PlayoutPage::PlayoutPage(QWidget* window, workflow::PlayoutSession& session)
 
 void PlayoutPage::Connect() {
     sourceFile->SetNumGlyphs(1);
-    seekBar->SetMax(1000);
+    seekBar->SetMax(kSeekBarSteps);
     seekBar->setSingleStep(0);
     seekBar->setTickPosition(QSlider::NoTicks);
     // The page's video window and seek bar follow the output graph.
@@ -70,7 +74,15 @@ void PlayoutPage::onPlayClicked() {
     // ended for it.
     if (release_capture && release_capture())
         fw::ReportNotice(QStringLiteral("The capture was stopped to play the file."));
+    try {
+        Play();
+    } catch (...) {
+        ResetPosition();
+        throw;
+    }
+}
 
+void PlayoutPage::Play() {
     playButton->setEnabled(false);
     pauseButton->setEnabled(true);
     switch (m_session.Open(sourceFile->Text(), videoOutputs->currentText())) {
@@ -94,6 +106,16 @@ void PlayoutPage::onPlayClicked() {
     // the stop position's low 32 bits, which the bar refuses when negative.
     seekBar->SetMax(static_cast<int32_t>(static_cast<uint32_t>(m_session.StopPosition())));
     m_session.Run();
+}
+
+void PlayoutPage::ResetPosition() {
+    // As before any play: no time, the thumb at the start of the range the
+    // page begins with. The bar is quiet meanwhile: with no file played
+    // there is no position for the time display to read.
+    const QSignalBlocker quiet(seekBar);
+    seekBar->SetMax(kSeekBarSteps);
+    seekBar->SetPosition(0);
+    timeField->clear();
 }
 
 void PlayoutPage::onStopClicked() {

@@ -59,6 +59,10 @@ public:
 
 private:
     void OnEnded();
+    // "Play" once the capture side let go; throws when the play fails.
+    void Play();
+    // A play that failed shows no time or position, not the last file's.
+    void ResetPosition();
 
     workflow::PlayoutSession& m_session;
 };

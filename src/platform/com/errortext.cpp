@@ -200,6 +200,10 @@ HRESULT ErrorWithText(std::string text) {
     return MakeHr(kTextBase + uint32_t(index));
 }
 
+bool HasGivenText(HRESULT hr) {
+    return GivenText(hr).has_value();
+}
+
 std::string ErrorText(HRESULT hr) {
     if (std::optional<std::string> given = GivenText(hr))
         return *given;

@@ -24,4 +24,8 @@ std::string ErrorText(HRESULT hr);
 // code of the text given longest ago is taken for the new one. Thread-safe.
 HRESULT ErrorWithText(std::string text);
 
+// Whether ErrorWithText gave `hr` its text: that text is the whole report,
+// and the number, which holds only in this process, adds nothing to it.
+bool HasGivenText(HRESULT hr);
+
 }  // namespace ronvix::com

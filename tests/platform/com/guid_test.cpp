@@ -97,6 +97,9 @@ TEST(ErrorText, ATextGivenACodeIsThatCodesTextAlwaysTheSameCode) {
     EXPECT_EQ(ErrorWithText("The sound device \"USB Audio\" is in use by arecord."), busy);
     const HRESULT other = ErrorWithText("Another text.");
     EXPECT_NE(other, busy);
+    EXPECT_TRUE(HasGivenText(busy) && HasGivenText(other));
+    EXPECT_FALSE(HasGivenText(E_FAIL) || HasGivenText(HResultFromErrno(ENOENT)) ||
+                 HasGivenText(S_OK));
     EXPECT_EQ(ErrorText(busy), "The sound device \"USB Audio\" is in use by arecord.");
     // Cut to what AMGetErrorTextA can hand out, not inside a character.
     const HRESULT long_text = ErrorWithText(std::string(254, 'a') + "\xC3\xA9 and more");

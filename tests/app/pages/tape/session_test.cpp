@@ -9,8 +9,10 @@
 
 #include <QApplication>
 #include <QDeadlineTimer>
+#include <QDialog>
 #include <QDir>
 #include <QFile>
+#include <QLabel>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
@@ -255,6 +257,19 @@ protected:
             return {};
         return media::test::PacketDigests(QDir(m_tape_dir.path()).filePath(files.first()), "v")
             .value_or(std::vector<QByteArray>());
+    }
+
+    // The "Last recording" the deck's "Tape" page shows, opened as the
+    // user opens it from "Device settings".
+    QString TapePageRecording() {
+        QString shown = QStringLiteral("(no page)");
+        m_dialogs.QueueDialogAnswer([&shown](QDialog& d) {
+            if (auto* last = d.findChild<QLabel*>(QStringLiteral("Last recording")))
+                shown = last->text();
+            return int(QDialog::Accepted);
+        });
+        m_form->devicePage->videoOutputProperties->click();
+        return shown;
     }
 
     // The controls as the session's state table gives them for `row`.
@@ -747,27 +762,55 @@ TEST_F(PrintToTape, ChoosingAnOutputDeviceDuringPlaybackEndsItAndSaysWhy) {
     EXPECT_TRUE(m_dialogs.unexpected.empty());
 }
 
+// A play whose sound output cannot be opened (no sound system runs) fails
+// once, saying which output and why, after a play that recorded: the deck
+// keeps the one recording and goes on naming it, and the page shows no
+// time or position, as before any play.
 TEST_F(PrintToTape, ADefaultSoundOutputThatCannotBeOpenedFailsThePlayOnceAndLeavesItIdle) {
-    media::AlsaPlaybackApi busy;
-    busy.open = [](const std::string&, int, int, int, void**) { return -EBUSY; };
-    busy.wait = [](void*, int) { return 0; };
-    busy.write = [](void*, const uint8_t*, long) -> long { return -EIO; };
-    busy.recover = [](void*, int error) { return error; };
-    busy.close = [](void*) {};
-    media::SetAlsaPlaybackApi(busy);
+    pages::PlayoutPage& page = *m_form->playoutPage;
+    const QString no_time = page.timeField->text();
+    const int no_position = page.seekBar->value(), no_range = page.seekBar->maximum();
+    page.playButton->click();
+    ASSERT_EQ(m_form->playoutSession->Graph()->State(), 3);
+    Spin(1500);
+    page.stopButton->click();
+    ASSERT_NE(page.timeField->text(), no_time) << "the play showed no time";
+    ASSERT_NE(page.seekBar->value(), no_position) << "the play moved no thumb";
+    const QStringList tapes = QDir(m_tape_dir.path()).entryList(QDir::Files);
+    ASSERT_EQ(tapes.size(), 1);
+    const QString tape = QDir(m_tape_dir.path()).filePath(tapes[0]);
+    m_form->tabs->setCurrentWidget(m_form->deviceTab);
+    EXPECT_EQ(TapePageRecording().toStdString(), tape.toStdString()) << "named after Stop";
+
+    media::AlsaPlaybackApi absent;
+    absent.open = [](const std::string&, int, int, int, void**) { return -ENOENT; };
+    absent.wait = [](void*, int) { return 0; };
+    absent.write = [](void*, const uint8_t*, long) -> long { return -EIO; };
+    absent.recover = [](void*, int error) { return error; };
+    absent.close = [](void*) {};
+    media::SetAlsaPlaybackApi(absent);
     struct RealAlsa {
         ~RealAlsa() { media::SetAlsaPlaybackApi({}); }
     } real_alsa;
-    m_form->tabs->setCurrentWidget(m_form->deviceTab);
     Pick(m_form->devicePage->audioOutputs, media::kAlsaDefaultOutputName);
     Pick(m_form->devicePage->videoOutputs, "Virtual Tape Deck");
     m_form->tabs->setCurrentWidget(m_form->playoutTab);
     m_dialogs.QueueBoxAnswer(win::IDOK);
-    m_form->playoutPage->playButton->click();
+    page.playButton->click();
     ASSERT_EQ(m_dialogs.boxes.size(), 1u);
-    EXPECT_TRUE(m_dialogs.boxes[0].text.startsWith("Playback could not start: "))
-        << m_dialogs.boxes[0].text.toStdString();
+    EXPECT_EQ(m_dialogs.boxes[0].text.toStdString(),
+              "Playback could not start: The audio output \"Default ALSA Device\" could not be "
+              "opened: No such file or directory.");
     ExpectRow(Row::Idle);
+    EXPECT_EQ(page.timeField->text().toStdString(), no_time.toStdString());
+    EXPECT_EQ(page.seekBar->value(), no_position);
+    EXPECT_EQ(page.seekBar->maximum(), no_range);
+    EXPECT_EQ(QDir(m_tape_dir.path()).entryList(QDir::Files).join(' ').toStdString(),
+              tapes.join(' ').toStdString())
+        << "the failed play left a tape";
+    m_form->tabs->setCurrentWidget(m_form->deviceTab);
+    EXPECT_EQ(TapePageRecording().toStdString(), tape.toStdString())
+        << "the failed play replaced the last recording";
     EXPECT_TRUE(m_dialogs.unexpected.empty());
 }
 

@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "platform/com/devices.h"
+#include "platform/com/errortext.h"
 #include "platform/com/oleauto.h"
 #include "platform/media/codecs/jpegcodec.h"
 #include "platform/media/container/playback_files.h"
@@ -87,7 +88,7 @@ protected:
 TEST_F(AudioOutputs, TheDefaultDeviceLeadsWhetherOrNotItOpensAndTheSilentOutputIsLast) {
     // The list keeps its order whatever state the sound system is in: a
     // default device that does not open now is listed all the same, and
-    // fails when a graph that uses it starts.
+    // fails when a graph that uses it starts, saying which and why.
     FakeCard card;
     SetAlsaPlaybackApi(card.Api());
     const std::vector<std::string> names = AudioRenderers();
@@ -102,7 +103,11 @@ TEST_F(AudioOutputs, TheDefaultDeviceLeadsWhetherOrNotItOpensAndTheSilentOutputI
     FilterHarness h(std::move(output));
     TestSource* source = h.AddSource({.types = {MediaType::Pcm(48000, 16, 2)}});
     ASSERT_EQ(h.ConnectIn(source, u"Audio Input pin"), S_OK);
-    EXPECT_EQ(h.Control()->Run(), HResultFromErrno(ENOENT));
+    const HRESULT absent = h.Control()->Run();
+    EXPECT_TRUE(FAILED(absent));
+    EXPECT_EQ(ErrorText(absent),
+              "The audio output \"Default ALSA Device\" could not be opened: No such file or "
+              "directory.");
     h.Teardown();
 }
 
@@ -180,9 +185,14 @@ TEST_F(AudioOutputs, TheAlsaOutputWritesWhatArrivesAndAFullDeviceNeverHoldsUpASt
     producer.join();
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
 
-    // A card that is gone fails the run with its error.
+    // A card that is gone fails the run with a text that names the output
+    // and the system's reason, not the file its bare code would suggest.
     card.present = false;
-    EXPECT_EQ(h.Control()->Run(), HResultFromErrno(ENOENT));
+    const HRESULT gone = h.Control()->Run();
+    EXPECT_TRUE(FAILED(gone));
+    EXPECT_EQ(ErrorText(gone),
+              "The audio output \"Default ALSA Device\" could not be opened: No such file or "
+              "directory.");
     h.Teardown();
 }
 
@@ -269,6 +279,8 @@ TEST_F(TapeDeckTest, EachRunRecordsWhatArrivedBitForBitAndTheMonitorShowsIt) {
     QStringList tapes;
     for (int run = 0; run < 2; ++run) {
         ASSERT_EQ(h.Control()->Run(), S_OK);
+        // The last recording stays named until the new one holds a frame.
+        EXPECT_EQ(LastRecording().toStdString(), run == 0 ? "" : tapes.back().toStdString());
         h.Step(20 * kSecond);  // Every frame is due: the deck takes each at once.
         std::vector<QByteArray> sent;
         // Times jump (as after a seek); the tape lays frames back to back.
@@ -278,14 +290,28 @@ TEST_F(TapeDeckTest, EachRunRecordsWhatArrivedBitForBitAndTheMonitorShowsIt) {
             sent.push_back(Md5Hex(frame));
             ASSERT_EQ(source->Push(frame, times[i], times[i] + 400000), S_OK);
         }
+        const QString writing = LastRecording();
+        EXPECT_TRUE(QFile::exists(writing) && !tapes.contains(writing)) << writing.toStdString();
         ASSERT_EQ(h.Control()->Stop(), S_OK);
         tapes << LastRecording();
+        EXPECT_EQ(tapes.back().toStdString(), writing.toStdString());
         const auto tape = PacketDigests(tapes.back(), "v");
         ASSERT_TRUE(tape) << "ffmpeg cannot read the tape";
         EXPECT_EQ(*tape, sent);
     }
     EXPECT_NE(tapes[0], tapes[1]);
+    // A run that received nothing leaves no file and names none; a deck
+    // made afresh (as a device list binds one) names the last recording.
+    ASSERT_EQ(h.Control()->Run(), S_OK);
+    ASSERT_EQ(h.Control()->Stop(), S_OK);
     EXPECT_EQ(QDir(m_dir.filePath("tapes")).entryList(QDir::Files).size(), 2);
+    EXPECT_EQ(LastRecording().toStdString(), tapes[1].toStdString());
+    ComPtr<IBaseFilter> fresh;
+    ASSERT_EQ(CreateTapeDeck(IBaseFilter::iid, fresh.OutVoid()), S_OK);
+    LPWSTR named = nullptr;
+    ASSERT_EQ(fresh.As<ITapeDeck>()->GetLastRecording(&named), S_OK);
+    EXPECT_EQ(ToUtf8(WideView(named)), tapes[1].toStdString());
+    CoTaskMemFree(named);
     EXPECT_EQ(monitor->Count(), 10u);
     const auto frames = monitor->ReceivedSamples();
     ASSERT_FALSE(frames.empty());

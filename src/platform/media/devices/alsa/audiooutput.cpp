@@ -11,6 +11,7 @@
 #include <mutex>
 
 #include "platform/com/devices.h"
+#include "platform/com/errortext.h"
 #include "platform/media/core/filter.h"
 #include "platform/media/devices/pulse/pulsecapture.h"
 
@@ -33,6 +34,15 @@ AlsaPlaybackApi& ApiLocked() {
 AlsaPlaybackApi CurrentApi() {
     std::lock_guard guard(g_api_lock);
     return ApiLocked();
+}
+
+// The failure of an output whose device did not open with `err` (a negative
+// errno value, or one of ALSA's own): it names the output and gives the
+// system's reason, so whoever reports it says which device failed and why
+// rather than what the bare code would suggest (ENOENT is no missing file).
+HRESULT OpenError(const std::string& output, int err) {
+    return ErrorWithText("The audio output \"" + output +
+                         "\" could not be opened: " + snd_strerror(err < 0 ? err : -EIO) + ".");
 }
 
 const WAVEFORMATEX* PcmFormat(const AM_MEDIA_TYPE& mt) {
@@ -148,10 +158,11 @@ protected:
     void Close() override {}
 };
 
+// `name` is what the user knows the output by, for its failures.
 class AlsaOutput final : public AudioOutput {
 public:
-    AlsaOutput(const GUID& clsid, std::string device)
-        : AudioOutput(clsid), m_device(std::move(device)) {}
+    AlsaOutput(const GUID& clsid, std::string device, std::string name)
+        : AudioOutput(clsid), m_device(std::move(device)), m_name(std::move(name)) {}
     // Nothing else holds the filter now, so no write is in progress.
     ~AlsaOutput() override { Close(); }
 
@@ -163,7 +174,7 @@ protected:
                                    int(format.nSamplesPerSec), &m_handle);
         if (err < 0 || !m_handle) {
             m_handle = nullptr;
-            return HResultFromErrno(err < 0 ? -err : EIO);
+            return OpenError(m_name, err);
         }
         m_block_align = format.nBlockAlign;
         return S_OK;
@@ -198,6 +209,7 @@ protected:
 
 private:
     const std::string m_device;
+    const std::string m_name;
     // Guarded by the base's device lock.
     AlsaPlaybackApi m_api;
     void* m_handle = nullptr;
@@ -209,8 +221,8 @@ private:
 // waits for room in steps that check the stop.
 class PulseOutput final : public AudioOutput {
 public:
-    explicit PulseOutput(std::string sink)
-        : AudioOutput(CLSID_PulseOutput), m_sink(std::move(sink)) {}
+    PulseOutput(std::string sink, std::string name)
+        : AudioOutput(CLSID_PulseOutput), m_sink(std::move(sink)), m_name(std::move(name)) {}
     ~PulseOutput() override { Close(); }
 
 protected:
@@ -221,7 +233,7 @@ protected:
                                             int(format.nSamplesPerSec), &m_handle);
         if (err < 0 || !m_handle) {
             m_handle = nullptr;
-            return HResultFromErrno(err < 0 ? -err : EIO);
+            return OpenError(m_name, err);
         }
         m_block_align = format.nBlockAlign;
         return S_OK;
@@ -257,6 +269,7 @@ protected:
 
 private:
     const std::string m_sink;
+    const std::string m_name;
     // Guarded by the base's device lock.
     PulseApi m_api;
     void* m_handle = nullptr;
@@ -312,14 +325,16 @@ HRESULT CreateSilentAudioOutput(REFIID riid, void** out) {
 HRESULT CreateAlsaDefaultOutput(REFIID riid, void** out) {
     if (!out)
         return E_POINTER;
-    ComPtr<AlsaOutput> output = MakeCom<AlsaOutput>(CLSID_AlsaDefaultOutput, "default");
+    ComPtr<AlsaOutput> output =
+        MakeCom<AlsaOutput>(CLSID_AlsaDefaultOutput, "default", kAlsaDefaultOutputName);
     return output->QueryInterface(riid, out);
 }
 
-HRESULT CreatePulseOutput(const std::string& sink, REFIID riid, void** out) {
+HRESULT CreatePulseOutput(const std::string& sink, const std::string& name, REFIID riid,
+                          void** out) {
     if (!out)
         return E_POINTER;
-    ComPtr<PulseOutput> output = MakeCom<PulseOutput>(sink);
+    ComPtr<PulseOutput> output = MakeCom<PulseOutput>(sink, name);
     return output->QueryInterface(riid, out);
 }
 
@@ -330,7 +345,7 @@ HRESULT CreateAlsaCardOutput(const AlsaCard& card, REFIID riid, void** out) {
     if (card.playback_device < 0)
         return MK_E_NOOBJECT;
     ComPtr<AlsaOutput> output = MakeCom<AlsaOutput>(
-        CLSID_AlsaCardOutput, AlsaPcmName("plughw", card, card.playback_device));
+        CLSID_AlsaCardOutput, AlsaPcmName("plughw", card, card.playback_device), card.name);
     return output->QueryInterface(riid, out);
 }
 
@@ -368,12 +383,14 @@ void RegisterAudioOutputs() {
                 std::sort(
                     sinks.begin(), sinks.end(),
                     [](const PulseDevice& a, const PulseDevice& b) { return a.name < b.name; });
-                for (const PulseDevice& sink : sinks)
-                    list.push_back({sink.description.empty() ? sink.name : sink.description,
-                                    "pulse:" + sink.name, CLSID_PulseOutput,
-                                    [name = sink.name](REFIID riid, void** out) {
-                                        return CreatePulseOutput(name, riid, out);
+                for (const PulseDevice& sink : sinks) {
+                    const std::string shown =
+                        sink.description.empty() ? sink.name : sink.description;
+                    list.push_back({shown, "pulse:" + sink.name, CLSID_PulseOutput,
+                                    [name = sink.name, shown](REFIID riid, void** out) {
+                                        return CreatePulseOutput(name, shown, riid, out);
                                     }});
+                }
                 return list;
             }
             for (const AlsaCard& card : ListAlsaCards(CurrentApi().cards)) {

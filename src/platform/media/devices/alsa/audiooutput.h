@@ -23,12 +23,14 @@
 //   each bind to their own.
 // - A sink plays through the server, which converts whatever PCM the pin
 //   took; its moniker names the sink ("pulse:<name>"). It opens when its
-//   graph leaves Stopped (that state change fails with the server's error
-//   when it cannot) and closes when stopped.
-// - An ALSA output opens the device when its graph leaves Stopped (that
-//   state change fails with the device's error when it cannot open) and
+//   graph leaves Stopped and closes when stopped.
+// - An ALSA output opens the device when its graph leaves Stopped and
 //   closes it when stopped. Writes never block a stop: the streaming thread
 //   waits for room in the device buffer in short steps that check the stop.
+// - An output whose device or sink does not open fails that state change
+//   with a code whose text (ErrorText) names the output as it is listed and
+//   gives the system's reason: "The audio output "Default ALSA Device"
+//   could not be opened: No such file or directory."
 
 #include <cstdint>
 #include <functional>
@@ -79,8 +81,10 @@ void SetAlsaPlaybackApi(AlsaPlaybackApi api);
 
 HRESULT CreateSilentAudioOutput(REFIID riid, void** out);
 HRESULT CreateAlsaDefaultOutput(REFIID riid, void** out);
-// An output that plays on the server's sink `sink`.
-HRESULT CreatePulseOutput(const std::string& sink, REFIID riid, void** out);
+// An output that plays on the server's sink `sink`, known to the user as
+// `name`.
+HRESULT CreatePulseOutput(const std::string& sink, const std::string& name, REFIID riid,
+                          void** out);
 // An output that plays on `card`'s first playback device.
 HRESULT CreateAlsaCardOutput(const AlsaCard& card, REFIID riid, void** out);
 

@@ -13,6 +13,7 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <map>
 #include <mutex>
 
 #include "platform/com/devices.h"
@@ -46,6 +47,26 @@ std::string TapeFolder() {
     if (const char* dir = std::getenv("RONVIX_TAPE_DIR"); dir && *dir)
         return dir;
     return win::MapPathForWriting("c:\\Tape").value_or(std::string());
+}
+
+// The last recording of each tape folder, kept for the process rather than
+// by a deck: the deck a device list binds is made afresh each time its graph
+// is built, and the one that shows its property page after a play-out is
+// not the one that recorded.
+std::mutex g_recordings_lock;
+std::map<std::string, std::string>& RecordingsLocked() {
+    static std::map<std::string, std::string> recordings;
+    return recordings;
+}
+void SetLastRecording(const std::string& folder, const std::string& file) {
+    std::lock_guard guard(g_recordings_lock);
+    RecordingsLocked()[folder] = file;
+}
+std::string LastRecordingIn(const std::string& folder) {
+    std::lock_guard guard(g_recordings_lock);
+    const auto& recordings = RecordingsLocked();
+    const auto it = recordings.find(folder);
+    return it == recordings.end() ? std::string() : it->second;
 }
 
 // A name in `folder` that no file has yet.
@@ -140,11 +161,11 @@ public:
     HRESULT GetLastRecording(LPWSTR* file) override {
         if (!file)
             return E_POINTER;
-        std::lock_guard guard(m_name_lock);
         *file = nullptr;
-        if (m_last_recording.empty())
+        const std::string last = LastRecordingIn(TapeFolder());
+        if (last.empty())
             return S_FALSE;
-        *file = CoTaskMemDup(ToUtf16(m_last_recording));
+        *file = CoTaskMemDup(ToUtf16(last));
         return *file ? S_OK : E_OUTOFMEMORY;
     }
 
@@ -250,9 +271,9 @@ private:
     bool m_recording = false;       // Guarded by m_record_lock.
     int64_t m_frames_recorded = 0;  // Guarded by m_record_lock.
     REFERENCE_TIME m_time_per_frame = kMonitorTimePerFrame;
-
-    std::mutex m_name_lock;
-    std::string m_last_recording;  // Guarded by m_name_lock.
+    // The run's tape folder and file; guarded by m_record_lock.
+    std::string m_folder;
+    std::string m_path;
 
     // The end of the stream without a monitor; guarded by m_end_lock.
     std::mutex m_end_lock;
@@ -333,19 +354,25 @@ HRESULT TapeDeck::StartRecording() {
         m_record.FinishStop();
         m_mux->Stop();
         m_writer->Stop();
+        // The name was free: whatever is there now the writer made for a
+        // run that records nothing.
+        std::filesystem::remove(path, ec);
         return hr;
     }
-    {
-        std::lock_guard guard(m_name_lock);
-        m_last_recording = path;
-    }
+    // The file is made now, so that a deck that cannot write fails its
+    // start; it becomes the last recording with its first frame, and goes
+    // again if the run ends before one came.
     std::lock_guard guard(m_record_lock);
+    m_folder = folder;
+    m_path = path;
     m_recording = true;
     m_frames_recorded = 0;
     return S_OK;
 }
 
 void TapeDeck::FinishRecording() {
+    int64_t frames = 0;
+    std::string path;
     {
         // After this no frame goes to the mux: the file ends with the last
         // frame that went in.
@@ -353,6 +380,8 @@ void TapeDeck::FinishRecording() {
         if (!m_recording)
             return;
         m_recording = false;
+        frames = m_frames_recorded;
+        path = m_path;
     }
     m_record.SetActive(false);
     m_record.FinishStop();
@@ -362,6 +391,13 @@ void TapeDeck::FinishRecording() {
     m_mux->Stop();
     m_writer->JoinFilterGraph(nullptr, nullptr);
     m_mux->JoinFilterGraph(nullptr, nullptr);
+    // A run that received nothing (a play-out whose start failed after the
+    // deck's, or stopped before its first frame) recorded nothing: it
+    // leaves no empty tape behind, and the last recording stays the last.
+    if (frames == 0) {
+        std::error_code ec;
+        std::filesystem::remove(path, ec);
+    }
 }
 
 HRESULT TapeDeck::OnReceive(BaseInputPin& pin, IMediaSample* sample) {
@@ -399,8 +435,12 @@ void TapeDeck::Record(IMediaSample* sample) {
     REFERENCE_TIME end = start + m_time_per_frame;
     copy->SetTime(&start, &end);
     copy->SetSyncPoint(TRUE);
-    if (m_record.Deliver(copy.Get()) == S_OK)
-        ++m_frames_recorded;
+    if (m_record.Deliver(copy.Get()) != S_OK)
+        return;
+    // The recording now holds a frame: from here on it is the one the
+    // deck names (a map entry set under a lock no one holds for longer).
+    if (m_frames_recorded++ == 0)
+        SetLastRecording(m_folder, m_path);
 }
 
 }  // namespace

@@ -19,7 +19,9 @@
 //   the deck stops. The tape folder is $RONVIX_TAPE_DIR, else the "Tape"
 //   folder of the mapped C: drive; it is created when needed. A deck that
 //   cannot create its file refuses to leave Stopped with the file error; a
-//   write that fails later raises EC_ERRORABORT in the deck's graph.
+//   write that fails later raises EC_ERRORABORT in the deck's graph. A run
+//   that received no frame (its graph failed to start, or stopped first)
+//   leaves no file.
 // - Each received frame is decoded, scaled to 720x576 and delivered on
 //   "Monitor Out" with its times; a frame that does not decode is recorded
 //   but not shown. Flushes, new segments and end of stream on "Video In"
@@ -46,7 +48,10 @@ struct ITapeDeck : IUnknown {
     using base = IUnknown;
     // The folder recordings go to now (task allocator string, UTF-16).
     virtual HRESULT GetTapeFolder(LPWSTR* folder) = 0;
-    // The file of the current or last run; S_FALSE and null before any.
+    // The last recording in the tape folder: the file of the current run
+    // from its first frame on, else that of the last run that recorded a
+    // frame there, by any deck of this process (a deck made afresh after a
+    // play-out still names it); S_FALSE and null before any.
     virtual HRESULT GetLastRecording(LPWSTR* file) = 0;
 
 protected:

@@ -52,6 +52,7 @@ public:
     REFERENCE_TIME drop_gap = 1'000'000;  // Its length.
     int waits_after_end = 0;
     int open_bits = 0, open_channels = 0, open_rate = 0;
+    int playback_error = 0;  // What opening a sink's stream returns (0: it opens).
 
     PulseApi Api() {
         PulseApi api;
@@ -128,6 +129,8 @@ public:
         api.close = [](void*) {};
         api.open_playback = [this](const std::string& sink, int, int, int, void** handle) {
             std::lock_guard guard(lock);
+            if (playback_error < 0)
+                return playback_error;
             opened.push_back(sink);
             *handle = this;
             return 0;

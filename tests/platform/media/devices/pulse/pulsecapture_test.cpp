@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/com/devices.h"
+#include "platform/com/errortext.h"
 #include "platform/media/devices/alsa/alsacapture.h"
 #include "platform/media/devices/alsa/audiooutput.h"
 #include "platform/media/devices/alsa/fake_alsa.h"
@@ -105,6 +106,21 @@ TEST_F(PulseTest, TheServersSourcesAndSinksAreListedByDescriptionAndWithoutItThe
                                       "alsa_input.usb-MacroSilicon_USB_Video-02.analog-stereo"});
         EXPECT_EQ(m_pulse.open_rate, 48000);
         EXPECT_EQ(m_pulse.open_bits, 16);
+    }
+    // A sink whose stream the server refuses fails its start naming the
+    // sink as listed and the reason.
+    m_pulse.playback_error = -ECONNREFUSED;
+    ComPtr<IBaseFilter> speakers;
+    ASSERT_EQ(outputs[1].description.create(IBaseFilter::iid, speakers.OutVoid()), S_OK);
+    {
+        FilterHarness h(speakers);
+        TestSource* source = h.AddSource({.types = {MediaType::Pcm(48000, 16, 2)}});
+        ASSERT_EQ(h.ConnectIn(source, u"Audio Input pin"), S_OK);
+        const HRESULT refused = h.Control()->Pause();
+        EXPECT_TRUE(FAILED(refused));
+        EXPECT_EQ(ErrorText(refused),
+                  "The audio output \"Built-in Audio Analog Stereo\" could not be opened: "
+                  "Connection refused.");
     }
 
     // The same machine without a server: every capture device of the card.
