@@ -68,6 +68,28 @@ void CaptureSession::TakeLevels(media::IBaseFilter* meter) {
         meter->QueryInterface(media::IAudioLevels::iid, m_levels.OutVoid());
 }
 
+void CaptureSession::ApplyFormats() {
+    const auto apply = [this](mediagraph::TFilter* device, const com::GUID& major,
+                              const std::optional<media::MediaType>& chosen, const char* what) {
+        if (!chosen || !device->FilterGraph())
+            return;
+        ComPtr<media::IAMStreamConfig> config;
+        if (auto source = device->Query<media::IBaseFilter>()) {
+            Supports<media::ICaptureGraphBuilder2>(Graph())->FindInterface(
+                &media::PIN_CATEGORY_CAPTURE, &major, source.Get(), media::IAMStreamConfig::iid,
+                config.OutVoid());
+        }
+        media::MediaType format = *chosen;
+        const com::HRESULT hr = config ? config->SetFormat(&format.Get()) : com::E_NOINTERFACE;
+        if (com::FAILED(hr))
+            throw fw::Exception(QStringLiteral("The %1 device does not take the chosen format: ")
+                                    .arg(QLatin1String(what)) +
+                                mediagraph::ResultText(hr));
+    };
+    apply(m_media.VideoSourceFilter, media::MEDIATYPE_Video, m_video_format, "video");
+    apply(m_media.AudioSourceFilter, media::MEDIATYPE_Audio, m_audio_format, "audio");
+}
+
 void CaptureSession::BuildPreview(media::IBaseFilter* level_meter) {
     const mediagraph::CaptureMedia& m = m_media;
     if (!m.videowindow->FilterGraph())
@@ -96,19 +118,7 @@ void CaptureSession::BuildCapture(const CaptureSettings& settings) {
     m_meter = nullptr;
     if (m.AudioSourceFilter->FilterGraph())
         m_meter = mediagraph::AddLevelMeter(m.CaptureGraph);
-    if (settings.video_format) {
-        ComPtr<media::IAMStreamConfig> config;
-        if (auto source = m.VideoSourceFilter->Query<media::IBaseFilter>()) {
-            Supports<media::ICaptureGraphBuilder2>(m.CaptureGraph)
-                ->FindInterface(&media::PIN_CATEGORY_CAPTURE, &media::MEDIATYPE_Video, source.Get(),
-                                media::IAMStreamConfig::iid, config.OutVoid());
-        }
-        media::MediaType format = *settings.video_format;
-        const com::HRESULT hr = config ? config->SetFormat(&format.Get()) : com::E_NOINTERFACE;
-        if (com::FAILED(hr))
-            throw fw::Exception(QStringLiteral("The video device does not take the format: ") +
-                                mediagraph::ResultText(hr));
-    }
+    ApplyFormats();
 
     m_writer = nullptr;
     m_final_bytes = 0;
@@ -213,6 +223,7 @@ void CaptureSession::StartCapture(const CaptureSettings& settings) {
 void CaptureSession::StartPreview() {
     const mediagraph::CaptureMedia& m = m_media;
     Rebuild();
+    ApplyFormats();
     m_levels = nullptr;
     ComPtr<media::IBaseFilter> meter;
     if (m.AudioSourceFilter->FilterGraph())
@@ -242,6 +253,7 @@ void CaptureSession::StartPreview() {
     // it, and its failure is shown once.
     meter = nullptr;
     Rebuild();
+    ApplyFormats();
     BuildPreview(nullptr);
     Graph()->Play();
     if (on_started)

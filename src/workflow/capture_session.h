@@ -41,9 +41,6 @@ struct CaptureSettings {
     uint64_t split_bytes = 0;
     // The capture ends by itself at this stream time (100 ns); 0: never.
     int64_t stop_after_100ns = 0;
-    // The format the video device is set to before the streams are
-    // connected; none keeps the device's current one.
-    std::optional<media::MediaType> video_format;
 };
 
 // The figures of a running capture at one moment.
@@ -115,6 +112,16 @@ public:
     bool HasFile() const { return bool(m_mux); }
     bool VideoConnected() const;
 
+    // The formats the capture devices are set to whenever a preview or a
+    // capture is built, before their streams connect; none keeps a device's
+    // current format. A device that refuses its format fails the start.
+    void ChooseVideoFormat(std::optional<media::MediaType> format) {
+        m_video_format = std::move(format);
+    }
+    void ChooseAudioFormat(std::optional<media::MediaType> format) {
+        m_audio_format = std::move(format);
+    }
+
     // A preview alone, on a graph built afresh. The audio device's level is
     // measured in a preview too; one that cannot start leaves the picture
     // running without it, and its failure is thrown.
@@ -171,6 +178,8 @@ public:
 
 private:
     void BuildPreview(media::IBaseFilter* level_meter);
+    // Sets the chosen formats on the rebuilt graph's capture pins.
+    void ApplyFormats();
     void TakeLevels(media::IBaseFilter* meter);
     void OnErrorAbort(com::HRESULT result);
     void OnDeviceLost(bool removed);
@@ -180,6 +189,8 @@ private:
     com::HRESULT FinishCapture();
 
     mediagraph::CaptureMedia m_media;
+    std::optional<media::MediaType> m_video_format;
+    std::optional<media::MediaType> m_audio_format;
     bool m_preview = false;
     // A capture (not a preview alone) is running; an abort acts only while
     // it is set, so it is reported once.

@@ -88,6 +88,14 @@ QStringList FormatLines(const mediagraph::TEnumMediaType& types) {
     return lines;
 }
 
+// Copies of the types a list shows, in list order.
+std::vector<media::MediaType> Formats(const mediagraph::TEnumMediaType& types) {
+    std::vector<media::MediaType> formats;
+    for (int i = 0; i < types.Count(); ++i)
+        formats.emplace_back(types.Item(i)->MediaRecord());
+    return formats;
+}
+
 }  // namespace
 
 DevicePage::DevicePage(QWidget* window, workflow::CaptureSession& capture,
@@ -107,6 +115,8 @@ void DevicePage::Connect() {
     fw::BindClick(audioDevices, [this](QObject*) { onAudioDeviceChosen(); });
     fw::BindClick(videoOutputs, [this](QObject*) { onVideoOutputChosen(); });
     fw::BindClick(audioOutputs, [this](QObject*) { onAudioOutputChosen(); });
+    fw::BindClick(videoFormats, [this](QObject*) { onVideoFormatChosen(); });
+    fw::BindClick(audioFormats, [this](QObject*) { onAudioFormatChosen(); });
     fw::BindDblClick(videoDevices, [this](QObject*) { onVideoPropertiesClicked(); });
     fw::BindDblClick(audioDevices, [this](QObject*) { onAudioPropertiesClicked(); });
     fw::BindClick(static_cast<QAbstractButton*>(videoProperties),
@@ -158,13 +168,21 @@ void DevicePage::RestoreSelection() {
     }
     // Each stored capture device is chosen as the user chooses it, and its
     // stored format once its list has been refilled.
+    // A stored position is the format the user chose; none keeps the
+    // device's current one.
     if (videoDevices->currentIndex() >= 0) {
         onVideoDeviceChosen();
-        videoFormats->setCurrentIndex(ReadIndex(m_storage, "VideoFormats_ItemIndex"));
+        const int stored = ReadIndex(m_storage, "VideoFormats_ItemIndex");
+        videoFormats->setCurrentIndex(stored);
+        if (stored >= 0)
+            onVideoFormatChosen();
     }
     if (audioDevices->currentIndex() >= 0) {
         onAudioDeviceChosen();
-        audioFormats->setCurrentIndex(ReadIndex(m_storage, "AudioFormats_ItemIndex"));
+        const int stored = ReadIndex(m_storage, "AudioFormats_ItemIndex");
+        audioFormats->setCurrentIndex(stored);
+        if (stored >= 0)
+            onAudioFormatChosen();
     }
     onAudioOutputChosen();
     onVideoOutputChosen();
@@ -208,6 +226,8 @@ void DevicePage::onVideoDeviceChosen() {
             Supports<media::IAMVideoCompression>(pins.FirstPin().Get());
             m_capture_page.ShowQuality(pins.FirstPin().Get());
             videoFormats->addItems(FormatLines(*m_video_types));
+            m_video_formats = Formats(*m_video_types);
+            m_capture.ChooseVideoFormat(std::nullopt);
             m_capture.Graph()->SetActive(false);
         }
         m_capture_page.DeviceChosen(true);
@@ -231,11 +251,29 @@ void DevicePage::onAudioDeviceChosen() {
     TakePins(pins, media::PINDIR_OUTPUT, m_audio_types.get());
     for (int i = 0; i < m_audio_types->Count(); ++i)
         audioFormats->addItem(m_audio_types->Description(i));
+    m_audio_formats = Formats(*m_audio_types);
+    m_capture.ChooseAudioFormat(std::nullopt);
     m_capture.Graph()->SetActive(false);
     m_capture_page.LoadInputLines(pins);
     audioProperties->setEnabled(true);
     // Listing the device tore the graph down: a preview that ran comes
     // back rather than leaving "Preview" ticked over a still picture.
+    m_capture_page.DeviceChosen(false);
+}
+
+void DevicePage::onVideoFormatChosen() {
+    const int index = videoFormats->currentIndex();
+    m_capture.ChooseVideoFormat(index >= 0 && index < static_cast<int>(m_video_formats.size())
+                                    ? std::optional(m_video_formats[index])
+                                    : std::nullopt);
+    m_capture_page.DeviceChosen(true);
+}
+
+void DevicePage::onAudioFormatChosen() {
+    const int index = audioFormats->currentIndex();
+    m_capture.ChooseAudioFormat(index >= 0 && index < static_cast<int>(m_audio_formats.size())
+                                    ? std::optional(m_audio_formats[index])
+                                    : std::nullopt);
     m_capture_page.DeviceChosen(false);
 }
 

@@ -10,6 +10,7 @@
 #include <QObject>
 #include <QPushButton>
 #include <memory>
+#include <vector>
 
 #include "app/pages/capture_page.h"
 #include "mediagraph/device_enum.h"
@@ -53,6 +54,10 @@ public:
 
     void onVideoDeviceChosen();
     void onAudioDeviceChosen();
+    // A format chosen in a capture device's list is the one it records
+    // and previews in (a running preview starts again in it).
+    void onVideoFormatChosen();
+    void onAudioFormatChosen();
     void onVideoOutputChosen();
     void onAudioOutputChosen();
     // The property frames of the capture devices and the video output.
@@ -72,6 +77,10 @@ private:
     std::unique_ptr<mediagraph::TSysDevEnum> m_devices;
     std::unique_ptr<mediagraph::TEnumMediaType> m_video_types;
     std::unique_ptr<mediagraph::TEnumMediaType> m_audio_types;
+    // The capture devices' formats as their lists show them, kept when the
+    // lists are filled (the audio type list serves the audio output too).
+    std::vector<media::MediaType> m_video_formats;
+    std::vector<media::MediaType> m_audio_formats;
 };
 
 }  // namespace ronvix::app::pages

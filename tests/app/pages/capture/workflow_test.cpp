@@ -393,6 +393,74 @@ TEST_F(CaptureWindow, ClosingDuringACaptureCompletesTheFileAndARestartRestoresTh
     }
 }
 
+// The formats chosen in the capture devices' lists are the ones recorded,
+// the compression chosen applying to what the camera delivers raw, and
+// they are chosen again after a restart.
+TEST_F(CaptureWindow, TheFormatsChosenInTheListsAreTheFormatsRecorded) {
+    struct Case {
+        const char* video;  // words of the format's line
+        const char* rate;
+        const char* compression;
+        const char* audio;
+        const char* channels;
+        const char* codec;
+        int width, height;
+        const char* frame_rate;
+        int sample_rate, audio_channels;
+    };
+    const Case kCases[] = {
+        {"MJPG 1920X1080", "30 fps", "MJPEG", "44100 Hertz", "1 Channel", "mjpeg", 1920, 1080,
+         "30/1", 44100, 1},
+        {"YUY2 720X576", "", "Lossless (FFV1)", "48000 Hertz", "2 Channels", "ffv1", 720, 576,
+         "25/1", 48000, 2},
+        {"YUY2 720X576", "", "Uncompressed", "22050 Hertz", "2 Channels", "rawvideo", 720, 576,
+         "25/1", 22050, 2},
+    };
+    auto choose = [](QComboBox* list, const char* a, const char* b) {
+        for (int i = 0; i < list->count(); ++i) {
+            if (list->itemText(i).contains(QLatin1String(a)) &&
+                list->itemText(i).contains(QLatin1String(b))) {
+                list->setCurrentIndex(i);
+                emit list->activated(i);
+                return;
+            }
+        }
+        ADD_FAILURE() << "no format " << a << " " << b;
+    };
+    auto expect_recorded = [&](const Case& c, const QString& name) {
+        const auto streams = ProbeStreams(DriveC(name));
+        ASSERT_TRUE(streams);
+        ASSERT_EQ(streams->size(), 2u);
+        EXPECT_EQ((*streams)[0].codec, c.codec);
+        EXPECT_EQ((*streams)[0].width, c.width);
+        EXPECT_EQ((*streams)[0].height, c.height);
+        EXPECT_EQ((*streams)[0].frame_rate, c.frame_rate);
+        EXPECT_EQ((*streams)[1].sample_rate, c.sample_rate);
+        EXPECT_EQ((*streams)[1].channels, c.audio_channels);
+    };
+    ChooseDevices();
+    int n = 0;
+    for (const Case& c : kCases) {
+        SCOPED_TRACE(c.video + std::string(" ") + c.compression);
+        form->tabs->setCurrentIndex(2);
+        choose(form->devicePage->videoFormats, c.video, c.rate);
+        choose(form->devicePage->audioFormats, c.audio, c.channels);
+        Pick(form->capturePage->compressionChoice, c.compression);
+        form->tabs->setCurrentIndex(0);
+        const QString name = QStringLiteral("format%1.avi").arg(++n);
+        form->capturePage->fileName->SetFileName("c:\\" + name);
+        CaptureFor(800);
+        expect_recorded(c, name);
+    }
+    // The last choices come back with the window.
+    form.reset();
+    Open();
+    form->capturePage->fileName->SetFileName("c:\\restored.avi");
+    CaptureFor(800);
+    expect_recorded(kCases[std::size(kCases) - 1], "restored.avi");
+    ExpectNoBox();
+}
+
 // The capture graph of the page (the one ronvix-capture builds too) with the
 // test camera's 720x576 YUY2 format chosen on the device: a lossless capture
 // decodes (ffmpeg) to exactly the pictures the camera drew, every frame, and
