@@ -11,6 +11,7 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QTimer>
 #include <atomic>
 #include <cerrno>
@@ -21,10 +22,12 @@
 #include <exception>
 #include <functional>
 #include <optional>
+#include <vector>
 
 #include "mediagraph/device_enum.h"
 #include "mediagraph/formdata.h"
 #include "mediagraph/graph_util.h"
+#include "mediagraph/mediatype.h"
 #include "mediagraph/platform.h"
 #include "mediagraph/workflowgraphs.h"
 #include "options.h"
@@ -108,6 +111,110 @@ void AssignDevice(mediagraph::TSysDevEnum& devices, int index, mediagraph::TFilt
                   mediagraph::TFilterGraph* graph) {
     filter->BaseFilter().AssignMoniker(devices.DeviceMoniker(index).Get());
     filter->SetFilterGraph(graph);
+}
+
+// A capture device's formats in the order its list in the window shows
+// them: the types its first pin offers.
+std::vector<media::MediaType> DeviceFormats(media::IBaseFilter* device) {
+    std::vector<media::MediaType> formats;
+    mediagraph::TPinList pins(device);
+    if (pins.Count() == 0)
+        return formats;
+    mediagraph::TEnumMediaType types;
+    types.LoadFromPin(pins.FirstPin().Get());
+    for (int i = 0; i < types.Count(); ++i)
+        formats.emplace_back(types.Item(i)->MediaRecord());
+    return formats;
+}
+
+// A frame rate as a user types it: 25, 29.97, 30.
+QString RateText(double fps) {
+    QString text = QString::number(fps, 'f', 2);
+    while (text.endsWith(QLatin1Char('0')))
+        text.chop(1);
+    if (text.endsWith(QLatin1Char('.')))
+        text.chop(1);
+    return text;
+}
+
+double FramesPerSecond(const media::VIDEOINFOHEADER& v) {
+    return v.AvgTimePerFrame > 0 ? 1e7 / double(v.AvgTimePerFrame) : 0;
+}
+
+QString Fourcc(const com::GUID& subtype) {
+    QString text;
+    for (int shift = 0; shift < 32; shift += 8)
+        text += QLatin1Char(char((subtype.Data1 >> shift) & 0xFF));
+    return text;
+}
+
+// One line of --list and of the formats a refused --format names:
+// "MJPG 1280x720 30 fps", "44100 Hz 16 bits 1 channels".
+QString FormatText(const media::MediaType& type) {
+    if (const media::VIDEOINFOHEADER* v = type.VideoInfo()) {
+        QString text = QStringLiteral("%1 %2x%3")
+                           .arg(Fourcc(type->subtype))
+                           .arg(v->bmiHeader.biWidth)
+                           .arg(std::abs(v->bmiHeader.biHeight));
+        if (const double fps = FramesPerSecond(*v); fps > 0)
+            text += QStringLiteral(" %1 fps").arg(RateText(fps));
+        return text;
+    }
+    if (const media::WAVEFORMATEX* w = type.WaveFormat())
+        return QStringLiteral("%1 Hz %2 bits %3 channels")
+            .arg(w->nSamplesPerSec)
+            .arg(w->wBitsPerSample)
+            .arg(w->nChannels);
+    return QStringLiteral("(another kind of format)");
+}
+
+// The format `spec` names among `formats`: a position, or the shape
+// WxH[@RATE][:FOURCC] (video) or RATE[:BITS[:CHANNELS]] (audio), the first
+// that matches. Refused with the device's formats listed.
+const media::MediaType& ChooseFormat(const std::vector<media::MediaType>& formats,
+                                     const QString& spec, bool video) {
+    bool numeric = false;
+    const int position = spec.toInt(&numeric);
+    // A bare number is a position; for sound, a number past the list is a
+    // rate.
+    if (numeric && position >= 0 && (video || position < static_cast<int>(formats.size()))) {
+        if (position < static_cast<int>(formats.size()))
+            return formats[size_t(position)];
+    } else if (video) {
+        static const QRegularExpression shape(
+            QStringLiteral(R"(^(\d+)x(\d+)(?:@(\d+(?:\.\d+)?))?(?::([A-Za-z0-9]{4}))?$)"));
+        if (const auto m = shape.match(spec); m.hasMatch()) {
+            for (const media::MediaType& f : formats) {
+                const media::VIDEOINFOHEADER* v = f.VideoInfo();
+                if (!v || v->bmiHeader.biWidth != m.captured(1).toInt() ||
+                    std::abs(v->bmiHeader.biHeight) != m.captured(2).toInt())
+                    continue;
+                if (m.hasCaptured(3) &&
+                    std::abs(FramesPerSecond(*v) - m.captured(3).toDouble()) > 0.01)
+                    continue;
+                if (m.hasCaptured(4) &&
+                    Fourcc(f->subtype).compare(m.captured(4), Qt::CaseInsensitive) != 0)
+                    continue;
+                return f;
+            }
+        }
+    } else {
+        static const QRegularExpression shape(QStringLiteral(R"(^(\d+)(?::(\d+)(?::(\d+))?)?$)"));
+        if (const auto m = shape.match(spec); m.hasMatch()) {
+            for (const media::MediaType& f : formats) {
+                const media::WAVEFORMATEX* w = f.WaveFormat();
+                if (w && int(w->nSamplesPerSec) == m.captured(1).toInt() &&
+                    (!m.hasCaptured(2) || w->wBitsPerSample == m.captured(2).toInt()) &&
+                    (!m.hasCaptured(3) || w->nChannels == m.captured(3).toInt()))
+                    return f;
+            }
+        }
+    }
+    QString offered;
+    for (size_t i = 0; i < formats.size(); ++i)
+        offered += QStringLiteral("\n  %1: %2").arg(i).arg(FormatText(formats[i]));
+    throw Failure{kExitUsage, QStringLiteral("the %1 device offers no format \"%2\"; it offers:%3")
+                                  .arg(QLatin1String(video ? "video" : "audio"), spec, offered)};
 }
 
 // The absolute path of an output file that can be written: the file is
@@ -220,6 +327,17 @@ int List() {
                       .arg(i)
                       .arg(devices.DeviceInfo(i).Name(),
                            QString::fromStdU16String(com::DisplayNameOf(moniker.Get()))));
+            if (c.id != &media::CLSID_VideoInputDeviceCategory &&
+                c.id != &media::CLSID_AudioInputDeviceCategory)
+                continue;
+            // A device that cannot be opened now lists no formats.
+            ComPtr<media::IBaseFilter> device;
+            moniker->BindToObject(nullptr, nullptr, media::IBaseFilter::iid, device.OutVoid());
+            if (!device)
+                continue;
+            const std::vector<media::MediaType> formats = DeviceFormats(device.Get());
+            for (size_t f = 0; f < formats.size(); ++f)
+                Print(QStringLiteral("       format %1: %2").arg(f).arg(FormatText(formats[f])));
         }
     }
     return kExitOk;
@@ -244,6 +362,41 @@ int Capture(const Options& o) {
         const int index = FindDevice(devices, media::CLSID_AudioInputDeviceCategory, o.audio,
                                      "audio capture device");
         AssignDevice(devices, index, m.AudioSourceFilter, m.CaptureGraph);
+    }
+    // The formats chosen, looked up on the devices as they are opened for
+    // the capture.
+    if (!o.video_format.isEmpty() || !o.audio_format.isEmpty() || o.compression_given) {
+        session.Rebuild();
+        if (!o.video.isEmpty()) {
+            const std::vector<media::MediaType> formats =
+                DeviceFormats(m.VideoSourceFilter->Query<media::IBaseFilter>().Get());
+            std::optional<media::MediaType> recorded;
+            if (!o.video_format.isEmpty()) {
+                recorded = ChooseFormat(formats, o.video_format, true);
+                session.ChooseVideoFormat(recorded);
+            } else if (ComPtr<media::IAMStreamConfig> config;
+                       formats.size() &&
+                       com::SUCCEEDED(
+                           mediagraph::TPinList(
+                               m.VideoSourceFilter->Query<media::IBaseFilter>().Get())
+                               .FirstPin()
+                               ->QueryInterface(media::IAMStreamConfig::iid, config.OutVoid()))) {
+                media::AM_MEDIA_TYPE* current = nullptr;
+                if (com::SUCCEEDED(config->GetFormat(&current)) && current) {
+                    recorded = media::MediaType(*current);
+                    media::DeleteMediaType(current);
+                }
+            }
+            if (o.compression_given && recorded &&
+                recorded->Get().subtype == media::MEDIASUBTYPE_MJPG)
+                PrintError(QStringLiteral(
+                    "--compression does not apply: the video device delivers MJPG, recorded as it "
+                    "comes"));
+        }
+        if (!o.audio.isEmpty() && !o.audio_format.isEmpty())
+            session.ChooseAudioFormat(
+                ChooseFormat(DeviceFormats(m.AudioSourceFilter->Query<media::IBaseFilter>().Get()),
+                             o.audio_format, false));
     }
     if (o.unpaced && video_name != QLatin1String(media::kTestCameraName))
         throw Failure{kExitUsage, QStringLiteral("--unpaced works with the %1 only")

@@ -16,7 +16,8 @@ QString UsageText() {
     return QStringLiteral(
         "Usage:\n"
         "  ronvix-capture --list\n"
-        "  ronvix-capture [--video DEVICE] [--audio DEVICE] [--seconds N] --out FILE\n"
+        "  ronvix-capture [--video DEVICE [--format F]] [--audio DEVICE [--audio-format F]]\n"
+        "                 [--seconds N] --out FILE\n"
         "                 [--compression mjpeg|ffv1|uncompressed] [--split MB] [--unpaced]\n"
         "  ronvix-capture --play FILE --to DEVICE [--audio-out DEVICE]\n"
         "  ronvix-capture --repair FILE [--out FIXED]\n"
@@ -27,10 +28,17 @@ QString UsageText() {
         "\n"
         "Options:\n"
         "  --list             print the devices of every category with their position\n"
-        "                     and moniker display name\n"
+        "                     and moniker display name, and under each capture device\n"
+        "                     its formats, numbered as its list in Ronvix has them\n"
         "  --video DEVICE     the video capture device, by name or by position\n"
         "  --audio DEVICE     the audio capture device, by name or by position\n"
         "                     (at least one of --video and --audio to capture)\n"
+        "  --format F         the video device's format: its number in --list, or\n"
+        "                     WxH[@RATE][:FOURCC] (the first that matches, e.g.\n"
+        "                     1280x720@30:MJPG; RATE 25, 29.97, 30, ...); without it\n"
+        "                     the device keeps its current format\n"
+        "  --audio-format F   the audio device's format: its number in --list, or\n"
+        "                     RATE[:BITS[:CHANNELS]] (e.g. 44100:16:1)\n"
         "  --seconds N        capture for N seconds (a whole number, at least 1);\n"
         "                     without it the capture runs until SIGINT or SIGTERM\n"
         "  --out FILE         the AVI file to write (replaced when it exists)\n"
@@ -82,6 +90,7 @@ ParseResult ParseOptions(const QStringList& arguments) {
     bool list = false, help = false, version = false;
     bool has_video = false, has_audio = false, has_out = false, has_play = false;
     bool has_to = false, has_audio_out = false, has_repair = false, has_compression = false;
+    bool has_format = false, has_audio_format = false;
     for (qsizetype i = 0; i < arguments.size(); ++i) {
         const QString& arg = arguments[i];
         // An option that takes a value: the next argument, or "--opt=value".
@@ -154,9 +163,14 @@ ParseResult ParseOptions(const QStringList& arguments) {
             error = value(o.to, has_to);
         } else if (name == QLatin1String("--audio-out")) {
             error = value(o.audio_out, has_audio_out);
+        } else if (name == QLatin1String("--format")) {
+            error = value(o.video_format, has_format);
+        } else if (name == QLatin1String("--audio-format")) {
+            error = value(o.audio_format, has_audio_format);
         } else if (name == QLatin1String("--compression")) {
             QString text;
             error = value(text, has_compression);
+            o.compression_given = true;
             if (!error) {
                 const QString kind = text.toLower();
                 if (kind == QLatin1String("mjpeg"))
@@ -184,7 +198,8 @@ ParseResult ParseOptions(const QStringList& arguments) {
     }
 
     const bool capture = has_video || has_audio || (has_out && !has_repair) || o.seconds ||
-                         o.unpaced || has_compression || o.split_mb;
+                         o.unpaced || has_compression || o.split_mb || has_format ||
+                         has_audio_format;
     const bool play = has_play || has_to || has_audio_out;
     const int commands = int(list) + int(capture) + int(play) + int(has_repair);
     if (help || version) {
@@ -213,6 +228,10 @@ ParseResult ParseOptions(const QStringList& arguments) {
             return Refuse(QStringLiteral("a capture needs --out FILE"));
         if (o.unpaced && !has_video)
             return Refuse(QStringLiteral("--unpaced needs --video"));
+        if (has_format && !has_video)
+            return Refuse(QStringLiteral("--format needs --video"));
+        if (has_audio_format && !has_audio)
+            return Refuse(QStringLiteral("--audio-format needs --audio"));
         if (has_compression && !has_video)
             return Refuse(QStringLiteral("--compression needs --video"));
         o.command = Command::Capture;

@@ -38,6 +38,12 @@ struct Options {
     std::optional<int> split_mb;
     bool unpaced = false;
     VideoCompression compression = VideoCompression::Mjpeg;
+    bool compression_given = false;
+    // The devices' formats: a position in the device's list (as --list
+    // numbers them), or WxH[@RATE][:FOURCC] and RATE[:BITS[:CHANNELS]];
+    // empty keeps a device's current format.
+    QString video_format;
+    QString audio_format;
     // Repair: the file to repair; `out`, when given, receives the repaired
     // copy instead of the file being replaced.
     QString repair;

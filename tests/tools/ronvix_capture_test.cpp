@@ -226,6 +226,98 @@ TEST(RonvixCapture, FilesThatDeclareMoreThanTheyHoldCostOnlyWhatTheyHold) {
     }
 }
 
+// The formats a capture records are the ones chosen, by their number in
+// --list or by their shape; a format the device does not offer is refused
+// with the ones it does, and a compression that cannot apply is said.
+TEST(RonvixCapture, FormatsChosenByNumberOrShapeAreRecordedAndOthersRefused) {
+    const ToolRun list = RunCapture({"--list"});
+    EXPECT_TRUE(list.out.contains("       format 7: MJPG 1920x1080 30 fps"))
+        << list.out.toStdString();
+    EXPECT_TRUE(list.out.contains("       format 3: 44100 Hz 16 bits 1 channels"));
+    struct Case {
+        QStringList args;
+        int status;
+        const char* codec;
+        int width, height;
+        const char* rate;
+        int sample_rate, channels;
+        const char* said;  // on stderr
+    };
+    const Case kCases[] = {
+        {{"--video", "Test Pattern Camera", "--format", "1280x720@30:MJPG", "--audio", "0",
+          "--audio-format", "44100:16:1"},
+         0,
+         "mjpeg",
+         1280,
+         720,
+         "30/1",
+         44100,
+         1,
+         ""},
+        {{"--video", "0", "--format", "4", "--compression", "ffv1", "--audio", "0",
+          "--audio-format", "7"},
+         0,
+         "ffv1",
+         720,
+         576,
+         "25/1",
+         22050,
+         1,
+         ""},
+        {{"--video", "0", "--compression", "ffv1"},
+         0,
+         "mjpeg",
+         720,
+         576,
+         "25/1",
+         0,
+         0,
+         "--compression does not apply"},
+        {{"--video", "0", "--format", "9999"}, 2, "", 0, 0, "", 0, 0, "offers no format \"9999\""},
+        {{"--video", "0", "--format", "333x333"},
+         2,
+         "",
+         0,
+         0,
+         "",
+         0,
+         0,
+         "11: YUY2 1920x1080 30 fps"},
+        {{"--audio", "0", "--audio-format", "96000"},
+         2,
+         "",
+         0,
+         0,
+         "",
+         0,
+         0,
+         "9: 11025 Hz 16 bits 1 channels"},
+    };
+    QTemporaryDir dir;
+    for (const Case& c : kCases) {
+        SCOPED_TRACE(c.args.join(' ').toStdString());
+        const QString file = dir.filePath(QStringLiteral("format.avi"));
+        QFile::remove(file);
+        const ToolRun run = RunCapture(c.args + QStringList{"--seconds", "1", "--out", file});
+        EXPECT_EQ(run.status, c.status) << run.err.toStdString();
+        EXPECT_TRUE(run.err.contains(QLatin1String(c.said))) << run.err.toStdString();
+        if (c.status != 0)
+            continue;
+        const auto streams = media::test::ProbeStreams(file);
+        ASSERT_TRUE(streams.has_value());
+        ASSERT_GE(streams->size(), 1u);
+        EXPECT_EQ((*streams)[0].codec, c.codec);
+        EXPECT_EQ((*streams)[0].width, c.width);
+        EXPECT_EQ((*streams)[0].height, c.height);
+        EXPECT_EQ((*streams)[0].frame_rate, c.rate);
+        if (c.sample_rate) {
+            ASSERT_EQ(streams->size(), 2u);
+            EXPECT_EQ((*streams)[1].sample_rate, c.sample_rate);
+            EXPECT_EQ((*streams)[1].channels, c.channels);
+        }
+    }
+}
+
 // A capture of sound alone counts the bytes of its file as any other.
 TEST(RonvixCapture, AnAudioOnlyCaptureReportsItsFilesBytes) {
     QTemporaryDir dir;
@@ -253,6 +345,8 @@ TEST(RonvixCapture, BadArgumentsAreRefusedWithStatus2) {
         {{"--video", "0", "--seconds", "2.5", "--out", out}, "--seconds needs a whole number"},
         {{"--video", "0", "--video", "0", "--out", out}, "--video given twice"},
         {{"--video", "0", "--seconds", "1"}, "needs --out FILE"},
+        {{"--audio", "0", "--format", "1", "--out", out}, "--format needs --video"},
+        {{"--video", "0", "--audio-format", "1", "--out", out}, "--audio-format needs --audio"},
         {{"--seconds", "1", "--out", out}, "needs --video or --audio"},
         {{"--audio", "0", "--unpaced", "--out", out}, "--unpaced needs --video"},
         {{"--video", "0", "--out", out, "--compression", "h264"},
