@@ -96,6 +96,15 @@ std::vector<media::MediaType> Formats(const mediagraph::TEnumMediaType& types) {
     return formats;
 }
 
+// The type of the line chosen in `list`, none when no line is.
+std::optional<media::MediaType> ChosenFormat(const QComboBox* list,
+                                             const std::vector<media::MediaType>& formats) {
+    const int index = list->currentIndex();
+    if (index < 0 || index >= static_cast<int>(formats.size()))
+        return std::nullopt;
+    return formats[static_cast<size_t>(index)];
+}
+
 }  // namespace
 
 DevicePage::DevicePage(QWidget* window, workflow::CaptureSession& capture,
@@ -262,18 +271,12 @@ void DevicePage::onAudioDeviceChosen() {
 }
 
 void DevicePage::onVideoFormatChosen() {
-    const int index = videoFormats->currentIndex();
-    m_capture.ChooseVideoFormat(index >= 0 && index < static_cast<int>(m_video_formats.size())
-                                    ? std::optional(m_video_formats[index])
-                                    : std::nullopt);
+    m_capture.ChooseVideoFormat(ChosenFormat(videoFormats, m_video_formats));
     m_capture_page.DeviceChosen(true);
 }
 
 void DevicePage::onAudioFormatChosen() {
-    const int index = audioFormats->currentIndex();
-    m_capture.ChooseAudioFormat(index >= 0 && index < static_cast<int>(m_audio_formats.size())
-                                    ? std::optional(m_audio_formats[index])
-                                    : std::nullopt);
+    m_capture.ChooseAudioFormat(ChosenFormat(audioFormats, m_audio_formats));
     m_capture_page.DeviceChosen(false);
 }
 
