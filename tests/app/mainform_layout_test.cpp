@@ -285,6 +285,11 @@ TEST_F(MainFormLayout, InitialStatesBeforeAnyDeviceIsChosen) {
               QRect(64, 560, 577, 17));
     EXPECT_EQ(qobject_cast<QProgressBar*>(form.Control("ABar"))->maximum(), 255);
     EXPECT_EQ(form.capturePage->previewPanel->palette().color(QPalette::Window), QColor(Qt::black));
+    // Where to choose a device, inside the preview panel.
+    EXPECT_EQ(form.capturePage->deviceHint->text(),
+              "Choose a video or audio capture device on the Device settings page.");
+    EXPECT_EQ(form.capturePage->deviceHint->parentWidget(), form.capturePage->previewPanel);
+    EXPECT_TRUE(form.capturePage->deviceHint->isVisibleTo(form.capturePage->previewPanel));
 }
 
 TEST_F(MainFormLayout, KeyboardFocusFollowsTheTabOrders) {

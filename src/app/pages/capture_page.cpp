@@ -108,6 +108,17 @@ void CapturePage::Connect() {
     QPalette black = previewPanel->palette();
     black.setColor(QPalette::Window, Qt::black);
     previewPanel->setPalette(black);
+    // A first start chooses no device; the panel says where to choose one
+    // (the preview's window takes its place once one is chosen).
+    deviceHint = new QLabel(
+        QStringLiteral("Choose a video or audio capture device on the Device settings page."),
+        previewPanel);
+    deviceHint->setGeometry(previewPanel->rect().adjusted(24, 0, -24, 0));
+    deviceHint->setAlignment(Qt::AlignCenter);
+    deviceHint->setWordWrap(true);
+    QPalette light = deviceHint->palette();
+    light.setColor(QPalette::WindowText, Qt::white);
+    deviceHint->setPalette(light);
 
     fw::BindClick(static_cast<QAbstractButton*>(startButton), [this](QObject*) { Start(true); });
     fw::BindClick(static_cast<QAbstractButton*>(stopButton), [this](QObject*) { onStopClicked(); });
@@ -233,6 +244,7 @@ void CapturePage::onPreviewClicked() {
 }
 
 void CapturePage::DeviceChosen(bool video) {
+    deviceHint->hide();
     startButton->setEnabled(true);
     preview->setEnabled(true);
     if (video && preview->isChecked())

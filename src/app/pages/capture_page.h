@@ -48,6 +48,9 @@ public:
     controls::TSlider* qualitySlider = nullptr;
     QLabel* qualityField = nullptr;
     QFrame* previewPanel = nullptr;
+    // Inside the preview panel until a capture device is chosen: where to
+    // choose one.
+    QLabel* deviceHint = nullptr;
     QComboBox* inputLines = nullptr;
     controls::TSlider* volumeSlider = nullptr;
     QLabel* volumeField = nullptr;

@@ -59,6 +59,7 @@ double MeanVideoPacket(const QString& path) {
 
 TEST_F(CaptureWindow, CaptureWritesAFileOtherPlayersReadAndShowsItsStatistics) {
     ChooseDevices();
+    EXPECT_TRUE(form->capturePage->deviceHint->isHidden()) << "a device is chosen";
     form->capturePage->fileName->SetFileName("c:\\first.avi");
     const QString before_time = form->capturePage->elapsedField->text();
     form->capturePage->startButton->click();
