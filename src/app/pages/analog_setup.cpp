@@ -3,18 +3,19 @@
 #include <optional>
 #include <utility>
 
+#include "app/pages/stored_settings.h"
 #include "platform/com/comptr.h"
 
 namespace ronvix::app::pages {
 
 namespace {
 
-const QString kVideoInput = QStringLiteral("VideoInput");
-const QString kAudioInput = QStringLiteral("AudioInput");
-const QString kVideoStandard = QStringLiteral("VideoStandard");
+const QString kVideoInput = Key(StoredSettingOf("VideoInput"));
+const QString kAudioInput = Key(StoredSettingOf("AudioInput"));
+const QString kVideoStandard = Key(StoredSettingOf("VideoStandard"));
 
 QString Section(const QString& moniker) {
-    return QStringLiteral("Video device ") + moniker;
+    return DeviceSection(StoredSettingOf("VideoInput"), moniker);
 }
 
 template <class I>

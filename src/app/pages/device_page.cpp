@@ -8,6 +8,7 @@
 
 #include "app/pages/analog_setup.h"
 #include "app/pages/device_items.h"
+#include "app/pages/format_memory.h"
 #include "app/pages/stored_settings.h"
 #include "framework/application.h"
 #include "framework/bind.h"
@@ -96,6 +97,11 @@ std::vector<media::MediaType> Formats(const mediagraph::TEnumMediaType& types) {
     return formats;
 }
 
+// The moniker of the device chosen in `devices` (empty when none is).
+QString Moniker(const QComboBox* devices) {
+    return devices->currentData(kMonikerRole).toString();
+}
+
 // The type of the line chosen in `list`, none when no line is.
 std::optional<media::MediaType> ChosenFormat(const QComboBox* list,
                                              const std::vector<media::MediaType>& formats) {
@@ -177,21 +183,25 @@ void DevicePage::RestoreSelection() {
     }
     // Each stored capture device is chosen as the user chooses it, and its
     // stored format once its list has been refilled.
-    // A stored position is the format the user chose; none keeps the
-    // device's current one.
+    // Choosing a device chose its remembered format; a stored position
+    // counts only for a device without one (a file of an earlier version).
     if (videoDevices->currentIndex() >= 0) {
         onVideoDeviceChosen();
-        const int stored = ReadIndex(m_storage, "VideoFormats_ItemIndex");
-        videoFormats->setCurrentIndex(stored);
-        if (stored >= 0)
-            onVideoFormatChosen();
+        if (!RememberedFormat(m_storage, true, Moniker(videoDevices))) {
+            const int stored = ReadIndex(m_storage, "VideoFormats_ItemIndex");
+            videoFormats->setCurrentIndex(stored);
+            if (stored >= 0)
+                ApplyFormat(true);
+        }
     }
     if (audioDevices->currentIndex() >= 0) {
         onAudioDeviceChosen();
-        const int stored = ReadIndex(m_storage, "AudioFormats_ItemIndex");
-        audioFormats->setCurrentIndex(stored);
-        if (stored >= 0)
-            onAudioFormatChosen();
+        if (!RememberedFormat(m_storage, false, Moniker(audioDevices))) {
+            const int stored = ReadIndex(m_storage, "AudioFormats_ItemIndex");
+            audioFormats->setCurrentIndex(stored);
+            if (stored >= 0)
+                ApplyFormat(false);
+        }
     }
     onAudioOutputChosen();
     onVideoOutputChosen();
@@ -237,6 +247,7 @@ void DevicePage::onVideoDeviceChosen() {
             videoFormats->addItems(FormatLines(*m_video_types));
             m_video_formats = Formats(*m_video_types);
             m_capture.ChooseVideoFormat(std::nullopt);
+            ChooseRememberedFormat(true);
             m_capture.Graph()->SetActive(false);
         }
         m_capture_page.DeviceChosen(true);
@@ -262,6 +273,7 @@ void DevicePage::onAudioDeviceChosen() {
         audioFormats->addItem(m_audio_types->Description(i));
     m_audio_formats = Formats(*m_audio_types);
     m_capture.ChooseAudioFormat(std::nullopt);
+    ChooseRememberedFormat(false);
     m_capture.Graph()->SetActive(false);
     m_capture_page.LoadInputLines(pins);
     audioProperties->setEnabled(true);
@@ -270,14 +282,45 @@ void DevicePage::onAudioDeviceChosen() {
     m_capture_page.DeviceChosen(false);
 }
 
+void DevicePage::ApplyFormat(bool video) {
+    if (video)
+        m_capture.ChooseVideoFormat(ChosenFormat(videoFormats, m_video_formats));
+    else
+        m_capture.ChooseAudioFormat(ChosenFormat(audioFormats, m_audio_formats));
+    m_capture_page.DeviceChosen(video);
+}
+
+void DevicePage::ChooseRememberedFormat(bool video) {
+    QComboBox* devices = video ? videoDevices : audioDevices;
+    QComboBox* list = video ? videoFormats : audioFormats;
+    const std::vector<media::MediaType>& formats = video ? m_video_formats : m_audio_formats;
+    const auto key = RememberedFormat(m_storage, video, Moniker(devices));
+    if (!key)
+        return;
+    const int index = FormatWithKey(formats, *key);
+    if (index < 0) {
+        fw::ReportNotice(QStringLiteral("The %1 device no longer offers the format chosen for it "
+                                        "(%2): it keeps its current format.")
+                             .arg(QLatin1String(video ? "video" : "audio"), *key));
+        return;
+    }
+    list->setCurrentIndex(index);
+    if (video)
+        m_capture.ChooseVideoFormat(formats[size_t(index)]);
+    else
+        m_capture.ChooseAudioFormat(formats[size_t(index)]);
+}
+
 void DevicePage::onVideoFormatChosen() {
-    m_capture.ChooseVideoFormat(ChosenFormat(videoFormats, m_video_formats));
-    m_capture_page.DeviceChosen(true);
+    ApplyFormat(true);
+    if (const auto format = ChosenFormat(videoFormats, m_video_formats))
+        RememberFormat(m_storage, true, Moniker(videoDevices), *format);
 }
 
 void DevicePage::onAudioFormatChosen() {
-    m_capture.ChooseAudioFormat(ChosenFormat(audioFormats, m_audio_formats));
-    m_capture_page.DeviceChosen(false);
+    ApplyFormat(false);
+    if (const auto format = ChosenFormat(audioFormats, m_audio_formats))
+        RememberFormat(m_storage, false, Moniker(audioDevices), *format);
 }
 
 void DevicePage::onVideoOutputChosen() {

@@ -69,6 +69,13 @@ public:
     const mediagraph::TEnumMediaType& VideoTypes() const { return *m_video_types; }
 
 private:
+    // The session takes the format chosen in the device's list (a running
+    // preview starts again in it).
+    void ApplyFormat(bool video);
+    // The format remembered for the chosen device, chosen again in its list
+    // just filled; one it no longer offers is said once.
+    void ChooseRememberedFormat(bool video);
+
     QWidget* m_window;
     workflow::CaptureSession& m_capture;
     workflow::PlayoutSession& m_playout;

@@ -33,6 +33,12 @@ constexpr StoredSetting kSettings[] = {
     {"AudioCapFilters_Moniker",    W, K::Moniker, T::Moniker, "",               "device page: audio capture device"},
     {"VideoOutFilters_Moniker",    W, K::Moniker, T::Moniker, "",               "device page: video output"},
     {"AudioDestFilters_Moniker",   W, K::Moniker, T::Moniker, "",               "device page: audio output"},
+    // Each capture device's own setup, in a section named after it.
+    {"VideoInput",    "Video device <moniker>", K::Device, T::Index,   "", "device page: card's video input"},
+    {"AudioInput",    "Video device <moniker>", K::Device, T::Index,   "", "device page: card's audio input"},
+    {"VideoStandard", "Video device <moniker>", K::Device, T::Index,   "", "device page: card's TV standard"},
+    {"VideoFormat",   "Video device <moniker>", K::Device, T::Format,  "", "device page: video format"},
+    {"AudioFormat",   "Audio device <moniker>", K::Device, T::Format,  "", "device page: audio format"},
     // The window's placement; "MinMaxPos" and "NormPos" are also written
     // once more with the screen's size in the key ("NormPos(1280x1024)").
     {"FormVersion",                W, K::Placement, T::Geometry, "0",           "window placement"},
@@ -80,6 +86,10 @@ QStringList StoredControlProperties() {
 
 QString Key(const StoredSetting& setting) {
     return Latin1(setting.key);
+}
+
+QString DeviceSection(const StoredSetting& setting, const QString& moniker) {
+    return Latin1(setting.section).replace(QStringLiteral("<moniker>"), moniker);
 }
 
 QString Fallback(const StoredSetting& setting) {

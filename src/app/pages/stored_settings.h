@@ -6,7 +6,9 @@
 // code calls the control now. The rows of kind Control are the window's
 // stored properties, restored when the window is first shown and saved when
 // it closes, in the table's order; the rows of kind Moniker are read and
-// written by the device page; the rows of kind Placement are the window's
+// written by the device page, as are the rows of kind Device, kept in a
+// section of each capture device's own ("Video device <moniker display
+// name>"); the rows of kind Placement are the window's
 // position, written by the form storage itself. Keys are case-blind in the
 // file, as the profile service reads them.
 
@@ -24,10 +26,11 @@ enum class StoredType {
     Seconds,  // a whole number of seconds
     Text,     // the text as typed, quoted when it begins and ends with a quote
     Moniker,  // a device's moniker, as its device list names it
+    Format,   // what a format is: "MJPG 1920x1080 30/1", "PCM 44100 16 1"
     Geometry  // the window placement's own formats
 };
 
-enum class StoredKind { Control, Moniker, Placement };
+enum class StoredKind { Control, Moniker, Device, Placement };
 
 struct StoredSetting {
     std::string_view key;
@@ -54,6 +57,8 @@ const StoredSetting& StoredSettingOf(std::string_view key);
 QStringList StoredControlProperties();
 
 QString Key(const StoredSetting& setting);
+// The section of a per-device row for the device `moniker`.
+QString DeviceSection(const StoredSetting& setting, const QString& moniker);
 QString Fallback(const StoredSetting& setting);
 
 }  // namespace ronvix::app::pages

@@ -453,12 +453,43 @@ TEST_F(CaptureWindow, TheFormatsChosenInTheListsAreTheFormatsRecorded) {
         CaptureFor(800);
         expect_recorded(c, name);
     }
-    // The last choices come back with the window.
+    // The last choices come back with the window, remembered for each
+    // device by what they are: the stored list position no longer decides.
     form.reset();
+    const QString ini = QString::fromStdString(settings.Folder().string()) + "/ronvix/ZELK.ini";
+    auto edit = [&](const QString& from, const QString& to) {
+        QFile f(ini);
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        QString text = QString::fromUtf8(f.readAll());
+        f.close();
+        ASSERT_TRUE(text.contains(from)) << text.toStdString();
+        text.replace(from, to);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(text.toUtf8());
+    };
+    edit("VideoFormats_ItemIndex=4", "VideoFormats_ItemIndex=0");
+    edit("AudioFormat=PCM 22050 16 2", "AudioFormat=PCM 22050 16 2");  // it is there
     Open();
     form->capturePage->fileName->SetFileName("c:\\restored.avi");
     CaptureFor(800);
     expect_recorded(kCases[std::size(kCases) - 1], "restored.avi");
+    ExpectNoBox();
+    // A remembered format the device no longer offers leaves its current
+    // one, and the user is told once.
+    form.reset();
+    edit("VideoFormat=YUY2 720x576 25/1", "VideoFormat=YUY2 333x333 25/1");
+    Open();
+    ASSERT_EQ(dialogs.boxes.size(), 1u);
+    EXPECT_TRUE(dialogs.boxes[0].text.contains("no longer offers"))
+        << dialogs.boxes[0].text.toStdString();
+    dialogs.boxes.clear();
+    dialogs.unexpected.clear();
+    form->capturePage->fileName->SetFileName("c:\\current.avi");
+    CaptureFor(800);
+    const auto current = ProbeStreams(DriveC("current.avi"));
+    ASSERT_TRUE(current && !current->empty());
+    EXPECT_EQ(current->front().codec, "mjpeg");
+    EXPECT_EQ(current->front().width, 720);
     ExpectNoBox();
 }
 
