@@ -439,7 +439,26 @@ TEST_F(CaptureWindow, TheFormatsChosenInTheListsAreTheFormatsRecorded) {
         EXPECT_EQ((*streams)[1].sample_rate, c.sample_rate);
         EXPECT_EQ((*streams)[1].channels, c.audio_channels);
     };
+    // A settings file of an earlier version keeps a list position alone:
+    // it is the format chosen.
     ChooseDevices();
+    form.reset();
+    const QString ini = QString::fromStdString(settings.Folder().string()) + "/ronvix/ZELK.ini";
+    auto edit = [&](const QString& from, const QString& to) {
+        QFile f(ini);
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        QString text = QString::fromUtf8(f.readAll());
+        f.close();
+        ASSERT_TRUE(text.contains(from)) << text.toStdString();
+        text.replace(from, to);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(text.toUtf8());
+    };
+    edit("VideoFormats_ItemIndex=0", "VideoFormats_ItemIndex=7");
+    Open();
+    form->capturePage->fileName->SetFileName("c:\\earlier.avi");
+    CaptureFor(800);
+    expect_recorded({"", "", "", "", "", "mjpeg", 1920, 1080, "30/1", 48000, 2}, "earlier.avi");
     int n = 0;
     for (const Case& c : kCases) {
         SCOPED_TRACE(c.video + std::string(" ") + c.compression);
@@ -456,17 +475,6 @@ TEST_F(CaptureWindow, TheFormatsChosenInTheListsAreTheFormatsRecorded) {
     // The last choices come back with the window, remembered for each
     // device by what they are: the stored list position no longer decides.
     form.reset();
-    const QString ini = QString::fromStdString(settings.Folder().string()) + "/ronvix/ZELK.ini";
-    auto edit = [&](const QString& from, const QString& to) {
-        QFile f(ini);
-        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-        QString text = QString::fromUtf8(f.readAll());
-        f.close();
-        ASSERT_TRUE(text.contains(from)) << text.toStdString();
-        text.replace(from, to);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        f.write(text.toUtf8());
-    };
     edit("VideoFormats_ItemIndex=4", "VideoFormats_ItemIndex=0");
     edit("AudioFormat=PCM 22050 16 2", "AudioFormat=PCM 22050 16 2");  // it is there
     Open();
