@@ -113,18 +113,37 @@ void AssignDevice(mediagraph::TSysDevEnum& devices, int index, mediagraph::TFilt
     filter->SetFilterGraph(graph);
 }
 
+// The pin a capture device's formats are offered and set on: its first.
+ComPtr<media::IPin> FormatPin(media::IBaseFilter* device) {
+    mediagraph::TPinList pins(device);
+    return pins.Count() > 0 ? pins.FirstPin() : nullptr;
+}
+
 // A capture device's formats in the order its list in the window shows
 // them: the types its first pin offers.
 std::vector<media::MediaType> DeviceFormats(media::IBaseFilter* device) {
     std::vector<media::MediaType> formats;
-    mediagraph::TPinList pins(device);
-    if (pins.Count() == 0)
+    const ComPtr<media::IPin> pin = FormatPin(device);
+    if (!pin)
         return formats;
     mediagraph::TEnumMediaType types;
-    types.LoadFromPin(pins.FirstPin().Get());
+    types.LoadFromPin(pin.Get());
     for (int i = 0; i < types.Count(); ++i)
         formats.emplace_back(types.Item(i)->MediaRecord());
     return formats;
+}
+
+// The format a capture device is in now; none when it cannot tell.
+std::optional<media::MediaType> CurrentFormat(media::IBaseFilter* device) {
+    ComPtr<media::IAMStreamConfig> config;
+    if (const ComPtr<media::IPin> pin = FormatPin(device))
+        pin->QueryInterface(media::IAMStreamConfig::iid, config.OutVoid());
+    media::AM_MEDIA_TYPE* current = nullptr;
+    if (!config || com::FAILED(config->GetFormat(&current)) || !current)
+        return std::nullopt;
+    media::MediaType format(*current);
+    media::DeleteMediaType(current);
+    return format;
 }
 
 // A frame rate as a user types it: 25, 29.97, 30.
@@ -141,19 +160,12 @@ double FramesPerSecond(const media::VIDEOINFOHEADER& v) {
     return v.AvgTimePerFrame > 0 ? 1e7 / double(v.AvgTimePerFrame) : 0;
 }
 
-QString Fourcc(const com::GUID& subtype) {
-    QString text;
-    for (int shift = 0; shift < 32; shift += 8)
-        text += QLatin1Char(char((subtype.Data1 >> shift) & 0xFF));
-    return text;
-}
-
 // One line of --list and of the formats a refused --format names:
 // "MJPG 1280x720 30 fps", "44100 Hz 16 bits 1 channels".
 QString FormatText(const media::MediaType& type) {
     if (const media::VIDEOINFOHEADER* v = type.VideoInfo()) {
         QString text = QStringLiteral("%1 %2x%3")
-                           .arg(Fourcc(type->subtype))
+                           .arg(mediagraph::CompressionText(type->subtype.Data1))
                            .arg(v->bmiHeader.biWidth)
                            .arg(std::abs(v->bmiHeader.biHeight));
         if (const double fps = FramesPerSecond(*v); fps > 0)
@@ -192,8 +204,8 @@ const media::MediaType& ChooseFormat(const std::vector<media::MediaType>& format
                 if (m.hasCaptured(3) &&
                     std::abs(FramesPerSecond(*v) - m.captured(3).toDouble()) > 0.01)
                     continue;
-                if (m.hasCaptured(4) &&
-                    Fourcc(f->subtype).compare(m.captured(4), Qt::CaseInsensitive) != 0)
+                if (m.hasCaptured(4) && mediagraph::CompressionText(f->subtype.Data1)
+                                                .compare(m.captured(4), Qt::CaseInsensitive) != 0)
                     continue;
                 return f;
             }
@@ -368,24 +380,14 @@ int Capture(const Options& o) {
     if (!o.video_format.isEmpty() || !o.audio_format.isEmpty() || o.compression_given) {
         session.Rebuild();
         if (!o.video.isEmpty()) {
-            const std::vector<media::MediaType> formats =
-                DeviceFormats(m.VideoSourceFilter->Query<media::IBaseFilter>().Get());
+            const ComPtr<media::IBaseFilter> device =
+                m.VideoSourceFilter->Query<media::IBaseFilter>();
             std::optional<media::MediaType> recorded;
             if (!o.video_format.isEmpty()) {
-                recorded = ChooseFormat(formats, o.video_format, true);
+                recorded = ChooseFormat(DeviceFormats(device.Get()), o.video_format, true);
                 session.ChooseVideoFormat(recorded);
-            } else if (ComPtr<media::IAMStreamConfig> config;
-                       formats.size() &&
-                       com::SUCCEEDED(
-                           mediagraph::TPinList(
-                               m.VideoSourceFilter->Query<media::IBaseFilter>().Get())
-                               .FirstPin()
-                               ->QueryInterface(media::IAMStreamConfig::iid, config.OutVoid()))) {
-                media::AM_MEDIA_TYPE* current = nullptr;
-                if (com::SUCCEEDED(config->GetFormat(&current)) && current) {
-                    recorded = media::MediaType(*current);
-                    media::DeleteMediaType(current);
-                }
+            } else {
+                recorded = CurrentFormat(device.Get());
             }
             if (o.compression_given && recorded &&
                 recorded->Get().subtype == media::MEDIASUBTYPE_MJPG)

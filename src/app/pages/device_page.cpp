@@ -282,17 +282,20 @@ void DevicePage::onAudioDeviceChosen() {
     m_capture_page.DeviceChosen(false);
 }
 
-void DevicePage::ApplyFormat(bool video) {
+void DevicePage::TakeChosenFormat(bool video) {
     if (video)
         m_capture.ChooseVideoFormat(ChosenFormat(videoFormats, m_video_formats));
     else
         m_capture.ChooseAudioFormat(ChosenFormat(audioFormats, m_audio_formats));
+}
+
+void DevicePage::ApplyFormat(bool video) {
+    TakeChosenFormat(video);
     m_capture_page.DeviceChosen(video);
 }
 
 void DevicePage::ChooseRememberedFormat(bool video) {
     QComboBox* devices = video ? videoDevices : audioDevices;
-    QComboBox* list = video ? videoFormats : audioFormats;
     const std::vector<media::MediaType>& formats = video ? m_video_formats : m_audio_formats;
     const auto key = RememberedFormat(m_storage, video, Moniker(devices));
     if (!key)
@@ -304,11 +307,8 @@ void DevicePage::ChooseRememberedFormat(bool video) {
                              .arg(QLatin1String(video ? "video" : "audio"), *key));
         return;
     }
-    list->setCurrentIndex(index);
-    if (video)
-        m_capture.ChooseVideoFormat(formats[size_t(index)]);
-    else
-        m_capture.ChooseAudioFormat(formats[size_t(index)]);
+    (video ? videoFormats : audioFormats)->setCurrentIndex(index);
+    TakeChosenFormat(video);
 }
 
 void DevicePage::onVideoFormatChosen() {

@@ -72,6 +72,8 @@ private:
     // The session takes the format chosen in the device's list (a running
     // preview starts again in it).
     void ApplyFormat(bool video);
+    // The same without touching what runs.
+    void TakeChosenFormat(bool video);
     // The format remembered for the chosen device, chosen again in its list
     // just filled; one it no longer offers is said once.
     void ChooseRememberedFormat(bool video);

@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "app/pages/stored_settings.h"
+#include "mediagraph/mediatype.h"
 
 namespace ronvix::app::pages {
 namespace {
@@ -29,11 +30,8 @@ QString RateFraction(media::REFERENCE_TIME period) {
 
 QString FormatKey(const media::MediaType& type) {
     if (const media::VIDEOINFOHEADER* v = type.VideoInfo()) {
-        QString fourcc;
-        for (int shift = 0; shift < 32; shift += 8)
-            fourcc += QLatin1Char(char((type->subtype.Data1 >> shift) & 0xFF));
         return QStringLiteral("%1 %2x%3 %4")
-            .arg(fourcc)
+            .arg(mediagraph::CompressionText(type->subtype.Data1))
             .arg(v->bmiHeader.biWidth)
             .arg(std::abs(v->bmiHeader.biHeight))
             .arg(RateFraction(v->AvgTimePerFrame));
