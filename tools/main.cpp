@@ -114,38 +114,6 @@ void AssignDevice(mediagraph::TSysDevEnum& devices, int index, mediagraph::TFilt
 }
 
 // The pin a capture device's formats are offered and set on: its first.
-ComPtr<media::IPin> FormatPin(media::IBaseFilter* device) {
-    mediagraph::TPinList pins(device);
-    return pins.Count() > 0 ? pins.FirstPin() : nullptr;
-}
-
-// A capture device's formats in the order its list in the window shows
-// them: the types its first pin offers.
-std::vector<media::MediaType> DeviceFormats(media::IBaseFilter* device) {
-    std::vector<media::MediaType> formats;
-    const ComPtr<media::IPin> pin = FormatPin(device);
-    if (!pin)
-        return formats;
-    mediagraph::TEnumMediaType types;
-    types.LoadFromPin(pin.Get());
-    for (int i = 0; i < types.Count(); ++i)
-        formats.emplace_back(types.Item(i)->MediaRecord());
-    return formats;
-}
-
-// The format a capture device is in now; none when it cannot tell.
-std::optional<media::MediaType> CurrentFormat(media::IBaseFilter* device) {
-    ComPtr<media::IAMStreamConfig> config;
-    if (const ComPtr<media::IPin> pin = FormatPin(device))
-        pin->QueryInterface(media::IAMStreamConfig::iid, config.OutVoid());
-    media::AM_MEDIA_TYPE* current = nullptr;
-    if (!config || com::FAILED(config->GetFormat(&current)) || !current)
-        return std::nullopt;
-    media::MediaType format(*current);
-    media::DeleteMediaType(current);
-    return format;
-}
-
 // A frame rate as a user types it: 25, 29.97, 30.
 QString RateText(double fps) {
     QString text = QString::number(fps, 'f', 2);
@@ -347,7 +315,7 @@ int List() {
             moniker->BindToObject(nullptr, nullptr, media::IBaseFilter::iid, device.OutVoid());
             if (!device)
                 continue;
-            const std::vector<media::MediaType> formats = DeviceFormats(device.Get());
+            const std::vector<media::MediaType> formats = mediagraph::DeviceFormats(device.Get());
             for (size_t f = 0; f < formats.size(); ++f)
                 Print(QStringLiteral("       format %1: %2").arg(f).arg(FormatText(formats[f])));
         }
@@ -384,10 +352,11 @@ int Capture(const Options& o) {
                 m.VideoSourceFilter->Query<media::IBaseFilter>();
             std::optional<media::MediaType> recorded;
             if (!o.video_format.isEmpty()) {
-                recorded = ChooseFormat(DeviceFormats(device.Get()), o.video_format, true);
+                recorded =
+                    ChooseFormat(mediagraph::DeviceFormats(device.Get()), o.video_format, true);
                 session.ChooseVideoFormat(recorded);
             } else {
-                recorded = CurrentFormat(device.Get());
+                recorded = mediagraph::CurrentDeviceFormat(device.Get());
             }
             if (o.compression_given && recorded &&
                 recorded->Get().subtype == media::MEDIASUBTYPE_MJPG)
@@ -396,9 +365,9 @@ int Capture(const Options& o) {
                     "comes"));
         }
         if (!o.audio.isEmpty() && !o.audio_format.isEmpty())
-            session.ChooseAudioFormat(
-                ChooseFormat(DeviceFormats(m.AudioSourceFilter->Query<media::IBaseFilter>().Get()),
-                             o.audio_format, false));
+            session.ChooseAudioFormat(ChooseFormat(
+                mediagraph::DeviceFormats(m.AudioSourceFilter->Query<media::IBaseFilter>().Get()),
+                o.audio_format, false));
     }
     if (o.unpaced && video_name != QLatin1String(media::kTestCameraName))
         throw Failure{kExitUsage, QStringLiteral("--unpaced works with the %1 only")

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "framework/format.h"
+#include "mediagraph/mediatype.h"
 #include "mediagraph/unavailable_interfaces.h"
 #include "platform/com/errortext.h"
 #include "platform/media/ui/propertyframe.h"
@@ -212,6 +213,41 @@ HRESULT ShowFilterPropertyPages(win::HWND owner, IBaseFilter* filter, uint8_t ki
     if (info.pGraph)
         info.pGraph->Release();
     return hr;
+}
+
+namespace {
+
+ComPtr<media::IPin> FirstPinOf(media::IBaseFilter* device) {
+    if (!device)
+        return nullptr;
+    TPinList pins(device);
+    return pins.Count() > 0 ? pins.FirstPin() : nullptr;
+}
+
+}  // namespace
+
+std::vector<media::MediaType> DeviceFormats(media::IBaseFilter* device) {
+    std::vector<media::MediaType> formats;
+    const ComPtr<media::IPin> pin = FirstPinOf(device);
+    if (!pin)
+        return formats;
+    TEnumMediaType types;
+    types.LoadFromPin(pin.Get());
+    for (int i = 0; i < types.Count(); ++i)
+        formats.emplace_back(types.Item(i)->MediaRecord());
+    return formats;
+}
+
+std::optional<media::MediaType> CurrentDeviceFormat(media::IBaseFilter* device) {
+    ComPtr<media::IAMStreamConfig> config;
+    if (const ComPtr<media::IPin> pin = FirstPinOf(device))
+        pin->QueryInterface(media::IAMStreamConfig::iid, config.OutVoid());
+    media::AM_MEDIA_TYPE* current = nullptr;
+    if (!config || com::FAILED(config->GetFormat(&current)) || !current)
+        return std::nullopt;
+    media::MediaType format(*current);
+    media::DeleteMediaType(current);
+    return format;
 }
 
 }  // namespace ronvix::mediagraph

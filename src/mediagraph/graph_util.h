@@ -7,11 +7,13 @@
 // filter or graph they list, and release them all when destroyed.
 
 #include <QString>
+#include <optional>
 #include <vector>
 
 #include "framework/exceptions.h"
 #include "platform/com/comptr.h"
 #include "platform/media/core/interfaces.h"
+#include "platform/media/core/types.h"
 #include "platform/win/window.h"
 
 namespace ronvix::mediagraph {
@@ -126,6 +128,12 @@ ComPtr<media::IMuxStreamCounts> VideoStreamCounts(media::IBaseFilter* mux);
 
 // The capture file's end control of `mux`; null when it has none (or no mux).
 ComPtr<media::IMuxEndTime> MuxEndTime(media::IBaseFilter* mux);
+
+// The formats the first pin of a capture device offers, in the pin's order,
+// which is the order the device's format list shows.
+std::vector<media::MediaType> DeviceFormats(media::IBaseFilter* device);
+// The format that pin is set to now; none when it cannot tell.
+std::optional<media::MediaType> CurrentDeviceFormat(media::IBaseFilter* device);
 
 // Interface `I` of `object` or EIntfCastError ("Interface not supported"):
 // the checked cast the workflows use on components and platform objects.

@@ -121,6 +121,10 @@ public:
     void ChooseAudioFormat(std::optional<media::MediaType> format) {
         m_audio_format = std::move(format);
     }
+    // Sets the chosen formats on the capture pins of the graph as it is
+    // built now (a stopped graph): every preview and capture does, and so
+    // does the device page before a device's property pages show them.
+    void ApplyFormats();
 
     // A preview alone, on a graph built afresh. The audio device's level is
     // measured in a preview too; one that cannot start leaves the picture
@@ -178,8 +182,6 @@ public:
 
 private:
     void BuildPreview(media::IBaseFilter* level_meter);
-    // Sets the chosen formats on the rebuilt graph's capture pins.
-    void ApplyFormats();
     void TakeLevels(media::IBaseFilter* meter);
     void OnErrorAbort(com::HRESULT result);
     void OnDeviceLost(bool removed);

@@ -373,12 +373,26 @@ void DevicePage::onAudioOutputChosen() {
 // is modal: once it has closed (OK, or Cancel after Apply), the page's
 // controls show what the device has now.
 void DevicePage::onVideoPropertiesClicked() {
+    const bool idle = !m_capture.Running();
     m_capture.Graph()->SetActive(true);
     auto filter = Supports<media::IBaseFilter>(m_capture.Media().VideoSourceFilter);
+    // The pages show the format the list has chosen; a running graph has
+    // it already.
+    if (idle)
+        m_capture.ApplyFormats();
     mediagraph::ShowFilterPropertyPages(win::WidgetHandle(m_window), filter.Get(),
                                         mediagraph::ppDefault);
-    RememberAnalogSetup(m_storage, videoDevices->currentData(kMonikerRole).toString(),
-                        filter.Get());
+    RememberAnalogSetup(m_storage, Moniker(videoDevices), filter.Get());
+    // A format chosen on the pages is chosen in the list too, and
+    // remembered as a choice there is.
+    if (const auto current = mediagraph::CurrentDeviceFormat(filter.Get())) {
+        const int index = FormatWithKey(m_video_formats, FormatKey(*current));
+        if (index >= 0 && index != videoFormats->currentIndex()) {
+            videoFormats->setCurrentIndex(index);
+            TakeChosenFormat(true);
+            RememberFormat(m_storage, true, Moniker(videoDevices), *current);
+        }
+    }
     m_capture_page.ShowVideoDeviceValues();
 }
 

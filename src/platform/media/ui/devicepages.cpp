@@ -1,7 +1,7 @@
 // The property pages of the engine's devices: "Video Proc Amp" and "Camera
 // Control" (a control per property the device has), "Video Decoder" (the
 // television standard), "Crossbar" (the inputs), "Capture" (compression
-// quality and current format), "Audio Mixer" (each input line's enable and
+// quality and the pin's format, chosen there too), "Audio Mixer" (each input line's enable and
 // level) and "Tape" (where a tape deck records).
 
 #include <QCheckBox>
@@ -12,6 +12,7 @@
 #include <QSignalBlocker>
 #include <QSlider>
 #include <cmath>
+#include <cstring>
 #include <map>
 #include <span>
 
@@ -63,6 +64,13 @@ ComPtr<I> FromPins(IUnknown* object, PIN_DIRECTION dir) {
             if (ComPtr<I> found = pin.As<I>())
                 return found;
     return nullptr;
+}
+
+// Whether `object` is a filter that is not stopped.
+bool Running(IUnknown* object) {
+    FILTER_STATE state = State_Stopped;
+    auto filter = Query<IBaseFilter>(object);
+    return filter && SUCCEEDED(filter->GetState(0, &state)) && state != State_Stopped;
 }
 
 // One row per control the device has: a slider (or, for a control that
@@ -441,10 +449,15 @@ private:
     std::map<LONG, LONG> m_related;
 };
 
+// Compression quality and the capture pin's format: every format the pin
+// offers, with the one it has now chosen. Apply sets the format on the pin
+// (as the device settings' format list does); a pin whose graph runs takes
+// no other format, so the list is disabled then.
 class CapturePage final : public PropertyPage {
 public:
-    CapturePage(ComPtr<IAMVideoCompression> compression, ComPtr<IAMStreamConfig> config)
-        : m_compression(std::move(compression)) {
+    CapturePage(ComPtr<IAMVideoCompression> compression, ComPtr<IAMStreamConfig> config,
+                bool running)
+        : m_compression(std::move(compression)), m_config(std::move(config)) {
         auto* grid = new QGridLayout(this);
         double quality = 0;
         m_compression->get_Quality(&quality);
@@ -454,30 +467,79 @@ public:
         grid->addWidget(new QLabel(QStringLiteral("Quality"), this), 0, 0);
         grid->addWidget(m_slider, 0, 1);
         grid->addWidget(label, 0, 2);
-        QString format = QStringLiteral("-");
-        AM_MEDIA_TYPE* mt = nullptr;
-        if (config && SUCCEEDED(config->GetFormat(&mt)) && mt) {
-            format = QString::fromStdString(DescribeMediaType(*mt));
-            DeleteMediaType(mt);
-        }
-        auto* format_label = new QLabel(format, this);
-        format_label->setObjectName(QStringLiteral("Format"));
+        m_formats = new QComboBox(this);
+        m_formats->setObjectName(QStringLiteral("Format"));
+        FillFormats();
+        m_formats->setEnabled(!running && m_formats->count() > 1);
         grid->addWidget(new QLabel(QStringLiteral("Format"), this), 1, 0);
-        grid->addWidget(format_label, 1, 1, 1, 2);
+        grid->addWidget(m_formats, 1, 1, 1, 2);
         connect(m_slider, &QSlider::valueChanged, this, [this, label](int v) {
             label->setText(QString::number(v));
             SetDirty();
         });
+        connect(m_formats, &QComboBox::activated, this, [this] { SetDirty(); });
     }
     QString Title() const override { return QStringLiteral("Capture"); }
     void Apply() override {
         m_compression->put_Quality(m_slider->value() / 100.0);
+        const int chosen = m_formats->currentIndex();
+        if (m_config && chosen >= 0 && chosen != m_current) {
+            AM_MEDIA_TYPE* mt = nullptr;
+            BYTE caps[sizeof(VIDEO_STREAM_CONFIG_CAPS)];
+            if (m_config->GetStreamCaps(m_formats->currentData().toInt(), &mt, caps) == S_OK &&
+                mt) {
+                m_config->SetFormat(mt);
+                DeleteMediaType(mt);
+            }
+            // What the pin took, which a refusal leaves as it was.
+            FillFormats();
+        }
         SetClean();
     }
 
 private:
+    // The pin's formats in its own order, the current one selected; a pin
+    // without the interface shows "-".
+    void FillFormats() {
+        const QSignalBlocker quiet(m_formats);
+        m_formats->clear();
+        m_current = -1;
+        AM_MEDIA_TYPE* current = nullptr;
+        if (!m_config || FAILED(m_config->GetFormat(&current)) || !current) {
+            m_formats->addItem(QStringLiteral("-"));
+            return;
+        }
+        int count = 0, size = 0;
+        m_config->GetNumberOfCapabilities(&count, &size);
+        BYTE caps[sizeof(VIDEO_STREAM_CONFIG_CAPS)];
+        for (int i = 0; i < count && size_t(size) <= sizeof caps; ++i) {
+            AM_MEDIA_TYPE* mt = nullptr;
+            if (m_config->GetStreamCaps(i, &mt, caps) != S_OK || !mt)
+                continue;
+            if (m_current < 0 && SameFormat(*mt, *current))
+                m_current = m_formats->count();
+            m_formats->addItem(QString::fromStdString(DescribeMediaType(*mt)), i);
+            DeleteMediaType(mt);
+        }
+        if (m_current < 0) {
+            // A current format outside the list (a driver's own) is shown too.
+            m_current = m_formats->count();
+            m_formats->addItem(QString::fromStdString(DescribeMediaType(*current)), -1);
+        }
+        m_formats->setCurrentIndex(m_current);
+        DeleteMediaType(current);
+    }
+    static bool SameFormat(const AM_MEDIA_TYPE& a, const AM_MEDIA_TYPE& b) {
+        return a.majortype == b.majortype && a.subtype == b.subtype &&
+               a.formattype == b.formattype && a.cbFormat == b.cbFormat &&
+               (a.cbFormat == 0 || std::memcmp(a.pbFormat, b.pbFormat, a.cbFormat) == 0);
+    }
+
     ComPtr<IAMVideoCompression> m_compression;
+    ComPtr<IAMStreamConfig> m_config;
     QSlider* m_slider = nullptr;
+    QComboBox* m_formats = nullptr;
+    int m_current = -1;  // the line of the pin's format
 };
 
 class AudioMixerPage final : public PropertyPage {
@@ -641,7 +703,7 @@ void RegisterDevicePropertyPages() {
             for (IUnknown* o : objects)
                 if (ComPtr<IAMVideoCompression> c = FromPins<IAMVideoCompression>(o, PINDIR_OUTPUT))
                     return std::make_unique<CapturePage>(
-                        c, FromPins<IAMStreamConfig>(o, PINDIR_OUTPUT));
+                        c, FromPins<IAMStreamConfig>(o, PINDIR_OUTPUT), Running(o));
             return nullptr;
         });
     RegisterPropertyPage(CLSID_AudioMixerPropertyPage,

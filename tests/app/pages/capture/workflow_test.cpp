@@ -4,6 +4,9 @@
 // picture, quality and input line controls, an engine abort and a restart.
 #include <sys/mount.h>
 #include <sys/statvfs.h>
+#include <QComboBox>
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QRegularExpression>
 #include <QTest>
 
@@ -482,10 +485,33 @@ TEST_F(CaptureWindow, TheFormatsChosenInTheListsAreTheFormatsRecorded) {
     CaptureFor(800);
     expect_recorded(kCases[std::size(kCases) - 1], "restored.avi");
     ExpectNoBox();
+    // The device's Capture property tab shows the list's format and
+    // chooses too: the list follows it, and so does the file.
+    dialogs.QueueDialogAnswer([](QDialog& d) {
+        auto* format = d.findChild<QComboBox*>(QStringLiteral("Format"));
+        EXPECT_TRUE(format && format->isEnabled());
+        if (!format)
+            return int(QDialog::Rejected);
+        EXPECT_TRUE(format->currentText().contains("YUY2 720x576"))
+            << format->currentText().toStdString();
+        const int hd = format->findText(QStringLiteral("Video/MJPG 1280x720 30.00 fps"));
+        EXPECT_GE(hd, 0);
+        format->setCurrentIndex(hd);
+        emit format->activated(hd);
+        d.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
+        return int(QDialog::Accepted);
+    });
+    form->devicePage->videoProperties->click();
+    EXPECT_TRUE(form->devicePage->videoFormats->currentText().contains("MJPG 1280X720"));
+    EXPECT_TRUE(form->devicePage->videoFormats->currentText().contains("30 fps"));
+    form->capturePage->fileName->SetFileName("c:\\tab.avi");
+    CaptureFor(800);
+    expect_recorded({"", "", "", "", "", "mjpeg", 1280, 720, "30/1", 22050, 2}, "tab.avi");
+    ExpectNoBox();
     // A remembered format the device no longer offers leaves its current
     // one, and the user is told once.
     form.reset();
-    edit("VideoFormat=YUY2 720x576 25/1", "VideoFormat=YUY2 333x333 25/1");
+    edit("VideoFormat=MJPG 1280x720 30/1", "VideoFormat=YUY2 333x333 25/1");
     Open();
     ASSERT_EQ(dialogs.boxes.size(), 1u);
     EXPECT_TRUE(dialogs.boxes[0].text.contains("no longer offers"))

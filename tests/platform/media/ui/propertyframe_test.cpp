@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QLabel>
@@ -95,7 +96,7 @@ TEST(PropertyFrame, CameraChangesReachTheDeviceOnApplyAndOkButNotOnCancel) {
         if (!quality)
             return int(QDialog::Rejected);
         EXPECT_EQ(quality->value(), 75);
-        EXPECT_EQ(d.findChild<QLabel*>(QStringLiteral("Format"))->text().left(19),
+        EXPECT_EQ(d.findChild<QComboBox*>(QStringLiteral("Format"))->currentText().left(19),
                   QStringLiteral("Video/MJPG 720x576 "));
         quality->setValue(30);
         d.findChild<QSlider*>(QStringLiteral("Brightness"))->setValue(128);
