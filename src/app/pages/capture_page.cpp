@@ -382,11 +382,15 @@ void CapturePage::onPictureChanged(QObject* sender) {
     const bool was_active = graph->Active();
     graph->SetActive(true);
     auto amp = Supports<media::IAMVideoProcAmp>(m_session.Media().VideoSourceFilter);
+    const auto source = m_session.Media().VideoSourceFilter->Query<media::IBaseFilter>();
     for (const Picture& p : kPictures) {
         if (p.tag != slider->Tag())
             continue;
+        const DeviceControls before = ReadDeviceControls(source.Get(), p.property);
         amp->Set(p.property, slider->Value(), kVideoProcAmpFlagsAuto);
         (this->*p.field)->setText(QString::number(slider->Value() - 128));
+        if (on_controls_set)
+            on_controls_set(before);
     }
     graph->SetActive(was_active);
 }

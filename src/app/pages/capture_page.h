@@ -10,7 +10,9 @@
 #include <QLabel>
 #include <QObject>
 #include <QPushButton>
+#include <functional>
 
+#include "app/pages/control_memory.h"
 #include "controls/durationedit.h"
 #include "controls/filenameedit.h"
 #include "controls/levelmeter.h"
@@ -102,6 +104,9 @@ public:
     void onLevelTick();
     // Picture, compression and audio input controls.
     void onPictureChanged(QObject* slider);
+    // Told, after a picture slider set its property, what the property was
+    // before (the device page remembers the user's setting).
+    std::function<void(const DeviceControls& before)> on_controls_set;
     void onQualityChanged();
     void onInputLineChanged();
     void onVolumeChanged();

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "app/pages/analog_setup.h"
+#include "app/pages/control_memory.h"
 #include "app/pages/device_items.h"
 #include "app/pages/format_memory.h"
 #include "app/pages/stored_settings.h"
@@ -140,6 +141,11 @@ void DevicePage::Connect() {
                   [this](QObject*) { onAudioPropertiesClicked(); });
     fw::BindClick(static_cast<QAbstractButton*>(videoOutputProperties),
                   [this](QObject*) { onVideoOutputPropertiesClicked(); });
+    m_capture_page.on_controls_set = [this](const DeviceControls& before) {
+        RememberControlChanges(
+            m_storage, Moniker(videoDevices), before,
+            m_capture.Media().VideoSourceFilter->Query<media::IBaseFilter>().Get());
+    };
 }
 
 void DevicePage::FillLists() {
@@ -235,6 +241,12 @@ void DevicePage::onVideoDeviceChosen() {
         if (RestoreAnalogSetup(m_storage, videoDevices->itemData(index, kMonikerRole).toString(),
                                source->Query<media::IBaseFilter>().Get()))
             m_capture.Rebuild();
+        // The picture and camera settings the user made on this device, which
+        // its driver forgets when it is plugged in again; set when the device
+        // is chosen, not at every start, so a change made meanwhile in
+        // another program stands until then.
+        RestoreDeviceControls(m_storage, Moniker(videoDevices),
+                              source->Query<media::IBaseFilter>().Get());
         {
             TPinList pins(source->Query<media::IBaseFilter>().Get());
             videoFormats->clear();
@@ -380,9 +392,11 @@ void DevicePage::onVideoPropertiesClicked() {
     // it already.
     if (idle)
         m_capture.ApplyFormats();
+    const DeviceControls before = ReadDeviceControls(filter.Get());
     mediagraph::ShowFilterPropertyPages(win::WidgetHandle(m_window), filter.Get(),
                                         mediagraph::ppDefault);
     RememberAnalogSetup(m_storage, Moniker(videoDevices), filter.Get());
+    RememberControlChanges(m_storage, Moniker(videoDevices), before, filter.Get());
     // A format chosen on the pages is chosen in the list too, and
     // remembered as a choice there is.
     if (const auto current = mediagraph::CurrentDeviceFormat(filter.Get())) {

@@ -39,6 +39,8 @@ constexpr StoredSetting kSettings[] = {
     {"VideoStandard", "Video device <moniker>", K::Device, T::Index,   "", "device page: card's TV standard"},
     {"VideoFormat",   "Video device <moniker>", K::Device, T::Format,  "", "device page: video format"},
     {"AudioFormat",   "Audio device <moniker>", K::Device, T::Format,  "", "device page: audio format"},
+    {"VideoProcAmp",  "Video device <moniker>", K::Device, T::Controls, "", "picture controls the user set"},
+    {"CameraControl", "Video device <moniker>", K::Device, T::Controls, "", "camera controls the user set"},
     // The window's placement; "MinMaxPos" and "NormPos" are also written
     // once more with the screen's size in the key ("NormPos(1280x1024)").
     {"FormVersion",                W, K::Placement, T::Geometry, "0",           "window placement"},

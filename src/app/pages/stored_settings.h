@@ -21,13 +21,14 @@ namespace ronvix::app::pages {
 
 // How a value is written.
 enum class StoredType {
-    Index,    // a list's position, a decimal number; -1 for none
-    Flag,     // "True" or "False"
-    Seconds,  // a whole number of seconds
-    Text,     // the text as typed, quoted when it begins and ends with a quote
-    Moniker,  // a device's moniker, as its device list names it
-    Format,   // what a format is: "MJPG 1920x1080 30/1", "PCM 44100 16 1"
-    Geometry  // the window placement's own formats
+    Index,     // a list's position, a decimal number; -1 for none
+    Flag,      // "True" or "False"
+    Seconds,   // a whole number of seconds
+    Text,      // the text as typed, quoted when it begins and ends with a quote
+    Moniker,   // a device's moniker, as its device list names it
+    Format,    // what a format is: "MJPG 1920x1080 30/1", "PCM 44100 16 1"
+    Controls,  // control values by name: "Brightness=200, White Balance=auto"
+    Geometry   // the window placement's own formats
 };
 
 enum class StoredKind { Control, Moniker, Device, Placement };

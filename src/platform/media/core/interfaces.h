@@ -456,6 +456,31 @@ struct IAMCameraControl : IUnknown {
     virtual HRESULT Get(LONG property, LONG* value, LONG* flags) = 0;
 };
 
+// The amplifier's and the camera's properties by the names their property
+// pages and the settings file give them, in the pages' order.
+struct DeviceControlProperty {
+    LONG id;
+    const char* name;
+};
+inline constexpr DeviceControlProperty kVideoProcAmpProperties[] = {
+    {VideoProcAmp_Brightness, "Brightness"},
+    {VideoProcAmp_Contrast, "Contrast"},
+    {VideoProcAmp_Hue, "Hue"},
+    {VideoProcAmp_Saturation, "Saturation"},
+    {VideoProcAmp_Sharpness, "Sharpness"},
+    {VideoProcAmp_Gamma, "Gamma"},
+    {VideoProcAmp_WhiteBalance, "White Balance"},
+    {VideoProcAmp_BacklightCompensation, "Backlight Comp"},
+    {VideoProcAmp_Gain, "Gain"},
+    {VideoProcAmp_PowerlineFrequency, "PowerLine Frequency"},
+};
+inline constexpr DeviceControlProperty kCameraControlProperties[] = {
+    {CameraControl_Exposure, "Exposure"}, {CameraControl_Focus, "Focus"},
+    {CameraControl_Iris, "Iris"},         {CameraControl_Zoom, "Zoom"},
+    {CameraControl_Pan, "Pan"},           {CameraControl_Tilt, "Tilt"},
+    {CameraControl_Roll, "Roll"},
+};
+
 // Analog television standards, as flags (AnalogVideoStandard).
 inline constexpr LONG AnalogVideo_None = 0x00000000;
 inline constexpr LONG AnalogVideo_NTSC_M = 0x00000001;

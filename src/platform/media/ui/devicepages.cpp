@@ -81,10 +81,7 @@ bool Running(IUnknown* object) {
 template <class Controls>
 class ControlPage final : public PropertyPage {
 public:
-    struct Property {
-        LONG id;
-        const char* name;
-    };
+    using Property = DeviceControlProperty;
 
     ControlPage(QString title, ComPtr<Controls> controls, ComPtr<IDeviceControlNames> names,
                 std::span<const Property> properties)
@@ -231,26 +228,7 @@ private:
 };
 
 using ProcAmpPage = ControlPage<IAMVideoProcAmp>;
-constexpr ProcAmpPage::Property kProcAmpProperties[] = {
-    {VideoProcAmp_Brightness, "Brightness"},
-    {VideoProcAmp_Contrast, "Contrast"},
-    {VideoProcAmp_Hue, "Hue"},
-    {VideoProcAmp_Saturation, "Saturation"},
-    {VideoProcAmp_Sharpness, "Sharpness"},
-    {VideoProcAmp_Gamma, "Gamma"},
-    {VideoProcAmp_WhiteBalance, "White Balance"},
-    {VideoProcAmp_BacklightCompensation, "Backlight Comp"},
-    {VideoProcAmp_Gain, "Gain"},
-    {VideoProcAmp_PowerlineFrequency, "PowerLine Frequency"},
-};
-
 using CameraControlPage = ControlPage<IAMCameraControl>;
-constexpr CameraControlPage::Property kCameraProperties[] = {
-    {CameraControl_Exposure, "Exposure"}, {CameraControl_Focus, "Focus"},
-    {CameraControl_Iris, "Iris"},         {CameraControl_Zoom, "Zoom"},
-    {CameraControl_Pan, "Pan"},           {CameraControl_Tilt, "Tilt"},
-    {CameraControl_Roll, "Roll"},
-};
 
 // The television standards by flag, in the order the page lists them.
 struct StandardName {
@@ -657,7 +635,7 @@ void RegisterDevicePropertyPages() {
                                  if (auto amp = Query<IAMVideoProcAmp>(o)) {
                                      auto page = std::make_unique<ProcAmpPage>(
                                          QStringLiteral("Video Proc Amp"), amp,
-                                         Query<IDeviceControlNames>(o), kProcAmpProperties);
+                                         Query<IDeviceControlNames>(o), kVideoProcAmpProperties);
                                      if (!page->Empty())
                                          return page;
                                  }
@@ -669,7 +647,7 @@ void RegisterDevicePropertyPages() {
                                  if (auto lens = Query<IAMCameraControl>(o)) {
                                      auto page = std::make_unique<CameraControlPage>(
                                          QStringLiteral("Camera Control"), lens,
-                                         Query<IDeviceControlNames>(o), kCameraProperties);
+                                         Query<IDeviceControlNames>(o), kCameraControlProperties);
                                      if (!page->Empty())
                                          return page;
                                  }

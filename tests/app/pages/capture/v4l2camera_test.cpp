@@ -3,7 +3,10 @@
 // user does, captured through the MJPEG Compressor into an AVI file; and the
 // same camera unplugged in the middle of a capture.
 
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QFileInfo>
+#include <QPushButton>
 
 #include <atomic>
 #include <thread>
@@ -333,6 +336,114 @@ TEST_F(V4l2CaptureWindow, ACameraThatGoesQuietIsShownAndTheCaptureGoesOn) {
     form->capturePage->stopButton->click();
     ExpectNoBox();
     EXPECT_GE(VideoPackets(DriveC("quiet.avi")), kMinPacketsPerSecond);
+}
+
+// What the user chose on a camera comes back with it: its format, set before
+// the stream starts whatever place the driver's list gives it, and its
+// picture settings, which a replugged camera has forgotten; "Default"
+// forgets them here too, and a format the camera no longer offers leaves
+// its current one with one message.
+TEST_F(V4l2CaptureWindow, ACamerasFormatAndPictureSettingsComeBackWithIt) {
+    constexpr char kHdNode[] = "/dev/video8";
+    const auto camera = [](bool mjpg_first, bool with_mjpg, int32_t brightness) {
+        media::test::FakeNode n = media::test::YuyvCamera("HD Camera", "/dev/v4l/by-id/usb-HD");
+        const media::test::FakeFormat mjpg{V4L2_PIX_FMT_MJPEG, {{1920, 1080, {{1, 30}}}}};
+        if (with_mjpg)
+            n.formats.insert(mjpg_first ? n.formats.begin() : n.formats.end(), mjpg);
+        n.controls[V4L2_CID_BRIGHTNESS].value = brightness;
+        return n;  // now in 640x480 YUYV at 30 fps
+    };
+    const auto preview_format = [&] {
+        const size_t logged = fake->Log(kHdNode).size();
+        form->capturePage->preview->setChecked(true);
+        form->capturePage->onPreviewClicked();
+        EXPECT_TRUE(SpinUntil([&] { return fake->Streaming(kHdNode); }, 5000));
+        const media::test::FakeLog log = fake->Log(kHdNode);
+        const media::test::FakeLog run(log.begin() + ptrdiff_t(logged), log.end());
+        const media::test::FakeNode n = fake->NodeState(kHdNode);
+        form->capturePage->preview->setChecked(false);
+        form->capturePage->onPreviewClicked();
+        char text[64];
+        std::snprintf(text, sizeof text, "%.4s %ux%u %.2f fps",
+                      reinterpret_cast<const char*>(&n.fourcc), n.width, n.height,
+                      double(n.interval.denominator) / n.interval.numerator);
+        // What the stream was told until it started.
+        std::string steps;
+        for (const std::string& step : run) {
+            steps += step.substr(0, step.find(' ')) + " ";
+            if (step == "STREAMON")
+                break;
+        }
+        return std::string(text) + " | " + steps;
+    };
+    const auto choose = [this](const char* a, const char* b) {
+        QComboBox* list = form->devicePage->videoFormats;
+        for (int i = 0; i < list->count(); ++i)
+            if (list->itemText(i).contains(QLatin1String(a)) &&
+                list->itemText(i).contains(QLatin1String(b))) {
+                list->setCurrentIndex(i);
+                emit list->activated(i);
+                return;
+            }
+        ADD_FAILURE() << "no format " << a << " " << b;
+    };
+    fake->AddNode(kHdNode, camera(false, true, 128));
+    form.reset();
+    Open();
+    form->tabs->setCurrentIndex(2);
+    Pick(form->devicePage->videoDevices, "HD Camera");
+    choose("MJPG 1920X1080", "");
+    form->capturePage->brightnessSlider->SetValue(200);
+    EXPECT_EQ(fake->ControlValue(kHdNode, V4L2_CID_BRIGHTNESS), 200);
+    EXPECT_EQ(preview_format(), "MJPG 1920x1080 30.00 fps | S_FMT S_PARM STREAMON ");
+    // A format chosen while the preview runs starts it again in that one.
+    form->capturePage->preview->setChecked(true);
+    form->capturePage->onPreviewClicked();
+    choose("YUY2 320X240", "15 fps");
+    EXPECT_TRUE(SpinUntil([&] { return fake->Streaming(kHdNode); }, 5000));
+    EXPECT_EQ(fake->NodeState(kHdNode).width, 320u);
+    const v4l2_fract interval = fake->NodeState(kHdNode).interval;
+    EXPECT_NEAR(double(interval.denominator) / interval.numerator, 15.0, 0.01);
+    choose("MJPG 1920X1080", "");
+    form->capturePage->preview->setChecked(false);
+    form->capturePage->onPreviewClicked();
+    form->Close();
+
+    // Replugged, at its defaults, its list in another order: both come back.
+    fake->Remove(kHdNode);
+    fake->AddNode(kHdNode, camera(true, true, 128));
+    form.reset();
+    Open();
+    EXPECT_EQ(fake->ControlValue(kHdNode, V4L2_CID_BRIGHTNESS), 200);
+    EXPECT_EQ(form->capturePage->brightnessSlider->Value(), 200);
+    EXPECT_EQ(preview_format(), "MJPG 1920x1080 30.00 fps | S_FMT S_PARM STREAMON ");
+    ExpectNoBox();
+
+    // "Default" forgets the picture settings: a camera that starts at
+    // another value keeps it.
+    dialogs.QueueDialogAnswer([](QDialog& d) {
+        auto* defaults = d.findChild<QPushButton*>(QStringLiteral("Default"));
+        EXPECT_TRUE(defaults);
+        if (defaults)
+            defaults->click();
+        d.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
+        return int(QDialog::Accepted);
+    });
+    form->tabs->setCurrentIndex(2);
+    form->devicePage->videoProperties->click();
+    EXPECT_EQ(fake->ControlValue(kHdNode, V4L2_CID_BRIGHTNESS), 128);
+    form->Close();
+    fake->Remove(kHdNode);
+    fake->AddNode(kHdNode, camera(false, false, 77));
+    form.reset();
+    Open();
+    EXPECT_EQ(fake->ControlValue(kHdNode, V4L2_CID_BRIGHTNESS), 77);
+    // Nor does it offer the MJPG format now: it keeps its own, said once.
+    ASSERT_EQ(dialogs.boxes.size(), 1u);
+    EXPECT_TRUE(dialogs.boxes[0].text.contains("no longer offers"));
+    dialogs.boxes.clear();
+    EXPECT_EQ(preview_format(), "YUYV 640x480 30.00 fps | S_FMT S_PARM STREAMON ");
+    dialogs.unexpected.clear();
 }
 
 }  // namespace

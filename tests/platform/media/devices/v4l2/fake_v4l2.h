@@ -162,6 +162,10 @@ public:
     }
 
     // --- Inspection ---
+    FakeNode NodeState(const std::string& path) {
+        std::lock_guard guard(m_lock);
+        return m_nodes[path].node;
+    }
     int32_t ControlValue(const std::string& path, uint32_t id) {
         std::lock_guard guard(m_lock);
         return m_nodes[path].node.controls[id].value;
@@ -504,8 +508,13 @@ private:
                 auto* p = static_cast<v4l2_streamparm*>(arg);
                 if (p->type != V4L2_BUF_TYPE_VIDEO_CAPTURE)
                     return errno = EINVAL, -1;
-                if (request == VIDIOC_S_PARM && !node.fixed_rate)
-                    node.interval = p->parm.capture.timeperframe;
+                if (request == VIDIOC_S_PARM) {
+                    const v4l2_fract asked = p->parm.capture.timeperframe;
+                    n.log.push_back("S_PARM " + std::to_string(asked.numerator) + "/" +
+                                    std::to_string(asked.denominator));
+                    if (!node.fixed_rate)
+                        node.interval = asked;
+                }
                 p->parm.capture.timeperframe = node.interval;
                 return 0;
             }
