@@ -48,6 +48,8 @@ const std::vector<CaptureFormat>& Formats() {
         {MEDIASUBTYPE_YUY2, 1280, 720, k30fps},
         {MEDIASUBTYPE_YUY2, 1920, 1080, k25fps},
         {MEDIASUBTYPE_YUY2, 1920, 1080, k30fps},
+        // Ultra HD, as cameras and grabbers of today offer it compressed.
+        {MEDIASUBTYPE_MJPG, 3840, 2160, k30fps},
     };
     return formats;
 }
@@ -265,7 +267,7 @@ HRESULT CameraPin::CheckMediaType(const AM_MEDIA_TYPE& mt) {
     }
     VideoGeometry g;
     if (mt.subtype != MEDIASUBTYPE_RGB32 || !ReadGeometry(mt, &g) || g.width % 2 ||
-        g.width > 1920 || g.height > 1080 || g.time_per_frame < 0)
+        g.width > 3840 || g.height > 2160 || g.time_per_frame < 0)
         return VFW_E_TYPE_NOT_ACCEPTED;
     return S_OK;
 }

@@ -335,7 +335,8 @@ TEST(TestCamera, FormatsInOrderAndAChosenFormatIsTheOneDelivered) {
         {MEDIASUBTYPE_YUY2, 720, 576, 400000},   {MEDIASUBTYPE_YUY2, 640, 480, 333333},
         {MEDIASUBTYPE_MJPG, 1280, 720, 333333},  {MEDIASUBTYPE_MJPG, 1920, 1080, 333333},
         {MEDIASUBTYPE_YUY2, 1280, 720, 400000},  {MEDIASUBTYPE_YUY2, 1280, 720, 333333},
-        {MEDIASUBTYPE_YUY2, 1920, 1080, 400000}, {MEDIASUBTYPE_YUY2, 1920, 1080, 333333}};
+        {MEDIASUBTYPE_YUY2, 1920, 1080, 400000}, {MEDIASUBTYPE_YUY2, 1920, 1080, 333333},
+        {MEDIASUBTYPE_MJPG, 3840, 2160, 333333}};
     const int formats = int(std::size(expected));
     ComPtr<IEnumMediaTypes> types;
     ASSERT_EQ(capture->EnumMediaTypes(types.ReleaseAndGetAddressOf()), S_OK);
