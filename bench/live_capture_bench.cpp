@@ -405,8 +405,8 @@ int main(int argc, char** argv) {
                            : kept == "uncompressed" ? mediagraph::TVideoCompression::Uncompressed
                                                     : mediagraph::TVideoCompression::Mjpeg;
     if (settings.compression != mediagraph::TVideoCompression::Mjpeg && !replay)
-        settings.video_format =
-            media::MediaType::Video(media::MEDIASUBTYPE_YUY2, 720, 576, 16, 400000);
+        session.ChooseVideoFormat(
+            media::MediaType::Video(media::MEDIASUBTYPE_YUY2, 720, 576, 16, 400000));
     // The capture page's preview size.
     session.place_preview = [](media::IVideoWindow* window) {
         window->put_Width(384);
