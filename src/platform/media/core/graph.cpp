@@ -28,7 +28,7 @@ namespace {
 constexpr int kMaxTransformChain = 3;  // Filters Connect may insert in a row.
 constexpr int kMaxRenderDepth = 4;
 // How long Stop lets live sources hand on what they captured before it.
-constexpr auto kCaptureDrainBudget = std::chrono::milliseconds(2000);
+constexpr auto kCaptureDrainBudget = std::chrono::milliseconds(3000);
 
 std::string HrText(HRESULT hr) {
     char text[16];

@@ -456,6 +456,7 @@ LiveAudioSource::LiveAudioSource(const GUID& clsid, std::shared_ptr<AudioInputLi
       m_capture_end(std::make_unique<LiveCaptureEnd>(
           *static_cast<IBaseFilter*>(this),
           LiveCaptureEnd::Calls{[this] {
+                                    m_end_time.store(m_pacer.Now());
                                     m_ending.store(true);
                                     m_pacer.Wake();
                                 },

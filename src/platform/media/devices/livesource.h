@@ -226,6 +226,10 @@ protected:
     DropCounter& Drops();
     // The graph is stopping: Stream delivers what was captured and returns.
     bool CaptureEnding() const { return m_ending.load(); }
+    // Once CaptureEnding: the stream time the capture ended at. Sound the
+    // device captured before it belongs in the file even when the device
+    // hands it on later; sound after it does not.
+    REFERENCE_TIME CaptureEndTime() const { return m_end_time.load(); }
     // Waits until the graph runs; false when it stopped, a stop was
     // requested or the capture was ended first (see LivePacer::WaitRunning).
     bool WaitRunningOrEnd(std::stop_token stop) { return m_pacer.WaitRunning(stop, &m_ending); }
@@ -254,6 +258,7 @@ private:
     class StreamConfig;
 
     LivePacer m_pacer;
+    std::atomic<REFERENCE_TIME> m_end_time{0};  // stored before m_ending
     std::atomic<bool> m_ending{false};
     const std::shared_ptr<AudioInputLines> m_lines;
     std::unique_ptr<Pages> m_pages;

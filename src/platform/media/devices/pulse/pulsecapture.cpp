@@ -5,8 +5,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 #include "platform/com/oleauto.h"
@@ -20,6 +22,10 @@ namespace {
 
 // How long one wait for data lasts before the stop is checked again.
 constexpr int kWaitStepMs = 50;
+// How long an ending capture waits for the server to hand on the sound it
+// captured before the end: a source's latency, which the server's record
+// queue (two seconds) bounds, and a margin.
+constexpr auto kEndingDrain = std::chrono::milliseconds(2500);
 // How long a listing of the server's devices is reused.
 constexpr auto kListingLife = std::chrono::seconds(1);
 
@@ -227,6 +233,12 @@ void PulseCapture::Stream(std::stop_token stop, const WAVEFORMATEX& format) {
     uint32_t buffer = 0;   // Buffers read, for the drop counter.
     bool discontinuity = false;
     bool paused = false;
+    // A timing the server sent that was not yet taken into the stamps: it
+    // stays pending until a read can use it.
+    bool timing_pending = false;
+    // Once the capture ends: until when the server's late sound is waited
+    // for.
+    std::optional<std::chrono::steady_clock::time_point> drain_until;
 
     if (!WaitRunningOrEnd(stop))
         return;
@@ -238,20 +250,31 @@ void PulseCapture::Stream(std::stop_token stop, const WAVEFORMATEX& format) {
         const bool ending = CaptureEnding();
         if (stop.stop_requested() || State() == State_Stopped)
             return;
-        if (!ending) {
-            const int ready = m_api.wait(m_stream, kWaitStepMs);
-            if (ready < 0) {
-                Fail(ready);
+        if (ending) {
+            // The server hands sound on a source's latency after it was
+            // captured (up to seconds for some sources): what the device
+            // captured before the end is still read, up to the end.
+            const auto now = std::chrono::steady_clock::now();
+            if (!drain_until)
+                drain_until = now + kEndingDrain;
+            if (!stamps.Anchored() || paused ||
+                stamps.TimeOf(stamps.Position(captured)) >= CaptureEndTime() || now >= *drain_until)
                 return;
-            }
-            if (ready == 0)
-                continue;
         }
+        const int ready = m_api.wait(m_stream, kWaitStepMs);
+        if (ready < 0) {
+            if (!ending)
+                Fail(ready);
+            return;
+        }
+        if (ready == 0 && !ending)
+            continue;
         // The server's timing, when a new one came: the frames the source
         // had captured then, against the graph's clock then.
         int64_t source_frames = 0;
         REFERENCE_TIME age = 0;
-        bool fresh = m_api.position(m_stream, &source_frames, &age) == 1;
+        const int timing = m_api.position(m_stream, &source_frames, &age);
+        timing_pending = timing_pending || timing == 1;
         bool untimed = false;
         while (!stop.stop_requested()) {
             const long avail = m_api.avail(m_stream);
@@ -274,24 +297,24 @@ void PulseCapture::Stream(std::stop_token stop, const WAVEFORMATEX& format) {
                     captured += n;
                     left -= n;
                 }
-                fresh = false;  // Measured before the letting go; the next one counts.
+                timing_pending = false;  // Measured before the letting go.
                 continue;
             }
             paused = paused || !running;
-            if (running && !fresh && !stamps.Anchored()) {
+            if (running && !timing_pending && !stamps.Anchored()) {
                 // Nothing is stamped before the server's first timing of
                 // the stream, which follows its start at once; the server
                 // holds the sound meanwhile.
                 untimed = true;
                 break;
             }
-            if (running && fresh) {
+            if (running && timing_pending && timing >= 0) {
                 const AudioStamps::Observation seen =
                     stamps.Observe(source_frames, Pacer().Now() - age);
                 if (seen.lost > 0)
                     Drops().Dropped(buffer, uint32_t((seen.lost + per_buffer - 1) / per_buffer));
                 discontinuity = discontinuity || seen.lost > 0 || seen.reanchored;
-                fresh = false;
+                timing_pending = false;
             }
             ComPtr<IMediaSample> sample;
             BYTE* data = scratch.data();
@@ -308,15 +331,23 @@ void PulseCapture::Stream(std::stop_token stop, const WAVEFORMATEX& format) {
                 Fail(int(n));
                 return;
             }
-            if (sample && n > 0 &&
-                DeliverRead(sample.Get(), stamps, stamps.Position(captured), n, block,
-                            discontinuity) == VFW_E_NOT_CONNECTED)
+            const int64_t position = stamps.Position(captured);
+            // An ending capture keeps the sound from before its end only.
+            long kept = n;
+            if (ending) {
+                const REFERENCE_TIME before_end = CaptureEndTime() - stamps.TimeOf(position);
+                kept = long(std::clamp<double>(std::ceil(double(before_end) / stamps.FrameLength()),
+                                               0.0, double(n)));
+            }
+            if (sample && kept > 0 &&
+                DeliverRead(sample.Get(), stamps, position, kept, block, discontinuity) ==
+                    VFW_E_NOT_CONNECTED)
                 return;
             captured += n;
             ++buffer;
+            if (kept < n)
+                return;
         }
-        if (ending)
-            return;
         if (untimed)
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }

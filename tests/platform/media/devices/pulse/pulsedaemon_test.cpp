@@ -54,26 +54,18 @@ public:
         m_fifo = dir + "/line.fifo";
         ::mkdir((dir + "/home").c_str(), 0700);
         std::vector<std::string> args = {
-            "pulseaudio",
-            "-n",
-            "--daemonize=no",
-            "--exit-idle-time=-1",
-            "--use-pid-file=no",
-            "--system=no",
-            "--realtime=no",
-            "--high-priority=no",
-            "--disable-shm=yes",
-            "--log-target=stderr",
-            "--log-level=error",
-            "-L",
-            "module-native-protocol-unix socket=" + dir + "/native auth-anonymous=1",
-            "-L",
+            "pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--use-pid-file=no",
+            "--system=no", "--realtime=no", "--high-priority=no", "--disable-shm=yes",
+            "--log-target=stderr", "--log-level=error", "-L",
+            "module-native-protocol-unix socket=" + dir + "/native auth-anonymous=1", "-L",
             "module-null-sink sink_name=tone_out rate=48000 channels=2 "
             "sink_properties=\"device.description='Tone Output'\"",
             "-L",
             "module-pipe-source source_name=line_in file=" + m_fifo +
                 " format=s16le rate=48000 channels=2 "
-                "source_properties=\"device.description='Line In Card'\""};
+                "source_properties=\"device.description='Line In Card'\"",
+            // A source that hands its sound on late: seconds of latency.
+            "-L", "module-sine-source source_name=sine rate=48000 frequency=1000"};
         std::vector<std::string> env = {"HOME=" + dir + "/home", "XDG_RUNTIME_DIR=" + dir,
                                         "PULSE_RUNTIME_PATH=" + dir + "/runtime",
                                         "PULSE_STATE_PATH=" + dir + "/state"};
@@ -222,9 +214,9 @@ std::vector<std::string> Names(const GUID& category) {
 }
 
 TEST_F(PulseDaemonTest, TheDaemonsSourcesAndSinksAreListedByTheirDescriptions) {
-    EXPECT_EQ(
-        Names(CLSID_AudioInputDeviceCategory),
-        (std::vector<std::string>{"Line In Card", "Monitor of Tone Output", kToneGeneratorName}));
+    EXPECT_EQ(Names(CLSID_AudioInputDeviceCategory),
+              (std::vector<std::string>{"Line In Card", "Sine source at 1000 Hz",
+                                        "Monitor of Tone Output", kToneGeneratorName}));
     EXPECT_EQ(
         Names(CLSID_AudioRendererCategory),
         (std::vector<std::string>{kAlsaDefaultOutputName, "Tone Output", kSilentAudioOutputName}));
@@ -326,6 +318,60 @@ TEST_F(PulseDaemonTest, TenSecondsOfAToneBesideTheCameraKeepTheToneAndAConstantO
 
 // Sound played to the "Tone Output" sink through its output filter, as
 // Print to Tape plays a file's sound, comes back on the sink's monitor.
+// A source whose sound reaches the client a long latency after it was
+// captured (the sine source's is up to two seconds): the file holds its
+// sound from the graph's start to the stop, gapless, as long as the
+// pictures, nothing counted as lost.
+TEST_F(PulseDaemonTest, ALateSourcesSoundReachesTheFileUpToTheStop) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("sine.avi");
+    CaptureFileGraph file = MakeCaptureFileGraph(path.toStdU16String());
+    ASSERT_TRUE(file.mux);
+    ComPtr<IBaseFilter> camera, card;
+    ASSERT_EQ(CreateTestCamera(IBaseFilter::iid, camera.OutVoid()), S_OK);
+    const auto sine = DeviceRegistry::Instance().Find(
+        u"@device:pnp:pulse:sine\\" + ToUtf16(CLSID_AudioInputDeviceCategory.ToString()));
+    ASSERT_TRUE(sine);
+    ASSERT_EQ(sine->description.create(IBaseFilter::iid, card.OutVoid()), S_OK);
+    ASSERT_EQ(file.graph->AddFilter(camera.Get(), u"Camera"), S_OK);
+    ASSERT_EQ(file.graph->AddFilter(card.Get(), u"Card"), S_OK);
+    ASSERT_EQ(file.builder->RenderStream(nullptr, nullptr, camera.Get(), nullptr, file.mux.Get()),
+              S_OK);
+    ASSERT_EQ(file.builder->RenderStream(nullptr, nullptr, card.Get(), nullptr, file.mux.Get()),
+              S_OK);
+    auto control = file.graph.As<IMediaControl>();
+    ASSERT_EQ(control->Run(), S_OK);
+    std::this_thread::sleep_for(5s);
+    ASSERT_EQ(control->Stop(), S_OK);
+    LONG dropped = -1;
+    PinNamed(card.Get(), u"Capture").As<IAMDroppedFrames>()->GetNumDropped(&dropped);
+    EXPECT_EQ(dropped, 0);
+    control = nullptr;
+    file = {};
+    camera = nullptr;
+    card = nullptr;
+
+    const auto streams = ProbeStreams(path);
+    ASSERT_TRUE(streams && streams->size() == 2u);
+    const auto sound = RunTool("ffmpeg", {"-v", "error", "-i", path, "-map", "0:a:0", "-ac", "1",
+                                          "-f", "s16le", "-acodec", "pcm_s16le", "-"});
+    ASSERT_TRUE(sound);
+    const auto* samples = reinterpret_cast<const int16_t*>(sound->constData());
+    const size_t count = size_t(sound->size()) / 2;
+    const double pictures_s = double((*streams)[0].frames) / 25.0;
+    // The pictures end with the frame the stop fell in, the sound at the
+    // stop: within a frame period, and the camera's stamping under load.
+    EXPECT_NEAR(double(count) / kRate, pictures_s, 1.5 / 25) << "sound and pictures end apart";
+    EXPECT_GT(pictures_s, 4.5);
+    // The tone in every 5 ms of it: nothing silent was put in its place.
+    for (size_t at = 0; at + kRate / 200 <= count; at += kRate / 200) {
+        int peak = 0;
+        for (size_t i = at; i < at + kRate / 200; ++i)
+            peak = std::max(peak, std::abs(int(samples[i])));
+        ASSERT_GT(peak, 1000) << "silence at " << double(at) / kRate << " s";
+    }
+}
+
 TEST_F(PulseDaemonTest, SoundPlayedToASinkComesBackOnItsMonitor) {
     ComPtr<IBaseFilter> output, monitor;
     const std::u16string renderers = ToUtf16(CLSID_AudioRendererCategory.ToString());
