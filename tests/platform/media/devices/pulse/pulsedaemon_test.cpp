@@ -316,8 +316,6 @@ TEST_F(PulseDaemonTest, TenSecondsOfAToneBesideTheCameraKeepTheToneAndAConstantO
     EXPECT_EQ(dropped, 0);
 }
 
-// Sound played to the "Tone Output" sink through its output filter, as
-// Print to Tape plays a file's sound, comes back on the sink's monitor.
 // A source whose sound reaches the client a long latency after it was
 // captured (the sine source's is up to two seconds): the file holds its
 // sound from the graph's start to the stop, gapless, as long as the
@@ -372,6 +370,8 @@ TEST_F(PulseDaemonTest, ALateSourcesSoundReachesTheFileUpToTheStop) {
     }
 }
 
+// Sound played to the "Tone Output" sink through its output filter, as
+// Print to Tape plays a file's sound, comes back on the sink's monitor.
 TEST_F(PulseDaemonTest, SoundPlayedToASinkComesBackOnItsMonitor) {
     ComPtr<IBaseFilter> output, monitor;
     const std::u16string renderers = ToUtf16(CLSID_AudioRendererCategory.ToString());
