@@ -12,7 +12,6 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -155,9 +154,11 @@ void Watch(int stop_fd, const std::function<void()>& changed, Present present) {
     ServerWatch server;
     server.Open();
     Clock::time_point next_look = Clock::now() + kLookInterval;
-    std::optional<Clock::time_point> due;  // When the coalesced call is made.
+    // When the coalesced call is made; never while no change waits for it.
+    constexpr Clock::time_point kNever = Clock::time_point::max();
+    Clock::time_point due = kNever;
     for (;;) {
-        const int timeout_ms = MillisecondsUntil(due ? std::min(next_look, *due) : next_look);
+        const int timeout_ms = MillisecondsUntil(std::min(next_look, due));
         pollfd fds[2] = {{stop_fd, POLLIN, 0}, {udev.Fd(), POLLIN, 0}};
         const nfds_t count = fds[1].fd >= 0 ? 2 : 1;
         bool news = false;
@@ -182,10 +183,10 @@ void Watch(int stop_fd, const std::function<void()>& changed, Present present) {
                 server.Open();
             next_look = Clock::now() + kLookInterval;
         }
-        if (news && !due)
+        if (news && due == kNever)
             due = Clock::now() + kCoalesce;
-        if (due && Clock::now() >= *due) {
-            due.reset();
+        if (Clock::now() >= due) {
+            due = kNever;
             ForgetPulseDevices();
             try {
                 changed();
