@@ -9,7 +9,7 @@ BUILD_DIR := build
 PACKAGES := cmake ninja-build g++ pkg-config \
 	qt6-base-dev libgl-dev libxkbcommon-dev \
 	libturbojpeg0-dev libjpeg-dev libavformat-dev libavcodec-dev libavutil-dev \
-	libasound2-dev libpulse-dev fonts-liberation fonts-dejavu-core \
+	libasound2-dev libpulse-dev libudev-dev fonts-liberation fonts-dejavu-core \
 	libgtest-dev libgmock-dev libbenchmark-dev \
 	librsvg2-bin
 # Test oracles; the packaging test builds the .deb (dpkg-dev, file),

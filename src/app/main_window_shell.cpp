@@ -61,6 +61,7 @@ void MainWindow::onShow() {
     // The stored devices are chosen again, and the stored format of each
     // capture device once its list has been refilled.
     devicePage->RestoreSelection();
+    devicePage->WatchDevices();
 }
 
 void MainWindow::onPriorityChosen() {

@@ -52,7 +52,7 @@ for d in "${deps[@]}"; do
 done
 # A name without its soname version (libavformat) matches any version.
 for dep in libc6 libstdc++6 libqt6core6 libqt6gui6 libqt6widgets6 libavformat libavcodec \
-    libturbojpeg0 libasound2 fonts-liberation; do
+    libturbojpeg0 libasound2 libudev1 fonts-liberation; do
     [[ $dep_names == *" $dep"* ]] || fail "Depends lacks $dep: $depends"
 done
 [[ $depends =~ libqt6widgets6\ \(\>= ]] || fail "Depends has no library versions (shlibdeps did not run): $depends"

@@ -560,6 +560,25 @@ void CapturePage::LoadPictureControls(bool enable) {
     }
 }
 
+void CapturePage::DeviceGone(bool video) {
+    if (video) {
+        for (const Picture& p : kPictures) {
+            (this->*p.slider)->setEnabled(false);
+            (this->*p.field)->clear();
+        }
+        qualitySlider->setEnabled(false);
+        qualityField->clear();
+    } else {
+        inputLines->clear();
+        audioMeter->Reset();
+    }
+    if (videoDevices->currentIndex() < 0 && audioDevices->currentIndex() < 0) {
+        startButton->setEnabled(false);
+        preview->setEnabled(false);
+        deviceHint->show();
+    }
+}
+
 void CapturePage::LoadInputLines(mediagraph::TPinList& inputs) {
     inputLines->clear();
     int selected = -1;

@@ -116,6 +116,12 @@ public:
     // and a preview that is ticked runs on the device (`video`: the video
     // device; a ticked preview then turns the preview mode on).
     void DeviceChosen(bool video);
+    // The chosen video (`video`) or audio capture device went while no
+    // capture ran, and its list chooses nothing now: its controls are
+    // emptied and disabled, and with no capture device left the page is as
+    // before the first choice (no start, the panel says where to choose
+    // one). The graph is not touched.
+    void DeviceGone(bool video);
     // Before the play-out takes over: a capture ends as "Stop" ends it and
     // the preview is unticked; whatever fails there is swallowed. True when
     // a capture ended.

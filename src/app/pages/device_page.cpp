@@ -160,6 +160,7 @@ void DevicePage::FillLists() {
 }
 
 void DevicePage::Release() {
+    m_watch.reset();
     m_capture_page.SetDeviceEnum(nullptr);
     m_devices.reset();
     m_video_types.reset();

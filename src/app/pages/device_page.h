@@ -4,16 +4,19 @@
 // capture device loads its formats, input lines and picture controls onto
 // the capture page; choosing an output device ends a play-out in progress.
 // The chosen devices are remembered by their monikers beside the list
-// positions. UI thread only.
+// positions, and the lists follow the devices that come and go
+// (device_lists.cpp). UI thread only.
 
 #include <QComboBox>
 #include <QObject>
 #include <QPushButton>
+#include <array>
 #include <memory>
 #include <vector>
 
 #include "app/pages/capture_page.h"
 #include "mediagraph/device_enum.h"
+#include "mediagraph/device_watch.h"
 #include "mediagraph/mediatype.h"
 #include "settings/formstorage.h"
 #include "workflow/capture_session.h"
@@ -51,6 +54,18 @@ public:
     void RestoreSelection();
     // The monikers of the chosen devices, stored beside the list positions.
     void SaveSelection();
+    // From now until Release the lists follow the devices that come and go
+    // (RefreshLists on every change the device watch reports).
+    void WatchDevices();
+    // The lists listed again, each keeping its chosen device wherever it
+    // stands now; nothing runs differently while the chosen devices stay.
+    // A chosen device that went leaves its list choosing nothing, and its
+    // formats and property button as for no device, once its session is
+    // idle (a capture or play-out on it ends by its own lost-device
+    // handling first). A list that chooses nothing chooses again, as the
+    // user would, the device it last chose (or the stored one) when that
+    // is present and its session idle.
+    void RefreshLists();
 
     void onVideoDeviceChosen();
     void onAudioDeviceChosen();
@@ -77,6 +92,14 @@ private:
     // The format remembered for the chosen device, chosen again in its list
     // just filled; one it no longer offers is said once.
     void ChooseRememberedFormat(bool video);
+    // What RefreshLists leaves to an idle session: the lists' gone devices
+    // forgotten and their last devices chosen again; while a session that
+    // holds one of them is busy, it is tried again shortly (SettleLater).
+    void SettleLists();
+    void SettleLater();
+    // The formats and property button of list `list` (kFollowedLists) as
+    // for no device.
+    void ForgetDevice(size_t list);
 
     QWidget* m_window;
     workflow::CaptureSession& m_capture;
@@ -90,6 +113,16 @@ private:
     // lists are filled (the audio type list serves the audio output too).
     std::vector<media::MediaType> m_video_formats;
     std::vector<media::MediaType> m_audio_formats;
+    // Device changes, from WatchDevices until Release.
+    std::unique_ptr<mediagraph::TDeviceWatch> m_watch;
+    // For each followed list (video and audio capture, video and audio
+    // output): the moniker of the device it last chose, and whether that
+    // device went and is not yet forgotten.
+    std::array<QString, 4> m_last_chosen;
+    std::array<bool, 4> m_gone{};
+    bool m_listing = false;     // RefreshLists or SettleLists runs.
+    bool m_relist = false;      // A change came while it ran.
+    bool m_settle_due = false;  // SettleLater's timer is queued.
 };
 
 }  // namespace ronvix::app::pages

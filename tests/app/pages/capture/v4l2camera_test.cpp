@@ -11,6 +11,7 @@
 #include <atomic>
 #include <thread>
 
+#include "app/pages/device_items.h"
 #include "capture_fixture.h"
 #include "framework/application.h"
 #include "platform/com/moniker.h"
@@ -137,9 +138,13 @@ TEST_F(V4l2CaptureWindow, UnpluggingTheCameraStopsTheCaptureReportsItOnceAndKeep
     EXPECT_EQ(dialogs.boxes[0].caption, fw::ApplicationTitle());
     EXPECT_TRUE(dialogs.boxes[0].text.contains(QStringLiteral("disconnected")))
         << dialogs.boxes[0].text.toStdString();
-    // As "Stop" leaves the page, without a preview of the camera that went.
+    // As "Stop" leaves the page, without a preview of the camera that went;
+    // and once the list has let the camera go, as before the first choice.
+    ASSERT_TRUE(SpinUntil([&] { return !form->capturePage->deviceHint->isHidden(); }, 5000))
+        << "the camera that went is still chosen";
     EXPECT_FALSE(form->capturePage->stopButton->isEnabled()) << "it still looks like a capture";
-    EXPECT_TRUE(form->capturePage->startButton->isEnabled());
+    EXPECT_FALSE(form->capturePage->startButton->isEnabled());
+    EXPECT_EQ(form->devicePage->videoDevices->currentIndex(), -1);
     EXPECT_TRUE(form->devicePage->videoDevices->isEnabled());
     EXPECT_FALSE(form->capturePage->statisticsTimer->Enabled());
     EXPECT_FALSE(form->captureSession->Graph()->Active());
@@ -172,7 +177,9 @@ TEST_F(V4l2CaptureWindow, UnpluggingTheCameraDuringAPreviewStopsItAndReportsItOn
         << dialogs.boxes[0].text.toStdString();
     EXPECT_NE(form->captureSession->Graph()->State(), 3)
         << "the preview still runs on a vanished camera";
-    EXPECT_TRUE(form->capturePage->startButton->isEnabled());
+    ASSERT_TRUE(SpinUntil([&] { return !form->capturePage->deviceHint->isHidden(); }, 5000))
+        << "the camera that went is still chosen";
+    EXPECT_FALSE(form->capturePage->startButton->isEnabled());
     EXPECT_FALSE(form->capturePage->stopButton->isEnabled());
     EXPECT_FALSE(QFileInfo::exists(DriveC("preview-only.avi"))) << "a preview writes no file";
     EXPECT_TRUE(dialogs.unexpected.empty()) << dialogs.unexpected.front().toStdString();
@@ -307,6 +314,54 @@ TEST_F(V4l2CaptureWindow, DeviceChoicesFollowTheDeviceWhereverItIsListed) {
     fake->Remove("/dev/video6");
     Open();
     EXPECT_EQ(form->devicePage->videoDevices->currentIndex(), -1);
+    ExpectNoBox();
+}
+
+// While the window is open, cameras plugged in and out show in the video
+// list within two seconds; the choice stays on its device wherever the
+// list puts it, goes with it while idle, and comes back with it.
+TEST_F(V4l2CaptureWindow, TheVideoListFollowsCamerasThatComeAndGo) {
+    constexpr int kNotice_ms = 2000;
+    app::pages::DevicePage& page = *form->devicePage;
+    QComboBox* list = page.videoDevices;
+    auto listed = [&](const char* name) { return list->findText(name) >= 0; };
+    auto chosen = [&] { return list->currentData(app::pages::kMonikerRole).toString(); };
+    form->tabs->setCurrentIndex(2);
+    Pick(list, QString::fromUtf8(media::kTestCameraName));
+    const QString test_camera = chosen();
+
+    // A camera plugged in goes before the virtual ones.
+    fake->AddNode("/dev/video2",
+                  media::test::YuyvCamera("Camera D", "/dev/v4l/by-id/usb-D-index0"));
+    ASSERT_TRUE(SpinUntil([&] { return listed("Camera D"); }, kNotice_ms));
+    EXPECT_EQ(chosen(), test_camera) << "the choice moved to another device";
+
+    // One that is not chosen goes: the chosen one stays.
+    Pick(list, QString::fromUtf8(kCard));
+    const QString camera = chosen();
+    fake->Remove("/dev/video2");
+    ASSERT_TRUE(SpinUntil([&] { return !listed("Camera D"); }, kNotice_ms));
+    EXPECT_EQ(chosen(), camera);
+    EXPECT_TRUE(page.videoProperties->isEnabled());
+
+    // The chosen one goes while nothing runs: nothing is chosen, and the
+    // pages are as before the first choice.
+    fake->Remove(kNode);
+    ASSERT_TRUE(SpinUntil([&] { return !listed(kCard); }, kNotice_ms));
+    EXPECT_EQ(list->currentIndex(), -1);
+    EXPECT_FALSE(page.videoProperties->isEnabled());
+    EXPECT_EQ(page.videoFormats->count(), 0);
+    EXPECT_FALSE(form->capturePage->startButton->isEnabled());
+    EXPECT_FALSE(form->capturePage->brightnessSlider->isEnabled());
+    EXPECT_FALSE(form->capturePage->deviceHint->isHidden());
+
+    // It comes back: chosen again, as the user chooses it.
+    fake->AddNode(kNode, media::test::YuyvCamera(kCard));
+    ASSERT_TRUE(SpinUntil([&] { return chosen() == camera; }, kNotice_ms));
+    EXPECT_TRUE(page.videoProperties->isEnabled());
+    EXPECT_GT(page.videoFormats->count(), 0);
+    EXPECT_TRUE(form->capturePage->startButton->isEnabled());
+    EXPECT_TRUE(form->capturePage->deviceHint->isHidden());
     ExpectNoBox();
 }
 

@@ -352,6 +352,17 @@ std::vector<DeviceDescription> AudioCaptureDevices() {
     return list;
 }
 
+std::vector<int> SoundCardNumbers() {
+    const AlsaCardApi cards = Calls().api.cards;
+    std::vector<int> numbers;
+    int number = -1;
+    // ALSA has at most 32 cards; the bound keeps a table that never ends
+    // from hanging the walk.
+    while (cards.next_card && numbers.size() < 256 && cards.next_card(&number) >= 0 && number >= 0)
+        numbers.push_back(number);
+    return numbers;
+}
+
 void RegisterAlsaDevices() {
     static std::once_flag once;
     std::call_once(once, [] {

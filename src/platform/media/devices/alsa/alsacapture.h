@@ -68,6 +68,11 @@ HRESULT CreateAlsaCapture(const AlsaCard& card, int device, REFIID riid, void** 
 // answers, else every capture device of the sound cards.
 std::vector<com::DeviceDescription> AudioCaptureDevices();
 
+// The numbers of the sound cards present now, through the current calls:
+// a walk of the card numbers alone, cheap enough to repeat every second.
+// Thread-safe.
+std::vector<int> SoundCardNumbers();
+
 // Adds the audio capture devices to the audio input category of the
 // device registry (as a backend, so before the virtual devices).
 // Idempotent and thread-safe; the outputs are listed by

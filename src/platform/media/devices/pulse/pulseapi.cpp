@@ -14,6 +14,7 @@
 #include <cmath>
 #include <cstring>
 #include <memory>
+#include <vector>
 
 namespace ronvix::media {
 
@@ -81,6 +82,29 @@ public:
 
     // Connects; null with the error in `*err` when no server answers.
     static std::unique_ptr<Connection> Open(int* err) {
+        std::unique_ptr<Connection> c = Start(err);
+        if (!c)
+            return nullptr;
+        const bool ready = c->RunUntil(
+            [&] {
+                const pa_context_state_t s = pa_context_get_state(c->m_context);
+                return s == PA_CONTEXT_READY || !PA_CONTEXT_IS_GOOD(s);
+            },
+            Clock::now() + kAnswerTime);
+        if (!ready) {
+            *err = -ETIMEDOUT;
+            return nullptr;
+        }
+        if (pa_context_get_state(c->m_context) != PA_CONTEXT_READY) {
+            *err = c->Refused();
+            return nullptr;
+        }
+        return c;
+    }
+
+    // Begins to connect without waiting for an answer; null with the error
+    // in `*err` when not even that can be done.
+    static std::unique_ptr<Connection> Start(int* err) {
         auto c = std::unique_ptr<Connection>(new Connection);
         c->m_loop = pa_mainloop_new();
         if (!c->m_loop) {
@@ -102,27 +126,17 @@ public:
             *err = ErrnoOf(pa_context_errno(c->m_context));
             return nullptr;
         }
-        const bool ready = c->RunUntil(
-            [&] {
-                const pa_context_state_t s = pa_context_get_state(c->m_context);
-                return s == PA_CONTEXT_READY || !PA_CONTEXT_IS_GOOD(s);
-            },
-            Clock::now() + kAnswerTime);
-        if (!ready) {
-            *err = -ETIMEDOUT;
-            return nullptr;
-        }
-        if (pa_context_get_state(c->m_context) != PA_CONTEXT_READY) {
-            *err = ErrnoOf(pa_context_errno(c->m_context));
-            if (*err == -EIO)
-                *err = -ECONNREFUSED;
-            return nullptr;
-        }
         return c;
     }
 
     pa_context* Context() const { return m_context; }
+    pa_mainloop_api* LoopApi() const { return pa_mainloop_get_api(m_loop); }
     int Error() const { return ErrnoOf(pa_context_errno(m_context)); }
+    // The error of a connection that did not become ready.
+    int Refused() const {
+        const int e = Error();
+        return e == -EIO ? -ECONNREFUSED : e;
+    }
     bool Good() const { return pa_context_get_state(m_context) == PA_CONTEXT_READY; }
 
     // One round of the loop: waits until `until` at most for something to
@@ -429,6 +443,108 @@ private:
     bool m_timing_asked = false;
 };
 
+// A connection that the server tells of the sources and sinks that come
+// and go. One thread at a time.
+class Watch {
+public:
+    static int Open(void** handle) {
+        *handle = nullptr;
+        int err = 0;
+        auto w = std::unique_ptr<Watch>(new Watch);
+        w->m_connection = Connection::Start(&err);
+        if (!w->m_connection)
+            return err;
+        pa_context_set_subscribe_callback(
+            w->m_connection->Context(),
+            [](pa_context*, pa_subscription_event_type_t type, uint32_t, void* userdata) {
+                // A device that stays (its volume, its state) is not news.
+                if ((type & PA_SUBSCRIPTION_EVENT_TYPE_MASK) != PA_SUBSCRIPTION_EVENT_CHANGE)
+                    static_cast<Watch*>(userdata)->m_news = true;
+            },
+            w.get());
+        *handle = w.release();
+        return 0;
+    }
+
+    int Wait(pollfd* fds, size_t count, int timeout_ms) {
+        // The caller's descriptors join the loop for this wait, so that one
+        // poll waits for the server and for them.
+        struct Caller {
+            pollfd* fd;
+            bool* woken;
+        };
+        bool woken = false;
+        std::vector<Caller> callers;
+        callers.reserve(count);
+        std::vector<pa_io_event*> events;
+        pa_mainloop_api* api = m_connection->LoopApi();
+        for (size_t i = 0; i < count; ++i) {
+            fds[i].revents = 0;
+            callers.push_back({&fds[i], &woken});
+            events.push_back(api->io_new(
+                api, fds[i].fd, PA_IO_EVENT_INPUT,
+                [](pa_mainloop_api*, pa_io_event*, int, pa_io_event_flags_t flags, void* userdata) {
+                    auto* caller = static_cast<Caller*>(userdata);
+                    caller->fd->revents = short((flags & PA_IO_EVENT_INPUT ? POLLIN : 0) |
+                                                (flags & PA_IO_EVENT_HANGUP ? POLLHUP : 0) |
+                                                (flags & PA_IO_EVENT_ERROR ? POLLERR : 0));
+                    *caller->woken = true;
+                },
+                &callers.back()));
+        }
+        const int result = WaitForNews(woken, Clock::now() + std::chrono::milliseconds(timeout_ms));
+        for (pa_io_event* e : events)
+            if (e)
+                api->io_free(e);
+        return result;
+    }
+
+private:
+    Watch() = default;
+
+    int WaitForNews(const bool& woken, Clock::time_point until) {
+        pa_context* context = m_connection->Context();
+        for (;;) {
+            const pa_context_state_t state = pa_context_get_state(context);
+            if (!PA_CONTEXT_IS_GOOD(state) || m_refused)
+                return m_asked ? -ECONNRESET : m_connection->Refused();
+            if (state == PA_CONTEXT_READY && !m_asked) {
+                pa_operation* o = pa_context_subscribe(
+                    context,
+                    pa_subscription_mask_t(PA_SUBSCRIPTION_MASK_SOURCE | PA_SUBSCRIPTION_MASK_SINK),
+                    [](pa_context*, int success, void* userdata) {
+                        auto* self = static_cast<Watch*>(userdata);
+                        (success ? self->m_taken : self->m_refused) = true;
+                    },
+                    this);
+                if (!o)
+                    return m_connection->Error();
+                pa_operation_unref(o);
+                m_asked = true;
+            }
+            if (m_taken) {
+                m_taken = false;
+                m_news = false;
+                return 2;
+            }
+            if (m_news) {
+                m_news = false;
+                return 1;
+            }
+            if (woken || Clock::now() >= until)
+                return 0;
+            if (!m_connection->Step(until))
+                return -ECONNRESET;
+        }
+    }
+
+    std::unique_ptr<Connection> m_connection;
+    bool m_asked = false;    // The subscription was sent.
+    bool m_taken = false;    // The server took it; not yet reported.
+    bool m_refused = false;  // The server refused it.
+    bool m_news = false;     // A device came or went; not yet reported.
+};
+
 Stream* StreamOf(void* handle) {
     return static_cast<Stream*>(handle);
 }
@@ -539,6 +655,11 @@ PulseApi RealPulseApi() {
                        : -EIO;
         });
     };
+    api.open_watch = Watch::Open;
+    api.wait_watch = [](void* h, pollfd* fds, size_t count, int timeout_ms) {
+        return static_cast<Watch*>(h)->Wait(fds, count, timeout_ms);
+    };
+    api.close_watch = [](void* h) { delete static_cast<Watch*>(h); };
     return api;
 }
 

@@ -11,6 +11,8 @@
 // opaque to the callers; one handle is used by one thread at a time. A
 // table is copied into each object that uses it.
 
+#include <poll.h>
+
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -85,6 +87,21 @@ struct PulseApi {
     std::function<int(const std::string& source, double level)> set_level;
     std::function<int(const std::string& source, bool muted)> set_muted;
     std::function<int(const std::string& source, const std::string& port)> set_port;
+
+    // Sources and sinks that come and go: a connection that the server
+    // tells of them. Opening does not wait for the server (one that does
+    // not answer is found out by the waits); < 0 when no connection can be
+    // begun.
+    std::function<int(void** handle)> open_watch;
+    // Waits up to `timeout_ms` for the server, or for one of the caller's
+    // own descriptors `fds` (an eventfd that a stop makes readable) to be
+    // readable; their revents are set as poll sets them. 2: the server has
+    // just taken the connection and tells it of changes from now on; 1: a
+    // source or a sink came or went (a change of one that stays, its
+    // volume or its state, is not news); 0: neither; < 0: no server answers
+    // (any more), and the handle is good only for closing.
+    std::function<int(void* handle, pollfd* fds, size_t count, int timeout_ms)> wait_watch;
+    std::function<void(void* handle)> close_watch;
 };
 
 // The real library. Each call that needs a server connects to the one the

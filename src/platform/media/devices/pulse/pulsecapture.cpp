@@ -364,28 +364,40 @@ PulseApi CurrentPulseApi() {
     return Calls().api;
 }
 
+namespace {
+
+// The last listing of the server's devices, shared by the lists of one
+// moment.
+struct Listing {
+    uint64_t generation = ~uint64_t(0);
+    std::chrono::steady_clock::time_point at;
+    std::optional<PulseServer> server;
+};
+std::mutex g_listing_lock;
+Listing g_listing;  // Guarded by g_listing_lock.
+
+}  // namespace
+
 std::optional<PulseServer> PulseDevices() {
-    struct Listing {
-        uint64_t generation = ~uint64_t(0);
-        std::chrono::steady_clock::time_point at;
-        std::optional<PulseServer> server;
-    };
-    static std::mutex lock;
-    static Listing last;  // Guarded by `lock`.
     const CurrentCalls calls = Calls();
     const auto now = std::chrono::steady_clock::now();
     {
-        std::lock_guard guard(lock);
-        if (last.generation == calls.generation && now - last.at < kListingLife)
-            return last.server;
+        std::lock_guard guard(g_listing_lock);
+        if (g_listing.generation == calls.generation && now - g_listing.at < kListingLife)
+            return g_listing.server;
     }
     std::optional<PulseServer> server;
     PulseServer found;
     if (calls.api.list && calls.api.list(&found) >= 0)
         server = std::move(found);
-    std::lock_guard guard(lock);
-    last = {calls.generation, now, server};
+    std::lock_guard guard(g_listing_lock);
+    g_listing = {calls.generation, now, server};
     return server;
+}
+
+void ForgetPulseDevices() {
+    std::lock_guard guard(g_listing_lock);
+    g_listing = {};
 }
 
 std::vector<PulseDevice> ListedSources(const PulseServer& server) {

@@ -55,6 +55,9 @@ PulseApi CurrentPulseApi();
 // of one moment (a window filling its device lists) share one answer: a
 // listing less than a second old is reused. Thread-safe.
 std::optional<PulseServer> PulseDevices();
+// The next PulseDevices asks the server again: its devices changed (the
+// device watch heard so). Thread-safe.
+void ForgetPulseDevices();
 // The sources in the order the audio input category lists them.
 std::vector<PulseDevice> ListedSources(const PulseServer& server);
 

@@ -18,6 +18,8 @@
 #include <unistd.h>
 
 #include <cmath>
+#include <condition_variable>
+#include <mutex>
 #include <numbers>
 #include <thread>
 
@@ -29,6 +31,7 @@
 #include "platform/media/devices/alsa/audiooutput.h"
 #include "platform/media/devices/pulse/pulsecapture.h"
 #include "platform/media/devices/virtual/virtualdevices.h"
+#include "platform/media/devices/watch/devicewatch.h"
 #include "platform/media/registration/engineclasses.h"
 
 extern char** environ;
@@ -432,6 +435,45 @@ TEST_F(PulseDaemonTest, SoundPlayedToASinkComesBackOnItsMonitor) {
     graph->RemoveFilter(output.Get());
     graph->RemoveFilter(monitor.Get());
     graph->RemoveFilter(heard->Filter());
+}
+
+// A sink loaded on the server, and unloaded again, is news to the device
+// watch within two seconds each time, and the server is asked again for
+// its devices after the news.
+TEST_F(PulseDaemonTest, TheDeviceWatchHearsOfASinkThatComesAndGoes) {
+    std::mutex lock;
+    std::condition_variable told;
+    int calls = 0;  // Guarded by `lock`.
+    DeviceWatch watch([&] {
+        {
+            std::lock_guard guard(lock);
+            ++calls;
+        }
+        told.notify_all();
+    });
+    auto news_after = [&](int seen, std::chrono::seconds within) {
+        std::unique_lock guard(lock);
+        return told.wait_for(guard, within, [&] { return calls > seen; }) ? calls : -1;
+    };
+    auto has_sink = [](const std::string& name) {
+        const auto server = PulseDevices();
+        return server && std::any_of(server->sinks.begin(), server->sinks.end(),
+                                     [&](const PulseDevice& d) { return d.name == name; });
+    };
+    // The server's first answer is news too: nobody listened before it.
+    int seen = news_after(0, 10s);
+    ASSERT_GT(seen, 0) << "the watch was never answered";
+    ASSERT_FALSE(has_sink("hot_plug"));
+
+    const auto module = RunTool("pactl", {"load-module", "module-null-sink", "sink_name=hot_plug"});
+    ASSERT_TRUE(module) << "pactl could not load a sink";
+    seen = news_after(seen, 2s);
+    ASSERT_GT(seen, 0) << "the new sink was not heard of";
+    EXPECT_TRUE(has_sink("hot_plug"));
+
+    ASSERT_TRUE(RunTool("pactl", {"unload-module", QString::fromUtf8(module->trimmed())}));
+    ASSERT_GT(news_after(seen, 2s), 0) << "the sink that went was not heard of";
+    EXPECT_FALSE(has_sink("hot_plug"));
 }
 
 // A server that goes in the middle of a capture ends the stream like a
