@@ -32,4 +32,14 @@ com::ComPtr<com::IMoniker> DeviceItemMoniker(const mediagraph::TSysDevEnum& devi
     return moniker;
 }
 
+int DeviceItemOf(const QComboBox* list, const QString& moniker) {
+    for (int i = 0; i < list->count(); ++i)
+        if (list->itemData(i, kMonikerRole)
+                .toString()
+                .trimmed()
+                .compare(moniker.trimmed(), Qt::CaseInsensitive) == 0)
+            return i;
+    return -1;
+}
+
 }  // namespace ronvix::app::pages

@@ -25,6 +25,11 @@ void TakePins(mediagraph::TPinList& pins, media::PIN_DIRECTION dir,
 // shows (the item keeps its device's display name); for an item without
 // one, the device at that position of a fresh enumeration of `devices`'
 // category.
+// The item of the device list `list` whose device `moniker` names (as a
+// stored selection names it: spaces around it and letter case aside), or
+// -1.
+int DeviceItemOf(const QComboBox* list, const QString& moniker);
+
 com::ComPtr<com::IMoniker> DeviceItemMoniker(const mediagraph::TSysDevEnum& devices,
                                              const QComboBox* combo, int index);
 

@@ -19,27 +19,6 @@ namespace {
 // How soon a list whose session was busy is settled again.
 constexpr int kSettleRetry_ms = 500;
 
-struct FollowedList {
-    QComboBox* DevicePage::*list;
-    com::GUID category;
-    // The setting that keeps the device chosen at the last close.
-    std::string_view stored_key;
-    // The capture session uses the device (else the play-out session).
-    bool capture;
-    // The handler of the user's choice.
-    void (DevicePage::*chosen)();
-};
-const FollowedList kFollowedLists[] = {
-    {&DevicePage::videoDevices, media::CLSID_VideoInputDeviceCategory, "VideoCapFilters_Moniker",
-     true, &DevicePage::onVideoDeviceChosen},
-    {&DevicePage::audioDevices, media::CLSID_AudioInputDeviceCategory, "AudioCapFilters_Moniker",
-     true, &DevicePage::onAudioDeviceChosen},
-    {&DevicePage::videoOutputs, media::AM_KSCATEGORY_TRANSMIT, "VideoOutFilters_Moniker", false,
-     &DevicePage::onVideoOutputChosen},
-    {&DevicePage::audioOutputs, media::CLSID_AudioRendererCategory, "AudioDestFilters_Moniker",
-     false, &DevicePage::onAudioOutputChosen},
-};
-
 struct Item {
     QString name;
     QString moniker;
@@ -59,18 +38,6 @@ std::vector<Item> Shown(const QComboBox* list) {
     for (int i = 0; i < list->count(); ++i)
         items.push_back({list->itemText(i), list->itemData(i, kMonikerRole).toString()});
     return items;
-}
-
-// The item of `list` whose device `moniker` names (as the stored selection
-// matches it), or -1.
-int ItemOf(const QComboBox* list, const QString& moniker) {
-    for (int i = 0; i < list->count(); ++i)
-        if (list->itemData(i, kMonikerRole)
-                .toString()
-                .trimmed()
-                .compare(moniker.trimmed(), Qt::CaseInsensitive) == 0)
-            return i;
-    return -1;
 }
 
 }  // namespace
@@ -95,13 +62,13 @@ void DevicePage::RefreshLists() {
     }
     const QScopedValueRollback<bool> listing(m_listing, true);
     m_relist = false;
-    for (size_t i = 0; i < std::size(kFollowedLists); ++i) {
-        QComboBox* list = this->*kFollowedLists[i].list;
+    for (size_t i = 0; i < std::size(kLists); ++i) {
+        QComboBox* list = this->*kLists[i].list;
         const QString chosen =
             list->currentIndex() >= 0 ? list->currentData(kMonikerRole).toString() : QString();
         if (!chosen.isEmpty())
             m_last_chosen[i] = chosen;
-        const std::vector<Item> listed = Listed(*m_devices, kFollowedLists[i].category);
+        const std::vector<Item> listed = Listed(*m_devices, kLists[i].category);
         // A list that shows these devices already is left alone.
         if (listed == Shown(list))
             continue;
@@ -110,7 +77,7 @@ void DevicePage::RefreshLists() {
             list->addItem(item.name, item.moniker);
         // Setting the choice from code runs no handler: a device that stays
         // chosen is not chosen again, so nothing that runs on it is touched.
-        const int found = chosen.isEmpty() ? -1 : ItemOf(list, chosen);
+        const int found = chosen.isEmpty() ? -1 : DeviceItemOf(list, chosen);
         list->setCurrentIndex(found);
         if (!chosen.isEmpty() && found < 0)
             m_gone[i] = true;
@@ -120,8 +87,8 @@ void DevicePage::RefreshLists() {
 
 void DevicePage::SettleLists() {
     bool waiting = false;
-    for (size_t i = 0; i < std::size(kFollowedLists); ++i) {
-        const FollowedList& f = kFollowedLists[i];
+    for (size_t i = 0; i < std::size(kLists); ++i) {
+        const DeviceList& f = kLists[i];
         QComboBox* list = this->*f.list;
         // The user chose another device meanwhile: nothing is left to do.
         if (list->currentIndex() >= 0) {
@@ -131,7 +98,7 @@ void DevicePage::SettleLists() {
         QString wanted = m_last_chosen[i];
         if (wanted.isEmpty())
             wanted = m_storage.ReadStrValue(Key(StoredSettingOf(f.stored_key)), QString());
-        const int back = wanted.trimmed().isEmpty() ? -1 : ItemOf(list, wanted);
+        const int back = wanted.trimmed().isEmpty() ? -1 : DeviceItemOf(list, wanted);
         // A capture runs on its devices (their lists locked) until it ends,
         // by itself when one of them goes; a play-out in progress would be
         // ended by a choice. Either is left to finish first.

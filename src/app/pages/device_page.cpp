@@ -43,19 +43,6 @@ void AssignDevice(const mediagraph::TSysDevEnum& devices, const QComboBox* combo
     filter->SetFilterGraph(graph);
 }
 
-// The settings that keep the chosen devices' monikers, beside the stored
-// list positions.
-struct StoredDevice {
-    QComboBox* DevicePage::*list;
-    std::string_view key;
-};
-constexpr StoredDevice kStoredDevices[] = {
-    {&DevicePage::videoDevices, "VideoCapFilters_Moniker"},
-    {&DevicePage::audioDevices, "AudioCapFilters_Moniker"},
-    {&DevicePage::videoOutputs, "VideoOutFilters_Moniker"},
-    {&DevicePage::audioOutputs, "AudioDestFilters_Moniker"},
-};
-
 // A stored list position, read apart from the other stored properties
 // because a format list is filled only once its device is chosen.
 int ReadIndex(settings::TFormStorage& storage, std::string_view key) {
@@ -113,6 +100,17 @@ std::optional<media::MediaType> ChosenFormat(const QComboBox* list,
 }
 
 }  // namespace
+
+const DevicePage::DeviceList DevicePage::kLists[4] = {
+    {&DevicePage::videoDevices, media::CLSID_VideoInputDeviceCategory, "VideoCapFilters_Moniker",
+     true, &DevicePage::onVideoDeviceChosen},
+    {&DevicePage::audioDevices, media::CLSID_AudioInputDeviceCategory, "AudioCapFilters_Moniker",
+     true, &DevicePage::onAudioDeviceChosen},
+    {&DevicePage::videoOutputs, media::AM_KSCATEGORY_TRANSMIT, "VideoOutFilters_Moniker", false,
+     &DevicePage::onVideoOutputChosen},
+    {&DevicePage::audioOutputs, media::CLSID_AudioRendererCategory, "AudioDestFilters_Moniker",
+     false, &DevicePage::onAudioOutputChosen},
+};
 
 DevicePage::DevicePage(QWidget* window, workflow::CaptureSession& capture,
                        workflow::PlayoutSession& playout, CapturePage& capture_page,
@@ -173,20 +171,12 @@ void DevicePage::RestoreSelection() {
     // rather than whichever device took its place; the stored position
     // counts only where no moniker was stored (settings of an older
     // version).
-    for (const StoredDevice& d : kStoredDevices) {
+    for (const DeviceList& d : kLists) {
         QComboBox* list = this->*d.list;
         const QString stored =
-            m_storage.ReadStrValue(Key(StoredSettingOf(d.key)), QString()).trimmed();
-        if (stored.isEmpty())
-            continue;
-        int found = -1;
-        for (int i = 0; i < list->count() && found < 0; ++i)
-            if (list->itemData(i, kMonikerRole)
-                    .toString()
-                    .trimmed()
-                    .compare(stored, Qt::CaseInsensitive) == 0)
-                found = i;
-        list->setCurrentIndex(found);
+            m_storage.ReadStrValue(Key(StoredSettingOf(d.stored_key)), QString()).trimmed();
+        if (!stored.isEmpty())
+            list->setCurrentIndex(DeviceItemOf(list, stored));
     }
     // Each stored capture device is chosen as the user chooses it, and its
     // stored format once its list has been refilled.
@@ -217,11 +207,11 @@ void DevicePage::RestoreSelection() {
 void DevicePage::SaveSelection() {
     // A list with nothing chosen keeps the stored device, so a device that
     // was away for one run is chosen again when it is back.
-    for (const StoredDevice& d : kStoredDevices) {
+    for (const DeviceList& d : kLists) {
         const QComboBox* list = this->*d.list;
         const QString moniker = list->currentData(kMonikerRole).toString();
         if (list->currentIndex() >= 0 && !moniker.isEmpty())
-            m_storage.WriteStrValue(Key(StoredSettingOf(d.key)), moniker);
+            m_storage.WriteStrValue(Key(StoredSettingOf(d.stored_key)), moniker);
     }
 }
 

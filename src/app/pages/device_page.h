@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <array>
 #include <memory>
+#include <string_view>
 #include <vector>
 
 #include "app/pages/capture_page.h"
@@ -84,6 +85,18 @@ public:
     const mediagraph::TEnumMediaType& VideoTypes() const { return *m_video_types; }
 
 private:
+    // The four device lists, each with its category, the setting that
+    // keeps its chosen device's moniker, whose session uses the device
+    // (capture, else play-out) and the handler of a choice.
+    struct DeviceList {
+        QComboBox* DevicePage::*list;
+        com::GUID category;
+        std::string_view stored_key;
+        bool capture;
+        void (DevicePage::*chosen)();
+    };
+    static const DeviceList kLists[4];
+
     // The session takes the format chosen in the device's list (a running
     // preview starts again in it).
     void ApplyFormat(bool video);
