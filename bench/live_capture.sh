@@ -12,7 +12,7 @@
 # (-q:v 3), or raw YUYV that the capture compresses to MJPG. Targets: 7 %
 # (MJPG) and 15 % (YUYV) of one core, no dropped frame, the preview painting
 # at least 95 % of the frames. A fourth argument gives another size:
-# 3840x2160 replays Ultra HD frames (JPEGs of about 300 KB); target there
+# 3840x2160 replays Ultra HD frames (JPEGs of about 400 KB); target there
 # for MJPG: the program's own part above the floors at most 1 % of one
 # core, no dropped frame, every frame painted.
 #
