@@ -248,6 +248,12 @@ AlsaCaptureApi RealAlsaCaptureApi() {
     };
     api.wait = [](void* handle, int timeout_ms) { return snd_pcm_wait(Pcm(handle), timeout_ms); };
     api.avail = [](void* handle) -> long { return snd_pcm_avail(Pcm(handle)); };
+    api.delay = [](void* handle, long* frames) {
+        snd_pcm_sframes_t d = 0;
+        const int err = snd_pcm_delay(Pcm(handle), &d);
+        *frames = long(d);
+        return err;
+    };
     api.read = [](void* handle, uint8_t* data, long frames) -> long {
         return snd_pcm_readi(Pcm(handle), data, snd_pcm_uframes_t(frames));
     };

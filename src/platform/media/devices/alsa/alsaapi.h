@@ -90,6 +90,11 @@ struct AlsaCaptureApi {
     std::function<int(void* handle, int timeout_ms)> wait;
     // Frames ready to read, or an error (-EPIPE after an overrun).
     std::function<long(void* handle)> avail;
+    // The frames between the converter and the next read: those ready plus
+    // those still on their way through the device (a USB FIFO, a DSP), so
+    // the next frame read entered the device this many frames ago. < 0 on
+    // an error; may be left empty (then only the ready ones are known).
+    std::function<int(void* handle, long* frames)> delay;
     // Reads up to `frames` frames; the number read, or an error (-EAGAIN
     // when none is ready).
     std::function<long(void* handle, uint8_t* data, long frames)> read;

@@ -259,9 +259,15 @@ void AlsaCapture::Stream(std::stop_token stop, const WAVEFORMATEX& format) {
             }
             paused = paused || !running;
             if (running && !observed) {
-                // Right after an overrun a loss of any length is measured.
+                // The frames the device had taken in by now: those read,
+                // those ready, and those still on their way through it, so
+                // each is stamped when it entered the device. Right after
+                // an overrun a loss of any length is measured.
+                long in_device = avail;
+                if (long d = 0; m_api.delay && m_api.delay(m_pcm, &d) >= 0 && d > avail)
+                    in_device = d;
                 const AudioStamps::Observation seen = stamps.Observe(
-                    captured + avail, Pacer().Now(),
+                    captured + in_device, Pacer().Now(),
                     m_overrun ? AudioStamps::kLossThreshold / 8 : AudioStamps::kLossThreshold);
                 m_overrun = false;
                 if (seen.lost > 0)

@@ -56,6 +56,9 @@ public:
     REFERENCE_TIME step = 100'000;  // 10 ms per wait.
     REFERENCE_TIME end = 0;         // Clock time after which waits idle (0: never).
     double ratio = 1.0;             // Card frames per graph-clock frame.
+    // How long a frame takes from the converter to the readable buffer (a
+    // USB FIFO): the delay call reports it, the avail call does not.
+    REFERENCE_TIME delay = 0;
     int rate = 48000;
     int block = 4;
     bool present = true;  // False: every call fails with `loss_error`.
@@ -198,6 +201,16 @@ public:
                 return -EPIPE;
             return long(Captured() - m_consumed);
         };
+        api.delay = [this](void*, long* frames) {
+            std::lock_guard guard(lock);
+            if (Gone())
+                return loss_error;
+            if (m_in_overrun)
+                return -EPIPE;
+            *frames =
+                long(Captured() - m_consumed) + long(double(delay) * double(rate) * ratio / 1e7);
+            return 0;
+        };
         api.read = [this](void*, uint8_t* data, long frames) -> long {
             std::lock_guard guard(lock);
             if (Gone())
@@ -313,8 +326,10 @@ private:
             ++calls_after_loss;
         return !present;
     }
+    // The frames readable now: those that entered the device `delay` ago.
     int64_t Captured() const {
-        return int64_t(double(Now() - m_card_start) * double(rate) * ratio / 1e7);
+        return std::max<int64_t>(
+            0, int64_t(double(Now() - m_card_start - delay) * double(rate) * ratio / 1e7));
     }
     template <class T, class V>
     int Get(void* e, V* out, T FakeElement::*member) {
