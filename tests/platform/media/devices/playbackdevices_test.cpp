@@ -39,7 +39,8 @@ std::vector<std::string> AudioRenderers() {
 }
 
 // A stand-in sound card: records what is written; can refuse to open or
-// stay full.
+// stay full. Given a clock, it plays at 48 kHz from its first write, after
+// `latency` of its own, and notes when each write's first frame is heard.
 struct FakeCard {
     std::mutex lock;
     std::vector<uint8_t> written;
@@ -47,6 +48,26 @@ struct FakeCard {
     bool present = true;
     bool full = false;
     int block_align = 4;
+    IReferenceClock* clock = nullptr;
+    REFERENCE_TIME latency = 0;
+    std::vector<REFERENCE_TIME> heard;
+    REFERENCE_TIME started = -1;
+
+    // Frames a frame written at `now` waits behind: the unplayed ones and
+    // the card's latency.
+    long Delay(REFERENCE_TIME now) const {
+        const long queued = long(written.size()) / block_align;
+        const long played = started < 0 || now < started
+                                ? 0
+                                : std::min<long>(queued, long((now - started) * 48 / 10'000));
+        return queued - played + long(latency * 48 / 10'000);
+    }
+    REFERENCE_TIME Now() const {
+        REFERENCE_TIME now = 0;
+        if (clock)
+            clock->GetTime(&now);
+        return now;
+    }
 
     AlsaPlaybackApi Api() {
         AlsaPlaybackApi api;
@@ -67,8 +88,17 @@ struct FakeCard {
             std::lock_guard guard(lock);
             if (full)
                 return -EAGAIN;
+            const REFERENCE_TIME now = Now();
+            heard.push_back(now + REFERENCE_TIME(Delay(now)) * 10'000 / 48);
+            if (started < 0)
+                started = now + latency;
             written.insert(written.end(), data, data + frames * block_align);
             return frames;
+        };
+        api.delay = [this](void*, long* frames) {
+            std::lock_guard guard(lock);
+            *frames = clock ? Delay(Now()) : 0;
+            return 0;
         };
         api.recover = [](void*, int error) { return error; };
         api.close = [](void*) {};
@@ -156,6 +186,51 @@ TEST_F(AudioOutputs, SamplesArePresentedAtTheirTimeAndHeldWhilePaused) {
     ASSERT_EQ(ComPtr<IFilterGraph2>(h.Graph()).As<IMediaEvent>()->WaitForCompletion(5000, &code),
               S_OK);
     EXPECT_EQ(code, EC_COMPLETE);
+    h.Teardown();
+}
+
+// A card 200 ms behind its writes: each 100 ms of sound is written ahead by
+// what the card holds and its latency, so the first is heard at its time
+// and the others follow it without a gap, at theirs.
+TEST_F(AudioOutputs, SoundIsWrittenAheadByTheDeviceDelayAndHeardAtItsTime) {
+    FakeCard card;
+    card.latency = 2'000'000;
+    SetAlsaPlaybackApi(card.Api());
+    ComPtr<IBaseFilter> output;
+    ASSERT_EQ(CreateAlsaDefaultOutput(IBaseFilter::iid, output.OutVoid()), S_OK);
+    FilterHarness h(std::move(output));
+    TestSource* source =
+        h.AddSource({.types = {MediaType::Pcm(48000, 16, 2)}, .buffer_size = 4800 * 4});
+    ASSERT_EQ(h.ConnectIn(source, u"Audio Input pin"), S_OK);
+    card.clock = h.Clock();
+    REFERENCE_TIME start = 0;
+    h.Clock()->GetTime(&start);
+    ASSERT_EQ(h.Control()->Run(), S_OK);
+    constexpr int kChunks = 10;
+    std::jthread producer([&] {
+        const std::vector<uint8_t> chunk(4800 * 4, 0x11);
+        for (int i = 0; i < kChunks; ++i)
+            source->Push(chunk, kSecond + i * 1'000'000, kSecond + (i + 1) * 1'000'000);
+    });
+    for (int step = 0; step < 250; ++step) {
+        {
+            std::lock_guard guard(card.lock);
+            if (card.heard.size() == kChunks)
+                break;
+        }
+        h.Step(100'000);
+        std::this_thread::sleep_for(std::chrono::milliseconds(3));
+    }
+    {
+        std::lock_guard guard(card.lock);
+        ASSERT_EQ(card.heard.size(), size_t(kChunks));
+        for (int i = 0; i < kChunks; ++i)
+            EXPECT_NEAR(double(card.heard[size_t(i)] - start), double(kSecond + i * 1'000'000),
+                        200'000)
+                << "chunk " << i;
+    }
+    h.Control()->Stop();
+    producer.join();
     h.Teardown();
 }
 

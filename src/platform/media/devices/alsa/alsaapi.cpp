@@ -152,6 +152,17 @@ int OpenRealAlsaPlayback(const std::string& name, int bits, int channels, int ra
     // Resampling allowed: the output takes whatever rate the stream has.
     err = snd_pcm_set_params(pcm, format, SND_PCM_ACCESS_RW_INTERLEAVED, unsigned(channels),
                              unsigned(rate), 1, latency_us);
+    // Playing starts with the first frame written, not once the buffer is
+    // full: the renderer writes each sample ahead by the device's delay, so
+    // the first one must not wait for a buffer's worth behind it.
+    snd_pcm_sw_params_t* sw = nullptr;
+    snd_pcm_sw_params_alloca(&sw);
+    if (err >= 0)
+        err = snd_pcm_sw_params_current(pcm, sw);
+    if (err >= 0)
+        err = snd_pcm_sw_params_set_start_threshold(pcm, sw, 1);
+    if (err >= 0)
+        err = snd_pcm_sw_params(pcm, sw);
     if (err < 0) {
         snd_pcm_close(pcm);
         return err;

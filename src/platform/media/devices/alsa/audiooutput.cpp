@@ -24,6 +24,8 @@ namespace {
 // How long one wait for room in the device buffer lasts before the stop is
 // checked again.
 constexpr int kDeviceWaitStepMs = 50;
+// How often a sample waiting for its time reads the device's delay again.
+constexpr REFERENCE_TIME kDelayRecheck = 100'000;
 
 std::mutex g_api_lock;
 // Guarded by g_api_lock.
@@ -96,8 +98,24 @@ public:
             if (stop.stop_requested() || State() == State_Stopped)
                 return S_FALSE;
             if (timed) {
-                if (ComPtr<IReferenceClock> clock = Clock())
-                    clock->WaitUntil(StartTime() + start, stop);  // At once when late.
+                // Written ahead by the device's delay, so that it is heard at
+                // its time: at once while the sound runs on without a gap
+                // (what is queued ends where it begins), the device's own
+                // latency early after a gap or at the start. The delay is
+                // read again as the wait goes on.
+                if (ComPtr<IReferenceClock> clock = Clock()) {
+                    for (;;) {
+                        REFERENCE_TIME now = 0, ahead = 0;
+                        {
+                            std::lock_guard device(m_device_lock);
+                            ahead = DeviceDelay();
+                        }
+                        const REFERENCE_TIME due = StartTime() + start - ahead;
+                        if (FAILED(clock->GetTime(&now)) || now >= due || stop.stop_requested())
+                            break;
+                        clock->WaitUntil(std::min(due, now + kDelayRecheck), stop);
+                    }
+                }
                 if (stop.stop_requested())
                     return S_FALSE;
             }
@@ -119,6 +137,8 @@ protected:
     virtual HRESULT Open(const WAVEFORMATEX& format) = 0;
     virtual HRESULT Write(const BYTE* data, size_t bytes, std::stop_token stop) = 0;
     virtual void Close() = 0;
+    // How long a frame written now waits before it is heard (0: unknown).
+    virtual REFERENCE_TIME DeviceDelay() { return 0; }
 
     HRESULT OnActivate() override {
         const MediaType mt = m_input->ConnectionType();
@@ -177,6 +197,7 @@ protected:
             return OpenError(m_name, err);
         }
         m_block_align = format.nBlockAlign;
+        m_rate = int64_t(format.nSamplesPerSec);
         return S_OK;
     }
     HRESULT Write(const BYTE* data, size_t bytes, std::stop_token stop) override {
@@ -206,6 +227,13 @@ protected:
             m_api.close(m_handle);
         m_handle = nullptr;
     }
+    REFERENCE_TIME DeviceDelay() override {
+        long frames = 0;
+        if (!m_handle || !m_api.delay || m_api.delay(m_handle, &frames) < 0 || frames <= 0 ||
+            m_rate <= 0)
+            return 0;
+        return REFERENCE_TIME(frames) * 10'000'000 / m_rate;
+    }
 
 private:
     const std::string m_device;
@@ -214,6 +242,7 @@ private:
     AlsaPlaybackApi m_api;
     void* m_handle = nullptr;
     size_t m_block_align = 1;
+    int64_t m_rate = 0;
 };
 
 // A sink of the sound server. The stream opens with the graph and plays
@@ -296,6 +325,12 @@ AlsaPlaybackApi RealAlsaPlaybackApi() {
     };
     api.wait = [](void* handle, int timeout_ms) {
         return snd_pcm_wait(static_cast<snd_pcm_t*>(handle), timeout_ms);
+    };
+    api.delay = [](void* handle, long* frames) {
+        snd_pcm_sframes_t d = 0;
+        const int err = snd_pcm_delay(static_cast<snd_pcm_t*>(handle), &d);
+        *frames = long(d);
+        return err;
     };
     api.write = [](void* handle, const uint8_t* data, long frames) -> long {
         return snd_pcm_writei(static_cast<snd_pcm_t*>(handle), data, snd_pcm_uframes_t(frames));

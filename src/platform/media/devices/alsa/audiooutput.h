@@ -70,6 +70,10 @@ struct AlsaPlaybackApi {
     std::function<long(void* handle, const uint8_t* data, long frames)> write;
     // Recovers from an underrun or a suspend; 0 when playing can go on.
     std::function<int(void* handle, int error)> recover;
+    // The frames a frame written now waits behind before it is heard: those
+    // queued and the device's own latency. < 0 on an error; may be left
+    // empty (then nothing is known of the device's delay).
+    std::function<int(void* handle, long* frames)> delay;
     std::function<void(void* handle)> close;
 };
 
