@@ -295,6 +295,12 @@ protected:
             m_api.close_playback(m_handle);
         m_handle = nullptr;
     }
+    REFERENCE_TIME DeviceDelay() override {
+        REFERENCE_TIME delay = 0;
+        if (!m_handle || !m_api.playback_delay || m_api.playback_delay(m_handle, &delay) < 0)
+            return 0;
+        return std::max<REFERENCE_TIME>(0, delay);
+    }
 
 private:
     const std::string m_sink;

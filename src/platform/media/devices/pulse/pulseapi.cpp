@@ -269,7 +269,10 @@ public:
         attr.fragsize = uint32_t(s->m_block) * uint32_t(rate / 50);
         s->m_fragment = attr.fragsize;
         attr.tlength = per_second / 5;
-        attr.prebuf = uint32_t(-1);
+        // Playing starts once a fragment is in, not a whole target length:
+        // the renderer writes each sample ahead by the stream's delay, so
+        // the first must not wait for 200 ms behind it.
+        attr.prebuf = record ? uint32_t(-1) : attr.fragsize;
         attr.minreq = uint32_t(-1);
         const auto flags = pa_stream_flags_t(
             PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_ADJUST_LATENCY |
@@ -374,6 +377,17 @@ public:
         const bool fresh = m_timings != m_seen;
         m_seen = m_timings;
         return fresh ? 1 : 0;
+    }
+
+    int PlaybackDelay(com::REFERENCE_TIME* delay) {
+        if (!m_connection->Step(Clock::now()))
+            return -ECONNRESET;
+        pa_usec_t usec = 0;
+        int negative = 0;
+        if (pa_stream_get_latency(m_stream, &usec, &negative) < 0)
+            return -ENODATA;
+        *delay = negative ? 0 : com::REFERENCE_TIME(usec) * 10;
+        return 0;
     }
 
     long Write(const uint8_t* data, long frames) {
@@ -609,6 +623,9 @@ PulseApi RealPulseApi() {
     };
     api.write = [](void* h, const uint8_t* data, long frames) {
         return StreamOf(h)->Write(data, frames);
+    };
+    api.playback_delay = [](void* h, com::REFERENCE_TIME* delay) {
+        return StreamOf(h)->PlaybackDelay(delay);
     };
     api.close_playback = [](void* h) { delete StreamOf(h); };
 

@@ -80,6 +80,10 @@ struct PulseApi {
     std::function<int(void* handle, int timeout_ms)> wait_writable;
     // Writes up to `frames` frames; the number written (0 when full).
     std::function<long(void* handle, const uint8_t* data, long frames)> write;
+    // How long a frame written now waits before it is heard: what the
+    // stream holds and the sink's latency (100 ns units); < 0 while the
+    // server has not told it yet. May be left empty.
+    std::function<int(void* handle, com::REFERENCE_TIME* delay)> playback_delay;
     std::function<void(void* handle)> close_playback;
 
     // A source's controls, by name.
