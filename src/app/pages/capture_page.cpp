@@ -130,6 +130,16 @@ void CapturePage::Connect() {
     for (controls::TSlider* slider :
          {brightnessSlider, contrastSlider, saturationSlider, sharpnessSlider})
         slider->OnChange = picture;
+    // The device page remembers an adjustment once it ends, not at every
+    // step of a drag (each would rewrite the settings file).
+    auto adjusted = Safe([this](QObject*) {
+        if (on_controls_set && !m_adjusting.empty())
+            on_controls_set(m_adjusting);
+        m_adjusting.clear();
+    });
+    for (controls::TSlider* slider :
+         {brightnessSlider, contrastSlider, saturationSlider, sharpnessSlider})
+        slider->OnChanged = adjusted;
     qualitySlider->OnChange = Safe([this](QObject*) { onQualityChanged(); });
     new MouseMoveWatch(qualitySlider, [this](Qt::MouseButtons buttons) {
         if (buttons & Qt::LeftButton)
@@ -386,11 +396,12 @@ void CapturePage::onPictureChanged(QObject* sender) {
     for (const Picture& p : kPictures) {
         if (p.tag != slider->Tag())
             continue;
+        // What the property was before this adjustment began (an earlier
+        // step of the same drag keeps its reading).
         const DeviceControls before = ReadDeviceControls(source.Get(), p.property);
+        m_adjusting.insert(before.begin(), before.end());
         amp->Set(p.property, slider->Value(), kVideoProcAmpFlagsAuto);
         (this->*p.field)->setText(QString::number(slider->Value() - 128));
-        if (on_controls_set)
-            on_controls_set(before);
     }
     graph->SetActive(was_active);
 }
@@ -528,6 +539,7 @@ void CapturePage::ShowAudioDeviceValues() {
 }
 
 void CapturePage::LoadPictureControls(bool enable) {
+    m_adjusting.clear();  // another device's
     if (enable) {
         for (QWidget* w :
              {static_cast<QWidget*>(brightnessSlider), static_cast<QWidget*>(saturationSlider),

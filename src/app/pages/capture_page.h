@@ -104,8 +104,8 @@ public:
     void onLevelTick();
     // Picture, compression and audio input controls.
     void onPictureChanged(QObject* slider);
-    // Told, after a picture slider set its property, what the property was
-    // before (the device page remembers the user's setting).
+    // Told, when the user's adjustment of picture sliders ended, what the
+    // properties it set were before it (the device page remembers them).
     std::function<void(const DeviceControls& before)> on_controls_set;
     void onQualityChanged();
     void onInputLineChanged();
@@ -158,6 +158,9 @@ private:
     QWidget* m_window;
     workflow::CaptureSession& m_session;
     mediagraph::TSysDevEnum* m_devices = nullptr;
+    // The picture properties an adjustment in progress set, as they were
+    // before it.
+    DeviceControls m_adjusting;
 };
 
 }  // namespace ronvix::app::pages

@@ -448,7 +448,8 @@ TEST_F(V4l2CaptureWindow, ACamerasFormatAndPictureSettingsComeBackWithIt) {
     form->tabs->setCurrentIndex(2);
     Pick(form->devicePage->videoDevices, "HD Camera");
     choose("MJPG 1920X1080", "");
-    form->capturePage->brightnessSlider->SetValue(200);
+    form->capturePage->brightnessSlider->SetValue(200);  // as a drag ends
+    form->capturePage->brightnessSlider->OnChanged(form->capturePage->brightnessSlider);
     EXPECT_EQ(fake->ControlValue(kHdNode, V4L2_CID_BRIGHTNESS), 200);
     EXPECT_EQ(preview_format(), "MJPG 1920x1080 30.00 fps | S_FMT S_PARM STREAMON ");
     // A format chosen while the preview runs starts it again in that one.
