@@ -261,11 +261,14 @@ public:
                 self->m_timing_asked = false;
             },
             s.get());
-        // Twenty milliseconds a fragment, as the engine's buffers; up to
-        // two seconds held for a reader that stalls.
+        // Twenty milliseconds a fragment, as the engine's buffers. The
+        // server's queue is as long as it allows: a source with a long
+        // latency hands on its sound in bursts of up to that latency, and a
+        // queue shorter than a burst would drop the oldest of it (a few
+        // samples skipped, the sound patched).
         const uint32_t per_second = uint32_t(pa_bytes_per_second(&spec));
         pa_buffer_attr attr;
-        attr.maxlength = per_second * 2;
+        attr.maxlength = uint32_t(-1);
         attr.fragsize = uint32_t(s->m_block) * uint32_t(rate / 50);
         s->m_fragment = attr.fragsize;
         attr.tlength = per_second / 5;

@@ -23,8 +23,8 @@ namespace {
 // How long one wait for data lasts before the stop is checked again.
 constexpr int kWaitStepMs = 50;
 // How long an ending capture waits for the server to hand on the sound it
-// captured before the end: a source's latency, which the server's record
-// queue (two seconds) bounds, and a margin.
+// captured before the end: a source's latency (two seconds at most for the
+// sources a capture meets: the server's own default) and a margin.
 constexpr auto kEndingDrain = std::chrono::milliseconds(2500);
 // How long a listing of the server's devices is reused.
 constexpr auto kListingLife = std::chrono::seconds(1);

@@ -359,6 +359,16 @@ TEST_F(PulseDaemonTest, ALateSourcesSoundReachesTheFileUpToTheStop) {
     // stop: within a frame period, and the camera's stamping under load.
     EXPECT_NEAR(double(count) / kRate, pictures_s, 1.5 / 25) << "sound and pictures end apart";
     EXPECT_GT(pictures_s, 4.5);
+    // The tone unbroken: its sign changes upwards every 48 samples (1 kHz at
+    // 48 kHz), so a sample skipped or doubled anywhere shows.
+    int broken = 0, last_rise = -1;
+    for (size_t i = 1; i < count; ++i)
+        if (samples[i - 1] < 0 && samples[i] >= 0) {
+            if (last_rise >= 0 && std::abs(int(i) - last_rise - 48) > 1)
+                ++broken;
+            last_rise = int(i);
+        }
+    EXPECT_EQ(broken, 0) << "the tone is patched";
     // The tone in every 5 ms of it: nothing silent was put in its place.
     for (size_t at = 0; at + kRate / 200 <= count; at += kRate / 200) {
         int peak = 0;
