@@ -70,6 +70,19 @@ inline void Pick(QComboBox* combo, const QString& name) {
     emit combo->activated(index);
 }
 
+// Chooses, as the user does, the first line of `combo` that holds both
+// `a` and `b`.
+inline void PickLine(QComboBox* combo, const char* a, const char* b) {
+    for (int i = 0; i < combo->count(); ++i)
+        if (combo->itemText(i).contains(QLatin1String(a)) &&
+            combo->itemText(i).contains(QLatin1String(b))) {
+            combo->setCurrentIndex(i);
+            emit combo->activated(i);
+            return;
+        }
+    ADD_FAILURE() << "no line with " << a << " and " << b;
+}
+
 // The Linux path of a name on drive C:.
 inline QString DriveC(const QString& file) {
     return QString::fromLocal8Bit(qgetenv("RONVIX_DRIVE_C")) + QStringLiteral("/") + file;

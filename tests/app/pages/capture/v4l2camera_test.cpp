@@ -431,23 +431,12 @@ TEST_F(V4l2CaptureWindow, ACamerasFormatAndPictureSettingsComeBackWithIt) {
         }
         return std::string(text) + " | " + steps;
     };
-    const auto choose = [this](const char* a, const char* b) {
-        QComboBox* list = form->devicePage->videoFormats;
-        for (int i = 0; i < list->count(); ++i)
-            if (list->itemText(i).contains(QLatin1String(a)) &&
-                list->itemText(i).contains(QLatin1String(b))) {
-                list->setCurrentIndex(i);
-                emit list->activated(i);
-                return;
-            }
-        ADD_FAILURE() << "no format " << a << " " << b;
-    };
     fake->AddNode(kHdNode, camera(false, true, 128));
     form.reset();
     Open();
     form->tabs->setCurrentIndex(2);
     Pick(form->devicePage->videoDevices, "HD Camera");
-    choose("MJPG 1920X1080", "");
+    PickLine(form->devicePage->videoFormats, "MJPG 1920X1080", "");
     form->capturePage->brightnessSlider->SetValue(200);  // as a drag ends
     form->capturePage->brightnessSlider->OnChanged(form->capturePage->brightnessSlider);
     EXPECT_EQ(fake->ControlValue(kHdNode, V4L2_CID_BRIGHTNESS), 200);
@@ -455,12 +444,12 @@ TEST_F(V4l2CaptureWindow, ACamerasFormatAndPictureSettingsComeBackWithIt) {
     // A format chosen while the preview runs starts it again in that one.
     form->capturePage->preview->setChecked(true);
     form->capturePage->onPreviewClicked();
-    choose("YUY2 320X240", "15 fps");
+    PickLine(form->devicePage->videoFormats, "YUY2 320X240", "15 fps");
     EXPECT_TRUE(SpinUntil([&] { return fake->Streaming(kHdNode); }, 5000));
     EXPECT_EQ(fake->NodeState(kHdNode).width, 320u);
     const v4l2_fract interval = fake->NodeState(kHdNode).interval;
     EXPECT_NEAR(double(interval.denominator) / interval.numerator, 15.0, 0.01);
-    choose("MJPG 1920X1080", "");
+    PickLine(form->devicePage->videoFormats, "MJPG 1920X1080", "");
     form->capturePage->preview->setChecked(false);
     form->capturePage->onPreviewClicked();
     form->Close();

@@ -420,17 +420,6 @@ TEST_F(CaptureWindow, TheFormatsChosenInTheListsAreTheFormatsRecorded) {
         {"YUY2 720X576", "", "Uncompressed", "22050 Hertz", "2 Channels", "rawvideo", 720, 576,
          "25/1", 22050, 2},
     };
-    auto choose = [](QComboBox* list, const char* a, const char* b) {
-        for (int i = 0; i < list->count(); ++i) {
-            if (list->itemText(i).contains(QLatin1String(a)) &&
-                list->itemText(i).contains(QLatin1String(b))) {
-                list->setCurrentIndex(i);
-                emit list->activated(i);
-                return;
-            }
-        }
-        ADD_FAILURE() << "no format " << a << " " << b;
-    };
     auto expect_recorded = [&](const Case& c, const QString& name) {
         const auto streams = ProbeStreams(DriveC(name));
         ASSERT_TRUE(streams);
@@ -466,8 +455,8 @@ TEST_F(CaptureWindow, TheFormatsChosenInTheListsAreTheFormatsRecorded) {
     for (const Case& c : kCases) {
         SCOPED_TRACE(c.video + std::string(" ") + c.compression);
         form->tabs->setCurrentIndex(2);
-        choose(form->devicePage->videoFormats, c.video, c.rate);
-        choose(form->devicePage->audioFormats, c.audio, c.channels);
+        PickLine(form->devicePage->videoFormats, c.video, c.rate);
+        PickLine(form->devicePage->audioFormats, c.audio, c.channels);
         Pick(form->capturePage->compressionChoice, c.compression);
         form->tabs->setCurrentIndex(0);
         const QString name = QStringLiteral("format%1.avi").arg(++n);

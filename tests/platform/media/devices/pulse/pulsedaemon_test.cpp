@@ -218,6 +218,30 @@ std::vector<std::string> Names(const GUID& category) {
     return names;
 }
 
+// The Test Pattern Camera and the server's source `source` into a capture
+// file at `path`, ready to run.
+struct CameraBesideSource {
+    CaptureFileGraph file;
+    ComPtr<IBaseFilter> camera, card;
+};
+void BuildCameraBeside(std::u16string_view source, const QString& path, CameraBesideSource* out) {
+    out->file = MakeCaptureFileGraph(path.toStdU16String());
+    ASSERT_TRUE(out->file.mux);
+    ASSERT_EQ(CreateTestCamera(IBaseFilter::iid, out->camera.OutVoid()), S_OK);
+    const auto device =
+        DeviceRegistry::Instance().Find(u"@device:pnp:pulse:" + std::u16string(source) + u"\\" +
+                                        ToUtf16(CLSID_AudioInputDeviceCategory.ToString()));
+    ASSERT_TRUE(device);
+    ASSERT_EQ(device->description.create(IBaseFilter::iid, out->card.OutVoid()), S_OK);
+    for (const auto& [filter, name] :
+         {std::pair{out->camera.Get(), u"Camera"}, std::pair{out->card.Get(), u"Card"}}) {
+        ASSERT_EQ(out->file.graph->AddFilter(filter, name), S_OK);
+        ASSERT_EQ(
+            out->file.builder->RenderStream(nullptr, nullptr, filter, nullptr, out->file.mux.Get()),
+            S_OK);
+    }
+}
+
 TEST_F(PulseDaemonTest, TheDaemonsSourcesAndSinksAreListedByTheirDescriptions) {
     EXPECT_EQ(Names(CLSID_AudioInputDeviceCategory),
               (std::vector<std::string>{"Line In Card", "Sine source at 1000 Hz",
@@ -230,20 +254,11 @@ TEST_F(PulseDaemonTest, TheDaemonsSourcesAndSinksAreListedByTheirDescriptions) {
 TEST_F(PulseDaemonTest, TenSecondsOfAToneBesideTheCameraKeepTheToneAtItsTime) {
     QTemporaryDir dir;
     const QString path = dir.filePath("tone.avi");
-    CaptureFileGraph file = MakeCaptureFileGraph(path.toStdU16String());
-    ASSERT_TRUE(file.mux);
-    ComPtr<IBaseFilter> camera, card;
-    ASSERT_EQ(CreateTestCamera(IBaseFilter::iid, camera.OutVoid()), S_OK);
-    const auto line_in = DeviceRegistry::Instance().Find(
-        u"@device:pnp:pulse:line_in\\" + ToUtf16(CLSID_AudioInputDeviceCategory.ToString()));
-    ASSERT_TRUE(line_in);
-    ASSERT_EQ(line_in->description.create(IBaseFilter::iid, card.OutVoid()), S_OK);
-    ASSERT_EQ(file.graph->AddFilter(camera.Get(), u"Camera"), S_OK);
-    ASSERT_EQ(file.graph->AddFilter(card.Get(), u"Card"), S_OK);
-    ASSERT_EQ(file.builder->RenderStream(nullptr, nullptr, camera.Get(), nullptr, file.mux.Get()),
-              S_OK);
-    ASSERT_EQ(file.builder->RenderStream(nullptr, nullptr, card.Get(), nullptr, file.mux.Get()),
-              S_OK);
+    CameraBesideSource graph;
+    ASSERT_NO_FATAL_FAILURE(BuildCameraBeside(u"line_in", path, &graph));
+    CaptureFileGraph& file = graph.file;
+    ComPtr<IBaseFilter>& camera = graph.camera;
+    ComPtr<IBaseFilter>& card = graph.card;
     auto control = file.graph.As<IMediaControl>();
     ASSERT_EQ(control->Run(), S_OK);
     // The graph's start on the monotonic clock its reference clock keeps.
@@ -321,20 +336,11 @@ TEST_F(PulseDaemonTest, TenSecondsOfAToneBesideTheCameraKeepTheToneAtItsTime) {
 TEST_F(PulseDaemonTest, ALateSourcesSoundReachesTheFileUpToTheStop) {
     QTemporaryDir dir;
     const QString path = dir.filePath("sine.avi");
-    CaptureFileGraph file = MakeCaptureFileGraph(path.toStdU16String());
-    ASSERT_TRUE(file.mux);
-    ComPtr<IBaseFilter> camera, card;
-    ASSERT_EQ(CreateTestCamera(IBaseFilter::iid, camera.OutVoid()), S_OK);
-    const auto sine = DeviceRegistry::Instance().Find(
-        u"@device:pnp:pulse:sine\\" + ToUtf16(CLSID_AudioInputDeviceCategory.ToString()));
-    ASSERT_TRUE(sine);
-    ASSERT_EQ(sine->description.create(IBaseFilter::iid, card.OutVoid()), S_OK);
-    ASSERT_EQ(file.graph->AddFilter(camera.Get(), u"Camera"), S_OK);
-    ASSERT_EQ(file.graph->AddFilter(card.Get(), u"Card"), S_OK);
-    ASSERT_EQ(file.builder->RenderStream(nullptr, nullptr, camera.Get(), nullptr, file.mux.Get()),
-              S_OK);
-    ASSERT_EQ(file.builder->RenderStream(nullptr, nullptr, card.Get(), nullptr, file.mux.Get()),
-              S_OK);
+    CameraBesideSource graph;
+    ASSERT_NO_FATAL_FAILURE(BuildCameraBeside(u"sine", path, &graph));
+    CaptureFileGraph& file = graph.file;
+    ComPtr<IBaseFilter>& camera = graph.camera;
+    ComPtr<IBaseFilter>& card = graph.card;
     auto control = file.graph.As<IMediaControl>();
     ASSERT_EQ(control->Run(), S_OK);
     std::this_thread::sleep_for(5s);
